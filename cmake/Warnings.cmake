@@ -1,0 +1,15 @@
+# One place for the warning flags every target of ours uses.
+function(quorvane_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+    if(QUORVANE_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                             -Wno-sign-conversion)
+    if(QUORVANE_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()

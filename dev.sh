@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs Quorvane on Debian 12. Safe to run again: it installs only what is
+# missing and rebuilds only what changed.
+#   ./dev.sh run    install, build, start the program
+#   ./dev.sh test   install, build, run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+          libbenchmark-dev)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
+
+build() {
+  if [ ! -f build/build.ninja ]; then
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_WERROR=ON
+  fi
+  cmake --build build
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build
+    if [ -x build/src/app/quorvane ]; then
+      exec build/src/app/quorvane
+    fi
+    exec build/tools/quorvane-report --users "examples/Download Log.txt" "examples/Upload Log.txt"
+    ;;
+  test)
+    install_missing
+    build
+    cd build && exec ctest --output-on-failure -j "$(nproc)"
+    ;;
+  *)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,89 @@
+#include "analysis/RatioText.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace quorvane {
+
+namespace {
+
+// Adds one to a string of decimal digits.
+void Increment(std::string& digits) {
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+    if (*it != '9') {
+      ++*it;
+      return;
+    }
+    *it = '0';
+  }
+  // All nines: 99 becomes 100.
+  digits.assign(digits.size() + 1, '0');
+  digits[0] = '1';
+}
+
+// The number in hundredths as a digit string, rounded as described in the header.
+std::string HundredthsDigits(double magnitude) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);  // d.dddddddddddddde±x
+  std::string mantissa;
+  mantissa.push_back(buffer[0]);
+  mantissa.append(buffer + 2, 14);
+  const int exponent = std::atoi(buffer + 17);
+
+  // The digit string is worth mantissa * 10^(exponent - 14). Shift it to units of a thousandth.
+  const int shift = exponent - 14 + 3;
+  std::string thousandths;
+  if (shift >= 0) {
+    thousandths = mantissa + std::string(static_cast<std::size_t>(shift), '0');
+  } else if (static_cast<std::size_t>(-shift) < mantissa.size()) {
+    thousandths = mantissa.substr(0, mantissa.size() - static_cast<std::size_t>(-shift));
+  } else {
+    thousandths.push_back('0');
+  }
+  const bool roundUp = thousandths.back() >= '5';
+  std::string hundredths = thousandths.substr(0, thousandths.size() - 1);
+  if (hundredths.empty()) hundredths.push_back('0');
+  if (roundUp) Increment(hundredths);
+  return hundredths;
+}
+
+}  // namespace
+
+std::string FormatHundredths(double value, std::string_view decimalSeparator) {
+  if (!std::isfinite(value)) return value > 0 ? "inf" : (value < 0 ? "-inf" : "nan");
+  const std::string digits = HundredthsDigits(std::fabs(value));
+  // The last two digits are the hundredths; what stands before them, without leading zeros,
+  // is the integer part.
+  const std::size_t integerLength = digits.size() > 2 ? digits.size() - 2 : 0;
+  std::size_t skip = 0;
+  while (skip < integerLength && digits[skip] == '0') ++skip;
+  std::string cents(2 - std::min<std::size_t>(digits.size(), 2), '0');
+  cents.append(digits, integerLength, std::string::npos);
+  std::string text;
+  if (value < 0 && (skip < integerLength || cents != "00")) text.push_back('-');
+  text.append(digits, skip, integerLength - skip);
+  text.append(decimalSeparator);
+  text.append(cents);
+  return text;
+}
+
+double DisplayedValue(double value) {
+  if (!std::isfinite(value)) return value;
+  const std::string digits = HundredthsDigits(std::fabs(value));
+  double hundredths = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), hundredths);
+  return std::copysign(hundredths / 100, value);
+}
+
+std::string RatioText(double downloads, double uploads, std::string_view decimalSeparator) {
+  if (downloads == 0) return "0/" + FormatHundredths(uploads, decimalSeparator);
+  if (uploads == 0) return FormatHundredths(downloads, decimalSeparator) + "/0";
+  if (uploads < downloads) return FormatHundredths(downloads / uploads, decimalSeparator) + "/1";
+  if (uploads == downloads) return "1/1";
+  return "1/" + FormatHundredths(uploads / downloads, decimalSeparator);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logs/LogTable.h"
+#include "logs/Progress.h"
+
+namespace quorvane {
+
+// One user's transfers: rows whose Name equals the name exactly.
+struct UserReport {
+  std::size_t downloads = 0;
+  std::size_t uploads = 0;
+  std::string ratio;
+  std::vector<std::size_t> uploadRows;  // the matching upload rows, in table order
+};
+
+// `progress` counts rows over both tables together, downloads first.
+UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
+                           std::string_view name, std::string_view decimalSeparator = ".",
+                           const ProgressFn& progress = {});
+
+// Every name's download and upload counts, for the given names.
+struct UserCounts {
+  std::string name;
+  std::size_t downloads = 0;
+  std::size_t uploads = 0;
+};
+std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& uploads,
+                                   const std::vector<std::string>& names);
+
+}  // namespace quorvane

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include "logs/LogTable.h"
+#include "logs/UserList.h"
+#include "rename/RenameUser.h"
+#include "support/TempLogs.h"
+
+namespace quorvane {
+namespace {
+
+using testing::Rows;
+using testing::TableOf;
+
+TEST(RemoveRow, RowsBehindMoveUpAndOutOfRangeDoesNothing) {
+  LogTable table = TableOf(Rows({{"a", "one"}, {"b", "two"}, {"c", "three"}}));
+  table.RemoveRow(1);
+  ASSERT_EQ(table.RowCount(), 2u);
+  EXPECT_EQ(table.Name(0), "one");
+  EXPECT_EQ(table.Name(1), "three");
+  EXPECT_EQ(table.CellText(1, Column::Address), "c");
+  table.RemoveRow(7);
+  EXPECT_EQ(table.RowCount(), 2u);
+  table.RemoveRow(0);
+  table.RemoveRow(0);
+  EXPECT_TRUE(table.Empty());
+  table.RemoveRow(0);
+  EXPECT_TRUE(table.Empty());
+}
+
+TEST(RenameUser, RewritesExactMatchesInBothTablesAndCountsThem) {
+  auto downloadRows = Rows({{"1", "joe32"}, {"2", "joe32"}, {"3", "Joe32"}, {"4", "joe32"},
+                            {"5", "joe32 "}, {"6", "joe32"}, {"7", "ann"}});
+  LogTable downloads = TableOf(downloadRows);
+  LogTable uploads = TableOf(Rows({{"1", "joe32"}, {"2", "joe32"}, {"3", "joe32"}, {"4", "x"}}));
+
+  EXPECT_EQ(RenameUser(downloads, uploads, "joe32", "joe2000"), 7u);
+  EXPECT_EQ(downloads.Name(0), "joe2000");
+  EXPECT_EQ(downloads.Name(2), "Joe32");   // case differs: untouched
+  EXPECT_EQ(downloads.Name(4), "joe32 ");  // trailing blank: untouched
+  EXPECT_EQ(uploads.Name(2), "joe2000");
+  // Only the Name column changes.
+  EXPECT_EQ(downloads.CellText(0, Column::FileName), downloadRows[0][4]);
+  EXPECT_EQ(downloads.CellText(0, Column::Address), "1");
+
+  const auto names = CollectUserNames(downloads, uploads);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "joe32"), 0);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "joe2000"), 1);
+
+  EXPECT_EQ(RenameUser(downloads, uploads, "joe32", "anything"), 0u);     // no match left
+  EXPECT_EQ(RenameUser(downloads, uploads, "joe2000", "joe2000"), 7u);    // by itself: counted
+  EXPECT_EQ(RenameUser(downloads, uploads, "ann", "\xC3\x84nn"), 1u);     // a new name
+  EXPECT_EQ(downloads.Name(6), "\xC3\x84nn");
+}
+
+TEST(RenameUser, WorksOnWindows1252TablesInUnicodeText) {
+  auto parsed = TableOf({{"d", "1.1.1.1", "c", "M\xFCller", "f"}});
+  ASSERT_EQ(parsed.TextEncoding(), Encoding::Windows1252);
+  LogTable uploads;
+  EXPECT_EQ(RenameUser(parsed, uploads, "M\xC3\xBCller", "\xE5\xB1\xB1"), 1u);
+  EXPECT_EQ(parsed.CellText(0, Column::Name), "\xE5\xB1\xB1");
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,66 @@
+#include "support/TempLogs.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <random>
+
+#include "logs/LogReader.h"
+
+namespace quorvane::testing {
+
+std::string LogText(const std::vector<std::vector<std::string>>& rows) {
+  std::string text = "Date/Time\tAddress\tAccount\tName\tFile Name\r\n";
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i) text += '\t';
+      text += row[i];
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+LogTable TableOf(const std::vector<std::vector<std::string>>& rows) {
+  ReadResult result = ParseLog(LogText(rows));
+  EXPECT_TRUE(result.Ok()) << "line " << result.error.line << ": " << result.error.reason;
+  return result.Ok() ? std::move(*result.table) : LogTable();
+}
+
+std::vector<std::vector<std::string>> Rows(
+    const std::vector<std::pair<std::string, std::string>>& addressAndName) {
+  std::vector<std::vector<std::string>> rows;
+  int n = 0;
+  for (const auto& [address, name] : addressAndName) {
+    ++n;
+    rows.push_back({"12/06/2026 10:00:" + std::to_string(n % 60), address, "guest", name,
+                    "file" + std::to_string(n) + ".zip"});
+  }
+  return rows;
+}
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::random_device random;
+  path_ = std::filesystem::temp_directory_path() /
+          ("quorvane-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may take permissions away from a file; give them back so it can be removed.
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path TempDir::Write(std::string_view name, std::string_view bytes) const {
+  const std::filesystem::path file = path_ / std::filesystem::path(std::string(name));
+  std::ofstream out(file, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return file;
+}
+
+}  // namespace quorvane::testing

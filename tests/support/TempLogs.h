@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logs/LogTable.h"
+
+namespace quorvane::testing {
+
+// A log's text from a header and rows of five fields each, lines ending in CR LF.
+std::string LogText(const std::vector<std::vector<std::string>>& rows);
+
+// A log table parsed from such text; fails the test when the text does not parse.
+LogTable TableOf(const std::vector<std::vector<std::string>>& rows);
+
+// Rows of the given Address and Name columns, the other cells made up.
+std::vector<std::vector<std::string>> Rows(
+    const std::vector<std::pair<std::string, std::string>>& addressAndName);
+
+// A directory that lives as long as the object; files are written into it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path Write(std::string_view name, std::string_view bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace quorvane::testing

@@ -1,0 +1,124 @@
+#include "ReportCommand.h"
+
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string_view>
+
+#include "analysis/Averages.h"
+#include "analysis/RatioText.h"
+#include "analysis/Totals.h"
+#include "analysis/UserReport.h"
+#include "logs/LogLoader.h"
+#include "logs/UserList.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: quorvane-report [--users] [--user NAME]... DOWNLOAD_LOG UPLOAD_LOG\n";
+
+struct Options {
+  bool listUsers = false;
+  std::vector<std::string> users;
+  std::vector<std::string> logs;
+};
+
+// The parsed options, or nothing after a usage error has been written to `err`.
+std::optional<Options> ParseArguments(const std::vector<std::string>& args, std::ostream& err) {
+  Options options;
+  bool onlyFiles = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (onlyFiles || arg == "-" || arg.empty() || arg[0] != '-') {
+      options.logs.push_back(arg);
+    } else if (arg == "--") {
+      onlyFiles = true;
+    } else if (arg == "--users") {
+      options.listUsers = true;
+    } else if (arg == "--user") {
+      if (i + 1 == args.size()) {
+        err << "quorvane-report: --user needs a NAME\n" << kUsage;
+        return std::nullopt;
+      }
+      options.users.push_back(args[++i]);
+    } else if (arg.rfind("--user=", 0) == 0) {
+      options.users.push_back(arg.substr(7));
+    } else {
+      err << "quorvane-report: unknown option " << arg << "\n" << kUsage;
+      return std::nullopt;
+    }
+  }
+  if (options.logs.size() != 2) {
+    err << "quorvane-report: give exactly two logs, the download log and the upload log\n"
+        << kUsage;
+    return std::nullopt;
+  }
+  return options;
+}
+
+void WriteReport(const Options& options, const LogPair& logs, std::ostream& out) {
+  const Totals totals = ComputeTotals(logs.downloads, logs.uploads);
+  const Averages averages = ComputeAverages(logs.downloads, logs.uploads);
+  out << "Total Downloads: " << totals.downloads << '\n'
+      << "Total Uploads: " << totals.uploads << '\n'
+      << "Total Ratio: " << totals.ratio << '\n'
+      << "Avg. Downloads: " << averages.downloadsText << '\n'
+      << "Avg. Uploads: " << averages.uploadsText << '\n'
+      << "Avg. Ratio: " << averages.ratio << '\n';
+
+  if (options.listUsers) {
+    const std::vector<std::string> names = CollectUserNames(logs.downloads, logs.uploads);
+    out << "\nUsers: " << names.size() << '\n';
+    for (const UserCounts& user : CountUsers(logs.downloads, logs.uploads, names)) {
+      out << user.name << '\t' << user.downloads << '\t' << user.uploads << '\t'
+          << RatioText(static_cast<double>(user.downloads), static_cast<double>(user.uploads))
+          << '\n';
+    }
+  }
+
+  for (const std::string& name : options.users) {
+    const UserReport report = BuildUserReport(logs.downloads, logs.uploads, name);
+    out << "\nUser Name: " << name << '\n'
+        << "Downloads: " << report.downloads << '\n'
+        << "Uploads: " << report.uploads << '\n'
+        << "Ratio: " << report.ratio << '\n';
+    for (std::size_t row : report.uploadRows) {
+      out << "Upload: " << logs.uploads.CellText(row, Column::FileName) << '\n';
+    }
+  }
+}
+
+}  // namespace
+
+int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--help" || arg == "-h") {
+      out << kUsage
+          << "\nReads a Hotline server's download log and upload log and writes who downloads\n"
+             "and who uploads: totals, their ratio, the average transfers per address, and with\n"
+             "--users every user's counts; --user NAME adds that user's report and uploads.\n";
+      return 0;
+    }
+  }
+  const std::optional<Options> options = ParseArguments(args, err);
+  if (!options) return 2;
+
+  const LoadResult loaded = LoadLogPair(std::filesystem::path(options->logs[0]),
+                                        std::filesystem::path(options->logs[1]));
+  if (!loaded.Ok()) {
+    err << "quorvane-report: " << loaded.failure.LogName() << ' ' << loaded.failure.Describe()
+        << '\n';
+    return 1;
+  }
+  // Build the whole report first so a failure part-way could never leave half of it on stdout.
+  std::ostringstream report;
+  WriteReport(*options, *loaded.logs, report);
+  out << report.view();
+  out.flush();
+  return 0;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// Runs `quorvane-report` with its arguments (without the program name); returns the exit status:
+// 0 done, 1 a log could not be read, 2 a usage error.
+int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace quorvane
