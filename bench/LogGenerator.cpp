@@ -1,0 +1,70 @@
+#include "LogGenerator.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+
+namespace quorvane::bench {
+
+namespace {
+
+class Random {
+ public:
+  explicit Random(unsigned seed) : state_(seed * 2654435761u + 1) {}
+  std::uint32_t Next(std::uint32_t bound) {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 7;
+    state_ ^= state_ << 17;
+    return static_cast<std::uint32_t>(state_ % bound);
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+constexpr std::array<const char*, 8> kFolders = {"Games", "Utilities", "Sounds", "Docs",
+                                                 "Icons", "Fonts", "Uploads", "Movies"};
+constexpr std::array<const char*, 6> kKinds = {"sit", "zip", "txt", "mp3", "sea", "png"};
+
+}  // namespace
+
+std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads) {
+  Random random(seed);
+  std::string text = "Date/Time\tAddress\tAccount\tName\tFile Name\r\n";
+  text.reserve(rows * 78);
+  char line[256];
+  for (std::size_t i = 0; i < rows; ++i) {
+    // A few heavy users and a long tail, as on a real server.
+    const std::uint32_t user = random.Next(8) == 0 ? random.Next(20) : random.Next(6000);
+    const std::uint32_t address = user * 3 + random.Next(3);
+    const int length = std::snprintf(
+        line, sizeof line,
+        "%02u/%02u/2026 %02u:%02u:%02u\t%u.%u.%u.%u\t%s\tuser%u\t%s/File %u.%s\r\n",
+        1 + random.Next(28), 1 + random.Next(12), random.Next(24), random.Next(60),
+        random.Next(60), 10 + address % 200, (address / 200) % 250, address % 7, 1 + user % 250,
+        user % 5 == 0 ? "guest" : "member", user, kFolders[random.Next(kFolders.size())],
+        random.Next(uploads ? 5000 : 20000), kKinds[random.Next(kKinds.size())]);
+    text.append(line, static_cast<std::size_t>(length));
+  }
+  return text;
+}
+
+std::pair<std::filesystem::path, std::filesystem::path> WriteLogPair(
+    const std::filesystem::path& dir, std::size_t downloadRows, std::size_t uploadRows) {
+  std::filesystem::create_directories(dir);
+  const auto write = [&](const char* name, std::size_t rows, unsigned seed, bool uploads) {
+    const std::filesystem::path path = dir / name;
+    const std::string text = MakeLogText(rows, seed, uploads);
+    std::error_code error;
+    if (std::filesystem::file_size(path, error) != text.size() || error) {
+      std::ofstream(path, std::ios::binary).write(text.data(),
+                                                  static_cast<std::streamsize>(text.size()));
+    }
+    return path;
+  };
+  return {write("Download Log.txt", downloadRows, 1, false),
+          write("Upload Log.txt", uploadRows, 2, true)};
+}
+
+}  // namespace quorvane::bench
