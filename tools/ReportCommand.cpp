@@ -94,7 +94,8 @@ void WriteReport(const Options& options, const LogPair& logs, std::ostream& out)
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   for (const std::string& arg : args) {
-    if (arg == "--") break;
+    if (arg == "--")
+      break;
     if (arg == "--help" || arg == "-h") {
       out << kUsage
           << "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -104,10 +105,11 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     }
   }
   const std::optional<Options> options = ParseArguments(args, err);
-  if (!options) return 2;
+  if (!options)
+    return 2;
 
-  const LoadResult loaded = LoadLogPair(std::filesystem::path(options->logs[0]),
-                                        std::filesystem::path(options->logs[1]));
+  const LoadResult loaded =
+      LoadLogPair(std::filesystem::path(options->logs[0]), std::filesystem::path(options->logs[1]));
   if (!loaded.Ok()) {
     err << "quorvane-report: " << loaded.failure.LogName() << ' ' << loaded.failure.Describe()
         << '\n';

@@ -10,7 +10,8 @@ namespace quorvane {
 double AverageRowsPerAddress(const LogTable& table, const ProgressFn& progress) {
   const std::size_t rows = table.RowCount();
   std::vector<std::uint64_t> rowsPerAddress(table.AddressIdCount(), 0);
-  for (std::size_t row = 0; row < rows; ++row) ++rowsPerAddress[table.AddressId(row)];
+  for (std::size_t row = 0; row < rows; ++row)
+    ++rowsPerAddress[table.AddressId(row)];
 
   // Each row adds the count of its own address.
   std::uint64_t sum = 0;
@@ -20,7 +21,8 @@ double AverageRowsPerAddress(const LogTable& table, const ProgressFn& progress) 
     ticker.Step(row);
   }
   ticker.Finish(rows);
-  if (rows == 0) return 0;
+  if (rows == 0)
+    return 0;
   return static_cast<double>(sum) / static_cast<double>(rows);
 }
 
@@ -29,13 +31,14 @@ Averages ComputeAverages(const LogTable& downloads, const LogTable& uploads,
   Averages result;
   const std::size_t downloadRows = downloads.RowCount();
   ProgressFn uploadProgress;
-  if (progress) uploadProgress = [&](std::size_t done) { progress(downloadRows + done); };
+  if (progress)
+    uploadProgress = [&](std::size_t done) { progress(downloadRows + done); };
   result.downloads = AverageRowsPerAddress(downloads, progress);
   result.uploads = AverageRowsPerAddress(uploads, uploadProgress);
   result.downloadsText = FormatHundredths(result.downloads, decimalSeparator);
   result.uploadsText = FormatHundredths(result.uploads, decimalSeparator);
-  result.ratio = RatioText(DisplayedValue(result.downloads), DisplayedValue(result.uploads),
-                           decimalSeparator);
+  result.ratio =
+      RatioText(DisplayedValue(result.downloads), DisplayedValue(result.uploads), decimalSeparator);
   return result;
 }
 

@@ -45,25 +45,30 @@ std::string HundredthsDigits(double magnitude) {
   }
   const bool roundUp = thousandths.back() >= '5';
   std::string hundredths = thousandths.substr(0, thousandths.size() - 1);
-  if (hundredths.empty()) hundredths.push_back('0');
-  if (roundUp) Increment(hundredths);
+  if (hundredths.empty())
+    hundredths.push_back('0');
+  if (roundUp)
+    Increment(hundredths);
   return hundredths;
 }
 
 }  // namespace
 
 std::string FormatHundredths(double value, std::string_view decimalSeparator) {
-  if (!std::isfinite(value)) return value > 0 ? "inf" : (value < 0 ? "-inf" : "nan");
+  if (!std::isfinite(value))
+    return value > 0 ? "inf" : (value < 0 ? "-inf" : "nan");
   const std::string digits = HundredthsDigits(std::fabs(value));
   // The last two digits are the hundredths; what stands before them, without leading zeros,
   // is the integer part.
   const std::size_t integerLength = digits.size() > 2 ? digits.size() - 2 : 0;
   std::size_t skip = 0;
-  while (skip < integerLength && digits[skip] == '0') ++skip;
+  while (skip < integerLength && digits[skip] == '0')
+    ++skip;
   std::string cents(2 - std::min<std::size_t>(digits.size(), 2), '0');
   cents.append(digits, integerLength, std::string::npos);
   std::string text;
-  if (value < 0 && (skip < integerLength || cents != "00")) text.push_back('-');
+  if (value < 0 && (skip < integerLength || cents != "00"))
+    text.push_back('-');
   text.append(digits, skip, integerLength - skip);
   text.append(decimalSeparator);
   text.append(cents);
@@ -71,7 +76,8 @@ std::string FormatHundredths(double value, std::string_view decimalSeparator) {
 }
 
 double DisplayedValue(double value) {
-  if (!std::isfinite(value)) return value;
+  if (!std::isfinite(value))
+    return value;
   const std::string digits = HundredthsDigits(std::fabs(value));
   double hundredths = 0;
   std::from_chars(digits.data(), digits.data() + digits.size(), hundredths);
@@ -79,10 +85,14 @@ double DisplayedValue(double value) {
 }
 
 std::string RatioText(double downloads, double uploads, std::string_view decimalSeparator) {
-  if (downloads == 0) return "0/" + FormatHundredths(uploads, decimalSeparator);
-  if (uploads == 0) return FormatHundredths(downloads, decimalSeparator) + "/0";
-  if (uploads < downloads) return FormatHundredths(downloads / uploads, decimalSeparator) + "/1";
-  if (uploads == downloads) return "1/1";
+  if (downloads == 0)
+    return "0/" + FormatHundredths(uploads, decimalSeparator);
+  if (uploads == 0)
+    return FormatHundredths(downloads, decimalSeparator) + "/0";
+  if (uploads < downloads)
+    return FormatHundredths(downloads / uploads, decimalSeparator) + "/1";
+  if (uploads == downloads)
+    return "1/1";
   return "1/" + FormatHundredths(uploads / downloads, decimalSeparator);
 }
 

@@ -16,7 +16,8 @@ void ScanNames(const LogTable& table, std::optional<std::uint32_t> nameId,
   const std::size_t rows = table.RowCount();
   const ProgressTicker ticker(progress);
   for (std::size_t row = 0; row < rows; ++row) {
-    if (nameId && table.NameId(row) == *nameId) onMatch(row);
+    if (nameId && table.NameId(row) == *nameId)
+      onMatch(row);
     ticker.Step(row);
   }
   ticker.Finish(rows);
@@ -24,7 +25,8 @@ void ScanNames(const LogTable& table, std::optional<std::uint32_t> nameId,
 
 std::vector<std::size_t> RowsPerName(const LogTable& table) {
   std::vector<std::size_t> counts(table.NameIdCount(), 0);
-  for (std::size_t row = 0; row < table.RowCount(); ++row) ++counts[table.NameId(row)];
+  for (std::size_t row = 0; row < table.RowCount(); ++row)
+    ++counts[table.NameId(row)];
   return counts;
 }
 
@@ -42,7 +44,8 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
   UserReport report;
   const std::size_t downloadRows = downloads.RowCount();
   ProgressFn uploadProgress;
-  if (progress) uploadProgress = [&](std::size_t done) { progress(downloadRows + done); };
+  if (progress)
+    uploadProgress = [&](std::size_t done) { progress(downloadRows + done); };
 
   ScanNames(downloads, downloads.FindName(name), progress,
             [&](std::size_t) { ++report.downloads; });
@@ -62,8 +65,8 @@ std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& up
   std::vector<UserCounts> result;
   result.reserve(names.size());
   for (const std::string& name : names) {
-    result.push_back({name, CountOf(downloads, downloadCounts, name),
-                      CountOf(uploads, uploadCounts, name)});
+    result.push_back(
+        {name, CountOf(downloads, downloadCounts, name), CountOf(uploads, uploadCounts, name)});
   }
   return result;
 }

@@ -10,7 +10,8 @@ std::string LoadFailure::Describe() const {
   const auto u8 = path.u8string();
   std::string text(u8.begin(), u8.end());
   text += ": ";
-  if (error.line != 0) text += "line " + std::to_string(error.line) + ": ";
+  if (error.line != 0)
+    text += "line " + std::to_string(error.line) + ": ";
   text += error.reason;
   return text;
 }

@@ -1,5 +1,6 @@
 #include "logs/LogReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,22 +25,30 @@ ReadResult Failure(std::uint64_t line, std::string reason) {
   return result;
 }
 
-std::string SystemReason(int error) { return std::strerror(error); }
+std::string SystemReason(int error) {
+  return std::strerror(error);
+}
 
 }  // namespace
 
-ReadResult ParseLog(std::string bytes) {
-  if (bytes.size() > kMaxLogBytes) return Failure(0, "the file is larger than 4 GiB");
-  const Encoding encoding = IsValidUtf8(bytes) ? Encoding::Utf8 : Encoding::Windows1252;
+ReadResult ParseLog(std::string_view bytes) {
+  return ParseLog(ByteBuffer(bytes));
+}
+
+ReadResult ParseLog(ByteBuffer bytes) {
+  if (bytes.Size() > kMaxLogBytes)
+    return Failure(0, "the file is larger than 4 GiB");
+  const Encoding encoding = IsValidUtf8(bytes.View()) ? Encoding::Utf8 : Encoding::Windows1252;
   LogTableBuilder builder(std::move(bytes), encoding);
-  const std::string& data = builder.Bytes();
+  const std::string_view data = builder.Bytes();
   const char* p = data.data();
   const char* const end = p + data.size();
 
   const char* firstCr = FindByte(p, end, '\r');
   const bool lfLines = FindByte(p, firstCr, '\n') != firstCr;
-  // A rough row estimate saves the row vector from growing many times on big files.
-  builder.Reserve(data.size() / 96);
+  // Counting the line ends first is cheap next to growing the row vector many times.
+  builder.Reserve(
+      static_cast<std::size_t>(std::count(data.begin(), data.end(), lfLines ? '\n' : '\r')));
 
   std::uint64_t lineNumber = 0;
   while (p < end) {
@@ -55,14 +64,16 @@ ReadResult ParseLog(std::string bytes) {
       lineEnd = cr;
       next = cr == end ? end : (cr + 1 != end && cr[1] == '\n' ? cr + 2 : cr + 1);
     }
-    if (lineEnd == p) break;  // an empty line ends the data
+    if (lineEnd == p)
+      break;  // an empty line ends the data
 
     std::string_view fields[kFieldsNeeded];
     const char* fieldStart = p;
     int found = 0;
     while (found < kFieldsNeeded - 1) {
       const char* tab = FindByte(fieldStart, lineEnd, '\t');
-      if (tab == lineEnd) break;
+      if (tab == lineEnd)
+        break;
       fields[found++] = std::string_view(fieldStart, static_cast<std::size_t>(tab - fieldStart));
       fieldStart = tab + 1;
     }
@@ -75,10 +86,11 @@ ReadResult ParseLog(std::string bytes) {
     const char* fifthEnd = FindByte(fieldStart, lineEnd, '\t');
     fields[4] = std::string_view(fieldStart, static_cast<std::size_t>(fifthEnd - fieldStart));
 
-    if (lineNumber > 1) builder.AddRow(fields[0], fields[1], fields[2], fields[3], fields[4]);
+    if (lineNumber > 1)
+      builder.AddRow(fields[0], fields[1], fields[2], fields[3], fields[4]);
     p = next;
   }
-  if (lineNumber == 0 || (p == data.data())) {
+  if (lineNumber == 0 || p == data.data()) {
     return Failure(1, "there is no header line (the file is empty or its first line is empty)");
   }
   ReadResult result;
@@ -91,32 +103,33 @@ ReadResult ReadLogFile(const std::filesystem::path& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(_wfopen(path.c_str(), L"rb"), &std::fclose);
 #else
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                      &std::fclose);
+                                                       &std::fclose);
 #endif
-  if (!file) return Failure(0, "cannot open the file: " + SystemReason(errno));
+  if (!file)
+    return Failure(0, "cannot open the file: " + SystemReason(errno));
 
   std::error_code sizeError;
   const std::uintmax_t sizeHint = std::filesystem::file_size(path, sizeError);
-  std::string bytes;
   // One more byte than the file holds, so the first read ends at the end of the file.
-  bytes.resize(!sizeError && sizeHint < kMaxLogBytes ? static_cast<std::size_t>(sizeHint) + 1
-                                                     : std::size_t{1} << 16);
+  ByteBuffer bytes(!sizeError && sizeHint < kMaxLogBytes ? static_cast<std::size_t>(sizeHint) + 1
+                                                         : std::size_t{1} << 16);
   // One pass to the end of the file, whatever its size was when we started: a log that grows
   // meanwhile is read as far as it had grown.
-  std::size_t size = 0;
   for (;;) {
-    if (size == bytes.size()) {
-      if (size > kMaxLogBytes) return Failure(0, "the file is larger than 4 GiB");
-      bytes.resize(size * 2);
+    if (bytes.Size() == bytes.Capacity()) {
+      if (bytes.Size() > kMaxLogBytes)
+        return Failure(0, "the file is larger than 4 GiB");
+      bytes.Grow(bytes.Capacity() * 2);
     }
-    const std::size_t got = std::fread(bytes.data() + size, 1, bytes.size() - size, file.get());
-    size += got;
-    if (size < bytes.size()) {
-      if (std::ferror(file.get())) return Failure(0, "cannot read the file: " + SystemReason(errno));
+    const std::size_t room = bytes.Capacity() - bytes.Size();
+    const std::size_t got = std::fread(bytes.Data() + bytes.Size(), 1, room, file.get());
+    bytes.SetSize(bytes.Size() + got);
+    if (got < room) {
+      if (std::ferror(file.get()))
+        return Failure(0, "cannot read the file: " + SystemReason(errno));
       break;
     }
   }
-  bytes.resize(size);
   file.reset();
   return ParseLog(std::move(bytes));
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "logs/ByteBuffer.h"
 #include "logs/LogTable.h"
 
 namespace quorvane {
@@ -31,7 +32,8 @@ inline constexpr std::uint64_t kMaxLogBytes = 0xFFFFFFFFull;
 // decides the convention: a line feed with no carriage return before it means lines end at line
 // feeds (a carriage return right before one belongs to the line end), otherwise lines end at
 // carriage returns (a line feed right behind one belongs to the line end).
-ReadResult ParseLog(std::string bytes);
+ReadResult ParseLog(ByteBuffer bytes);
+ReadResult ParseLog(std::string_view bytes);
 
 // Opens the file read-only, reads it in one pass, closes it, and parses it.
 ReadResult ReadLogFile(const std::filesystem::path& path);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logs/ByteBuffer.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -70,9 +71,9 @@ class LogTable {
 
   std::string_view Bytes(Span span) const;
 
-  std::unique_ptr<std::string> buffer_;  // the file's bytes; heap-held so views survive a move
+  ByteBuffer buffer_;  // the file's bytes
   Encoding encoding_ = Encoding::Utf8;
-  std::vector<Row> rows_;
+  std::vector<Row, LargeAllocator<Row>> rows_;
   StringPool addresses_;
   StringPool names_;
 };
@@ -80,9 +81,9 @@ class LogTable {
 // Fills a LogTable from a buffer of file bytes; used by the reader and by tests.
 class LogTableBuilder {
  public:
-  LogTableBuilder(std::string bytes, Encoding encoding);
+  LogTableBuilder(ByteBuffer bytes, Encoding encoding);
 
-  const std::string& Bytes() const { return *table_.buffer_; }
+  std::string_view Bytes() const { return table_.buffer_.View(); }
   void Reserve(std::size_t rows) { table_.rows_.reserve(rows); }
   // Fields are views into Bytes().
   void AddRow(std::string_view dateTime, std::string_view address, std::string_view account,

@@ -17,10 +17,12 @@ class ProgressTicker {
  public:
   explicit ProgressTicker(const ProgressFn& fn) : fn_(fn) {}
   void Step(std::size_t row) const {
-    if (fn_ && (row + 1) % kProgressStride == 0) fn_(row + 1);
+    if (fn_ && (row + 1) % kProgressStride == 0)
+      fn_(row + 1);
   }
   void Finish(std::size_t rows) const {
-    if (fn_ && (rows == 0 || rows % kProgressStride != 0)) fn_(rows);
+    if (fn_ && (rows == 0 || rows % kProgressStride != 0))
+      fn_(rows);
   }
 
  private:

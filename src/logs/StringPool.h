@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,7 +10,8 @@ namespace quorvane {
 
 // Interns texts into small integer ids, so that counting, matching and renaming become integer
 // work. Ids are dense, starting at 0, in order of first appearance. Lookups are exact: same
-// length, same bytes.
+// length, same bytes. The pool keeps its own copy of each distinct text, packed together, so a
+// lookup touches a few cache lines instead of wherever the text first stood in a big file.
 class StringPool {
  public:
   StringPool() = default;
@@ -20,24 +20,29 @@ class StringPool {
   StringPool(const StringPool&) = delete;
   StringPool& operator=(const StringPool&) = delete;
 
-  // Adds a text the pool only refers to: the caller keeps its bytes alive and unmoved for the
-  // pool's lifetime.
-  std::uint32_t InternView(std::string_view text);
-  // Adds a text the pool keeps a copy of (when it is new).
+  // The id of the text, adding it when it is new.
   std::uint32_t Intern(std::string_view text);
-
   std::optional<std::uint32_t> Find(std::string_view text) const;
+  // Views stay valid for the pool's lifetime.
   std::string_view Text(std::uint32_t id) const { return texts_[id]; }
   std::size_t Size() const { return texts_.size(); }
 
  private:
-  std::size_t SlotOf(std::string_view text, std::size_t hash) const;
+  struct Slot {
+    std::uint32_t entry = 0;  // id + 1; 0 for a free slot
+    std::uint32_t tag = 0;    // high bits of the hash, to skip most unequal texts unread
+  };
+
+  std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
   void Grow();
+  std::string_view Store(std::string_view text);
 
   std::vector<std::string_view> texts_;
-  std::vector<std::size_t> hashes_;   // by id, so growing never hashes again
-  std::vector<std::uint32_t> slots_;  // open addressing: id + 1, 0 for a free slot
-  std::deque<std::string> owned_;     // deque: its elements never move
+  std::vector<std::uint64_t> hashes_;  // by id, so growing never hashes again
+  std::vector<Slot> slots_;            // open addressing, linear probing
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t blockLeft_ = 0;
+  char* blockNext_ = nullptr;
 };
 
 }  // namespace quorvane

@@ -19,19 +19,27 @@ constexpr std::array<char32_t, 32> kWindows1252High = {
 // Length of the valid UTF-8 sequence starting at s[0], or 0 when it is not valid.
 std::size_t ValidSequenceLength(const unsigned char* s, std::size_t left) {
   const unsigned char b0 = s[0];
-  if (b0 < 0x80) return 1;
+  if (b0 < 0x80)
+    return 1;
   auto cont = [&](std::size_t i) { return i < left && (s[i] & 0xC0) == 0x80; };
-  if (b0 >= 0xC2 && b0 <= 0xDF) return cont(1) ? 2 : 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF)
+    return cont(1) ? 2 : 0;
   if (b0 >= 0xE0 && b0 <= 0xEF) {
-    if (!cont(1) || !cont(2)) return 0;
-    if (b0 == 0xE0 && s[1] < 0xA0) return 0;  // overlong
-    if (b0 == 0xED && s[1] > 0x9F) return 0;  // surrogates
+    if (!cont(1) || !cont(2))
+      return 0;
+    if (b0 == 0xE0 && s[1] < 0xA0)
+      return 0;  // overlong
+    if (b0 == 0xED && s[1] > 0x9F)
+      return 0;  // surrogates
     return 3;
   }
   if (b0 >= 0xF0 && b0 <= 0xF4) {
-    if (!cont(1) || !cont(2) || !cont(3)) return 0;
-    if (b0 == 0xF0 && s[1] < 0x90) return 0;  // overlong
-    if (b0 == 0xF4 && s[1] > 0x8F) return 0;  // beyond U+10FFFF
+    if (!cont(1) || !cont(2) || !cont(3))
+      return 0;
+    if (b0 == 0xF0 && s[1] < 0x90)
+      return 0;  // overlong
+    if (b0 == 0xF4 && s[1] > 0x8F)
+      return 0;  // beyond U+10FFFF
     return 4;
   }
   return 0;
@@ -48,19 +56,23 @@ bool IsValidUtf8(std::string_view bytes) {
     while (i + 8 <= n) {
       std::uint64_t word;
       std::memcpy(&word, s + i, 8);
-      if (word & 0x8080808080808080ULL) break;
+      if (word & 0x8080808080808080ULL)
+        break;
       i += 8;
     }
-    if (i >= n) break;
+    if (i >= n)
+      break;
     const std::size_t len = ValidSequenceLength(s + i, n - i);
-    if (len == 0) return false;
+    if (len == 0)
+      return false;
     i += len;
   }
   return true;
 }
 
 char32_t Windows1252ToCodePoint(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) return kWindows1252High[byte - 0x80];
+  if (byte >= 0x80 && byte <= 0x9F)
+    return kWindows1252High[byte - 0x80];
   return byte;
 }
 
@@ -83,10 +95,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }
 
 std::string DecodeToUtf8(std::string_view bytes, Encoding encoding) {
-  if (encoding == Encoding::Utf8) return std::string(bytes);
+  if (encoding == Encoding::Utf8)
+    return std::string(bytes);
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
-  for (char c : bytes) AppendUtf8(out, Windows1252ToCodePoint(static_cast<unsigned char>(c)));
+  for (char c : bytes)
+    AppendUtf8(out, Windows1252ToCodePoint(static_cast<unsigned char>(c)));
   return out;
 }
 
@@ -100,8 +114,12 @@ std::u32string Utf8ToCodePoints(std::string_view utf8) {
     const std::size_t len = ValidSequenceLength(s + i, n - i);
     char32_t cp;
     switch (len) {
-      case 1: cp = s[i]; break;
-      case 2: cp = (char32_t(s[i] & 0x1F) << 6) | (s[i + 1] & 0x3F); break;
+      case 1:
+        cp = s[i];
+        break;
+      case 2:
+        cp = (char32_t(s[i] & 0x1F) << 6) | (s[i + 1] & 0x3F);
+        break;
       case 3:
         cp = (char32_t(s[i] & 0x0F) << 12) | (char32_t(s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
         break;
@@ -109,7 +127,9 @@ std::u32string Utf8ToCodePoints(std::string_view utf8) {
         cp = (char32_t(s[i] & 0x07) << 18) | (char32_t(s[i + 1] & 0x3F) << 12) |
              (char32_t(s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F);
         break;
-      default: cp = 0xFFFD; break;
+      default:
+        cp = 0xFFFD;
+        break;
     }
     out.push_back(cp);
     i += len == 0 ? 1 : len;

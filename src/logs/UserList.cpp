@@ -27,14 +27,17 @@ const std::ctype<wchar_t>& WideCtype() {
 }
 
 char32_t Fold(char32_t c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-  if (c > static_cast<char32_t>(WCHAR_MAX)) return c;
+  if (c < 0x80)
+    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+  if (c > static_cast<char32_t>(WCHAR_MAX))
+    return c;
   return static_cast<char32_t>(WideCtype().tolower(static_cast<wchar_t>(c)));
 }
 
 std::u32string FoldKey(std::string_view utf8) {
   std::u32string key = Utf8ToCodePoints(utf8);
-  for (char32_t& c : key) c = Fold(c);
+  for (char32_t& c : key)
+    c = Fold(c);
   return key;
 }
 
@@ -49,7 +52,8 @@ void CollectFrom(const LogTable& table, const ProgressFn& progress, StringPool& 
       addressSeen[address] = true;
       const std::string_view name = table.Name(row);
       const std::size_t before = seen.Size();
-      if (seen.InternView(name) == before) names.emplace_back(name);
+      if (seen.Intern(name) == before)
+        names.emplace_back(name);
     }
     ticker.Step(row);
   }
@@ -72,7 +76,8 @@ std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTa
 bool DisplayOrderLess(std::string_view a, std::string_view b) {
   const std::u32string ka = FoldKey(a);
   const std::u32string kb = FoldKey(b);
-  if (ka != kb) return ka < kb;
+  if (ka != kb)
+    return ka < kb;
   return a < b;  // UTF-8 byte order is code-point order
 }
 
@@ -80,16 +85,19 @@ void SortForDisplay(std::vector<std::string>& names) {
   // Fold each name once, not once per comparison.
   std::vector<std::u32string> keys;
   keys.reserve(names.size());
-  for (const std::string& name : names) keys.push_back(FoldKey(name));
+  for (const std::string& name : names)
+    keys.push_back(FoldKey(name));
   std::vector<std::size_t> order(names.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-    if (keys[x] != keys[y]) return keys[x] < keys[y];
+    if (keys[x] != keys[y])
+      return keys[x] < keys[y];
     return names[x] < names[y];
   });
   std::vector<std::string> sorted;
   sorted.reserve(names.size());
-  for (std::size_t i : order) sorted.push_back(std::move(names[i]));
+  for (std::size_t i : order)
+    sorted.push_back(std::move(names[i]));
   names = std::move(sorted);
 }
 

@@ -18,7 +18,8 @@ using testing::TableOf;
 
 LogTable AddressTable(const std::vector<std::string>& addresses) {
   std::vector<std::pair<std::string, std::string>> rows;
-  for (const auto& a : addresses) rows.push_back({a, "u"});
+  for (const auto& a : addresses)
+    rows.push_back({a, "u"});
   return TableOf(Rows(rows));
 }
 
@@ -79,8 +80,8 @@ TEST(Totals, CountRowsAndRatio) {
 }
 
 TEST(UserReport, CountsExactMatchesAndListsUploadsInOrder) {
-  const LogTable downloads = TableOf(Rows({{"1", "ann"}, {"1", "Ann"}, {"2", "ann"},
-                                           {"3", " ann"}, {"4", "bob"}}));
+  const LogTable downloads =
+      TableOf(Rows({{"1", "ann"}, {"1", "Ann"}, {"2", "ann"}, {"3", " ann"}, {"4", "bob"}}));
   const LogTable uploads = TableOf({{"d", "1", "c", "ann", "same.zip"},
                                     {"d", "1", "c", "bob", "bob.zip"},
                                     {"d", "1", "c", "ann", "same.zip"},
@@ -91,7 +92,8 @@ TEST(UserReport, CountsExactMatchesAndListsUploadsInOrder) {
   EXPECT_EQ(ann.uploads, 3u);
   EXPECT_EQ(ann.ratio, "1/1.50");
   ASSERT_EQ(ann.uploadRows, (std::vector<std::size_t>{0, 2, 4}));
-  for (std::size_t row : ann.uploadRows) EXPECT_EQ(uploads.CellText(row, Column::FileName), "same.zip");
+  for (std::size_t row : ann.uploadRows)
+    EXPECT_EQ(uploads.CellText(row, Column::FileName), "same.zip");
 
   // Choosing another user afterwards carries nothing over.
   const UserReport bob = BuildUserReport(downloads, uploads, "bob");
@@ -126,7 +128,8 @@ TEST(LargeTables, SeventyThousandRowsThroughUserListAveragesReportAndRename) {
   for (std::size_t i = 0; i < rows; ++i) {
     d.push_back({"10.0." + std::to_string(i % 500), "user" + std::to_string(i % 5000)});
   }
-  for (std::size_t i = 0; i < rows / 2; ++i) d[i].second = "big";
+  for (std::size_t i = 0; i < rows / 2; ++i)
+    d[i].second = "big";
   u.push_back({"1.1.1.1", "big"});
   LogTable downloads = TableOf(Rows(d));
   LogTable uploads = TableOf(Rows(u));

@@ -15,7 +15,8 @@ std::vector<std::vector<std::string>> Cells(const LogTable& table) {
   std::vector<std::vector<std::string>> cells;
   for (std::size_t r = 0; r < table.RowCount(); ++r) {
     std::vector<std::string> row;
-    for (int c = 0; c < kColumnCount; ++c) row.push_back(table.CellText(r, Column(c)));
+    for (int c = 0; c < kColumnCount; ++c)
+      row.push_back(table.CellText(r, Column(c)));
     cells.push_back(row);
   }
   return cells;
@@ -46,8 +47,7 @@ const std::string kB = "d2\ta2\tc2\tn2\tf2";
 INSTANTIATE_TEST_SUITE_P(
     LineEndsAndFields, ReaderAccepts,
     ::testing::Values(
-        GoodCase{"HeaderOnly", kHeader + "\r\n", {}},
-        GoodCase{"HeaderWithoutLineEnd", kHeader, {}},
+        GoodCase{"HeaderOnly", kHeader + "\r\n", {}}, GoodCase{"HeaderWithoutLineEnd", kHeader, {}},
         GoodCase{"CrLf", kHeader + "\r\n" + kA + "\r\n" + kB + "\r\n", {kRowA, kRowB}},
         GoodCase{"CrOnly", kHeader + "\r" + kA + "\r" + kB + "\r", {kRowA, kRowB}},
         GoodCase{"LfOnly", kHeader + "\n" + kA + "\n" + kB + "\n", {kRowA, kRowB}},
@@ -64,11 +64,14 @@ INSTANTIATE_TEST_SUITE_P(
         GoodCase{"EmptyLineEndsDataLf", kHeader + "\n" + kA + "\n\r\n" + kB + "\n", {kRowA}},
         GoodCase{"ExtraFieldsIgnored", kHeader + "\r\n" + kA + "\tx\ty\r\n", {kRowA}},
         GoodCase{"EmptyCells", kHeader + "\r\nd1\t\tc1\t\t\r\n", {{"d1", "", "c1", "", ""}}},
-        GoodCase{"BlanksKept", kHeader + "\r\n d1 \t a1\tc1\tn1 \tf1\r\n",
+        GoodCase{"BlanksKept",
+                 kHeader + "\r\n d1 \t a1\tc1\tn1 \tf1\r\n",
                  {{" d1 ", " a1", "c1", "n1 ", "f1"}}},
-        GoodCase{"Windows1252Decoded", kHeader + "\r\nd\ta\tc\tM\xFCller \x80\x81\tf\r\n",
+        GoodCase{"Windows1252Decoded",
+                 kHeader + "\r\nd\ta\tc\tM\xFCller \x80\x81\tf\r\n",
                  {{"d", "a", "c", "M\xC3\xBCller \xE2\x82\xAC\xC2\x81", "f"}}},
-        GoodCase{"Utf8Kept", kHeader + "\r\nd\ta\tc\tM\xC3\xBCller\tf\r\n",
+        GoodCase{"Utf8Kept",
+                 kHeader + "\r\nd\ta\tc\tM\xC3\xBCller\tf\r\n",
                  {{"d", "a", "c", "M\xC3\xBCller", "f"}}}),
     [](const auto& testCase) { return std::string(testCase.param.label); });
 
@@ -92,15 +95,14 @@ TEST_P(ReaderRejects, WithLineAndReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, ReaderRejects,
-    ::testing::Values(BadCase{"ZeroBytes", "", 1, "no header"},
-                      BadCase{"FirstLineEmpty", "\r\n" + kHeader + "\r\n", 1, "no header"},
-                      BadCase{"FirstLineEmptyLf", "\n" + kHeader + "\n", 1, "no header"},
-                      BadCase{"ShortHeader", "a\tb\tc\r\n" + kA + "\r\n", 1, "has 3 fields"},
-                      BadCase{"ShortRecord", kHeader + "\r\n" + kA + "\r\nd\ta\tc\tn\r\n", 3,
-                              "has 4 fields"},
-                      BadCase{"BlanksOnlyIsNotEmpty", kHeader + "\r\n   \r\n", 2, "has 1 field;"},
-                      BadCase{"ShortLfRecord", kHeader + "\n" + kA + "\n" + kB + "\nx\ty\n", 4,
-                              "has 2 fields"}),
+    ::testing::Values(
+        BadCase{"ZeroBytes", "", 1, "no header"},
+        BadCase{"FirstLineEmpty", "\r\n" + kHeader + "\r\n", 1, "no header"},
+        BadCase{"FirstLineEmptyLf", "\n" + kHeader + "\n", 1, "no header"},
+        BadCase{"ShortHeader", "a\tb\tc\r\n" + kA + "\r\n", 1, "has 3 fields"},
+        BadCase{"ShortRecord", kHeader + "\r\n" + kA + "\r\nd\ta\tc\tn\r\n", 3, "has 4 fields"},
+        BadCase{"BlanksOnlyIsNotEmpty", kHeader + "\r\n   \r\n", 2, "has 1 field;"},
+        BadCase{"ShortLfRecord", kHeader + "\n" + kA + "\n" + kB + "\nx\ty\n", 4, "has 2 fields"}),
     [](const auto& testCase) { return std::string(testCase.param.label); });
 
 TEST(ReadLogFile, ReadsTheFileAndNamesTheSystemReason) {
@@ -117,8 +119,7 @@ TEST(ReadLogFile, ReadsTheFileAndNamesTheSystemReason) {
 
   ReadResult directory = ReadLogFile(dir.Path());
   ASSERT_FALSE(directory.Ok());
-  EXPECT_NE(directory.error.reason.find("directory"), std::string::npos)
-      << directory.error.reason;
+  EXPECT_NE(directory.error.reason.find("directory"), std::string::npos) << directory.error.reason;
 }
 
 TEST(ReadLogFile, SameFileTwiceGivesOneCopyEach) {
@@ -135,13 +136,14 @@ TEST(ParseLog, ManyRowsWithNoLimit) {
   std::string text = kHeader + "\r\n";
   const std::size_t rows = 100000;
   for (std::size_t i = 0; i < rows; ++i) {
-    text += "d\t10.0.0." + std::to_string(i % 250) + "\tc\tuser" + std::to_string(i % 1000) +
-            "\tf\r\n";
+    text +=
+        "d\t10.0.0." + std::to_string(i % 250) + "\tc\tuser" + std::to_string(i % 1000) + "\tf\r\n";
   }
   ReadResult result = ParseLog(std::move(text));
   ASSERT_TRUE(result.Ok());
   ASSERT_EQ(result.table->RowCount(), rows);
-  EXPECT_EQ(result.table->CellText(rows - 1, Column::Address), "10.0.0." + std::to_string(99999 % 250));
+  EXPECT_EQ(result.table->CellText(rows - 1, Column::Address),
+            "10.0.0." + std::to_string(99999 % 250));
   EXPECT_EQ(result.table->AddressIdCount(), 250u);
 }
 

@@ -28,8 +28,13 @@ TEST(RemoveRow, RowsBehindMoveUpAndOutOfRangeDoesNothing) {
 }
 
 TEST(RenameUser, RewritesExactMatchesInBothTablesAndCountsThem) {
-  auto downloadRows = Rows({{"1", "joe32"}, {"2", "joe32"}, {"3", "Joe32"}, {"4", "joe32"},
-                            {"5", "joe32 "}, {"6", "joe32"}, {"7", "ann"}});
+  auto downloadRows = Rows({{"1", "joe32"},
+                            {"2", "joe32"},
+                            {"3", "Joe32"},
+                            {"4", "joe32"},
+                            {"5", "joe32 "},
+                            {"6", "joe32"},
+                            {"7", "ann"}});
   LogTable downloads = TableOf(downloadRows);
   LogTable uploads = TableOf(Rows({{"1", "joe32"}, {"2", "joe32"}, {"3", "joe32"}, {"4", "x"}}));
 
@@ -46,9 +51,9 @@ TEST(RenameUser, RewritesExactMatchesInBothTablesAndCountsThem) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "joe32"), 0);
   EXPECT_EQ(std::count(names.begin(), names.end(), "joe2000"), 1);
 
-  EXPECT_EQ(RenameUser(downloads, uploads, "joe32", "anything"), 0u);     // no match left
-  EXPECT_EQ(RenameUser(downloads, uploads, "joe2000", "joe2000"), 7u);    // by itself: counted
-  EXPECT_EQ(RenameUser(downloads, uploads, "ann", "\xC3\x84nn"), 1u);     // a new name
+  EXPECT_EQ(RenameUser(downloads, uploads, "joe32", "anything"), 0u);   // no match left
+  EXPECT_EQ(RenameUser(downloads, uploads, "joe2000", "joe2000"), 7u);  // by itself: counted
+  EXPECT_EQ(RenameUser(downloads, uploads, "ann", "\xC3\x84nn"), 1u);   // a new name
   EXPECT_EQ(downloads.Name(6), "\xC3\x84nn");
 }
 

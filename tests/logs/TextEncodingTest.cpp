@@ -13,24 +13,26 @@ TEST(IsValidUtf8, AcceptsWellFormedAndRejectsTheRest) {
   const Case cases[] = {
       {"", true},
       {"plain ascii text that is longer than eight bytes", true},
-      {"\xC3\xBC", true},                  // ü
-      {"\xE2\x82\xAC", true},              // €
-      {"\xF0\x9F\x98\x80", true},          // emoji
-      {"\xFC", false},                     // Latin-1 ü
-      {"\xC3", false},                     // cut short
-      {"\xC0\xAF", false},                 // overlong
-      {"\xE0\x80\xAF", false},             // overlong
-      {"\xED\xA0\x80", false},             // surrogate
-      {"\xF4\x90\x80\x80", false},         // beyond U+10FFFF
-      {"abcdefgh\x80", false},             // stray continuation after the fast path
-      {std::string("a\0b", 3), true},      // NUL is data
+      {"\xC3\xBC", true},              // ü
+      {"\xE2\x82\xAC", true},          // €
+      {"\xF0\x9F\x98\x80", true},      // emoji
+      {"\xFC", false},                 // Latin-1 ü
+      {"\xC3", false},                 // cut short
+      {"\xC0\xAF", false},             // overlong
+      {"\xE0\x80\xAF", false},         // overlong
+      {"\xED\xA0\x80", false},         // surrogate
+      {"\xF4\x90\x80\x80", false},     // beyond U+10FFFF
+      {"abcdefgh\x80", false},         // stray continuation after the fast path
+      {std::string("a\0b", 3), true},  // NUL is data
   };
-  for (const Case& c : cases) EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.bytes;
+  for (const Case& c : cases)
+    EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.bytes;
 }
 
 TEST(DecodeToUtf8, Windows1252IsLosslessForEveryByte) {
   std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  for (int b = 0; b < 256; ++b)
+    all.push_back(static_cast<char>(b));
   const std::u32string decoded = Utf8ToCodePoints(DecodeToUtf8(all, Encoding::Windows1252));
   ASSERT_EQ(decoded.size(), 256u);
   // Every byte has its own character, so two different names never decode alike.

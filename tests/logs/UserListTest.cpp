@@ -32,39 +32,68 @@ TEST_P(UserListRules, CollectsTheseNames) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, UserListRules,
     ::testing::Values(
-        UserListCase{"FirstNameOfEachAddress", {{"1.1.1.1", "ann"}, {"1.1.1.1", "bob"}}, {},
-                     {"ann"}},
-        UserListCase{"NameFromTwoAddressesOnce", {{"1.1.1.1", "ann"}, {"2.2.2.2", "ann"}}, {},
-                     {"ann"}},
+        UserListCase{
+            "FirstNameOfEachAddress", {{"1.1.1.1", "ann"}, {"1.1.1.1", "bob"}}, {}, {"ann"}},
+        UserListCase{
+            "NameFromTwoAddressesOnce", {{"1.1.1.1", "ann"}, {"2.2.2.2", "ann"}}, {}, {"ann"}},
         UserListCase{"NameInBothTablesOnce", {{"1.1.1.1", "ann"}}, {{"9.9.9.9", "ann"}}, {"ann"}},
-        UserListCase{"AddressesCountPerTable", {{"1.1.1.1", "ann"}}, {{"1.1.1.1", "bob"}},
-                     {"ann", "bob"}},
-        UserListCase{"CaseMakesTwoEntries", {{"1.1.1.1", "joe"}, {"2.2.2.2", "Joe"}}, {},
-                     {"Joe", "joe"}},
+        UserListCase{
+            "AddressesCountPerTable", {{"1.1.1.1", "ann"}}, {{"1.1.1.1", "bob"}}, {"ann", "bob"}},
+        UserListCase{
+            "CaseMakesTwoEntries", {{"1.1.1.1", "joe"}, {"2.2.2.2", "Joe"}}, {}, {"Joe", "joe"}},
         UserListCase{"EmptyAddressBringsNothing", {{"", "ann"}, {"1.1.1.1", "bob"}}, {}, {"bob"}},
         UserListCase{"EmptyNameIsAnEntry", {{"1.1.1.1", ""}, {"2.2.2.2", ""}}, {}, {""}},
         UserListCase{"AddressWithBlankIsAnotherAddress",
-                     {{"1.1.1.1", "ann"}, {"1.1.1.1 ", "bob"}}, {}, {"ann", "bob"}},
-        UserListCase{"EmptyDownloadsUseUploads", {}, {{"1.1.1.1", "zed"}, {"2.2.2.2", "amy"}},
+                     {{"1.1.1.1", "ann"}, {"1.1.1.1 ", "bob"}},
+                     {},
+                     {"ann", "bob"}},
+        UserListCase{"EmptyDownloadsUseUploads",
+                     {},
+                     {{"1.1.1.1", "zed"}, {"2.2.2.2", "amy"}},
                      {"amy", "zed"}},
         UserListCase{"BothEmpty", {}, {}, {}}),
     [](const auto& testCase) { return std::string(testCase.param.label); });
 
 TEST(DisplayOrder, IgnoresCaseOfEveryLetterThenUsesCodePoints) {
-  Names names = {"b", "\xC3\x9C" "ber", "A", "\xC3\xBC" "ber", "a", "\xC3\x89mile",
-                 "emil", "\xC3\xA9mile", "Zed", "_x", "10", "9"};
+  Names names = {"b",
+                 "\xC3\x9C"
+                 "ber",
+                 "A",
+                 "\xC3\xBC"
+                 "ber",
+                 "a",
+                 "\xC3\x89mile",
+                 "emil",
+                 "\xC3\xA9mile",
+                 "Zed",
+                 "_x",
+                 "10",
+                 "9"};
   SortForDisplay(names);
-  const Names expected = {"10", "9", "_x", "A", "a", "b", "emil", "Zed",
-                          "\xC3\x89mile", "\xC3\xA9mile", "\xC3\x9C" "ber", "\xC3\xBC" "ber"};
+  const Names expected = {"10",
+                          "9",
+                          "_x",
+                          "A",
+                          "a",
+                          "b",
+                          "emil",
+                          "Zed",
+                          "\xC3\x89mile",
+                          "\xC3\xA9mile",
+                          "\xC3\x9C"
+                          "ber",
+                          "\xC3\xBC"
+                          "ber"};
   EXPECT_EQ(names, expected);
-  EXPECT_TRUE(DisplayOrderLess("\xC3\x9C", "\xC3\xBC"));   // Ü before ü: same letter, code points
+  EXPECT_TRUE(DisplayOrderLess("\xC3\x9C", "\xC3\xBC"));  // Ü before ü: same letter, code points
   EXPECT_FALSE(DisplayOrderLess("\xC3\xBC", "\xC3\x9C"));
-  EXPECT_TRUE(DisplayOrderLess("apple", "Banana"));         // case does not decide before letters
+  EXPECT_TRUE(DisplayOrderLess("apple", "Banana"));  // case does not decide before letters
 }
 
 TEST(CollectUserNames, ReportsProgressPerTableUpToItsRowCount) {
   std::vector<std::pair<std::string, std::string>> rows;
-  for (int i = 0; i < 20000; ++i) rows.push_back({"10.0." + std::to_string(i % 300), "u"});
+  for (int i = 0; i < 20000; ++i)
+    rows.push_back({"10.0." + std::to_string(i % 300), "u"});
   const LogTable downloads = TableOf(Rows(rows));
   const LogTable uploads = TableOf(Rows({{"1.1.1.1", "v"}}));
   std::vector<std::size_t> downloadSteps, uploadSteps;

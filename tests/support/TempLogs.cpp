@@ -14,7 +14,8 @@ std::string LogText(const std::vector<std::vector<std::string>>& rows) {
   std::string text = "Date/Time\tAddress\tAccount\tName\tFile Name\r\n";
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < row.size(); ++i) {
-      if (i) text += '\t';
+      if (i)
+        text += '\t';
       text += row[i];
     }
     text += "\r\n";

@@ -28,16 +28,19 @@ Outcome Report(const std::vector<std::string>& args) {
 class ReportCommandTest : public ::testing::Test {
  protected:
   TempDir dir;
-  std::string downloads = dir.Write("Download Log.txt", testing::LogText({
-      {"d", "1.1.1.1", "c", "ann", "a.zip"},
-      {"d", "1.1.1.1", "c", "ann", "b.zip"},
-      {"d", "2.2.2.2", "c", "Bob", "c.zip"},
-      {"d", "3.3.3.3", "c", "\xC3\xA9mile", "d.zip"},
-  })).string();
+  std::string downloads =
+      dir.Write("Download Log.txt", testing::LogText({
+                                        {"d", "1.1.1.1", "c", "ann", "a.zip"},
+                                        {"d", "1.1.1.1", "c", "ann", "b.zip"},
+                                        {"d", "2.2.2.2", "c", "Bob", "c.zip"},
+                                        {"d", "3.3.3.3", "c", "\xC3\xA9mile", "d.zip"},
+                                    }))
+          .string();
   std::string uploads = dir.Write("Upload Log.txt", testing::LogText({
-      {"d", "1.1.1.1", "c", "ann", "up one.txt"},
-      {"d", "9.9.9.9", "c", "zed", "z.txt"},
-  })).string();
+                                                        {"d", "1.1.1.1", "c", "ann", "up one.txt"},
+                                                        {"d", "9.9.9.9", "c", "zed", "z.txt"},
+                                                    }))
+                            .string();
 };
 
 TEST_F(ReportCommandTest, WritesTotalsAveragesUsersAndUserReports) {
@@ -87,9 +90,11 @@ TEST_F(ReportCommandTest, BadLogExitsOneWithFileAndLineOnStderrOnly) {
 }
 
 TEST_F(ReportCommandTest, UsageErrorsAndHelp) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {downloads}, {downloads, uploads, uploads}, {"--bogus", downloads, uploads},
-           {downloads, uploads, "--user"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {downloads},
+                                                                {downloads, uploads, uploads},
+                                                                {"--bogus", downloads, uploads},
+                                                                {downloads, uploads, "--user"}}) {
     const Outcome run = Report(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
@@ -110,7 +115,8 @@ TEST(ReportBinary, RunsOnTheSampleLogs) {
   ASSERT_NE(pipe, nullptr);
   std::string out;
   char buffer[4096];
-  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+    out.append(buffer, got);
   const int status = pclose(pipe);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out.rfind("Total Downloads: 40\nTotal Uploads: 16\nTotal Ratio: 2.50/1\n", 0), 0u)
