@@ -110,6 +110,7 @@ ReadResult ReadLogFile(const std::filesystem::path& path) {
 
   std::error_code sizeError;
   const std::uintmax_t sizeHint = std::filesystem::file_size(path, sizeError);
+  if (!sizeError && sizeHint > kMaxLogBytes) return Failure(0, "the file is larger than 4 GiB");
   // One more byte than the file holds, so the first read ends at the end of the file.
   ByteBuffer bytes(!sizeError && sizeHint < kMaxLogBytes ? static_cast<std::size_t>(sizeHint) + 1
                                                          : std::size_t{1} << 16);
