@@ -20,15 +20,16 @@ constexpr std::size_t kDownloadRows = 1000000;
 constexpr std::size_t kUploadRows = 250000;
 
 const std::pair<std::filesystem::path, std::filesystem::path>& Files() {
-  static const auto files = WriteLogPair(
-      std::filesystem::temp_directory_path() / "quorvane-bench", kDownloadRows, kUploadRows);
+  static const auto files = WriteLogPair(std::filesystem::temp_directory_path() / "quorvane-bench",
+                                         kDownloadRows, kUploadRows);
   return files;
 }
 
 const LogPair& Logs() {
   static const LogPair logs = [] {
     LoadResult loaded = LoadLogPair(Files().first, Files().second);
-    if (!loaded.Ok()) std::abort();
+    if (!loaded.Ok())
+      std::abort();
     return std::move(*loaded.logs);
   }();
   return logs;
@@ -46,16 +47,21 @@ void BM_ReadDownloadLog(benchmark::State& state) {
 BENCHMARK(BM_ReadDownloadLog)->Unit(benchmark::kMillisecond);
 
 void BM_UserList(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(CollectUserNames(Logs().downloads, Logs().uploads));
+  Logs();  // load outside the timed loop
+  for (auto _ : state)
+    benchmark::DoNotOptimize(CollectUserNames(Logs().downloads, Logs().uploads));
 }
 BENCHMARK(BM_UserList)->Unit(benchmark::kMillisecond);
 
 void BM_Averages(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(ComputeAverages(Logs().downloads, Logs().uploads));
+  Logs();  // load outside the timed loop
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ComputeAverages(Logs().downloads, Logs().uploads));
 }
 BENCHMARK(BM_Averages)->Unit(benchmark::kMillisecond);
 
 void BM_UserReport(benchmark::State& state) {
+  Logs();  // load outside the timed loop
   for (auto _ : state) {
     benchmark::DoNotOptimize(BuildUserReport(Logs().downloads, Logs().uploads, "user7"));
   }
@@ -81,7 +87,8 @@ void BM_FullUsersReport(benchmark::State& state) {
                                          Files().second.string()};
   for (auto _ : state) {
     std::ostringstream out, err;
-    if (RunReportCommand(args, out, err) != 0) state.SkipWithError("report failed");
+    if (RunReportCommand(args, out, err) != 0)
+      state.SkipWithError("report failed");
     benchmark::DoNotOptimize(out.str().size());
   }
 }

@@ -23,8 +23,8 @@ class Random {
   std::uint64_t state_;
 };
 
-constexpr std::array<const char*, 8> kFolders = {"Games", "Utilities", "Sounds", "Docs",
-                                                 "Icons", "Fonts", "Uploads", "Movies"};
+constexpr std::array<const char*, 8> kFolders = {"Games", "Utilities", "Sounds",  "Docs",
+                                                 "Icons", "Fonts",     "Uploads", "Movies"};
 constexpr std::array<const char*, 6> kKinds = {"sit", "zip", "txt", "mp3", "sea", "png"};
 
 }  // namespace
@@ -41,8 +41,8 @@ std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads) {
     const int length = std::snprintf(
         line, sizeof line,
         "%02u/%02u/2026 %02u:%02u:%02u\t%u.%u.%u.%u\t%s\tuser%u\t%s/File %u.%s\r\n",
-        1 + random.Next(28), 1 + random.Next(12), random.Next(24), random.Next(60),
-        random.Next(60), 10 + address % 200, (address / 200) % 250, address % 7, 1 + user % 250,
+        1 + random.Next(28), 1 + random.Next(12), random.Next(24), random.Next(60), random.Next(60),
+        10 + address % 200, (address / 200) % 250, address % 7, 1 + user % 250,
         user % 5 == 0 ? "guest" : "member", user, kFolders[random.Next(kFolders.size())],
         random.Next(uploads ? 5000 : 20000), kKinds[random.Next(kKinds.size())]);
     text.append(line, static_cast<std::size_t>(length));
@@ -58,8 +58,8 @@ std::pair<std::filesystem::path, std::filesystem::path> WriteLogPair(
     const std::string text = MakeLogText(rows, seed, uploads);
     std::error_code error;
     if (std::filesystem::file_size(path, error) != text.size() || error) {
-      std::ofstream(path, std::ios::binary).write(text.data(),
-                                                  static_cast<std::streamsize>(text.size()));
+      std::ofstream(path, std::ios::binary)
+          .write(text.data(), static_cast<std::streamsize>(text.size()));
     }
     return path;
   };
