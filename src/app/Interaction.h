@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// What the main window asks of the person in front of it: the log file questions, its one
+// message box, the busy pointer, ending the program. The program answers with the real Qt dialogs
+// (QtInteraction); tests answer in a person's place without blocking.
+class Interaction {
+ public:
+  virtual ~Interaction() = default;
+
+  // Asks for a log file under this title: the chosen path, or nothing on Cancel. Each question
+  // opens on the previous answer.
+  virtual std::optional<QString> ChooseLogFile(const QString& title) = 0;
+  // An OK notice with a title, shown modally.
+  virtual void ShowMessage(const QString& title, const QString& text) = 0;
+  // The window's busy pointer on or off.
+  virtual void SetBusy(bool busy) = 0;
+  // Ends the program at once.
+  virtual void Quit() = 0;
+};

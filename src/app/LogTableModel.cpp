@@ -1,0 +1,69 @@
+#include "app/LogTableModel.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+using quorvane::Column;
+using quorvane::kColumnCount;
+
+LogTableModel::LogTableModel(QStringList headers, QObject* parent)
+    : QAbstractTableModel(parent), headers_(std::move(headers)) {}
+
+void LogTableModel::SetTable(quorvane::LogTable table) {
+  beginResetModel();
+  table_ = std::move(table);
+  endResetModel();
+}
+
+void LogTableModel::RemoveTableRow(int row) {
+  if (row < 0 || row >= rowCount())
+    return;
+  beginRemoveRows({}, row, row);
+  table_.RemoveRow(static_cast<std::size_t>(row));
+  endRemoveRows();
+}
+
+std::size_t LogTableModel::RenameUser(std::string_view from, std::string_view to) {
+  const std::size_t renamed = table_.RenameUser(from, to);
+  if (renamed > 0) {
+    const int name = static_cast<int>(Column::Name);
+    emit dataChanged(index(0, name), index(rowCount() - 1, name), {Qt::DisplayRole});
+  }
+  return renamed;
+}
+
+int LogTableModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid())
+    return 0;
+  // A view counts rows in an int; a log that large could not be read in the first place.
+  constexpr std::size_t kMaxRows = std::numeric_limits<int>::max();
+  return static_cast<int>(std::min(table_.RowCount(), kMaxRows));
+}
+
+int LogTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant LogTableModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+    return {};
+  return QString::fromStdString(
+      table_.CellText(static_cast<std::size_t>(index.row()), static_cast<Column>(index.column())));
+}
+
+QVariant LogTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= headers_.size())
+    return {};
+  if (role == Qt::DisplayRole)
+    return headers_.at(section);
+  if (role == Qt::TextAlignmentRole)
+    return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+  return {};
+}
+
+Qt::ItemFlags LogTableModel::flags(const QModelIndex& index) const {
+  if (!index.isValid())
+    return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}

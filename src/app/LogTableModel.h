@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <cstddef>
+#include <string_view>
+
+#include "logs/LogTable.h"
+
+// A log table as the rows of a list view. The model owns the table; data() decodes only the cells
+// the view asks for, so a million rows show at once and scroll smoothly.
+class LogTableModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  // `headers`: the five column captions, in column order.
+  explicit LogTableModel(QStringList headers, QObject* parent = nullptr);
+
+  const quorvane::LogTable& Table() const { return table_; }
+
+  // Replaces the whole table.
+  void SetTable(quorvane::LogTable table);
+  // Removes one row; the rows behind it move up by one.
+  void RemoveTableRow(int row);
+  // Rewrites every Name cell equal to `from` to `to`; returns how many it rewrote.
+  std::size_t RenameUser(std::string_view from, std::string_view to);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  QStringList headers_;
+  quorvane::LogTable table_;
+};

@@ -1,0 +1,82 @@
+#include "app/QtInteraction.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QMessageBox>
+#include <QSortFilterProxyModel>
+#include <QWidget>
+
+namespace {
+
+// The two names a Hotline server gives its transfer logs.
+const QStringList kLogFileNames = {QStringLiteral("Download Log.txt"),
+                                   QStringLiteral("Upload Log.txt")};
+
+// Qt splits a name filter's patterns at blanks, so "Download Log.txt" cannot be a pattern. The
+// dialog's filter lets through names with any one character in place of the blank, and this proxy
+// keeps, of the files, only the two exact names. Folders always pass, so the user can move about.
+class LogFileNameFilter : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+ protected:
+  bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (files == nullptr)
+      return true;
+    const QModelIndex entry = files->index(sourceRow, 0, sourceParent);
+    return files->isDir(entry) || kLogFileNames.contains(files->fileName(entry));
+  }
+};
+
+}  // namespace
+
+QtInteraction::QtInteraction(QWidget* window) : window_(window), dialog_(new QFileDialog(window)) {
+  dialog_->setObjectName(QStringLiteral("Dialog"));
+  // The proxy works only in Qt's own dialog, and one look on every desktop is no loss here.
+  dialog_->setOption(QFileDialog::DontUseNativeDialog);
+  dialog_->setOption(QFileDialog::HideNameFilterDetails);
+  dialog_->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog_->setFileMode(QFileDialog::ExistingFile);
+  dialog_->setNameFilter(QStringLiteral("Hotline Log Files (Download?Log.txt Upload?Log.txt)"));
+  dialog_->setProxyModel(new LogFileNameFilter(dialog_));
+}
+
+QtInteraction::~QtInteraction() = default;
+
+QFileDialog& QtInteraction::Dialog() {
+  return *dialog_;
+}
+
+std::optional<QString> QtInteraction::ChooseLogFile(const QString& title) {
+  dialog_->setWindowTitle(title);
+  const QStringList previous = dialog_->selectedFiles();
+  if (!previous.isEmpty())
+    dialog_->selectFile(previous.first());
+  if (dialog_->exec() != QDialog::Accepted)
+    return std::nullopt;
+  const QStringList chosen = dialog_->selectedFiles();
+  if (chosen.isEmpty())
+    return std::nullopt;
+  return chosen.first();
+}
+
+void QtInteraction::ShowMessage(const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, window_);
+  box.exec();
+}
+
+void QtInteraction::SetBusy(bool busy) {
+  if (window_.isNull())
+    return;
+  if (busy) {
+    window_->setCursor(Qt::WaitCursor);
+  } else {
+    window_->unsetCursor();
+  }
+}
+
+void QtInteraction::Quit() {
+  QCoreApplication::exit(0);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QPointer>
+
+#include "app/Interaction.h"
+
+class QFileDialog;
+class QWidget;
+
+// The real dialogs of the main window. One file dialog object serves every log question and keeps
+// its last answer, so the upload question opens in the folder of the download log.
+class QtInteraction : public Interaction {
+ public:
+  explicit QtInteraction(QWidget* window);
+  ~QtInteraction() override;
+
+  std::optional<QString> ChooseLogFile(const QString& title) override;
+  void ShowMessage(const QString& title, const QString& text) override;
+  void SetBusy(bool busy) override;
+  void Quit() override;
+
+  // The file dialog itself, for tests that answer it.
+  QFileDialog& Dialog();
+
+ private:
+  QPointer<QWidget> window_;
+  QPointer<QFileDialog> dialog_;
+};

@@ -1,0 +1,589 @@
+#include "app/frmMain.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeView>
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "analysis/Averages.h"
+#include "analysis/Totals.h"
+#include "analysis/UserReport.h"
+#include "app/BarProgress.h"
+#include "app/LogTableModel.h"
+#include "app/QtInteraction.h"
+#include "logs/LogLoader.h"
+#include "logs/UserList.h"
+
+namespace {
+
+// The window was designed in twips: 1440 to the inch, 15 to a pixel at 96 dots per inch. Qt
+// scales pixels for high-DPI screens, fonts follow in points.
+constexpr double kTwipsPerPixel = 15;
+
+int Px(double twips) {
+  return qRound(twips / kTwipsPerPixel);
+}
+QRect TwipsRect(int left, int top, int width, int height) {
+  return {Px(left), Px(top), Px(width), Px(height)};
+}
+
+// A widget's geometry in twips, as the resize layout reads and writes it. Sizes the toolkit would
+// reject (negative ones) leave the old value; positions may be negative.
+double TopOf(const QWidget* w) {
+  return w->y() * kTwipsPerPixel;
+}
+double WidthOf(const QWidget* w) {
+  return w->width() * kTwipsPerPixel;
+}
+double HeightOf(const QWidget* w) {
+  return w->height() * kTwipsPerPixel;
+}
+void SetLeft(QWidget* w, double twips) {
+  w->move(Px(twips), w->y());
+}
+void SetTop(QWidget* w, double twips) {
+  w->move(w->x(), Px(twips));
+}
+void SetWidth(QWidget* w, double twips) {
+  if (twips >= 0)
+    w->resize(Px(twips), w->height());
+}
+void SetHeight(QWidget* w, double twips) {
+  if (twips >= 0)
+    w->resize(w->width(), Px(twips));
+}
+
+QFont FontOf(const QStringList& families, double points) {
+  QFont font;
+  font.setFamilies(families);
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSizeF(points);
+  return font;
+}
+
+// The dialog font the window was drawn for, or the nearest sans serif of the same metrics.
+const QStringList kDialogFamilies = {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans",
+                                     "Arimo",         "Nimbus Sans",          "Arial",
+                                     "Helvetica"};
+const QStringList kArialFamilies = {"Arial", "Liberation Sans", "Arimo", "Nimbus Sans",
+                                    "Helvetica"};
+
+const QString kContactAddress = QStringLiteral("ideas@quorvane.example");
+const QColor kInvitationYellow(255, 255, 128);
+const QColor kContactYellow(255, 255, 192);
+const QColor kLineGrey(128, 128, 128);
+
+template <typename Widget>
+Widget* Place(Widget* widget, const char* name, QRect geometry) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(geometry);
+  return widget;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+  auto* button = Place(new QPushButton(caption, parent), name, geometry);
+  button->setAutoDefault(true);  // Enter presses the focused button
+  return button;
+}
+
+// A caption label sized to its text: it keeps its designed box and grows when the font needs more
+// room, away from the value it names.
+QLabel* Caption(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                Qt::Alignment alignment = Qt::AlignRight) {
+  auto* label = Place(new QLabel(text, parent), name, geometry);
+  label->setAlignment(alignment | Qt::AlignVCenter);
+  const QSize needed = label->sizeHint();
+  QRect fitted = geometry;
+  if (needed.width() > geometry.width()) {
+    if (alignment & Qt::AlignRight) {
+      fitted.setLeft(geometry.right() + 1 - needed.width());
+    } else {
+      fitted.setWidth(needed.width());
+    }
+  }
+  fitted.setHeight(std::max(geometry.height(), needed.height()));
+  label->setGeometry(fitted);
+  return label;
+}
+
+// A report figure: bordered, right-aligned, empty until a report fills it. A screen reader hears
+// the figure with what it is.
+QLabel* Value(QWidget* parent, const char* name, const QString& meaning, QRect geometry) {
+  auto* label = Place(new QLabel(parent), name, geometry);
+  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  label->setLineWidth(1);
+  label->setMargin(1);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label->setAccessibleDescription(meaning);
+  return label;
+}
+
+QProgressBar* Bar(QWidget* parent, const char* name, QRect geometry,
+                  Qt::Orientation orientation = Qt::Horizontal) {
+  auto* bar = Place(new QProgressBar(parent), name, geometry);
+  bar->setOrientation(orientation);
+  bar->setRange(0, 100);
+  bar->setValue(0);
+  bar->setTextVisible(false);
+  bar->setVisible(false);
+  return bar;
+}
+
+// A one-pixel grey rule between two points, in twips.
+void Line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2) {
+  auto* line = Place(new QFrame(parent), name,
+                     QRect(Px(x1), Px(y1), std::max(1, Px(x2 - x1)), std::max(1, Px(y2 - y1))));
+  line->setFrameShape(QFrame::NoFrame);
+  line->setAutoFillBackground(true);
+  QPalette palette = line->palette();
+  palette.setColor(QPalette::Window, kLineGrey);
+  line->setPalette(palette);
+}
+
+void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+  QPalette palette = widget->palette();
+  palette.setColor(role, color);
+  widget->setPalette(palette);
+}
+
+std::filesystem::path ToPath(const QString& path) {
+#ifdef _WIN32
+  return std::filesystem::path(path.toStdWString());
+#else
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+QString Capitalized(QString text) {
+  if (!text.isEmpty())
+    text[0] = text[0].toUpper();
+  return text;
+}
+
+}  // namespace
+
+// The busy pointer for as long as a command runs; nested commands keep it until the outer one ends.
+class frmMain::BusyPointer {
+ public:
+  explicit BusyPointer(frmMain& window) : window_(window) { window_.SetBusy(true); }
+  ~BusyPointer() { window_.SetBusy(false); }
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+
+ private:
+  frmMain& window_;
+};
+
+frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
+    : QWidget(parent),
+      interaction_(std::move(interaction)),
+      downloads_(new LogTableModel(
+          {tr("Date/TIme"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)),
+      uploads_(new LogTableModel(
+          {tr("Date/Time"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)) {
+  setObjectName(QStringLiteral("frmMain"));
+  if (!interaction_)
+    interaction_ = std::make_unique<QtInteraction>(this);
+  setWindowTitle(tr("Quorvane"));
+  setFont(FontOf(kDialogFamilies, 8));
+  resize(Px(12375), Px(8685));
+  CreateControls();
+  SetTabOrder();
+  cmdExit->setFocus();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::CreateControls() {
+  fraDownloadLog = Place(new QGroupBox(tr("Download Log"), this), "fraDownloadLog",
+                         TwipsRect(120, 120, 6015, 5055));
+  fraUploadLog = Place(new QGroupBox(tr("Upload Log"), this), "fraUploadLog",
+                       TwipsRect(6240, 120, 6015, 5055));
+  lvwDownloadLog = CreateLogList(fraDownloadLog, "lvwDownloadLog", downloads_);
+  prgDownloadLog = Bar(fraDownloadLog, "prgDownloadLog", TwipsRect(120, 4620, 5775, 255));
+  lvwUploadLog = CreateLogList(fraUploadLog, "lvwUploadLog", uploads_);
+  prgUploadLog = Bar(fraUploadLog, "prgUploadLog", TwipsRect(120, 4620, 5775, 255));
+
+  fraAnalyzeLog = Place(new QGroupBox(tr("Log Analysis"), this), "fraAnalyzeLog",
+                        TwipsRect(120, 5280, 10335, 3255));
+  CreateAnalysisPanel();
+
+  cmdLoadLogs = Button(this, "cmdLoadLogs", tr("&Load Logs"), TwipsRect(10920, 5400, 1335, 375));
+  cmdRenameUser =
+      Button(this, "cmdRenameUser", tr("&Rename Users"), TwipsRect(10920, 5880, 1335, 375));
+  cmdAbout = Button(this, "cmdAbout", tr("A&bout"), TwipsRect(10920, 7680, 1335, 375));
+  cmdExit = Button(this, "cmdExit", tr("E&xit"), TwipsRect(10920, 8160, 1335, 375));
+
+  connect(cmdLoadLogs, &QPushButton::clicked, this, &frmMain::cmdLoadLogs_Click);
+  connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+}
+
+QTreeView* frmMain::CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model) {
+  auto* list = Place(new QTreeView(frame), name, TwipsRect(120, 240, 5775, 4215));
+  list->setModel(model);
+  list->setRootIsDecorated(false);
+  list->setItemsExpandable(false);
+  list->setUniformRowHeights(true);  // a million rows lay out at once
+  list->setAllColumnsShowFocus(true);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setAccessibleName(frame->title());
+  QHeaderView* header = list->header();
+  header->setStretchLastSection(false);
+  header->setSectionsMovable(false);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  header->setDefaultSectionSize(Px(1440));  // kept when a load resets the model
+  for (int column = 0; column < header->count(); ++column)
+    header->resizeSection(column, Px(1440));
+  list->installEventFilter(this);
+  return list;
+}
+
+void frmMain::CreateAnalysisPanel() {
+  QWidget* panel = fraAnalyzeLog;
+  Caption(panel, "Label1", tr("Total Downloads:"), TwipsRect(120, 240, 1245, 195));
+  lblTotalDownloads =
+      Value(panel, "lblTotalDownloads", tr("Total Downloads"), TwipsRect(1440, 210, 975, 255));
+  Caption(panel, "Label2", tr("Total Uploads:"), TwipsRect(330, 600, 1035, 195));
+  lblTotalUploads =
+      Value(panel, "lblTotalUploads", tr("Total Uploads"), TwipsRect(1440, 570, 975, 255));
+  Caption(panel, "Label3", tr("Total Ratio:"), TwipsRect(540, 960, 825, 195));
+  lblTotalRatio = Value(panel, "lblTotalRatio", tr("Total Ratio"), TwipsRect(1440, 930, 975, 255));
+  Caption(panel, "Label6", tr("Avg. Downloads:"), TwipsRect(150, 1560, 1215, 195));
+  lblAvgDownloads =
+      Value(panel, "lblAvgDownloads", tr("Avg. Downloads"), TwipsRect(1440, 1530, 975, 255));
+  Caption(panel, "Label5", tr("Avg. Uploads:"), TwipsRect(360, 1920, 1005, 195));
+  lblAvgUploads =
+      Value(panel, "lblAvgUploads", tr("Avg. Uploads"), TwipsRect(1440, 1890, 975, 255));
+  Caption(panel, "Label4", tr("Avg. Ratio:"), TwipsRect(570, 2280, 795, 195));
+  lblAvgRatio = Value(panel, "lblAvgRatio", tr("Avg. Ratio"), TwipsRect(1440, 2250, 975, 255));
+
+  QLabel* userName = Caption(panel, "Label13", tr("User Name:"), TwipsRect(2700, 240, 840, 195));
+  cboUsers = Place(new QComboBox(panel), "cboUsers", TwipsRect(3600, 180, 2775, 315));
+  cboUsers->setEditable(false);  // pick only
+  userName->setBuddy(cboUsers);
+  Caption(panel, "Label14", tr("Downloads:"), TwipsRect(2700, 630, 840, 195));
+  lblUserDownloads =
+      Value(panel, "lblUserDownloads", tr("Downloads"), TwipsRect(3600, 600, 975, 255));
+  Caption(panel, "Label15", tr("Uploads:"), TwipsRect(4680, 630, 630, 195));
+  lblUserUploads = Value(panel, "lblUserUploads", tr("Uploads"), TwipsRect(5400, 600, 975, 255));
+  Caption(panel, "Label16", tr("Ratio:"), TwipsRect(3120, 960, 420, 195));
+  lblUserRatio = Value(panel, "lblUserRatio", tr("Ratio"), TwipsRect(3600, 960, 975, 255));
+  QLabel* uploadList =
+      Caption(panel, "Label20", tr("Upload List:"), TwipsRect(2640, 1320, 840, 195), Qt::AlignLeft);
+  lstUploads = Place(new QListWidget(panel), "lstUploads", TwipsRect(2640, 1560, 3735, 840));
+  lstUploads->setUniformItemSizes(true);
+  uploadList->setBuddy(lstUploads);
+  prgAnalyzeUser = Bar(panel, "prgAnalyzeUser", TwipsRect(6480, 180, 255, 2175), Qt::Vertical);
+
+  auto* invitation = Place(new QLabel(tr("Do you have an idea of what should go in this space? If "
+                                         "so, please send your idea to:"),
+                                      panel),
+                           "Label21", TwipsRect(6960, 240, 3255, 2295));
+  invitation->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  invitation->setWordWrap(true);
+  invitation->setFont(FontOf(kArialFamilies, 14.25));
+  invitation->setAutoFillBackground(true);
+  Fill(invitation, QPalette::Window, kInvitationYellow);
+
+  // Read-only: typing, deleting and pasting change nothing; selecting and copying still work.
+  txtEmail =
+      Place(new QLineEdit(kContactAddress, panel), "txtEmail", TwipsRect(7080, 1920, 3015, 360));
+  txtEmail->setReadOnly(true);
+  txtEmail->setAlignment(Qt::AlignCenter);
+  txtEmail->setFont(FontOf(kDialogFamilies, 9.75));
+  txtEmail->setAccessibleName(tr("Contact e-mail address"));
+  Fill(txtEmail, QPalette::Base, kContactYellow);
+
+  Line(panel, "Line1", 120, 1320, 2535, 1320);
+  Line(panel, "Line2", 2520, 240, 2520, 2640);
+  Line(panel, "Line4", 6840, 240, 6840, 2640);
+  Line(panel, "Line3", 120, 2640, 10200, 2640);
+
+  prgAnalyze = Bar(panel, "prgAnalyze", TwipsRect(120, 2820, 8655, 255));
+  cmdAnalyzeLog = Button(panel, "cmdAnalyzeLog", tr("&Analyze"), TwipsRect(8880, 2760, 1335, 375));
+
+  connect(cmdAnalyzeLog, &QPushButton::clicked, this, &frmMain::cmdAnalyzeLog_Click);
+  // activated: only a person's pick, never the rebuild of the list.
+  connect(cboUsers, &QComboBox::activated, this, &frmMain::cboUsers_Click);
+}
+
+void frmMain::SetTabOrder() {
+  const std::vector<QWidget*> order = {cmdExit,     cmdAbout,     cmdAnalyzeLog,  cboUsers,
+                                       lstUploads,  txtEmail,     lvwDownloadLog, lvwUploadLog,
+                                       cmdLoadLogs, cmdRenameUser};
+  for (std::size_t i = 1; i < order.size(); ++i)
+    setTabOrder(order[i - 1], order[i]);
+}
+
+// --- Load Logs ---
+
+void frmMain::cmdLoadLogs_Click() {
+  const std::optional<QString> downloadLog =
+      interaction_->ChooseLogFile(tr("Choose a Download Log file..."));
+  if (!downloadLog)
+    return;
+  const std::optional<QString> uploadLog =
+      interaction_->ChooseLogFile(tr("Choose an Upload Log file..."));
+  if (!uploadLog)
+    return;
+  LoadLog(*downloadLog, *uploadLog);
+}
+
+bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
+  quorvane::LoadResult loaded;
+  QString problem;
+  {
+    BusyPointer busy(*this);
+    try {
+      loaded = quorvane::LoadLogPair(ToPath(downloadLog), ToPath(uploadLog));
+    } catch (const std::bad_alloc&) {
+      problem = tr("There is not enough memory to load these logs, so nothing was changed.");
+    }
+    if (loaded.Ok()) {
+      downloads_->SetTable(std::move(loaded.logs->downloads));
+      uploads_->SetTable(std::move(loaded.logs->uploads));
+      LoadUsers();
+      return true;
+    }
+  }
+  if (problem.isEmpty()) {
+    const quorvane::LoadFailure& failure = loaded.failure;
+    const bool download = failure.log == quorvane::LogKind::Download;
+    const QString reason = QString::fromStdString(failure.error.reason);
+    problem = tr("The %1 could not be loaded, so nothing was changed.")
+                  .arg(QString::fromStdString(failure.LogName())) +
+              QStringLiteral("\n\n") +
+              QDir::toNativeSeparators(download ? downloadLog : uploadLog) + QStringLiteral("\n") +
+              (failure.error.line != 0
+                   ? tr("Line %1: %2").arg(QString::number(failure.error.line), reason)
+                   : Capitalized(reason));
+  }
+  interaction_->ShowMessage(tr("Load Logs"), problem);
+  return false;
+}
+
+void frmMain::LoadUsers() {
+  cboUsers->clear();
+  const quorvane::LogTable& downloads = downloads_->Table();
+  const quorvane::LogTable& uploads = uploads_->Table();
+  // Each table's bar shows only while the pass over that table runs; an empty table leaves its bar
+  // alone.
+  BarProgress downloadBar(*prgDownloadLog);
+  BarProgress uploadBar(*prgUploadLog);
+  const auto startUploads = [&] {
+    downloadBar.Hide();
+    if (!uploads.Empty())
+      uploadBar.Show(uploads.RowCount());
+  };
+  if (!downloads.Empty())
+    downloadBar.Show(downloads.RowCount());
+  const std::vector<std::string> names = quorvane::CollectUserNames(
+      downloads, uploads,
+      [&](std::size_t done) {
+        downloadBar.Advance(done);
+        if (done >= downloads.RowCount())
+          startUploads();
+      },
+      [&](std::size_t done) {
+        startUploads();
+        uploadBar.Advance(done);
+      });
+  downloadBar.Hide();
+  uploadBar.Hide();
+
+  QStringList entries;
+  entries.reserve(static_cast<qsizetype>(names.size()));
+  for (const std::string& name : names)
+    entries.push_back(QString::fromStdString(name));
+  cboUsers->addItems(entries);
+  cboUsers->setCurrentIndex(-1);
+}
+
+std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
+  const std::string oldName = from.toStdString();
+  const std::string newName = to.toStdString();
+  return downloads_->RenameUser(oldName, newName) + uploads_->RenameUser(oldName, newName);
+}
+
+// --- Analyze ---
+
+void frmMain::cmdAnalyzeLog_Click() {
+  // Disabling the focused button would send the focus on; it comes back at the end.
+  const bool hadFocus = cmdAnalyzeLog->hasFocus();
+  cmdAnalyzeLog->setEnabled(false);
+  SetBusy(true);
+  for (QLabel* label :
+       {lblTotalDownloads, lblTotalUploads, lblTotalRatio, lblAvgDownloads, lblAvgUploads,
+        lblAvgRatio, lblUserDownloads, lblUserUploads, lblUserRatio}) {
+    label->clear();
+  }
+  if (downloads_->rowCount() < 1 || uploads_->rowCount() < 1)
+    cmdLoadLogs_Click();
+
+  AnalyzeTotal();
+
+  prgAnalyze->setValue(0);
+  prgAnalyze->setVisible(true);
+  const std::size_t rows = downloads_->Table().RowCount() + uploads_->Table().RowCount();
+  const std::size_t steps = cboUsers->currentIndex() != -1 ? 2 * rows : rows;
+  prgAnalyze->setMaximum(static_cast<int>(
+      std::min<std::size_t>(steps, static_cast<std::size_t>(std::numeric_limits<int>::max()))));
+  AnalyzeAvg();
+  if (cboUsers->currentIndex() != -1)
+    AnalyzeUser();
+  prgAnalyze->setValue(0);
+  prgAnalyze->setVisible(false);
+
+  SetBusy(false);
+  cmdAnalyzeLog->setEnabled(true);
+  if (hadFocus)
+    cmdAnalyzeLog->setFocus();
+}
+
+void frmMain::AnalyzeTotal() {
+  const quorvane::Totals totals = quorvane::ComputeTotals(downloads_->Table(), uploads_->Table(),
+                                                          DecimalSeparator().toStdString());
+  lblTotalDownloads->setText(QString::number(totals.downloads));
+  lblTotalUploads->setText(QString::number(totals.uploads));
+  lblTotalRatio->setText(QString::fromStdString(totals.ratio));
+}
+
+void frmMain::AnalyzeAvg() {
+  BarProgress bar(*prgAnalyze);
+  const quorvane::Averages averages = quorvane::ComputeAverages(
+      downloads_->Table(), uploads_->Table(), DecimalSeparator().toStdString(),
+      [&](std::size_t done) { bar.Advance(done); });
+  lblAvgDownloads->setText(QString::fromStdString(averages.downloadsText));
+  lblAvgUploads->setText(QString::fromStdString(averages.uploadsText));
+  lblAvgRatio->setText(QString::fromStdString(averages.ratio));
+}
+
+void frmMain::cboUsers_Click() {
+  AnalyzeUser();
+}
+
+void frmMain::AnalyzeUser() {
+  const quorvane::LogTable& downloads = downloads_->Table();
+  const quorvane::LogTable& uploads = uploads_->Table();
+  lstUploads->clear();
+  BarProgress userBar(*prgAnalyzeUser);
+  BarProgress analyzeBar(*prgAnalyze);  // hidden unless Analyze runs this report
+  userBar.Show(downloads.RowCount() + uploads.RowCount());
+  const quorvane::UserReport report =
+      quorvane::BuildUserReport(downloads, uploads, cboUsers->currentText().toStdString(),
+                                DecimalSeparator().toStdString(), [&](std::size_t done) {
+                                  userBar.Advance(done);
+                                  analyzeBar.Advance(done);
+                                });
+  lblUserDownloads->setText(QString::number(report.downloads));
+  QStringList files;
+  files.reserve(static_cast<qsizetype>(report.uploadRows.size()));
+  for (std::size_t row : report.uploadRows) {
+    files.push_back(QString::fromStdString(uploads.CellText(row, quorvane::Column::FileName)));
+  }
+  lstUploads->addItems(files);
+  lblUserUploads->setText(QString::number(report.uploads));
+  lblUserRatio->setText(QString::fromStdString(report.ratio));
+  userBar.Hide();
+}
+
+QString frmMain::DecimalSeparator() const {
+  return QLocale().decimalPoint();
+}
+
+// --- Backspace in a log list ---
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    LogTableModel* model = watched == lvwDownloadLog ? downloads_
+                           : watched == lvwUploadLog ? uploads_
+                                                     : nullptr;
+    if (model != nullptr) {
+      // The list's own key handling follows, as for any key.
+      for (const QChar character : static_cast<QKeyEvent*>(event)->text()) {
+        LogList_KeyPress(*static_cast<QTreeView*>(watched), *model, character.unicode());
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::LogList_KeyPress(QTreeView& list, LogTableModel& model, int keyAscii) {
+  constexpr int kBackspace = 8;
+  if (model.rowCount() == 0 || keyAscii != kBackspace)
+    return;
+  const QModelIndexList selected = list.selectionModel()->selectedRows();
+  if (selected.isEmpty())
+    return;
+  const int row = selected.first().row();
+  model.RemoveTableRow(row);
+  // The row that moved up takes the selection, so holding the key removes one row per repeat.
+  if (model.rowCount() > 0) {
+    list.selectionModel()->setCurrentIndex(
+        model.index(std::min(row, model.rowCount() - 1), 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+}
+
+// --- Exit ---
+
+void frmMain::cmdExit_Click() {
+  interaction_->Quit();
+}
+
+void frmMain::SetBusy(bool busy) {
+  const bool changes = busy ? busyDepth_++ == 0 : --busyDepth_ == 0;
+  if (changes)
+    interaction_->SetBusy(busy);
+}
+
+// --- Layout ---
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Form_Resize();
+}
+
+void frmMain::Form_Resize() {
+  const double w = width() * kTwipsPerPixel;
+  const double h = height() * kTwipsPerPixel;
+  SetWidth(fraDownloadLog, w / 2 - 180);
+  SetHeight(fraDownloadLog, h - HeightOf(fraAnalyzeLog) - 360);
+  SetWidth(lvwDownloadLog, WidthOf(fraDownloadLog) - 240);
+  SetHeight(lvwDownloadLog, HeightOf(fraDownloadLog) - HeightOf(prgDownloadLog) - 480);
+  SetTop(prgDownloadLog, HeightOf(lvwDownloadLog) + 360);
+  SetWidth(prgDownloadLog, WidthOf(fraDownloadLog) - 240);
+  SetLeft(fraUploadLog, WidthOf(fraDownloadLog) + 240);
+  SetWidth(fraUploadLog, WidthOf(fraDownloadLog));
+  SetHeight(fraUploadLog, HeightOf(fraDownloadLog));
+  SetWidth(lvwUploadLog, WidthOf(lvwDownloadLog));
+  SetHeight(lvwUploadLog, HeightOf(lvwDownloadLog));
+  SetTop(prgUploadLog, TopOf(prgDownloadLog));
+  SetWidth(prgUploadLog, WidthOf(prgDownloadLog));
+  SetTop(fraAnalyzeLog, HeightOf(fraDownloadLog) + 240);
+  SetLeft(cmdLoadLogs, w - WidthOf(cmdAbout) - 120);
+  SetTop(cmdLoadLogs, HeightOf(fraDownloadLog) + 300);
+  SetLeft(cmdRenameUser, w - WidthOf(cmdAbout) - 120);
+  SetTop(cmdRenameUser, TopOf(cmdLoadLogs) + HeightOf(cmdLoadLogs) + 120);
+  SetLeft(cmdAbout, w - WidthOf(cmdAbout) - 120);
+  SetTop(cmdAbout, h - HeightOf(cmdAbout) - HeightOf(cmdExit) - 240);
+  SetLeft(cmdExit, w - WidthOf(cmdExit) - 120);
+  SetTop(cmdExit, h - HeightOf(cmdExit) - 120);
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <cstddef>
+#include <memory>
+
+#include "app/Interaction.h"
+
+class LogTableModel;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTreeView;
+
+// The working window: the two log lists, the analysis panel and the buttons that start every
+// command. Every control carries its control name as objectName.
+class frmMain : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Without an interaction the window uses the real Qt dialogs and pointer.
+  explicit frmMain(std::unique_ptr<Interaction> interaction = nullptr, QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  // Reads both logs and, only when both read whole, shows them and rebuilds the user list.
+  // Otherwise nothing changes and a message says which log failed, where and why.
+  bool LoadLog(const QString& downloadLog, const QString& uploadLog);
+  // Rebuilds the user list from both tables, with nothing chosen.
+  void LoadUsers();
+  // Replaces the name `from` by `to` in every matching Name cell of both tables; returns how many
+  // it rewrote. The user list is not rebuilt here.
+  std::size_t RenameUser(const QString& from, const QString& to);
+
+  const LogTableModel& DownloadLog() const { return *downloads_; }
+  const LogTableModel& UploadLog() const { return *uploads_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class BusyPointer;
+
+  void CreateControls();
+  QTreeView* CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model);
+  void CreateAnalysisPanel();
+  void SetTabOrder();
+
+  void cmdLoadLogs_Click();
+  void cmdAnalyzeLog_Click();
+  void cboUsers_Click();
+  void cmdExit_Click();
+  void LogList_KeyPress(QTreeView& list, LogTableModel& model, int keyAscii);
+  void Form_Resize();
+
+  void AnalyzeTotal();
+  void AnalyzeAvg();
+  void AnalyzeUser();
+  QString DecimalSeparator() const;
+  void SetBusy(bool busy);
+
+  std::unique_ptr<Interaction> interaction_;
+  int busyDepth_ = 0;
+  LogTableModel* downloads_;
+  LogTableModel* uploads_;
+
+  QGroupBox* fraDownloadLog = nullptr;
+  QGroupBox* fraUploadLog = nullptr;
+  QGroupBox* fraAnalyzeLog = nullptr;
+  QTreeView* lvwDownloadLog = nullptr;
+  QTreeView* lvwUploadLog = nullptr;
+  QProgressBar* prgDownloadLog = nullptr;
+  QProgressBar* prgUploadLog = nullptr;
+  QPushButton* cmdLoadLogs = nullptr;
+  QPushButton* cmdRenameUser = nullptr;
+  QPushButton* cmdAbout = nullptr;
+  QPushButton* cmdExit = nullptr;
+  QPushButton* cmdAnalyzeLog = nullptr;
+  QComboBox* cboUsers = nullptr;
+  QListWidget* lstUploads = nullptr;
+  QLineEdit* txtEmail = nullptr;
+  QProgressBar* prgAnalyze = nullptr;
+  QProgressBar* prgAnalyzeUser = nullptr;
+  QLabel* lblTotalDownloads = nullptr;
+  QLabel* lblTotalUploads = nullptr;
+  QLabel* lblTotalRatio = nullptr;
+  QLabel* lblAvgDownloads = nullptr;
+  QLabel* lblAvgUploads = nullptr;
+  QLabel* lblAvgRatio = nullptr;
+  QLabel* lblUserDownloads = nullptr;
+  QLabel* lblUserUploads = nullptr;
+  QLabel* lblUserRatio = nullptr;
+};
