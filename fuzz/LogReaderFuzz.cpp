@@ -1,0 +1,79 @@
+// Feeds arbitrary bytes to the log reader and compares what it makes of them with the plain
+// reference reading: same success, same failing line, same rows and cells, valid UTF-8 text.
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "FuzzCheck.h"
+#include "ReferenceReader.h"
+#include "logs/LogReader.h"
+#include "logs/TextEncoding.h"
+
+namespace {
+
+using namespace quorvane;
+
+// Interned ids: equal texts must share an id and different texts must not.
+class IdCheck {
+ public:
+  void See(const std::string& text, std::uint32_t id) {
+    FUZZ_CHECK(ids_.emplace(text, id).first->second == id);
+    FUZZ_CHECK(texts_.emplace(id, text).first->second == text);
+  }
+
+ private:
+  std::map<std::string, std::uint32_t> ids_;
+  std::map<std::uint32_t, std::string> texts_;
+};
+
+void CheckEncoding(std::string_view bytes) {
+  const bool valid = fuzz::ReferenceValidUtf8(bytes);
+  FUZZ_CHECK(IsValidUtf8(bytes) == valid);
+  if (!valid)
+    return;
+  std::string again;
+  for (char32_t cp : Utf8ToCodePoints(bytes))
+    AppendUtf8(again, cp);
+  FUZZ_CHECK(again == bytes);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  CheckEncoding(bytes);
+
+  const ReadResult result = ParseLog(bytes);
+  const fuzz::ReferenceLog expected = fuzz::ReferenceRead(bytes);
+  FUZZ_CHECK(result.Ok() == expected.ok);
+  if (!result.Ok()) {
+    FUZZ_CHECK(result.error.line == expected.errorLine);
+    FUZZ_CHECK(!result.error.reason.empty());
+    return 0;
+  }
+
+  const LogTable& table = *result.table;
+  FUZZ_CHECK(table.TextEncoding() == (expected.utf8 ? Encoding::Utf8 : Encoding::Windows1252));
+  FUZZ_CHECK(table.RowCount() == expected.rows.size());
+  IdCheck addressIds;
+  IdCheck nameIds;
+  for (std::size_t row = 0; row < table.RowCount(); ++row) {
+    for (int column = 0; column < kColumnCount; ++column) {
+      const std::string& raw = expected.rows[row][static_cast<std::size_t>(column)];
+      const std::string text = table.CellText(row, Column(column));
+      FUZZ_CHECK(text == (expected.utf8 ? raw : fuzz::ReferenceFrom1252(raw)));
+      FUZZ_CHECK(fuzz::ReferenceValidUtf8(text));
+    }
+    const std::string& address = expected.rows[row][1];
+    FUZZ_CHECK(table.Address(row) == address);
+    addressIds.See(address, table.AddressId(row));
+    const std::string name(table.Name(row));
+    FUZZ_CHECK(name == table.CellText(row, Column::Name));
+    FUZZ_CHECK(table.NameText(table.NameId(row)) == name);
+    FUZZ_CHECK(table.FindName(name) == table.NameId(row));
+    nameIds.See(name, table.NameId(row));
+  }
+  return 0;
+}

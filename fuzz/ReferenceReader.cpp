@@ -1,0 +1,136 @@
+#include "ReferenceReader.h"
+
+namespace quorvane::fuzz {
+
+namespace {
+
+void PutUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+bool ReferenceValidUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    int extra;
+    std::uint32_t cp;
+    std::uint32_t smallest;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, cp = lead & 0x1F, smallest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, cp = lead & 0x0F, smallest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, cp = lead & 0x07, smallest = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + static_cast<std::size_t>(extra) >= bytes.size())
+      return false;
+    for (int k = 1; k <= extra; ++k) {
+      const auto b = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
+      if ((b & 0xC0) != 0x80)
+        return false;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < smallest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return true;
+}
+
+std::string ReferenceFrom1252(std::string_view bytes) {
+  // Bytes 0x80 to 0x9F; the five the code page leaves unassigned stand for themselves.
+  static constexpr std::uint32_t kHigh[32] = {
+      0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+  std::string out;
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    PutUtf8(out, b >= 0x80 && b <= 0x9F ? kHigh[b - 0x80] : b);
+  }
+  return out;
+}
+
+ReferenceLog ReferenceRead(std::string_view bytes) {
+  ReferenceLog log;
+  log.utf8 = ReferenceValidUtf8(bytes);
+
+  // Line feeds end lines when one comes before the first carriage return.
+  bool lfLines = false;
+  for (char c : bytes) {
+    if (c == '\r')
+      break;
+    if (c == '\n') {
+      lfLines = true;
+      break;
+    }
+  }
+
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  std::uint64_t line = 0;
+  bool headerRead = false;
+  while (i < n) {
+    ++line;
+    std::string text;
+    while (i < n) {
+      const char c = bytes[i];
+      if (lfLines && c == '\n') {
+        i += 1;
+        break;
+      }
+      if (lfLines && c == '\r' && i + 1 < n && bytes[i + 1] == '\n') {
+        i += 2;
+        break;
+      }
+      if (!lfLines && c == '\r') {
+        i += (i + 1 < n && bytes[i + 1] == '\n') ? 2 : 1;
+        break;
+      }
+      text += c;
+      ++i;
+    }
+    if (text.empty())
+      break;  // the data ends here
+    std::vector<std::string> fields(1);
+    for (char c : text) {
+      if (c == '\t') {
+        fields.emplace_back();
+      } else {
+        fields.back() += c;
+      }
+    }
+    if (fields.size() < 5) {
+      log.errorLine = line;
+      log.rows.clear();
+      return log;
+    }
+    if (headerRead)
+      log.rows.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
+    headerRead = true;
+  }
+  if (!headerRead) {
+    log.errorLine = 1;
+    return log;
+  }
+  log.ok = true;
+  return log;
+}
+
+}  // namespace quorvane::fuzz
