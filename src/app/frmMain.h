@@ -15,7 +15,7 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
-class QTreeView;
+class QTableView;
 
 // The working window: the two log lists, the analysis panel and the buttons that start every
 // command. Every control carries its control name as objectName.
@@ -47,7 +47,7 @@ class frmMain : public QWidget {
   class BusyPointer;
 
   void CreateControls();
-  QTreeView* CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model);
+  QTableView* CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model);
   void CreateAnalysisPanel();
   void SetTabOrder();
 
@@ -55,7 +55,7 @@ class frmMain : public QWidget {
   void cmdAnalyzeLog_Click();
   void cboUsers_Click();
   void cmdExit_Click();
-  void LogList_KeyPress(QTreeView& list, LogTableModel& model, int keyAscii);
+  void LogList_KeyPress(QTableView& list, LogTableModel& model, int keyAscii);
   void Form_Resize();
 
   void AnalyzeTotal();
@@ -72,8 +72,8 @@ class frmMain : public QWidget {
   QGroupBox* fraDownloadLog = nullptr;
   QGroupBox* fraUploadLog = nullptr;
   QGroupBox* fraAnalyzeLog = nullptr;
-  QTreeView* lvwDownloadLog = nullptr;
-  QTreeView* lvwUploadLog = nullptr;
+  QTableView* lvwDownloadLog = nullptr;
+  QTableView* lvwUploadLog = nullptr;
   QProgressBar* prgDownloadLog = nullptr;
   QProgressBar* prgUploadLog = nullptr;
   QPushButton* cmdLoadLogs = nullptr;

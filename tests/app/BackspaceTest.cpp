@@ -1,6 +1,6 @@
 #include <QComboBox>
+#include <QTableView>
 #include <QTest>
-#include <QTreeView>
 
 #include "app/LogTableModel.h"
 #include "support/MainWindowFixture.h"
@@ -13,23 +13,23 @@ class Backspace : public MainWindowFixture {
  protected:
   void SetUp() override {
     LoadLogs(Rows({{"a", "ann"}, {"b", "bob"}, {"c", "cy"}}), Rows({{"d", "dee"}, {"e", "eve"}}));
-    downloads = Control<QTreeView>("lvwDownloadLog");
-    uploads = Control<QTreeView>("lvwUploadLog");
+    downloads = Control<QTableView>("lvwDownloadLog");
+    uploads = Control<QTableView>("lvwUploadLog");
   }
-  static QStringList Names(QTreeView* list) {
+  static QStringList Names(QTableView* list) {
     QStringList names;
     for (int row = 0; row < list->model()->rowCount(); ++row) {
       names.push_back(list->model()->index(row, 3).data().toString());
     }
     return names;
   }
-  static void Select(QTreeView* list, int row) {
+  static void Select(QTableView* list, int row) {
     list->setFocus();
     list->setCurrentIndex(list->model()->index(row, 0));
   }
 
-  QTreeView* downloads = nullptr;
-  QTreeView* uploads = nullptr;
+  QTableView* downloads = nullptr;
+  QTableView* uploads = nullptr;
 };
 
 TEST_F(Backspace, RemovesTheSelectedRowOfThatListOnly) {

@@ -1,7 +1,7 @@
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTreeView>
+#include <QTableView>
 
 #include "support/MainWindowFixture.h"
 
@@ -27,8 +27,8 @@ void ExpectNear(QWidget* widget, double left, double top, double width, double h
 TEST_F(Layout, AtTheCreationSizeEveryControlSitsWhereTheLayoutPutsIt) {
   ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 5070);
   ExpectNear(Control<QGroupBox>("fraUploadLog"), 6247.5, 120, 6007.5, 5070);
-  ExpectNear(Control<QTreeView>("lvwDownloadLog"), 120, 240, 5767.5, 4335);
-  ExpectNear(Control<QTreeView>("lvwUploadLog"), 120, 240, 5767.5, 4335);
+  ExpectNear(Control<QTableView>("lvwDownloadLog"), 120, 240, 5767.5, 4335);
+  ExpectNear(Control<QTableView>("lvwUploadLog"), 120, 240, 5767.5, 4335);
   ExpectNear(Control<QProgressBar>("prgDownloadLog"), 120, 4695, 5767.5, 255);
   ExpectNear(Control<QProgressBar>("prgUploadLog"), 120, 4695, 5767.5, 255);
   ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 5310, 10335, 3255);
@@ -42,7 +42,7 @@ TEST_F(Layout, WideningSharesTheWidthAndKeepsTheAnalysisPanelInPlace) {
   window->resize(1200, 579);  // 18000 twips
   ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 8820, 5070);
   ExpectNear(Control<QGroupBox>("fraUploadLog"), 9060, 120, 8820, 5070);
-  ExpectNear(Control<QTreeView>("lvwUploadLog"), 120, 240, 8580, 4335);
+  ExpectNear(Control<QTableView>("lvwUploadLog"), 120, 240, 8580, 4335);
   ExpectNear(Control<QProgressBar>("prgUploadLog"), 120, 4695, 8580, 255);
   ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 5310, 10335, 3255);
   ExpectNear(Control<QPushButton>("cmdLoadLogs"), 16545, 5370, 1335, 375);
@@ -52,7 +52,7 @@ TEST_F(Layout, WideningSharesTheWidthAndKeepsTheAnalysisPanelInPlace) {
 TEST_F(Layout, TallerWindowsGiveTheLogFramesTheHeight) {
   window->resize(825, 800);  // 12000 twips high
   ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 8385);
-  ExpectNear(Control<QTreeView>("lvwDownloadLog"), 120, 240, 5767.5, 7650);
+  ExpectNear(Control<QTableView>("lvwDownloadLog"), 120, 240, 5767.5, 7650);
   ExpectNear(Control<QProgressBar>("prgDownloadLog"), 120, 8010, 5767.5, 255);
   ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 8625, 10335, 3255);
   ExpectNear(Control<QPushButton>("cmdRenameUser"), 10920, 9180, 1335, 375);
@@ -62,7 +62,7 @@ TEST_F(Layout, TallerWindowsGiveTheLogFramesTheHeight) {
 TEST_F(Layout, BelowTheFixedPartsHeightSizesKeepTheirOldValuesAndTheRestGoesOn) {
   window->resize(825, 200);  // 3000 twips: the log frames' height would be -615
   ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 5070);
-  ExpectNear(Control<QTreeView>("lvwDownloadLog"), 120, 240, 5767.5, 4335);
+  ExpectNear(Control<QTableView>("lvwDownloadLog"), 120, 240, 5767.5, 4335);
   ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 5310, 10335, 3255);
   ExpectNear(Control<QPushButton>("cmdLoadLogs"), 10920, 5370, 1335, 375);
   // The corner buttons follow the window, even above its top.

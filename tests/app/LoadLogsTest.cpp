@@ -2,7 +2,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QSignalSpy>
-#include <QTreeView>
+#include <QTableView>
 
 #include "app/LogTableModel.h"
 #include "support/MainWindowFixture.h"
@@ -56,7 +56,7 @@ TEST_F(LoadLogsCommand, FillsBothListsAndTheUserListWithNothingChosen) {
            Rows({{"10.0.0.9", "ann"}, {"10.0.0.8", "Bob"}, {"10.0.0.7", "bob"}}));
   EXPECT_EQ(DownloadRows(), 5);
   EXPECT_EQ(UploadRows(), 3);
-  auto* list = Control<QTreeView>("lvwDownloadLog");
+  auto* list = Control<QTableView>("lvwDownloadLog");
   EXPECT_EQ(list->model()->index(2, 3).data().toString(), "Ödön");
   EXPECT_EQ(list->model()->index(0, 1).data().toString(), "10.0.0.1");
   // One entry per name, in display order, from the first row of each address only.

@@ -8,8 +8,8 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
-#include <QTreeView>
 
 #include "app/LogTableModel.h"
 #include "support/MainWindowFixture.h"
@@ -126,8 +126,8 @@ TEST_F(MainWindow, StartsEmptyWithEveryBarHidden) {
   EXPECT_EQ(Control<QComboBox>("cboUsers")->count(), 0);
   EXPECT_FALSE(Control<QComboBox>("cboUsers")->isEditable());
   EXPECT_EQ(Control<QListWidget>("lstUploads")->count(), 0);
-  EXPECT_EQ(Control<QTreeView>("lvwDownloadLog")->model()->rowCount(), 0);
-  EXPECT_EQ(Control<QTreeView>("lvwUploadLog")->model()->rowCount(), 0);
+  EXPECT_EQ(Control<QTableView>("lvwDownloadLog")->model()->rowCount(), 0);
+  EXPECT_EQ(Control<QTableView>("lvwUploadLog")->model()->rowCount(), 0);
   EXPECT_TRUE(fake->questions.isEmpty());
 }
 
@@ -135,18 +135,18 @@ TEST_F(MainWindow, LogListsShowFiveLeftAlignedColumnsOfOneInch) {
   const std::vector<std::pair<const char*, QString>> lists = {{"lvwDownloadLog", "Date/TIme"},
                                                               {"lvwUploadLog", "Date/Time"}};
   for (const auto& [name, first] : lists) {
-    auto* list = Control<QTreeView>(name);
+    auto* list = Control<QTableView>(name);
     if (list == nullptr)
       continue;
     const QStringList expected = {first, "Address", "Account", "Name", "File Name"};
     ASSERT_EQ(list->model()->columnCount(), 5);
     for (int column = 0; column < 5; ++column) {
       EXPECT_EQ(list->model()->headerData(column, Qt::Horizontal).toString(), expected[column]);
-      EXPECT_EQ(list->header()->sectionSize(column), 96) << name << " column " << column;
+      EXPECT_EQ(list->horizontalHeader()->sectionSize(column), 96) << name << " column " << column;
     }
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_TRUE(list->uniformRowHeights());
+    EXPECT_FALSE(list->tabKeyNavigation());
   }
 }
 
