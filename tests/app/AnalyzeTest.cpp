@@ -4,10 +4,10 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 
 #include "app/LogTableModel.h"
+#include "support/BarWatch.h"
 #include "support/MainWindowFixture.h"
 
 namespace {
@@ -49,14 +49,6 @@ class Analyze : public MainWindowFixture {
       files.push_back(list->item(i)->text());
     return files;
   }
-  // The last value a bar took before it went back to 0.
-  static int PeakValue(const QSignalSpy& values) {
-    int peak = -1;
-    for (const QList<QVariant>& change : values)
-      peak = std::max(peak, change.at(0).toInt());
-    return peak;
-  }
-
   // ann: 3 downloads, 2 uploads (one file twice); Ann and "ann " are others.
   void LoadUsersPair() {
     LoadLogs({{"t", "1.1.1.1", "g", "ann", "a.zip"},
@@ -131,11 +123,12 @@ TEST_F(Analyze, OnTwoEmptyTablesShowsZeroes) {
 TEST_F(Analyze, WithoutAChosenUserTheBarRunsToTheRowSum) {
   LoadUsersPair();
   auto* bar = Control<QProgressBar>("prgAnalyze");
-  QSignalSpy values(bar, &QProgressBar::valueChanged);
+  BarWatch values(bar);
   fake->busyChanges.clear();
   Click("cmdAnalyzeLog");
   EXPECT_EQ(bar->maximum(), 10);
-  EXPECT_EQ(PeakValue(values), 10);
+  EXPECT_EQ(values.Peak(), 10);
+  EXPECT_TRUE(values.ShownWhileMoving());
   EXPECT_EQ(bar->value(), 0);
   EXPECT_FALSE(bar->isVisible());
   EXPECT_EQ(UserFigures(), QStringList({"", "", ""}));
@@ -146,10 +139,12 @@ TEST_F(Analyze, WithAChosenUserTheBarRunsToTwiceTheRowSumAndTheUserIsReported) {
   LoadUsersPair();
   ChooseUser("ann");
   auto* bar = Control<QProgressBar>("prgAnalyze");
-  QSignalSpy values(bar, &QProgressBar::valueChanged);
+  BarWatch values(bar);
   Click("cmdAnalyzeLog");
   EXPECT_EQ(bar->maximum(), 20);
-  EXPECT_EQ(PeakValue(values), 20);
+  EXPECT_EQ(values.Peak(), 20);
+  EXPECT_EQ(values.Last(), 0);
+  EXPECT_TRUE(values.ShownWhileMoving());
   EXPECT_FALSE(bar->isVisible());
   EXPECT_EQ(UserFigures(), QStringList({"3", "2", "1.50/1"}));
   EXPECT_EQ(Uploads(), QStringList({"up.sit", "up.sit"}));
@@ -158,11 +153,12 @@ TEST_F(Analyze, WithAChosenUserTheBarRunsToTwiceTheRowSumAndTheUserIsReported) {
 TEST_F(Analyze, ChoosingAUserReportsOnlyThatUser) {
   LoadUsersPair();
   auto* userBar = Control<QProgressBar>("prgAnalyzeUser");
-  QSignalSpy userValues(userBar, &QProgressBar::valueChanged);
+  BarWatch userValues(userBar);
   ChooseUser("ann");
   EXPECT_EQ(UserFigures(), QStringList({"3", "2", "1.50/1"}));
   EXPECT_EQ(Uploads(), QStringList({"up.sit", "up.sit"}));
-  EXPECT_EQ(PeakValue(userValues), 10);
+  EXPECT_EQ(userValues.Peak(), 10);
+  EXPECT_TRUE(userValues.ShownWhileMoving());
   EXPECT_EQ(userBar->maximum(), 10);
   EXPECT_FALSE(userBar->isVisible());
   EXPECT_FALSE(Control<QProgressBar>("prgAnalyze")->isVisible());
