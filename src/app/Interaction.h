@@ -15,6 +15,10 @@ class Interaction {
   virtual std::optional<QString> ChooseLogFile(const QString& title) = 0;
   // An OK notice with a title, shown modally.
   virtual void ShowMessage(const QString& title, const QString& text) = 0;
+  // A Yes/No question with a title and no icon, Yes the default: true for Yes.
+  virtual bool AskYesNo(const QString& title, const QString& text) = 0;
+  // An OK notice with a title and no icon, shown modally.
+  virtual void ShowNotice(const QString& title, const QString& text) = 0;
   // The window's busy pointer on or off.
   virtual void SetBusy(bool busy) = 0;
   // Ends the program at once.

@@ -1,5 +1,6 @@
 #include "app/QtInteraction.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -64,6 +65,24 @@ std::optional<QString> QtInteraction::ChooseLogFile(const QString& title) {
 
 void QtInteraction::ShowMessage(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, window_);
+  box.exec();
+}
+
+// Over the open dialog that asks (About, Rename Users), else over the window.
+QWidget* QtInteraction::Owner() const {
+  if (QWidget* dialog = QApplication::activeModalWidget())
+    return dialog;
+  return window_;
+}
+
+bool QtInteraction::AskYesNo(const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, Owner());
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void QtInteraction::ShowNotice(const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, Owner());
   box.exec();
 }
 

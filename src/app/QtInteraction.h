@@ -16,6 +16,8 @@ class QtInteraction : public Interaction {
 
   std::optional<QString> ChooseLogFile(const QString& title) override;
   void ShowMessage(const QString& title, const QString& text) override;
+  bool AskYesNo(const QString& title, const QString& text) override;
+  void ShowNotice(const QString& title, const QString& text) override;
   void SetBusy(bool busy) override;
   void Quit() override;
 
@@ -23,6 +25,8 @@ class QtInteraction : public Interaction {
   QFileDialog& Dialog();
 
  private:
+  QWidget* Owner() const;
+
   QPointer<QWidget> window_;
   QPointer<QFileDialog> dialog_;
 };

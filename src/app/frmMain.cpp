@@ -26,6 +26,8 @@
 #include "app/BarProgress.h"
 #include "app/LogTableModel.h"
 #include "app/QtInteraction.h"
+#include "app/frmAbout.h"
+#include "app/frmRenameUsers.h"
 #include "logs/LogLoader.h"
 #include "logs/UserList.h"
 
@@ -231,6 +233,8 @@ void frmMain::CreateControls() {
 
   connect(cmdLoadLogs, &QPushButton::clicked, this, &frmMain::cmdLoadLogs_Click);
   connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+  connect(cmdAbout, &QPushButton::clicked, this, &frmMain::cmdAbout_Click);
+  connect(cmdRenameUser, &QPushButton::clicked, this, &frmMain::cmdRenameUser_Click);
 }
 
 // A table view dressed as a list: it keeps no per-row state, so loading a million rows or
@@ -554,6 +558,18 @@ void frmMain::LogList_KeyPress(QTableView& list, LogTableModel& model, int keyAs
 
 void frmMain::cmdExit_Click() {
   interaction_->Quit();
+}
+
+void frmMain::cmdAbout_Click() {
+  frmAbout about(*interaction_, this);
+  about.exec();
+}
+
+void frmMain::cmdRenameUser_Click() {
+  if (cboUsers->count() == 0)
+    return;
+  frmRenameUsers rename(*this, *interaction_);
+  rename.exec();
 }
 
 void frmMain::SetBusy(bool busy) {

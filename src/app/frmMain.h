@@ -55,6 +55,8 @@ class frmMain : public QWidget {
   void cmdAnalyzeLog_Click();
   void cboUsers_Click();
   void cmdExit_Click();
+  void cmdAbout_Click();
+  void cmdRenameUser_Click();
   void LogList_KeyPress(QTableView& list, LogTableModel& model, int keyAscii);
   void Form_Resize();
 

@@ -1,6 +1,9 @@
 #include <QApplication>
 
+#include "app/basMain.h"
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  return 0;
+  Main();
+  return QApplication::exec();
 }

@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -11,6 +13,8 @@
 #include <vector>
 
 #include "app/SysInfo.h"
+#include "app/frmAbout.h"
+#include "support/FakeInteraction.h"
 
 using namespace sysinfo;
 
@@ -23,6 +27,11 @@ struct Value {
   std::uint32_t type = kTypeText;
   std::string bytes;
 };
+
+// Any bytes under any type code.
+Value Raw(std::uint32_t type, std::string bytes) {
+  return {type, std::move(bytes)};
+}
 
 // Text as the registry stores it, with its terminating zero.
 Value Text(const std::string& text) {
@@ -115,24 +124,20 @@ TEST(GetKeyValue, ReadsTheValueAsText) {
   };
   const std::vector<Case> cases = {
       {"text with zero", Text(R"(C:\Tools\msinfo32.exe)"), true, R"(C:\Tools\msinfo32.exe)"},
-      {"text without zero", {kTypeText, "abc"}, true, "abc"},
-      {"only one zero dropped",
-       {kTypeText, std::string("ab\0\0", 4)},
-       true,
+      {"text without zero", Raw(kTypeText, "abc"), true, "abc"},
+      {"only one zero dropped", Raw(kTypeText, std::string("ab\0\0", 4)), true,
        std::string("ab\0", 3)},
       {"empty text", Text(""), true, ""},
-      {"exactly 1024 bytes without zero",
-       {kTypeText, std::string(1024, 'x')},
-       true,
+      {"exactly 1024 bytes without zero", Raw(kTypeText, std::string(1024, 'x')), true,
        std::string(1024, 'x')},
       {"1023 bytes and zero", Text(std::string(1023, 'y')), true, std::string(1023, 'y')},
-      {"longer than the buffer", {kTypeText, std::string(1025, 'z')}, false, ""},
+      {"longer than the buffer", Raw(kTypeText, std::string(1025, 'z')), false, ""},
       {"small number, six digits", Number(261), true, "&h000105"},
       {"large number, eight digits", Number(305419896), true, "&h12345678"},
       {"largest six-digit number", Number(16777215), true, "&hFFFFFF"},
       {"smallest eight-digit number", Number(16777216), true, "&h01000000"},
       {"zero", Number(0), true, "&h000000"},
-      {"other type leaves the text", {3, "\x01\x02"}, true, "left as passed"},
+      {"other type leaves the text", Raw(3, "\x01\x02"), true, "left as passed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -165,7 +170,7 @@ TEST(GetKeyValue, MissingValueFailsAndClosesTheKey) {
 
 TEST(GetKeyValue, ValueOfNoBytesIsAnErrorAndStillClosesTheKey) {
   FakeKeyStore store;
-  store.Set(kKey, "PATH", {kTypeText, ""});
+  store.Set(kKey, "PATH", Raw(kTypeText, ""));
   std::string keyVal;
   EXPECT_THROW(GetKeyValue(store, kLocalMachine, kKey, "PATH", keyVal), EmptyValueError);
   EXPECT_EQ(store.closed, std::vector<KeyHandle>{1});
@@ -224,7 +229,7 @@ TEST(StartSysInfo, NeitherValueStartsNothing) {
 
 TEST(StartSysInfo, PathOfAnotherTypeStartsTheEmptyPathAndFails) {
   FakeKeyStore store;
-  store.Set(kMsinfoKey, "PATH", {7, std::string("a\0b\0\0", 5)});
+  store.Set(kMsinfoKey, "PATH", Raw(7, std::string("a\0b\0\0", 5)));
   FakeLauncher launcher;
   EXPECT_FALSE(StartSysInfo(store, launcher));
   EXPECT_EQ(launcher.started, std::vector<std::string>{""});
@@ -241,7 +246,7 @@ TEST(StartSysInfo, ProgramThatCannotStartFails) {
 
 TEST(StartSysInfo, PathOfNoBytesGoesStraightToTheMessage) {
   FakeKeyStore store;
-  store.Set(kMsinfoKey, "PATH", {kTypeText, ""});
+  store.Set(kMsinfoKey, "PATH", Raw(kTypeText, ""));
   store.Set(kToolsLocationKey, "MSINFO", Text(kFolder));
   FakeLauncher launcher;
   launcher.files = {kFolderProgram};
@@ -340,6 +345,37 @@ TEST(SystemLauncher, NothingToStartFails) {
   ProgramLauncher& launcher = SystemLauncher();
   EXPECT_FALSE(launcher.Start(""));
   EXPECT_FALSE(launcher.Start(QDir(dir.path()).filePath("no-such-program").toStdString()));
+}
+
+// --- the About box's button ---
+
+TEST(AboutSystemInfo, UnavailableProgramIsReportedAndTheAboutBoxStaysOpen) {
+  FakeInteraction ui;
+  FakeKeyStore store;
+  FakeLauncher launcher;
+  frmAbout about(ui);
+  about.UseSysInfo(store, launcher);
+  about.show();
+  QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+  ASSERT_EQ(ui.notices.size(), 1u);
+  EXPECT_EQ(ui.notices[0].title, "Quorvane");
+  EXPECT_EQ(ui.notices[0].text, "System Information Is Unavailable At This Time");
+  EXPECT_TRUE(launcher.started.empty());
+  EXPECT_TRUE(about.isVisible());
+}
+
+TEST(AboutSystemInfo, FoundProgramIsStartedWithoutAMessage) {
+  FakeInteraction ui;
+  FakeKeyStore store;
+  store.Set(kMsinfoKey, "PATH", Text("/usr/bin/kinfocenter"));
+  FakeLauncher launcher;
+  frmAbout about(ui);
+  about.UseSysInfo(store, launcher);
+  about.show();
+  QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+  EXPECT_EQ(launcher.started, std::vector<std::string>{"/usr/bin/kinfocenter"});
+  EXPECT_TRUE(ui.notices.empty());
+  EXPECT_TRUE(about.isVisible()) << "the About box stays open";
 }
 
 }  // namespace

@@ -14,6 +14,8 @@ class FakeInteraction : public Interaction {
  public:
   std::optional<QString> ChooseLogFile(const QString& title) override;
   void ShowMessage(const QString& title, const QString& text) override;
+  bool AskYesNo(const QString& title, const QString& text) override;
+  void ShowNotice(const QString& title, const QString& text) override;
   void SetBusy(bool busy) override;
   void Quit() override { ++quits; }
 
@@ -24,6 +26,10 @@ class FakeInteraction : public Interaction {
     QString text;
   };
   std::vector<Message> messages;
+  // Yes/No answers, queued by the test; an empty queue answers No.
+  std::deque<bool> yesNoAnswers;
+  std::vector<Message> yesNoQuestions;
+  std::vector<Message> notices;
   std::vector<bool> busyChanges;
   int quits = 0;
   // Runs while a question is open, to look at the window as the person sees it then.

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDialog>
+
+#include "app/SysInfo.h"
+
+class Interaction;
+class QLabel;
+class QPushButton;
+
+// The About box: the program's icon, title, version and description, and a button that starts
+// the system's System Information program.
+class frmAbout : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `ui` shows the message when System Information cannot be started.
+  explicit frmAbout(Interaction& ui, QWidget* parent = nullptr);
+
+  // Replaces the registry (or search path) and the starting of programs, for tests.
+  void UseSysInfo(sysinfo::KeyStore& store, sysinfo::ProgramLauncher& launcher);
+
+  void StartSysInfo();
+
+ private:
+  void Form_Load();
+  void cmdOK_Click();
+  void cmdSysInfo_Click();
+
+  Interaction& ui_;
+  sysinfo::KeyStore* store_;
+  sysinfo::ProgramLauncher* launcher_;
+
+  QLabel* picIcon_;
+  QLabel* lblTitle_;
+  QLabel* lblVersion_;
+  QLabel* lblDescription_;
+  QLabel* lblDisclaimer_;
+  QPushButton* cmdOK_;
+  QPushButton* cmdSysInfo_;
+};

@@ -1,0 +1,158 @@
+#include "app/frmRenameUsers.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include "app/Interaction.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+
+namespace {
+
+const char kIntroduction[] =
+    "This form allows you to manage User Names.  For instance, say the user \"joe32\" logs on, "
+    "download, uploads, and such, but then he changes his name to \"joe20000.\"  Now when you "
+    "try to get information on \"joe32\" or \"joe2000\" you will not get information about the "
+    "other name that they used! ";
+
+const char kInstructions[] =
+    "Simply select the name you want to change, then select the name you want to change it "
+    "to.  Example: if I wanted to change all records with the User Name \"joe32,\" I would "
+    "select \"joe32\" from the \"Replace\" combo box, and select \"joe2000\" from the \"With\" "
+    "list, since both \"joe32\" and \"joe2000\" are actually the same user.";
+
+QLabel* NewLabel(QWidget* parent, const char* name, const char* text) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  return label;
+}
+
+QComboBox* NewList(QWidget* parent, const char* name) {
+  auto* list = new QComboBox(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->setEditable(false);  // pick only
+  list->setMinimumSize(TwipsToPixels(2655), TwipsToPixels(315));
+  list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  return list;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* text) {
+  auto* button = new QPushButton(QString::fromLatin1(text), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setMinimumSize(TwipsToPixels(1335), TwipsToPixels(375));
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+frmRenameUsers::frmRenameUsers(frmMain& main, Interaction& ui)
+    : QDialog(&main, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      main_(main),
+      ui_(ui) {
+  setObjectName("frmRenameUsers");
+  setWindowTitle(QStringLiteral("Rename Users"));
+  setWindowIcon(AppIcon());
+
+  // The controls sit on a panel of their own, so they keep their places when the window is
+  // resized; the panel grows beyond its designed size only when a font needs more room.
+  auto* panel = new QWidget(this);
+  panel->setObjectName("panel");
+  Label3 = NewLabel(panel, "Label3", kIntroduction);
+  Label4 = NewLabel(panel, "Label4", kInstructions);
+  for (QLabel* text : {Label3, Label4}) {
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    text->setFixedWidth(TwipsToPixels(6615));
+    text->setMinimumHeight(TwipsToPixels(855));
+  }
+  Label1 = NewLabel(panel, "Label1", "Replace:");
+  cboReplace = NewList(panel, "cboReplace");
+  Label2 = NewLabel(panel, "Label2", "with:");
+  cboWith = NewList(panel, "cboWith");
+  for (QLabel* caption : {Label1, Label2}) {
+    caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    caption->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  }
+  cmdRename = NewButton(panel, "cmdRename", "&Rename User");
+  Command1 = NewButton(panel, "Command1", "&Done");
+
+  auto* names = new QHBoxLayout;
+  names->setSpacing(TwipsToPixels(75));
+  names->addWidget(Label1);
+  names->addWidget(cboReplace, 1);
+  names->addSpacing(TwipsToPixels(75));
+  names->addWidget(Label2);
+  names->addWidget(cboWith, 1);
+  auto* buttons = new QVBoxLayout;
+  buttons->setSpacing(TwipsToPixels(105));
+  buttons->addWidget(cmdRename);
+  buttons->addWidget(Command1);
+  auto* buttonRow = new QHBoxLayout;
+  buttonRow->addStretch();
+  buttonRow->addLayout(buttons);
+
+  auto* layout = new QVBoxLayout(panel);
+  layout->setContentsMargins(TwipsToPixels(120), TwipsToPixels(120), TwipsToPixels(120),
+                             TwipsToPixels(120));
+  layout->setSpacing(TwipsToPixels(105));
+  layout->addWidget(Label3);
+  layout->addWidget(Label4);
+  layout->addSpacing(TwipsToPixels(120));
+  layout->addLayout(names);
+  layout->addLayout(buttonRow);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  panel->adjustSize();
+  resize(panel->size().expandedTo(QSize(TwipsToPixels(6855), TwipsToPixels(3495))));
+
+  // Labels take no focus: the focus starts on the first list.
+  setTabOrder(cboReplace, cboWith);
+  setTabOrder(cboWith, cmdRename);
+  setTabOrder(cmdRename, Command1);
+  cboReplace->setFocus(Qt::OtherFocusReason);
+
+  connect(cmdRename, &QPushButton::clicked, this, &frmRenameUsers::cmdRename_Click);
+  connect(Command1, &QPushButton::clicked, this, &frmRenameUsers::Command1_Click);
+
+  Form_Load();
+}
+
+void frmRenameUsers::Form_Load() {
+  // The main window's list is sorted, so taking its entries in order keeps these sorted too.
+  const auto* users = main_.findChild<QComboBox*>(QStringLiteral("cboUsers"));
+  QStringList names;
+  names.reserve(users->count());
+  for (int i = 0; i < users->count(); ++i)
+    names << users->itemText(i);
+  cboReplace->addItems(names);
+  cboWith->addItems(names);
+  cboReplace->setCurrentIndex(-1);
+  cboWith->setCurrentIndex(-1);
+}
+
+void frmRenameUsers::cmdRename_Click() {
+  const QString from = cboReplace->currentText();
+  const QString to = cboWith->currentText();
+  const QString question =
+      QStringLiteral("Are you sure you want to replace all records with the name ") + from +
+      QStringLiteral(" with ") + to + QStringLiteral("?");
+  if (!ui_.AskYesNo(QStringLiteral("Confirm intent"), question))
+    return;
+
+  const std::size_t count = main_.RenameUser(from, to);
+  main_.LoadUsers();
+  cboReplace->clear();
+  cboWith->clear();
+  Form_Load();
+  ui_.ShowNotice(QStringLiteral("Replace complete"),
+                 QString::number(count) + QStringLiteral(" records have been renamed."));
+}
+
+void frmRenameUsers::Command1_Click() {
+  accept();
+}
