@@ -123,8 +123,7 @@ QLabel* Caption(QWidget* parent, const char* name, const QString& text, QRect ge
   return label;
 }
 
-// A report figure: bordered, right-aligned, empty until a report fills it. A screen reader hears
-// the figure with what it is.
+// A report figure: bordered, right-aligned, empty until a report fills it.
 QLabel* Value(QWidget* parent, const char* name, const QString& meaning, QRect geometry) {
   auto* label = Place(new QLabel(parent), name, geometry);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -269,34 +268,45 @@ QTableView* frmMain::CreateLogList(QGroupBox* frame, const char* name, LogTableM
 
 void frmMain::CreateAnalysisPanel() {
   QWidget* panel = fraAnalyzeLog;
-  Caption(panel, "Label1", tr("Total Downloads:"), TwipsRect(120, 240, 1245, 195));
-  lblTotalDownloads =
-      Value(panel, "lblTotalDownloads", tr("Total Downloads"), TwipsRect(1440, 210, 975, 255));
-  Caption(panel, "Label2", tr("Total Uploads:"), TwipsRect(330, 600, 1035, 195));
-  lblTotalUploads =
-      Value(panel, "lblTotalUploads", tr("Total Uploads"), TwipsRect(1440, 570, 975, 255));
-  Caption(panel, "Label3", tr("Total Ratio:"), TwipsRect(540, 960, 825, 195));
-  lblTotalRatio = Value(panel, "lblTotalRatio", tr("Total Ratio"), TwipsRect(1440, 930, 975, 255));
-  Caption(panel, "Label6", tr("Avg. Downloads:"), TwipsRect(150, 1560, 1215, 195));
-  lblAvgDownloads =
-      Value(panel, "lblAvgDownloads", tr("Avg. Downloads"), TwipsRect(1440, 1530, 975, 255));
-  Caption(panel, "Label5", tr("Avg. Uploads:"), TwipsRect(360, 1920, 1005, 195));
-  lblAvgUploads =
-      Value(panel, "lblAvgUploads", tr("Avg. Uploads"), TwipsRect(1440, 1890, 975, 255));
-  Caption(panel, "Label4", tr("Avg. Ratio:"), TwipsRect(570, 2280, 795, 195));
-  lblAvgRatio = Value(panel, "lblAvgRatio", tr("Avg. Ratio"), TwipsRect(1440, 2250, 975, 255));
+  // Each report figure with the caption beside it; a screen reader names the figure by it.
+  struct Figure {
+    const char* captionName;
+    QString caption;
+    QRect captionBox;
+    const char* valueName;
+    QRect valueBox;
+    QLabel* frmMain::*value;
+  };
+  const Figure figures[] = {
+      {"Label1", tr("Total Downloads:"), TwipsRect(120, 240, 1245, 195), "lblTotalDownloads",
+       TwipsRect(1440, 210, 975, 255), &frmMain::lblTotalDownloads},
+      {"Label2", tr("Total Uploads:"), TwipsRect(330, 600, 1035, 195), "lblTotalUploads",
+       TwipsRect(1440, 570, 975, 255), &frmMain::lblTotalUploads},
+      {"Label3", tr("Total Ratio:"), TwipsRect(540, 960, 825, 195), "lblTotalRatio",
+       TwipsRect(1440, 930, 975, 255), &frmMain::lblTotalRatio},
+      {"Label6", tr("Avg. Downloads:"), TwipsRect(150, 1560, 1215, 195), "lblAvgDownloads",
+       TwipsRect(1440, 1530, 975, 255), &frmMain::lblAvgDownloads},
+      {"Label5", tr("Avg. Uploads:"), TwipsRect(360, 1920, 1005, 195), "lblAvgUploads",
+       TwipsRect(1440, 1890, 975, 255), &frmMain::lblAvgUploads},
+      {"Label4", tr("Avg. Ratio:"), TwipsRect(570, 2280, 795, 195), "lblAvgRatio",
+       TwipsRect(1440, 2250, 975, 255), &frmMain::lblAvgRatio},
+      {"Label14", tr("Downloads:"), TwipsRect(2700, 630, 840, 195), "lblUserDownloads",
+       TwipsRect(3600, 600, 975, 255), &frmMain::lblUserDownloads},
+      {"Label15", tr("Uploads:"), TwipsRect(4680, 630, 630, 195), "lblUserUploads",
+       TwipsRect(5400, 600, 975, 255), &frmMain::lblUserUploads},
+      {"Label16", tr("Ratio:"), TwipsRect(3120, 960, 420, 195), "lblUserRatio",
+       TwipsRect(3600, 960, 975, 255), &frmMain::lblUserRatio},
+  };
+  for (const Figure& figure : figures) {
+    Caption(panel, figure.captionName, figure.caption, figure.captionBox);
+    const QString meaning = figure.caption.chopped(1);  // without the colon
+    this->*figure.value = Value(panel, figure.valueName, meaning, figure.valueBox);
+  }
 
   QLabel* userName = Caption(panel, "Label13", tr("User Name:"), TwipsRect(2700, 240, 840, 195));
   cboUsers = Place(new QComboBox(panel), "cboUsers", TwipsRect(3600, 180, 2775, 315));
   cboUsers->setEditable(false);  // pick only
   userName->setBuddy(cboUsers);
-  Caption(panel, "Label14", tr("Downloads:"), TwipsRect(2700, 630, 840, 195));
-  lblUserDownloads =
-      Value(panel, "lblUserDownloads", tr("Downloads"), TwipsRect(3600, 600, 975, 255));
-  Caption(panel, "Label15", tr("Uploads:"), TwipsRect(4680, 630, 630, 195));
-  lblUserUploads = Value(panel, "lblUserUploads", tr("Uploads"), TwipsRect(5400, 600, 975, 255));
-  Caption(panel, "Label16", tr("Ratio:"), TwipsRect(3120, 960, 420, 195));
-  lblUserRatio = Value(panel, "lblUserRatio", tr("Ratio"), TwipsRect(3600, 960, 975, 255));
   QLabel* uploadList =
       Caption(panel, "Label20", tr("Upload List:"), TwipsRect(2640, 1320, 840, 195), Qt::AlignLeft);
   lstUploads = Place(new QListWidget(panel), "lstUploads", TwipsRect(2640, 1560, 3735, 840));
