@@ -145,21 +145,19 @@ QProgressBar* Bar(QWidget* parent, const char* name, QRect geometry,
   return bar;
 }
 
+void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+  QPalette palette = widget->palette();
+  palette.setColor(role, color);
+  widget->setPalette(palette);
+}
+
 // A one-pixel grey rule between two points, in twips.
 void Line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2) {
   auto* line = Place(new QFrame(parent), name,
                      QRect(Px(x1), Px(y1), std::max(1, Px(x2 - x1)), std::max(1, Px(y2 - y1))));
   line->setFrameShape(QFrame::NoFrame);
   line->setAutoFillBackground(true);
-  QPalette palette = line->palette();
-  palette.setColor(QPalette::Window, kLineGrey);
-  line->setPalette(palette);
-}
-
-void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
-  QPalette palette = widget->palette();
-  palette.setColor(role, color);
-  widget->setPalette(palette);
+  Fill(line, QPalette::Window, kLineGrey);
 }
 
 std::filesystem::path ToPath(const QString& path) {

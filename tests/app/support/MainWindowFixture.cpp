@@ -17,7 +17,7 @@ MainWindowFixture::MainWindowFixture() {
 }
 
 MainWindowFixture::~MainWindowFixture() {
-  QLocale::setDefault(QLocale::c());
+  QLocale::setDefault(previousLocale);
 }
 
 QString MainWindowFixture::Text(const char* labelName) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLocale>
 #include <QString>
 #include <memory>
 #include <string>
@@ -40,6 +41,7 @@ class MainWindowFixture : public ::testing::Test {
   // Picks an entry of the user list as a person does, with the keyboard.
   void ChooseUser(const QString& name);
 
+  QLocale previousLocale;
   quorvane::testing::TempDir folder;
   FakeInteraction* fake = nullptr;  // owned by the window
   std::unique_ptr<frmMain> window;
