@@ -94,14 +94,4 @@ TEST(About, EnterEscapeOkAndTheCloseButtonCloseIt) {
   }
 }
 
-TEST(About, OtherKeysLeaveItOpen) {
-  FakeInteraction ui;
-  frmAbout about(ui);
-  about.show();
-  for (const Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_F1, Qt::Key_Left}) {
-    QTest::keyClick(&about, key);
-  }
-  EXPECT_TRUE(about.isVisible());
-}
-
 }  // namespace

@@ -42,13 +42,6 @@ TEST(Splash, IsABorderless450By250PictureWithATwoSecondTimer) {
   EXPECT_TRUE(splash.findChildren<QWidget*>().isEmpty()) << "no visible control";
 }
 
-TEST(Splash, TimerStartsWhenItOpens) {
-  frmSplash splash;
-  EXPECT_FALSE(splash.tmrSplash()->isActive());
-  splash.show();
-  EXPECT_TRUE(splash.tmrSplash()->isActive());
-}
-
 TEST(Splash, ClickClosesItAtOnce) {
   frmSplash splash;
   QSignalSpy finished(&splash, &QDialog::finished);

@@ -56,7 +56,6 @@ class FakeKeyStore : public KeyStore {
   Status OpenKey(std::uint32_t root, const std::string& keyName, std::uint32_t access,
                  KeyHandle& key) override {
     accesses.push_back(access);
-    roots.push_back(root);
     const auto found = keys_.find(keyName);
     if (root != kLocalMachine || found == keys_.end())
       return kNotFound;
@@ -88,7 +87,6 @@ class FakeKeyStore : public KeyStore {
 
   int openCount = 0;
   std::vector<std::uint32_t> accesses;
-  std::vector<std::uint32_t> roots;
   std::vector<KeyHandle> closed;
 
  private:
@@ -174,14 +172,6 @@ TEST(GetKeyValue, ValueOfNoBytesIsAnErrorAndStillClosesTheKey) {
   std::string keyVal;
   EXPECT_THROW(GetKeyValue(store, kLocalMachine, kKey, "PATH", keyVal), EmptyValueError);
   EXPECT_EQ(store.closed, std::vector<KeyHandle>{1});
-}
-
-TEST(GetKeyValue, PassesTheRootThrough) {
-  FakeKeyStore store;
-  store.Set(kKey, "PATH", Text("x"));
-  std::string keyVal;
-  EXPECT_FALSE(GetKeyValue(store, 0x80000001, kKey, "PATH", keyVal));
-  EXPECT_EQ(store.roots, std::vector<std::uint32_t>{0x80000001});
 }
 
 // --- StartSysInfo ---
