@@ -22,7 +22,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "It never changes a log file. quorvane-report gives the same answers on the command\n"
     "line.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+# Debian installs under /usr whatever prefix the build was configured for.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUORVANE_PACKAGE_MAINTAINER})

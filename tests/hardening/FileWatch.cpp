@@ -10,15 +10,17 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace quorvane::testing {
 
 std::string FileEvents::Describe() const {
-  return "opened " + std::to_string(opened) + ", read " + std::to_string(read) + ", modified " +
-         std::to_string(modified) + ", attributes changed " + std::to_string(attributesChanged) +
-         ", closed unwritable " + std::to_string(closedUnwritable) + ", closed writable " +
-         std::to_string(closedWritable) + ", moved or deleted " + std::to_string(movedOrDeleted);
+  std::ostringstream text;
+  text << "opened " << opened << ", read " << read << ", modified " << modified
+       << ", attributes changed " << attributesChanged << ", closed unwritable " << closedUnwritable
+       << ", closed writable " << closedWritable << ", moved or deleted " << movedOrDeleted;
+  return text.str();
 }
 
 FileWatch::FileWatch(const std::filesystem::path& file)

@@ -38,9 +38,18 @@ using testing::UnprivilegedFileAccess;
 
 const fs::path kExamples = QUORVANE_EXAMPLES_DIR;
 
+// Row n of a generated log.
 std::string Row(std::size_t n) {
-  return "12/06/2026 10:" + std::to_string(n % 60) + "\t10.0." + std::to_string(n % 7) +
-         ".1\tguest\tuser" + std::to_string(n % 13) + "\tfile number " + std::to_string(n) + ".zip";
+  std::string row = "12/06/2026 10:";
+  row += std::to_string(n % 60);
+  row += "\t10.0.";
+  row += std::to_string(n % 7);
+  row += ".1\tguest\tuser";
+  row += std::to_string(n % 13);
+  row += "\tfile number ";
+  row += std::to_string(n);
+  row += ".zip";
+  return row;
 }
 const std::string kHeader = "Date/Time\tAddress\tAccount\tName\tFile Name";
 
@@ -59,8 +68,11 @@ struct SampleLogs {
 
 std::string LineOf(const LogTable& table, std::size_t row) {
   std::string line;
-  for (int c = 0; c < kColumnCount; ++c)
-    line += (c ? "\t" : "") + table.CellText(row, Column(c));
+  for (int c = 0; c < kColumnCount; ++c) {
+    if (c)
+      line += '\t';
+    line += table.CellText(row, Column(c));
+  }
   return line;
 }
 

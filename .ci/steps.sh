@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# The hardening and shipping steps of CI, each runnable alone:
+#   .ci/steps.sh install | asan | fuzz | mingw | package
+# `fuzz` runs each fuzz target for FUZZ_SECONDS (default 60). `mingw` and `package` compare with
+# the Release build in build/ that ./dev.sh test makes, so run that first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+ci_packages=(clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 desktop-file-utils appstream
+             dpkg-dev)
+examples=("examples/Download Log.txt" "examples/Upload Log.txt")
+# What the report tool is compared on: the whole report, two users (one in no log) and an error.
+report_cases=("--users" "--user Marla --user tobyk" "--user nobody-at-all")
+
+step_install() {
+  local missing=()
+  for p in "${ci_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" > /dev/null
+}
+
+# Every test (widget tests included) built and run with AddressSanitizer and UBSan.
+step_asan() {
+  cmake --preset asan
+  cmake --build --preset asan
+  ctest --preset asan -j "$(nproc)"
+}
+
+step_fuzz() {
+  local seconds="${FUZZ_SECONDS:-60}"
+  cmake --preset fuzz
+  cmake --build --preset fuzz
+  for target in reader report; do
+    local work
+    work="$(mktemp -d)"
+    cp "fuzz/corpus/$target"/* "$work/"
+    echo "fuzzing $target for ${seconds}s"
+    if ! build-fuzz/fuzz/quorvane_fuzz_$target -max_total_time="$seconds" -max_len=4096 \
+        -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" "$work" \
+        > "$work.log" 2>&1; then
+      tail -n 60 "$work.log"
+      echo "fuzz target $target failed; the input is in $work/ (keep it in fuzz/regressions/$target/)"
+      return 1
+    fi
+    grep -E '^#[0-9]+ +DONE' "$work.log" || tail -n 3 "$work.log"
+    grep -E 'stat::number_of_executed_units' "$work.log" || true
+    rm -rf "$work" "$work.log"
+  done
+}
+
+# Runs the report tool on each compared case and prints its output (line ends as on Linux) and
+# exit status.
+report_outputs() {
+  local out status
+  out="$(mktemp)"
+  for args in "${report_cases[@]}"; do
+    status=0
+    # shellcheck disable=SC2086  # each case is a list of words
+    "$@" $args "${examples[@]}" > "$out" 2>&1 || status=$?
+    echo "== $args"
+    tr -d '\r' < "$out"
+    echo "status $status"
+  done
+  status=0
+  "$@" "examples/no such log.txt" "${examples[1]}" > "$out" 2>&1 || status=$?
+  echo "== a missing download log"
+  tr -d '\r' < "$out"
+  echo "status $status"
+  rm -f "$out"
+}
+
+step_mingw() {
+  cmake --preset mingw
+  cmake --build --preset mingw
+  local exe="build-mingw/tools/quorvane-report.exe"
+  [ -f "$exe" ] || { echo "no $exe"; return 1; }
+  # The System Info registry code, compiled for Windows against windows.h. It sits with the Qt
+  # desktop program, which this build leaves out, so it is compiled on its own (syntax only,
+  # Qt's headers taken from the host's Qt).
+  local qt=/usr/include/x86_64-linux-gnu/qt6
+  x86_64-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Wpedantic -Wshadow -Wconversion \
+    -Wno-sign-conversion -Werror -Isrc -isystem "$qt" -isystem "$qt/QtCore" -fsyntax-only \
+    src/app/SysInfo.cpp
+  echo "System Info registry code compiles for Windows"
+
+  local wine=/usr/lib/wine/wine64
+  if [ ! -x "$wine" ]; then
+    echo "SKIPPED running the Windows build: wine64 is not installed"
+    return 0
+  fi
+  local prefix
+  prefix="$(mktemp -d)"
+  export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if ! timeout 300 "$wine" "$exe" --help > /dev/null 2>&1; then
+    echo "SKIPPED running the Windows build: wine cannot run programs on this machine"
+    rm -rf "$prefix"
+    return 0
+  fi
+  report_outputs build/tools/quorvane-report > build-mingw/report-linux.txt
+  report_outputs timeout 120 "$wine" "$exe" > build-mingw/report-windows.txt
+  "$wine"server -k 2> /dev/null || true
+  rm -rf "$prefix"
+  if ! diff -u build-mingw/report-linux.txt build-mingw/report-windows.txt; then
+    echo "the Windows quorvane-report answers differently from the Linux one"
+    return 1
+  fi
+  echo "Windows and Linux quorvane-report agree on $(grep -c '^==' build-mingw/report-linux.txt) cases"
+}
+
+step_package() {
+  (cd build && cpack -G DEB)
+  local deb
+  deb="$(ls -t build/quorvane_*.deb | head -n 1)"
+  echo "package: $deb"
+  dpkg-deb --field "$deb" Package Version Architecture Maintainer Depends Recommends
+  dpkg-deb --field "$deb" Depends | grep -q libqt6widgets6 || { echo "no Qt dependency"; return 1; }
+
+  local root
+  root="$(mktemp -d)"
+  dpkg -x "$deb" "$root"
+  for f in usr/bin/quorvane usr/bin/quorvane-report usr/share/applications/quorvane.desktop \
+           usr/share/metainfo/org.quorvane.quorvane.metainfo.xml \
+           usr/share/icons/hicolor/scalable/apps/quorvane.svg \
+           usr/share/icons/hicolor/32x32/apps/quorvane.png; do
+    [ -e "$root/$f" ] || { echo "the package lacks /$f"; dpkg -c "$deb"; return 1; }
+  done
+  desktop-file-validate "$root/usr/share/applications/quorvane.desktop"
+  appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml
+  if ldd "$root/usr/bin/quorvane" | grep "not found"; then
+    echo "the installed program needs libraries the package does not depend on"
+    return 1
+  fi
+  report_outputs build/tools/quorvane-report > "$root/expected.txt"
+  report_outputs "$root/usr/bin/quorvane-report" > "$root/installed.txt"
+  diff -u "$root/expected.txt" "$root/installed.txt"
+  echo "the installed quorvane-report runs from $root and answers as the build does"
+  rm -rf "$root"
+}
+
+for step in "$@"; do
+  start=$SECONDS
+  echo "::: $step"
+  "step_$step"
+  echo "::: $step done in $((SECONDS - start)) s"
+done
