@@ -3,9 +3,9 @@
 #include <QString>
 #include <optional>
 
-// What the main window asks of the person in front of it: the log file questions, its one
-// message box, the busy pointer, ending the program. The program answers with the real Qt dialogs
-// (QtInteraction); tests answer in a person's place without blocking.
+// What the main window and its dialogs ask of the person in front of them: the log file questions,
+// message boxes, the busy pointer, ending the program. The program answers with the real Qt
+// dialogs (QtInteraction); tests answer in a person's place without blocking.
 class Interaction {
  public:
   virtual ~Interaction() = default;
