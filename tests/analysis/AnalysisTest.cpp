@@ -108,19 +108,6 @@ TEST(UserReport, CountsExactMatchesAndListsUploadsInOrder) {
   EXPECT_TRUE(nobody.uploadRows.empty());
 }
 
-TEST(UserReport, RatioForCountPairs) {
-  struct Case {
-    int downloads, uploads;
-    const char* ratio;
-  };
-  for (const Case& c : {Case{5, 2, "2.50/1"}, Case{2, 5, "1/2.50"}, Case{3, 3, "1/1"},
-                        Case{0, 3, "0/3.00"}, Case{4, 0, "4.00/0"}}) {
-    std::vector<std::pair<std::string, std::string>> d(c.downloads, {"1", "u"});
-    std::vector<std::pair<std::string, std::string>> u(c.uploads, {"1", "u"});
-    EXPECT_EQ(BuildUserReport(TableOf(Rows(d)), TableOf(Rows(u)), "u").ratio, c.ratio);
-  }
-}
-
 TEST(LargeTables, SeventyThousandRowsThroughUserListAveragesReportAndRename) {
   // Well past the 32,767 rows a 16-bit counter could hold.
   const std::size_t rows = 75000;
@@ -147,19 +134,6 @@ TEST(LargeTables, SeventyThousandRowsThroughUserListAveragesReportAndRename) {
   EXPECT_EQ(RenameUser(downloads, uploads, "big", "huge"), rows / 2 + 1);
   EXPECT_EQ(BuildUserReport(downloads, uploads, "huge").downloads, rows / 2);
   EXPECT_EQ(CollectUserNames(downloads, uploads), std::vector<std::string>{"huge"});
-}
-
-TEST(CountUsers, GivesEachNamesCounts) {
-  const LogTable downloads = TableOf(Rows({{"1", "a"}, {"2", "a"}, {"3", "b"}}));
-  const LogTable uploads = TableOf(Rows({{"1", "b"}, {"1", "c"}}));
-  const auto counts = CountUsers(downloads, uploads, {"a", "b", "c", "zzz"});
-  ASSERT_EQ(counts.size(), 4u);
-  EXPECT_EQ(counts[0].downloads, 2u);
-  EXPECT_EQ(counts[0].uploads, 0u);
-  EXPECT_EQ(counts[1].downloads, 1u);
-  EXPECT_EQ(counts[1].uploads, 1u);
-  EXPECT_EQ(counts[2].uploads, 1u);
-  EXPECT_EQ(counts[3].downloads + counts[3].uploads, 0u);
 }
 
 }  // namespace

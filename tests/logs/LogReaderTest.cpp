@@ -122,16 +122,6 @@ TEST(ReadLogFile, ReadsTheFileAndNamesTheSystemReason) {
   EXPECT_NE(directory.error.reason.find("directory"), std::string::npos) << directory.error.reason;
 }
 
-TEST(ReadLogFile, SameFileTwiceGivesOneCopyEach) {
-  TempDir dir;
-  const auto file = dir.Write("log.txt", kHeader + "\r\n" + kA + "\r\n" + kB + "\r\n");
-  ReadResult first = ReadLogFile(file);
-  ReadResult second = ReadLogFile(file);
-  ASSERT_TRUE(first.Ok() && second.Ok());
-  EXPECT_EQ(first.table->RowCount(), 2u);
-  EXPECT_EQ(second.table->RowCount(), 2u);
-}
-
 TEST(ParseLog, ManyRowsWithNoLimit) {
   std::string text = kHeader + "\r\n";
   const std::size_t rows = 100000;
