@@ -25,6 +25,11 @@ struct Options {
   std::vector<std::string> logs;
 };
 
+// Arguments are UTF-8 on every system, so a file name is too (on POSIX its bytes pass unchanged).
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 // The parsed options, or nothing after a usage error has been written to `err`.
 std::optional<Options> ParseArguments(const std::vector<std::string>& args, std::ostream& err) {
   Options options;
@@ -108,8 +113,7 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   if (!options)
     return 2;
 
-  const LoadResult loaded =
-      LoadLogPair(std::filesystem::path(options->logs[0]), std::filesystem::path(options->logs[1]));
+  const LoadResult loaded = LoadLogPair(PathOf(options->logs[0]), PathOf(options->logs[1]));
   if (!loaded.Ok()) {
     err << "quorvane-report: " << loaded.failure.LogName() << ' ' << loaded.failure.Describe()
         << '\n';
