@@ -3,6 +3,7 @@
 # missing and rebuilds only what changed.
 #   ./dev.sh run    install, build, start the program
 #   ./dev.sh test   install, build, run every test
+#   ./dev.sh install [PACKAGE...]   install what is missing of the above and of PACKAGE...
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -44,8 +45,13 @@ case "${1:-}" in
     build
     cd build && exec ctest --output-on-failure -j "$(nproc)"
     ;;
+  install)
+    shift
+    packages+=("$@")
+    install_missing
+    ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|install [PACKAGE...]" >&2
     exit 2
     ;;
 esac

@@ -8,22 +8,13 @@ cd "$(dirname "$0")/.."
 
 ci_packages=(clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 desktop-file-utils appstream
              dpkg-dev)
-examples=("examples/Download Log.txt" "examples/Upload Log.txt")
-# What the report tool is compared on: the whole report, two users (one in no log) and an error.
-report_cases=("--users" "--user Marla --user tobyk" "--user nobody-at-all")
+# What the report tool is compared on: the whole report, users (one with a non-ASCII name, one
+# in no log) and a missing log, on the logs in $logs.
+logs=examples
+report_cases=("--users" "--user Marla --user tobyk" "--user Ödön" "--user nobody-at-all")
 
 step_install() {
-  local missing=()
-  for p in "${ci_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" > /dev/null
+  ./dev.sh install "${ci_packages[@]}"
 }
 
 # Every test (widget tests included) built and run with AddressSanitizer and UBSan.
@@ -63,13 +54,13 @@ report_outputs() {
   for args in "${report_cases[@]}"; do
     status=0
     # shellcheck disable=SC2086  # each case is a list of words
-    "$@" $args "${examples[@]}" > "$out" 2>&1 || status=$?
+    "$@" $args "$logs/Download Log.txt" "$logs/Upload Log.txt" > "$out" 2>&1 || status=$?
     echo "== $args"
     tr -d '\r' < "$out"
     echo "status $status"
   done
   status=0
-  "$@" "examples/no such log.txt" "${examples[1]}" > "$out" 2>&1 || status=$?
+  "$@" "$logs/no such log.txt" "$logs/Upload Log.txt" > "$out" 2>&1 || status=$?
   echo "== a missing download log"
   tr -d '\r' < "$out"
   echo "status $status"
@@ -97,14 +88,24 @@ step_mingw() {
   fi
   local prefix
   prefix="$(mktemp -d)"
-  export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local -x WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   if ! timeout 300 "$wine" "$exe" --help > /dev/null 2>&1; then
     echo "SKIPPED running the Windows build: wine cannot run programs on this machine"
     rm -rf "$prefix"
     return 0
   fi
-  report_outputs build/tools/quorvane-report > build-mingw/report-linux.txt
-  report_outputs timeout 120 "$wine" "$exe" > build-mingw/report-windows.txt
+  # Wine turns the command line into Windows' wide text by the locale: make it UTF-8.
+  local -x LC_ALL=C.UTF-8
+  # Once on the samples and once on copies in a folder with a non-ASCII name.
+  local copies="build-mingw/Journaux d'été"
+  mkdir -p "$copies"
+  cp examples/*.txt "$copies/"
+  for logs in examples "$copies"; do
+    report_outputs build/tools/quorvane-report
+  done > build-mingw/report-linux.txt
+  for logs in examples "$copies"; do
+    report_outputs timeout 120 "$wine" "$exe"
+  done > build-mingw/report-windows.txt
   "$wine"server -k 2> /dev/null || true
   rm -rf "$prefix"
   if ! diff -u build-mingw/report-linux.txt build-mingw/report-windows.txt; then

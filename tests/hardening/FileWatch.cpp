@@ -1,5 +1,7 @@
 #include "FileWatch.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -86,6 +88,25 @@ void BackdateFile(const std::filesystem::path& file) {
   if (utimensat(AT_FDCWD, file.c_str(), times, 0) != 0) {
     throw std::runtime_error("utimensat " + file.string() + ": " + std::strerror(errno));
   }
+}
+
+WatchedFile::WatchedFile(const std::filesystem::path& file)
+    : file_(file), before_(FileState::Of(file)), watch_(file) {}
+
+void WatchedFile::ExpectOnlyRead(int opens) {
+  const FileEvents events = watch_.Take();
+  EXPECT_TRUE(events.OnlyRead()) << file_ << ": " << events.Describe();
+  EXPECT_EQ(events.opened, opens) << file_;
+  EXPECT_EQ(FileState::Of(file_), before_) << file_ << " changed";
+}
+
+SampleLogs::SampleLogs(const std::filesystem::path& dir)
+    : downloads(dir / "Download Log.txt"), uploads(dir / "Upload Log.txt") {
+  const std::filesystem::path examples = QUORVANE_EXAMPLES_DIR;
+  std::filesystem::copy_file(examples / "Download Log.txt", downloads);
+  std::filesystem::copy_file(examples / "Upload Log.txt", uploads);
+  BackdateFile(downloads);
+  BackdateFile(uploads);
 }
 
 }  // namespace quorvane::testing

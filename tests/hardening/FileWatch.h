@@ -56,4 +56,26 @@ struct FileState {
 // Sets a file's modification and access time far into the past, so that any write shows.
 void BackdateFile(const std::filesystem::path& file);
 
+// A file under watch from now on: its state now and every access to it.
+class WatchedFile {
+ public:
+  explicit WatchedFile(const std::filesystem::path& file);
+
+  // Fails the test unless since then the file was opened `opens` times, each time only to read,
+  // and closed again, and its bytes, times and identity are as they were.
+  void ExpectOnlyRead(int opens);
+
+ private:
+  std::filesystem::path file_;
+  FileState before_;
+  FileWatch watch_;
+};
+
+// Copies of the sample logs in `dir`, with a modification time long past.
+struct SampleLogs {
+  explicit SampleLogs(const std::filesystem::path& dir);
+  std::filesystem::path downloads;
+  std::filesystem::path uploads;
+};
+
 }  // namespace quorvane::testing

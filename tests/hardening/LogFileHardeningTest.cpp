@@ -30,13 +30,9 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::BackdateFile;
-using testing::FileState;
-using testing::FileWatch;
 using testing::TempDir;
 using testing::UnprivilegedFileAccess;
-
-const fs::path kExamples = QUORVANE_EXAMPLES_DIR;
+using testing::WatchedFile;
 
 // Row n of a generated log.
 std::string Row(std::size_t n) {
@@ -53,17 +49,10 @@ std::string Row(std::size_t n) {
 }
 const std::string kHeader = "Date/Time\tAddress\tAccount\tName\tFile Name";
 
-// Copies of the sample logs with a modification time long past, so any write would show.
-struct SampleLogs {
+// Copies of the sample logs in a folder of their own.
+struct SampleFolder {
   TempDir dir;
-  fs::path downloads = dir.Path() / "Download Log.txt";
-  fs::path uploads = dir.Path() / "Upload Log.txt";
-  SampleLogs() {
-    fs::copy_file(kExamples / "Download Log.txt", downloads);
-    fs::copy_file(kExamples / "Upload Log.txt", uploads);
-    BackdateFile(downloads);
-    BackdateFile(uploads);
-  }
+  testing::SampleLogs logs{dir.Path()};
 };
 
 std::string LineOf(const LogTable& table, std::size_t row) {
@@ -83,11 +72,10 @@ void ExpectRowsAre(const LogTable& table, std::size_t count) {
 }
 
 TEST(LogsAreOnlyRead, LoadingAnalysingRenamingAndRemovingRowsLeaveBothFilesAsTheyWere) {
-  SampleLogs logs;
-  const FileState downloadsBefore = FileState::Of(logs.downloads);
-  const FileState uploadsBefore = FileState::Of(logs.uploads);
-  FileWatch downloadWatch(logs.downloads);
-  FileWatch uploadWatch(logs.uploads);
+  SampleFolder sample;
+  const testing::SampleLogs& logs = sample.logs;
+  WatchedFile downloadLog(logs.downloads);
+  WatchedFile uploadLog(logs.uploads);
 
   LoadResult loaded = LoadLogPair(logs.downloads, logs.uploads);
   ASSERT_TRUE(loaded.Ok()) << loaded.failure.Describe();
@@ -105,17 +93,13 @@ TEST(LogsAreOnlyRead, LoadingAnalysingRenamingAndRemovingRowsLeaveBothFilesAsThe
   names = CollectUserNames(downloads, uploads);
   EXPECT_EQ(downloads.RowCount(), downloadRows - 1);
 
-  for (auto* watch : {&downloadWatch, &uploadWatch}) {
-    const testing::FileEvents events = watch->Take();
-    EXPECT_TRUE(events.OnlyRead()) << events.Describe();
-    EXPECT_EQ(events.opened, 1) << "each log is opened once per load";
-  }
-  EXPECT_EQ(FileState::Of(logs.downloads), downloadsBefore);
-  EXPECT_EQ(FileState::Of(logs.uploads), uploadsBefore);
+  downloadLog.ExpectOnlyRead(1);
+  uploadLog.ExpectOnlyRead(1);
 }
 
 TEST(LogsAreOnlyRead, WriteProtectedLogsLoadWhenWritingThemIsRefused) {
-  SampleLogs logs;
+  SampleFolder sample;
+  const testing::SampleLogs& logs = sample.logs;
   for (const fs::path& log : {logs.downloads, logs.uploads}) {
     fs::permissions(log, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
@@ -128,29 +112,24 @@ TEST(LogsAreOnlyRead, WriteProtectedLogsLoadWhenWritingThemIsRefused) {
 }
 
 TEST(LogsAreOnlyRead, TheReportToolOpensTheLogsOnlyToRead) {
-  SampleLogs logs;
-  const FileState downloadsBefore = FileState::Of(logs.downloads);
-  const FileState uploadsBefore = FileState::Of(logs.uploads);
-  FileWatch downloadWatch(logs.downloads);
-  FileWatch uploadWatch(logs.uploads);
+  SampleFolder sample;
+  const testing::SampleLogs& logs = sample.logs;
+  WatchedFile downloadLog(logs.downloads);
+  WatchedFile uploadLog(logs.uploads);
 
   const std::string command = std::string("'") + QUORVANE_REPORT_BINARY +
                               "' --users --user Marla '" + logs.downloads.string() + "' '" +
                               logs.uploads.string() + "' > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
-  for (auto* watch : {&downloadWatch, &uploadWatch}) {
-    const testing::FileEvents events = watch->Take();
-    EXPECT_TRUE(events.OnlyRead()) << events.Describe();
-    EXPECT_EQ(events.opened, 1);
-  }
-  EXPECT_EQ(FileState::Of(logs.downloads), downloadsBefore);
-  EXPECT_EQ(FileState::Of(logs.uploads), uploadsBefore);
+  downloadLog.ExpectOnlyRead(1);
+  uploadLog.ExpectOnlyRead(1);
 }
 
 TEST(HostileLogs, AnUnreadableLogIsAClearErrorAndTheLogReadBeforeItIsClosedAgain) {
-  SampleLogs logs;
-  FileWatch downloadWatch(logs.downloads);
+  SampleFolder sample;
+  const testing::SampleLogs& logs = sample.logs;
+  WatchedFile downloadLog(logs.downloads);
   fs::permissions(logs.uploads, fs::perms::none);
   UnprivilegedFileAccess access;
   if (const std::string why = access.WhyNotDenied(logs.uploads, O_RDONLY); !why.empty()) {
@@ -164,14 +143,13 @@ TEST(HostileLogs, AnUnreadableLogIsAClearErrorAndTheLogReadBeforeItIsClosedAgain
   EXPECT_NE(loaded.failure.error.reason.find(std::strerror(EACCES)), std::string::npos)
       << loaded.failure.error.reason;
   EXPECT_NE(loaded.failure.Describe().find(logs.uploads.string()), std::string::npos);
-  const testing::FileEvents events = downloadWatch.Take();
-  EXPECT_EQ(events.opened, 1);
-  EXPECT_EQ(events.closedUnwritable, 1) << "the download log must not stay open";
+  downloadLog.ExpectOnlyRead(1);  // read and closed again, though the load failed
 }
 
 TEST(HostileLogs, ADirectoryGivenAsALogIsAClearError) {
-  SampleLogs logs;
-  const fs::path folder = logs.dir.Path() / "Upload Log folder.txt";
+  SampleFolder sample;
+  const testing::SampleLogs& logs = sample.logs;
+  const fs::path folder = sample.dir.Path() / "Upload Log folder.txt";
   fs::create_directory(folder);
 
   const ReadResult read = ReadLogFile(folder);

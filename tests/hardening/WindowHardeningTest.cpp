@@ -29,25 +29,14 @@
 namespace {
 
 namespace fs = std::filesystem;
-using quorvane::testing::BackdateFile;
-using quorvane::testing::FileEvents;
 using quorvane::testing::FileState;
-using quorvane::testing::FileWatch;
 using quorvane::testing::UnprivilegedFileAccess;
 
-const fs::path kExamples = QUORVANE_EXAMPLES_DIR;
 constexpr int kSampleDownloads = 40;
 constexpr int kSampleUploads = 16;
 
 class WindowHardening : public MainWindowFixture {
  protected:
-  WindowHardening() {
-    fs::copy_file(kExamples / "Download Log.txt", downloads);
-    fs::copy_file(kExamples / "Upload Log.txt", uploads);
-    BackdateFile(downloads);
-    BackdateFile(uploads);
-  }
-
   // Presses Load Logs and answers the two questions with these files.
   void LoadThroughWindow(const fs::path& download, const fs::path& upload) {
     fake->answers.push_back(QString::fromStdString(download.string()));
@@ -90,15 +79,14 @@ class WindowHardening : public MainWindowFixture {
     ExpectWindowAnswers();
   }
 
-  fs::path downloads = folder.Path() / "Download Log.txt";
-  fs::path uploads = folder.Path() / "Upload Log.txt";
+  quorvane::testing::SampleLogs samples{folder.Path()};
+  const fs::path& downloads = samples.downloads;
+  const fs::path& uploads = samples.uploads;
 };
 
 TEST_F(WindowHardening, LoadingAnalysingRenamingAndRemovingRowsLeaveBothLogsAsTheyWere) {
-  const FileState downloadsBefore = FileState::Of(downloads);
-  const FileState uploadsBefore = FileState::Of(uploads);
-  FileWatch downloadWatch(downloads);
-  FileWatch uploadWatch(uploads);
+  quorvane::testing::WatchedFile downloadLog(downloads);
+  quorvane::testing::WatchedFile uploadLog(uploads);
 
   LoadThroughWindow(downloads, uploads);
   ASSERT_EQ(DownloadRows(), kSampleDownloads);
@@ -137,13 +125,9 @@ TEST_F(WindowHardening, LoadingAnalysingRenamingAndRemovingRowsLeaveBothLogsAsTh
   ChooseUser("Wren");
   Click("cmdAnalyzeLog");
 
-  for (auto* watch : {&downloadWatch, &uploadWatch}) {
-    const FileEvents events = watch->Take();
-    EXPECT_TRUE(events.OnlyRead()) << events.Describe();
-    EXPECT_EQ(events.opened, 1) << "only Load Logs opens a log, once";
-  }
-  EXPECT_EQ(FileState::Of(downloads), downloadsBefore);
-  EXPECT_EQ(FileState::Of(uploads), uploadsBefore);
+  // Only Load Logs opens a log, once.
+  downloadLog.ExpectOnlyRead(1);
+  uploadLog.ExpectOnlyRead(1);
 }
 
 TEST_F(WindowHardening, AnUnreadableLogEndsInAMessageAndChangesNothing) {
