@@ -40,7 +40,7 @@ step_fuzz() {
       echo "fuzz target $target failed; the input is in $work/ (keep it in fuzz/regressions/$target/)"
       return 1
     fi
-    grep -E '^#[0-9]+ +DONE' "$work.log" || tail -n 3 "$work.log"
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$work.log" || tail -n 3 "$work.log"
     grep -E 'stat::number_of_executed_units' "$work.log" || true
     rm -rf "$work" "$work.log"
   done
