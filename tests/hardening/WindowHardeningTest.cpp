@@ -23,8 +23,9 @@
 
 #include "FileAccess.h"
 #include "FileWatch.h"
+#include "ScriptedWindow.h"
 #include "app/LogTableModel.h"
-#include "support/MainWindowFixture.h"
+#include "support/TempLogs.h"
 
 namespace {
 
@@ -35,13 +36,13 @@ using quorvane::testing::UnprivilegedFileAccess;
 constexpr int kSampleDownloads = 40;
 constexpr int kSampleUploads = 16;
 
-class WindowHardening : public MainWindowFixture {
+class WindowHardening : public quorvane::testing::ScriptedWindow {
  protected:
-  // Presses Load Logs and answers the two questions with these files.
-  void LoadThroughWindow(const fs::path& download, const fs::path& upload) {
-    fake->answers.push_back(QString::fromStdString(download.string()));
-    fake->answers.push_back(QString::fromStdString(upload.string()));
-    Click("cmdLoadLogs");
+  // The user list entry `name` chosen, as the Analyze command reads it.
+  void ChooseUser(const QString& name) {
+    auto* users = Control<QComboBox>("cboUsers");
+    users->setCurrentIndex(users->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    ASSERT_EQ(users->currentText(), name);
   }
 
   int DownloadRows() { return window->DownloadLog().rowCount(); }
@@ -52,8 +53,8 @@ class WindowHardening : public MainWindowFixture {
     bool handled = false;
     QTimer::singleShot(0, window.get(), [&] { handled = true; });
     QTRY_VERIFY_WITH_TIMEOUT(handled, 5000);
-    ASSERT_FALSE(fake->busyChanges.empty());
-    EXPECT_FALSE(fake->busyChanges.back()) << "the busy pointer stayed on";
+    ASSERT_FALSE(person->busyChanges.empty());
+    EXPECT_FALSE(person->busyChanges.back()) << "the busy pointer stayed on";
     EXPECT_TRUE(Control<QPushButton>("cmdLoadLogs")->isEnabled());
   }
 
@@ -61,16 +62,16 @@ class WindowHardening : public MainWindowFixture {
   // with one message naming the upload log and leave the sample tables in place.
   void ExpectUploadLogRefused(const fs::path& upload, const std::string& reason,
                               const std::function<void()>& during = {}) {
-    LoadThroughWindow(downloads, uploads);
+    LoadLogs(downloads, uploads);
     ASSERT_EQ(UploadRows(), kSampleUploads);
-    fake->messages.clear();
+    person->messages.clear();
     if (during) {
       during();
     } else {
-      LoadThroughWindow(downloads, upload);
+      LoadLogs(downloads, upload);
     }
-    ASSERT_EQ(fake->messages.size(), 1u);
-    const QString text = fake->messages[0].text;
+    ASSERT_EQ(person->messages.size(), 1u);
+    const QString text = person->messages[0];
     EXPECT_TRUE(text.contains("upload log")) << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromStdString(reason), Qt::CaseInsensitive))
         << text.toStdString();
@@ -79,6 +80,7 @@ class WindowHardening : public MainWindowFixture {
     ExpectWindowAnswers();
   }
 
+  quorvane::testing::TempDir folder;
   quorvane::testing::SampleLogs samples{folder.Path()};
   const fs::path& downloads = samples.downloads;
   const fs::path& uploads = samples.uploads;
@@ -88,14 +90,13 @@ TEST_F(WindowHardening, LoadingAnalysingRenamingAndRemovingRowsLeaveBothLogsAsTh
   quorvane::testing::WatchedFile downloadLog(downloads);
   quorvane::testing::WatchedFile uploadLog(uploads);
 
-  LoadThroughWindow(downloads, uploads);
+  LoadLogs(downloads, uploads);
   ASSERT_EQ(DownloadRows(), kSampleDownloads);
   ChooseUser("Marla");
   Click("cmdAnalyzeLog");
-  EXPECT_EQ(Text("lblUserDownloads"), "13");
+  EXPECT_EQ(Control<QLabel>("lblUserDownloads")->text(), "13");
 
   // Rename Users, as a person does it: pick both names, confirm, then Done.
-  fake->yesNoAnswers.push_back(true);
   bool renamed = false;
   QTimer::singleShot(0, [&] {
     QWidget* dialog = QApplication::activeModalWidget();
@@ -110,7 +111,7 @@ TEST_F(WindowHardening, LoadingAnalysingRenamingAndRemovingRowsLeaveBothLogsAsTh
   });
   Click("cmdRenameUser");
   ASSERT_TRUE(renamed);
-  ASSERT_EQ(fake->notices.size(), 1u) << "the rename reports its count";
+  ASSERT_EQ(person->notices.size(), 1u) << "the rename reports its count";
 
   // Backspace on a selected row of each list.
   for (const char* name : {"lvwDownloadLog", "lvwUploadLog"}) {
@@ -158,8 +159,8 @@ TEST_F(WindowHardening, A2GiBLogWhoseDataEndsEarlyLoads) {
   const fs::path sparse =
       folder.Write("Sparse Upload Log.txt", FileState::Of(uploads).bytes + "\r\n");
   fs::resize_file(sparse, std::uintmax_t{2} << 30);
-  LoadThroughWindow(downloads, sparse);
-  EXPECT_TRUE(fake->messages.empty());
+  LoadLogs(downloads, sparse);
+  EXPECT_TRUE(person->messages.empty());
   EXPECT_EQ(UploadRows(), kSampleUploads);
   ExpectWindowAnswers();
 }
@@ -177,15 +178,15 @@ TEST_F(WindowHardening, ALogThatGrowsWhileLoadingLoadsOrEndsInAMessage) {
     }
     close(fd);
   });
-  LoadThroughWindow(downloads, growing);
+  LoadLogs(downloads, growing);
   stop = true;
   writer.join();
-  if (fake->messages.empty()) {
+  if (person->messages.empty()) {
     EXPECT_GE(UploadRows(), kSampleUploads);
   } else {
     // Only a line cut by the end of the read can be wrong, and the message says which.
-    EXPECT_TRUE(fake->messages[0].text.contains("upload log"));
-    EXPECT_TRUE(fake->messages[0].text.contains("Line ")) << fake->messages[0].text.toStdString();
+    EXPECT_TRUE(person->messages[0].contains("upload log"));
+    EXPECT_TRUE(person->messages[0].contains("Line ")) << person->messages[0].toStdString();
   }
   ExpectWindowAnswers();
 }
