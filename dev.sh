@@ -35,10 +35,7 @@ case "${1:-}" in
   run)
     install_missing
     build
-    if [ -x build/src/app/quorvane ]; then
-      exec build/src/app/quorvane
-    fi
-    exec build/tools/quorvane-report --users "examples/Download Log.txt" "examples/Upload Log.txt"
+    exec build/src/app/quorvane
     ;;
   test)
     install_missing
