@@ -1,196 +1,131 @@
-#include <QComboBox>
-#include <QLabel>
 #include <QListWidget>
-#include <QLocale>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTest>
 
-#include "app/LogTableModel.h"
-#include "support/BarWatch.h"
 #include "support/MainWindowFixture.h"
 
 namespace {
 
-using quorvane::testing::Rows;
-
-// Rows of the given addresses, each by its own made-up user.
-MainWindowFixture::LogRows OfAddresses(const std::vector<std::string>& addresses) {
+// Rows from the given addresses, one character each.
+MainWindowFixture::LogRows OfAddresses(const std::string& addresses) {
   std::vector<std::pair<std::string, std::string>> rows;
-  for (const std::string& address : addresses)
-    rows.push_back({address, "user " + address});
-  return Rows(rows);
+  for (const char address : addresses)
+    rows.push_back({std::string(1, address), "user"});
+  return quorvane::testing::Rows(rows);
 }
 
-MainWindowFixture::LogRows Many(std::size_t count, const std::string& prefix) {
-  std::vector<std::string> addresses;
-  for (std::size_t i = 0; i < count; ++i)
-    addresses.push_back(prefix + std::to_string(i));
-  return OfAddresses(addresses);
+// Rows from `count` different addresses.
+MainWindowFixture::LogRows Many(int count) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (int i = 0; i < count; ++i)
+    rows.push_back({std::to_string(i), "user"});
+  return quorvane::testing::Rows(rows);
 }
 
 class Analyze : public MainWindowFixture {
  protected:
-  QStringList Figures() {
+  QString Figures(std::initializer_list<const char*> names) {
     QStringList figures;
-    for (const char* name : {"lblTotalDownloads", "lblTotalUploads", "lblTotalRatio",
-                             "lblAvgDownloads", "lblAvgUploads", "lblAvgRatio"}) {
-      figures.push_back(Text(name));
-    }
-    return figures;
+    for (const char* name : names)
+      figures << Text(name);
+    return figures.join('|');
   }
-  QStringList UserFigures() {
-    return {Text("lblUserDownloads"), Text("lblUserUploads"), Text("lblUserRatio")};
+  QString Report() {
+    return Figures({"lblTotalDownloads", "lblTotalUploads", "lblTotalRatio", "lblAvgDownloads",
+                    "lblAvgUploads", "lblAvgRatio"});
   }
-  QStringList Uploads() {
-    QStringList files;
-    auto* list = Control<QListWidget>("lstUploads");
-    for (int i = 0; i < list->count(); ++i)
-      files.push_back(list->item(i)->text());
-    return files;
+  // The user's figures, then the files the user uploaded.
+  QString UserReport() {
+    QString report = Figures({"lblUserDownloads", "lblUserUploads", "lblUserRatio"});
+    auto* uploads = Control<QListWidget>("lstUploads");
+    for (int i = 0; i < uploads->count(); ++i)
+      report += '|' + uploads->item(i)->text();
+    return report;
   }
-  // ann: 3 downloads, 2 uploads (one file twice); Ann and "ann " are others.
-  void LoadUsersPair() {
-    LoadLogs({{"t", "1.1.1.1", "g", "ann", "a.zip"},
-              {"t", "1.1.1.2", "g", "Ann", "b.zip"},
-              {"t", "1.1.1.1", "g", "ann", "c.zip"},
-              {"t", "1.1.1.3", "g", "ann ", "d.zip"},
-              {"t", "1.1.1.1", "g", "ann", "e.zip"},
-              {"t", "1.1.1.4", "g", "bob", "f.zip"}},
-             {{"t", "1.1.1.1", "g", "ann", "up.sit"},
-              {"t", "1.1.1.4", "g", "bob", "bob.sit"},
-              {"t", "1.1.1.2", "g", "Ann", "other.sit"},
-              {"t", "1.1.1.1", "g", "ann", "up.sit"}});
+  // 6 download and 4 upload rows; ann has 3 downloads and 2 uploads, Ann and "ann " are others.
+  void LoadUsers() {
+    using quorvane::testing::Rows;
+    LoadLogs(
+        Rows({{"1", "ann"}, {"2", "Ann"}, {"1", "ann"}, {"3", "ann "}, {"1", "ann"}, {"4", "bob"}}),
+        Rows({{"1", "ann"}, {"4", "bob"}, {"2", "Ann"}, {"1", "ann"}}));
   }
 };
 
-TEST_F(Analyze, TotalsAreTheRowCountsWithTheirRatio) {
-  LoadLogs(Many(120, "d"), Many(30, "u"));
-  fake->questions.clear();
-  Click("cmdAnalyzeLog");
-  EXPECT_TRUE(fake->questions.isEmpty());  // both tables hold rows: no question
-  EXPECT_EQ(Figures(), QStringList({"120", "30", "4.00/1", "1.00", "1.00", "1/1"}));
+TEST_F(Analyze, ReportsTotalsAndAveragesOfTheLoadedTables) {
+  // The logs, the locale, the report, and whether Analyze first asks for the logs (a table is
+  // empty; Cancel is answered here).
+  const std::vector<std::tuple<const char*, LogRows, LogRows, const char*, QString, bool>> cases = {
+      {"120 and 30 rows", Many(120), Many(30), "en_US", "120|30|4.00/1|1.00|1.00|1/1", false},
+      {"AAAB and AAB", OfAddresses("AAAB"), OfAddresses("AAB"), "en_US",
+       "4|3|1.33/1|2.50|1.67|1.50/1", false},
+      {"German decimal comma", OfAddresses("AAAB"), OfAddresses("AAB"), "de_DE",
+       "4|3|1,33/1|2,50|1,67|1,50/1", false},
+      {"empty download log", {}, OfAddresses("AAB"), "en_US", "0|3|0/3.00|.00|1.67|0/1.67", true},
+      {"two empty logs", {}, {}, "en_US", "0|0|0/.00|.00|.00|0/.00", true}};
+  for (const auto& [label, downloads, uploads, locale, report, asks] : cases) {
+    SCOPED_TRACE(label);
+    QLocale::setDefault(QLocale(locale));
+    LoadLogs(downloads, uploads);
+    fake->questions.clear();
+    for (int run = 1; run <= 2; ++run) {  // again on the same tables: the same report
+      Click("cmdAnalyzeLog");
+      EXPECT_EQ(Report(), report);
+      EXPECT_EQ(fake->questions.size(), asks ? run : 0);
+    }
+  }
 }
 
-TEST_F(Analyze, AveragesCountRowsPerAddressAndTheirRatioUsesTheShownFigures) {
-  LoadLogs(OfAddresses({"A", "A", "A", "B"}), OfAddresses({"A", "A", "B"}));
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(Figures(), QStringList({"4", "3", "1.33/1", "2.50", "1.67", "1.50/1"}));
-  Click("cmdAnalyzeLog");  // again on unchanged tables: the same figures
-  EXPECT_EQ(Figures(), QStringList({"4", "3", "1.33/1", "2.50", "1.67", "1.50/1"}));
-}
-
-TEST_F(Analyze, FiguresUseTheLocaleDecimalSeparator) {
-  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  LoadLogs(OfAddresses({"A", "A", "A", "B"}), OfAddresses({"A", "A", "B"}));
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(Figures(), QStringList({"4", "3", "1,33/1", "2,50", "1,67", "1,50/1"}));
-}
-
+// Pressed from the keyboard: the button is disabled while it runs and keeps the focus after.
 TEST_F(Analyze, WithAnEmptyTableLoadLogsRunsFirst) {
-  LoadLogs({}, Many(30, "u"));
+  LoadLogs({}, Many(30));
   fake->questions.clear();
+  auto* analyze = Control<QPushButton>("cmdAnalyzeLog");
   bool disabledDuringQuestion = false;
-  fake->duringQuestion = [&] {
-    disabledDuringQuestion = !Control<QPushButton>("cmdAnalyzeLog")->isEnabled();
-  };
-  fake->answers = {WriteLog("Download Log.txt", Many(120, "d")),
-                   WriteLog("Upload Log.txt", Many(30, "u"))};
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(fake->questions,
-            QStringList({"Choose a Download Log file...", "Choose an Upload Log file..."}));
-  EXPECT_TRUE(disabledDuringQuestion);
-  EXPECT_EQ(Figures(), QStringList({"120", "30", "4.00/1", "1.00", "1.00", "1/1"}));
-  EXPECT_TRUE(Control<QPushButton>("cmdAnalyzeLog")->isEnabled());
-}
-
-TEST_F(Analyze, CancellingTheQuestionsAnalyzesTheTablesAsTheyAre) {
-  LoadLogs({}, OfAddresses({"A", "A", "B"}));
-  fake->questions.clear();
-  Click("cmdAnalyzeLog");  // Cancel
-  EXPECT_EQ(fake->questions.size(), 1);
-  EXPECT_EQ(Figures(), QStringList({"0", "3", "0/3.00", ".00", "1.67", "0/1.67"}));
-  Click("cmdAnalyzeLog");  // asks again, for as long as a table is empty
-  EXPECT_EQ(fake->questions.size(), 2);
-}
-
-TEST_F(Analyze, OnTwoEmptyTablesShowsZeroes) {
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(Figures(), QStringList({"0", "0", "0/.00", ".00", ".00", "0/.00"}));
-  EXPECT_FALSE(Control<QProgressBar>("prgAnalyze")->isVisible());
-}
-
-TEST_F(Analyze, WithoutAChosenUserTheBarRunsToTheRowSum) {
-  LoadUsersPair();
-  auto* bar = Control<QProgressBar>("prgAnalyze");
-  BarWatch values(bar);
-  fake->busyChanges.clear();
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(bar->maximum(), 10);
-  EXPECT_EQ(values.Peak(), 10);
-  EXPECT_TRUE(values.ShownWhileMoving());
-  EXPECT_EQ(bar->value(), 0);
-  EXPECT_FALSE(bar->isVisible());
-  EXPECT_EQ(UserFigures(), QStringList({"", "", ""}));
-  EXPECT_EQ(fake->busyChanges, std::vector<bool>({true, false}));
-}
-
-TEST_F(Analyze, WithAChosenUserTheBarRunsToTwiceTheRowSumAndTheUserIsReported) {
-  LoadUsersPair();
-  ChooseUser("ann");
-  auto* bar = Control<QProgressBar>("prgAnalyze");
-  BarWatch values(bar);
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(bar->maximum(), 20);
-  EXPECT_EQ(values.Peak(), 20);
-  EXPECT_EQ(values.Last(), 0);
-  EXPECT_TRUE(values.ShownWhileMoving());
-  EXPECT_FALSE(bar->isVisible());
-  EXPECT_EQ(UserFigures(), QStringList({"3", "2", "1.50/1"}));
-  EXPECT_EQ(Uploads(), QStringList({"up.sit", "up.sit"}));
-}
-
-TEST_F(Analyze, ChoosingAUserReportsOnlyThatUser) {
-  LoadUsersPair();
-  auto* userBar = Control<QProgressBar>("prgAnalyzeUser");
-  BarWatch userValues(userBar);
-  ChooseUser("ann");
-  EXPECT_EQ(UserFigures(), QStringList({"3", "2", "1.50/1"}));
-  EXPECT_EQ(Uploads(), QStringList({"up.sit", "up.sit"}));
-  EXPECT_EQ(userValues.Peak(), 10);
-  EXPECT_TRUE(userValues.ShownWhileMoving());
-  EXPECT_EQ(userBar->maximum(), 10);
-  EXPECT_FALSE(userBar->isVisible());
-  EXPECT_FALSE(Control<QProgressBar>("prgAnalyze")->isVisible());
-  EXPECT_TRUE(Text("lblTotalDownloads").isEmpty());  // the per-user report alone
-
-  ChooseUser("Ann");
-  EXPECT_EQ(UserFigures(), QStringList({"1", "1", "1/1"}));
-  EXPECT_EQ(Uploads(), QStringList({"other.sit"}));
-  ChooseUser("bob");
-  EXPECT_EQ(UserFigures(), QStringList({"1", "1", "1/1"}));
-  EXPECT_EQ(Uploads(), QStringList({"bob.sit"}));
-}
-
-TEST_F(Analyze, AnalyzeWithoutAUserBlanksTheUserFiguresButKeepsTheUploadList) {
-  LoadUsersPair();
-  ChooseUser("ann");
-  LoadUsersPair();  // rebuilding the list chooses nobody and runs no report
-  EXPECT_EQ(UserFigures(), QStringList({"3", "2", "1.50/1"}));
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(UserFigures(), QStringList({"", "", ""}));
-  EXPECT_EQ(Uploads(), QStringList({"up.sit", "up.sit"}));
-}
-
-TEST_F(Analyze, KeepsTheFocusOnItsButton) {
-  LoadUsersPair();
+  fake->duringQuestion = [&] { disabledDuringQuestion = !analyze->isEnabled(); };
+  fake->answers = {WriteLog("Download Log.txt", Many(120)), WriteLog("Upload Log.txt", Many(30))};
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  auto* analyze = Control<QPushButton>("cmdAnalyzeLog");
   analyze->setFocus();
   QTest::keyClick(analyze, Qt::Key_Space);
-  EXPECT_EQ(Text("lblTotalDownloads"), "6");
+  EXPECT_EQ(fake->questions.join('|'),
+            "Choose a Download Log file...|Choose an Upload Log file...");
+  EXPECT_TRUE(disabledDuringQuestion);
+  EXPECT_EQ(Report(), "120|30|4.00/1|1.00|1.00|1/1");
+  EXPECT_TRUE(analyze->isEnabled());
   EXPECT_TRUE(analyze->hasFocus());
+}
+
+// Picking a user runs the user's report alone, on its own bar; Analyze then runs the whole
+// report and, with a user chosen, the user's too: its bar goes to twice the rows instead of once.
+TEST_F(Analyze, ChosenUsersAreReportedAloneAndWithTheWholeReport) {
+  LoadUsers();  // 10 rows
+  // A user to pick (none: Analyze is pressed), the whole report, then the user's figures and
+  // uploaded files.
+  const std::vector<std::tuple<const char*, const char*, QString, QString>> steps = {
+      {"pick ann", "ann", "|||||", "3|2|1.50/1|file1.zip|file4.zip"},
+      {"pick Ann", "Ann", "|||||", "1|1|1/1|file3.zip"},
+      {"pick bob", "bob", "|||||", "1|1|1/1|file2.zip"},
+      {"Analyze with bob", nullptr, "6|4|1.50/1|2.00|1.50|1.33/1", "1|1|1/1|file2.zip"}};
+  for (const auto& [label, user, report, userReport] : steps) {
+    SCOPED_TRACE(label);
+    const BarWatch userBar(Control<QProgressBar>("prgAnalyzeUser"));
+    const BarWatch analyzeBar(Control<QProgressBar>("prgAnalyze"));
+    if (user)
+      ChooseUser(user);
+    else
+      Click("cmdAnalyzeLog");
+    EXPECT_EQ(Report(), report);
+    EXPECT_EQ(UserReport(), userReport);
+    userBar.ExpectRanTo(10);
+    if (!user)
+      analyzeBar.ExpectRanTo(20);
+    EXPECT_FALSE(Control<QProgressBar>("prgAnalyze")->isVisible());
+  }
+  LoadUsers();  // chooses nobody and runs no report
+  const BarWatch analyzeBar(Control<QProgressBar>("prgAnalyze"));
+  fake->busyChanges.clear();
+  Click("cmdAnalyzeLog");
+  analyzeBar.ExpectRanTo(10);
+  EXPECT_EQ(UserReport(), "|||file2.zip") << "user figures cleared, the upload list kept";
+  EXPECT_EQ(fake->busyChanges, std::vector<bool>({true, false}));
 }
 
 }  // namespace

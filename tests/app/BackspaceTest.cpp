@@ -1,8 +1,3 @@
-#include <QComboBox>
-#include <QTableView>
-#include <QTest>
-
-#include "app/LogTableModel.h"
 #include "support/MainWindowFixture.h"
 
 namespace {
@@ -11,77 +6,59 @@ using quorvane::testing::Rows;
 
 class Backspace : public MainWindowFixture {
  protected:
-  void SetUp() override {
+  void SetUp() override { Load(); }
+  void Load() {
     LoadLogs(Rows({{"a", "ann"}, {"b", "bob"}, {"c", "cy"}}), Rows({{"d", "dee"}, {"e", "eve"}}));
-    downloads = Control<QTableView>("lvwDownloadLog");
-    uploads = Control<QTableView>("lvwUploadLog");
   }
-  static QStringList Names(QTableView* list) {
-    QStringList names;
-    for (int row = 0; row < list->model()->rowCount(); ++row) {
-      names.push_back(list->model()->index(row, 3).data().toString());
-    }
-    return names;
-  }
-  static void Select(QTableView* list, int row) {
+  QTableView* Select(const char* listName, int row) {
+    auto* list = Control<QTableView>(listName);
     list->setFocus();
     list->setCurrentIndex(list->model()->index(row, 0));
+    return list;
   }
-
-  QTableView* downloads = nullptr;
-  QTableView* uploads = nullptr;
 };
 
-TEST_F(Backspace, RemovesTheSelectedRowOfThatListOnly) {
-  Select(downloads, 1);
-  QTest::keyClick(downloads, Qt::Key_Backspace);
-  EXPECT_EQ(Names(downloads), QStringList({"ann", "cy"}));
-  EXPECT_EQ(Names(uploads), QStringList({"dee", "eve"}));
-  // Nothing else follows: the user list keeps the removed row's name.
-  EXPECT_NE(Control<QComboBox>("cboUsers")->findText("bob"), -1);
-
-  Select(uploads, 0);
-  QTest::keyClick(uploads, Qt::Key_Backspace);
-  EXPECT_EQ(Names(uploads), QStringList({"eve"}));
-  EXPECT_EQ(Names(downloads), QStringList({"ann", "cy"}));
-}
-
-TEST_F(Backspace, HeldDownRemovesOneRowPerRepeat) {
-  Select(downloads, 0);
-  QTest::keyPress(downloads, Qt::Key_Backspace);
-  QTest::sendKeyEvent(QTest::Press, downloads, Qt::Key_Backspace, QChar(8), Qt::NoModifier);
-  EXPECT_EQ(Names(downloads), QStringList({"cy"}));
-  QTest::keyRelease(downloads, Qt::Key_Backspace);
-}
-
-TEST_F(Backspace, AnyOtherKeyRemovesNothing) {
-  Select(downloads, 1);
-  for (Qt::Key key : {Qt::Key_Delete, Qt::Key_A, Qt::Key_Space, Qt::Key_Escape, Qt::Key_Return}) {
-    QTest::keyClick(downloads, key);
-    EXPECT_EQ(downloads->model()->rowCount(), 3) << key;
+TEST_F(Backspace, OnlyCharacterCodeEightRemovesTheSelectedRow) {
+  // Each key with the text it types.
+  const std::vector<std::tuple<const char*, Qt::Key, const char*, Qt::KeyboardModifiers, bool>>
+      keys = {{"Backspace", Qt::Key_Backspace, "\b", {}, true},
+              {"Ctrl+H", Qt::Key_H, "\b", Qt::ControlModifier, true},
+              {"Backspace typing nothing", Qt::Key_Backspace, "", {}, false},
+              {"Delete", Qt::Key_Delete, "\x7f", {}, false},
+              {"a letter", Qt::Key_A, "a", {}, false},
+              {"Escape", Qt::Key_Escape, "\x1b", {}, false}};
+  for (const auto& [label, key, text, modifiers, removes] : keys) {
+    SCOPED_TRACE(label);
+    Load();
+    QTest::sendKeyEvent(QTest::Click, Select("lvwDownloadLog", 1), key, text, modifiers);
+    EXPECT_EQ(Names(window->DownloadLog()).join(' '), removes ? "ann cy" : "ann bob cy");
   }
 }
 
-TEST_F(Backspace, WithNoRowSelectedRemovesNothing) {
+TEST_F(Backspace, RemovesOneRowPerRepeatFromThatListOnly) {
+  QTableView* downloads = Select("lvwDownloadLog", 0);
+  QTest::keyPress(downloads, Qt::Key_Backspace);
+  QTest::keyPress(downloads, Qt::Key_Backspace);  // held down: the next row took the selection
+  QTest::keyRelease(downloads, Qt::Key_Backspace);
+  QTest::keyClick(Select("lvwUploadLog", 0), Qt::Key_Backspace);
+  EXPECT_EQ(Names(window->DownloadLog()), QStringList{"cy"});
+  EXPECT_EQ(Names(window->UploadLog()), QStringList{"eve"});
+  EXPECT_EQ(Users().join(' '), "ann bob cy dee eve") << "the user list is not rebuilt";
+  Click("cmdAnalyzeLog");
+  EXPECT_EQ(Text("lblTotalDownloads"), "1") << "the next Analyze counts the shortened table";
+}
+
+TEST_F(Backspace, WithNoRowSelectedOrAnEmptyTableDoesNothing) {
+  auto* downloads = Control<QTableView>("lvwDownloadLog");
   downloads->setFocus();
   downloads->clearSelection();
   QTest::keyClick(downloads, Qt::Key_Backspace);
-  EXPECT_EQ(Names(downloads), QStringList({"ann", "bob", "cy"}));
-}
-
-TEST_F(Backspace, OnAnEmptyTableDoesNothing) {
+  EXPECT_EQ(Names(window->DownloadLog()).join(' '), "ann bob cy");
   LoadLogs({}, Rows({{"d", "dee"}}));
   downloads->setFocus();
   QTest::keyClick(downloads, Qt::Key_Backspace);
-  EXPECT_EQ(downloads->model()->rowCount(), 0);
-}
-
-TEST_F(Backspace, TheNextAnalyzeCountsTheShortenedTable) {
-  Select(downloads, 2);
-  QTest::keyClick(downloads, Qt::Key_Backspace);
-  EXPECT_EQ(Names(downloads), QStringList({"ann", "bob"}));
-  Click("cmdAnalyzeLog");
-  EXPECT_EQ(Text("lblTotalDownloads"), "2");
+  EXPECT_EQ(window->DownloadLog().rowCount(), 0);
+  EXPECT_EQ(Names(window->UploadLog()), QStringList{"dee"});
 }
 
 }  // namespace

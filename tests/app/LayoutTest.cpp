@@ -1,82 +1,57 @@
-#include <QGroupBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTableView>
-
 #include "support/MainWindowFixture.h"
 
 namespace {
 
 using Layout = MainWindowFixture;
 
-// Geometry in twips (15 to a pixel), as the layout computes it.
-QRectF Twips(QWidget* widget) {
-  const QRect g = widget->geometry();
-  return {g.x() * 15.0, g.y() * 15.0, g.width() * 15.0, g.height() * 15.0};
-}
-
-// Within a pixel of the exact twip figure.
-void ExpectNear(QWidget* widget, double left, double top, double width, double height) {
-  const QRectF actual = Twips(widget);
-  EXPECT_NEAR(actual.x(), left, 15) << widget->objectName().toStdString() << " left";
-  EXPECT_NEAR(actual.y(), top, 15) << widget->objectName().toStdString() << " top";
-  EXPECT_NEAR(actual.width(), width, 15) << widget->objectName().toStdString() << " width";
-  EXPECT_NEAR(actual.height(), height, 15) << widget->objectName().toStdString() << " height";
-}
-
-TEST_F(Layout, AtTheCreationSizeEveryControlSitsWhereTheLayoutPutsIt) {
-  ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 5070);
-  ExpectNear(Control<QGroupBox>("fraUploadLog"), 6247.5, 120, 6007.5, 5070);
-  ExpectNear(Control<QTableView>("lvwDownloadLog"), 120, 240, 5767.5, 4335);
-  ExpectNear(Control<QTableView>("lvwUploadLog"), 120, 240, 5767.5, 4335);
-  ExpectNear(Control<QProgressBar>("prgDownloadLog"), 120, 4695, 5767.5, 255);
-  ExpectNear(Control<QProgressBar>("prgUploadLog"), 120, 4695, 5767.5, 255);
-  ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 5310, 10335, 3255);
-  ExpectNear(Control<QPushButton>("cmdLoadLogs"), 10920, 5370, 1335, 375);
-  ExpectNear(Control<QPushButton>("cmdRenameUser"), 10920, 5865, 1335, 375);
-  ExpectNear(Control<QPushButton>("cmdAbout"), 10920, 7695, 1335, 375);
-  ExpectNear(Control<QPushButton>("cmdExit"), 10920, 8190, 1335, 375);
-}
-
-TEST_F(Layout, WideningSharesTheWidthAndKeepsTheAnalysisPanelInPlace) {
-  window->resize(1200, 579);  // 18000 twips
-  ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 8820, 5070);
-  ExpectNear(Control<QGroupBox>("fraUploadLog"), 9060, 120, 8820, 5070);
-  ExpectNear(Control<QTableView>("lvwUploadLog"), 120, 240, 8580, 4335);
-  ExpectNear(Control<QProgressBar>("prgUploadLog"), 120, 4695, 8580, 255);
-  ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 5310, 10335, 3255);
-  ExpectNear(Control<QPushButton>("cmdLoadLogs"), 16545, 5370, 1335, 375);
-  ExpectNear(Control<QPushButton>("cmdExit"), 16545, 8190, 1335, 375);
-}
-
-TEST_F(Layout, TallerWindowsGiveTheLogFramesTheHeight) {
-  window->resize(825, 800);  // 12000 twips high
-  ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 8385);
-  ExpectNear(Control<QTableView>("lvwDownloadLog"), 120, 240, 5767.5, 7650);
-  ExpectNear(Control<QProgressBar>("prgDownloadLog"), 120, 8010, 5767.5, 255);
-  ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 8625, 10335, 3255);
-  ExpectNear(Control<QPushButton>("cmdRenameUser"), 10920, 9180, 1335, 375);
-  ExpectNear(Control<QPushButton>("cmdAbout"), 10920, 11010, 1335, 375);
-}
-
-TEST_F(Layout, BelowTheFixedPartsHeightSizesKeepTheirOldValuesAndTheRestGoesOn) {
-  window->resize(825, 200);  // 3000 twips: the log frames' height would be -615
-  ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 5070);
-  ExpectNear(Control<QTableView>("lvwDownloadLog"), 120, 240, 5767.5, 4335);
-  ExpectNear(Control<QGroupBox>("fraAnalyzeLog"), 120, 5310, 10335, 3255);
-  ExpectNear(Control<QPushButton>("cmdLoadLogs"), 10920, 5370, 1335, 375);
-  // The corner buttons follow the window, even above its top.
-  ExpectNear(Control<QPushButton>("cmdExit"), 10920, 2505, 1335, 375);
-  ExpectNear(Control<QPushButton>("cmdAbout"), 10920, 2010, 1335, 375);
-
-  window->resize(20, 100);  // 300 x 1500 twips: the frames' width would be negative too
-  ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 5070);
-  ExpectNear(Control<QGroupBox>("fraUploadLog"), 6247.5, 120, 6007.5, 5070);
-  ExpectNear(Control<QPushButton>("cmdExit"), -1155, 1005, 1335, 375);
-
-  window->resize(825, 579);  // back to the creation size: as before
-  ExpectNear(Control<QGroupBox>("fraDownloadLog"), 120, 120, 6007.5, 5070);
-  ExpectNear(Control<QPushButton>("cmdExit"), 10920, 8190, 1335, 375);
+TEST_F(Layout, ControlsFollowTheClientSize) {
+  // After each resize, control name with left, top, width and height in twips.
+  const std::vector<std::tuple<const char*, QSize, QStringList>> steps = {
+      {"creation size, 12375 x 8685 twips",
+       {825, 579},
+       {"fraDownloadLog 120 120 6007.5 5070", "fraUploadLog 6247.5 120 6007.5 5070",
+        "lvwDownloadLog 120 240 5767.5 4335", "lvwUploadLog 120 240 5767.5 4335",
+        "prgDownloadLog 120 4695 5767.5 255", "prgUploadLog 120 4695 5767.5 255",
+        "fraAnalyzeLog 120 5310 10335 3255", "cmdLoadLogs 10920 5370 1335 375",
+        "cmdRenameUser 10920 5865 1335 375", "cmdAbout 10920 7695 1335 375",
+        "cmdExit 10920 8190 1335 375"}},
+      {"widened to 18000 twips: the logs share the width, the analysis panel stays",
+       {1200, 579},
+       {"fraDownloadLog 120 120 8820 5070", "fraUploadLog 9060 120 8820 5070",
+        "lvwUploadLog 120 240 8580 4335", "prgUploadLog 120 4695 8580 255",
+        "fraAnalyzeLog 120 5310 10335 3255", "cmdLoadLogs 16545 5370 1335 375",
+        "cmdExit 16545 8190 1335 375"}},
+      {"12000 twips high: the log frames take the height",
+       {825, 800},
+       {"lvwDownloadLog 120 240 5767.5 7650", "prgDownloadLog 120 8010 5767.5 255",
+        "fraAnalyzeLog 120 8625 10335 3255", "cmdRenameUser 10920 9180 1335 375",
+        "cmdAbout 10920 11010 1335 375"}},
+      // Below 3615 twips the log frames' height would be negative: sizes keep their old values,
+      // the rest goes on, and the corner buttons follow the window even above its top.
+      {"3000 twips high",
+       {825, 200},
+       {"fraDownloadLog 120 120 6007.5 8385", "lvwDownloadLog 120 240 5767.5 7650",
+        "fraAnalyzeLog 120 8625 10335 3255", "cmdLoadLogs 10920 8685 1335 375",
+        "cmdAbout 10920 2010 1335 375", "cmdExit 10920 2505 1335 375"}},
+      {"300 x 1500 twips: the widths would be negative too",
+       {20, 100},
+       {"fraDownloadLog 120 120 6007.5 8385", "fraUploadLog 6247.5 120 6007.5 8385",
+        "cmdExit -1155 1005 1335 375"}},
+      {"back to the creation size",
+       {825, 579},
+       {"fraDownloadLog 120 120 6007.5 5070", "lvwDownloadLog 120 240 5767.5 4335",
+        "cmdExit 10920 8190 1335 375"}}};
+  for (const auto& [label, clientSize, places] : steps) {
+    SCOPED_TRACE(label);
+    window->resize(clientSize);
+    for (const QString& place : places) {
+      const QStringList figures = place.split(' ');
+      const QRect g = Control<QWidget>(figures[0].toLatin1().constData())->geometry();
+      const double actual[] = {g.x() * 15.0, g.y() * 15.0, g.width() * 15.0, g.height() * 15.0};
+      for (int i = 0; i < 4; ++i)  // within a pixel of the exact twip figure
+        EXPECT_NEAR(actual[i], figures[i + 1].toDouble(), 15) << place.toStdString();
+    }
+  }
 }
 
 }  // namespace

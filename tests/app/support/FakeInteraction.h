@@ -8,30 +8,40 @@
 
 #include "app/Interaction.h"
 
-// Answers the main window's questions in a person's place: file answers are queued by the test
-// (a null text, or an empty queue, answers Cancel), and everything asked or shown is recorded.
+// Answers the window's questions in a person's place and records everything asked or shown, each
+// message as "title|text". File answers are queued by the test; an empty queue answers Cancel.
 class FakeInteraction : public Interaction {
  public:
-  std::optional<QString> ChooseLogFile(const QString& title) override;
-  void ShowMessage(const QString& title, const QString& text) override;
-  bool AskYesNo(const QString& title, const QString& text) override;
-  void ShowNotice(const QString& title, const QString& text) override;
-  void SetBusy(bool busy) override;
+  std::optional<QString> ChooseLogFile(const QString& title) override {
+    questions.push_back(title);
+    if (duringQuestion)
+      duringQuestion();
+    if (answers.empty())
+      return std::nullopt;
+    const QString answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void ShowMessage(const QString& title, const QString& text) override {
+    messages << title + '|' + text;
+  }
+  bool AskYesNo(const QString& title, const QString& text) override {
+    yesNoQuestions << title + '|' + text;
+    return answerYes;
+  }
+  void ShowNotice(const QString& title, const QString& text) override {
+    notices << title + '|' + text;
+  }
+  void SetBusy(bool busy) override { busyChanges.push_back(busy); }
   void Quit() override { ++quits; }
 
   std::deque<QString> answers;
   QStringList questions;
-  struct Message {
-    QString title;
-    QString text;
-  };
-  std::vector<Message> messages;
-  // Yes/No answers, queued by the test; an empty queue answers No.
-  std::deque<bool> yesNoAnswers;
-  std::vector<Message> yesNoQuestions;
-  std::vector<Message> notices;
+  std::function<void()> duringQuestion;  // runs while a file question is open
+  QStringList messages;
+  bool answerYes = false;
+  QStringList yesNoQuestions;
+  QStringList notices;
   std::vector<bool> busyChanges;
   int quits = 0;
-  // Runs while a question is open, to look at the window as the person sees it then.
-  std::function<void()> duringQuestion;
 };

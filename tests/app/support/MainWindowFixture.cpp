@@ -1,10 +1,24 @@
 #include "support/MainWindowFixture.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLocale>
-#include <QPushButton>
-#include <QTest>
+#include <QApplication>
+#include <QTimer>
+#include <algorithm>
+
+BarWatch::BarWatch(QProgressBar* bar) : bar_(bar), startMaximum_(bar->maximum()) {
+  connection_ = QObject::connect(bar, &QProgressBar::valueChanged, bar, [this](int value) {
+    peak_ = std::max(peak_, value);
+    movedHidden_ = movedHidden_ || (value > 0 && !bar_->isVisible());
+  });
+}
+
+void BarWatch::ExpectRanTo(int maximum) const {
+  const std::string name = bar_->objectName().toStdString();
+  EXPECT_EQ(peak_, maximum > 0 ? maximum : -1) << name;
+  EXPECT_EQ(bar_->maximum(), maximum > 0 ? maximum : startMaximum_) << name;
+  EXPECT_FALSE(movedHidden_) << name;
+  EXPECT_FALSE(bar_->isVisible()) << name;
+  EXPECT_EQ(bar_->value(), 0) << name;
+}
 
 MainWindowFixture::MainWindowFixture() {
   // Figures are written with the locale's decimal separator; tests pin it.
@@ -12,17 +26,28 @@ MainWindowFixture::MainWindowFixture() {
   auto interaction = std::make_unique<FakeInteraction>();
   fake = interaction.get();
   window = std::make_unique<frmMain>(std::move(interaction));
+  const auto checker = [this](const char* list) {
+    return std::make_unique<QAbstractItemModelTester>(
+        Control<QTableView>(list)->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  };
+  downloadChecker = checker("lvwDownloadLog");
+  uploadChecker = checker("lvwUploadLog");
   window->show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
 }
 
-MainWindowFixture::~MainWindowFixture() {
-  QLocale::setDefault(previousLocale);
+QStringList MainWindowFixture::Entries(const QComboBox* list) {
+  QStringList entries;
+  for (int i = 0; i < list->count(); ++i)
+    entries << list->itemText(i);
+  return entries;
 }
 
-QString MainWindowFixture::Text(const char* labelName) {
-  auto* label = Control<QLabel>(labelName);
-  return label ? label->text() : QString();
+QStringList MainWindowFixture::Names(const LogTableModel& log) {
+  QStringList names;
+  for (int row = 0; row < log.rowCount(); ++row)
+    names << log.data(log.index(row, 3)).toString();
+  return names;
 }
 
 QString MainWindowFixture::WriteLog(const std::string& fileName, const LogRows& rows) {
@@ -35,22 +60,23 @@ void MainWindowFixture::LoadLogs(const LogRows& downloads, const LogRows& upload
   Click("cmdLoadLogs");
 }
 
-void MainWindowFixture::Click(const char* buttonName) {
-  if (auto* button = Control<QPushButton>(buttonName))
-    QTest::mouseClick(button, Qt::LeftButton);
+void MainWindowFixture::ClickModal(const char* buttonName,
+                                   const std::function<void(QWidget*)>& inDialog) {
+  bool ran = false;
+  QTimer::singleShot(0, window.get(), [&] {
+    ran = true;
+    inDialog(QApplication::activeModalWidget());
+  });
+  Click(buttonName);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }));
 }
 
 void MainWindowFixture::ChooseUser(const QString& name) {
   auto* users = Control<QComboBox>("cboUsers");
-  if (users == nullptr)
-    return;
   const int target = users->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
-  ASSERT_NE(target, -1) << name.toStdString();
+  ASSERT_GT(target, -1) << name.toStdString();
   users->setFocus();
-  if (users->currentIndex() == -1)
-    QTest::keyClick(users, Qt::Key_Home);
-  while (users->currentIndex() < target)
+  QTest::keyClick(users, Qt::Key_Home);
+  for (int i = 0; i < target; ++i)
     QTest::keyClick(users, Qt::Key_Down);
-  while (users->currentIndex() > target)
-    QTest::keyClick(users, Qt::Key_Up);
 }
