@@ -90,7 +90,7 @@ ReadResult ParseLog(ByteBuffer bytes) {
       builder.AddRow(fields[0], fields[1], fields[2], fields[3], fields[4]);
     p = next;
   }
-  if (lineNumber == 0 || p == data.data()) {
+  if (p == data.data()) {  // nothing read, or the first line was empty
     return Failure(1, "there is no header line (the file is empty or its first line is empty)");
   }
   ReadResult result;
@@ -110,7 +110,8 @@ ReadResult ReadLogFile(const std::filesystem::path& path) {
 
   std::error_code sizeError;
   const std::uintmax_t sizeHint = std::filesystem::file_size(path, sizeError);
-  if (!sizeError && sizeHint > kMaxLogBytes) return Failure(0, "the file is larger than 4 GiB");
+  if (!sizeError && sizeHint > kMaxLogBytes)
+    return Failure(0, "the file is larger than 4 GiB");
   // One more byte than the file holds, so the first read ends at the end of the file.
   ByteBuffer bytes(!sizeError && sizeHint < kMaxLogBytes ? static_cast<std::size_t>(sizeHint) + 1
                                                          : std::size_t{1} << 16);
