@@ -22,7 +22,6 @@
 #include "analysis/UserReport.h"
 #include "logs/LogReader.h"
 #include "logs/UserList.h"
-#include "rename/RenameUser.h"
 
 namespace {
 
@@ -213,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& row : *cells)
       absent.resize(std::max(absent.size(), row[3].size() + 1), 'x');
   }
-  FUZZ_CHECK(RenameUser(downloads, uploads, absent, "x") == 0);
+  FUZZ_CHECK((downloads.RenameUser(absent, "x") + uploads.RenameUser(absent, "x")) == 0);
 
   if (!names.empty()) {
     const std::string from = names[control % names.size()];
@@ -223,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               : "renamed " + from;
     const std::size_t expected =
         RenameCells(downloadCells, from, to) + RenameCells(uploadCells, from, to);
-    FUZZ_CHECK(RenameUser(downloads, uploads, from, to) == expected);
+    FUZZ_CHECK((downloads.RenameUser(from, to) + uploads.RenameUser(from, to)) == expected);
   }
   for (auto [table, cells, pick] : {std::tuple{&downloads, &downloadCells, control * 7u},
                                     std::tuple{&uploads, &uploadCells, control * 13u}}) {

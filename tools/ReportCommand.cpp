@@ -2,15 +2,10 @@
 
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string_view>
 
-#include "analysis/Averages.h"
-#include "analysis/RatioText.h"
-#include "analysis/Totals.h"
-#include "analysis/UserReport.h"
+#include "analysis/Report.h"
 #include "logs/LogLoader.h"
-#include "logs/UserList.h"
 
 namespace quorvane {
 
@@ -63,38 +58,6 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
   return options;
 }
 
-void WriteReport(const Options& options, const LogPair& logs, std::ostream& out) {
-  const Totals totals = ComputeTotals(logs.downloads, logs.uploads);
-  const Averages averages = ComputeAverages(logs.downloads, logs.uploads);
-  out << "Total Downloads: " << totals.downloads << '\n'
-      << "Total Uploads: " << totals.uploads << '\n'
-      << "Total Ratio: " << totals.ratio << '\n'
-      << "Avg. Downloads: " << averages.downloadsText << '\n'
-      << "Avg. Uploads: " << averages.uploadsText << '\n'
-      << "Avg. Ratio: " << averages.ratio << '\n';
-
-  if (options.listUsers) {
-    const std::vector<std::string> names = CollectUserNames(logs.downloads, logs.uploads);
-    out << "\nUsers: " << names.size() << '\n';
-    for (const UserCounts& user : CountUsers(logs.downloads, logs.uploads, names)) {
-      out << user.name << '\t' << user.downloads << '\t' << user.uploads << '\t'
-          << RatioText(static_cast<double>(user.downloads), static_cast<double>(user.uploads))
-          << '\n';
-    }
-  }
-
-  for (const std::string& name : options.users) {
-    const UserReport report = BuildUserReport(logs.downloads, logs.uploads, name);
-    out << "\nUser Name: " << name << '\n'
-        << "Downloads: " << report.downloads << '\n'
-        << "Uploads: " << report.uploads << '\n'
-        << "Ratio: " << report.ratio << '\n';
-    for (std::size_t row : report.uploadRows) {
-      out << "Upload: " << logs.uploads.CellText(row, Column::FileName) << '\n';
-    }
-  }
-}
-
 }  // namespace
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -120,9 +83,9 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     return 1;
   }
   // Build the whole report first so a failure part-way could never leave half of it on stdout.
-  std::ostringstream report;
-  WriteReport(*options, *loaded.logs, report);
-  out << report.view();
+  const std::string report =
+      FormatTextReport(BuildReport(*loaded.logs, {options->listUsers, options->users}));
+  out << report;
   out.flush();
   return 0;
 }

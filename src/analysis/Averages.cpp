@@ -7,6 +7,8 @@
 
 namespace quorvane {
 
+namespace {
+
 double AverageRowsPerAddress(const LogTable& table, const ProgressFn& progress) {
   const std::size_t rows = table.RowCount();
   std::vector<std::uint64_t> rowsPerAddress(table.AddressIdCount(), 0);
@@ -26,15 +28,13 @@ double AverageRowsPerAddress(const LogTable& table, const ProgressFn& progress) 
   return static_cast<double>(sum) / static_cast<double>(rows);
 }
 
+}  // namespace
+
 Averages ComputeAverages(const LogTable& downloads, const LogTable& uploads,
                          std::string_view decimalSeparator, const ProgressFn& progress) {
   Averages result;
-  const std::size_t downloadRows = downloads.RowCount();
-  ProgressFn uploadProgress;
-  if (progress)
-    uploadProgress = [&](std::size_t done) { progress(downloadRows + done); };
   result.downloads = AverageRowsPerAddress(downloads, progress);
-  result.uploads = AverageRowsPerAddress(uploads, uploadProgress);
+  result.uploads = AverageRowsPerAddress(uploads, OffsetProgress(progress, downloads.RowCount()));
   result.downloadsText = FormatHundredths(result.downloads, decimalSeparator);
   result.uploadsText = FormatHundredths(result.uploads, decimalSeparator);
   result.ratio =

@@ -8,11 +8,9 @@
 
 namespace quorvane {
 
-// The mean, over a table's rows, of how many rows of the table share that row's Address: with
-// addresses occurring p, q, r... times it is (p*p + q*q + r*r + ...) / (p + q + r + ...).
-// A table with no rows averages 0. Progress is reported once per row.
-double AverageRowsPerAddress(const LogTable& table, const ProgressFn& progress = {});
-
+// The average of a table is the mean, over its rows, of how many rows of the table share that
+// row's Address: with addresses occurring p, q, r... times it is
+// (p*p + q*q + r*r + ...) / (p + q + r + ...). A table with no rows averages 0.
 struct Averages {
   double downloads = 0;  // as computed
   double uploads = 0;
@@ -21,7 +19,8 @@ struct Averages {
   std::string ratio;  // made from the averages as displayed
 };
 
-// Both averages and their ratio. `progress` counts rows over both tables together.
+// Both averages and their ratio. `progress` counts rows over both tables together, one step per
+// row.
 Averages ComputeAverages(const LogTable& downloads, const LogTable& uploads,
                          std::string_view decimalSeparator = ".", const ProgressFn& progress = {});
 

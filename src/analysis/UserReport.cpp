@@ -42,17 +42,13 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
                            std::string_view name, std::string_view decimalSeparator,
                            const ProgressFn& progress) {
   UserReport report;
-  const std::size_t downloadRows = downloads.RowCount();
-  ProgressFn uploadProgress;
-  if (progress)
-    uploadProgress = [&](std::size_t done) { progress(downloadRows + done); };
-
   ScanNames(downloads, downloads.FindName(name), progress,
             [&](std::size_t) { ++report.downloads; });
-  ScanNames(uploads, uploads.FindName(name), uploadProgress, [&](std::size_t row) {
-    ++report.uploads;
-    report.uploadRows.push_back(row);
-  });
+  ScanNames(uploads, uploads.FindName(name), OffsetProgress(progress, downloads.RowCount()),
+            [&](std::size_t row) {
+              ++report.uploads;
+              report.uploadRows.push_back(row);
+            });
   report.ratio = RatioText(static_cast<double>(report.downloads),
                            static_cast<double>(report.uploads), decimalSeparator);
   return report;
@@ -65,8 +61,11 @@ std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& up
   std::vector<UserCounts> result;
   result.reserve(names.size());
   for (const std::string& name : names) {
-    result.push_back(
-        {name, CountOf(downloads, downloadCounts, name), CountOf(uploads, uploadCounts, name)});
+    UserCounts& user = result.emplace_back();
+    user.name = name;
+    user.downloads = CountOf(downloads, downloadCounts, name);
+    user.uploads = CountOf(uploads, uploadCounts, name);
+    user.ratio = RatioText(static_cast<double>(user.downloads), static_cast<double>(user.uploads));
   }
   return result;
 }

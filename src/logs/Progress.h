@@ -11,6 +11,13 @@ using ProgressFn = std::function<void(std::size_t rowsDone)>;
 
 inline constexpr std::size_t kProgressStride = 8192;
 
+// The same reports shifted by `offset` rows: for a second table counted on after a first one.
+inline ProgressFn OffsetProgress(const ProgressFn& progress, std::size_t offset) {
+  if (!progress)
+    return {};
+  return [progress, offset](std::size_t rowsDone) { progress(offset + rowsDone); };
+}
+
 // Reports progress from inside a row loop: call Step(i) after row i (0-based) and Finish() at the
 // end.
 class ProgressTicker {

@@ -2,7 +2,6 @@
 
 #include "logs/LogTable.h"
 #include "logs/UserList.h"
-#include "rename/RenameUser.h"
 #include "support/TempLogs.h"
 
 namespace quorvane {
@@ -27,6 +26,11 @@ TEST(RemoveRow, RowsBehindMoveUpAndOutOfRangeDoesNothing) {
   EXPECT_TRUE(table.Empty());
 }
 
+std::size_t RenameBoth(LogTable& downloads, LogTable& uploads, std::string_view from,
+                       std::string_view to) {
+  return downloads.RenameUser(from, to) + uploads.RenameUser(from, to);
+}
+
 TEST(RenameUser, RewritesExactMatchesInBothTablesAndCountsThem) {
   auto downloadRows = Rows({{"1", "joe32"},
                             {"2", "joe32"},
@@ -38,7 +42,7 @@ TEST(RenameUser, RewritesExactMatchesInBothTablesAndCountsThem) {
   LogTable downloads = TableOf(downloadRows);
   LogTable uploads = TableOf(Rows({{"1", "joe32"}, {"2", "joe32"}, {"3", "joe32"}, {"4", "x"}}));
 
-  EXPECT_EQ(RenameUser(downloads, uploads, "joe32", "joe2000"), 7u);
+  EXPECT_EQ(RenameBoth(downloads, uploads, "joe32", "joe2000"), 7u);
   EXPECT_EQ(downloads.Name(0), "joe2000");
   EXPECT_EQ(downloads.Name(2), "Joe32");   // case differs: untouched
   EXPECT_EQ(downloads.Name(4), "joe32 ");  // trailing blank: untouched
@@ -51,17 +55,16 @@ TEST(RenameUser, RewritesExactMatchesInBothTablesAndCountsThem) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "joe32"), 0);
   EXPECT_EQ(std::count(names.begin(), names.end(), "joe2000"), 1);
 
-  EXPECT_EQ(RenameUser(downloads, uploads, "joe32", "anything"), 0u);   // no match left
-  EXPECT_EQ(RenameUser(downloads, uploads, "joe2000", "joe2000"), 7u);  // by itself: counted
-  EXPECT_EQ(RenameUser(downloads, uploads, "ann", "\xC3\x84nn"), 1u);   // a new name
+  EXPECT_EQ(RenameBoth(downloads, uploads, "joe32", "anything"), 0u);   // no match left
+  EXPECT_EQ(RenameBoth(downloads, uploads, "joe2000", "joe2000"), 7u);  // by itself: counted
+  EXPECT_EQ(RenameBoth(downloads, uploads, "ann", "\xC3\x84nn"), 1u);   // a new name
   EXPECT_EQ(downloads.Name(6), "\xC3\x84nn");
 }
 
 TEST(RenameUser, WorksOnWindows1252TablesInUnicodeText) {
   auto parsed = TableOf({{"d", "1.1.1.1", "c", "M\xFCller", "f"}});
   ASSERT_EQ(parsed.TextEncoding(), Encoding::Windows1252);
-  LogTable uploads;
-  EXPECT_EQ(RenameUser(parsed, uploads, "M\xC3\xBCller", "\xE5\xB1\xB1"), 1u);
+  EXPECT_EQ(parsed.RenameUser("M\xC3\xBCller", "\xE5\xB1\xB1"), 1u);
   EXPECT_EQ(parsed.CellText(0, Column::Name), "\xE5\xB1\xB1");
 }
 

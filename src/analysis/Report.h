@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/Averages.h"
+#include "analysis/Totals.h"
+#include "analysis/UserReport.h"
+#include "logs/LogLoader.h"
+
+namespace quorvane {
+
+// What a report asks for besides the totals and averages.
+struct ReportRequest {
+  bool listUsers = false;          // every user of the user list with their counts
+  std::vector<std::string> users;  // one user report each, in this order
+};
+
+// One user's report with the names of the files they uploaded.
+struct NamedUserReport {
+  std::string name;
+  UserReport report;
+  std::vector<std::string> uploadedFiles;
+};
+
+// The figures of a report, computed once and written out in any format.
+struct Report {
+  Totals totals;
+  Averages averages;
+  std::optional<std::vector<UserCounts>> users;  // with listUsers: the user list, in display order
+  std::vector<NamedUserReport> userReports;
+};
+
+Report BuildReport(const LogPair& logs, const ReportRequest& request);
+
+// The report as text: totals and averages, then the users and the user reports when asked for.
+std::string FormatTextReport(const Report& report);
+
+}  // namespace quorvane
