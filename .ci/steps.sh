@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The hardening and shipping steps of CI, each runnable alone:
-#   .ci/steps.sh install | asan | fuzz | mingw | package
+#   .ci/steps.sh install | format | asan | fuzz | mingw | package
 # `fuzz` runs each fuzz target for FUZZ_SECONDS (default 60). `mingw` and `package` compare with
 # the Release build in build/ that ./dev.sh test makes, so run that first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-ci_packages=(clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 desktop-file-utils appstream
+ci_packages=(clang-format clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 desktop-file-utils appstream
              dpkg-dev)
 # What the report tool is compared on: the whole report, users (one with a non-ASCII name, one
 # in no log) and a missing log, on the logs in $logs.
@@ -15,6 +15,12 @@ report_cases=("--users" "--user Marla --user tobyk" "--user Ödön" "--user nobo
 
 step_install() {
   ./dev.sh install "${ci_packages[@]}"
+}
+
+# Every C++ file as .clang-format lays it out.
+step_format() {
+  git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+  echo "every C++ file is formatted"
 }
 
 # Every test (widget tests included) built and run with AddressSanitizer and UBSan.

@@ -17,6 +17,8 @@
 
 namespace {
 
+using quorvane::frmMain;
+
 constexpr std::size_t kDownloadRows = 1000000;
 constexpr std::size_t kUploadRows = 250000;
 

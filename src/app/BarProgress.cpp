@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace quorvane {
+
 namespace {
 constexpr qint64 kRepaintMilliseconds = 30;
 }
@@ -37,3 +39,5 @@ void BarProgress::Hide() {
   bar_.setVisible(false);
   shown_ = false;
 }
+
+}  // namespace quorvane

@@ -5,6 +5,8 @@
 
 class QProgressBar;
 
+namespace quorvane {
+
 // Moves a progress bar while a pass of the core reports how many rows it has done. Every command
 // runs to its end without returning to the event loop, so the bar repaints itself as it advances;
 // at most every few hundredths of a second, which keeps a million-row pass as fast as without it.
@@ -26,3 +28,5 @@ class BarProgress {
   bool shown_ = false;
   QElapsedTimer sinceRepaint_;
 };
+
+}  // namespace quorvane

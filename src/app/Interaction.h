@@ -3,6 +3,8 @@
 #include <QString>
 #include <optional>
 
+namespace quorvane {
+
 // What the main window and its dialogs ask of the person in front of them: the log file questions,
 // message boxes, the busy pointer, ending the program. The program answers with the real Qt
 // dialogs (QtInteraction); tests answer in a person's place without blocking.
@@ -24,3 +26,5 @@ class Interaction {
   // Ends the program at once.
   virtual void Quit() = 0;
 };
+
+}  // namespace quorvane

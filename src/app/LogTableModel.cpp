@@ -4,13 +4,12 @@
 #include <limits>
 #include <utility>
 
-using quorvane::Column;
-using quorvane::kColumnCount;
+namespace quorvane {
 
 LogTableModel::LogTableModel(QStringList headers, QObject* parent)
     : QAbstractTableModel(parent), headers_(std::move(headers)) {}
 
-void LogTableModel::SetTable(quorvane::LogTable table) {
+void LogTableModel::SetTable(LogTable table) {
   beginResetModel();
   table_ = std::move(table);
   endResetModel();
@@ -67,3 +66,5 @@ Qt::ItemFlags LogTableModel::flags(const QModelIndex& index) const {
     return Qt::NoItemFlags;
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
+
+}  // namespace quorvane

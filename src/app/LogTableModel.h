@@ -7,6 +7,8 @@
 
 #include "logs/LogTable.h"
 
+namespace quorvane {
+
 // A log table as the rows of a list view. The model owns the table; data() decodes only the cells
 // the view asks for, so a million rows show at once and scroll smoothly.
 class LogTableModel : public QAbstractTableModel {
@@ -16,10 +18,10 @@ class LogTableModel : public QAbstractTableModel {
   // `headers`: the five column captions, in column order.
   explicit LogTableModel(QStringList headers, QObject* parent = nullptr);
 
-  const quorvane::LogTable& Table() const { return table_; }
+  const LogTable& Table() const { return table_; }
 
   // Replaces the whole table.
-  void SetTable(quorvane::LogTable table);
+  void SetTable(LogTable table);
   // Removes one row; the rows behind it move up by one.
   void RemoveTableRow(int row);
   // Rewrites every Name cell equal to `from` to `to`; returns how many it rewrote.
@@ -34,5 +36,7 @@ class LogTableModel : public QAbstractTableModel {
 
  private:
   QStringList headers_;
-  quorvane::LogTable table_;
+  LogTable table_;
 };
+
+}  // namespace quorvane

@@ -8,6 +8,8 @@
 #include <QSortFilterProxyModel>
 #include <QWidget>
 
+namespace quorvane {
+
 namespace {
 
 // The two names a Hotline server gives its transfer logs.
@@ -99,3 +101,5 @@ void QtInteraction::SetBusy(bool busy) {
 void QtInteraction::Quit() {
   QCoreApplication::exit(0);
 }
+
+}  // namespace quorvane

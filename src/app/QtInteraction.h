@@ -7,6 +7,8 @@
 class QFileDialog;
 class QWidget;
 
+namespace quorvane {
+
 // The real dialogs of the main window. One file dialog object serves every log question and keeps
 // its last answer, so the upload question opens in the folder of the download log.
 class QtInteraction : public Interaction {
@@ -30,3 +32,5 @@ class QtInteraction : public Interaction {
   QPointer<QWidget> window_;
   QPointer<QFileDialog> dialog_;
 };
+
+}  // namespace quorvane

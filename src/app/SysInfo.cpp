@@ -14,7 +14,7 @@
 #include <windows.h>
 #endif
 
-namespace sysinfo {
+namespace quorvane::sysinfo {
 
 namespace {
 
@@ -231,4 +231,4 @@ ProgramLauncher& SystemLauncher() {
   return launcher;
 }
 
-}  // namespace sysinfo
+}  // namespace quorvane::sysinfo

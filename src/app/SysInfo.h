@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace sysinfo {
+namespace quorvane::sysinfo {
 
 using KeyHandle = std::uintptr_t;
 using Status = long;  // 0 = success, as the registry functions report it
@@ -96,4 +96,4 @@ class SearchPathKeyStore : public KeyStore {
 KeyStore& SystemKeyStore();
 ProgramLauncher& SystemLauncher();
 
-}  // namespace sysinfo
+}  // namespace quorvane::sysinfo

@@ -1,55 +1,10 @@
 #include "app/basMain.h"
 
-#include <QApplication>
-
+#include "app/AppIdentity.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 
-// Resources of a static library are registered by hand; outside any namespace by necessity.
-static void InitAppResources() {
-  static const bool done = [] {
-    Q_INIT_RESOURCE(quorvane);
-    return true;
-  }();
-  (void)done;
-}
-
-QString AppTitle() {
-  return QStringLiteral("Quorvane");
-}
-int AppVersionMajor() {
-  return QUORVANE_VERSION_MAJOR;
-}
-int AppVersionMinor() {
-  return QUORVANE_VERSION_MINOR;
-}
-int AppVersionRevision() {
-  return QUORVANE_VERSION_PATCH;
-}
-
-QIcon AppIcon() {
-  InitAppResources();
-  QIcon icon;
-  icon.addFile(QStringLiteral(":/quorvane/quorvane-16.png"), QSize(16, 16));
-  icon.addFile(QStringLiteral(":/quorvane/quorvane-32.png"), QSize(32, 32));
-  return icon;
-}
-
-QPixmap SplashPicture() {
-  InitAppResources();
-  return QPixmap(QStringLiteral(":/quorvane/splash.jpg"), "JPG");
-}
-
-void SetAppIdentity() {
-  QApplication::setApplicationName(AppTitle());
-  QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                          .arg(AppVersionMajor())
-                                          .arg(AppVersionMinor())
-                                          .arg(AppVersionRevision()));
-  QApplication::setWindowIcon(AppIcon());
-  // Lets desktops match the running windows to the installed menu entry and its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));
-}
+namespace quorvane {
 
 void Main() {
   SetAppIdentity();
@@ -61,3 +16,5 @@ void Main() {
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();
 }
+
+}  // namespace quorvane

@@ -6,8 +6,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/AppIdentity.h"
+#include "app/Controls.h"
 #include "app/Interaction.h"
-#include "app/basMain.h"
+
+namespace quorvane {
 
 namespace {
 
@@ -23,19 +26,17 @@ const char kDisclaimer[] =
 
 QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, int widthTwips,
                  int heightTwips) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setFixedWidth(TwipsToPixels(widthTwips));
-  label->setMinimumHeight(TwipsToPixels(heightTwips));
+  auto* label = Named(new QLabel(text, parent), name);
+  label->setFixedWidth(Px(widthTwips));
+  label->setMinimumHeight(Px(heightTwips));
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   return label;
 }
 
 QPushButton* NewButton(QWidget* parent, const char* name, const QString& text, int widthTwips,
                        int heightTwips) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setMinimumSize(TwipsToPixels(widthTwips), TwipsToPixels(heightTwips));
+  QPushButton* button = Button(parent, name, text);
+  button->setMinimumSize(TwipsSize(widthTwips, heightTwips));
   return button;
 }
 
@@ -50,75 +51,72 @@ frmAbout::frmAbout(Interaction& ui, QWidget* parent)
   setObjectName("frmAbout");
   setWindowIcon(AppIcon());
 
-  picIcon_ = new QLabel(this);
-  picIcon_->setObjectName("picIcon");
-  picIcon_->setFixedSize(TwipsToPixels(480), TwipsToPixels(480));
-  picIcon_->setPixmap(AppIcon().pixmap(QSize(32, 32)));
-  picIcon_->setAlignment(Qt::AlignCenter);
+  picIcon = Named(new QLabel(this), "picIcon");
+  picIcon->setFixedSize(Px(480), Px(480));
+  picIcon->setPixmap(AppIcon().pixmap(QSize(32, 32)));
+  picIcon->setAlignment(Qt::AlignCenter);
 
-  lblTitle_ = NewLabel(this, "lblTitle", QStringLiteral("Application Title"), 3885, 480);
-  QFont titleFont = lblTitle_->font();
+  lblTitle = NewLabel(this, "lblTitle", QStringLiteral("Application Title"), 3885, 480);
+  QFont titleFont = lblTitle->font();
   titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
   titleFont.setBold(true);
-  lblTitle_->setFont(titleFont);
-  lblVersion_ = NewLabel(this, "lblVersion", QStringLiteral("Version"), 3885, 225);
-  lblDescription_ = NewLabel(this, "lblDescription", QString::fromLatin1(kDescription), 3885, 1170);
-  lblDescription_->setWordWrap(true);
-  lblDisclaimer_ = NewLabel(this, "lblDisclaimer", QString::fromLatin1(kDisclaimer), 3870, 825);
-  lblDisclaimer_->setWordWrap(true);
-  for (QLabel* label : {lblTitle_, lblVersion_, lblDescription_, lblDisclaimer_}) {
+  lblTitle->setFont(titleFont);
+  lblVersion = NewLabel(this, "lblVersion", QStringLiteral("Version"), 3885, 225);
+  lblDescription = NewLabel(this, "lblDescription", QString::fromLatin1(kDescription), 3885, 1170);
+  lblDescription->setWordWrap(true);
+  lblDisclaimer = NewLabel(this, "lblDisclaimer", QString::fromLatin1(kDisclaimer), 3870, 825);
+  lblDisclaimer->setWordWrap(true);
+  for (QLabel* label : {lblTitle, lblVersion, lblDescription, lblDisclaimer}) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, Qt::black);
     label->setPalette(palette);
   }
 
   // A sunken line draws the grey-over-white etched separator.
-  auto* line = new QFrame(this);
-  line->setObjectName("Line1");
+  auto* line = Named(new QFrame(this), "Line1");
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Sunken);
 
-  cmdOK_ = NewButton(this, "cmdOK", QStringLiteral("OK"), 1260, 345);
-  cmdOK_->setDefault(true);
-  cmdSysInfo_ = NewButton(this, "cmdSysInfo", QStringLiteral("&System Info..."), 1245, 345);
+  cmdOK = NewButton(this, "cmdOK", QStringLiteral("OK"), 1260, 345);
+  cmdOK->setDefault(true);
+  cmdSysInfo = NewButton(this, "cmdSysInfo", QStringLiteral("&System Info..."), 1245, 345);
 
   // The designed arrangement; the labels grow downwards when a font needs more room.
   auto* texts = new QVBoxLayout;
-  texts->setSpacing(TwipsToPixels(60));
-  texts->addWidget(lblTitle_);
-  texts->addWidget(lblVersion_);
-  texts->addWidget(lblDescription_);
+  texts->setSpacing(Px(60));
+  texts->addWidget(lblTitle);
+  texts->addWidget(lblVersion);
+  texts->addWidget(lblDescription);
   auto* top = new QHBoxLayout;
-  top->setSpacing(TwipsToPixels(330));
-  top->addWidget(picIcon_, 0, Qt::AlignTop);
+  top->setSpacing(Px(330));
+  top->addWidget(picIcon, 0, Qt::AlignTop);
   top->addLayout(texts);
 
   auto* buttons = new QVBoxLayout;
-  buttons->setSpacing(TwipsToPixels(105));
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdSysInfo_);
+  buttons->setSpacing(Px(105));
+  buttons->addWidget(cmdOK);
+  buttons->addWidget(cmdSysInfo);
   buttons->addStretch();
   auto* bottom = new QHBoxLayout;
-  bottom->setSpacing(TwipsToPixels(120));
-  bottom->addWidget(lblDisclaimer_, 0, Qt::AlignTop);
+  bottom->setSpacing(Px(120));
+  bottom->addWidget(lblDisclaimer, 0, Qt::AlignTop);
   bottom->addStretch();
   bottom->addLayout(buttons);
 
   auto* root = new QVBoxLayout(this);
-  root->setContentsMargins(TwipsToPixels(240), TwipsToPixels(240), TwipsToPixels(225),
-                           TwipsToPixels(135));
-  root->setSpacing(TwipsToPixels(150));
+  root->setContentsMargins(Px(240), Px(240), Px(225), Px(135));
+  root->setSpacing(Px(150));
   root->addLayout(top);
   root->addWidget(line);
   root->addLayout(bottom);
   // Not resizable: the dialog takes the size its contents need.
   root->setSizeConstraint(QLayout::SetFixedSize);
 
-  setTabOrder(cmdOK_, cmdSysInfo_);
-  cmdOK_->setFocus(Qt::OtherFocusReason);
+  setTabOrder(cmdOK, cmdSysInfo);
+  cmdOK->setFocus(Qt::OtherFocusReason);
 
-  connect(cmdOK_, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
-  connect(cmdSysInfo_, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
+  connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+  connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
 
   Form_Load();
 }
@@ -130,11 +128,8 @@ void frmAbout::UseSysInfo(sysinfo::KeyStore& store, sysinfo::ProgramLauncher& la
 
 void frmAbout::Form_Load() {
   setWindowTitle(QStringLiteral("About ") + AppTitle());
-  lblVersion_->setText(QStringLiteral("Version %1.%2.%3")
-                           .arg(AppVersionMajor())
-                           .arg(AppVersionMinor())
-                           .arg(AppVersionRevision()));
-  lblTitle_->setText(AppTitle());
+  lblVersion->setText(QStringLiteral("Version ") + AppVersionText());
+  lblTitle->setText(AppTitle());
 }
 
 void frmAbout::cmdOK_Click() {
@@ -150,3 +145,5 @@ void frmAbout::StartSysInfo() {
     ui_.ShowNotice(AppTitle(), QString::fromLatin1(sysinfo::kUnavailableMessage));
   }
 }
+
+}  // namespace quorvane

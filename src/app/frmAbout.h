@@ -4,9 +4,12 @@
 
 #include "app/SysInfo.h"
 
-class Interaction;
 class QLabel;
 class QPushButton;
+
+namespace quorvane {
+
+class Interaction;
 
 // The About box: the program's icon, title, version and description, and a button that starts
 // the system's System Information program.
@@ -20,22 +23,23 @@ class frmAbout : public QDialog {
   // Replaces the registry (or search path) and the starting of programs, for tests.
   void UseSysInfo(sysinfo::KeyStore& store, sysinfo::ProgramLauncher& launcher);
 
-  void StartSysInfo();
-
  private:
   void Form_Load();
   void cmdOK_Click();
   void cmdSysInfo_Click();
+  void StartSysInfo();
 
   Interaction& ui_;
   sysinfo::KeyStore* store_;
   sysinfo::ProgramLauncher* launcher_;
 
-  QLabel* picIcon_;
-  QLabel* lblTitle_;
-  QLabel* lblVersion_;
-  QLabel* lblDescription_;
-  QLabel* lblDisclaimer_;
-  QPushButton* cmdOK_;
-  QPushButton* cmdSysInfo_;
+  QLabel* picIcon;
+  QLabel* lblTitle;
+  QLabel* lblVersion;
+  QLabel* lblDescription;
+  QLabel* lblDisclaimer;
+  QPushButton* cmdOK;
+  QPushButton* cmdSysInfo;
 };
+
+}  // namespace quorvane

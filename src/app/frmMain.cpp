@@ -23,7 +23,9 @@
 #include "analysis/Averages.h"
 #include "analysis/Totals.h"
 #include "analysis/UserReport.h"
+#include "app/AppIdentity.h"
 #include "app/BarProgress.h"
+#include "app/Controls.h"
 #include "app/LogTableModel.h"
 #include "app/QtInteraction.h"
 #include "app/frmAbout.h"
@@ -31,20 +33,11 @@
 #include "logs/LogLoader.h"
 #include "logs/UserList.h"
 
+namespace quorvane {
+
 namespace {
 
-// The window was designed in twips: 1440 to the inch, 15 to a pixel at 96 dots per inch. Qt
-// scales pixels for high-DPI screens, fonts follow in points.
-constexpr double kTwipsPerPixel = 15;
-
-int Px(double twips) {
-  return qRound(twips / kTwipsPerPixel);
-}
-QRect TwipsRect(int left, int top, int width, int height) {
-  return {Px(left), Px(top), Px(width), Px(height)};
-}
-
-// A widget's geometry in twips, as the resize layout reads and writes it. Sizes the toolkit would
+// The widget geometry in twips, as the resize layout reads and writes it. Sizes the toolkit would
 // reject (negative ones) leave the old value; positions may be negative.
 double TopOf(const QWidget* w) {
   return w->y() * kTwipsPerPixel;
@@ -70,95 +63,11 @@ void SetHeight(QWidget* w, double twips) {
     w->resize(w->width(), Px(twips));
 }
 
-QFont FontOf(const QStringList& families, double points) {
-  QFont font;
-  font.setFamilies(families);
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(points);
-  return font;
-}
-
-// The dialog font the window was drawn for, or the nearest sans serif of the same metrics.
-const QStringList kDialogFamilies = {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans",
-                                     "Arimo",         "Nimbus Sans",          "Arial",
-                                     "Helvetica"};
 const QStringList kArialFamilies = {"Arial", "Liberation Sans", "Arimo", "Nimbus Sans",
                                     "Helvetica"};
-
 const QString kContactAddress = QStringLiteral("ideas@quorvane.example");
 const QColor kInvitationYellow(255, 255, 128);
 const QColor kContactYellow(255, 255, 192);
-const QColor kLineGrey(128, 128, 128);
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, QRect geometry) {
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(geometry);
-  return widget;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect geometry) {
-  auto* button = Place(new QPushButton(caption, parent), name, geometry);
-  button->setAutoDefault(true);  // Enter presses the focused button
-  return button;
-}
-
-// A caption label sized to its text: it keeps its designed box and grows when the font needs more
-// room, away from the value it names.
-QLabel* Caption(QWidget* parent, const char* name, const QString& text, QRect geometry,
-                Qt::Alignment alignment = Qt::AlignRight) {
-  auto* label = Place(new QLabel(text, parent), name, geometry);
-  label->setAlignment(alignment | Qt::AlignVCenter);
-  const QSize needed = label->sizeHint();
-  QRect fitted = geometry;
-  if (needed.width() > geometry.width()) {
-    if (alignment & Qt::AlignRight) {
-      fitted.setLeft(geometry.right() + 1 - needed.width());
-    } else {
-      fitted.setWidth(needed.width());
-    }
-  }
-  fitted.setHeight(std::max(geometry.height(), needed.height()));
-  label->setGeometry(fitted);
-  return label;
-}
-
-// A report figure: bordered, right-aligned, empty until a report fills it.
-QLabel* Value(QWidget* parent, const char* name, const QString& meaning, QRect geometry) {
-  auto* label = Place(new QLabel(parent), name, geometry);
-  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  label->setLineWidth(1);
-  label->setMargin(1);
-  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  label->setAccessibleDescription(meaning);
-  return label;
-}
-
-QProgressBar* Bar(QWidget* parent, const char* name, QRect geometry,
-                  Qt::Orientation orientation = Qt::Horizontal) {
-  auto* bar = Place(new QProgressBar(parent), name, geometry);
-  bar->setOrientation(orientation);
-  bar->setRange(0, 100);
-  bar->setValue(0);
-  bar->setTextVisible(false);
-  bar->setVisible(false);
-  return bar;
-}
-
-void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
-  QPalette palette = widget->palette();
-  palette.setColor(role, color);
-  widget->setPalette(palette);
-}
-
-// A one-pixel grey rule between two points, in twips.
-void Line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2) {
-  auto* line = Place(new QFrame(parent), name,
-                     QRect(Px(x1), Px(y1), std::max(1, Px(x2 - x1)), std::max(1, Px(y2 - y1))));
-  line->setFrameShape(QFrame::NoFrame);
-  line->setAutoFillBackground(true);
-  Fill(line, QPalette::Window, kLineGrey);
-}
 
 std::filesystem::path ToPath(const QString& path) {
 #ifdef _WIN32
@@ -198,7 +107,7 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
   setObjectName(QStringLiteral("frmMain"));
   if (!interaction_)
     interaction_ = std::make_unique<QtInteraction>(this);
-  setWindowTitle(tr("Quorvane"));
+  setWindowTitle(AppTitle());
   setFont(FontOf(kDialogFamilies, 8));
   resize(Px(12375), Px(8685));
   CreateControls();
@@ -264,40 +173,47 @@ QTableView* frmMain::CreateLogList(QGroupBox* frame, const char* name, LogTableM
   return list;
 }
 
-void frmMain::CreateAnalysisPanel() {
-  QWidget* panel = fraAnalyzeLog;
-  // Each report figure with the caption beside it; a screen reader names the figure by it.
-  struct Figure {
-    const char* captionName;
-    QString caption;
-    QRect captionBox;
-    const char* valueName;
-    QRect valueBox;
-    QLabel* frmMain::*value;
-  };
-  const Figure figures[] = {
-      {"Label1", tr("Total Downloads:"), TwipsRect(120, 240, 1245, 195), "lblTotalDownloads",
-       TwipsRect(1440, 210, 975, 255), &frmMain::lblTotalDownloads},
-      {"Label2", tr("Total Uploads:"), TwipsRect(330, 600, 1035, 195), "lblTotalUploads",
+// Each report figure with the caption beside it, in the order Analyze empties them; a screen
+// reader names the figure by its caption.
+struct frmMain::Figure {
+  const char* captionName;
+  const char* caption;
+  QRect captionBox;
+  const char* valueName;
+  QRect valueBox;
+  QLabel* frmMain::*value;
+};
+
+const std::vector<frmMain::Figure>& frmMain::Figures() {
+  static const std::vector<Figure> figures = {
+      {"Label1", QT_TR_NOOP("Total Downloads:"), TwipsRect(120, 240, 1245, 195),
+       "lblTotalDownloads", TwipsRect(1440, 210, 975, 255), &frmMain::lblTotalDownloads},
+      {"Label2", QT_TR_NOOP("Total Uploads:"), TwipsRect(330, 600, 1035, 195), "lblTotalUploads",
        TwipsRect(1440, 570, 975, 255), &frmMain::lblTotalUploads},
-      {"Label3", tr("Total Ratio:"), TwipsRect(540, 960, 825, 195), "lblTotalRatio",
+      {"Label3", QT_TR_NOOP("Total Ratio:"), TwipsRect(540, 960, 825, 195), "lblTotalRatio",
        TwipsRect(1440, 930, 975, 255), &frmMain::lblTotalRatio},
-      {"Label6", tr("Avg. Downloads:"), TwipsRect(150, 1560, 1215, 195), "lblAvgDownloads",
+      {"Label6", QT_TR_NOOP("Avg. Downloads:"), TwipsRect(150, 1560, 1215, 195), "lblAvgDownloads",
        TwipsRect(1440, 1530, 975, 255), &frmMain::lblAvgDownloads},
-      {"Label5", tr("Avg. Uploads:"), TwipsRect(360, 1920, 1005, 195), "lblAvgUploads",
+      {"Label5", QT_TR_NOOP("Avg. Uploads:"), TwipsRect(360, 1920, 1005, 195), "lblAvgUploads",
        TwipsRect(1440, 1890, 975, 255), &frmMain::lblAvgUploads},
-      {"Label4", tr("Avg. Ratio:"), TwipsRect(570, 2280, 795, 195), "lblAvgRatio",
+      {"Label4", QT_TR_NOOP("Avg. Ratio:"), TwipsRect(570, 2280, 795, 195), "lblAvgRatio",
        TwipsRect(1440, 2250, 975, 255), &frmMain::lblAvgRatio},
-      {"Label14", tr("Downloads:"), TwipsRect(2700, 630, 840, 195), "lblUserDownloads",
+      {"Label14", QT_TR_NOOP("Downloads:"), TwipsRect(2700, 630, 840, 195), "lblUserDownloads",
        TwipsRect(3600, 600, 975, 255), &frmMain::lblUserDownloads},
-      {"Label15", tr("Uploads:"), TwipsRect(4680, 630, 630, 195), "lblUserUploads",
+      {"Label15", QT_TR_NOOP("Uploads:"), TwipsRect(4680, 630, 630, 195), "lblUserUploads",
        TwipsRect(5400, 600, 975, 255), &frmMain::lblUserUploads},
-      {"Label16", tr("Ratio:"), TwipsRect(3120, 960, 420, 195), "lblUserRatio",
+      {"Label16", QT_TR_NOOP("Ratio:"), TwipsRect(3120, 960, 420, 195), "lblUserRatio",
        TwipsRect(3600, 960, 975, 255), &frmMain::lblUserRatio},
   };
-  for (const Figure& figure : figures) {
-    Caption(panel, figure.captionName, figure.caption, figure.captionBox);
-    const QString meaning = figure.caption.chopped(1);  // without the colon
+  return figures;
+}
+
+void frmMain::CreateAnalysisPanel() {
+  QWidget* panel = fraAnalyzeLog;
+  for (const Figure& figure : Figures()) {
+    const QString caption = tr(figure.caption);
+    Caption(panel, figure.captionName, caption, figure.captionBox);
+    const QString meaning = caption.chopped(1);  // without the colon
     this->*figure.value = Value(panel, figure.valueName, meaning, figure.valueBox);
   }
 
@@ -367,12 +283,12 @@ void frmMain::cmdLoadLogs_Click() {
 }
 
 bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
-  quorvane::LoadResult loaded;
+  LoadResult loaded;
   QString problem;
   {
     BusyPointer busy(*this);
     try {
-      loaded = quorvane::LoadLogPair(ToPath(downloadLog), ToPath(uploadLog));
+      loaded = LoadLogPair(ToPath(downloadLog), ToPath(uploadLog));
     } catch (const std::bad_alloc&) {
       problem = tr("There is not enough memory to load these logs, so nothing was changed.");
     }
@@ -384,8 +300,8 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
     }
   }
   if (problem.isEmpty()) {
-    const quorvane::LoadFailure& failure = loaded.failure;
-    const bool download = failure.log == quorvane::LogKind::Download;
+    const LoadFailure& failure = loaded.failure;
+    const bool download = failure.log == LogKind::Download;
     const QString reason = QString::fromStdString(failure.error.reason);
     problem = tr("The %1 could not be loaded, so nothing was changed.")
                   .arg(QString::fromStdString(failure.LogName())) +
@@ -401,8 +317,8 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
 
 void frmMain::LoadUsers() {
   cboUsers->clear();
-  const quorvane::LogTable& downloads = downloads_->Table();
-  const quorvane::LogTable& uploads = uploads_->Table();
+  const LogTable& downloads = downloads_->Table();
+  const LogTable& uploads = uploads_->Table();
   // Each table's bar shows only while the pass over that table runs; an empty table leaves its bar
   // alone.
   BarProgress downloadBar(*prgDownloadLog);
@@ -414,7 +330,7 @@ void frmMain::LoadUsers() {
   };
   if (!downloads.Empty())
     downloadBar.Show(downloads.RowCount());
-  const std::vector<std::string> names = quorvane::CollectUserNames(
+  const std::vector<std::string> names = CollectUserNames(
       downloads, uploads,
       [&](std::size_t done) {
         downloadBar.Advance(done);
@@ -439,7 +355,18 @@ void frmMain::LoadUsers() {
 std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
   const std::string oldName = from.toStdString();
   const std::string newName = to.toStdString();
-  return downloads_->RenameUser(oldName, newName) + uploads_->RenameUser(oldName, newName);
+  const std::size_t renamed =
+      downloads_->RenameUser(oldName, newName) + uploads_->RenameUser(oldName, newName);
+  LoadUsers();
+  return renamed;
+}
+
+QStringList frmMain::UserNames() const {
+  QStringList names;
+  names.reserve(cboUsers->count());
+  for (int i = 0; i < cboUsers->count(); ++i)
+    names << cboUsers->itemText(i);
+  return names;
 }
 
 // --- Analyze ---
@@ -449,11 +376,8 @@ void frmMain::cmdAnalyzeLog_Click() {
   const bool hadFocus = cmdAnalyzeLog->hasFocus();
   cmdAnalyzeLog->setEnabled(false);
   SetBusy(true);
-  for (QLabel* label :
-       {lblTotalDownloads, lblTotalUploads, lblTotalRatio, lblAvgDownloads, lblAvgUploads,
-        lblAvgRatio, lblUserDownloads, lblUserUploads, lblUserRatio}) {
-    label->clear();
-  }
+  for (const Figure& figure : Figures())
+    (this->*figure.value)->clear();
   if (downloads_->rowCount() < 1 || uploads_->rowCount() < 1)
     cmdLoadLogs_Click();
 
@@ -478,8 +402,8 @@ void frmMain::cmdAnalyzeLog_Click() {
 }
 
 void frmMain::AnalyzeTotal() {
-  const quorvane::Totals totals = quorvane::ComputeTotals(downloads_->Table(), uploads_->Table(),
-                                                          DecimalSeparator().toStdString());
+  const Totals totals =
+      ComputeTotals(downloads_->Table(), uploads_->Table(), DecimalSeparator().toStdString());
   lblTotalDownloads->setText(QString::number(totals.downloads));
   lblTotalUploads->setText(QString::number(totals.uploads));
   lblTotalRatio->setText(QString::fromStdString(totals.ratio));
@@ -487,9 +411,9 @@ void frmMain::AnalyzeTotal() {
 
 void frmMain::AnalyzeAvg() {
   BarProgress bar(*prgAnalyze);
-  const quorvane::Averages averages = quorvane::ComputeAverages(
-      downloads_->Table(), uploads_->Table(), DecimalSeparator().toStdString(),
-      [&](std::size_t done) { bar.Advance(done); });
+  const Averages averages =
+      ComputeAverages(downloads_->Table(), uploads_->Table(), DecimalSeparator().toStdString(),
+                      [&](std::size_t done) { bar.Advance(done); });
   lblAvgDownloads->setText(QString::fromStdString(averages.downloadsText));
   lblAvgUploads->setText(QString::fromStdString(averages.uploadsText));
   lblAvgRatio->setText(QString::fromStdString(averages.ratio));
@@ -500,23 +424,23 @@ void frmMain::cboUsers_Click() {
 }
 
 void frmMain::AnalyzeUser() {
-  const quorvane::LogTable& downloads = downloads_->Table();
-  const quorvane::LogTable& uploads = uploads_->Table();
+  const LogTable& downloads = downloads_->Table();
+  const LogTable& uploads = uploads_->Table();
   lstUploads->clear();
   BarProgress userBar(*prgAnalyzeUser);
   BarProgress analyzeBar(*prgAnalyze);  // hidden unless Analyze runs this report
   userBar.Show(downloads.RowCount() + uploads.RowCount());
-  const quorvane::UserReport report =
-      quorvane::BuildUserReport(downloads, uploads, cboUsers->currentText().toStdString(),
-                                DecimalSeparator().toStdString(), [&](std::size_t done) {
-                                  userBar.Advance(done);
-                                  analyzeBar.Advance(done);
-                                });
+  const UserReport report =
+      BuildUserReport(downloads, uploads, cboUsers->currentText().toStdString(),
+                      DecimalSeparator().toStdString(), [&](std::size_t done) {
+                        userBar.Advance(done);
+                        analyzeBar.Advance(done);
+                      });
   lblUserDownloads->setText(QString::number(report.downloads));
   QStringList files;
   files.reserve(static_cast<qsizetype>(report.uploadRows.size()));
   for (std::size_t row : report.uploadRows) {
-    files.push_back(QString::fromStdString(uploads.CellText(row, quorvane::Column::FileName)));
+    files.push_back(QString::fromStdString(uploads.CellText(row, Column::FileName)));
   }
   lstUploads->addItems(files);
   lblUserUploads->setText(QString::number(report.uploads));
@@ -576,7 +500,13 @@ void frmMain::cmdAbout_Click() {
 void frmMain::cmdRenameUser_Click() {
   if (cboUsers->count() == 0)
     return;
-  frmRenameUsers rename(*this, *interaction_);
+  frmRenameUsers rename(
+      UserNames(),
+      [this](const QString& from, const QString& to) {
+        const std::size_t renamed = RenameUser(from, to);
+        return frmRenameUsers::Renamed{renamed, UserNames()};
+      },
+      *interaction_, this);
   rename.exec();
 }
 
@@ -619,3 +549,5 @@ void frmMain::Form_Resize() {
   SetLeft(cmdExit, w - WidthOf(cmdExit) - 120);
   SetTop(cmdExit, h - HeightOf(cmdExit) - 120);
 }
+
+}  // namespace quorvane

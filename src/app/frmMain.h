@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "app/Interaction.h"
 
-class LogTableModel;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -16,6 +17,10 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+
+namespace quorvane {
+
+class LogTableModel;
 
 // The working window: the two log lists, the analysis panel and the buttons that start every
 // command. Every control carries its control name as objectName.
@@ -32,9 +37,11 @@ class frmMain : public QWidget {
   bool LoadLog(const QString& downloadLog, const QString& uploadLog);
   // Rebuilds the user list from both tables, with nothing chosen.
   void LoadUsers();
-  // Replaces the name `from` by `to` in every matching Name cell of both tables; returns how many
-  // it rewrote. The user list is not rebuilt here.
+  // Replaces the name `from` by `to` in every matching Name cell of both tables and rebuilds the
+  // user list; returns how many cells it rewrote.
   std::size_t RenameUser(const QString& from, const QString& to);
+  // The entries of the user list, in display order.
+  QStringList UserNames() const;
 
   const LogTableModel& DownloadLog() const { return *downloads_; }
   const LogTableModel& UploadLog() const { return *uploads_; }
@@ -45,6 +52,8 @@ class frmMain : public QWidget {
 
  private:
   class BusyPointer;
+  struct Figure;
+  static const std::vector<Figure>& Figures();
 
   void CreateControls();
   QTableView* CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model);
@@ -98,3 +107,5 @@ class frmMain : public QWidget {
   QLabel* lblUserUploads = nullptr;
   QLabel* lblUserRatio = nullptr;
 };
+
+}  // namespace quorvane

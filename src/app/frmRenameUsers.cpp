@@ -7,9 +7,11 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include "app/AppIdentity.h"
+#include "app/Controls.h"
 #include "app/Interaction.h"
-#include "app/basMain.h"
-#include "app/frmMain.h"
+
+namespace quorvane {
 
 namespace {
 
@@ -26,34 +28,30 @@ const char kInstructions[] =
     "list, since both \"joe32\" and \"joe2000\" are actually the same user.";
 
 QLabel* NewLabel(QWidget* parent, const char* name, const char* text) {
-  auto* label = new QLabel(QString::fromLatin1(text), parent);
-  label->setObjectName(QString::fromLatin1(name));
-  return label;
+  return Named(new QLabel(QString::fromLatin1(text), parent), name);
 }
 
 QComboBox* NewList(QWidget* parent, const char* name) {
-  auto* list = new QComboBox(parent);
-  list->setObjectName(QString::fromLatin1(name));
+  auto* list = Named(new QComboBox(parent), name);
   list->setEditable(false);  // pick only
-  list->setMinimumSize(TwipsToPixels(2655), TwipsToPixels(315));
+  list->setMinimumSize(TwipsSize(2655, 315));
   list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   return list;
 }
 
 QPushButton* NewButton(QWidget* parent, const char* name, const char* text) {
-  auto* button = new QPushButton(QString::fromLatin1(text), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setMinimumSize(TwipsToPixels(1335), TwipsToPixels(375));
-  button->setAutoDefault(false);
+  QPushButton* button = Button(parent, name, QString::fromLatin1(text), false);
+  button->setMinimumSize(TwipsSize(1335, 375));
   return button;
 }
 
 }  // namespace
 
-frmRenameUsers::frmRenameUsers(frmMain& main, Interaction& ui)
-    : QDialog(&main, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
-      main_(main),
+frmRenameUsers::frmRenameUsers(QStringList users, RenameFn rename, Interaction& ui, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      users_(std::move(users)),
+      rename_(std::move(rename)),
       ui_(ui) {
   setObjectName("frmRenameUsers");
   setWindowTitle(QStringLiteral("Rename Users"));
@@ -68,8 +66,8 @@ frmRenameUsers::frmRenameUsers(frmMain& main, Interaction& ui)
   for (QLabel* text : {Label3, Label4}) {
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    text->setFixedWidth(TwipsToPixels(6615));
-    text->setMinimumHeight(TwipsToPixels(855));
+    text->setFixedWidth(Px(6615));
+    text->setMinimumHeight(Px(855));
   }
   Label1 = NewLabel(panel, "Label1", "Replace:");
   cboReplace = NewList(panel, "cboReplace");
@@ -83,14 +81,14 @@ frmRenameUsers::frmRenameUsers(frmMain& main, Interaction& ui)
   Command1 = NewButton(panel, "Command1", "&Done");
 
   auto* names = new QHBoxLayout;
-  names->setSpacing(TwipsToPixels(75));
+  names->setSpacing(Px(75));
   names->addWidget(Label1);
   names->addWidget(cboReplace, 1);
-  names->addSpacing(TwipsToPixels(75));
+  names->addSpacing(Px(75));
   names->addWidget(Label2);
   names->addWidget(cboWith, 1);
   auto* buttons = new QVBoxLayout;
-  buttons->setSpacing(TwipsToPixels(105));
+  buttons->setSpacing(Px(105));
   buttons->addWidget(cmdRename);
   buttons->addWidget(Command1);
   auto* buttonRow = new QHBoxLayout;
@@ -98,17 +96,16 @@ frmRenameUsers::frmRenameUsers(frmMain& main, Interaction& ui)
   buttonRow->addLayout(buttons);
 
   auto* layout = new QVBoxLayout(panel);
-  layout->setContentsMargins(TwipsToPixels(120), TwipsToPixels(120), TwipsToPixels(120),
-                             TwipsToPixels(120));
-  layout->setSpacing(TwipsToPixels(105));
+  layout->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
+  layout->setSpacing(Px(105));
   layout->addWidget(Label3);
   layout->addWidget(Label4);
-  layout->addSpacing(TwipsToPixels(120));
+  layout->addSpacing(Px(120));
   layout->addLayout(names);
   layout->addLayout(buttonRow);
   layout->setSizeConstraint(QLayout::SetFixedSize);
   panel->adjustSize();
-  resize(panel->size().expandedTo(QSize(TwipsToPixels(6855), TwipsToPixels(3495))));
+  resize(panel->size().expandedTo(QSize(Px(6855), Px(3495))));
 
   // Labels take no focus: the focus starts on the first list.
   setTabOrder(cboReplace, cboWith);
@@ -123,14 +120,9 @@ frmRenameUsers::frmRenameUsers(frmMain& main, Interaction& ui)
 }
 
 void frmRenameUsers::Form_Load() {
-  // The main window's list is sorted, so taking its entries in order keeps these sorted too.
-  const auto* users = main_.findChild<QComboBox*>(QStringLiteral("cboUsers"));
-  QStringList names;
-  names.reserve(users->count());
-  for (int i = 0; i < users->count(); ++i)
-    names << users->itemText(i);
-  cboReplace->addItems(names);
-  cboWith->addItems(names);
+  // The user list comes sorted, so taking its entries in order keeps these sorted too.
+  cboReplace->addItems(users_);
+  cboWith->addItems(users_);
   cboReplace->setCurrentIndex(-1);
   cboWith->setCurrentIndex(-1);
 }
@@ -144,15 +136,17 @@ void frmRenameUsers::cmdRename_Click() {
   if (!ui_.AskYesNo(QStringLiteral("Confirm intent"), question))
     return;
 
-  const std::size_t count = main_.RenameUser(from, to);
-  main_.LoadUsers();
+  Renamed renamed = rename_(from, to);
+  users_ = std::move(renamed.users);
   cboReplace->clear();
   cboWith->clear();
   Form_Load();
   ui_.ShowNotice(QStringLiteral("Replace complete"),
-                 QString::number(count) + QStringLiteral(" records have been renamed."));
+                 QString::number(renamed.records) + QStringLiteral(" records have been renamed."));
 }
 
 void frmRenameUsers::Command1_Click() {
   accept();
 }
+
+}  // namespace quorvane

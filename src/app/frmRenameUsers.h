@@ -1,29 +1,42 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
+#include <cstddef>
+#include <functional>
 
-class Interaction;
 class QComboBox;
 class QLabel;
 class QPushButton;
-class frmMain;
 
-// Merges two user names: every Name cell of both of the main window's log
-// tables that equals the name to replace is rewritten to the other name, after
-// the user confirms.
+namespace quorvane {
+
+class Interaction;
+
+// Merges two user names: every Name cell of both log tables that equals the name to replace is
+// rewritten to the other name, after the user confirms.
 class frmRenameUsers : public QDialog {
   Q_OBJECT
 
  public:
-  // `ui` asks for confirmation and reports the count.
-  frmRenameUsers(frmMain& main, Interaction& ui);
+  // What a rename did: how many records it rewrote, and the user list rebuilt after it.
+  struct Renamed {
+    std::size_t records = 0;
+    QStringList users;
+  };
+  using RenameFn = std::function<Renamed(const QString& from, const QString& to)>;
+
+  // `users`: the user list in display order; `rename` renames in both tables; `ui` asks for
+  // confirmation and reports the count.
+  frmRenameUsers(QStringList users, RenameFn rename, Interaction& ui, QWidget* parent = nullptr);
 
  private:
   void Form_Load();
   void cmdRename_Click();
   void Command1_Click();
 
-  frmMain& main_;
+  QStringList users_;
+  RenameFn rename_;
   Interaction& ui_;
 
   QLabel* Label1;
@@ -35,3 +48,5 @@ class frmRenameUsers : public QDialog {
   QPushButton* cmdRename;
   QPushButton* Command1;
 };
+
+}  // namespace quorvane

@@ -7,7 +7,10 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app/basMain.h"
+#include "app/AppIdentity.h"
+#include "app/Controls.h"
+
+namespace quorvane {
 
 namespace {
 constexpr int kWidth = 450;
@@ -32,7 +35,7 @@ bool IsCharacterKey(const QKeyEvent& event) {
 
 frmSplash::frmSplash(std::chrono::milliseconds showTime, QWidget* parent)
     : QDialog(parent, Qt::SplashScreen | Qt::FramelessWindowHint),
-      tmrSplash_(new QTimer(this)),
+      tmrSplash(Named(new QTimer(this), "tmrSplash")),
       picture_(SplashPicture()) {
   setObjectName("frmSplash");
   setWindowTitle(AppTitle());
@@ -41,11 +44,10 @@ frmSplash::frmSplash(std::chrono::milliseconds showTime, QWidget* parent)
   // The splash closing must not count as the program's last window closing.
   setAttribute(Qt::WA_QuitOnClose, false);
 
-  tmrSplash_->setObjectName("tmrSplash");
-  tmrSplash_->setSingleShot(true);
-  tmrSplash_->setTimerType(Qt::PreciseTimer);
-  tmrSplash_->setInterval(showTime);
-  connect(tmrSplash_, &QTimer::timeout, this, &frmSplash::tmrSplash_Timer);
+  tmrSplash->setSingleShot(true);
+  tmrSplash->setTimerType(Qt::PreciseTimer);
+  tmrSplash->setInterval(showTime);
+  connect(tmrSplash, &QTimer::timeout, this, &frmSplash::tmrSplash_Timer);
 }
 
 void frmSplash::showEvent(QShowEvent* event) {
@@ -57,7 +59,7 @@ void frmSplash::showEvent(QShowEvent* event) {
   // key press is one of the ways to close the splash.
   activateWindow();
   setFocus(Qt::OtherFocusReason);
-  tmrSplash_->start();
+  tmrSplash->start();
 }
 
 void frmSplash::paintEvent(QPaintEvent* /*event*/) {
@@ -92,7 +94,9 @@ void frmSplash::tmrSplash_Timer() {
 
 void frmSplash::CloseSplash() {
   // Only the first of click, key and timer takes effect.
-  tmrSplash_->stop();
+  tmrSplash->stop();
   if (isVisible())
     accept();
 }
+
+}  // namespace quorvane

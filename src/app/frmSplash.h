@@ -6,6 +6,8 @@
 
 class QTimer;
 
+namespace quorvane {
+
 // The start-up picture: borderless, centred, closed by a click, a character key or its timer.
 class frmSplash : public QDialog {
   Q_OBJECT
@@ -15,8 +17,6 @@ class frmSplash : public QDialog {
 
   // Tests may shorten the time the splash stays up; the program uses kShowTime.
   explicit frmSplash(std::chrono::milliseconds showTime = kShowTime, QWidget* parent = nullptr);
-
-  QTimer* tmrSplash() const { return tmrSplash_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -30,10 +30,12 @@ class frmSplash : public QDialog {
   void tmrSplash_Timer();
   void CloseSplash();
 
-  QTimer* tmrSplash_;
+  QTimer* tmrSplash;
   QPixmap picture_;
 };
 
 // True for the keys that type a character (and Enter, Escape, Backspace); false for arrows,
 // function keys and lone modifiers.
 bool IsCharacterKey(const QKeyEvent& event);
+
+}  // namespace quorvane

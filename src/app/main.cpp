@@ -4,6 +4,6 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  Main();
+  quorvane::Main();
   return QApplication::exec();
 }

@@ -9,6 +9,7 @@
 #include "app/frmAbout.h"
 #include "support/FakeInteraction.h"
 
+namespace quorvane {
 namespace {
 
 TEST(About, ShowsTheProgramsTitleAndVersionWithRoomForItsTexts) {
@@ -53,3 +54,4 @@ TEST(About, EnterEscapeOkAndTheCloseButtonCloseIt) {
 }
 
 }  // namespace
+}  // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include "support/MainWindowFixture.h"
 
+namespace quorvane {
 namespace {
 
 // Rows from the given addresses, one character each.
@@ -129,3 +130,4 @@ TEST_F(Analyze, ChosenUsersAreReportedAloneAndWithTheWholeReport) {
 }
 
 }  // namespace
+}  // namespace quorvane

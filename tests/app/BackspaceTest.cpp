@@ -1,5 +1,6 @@
 #include "support/MainWindowFixture.h"
 
+namespace quorvane {
 namespace {
 
 using quorvane::testing::Rows;
@@ -62,3 +63,4 @@ TEST_F(Backspace, WithNoRowSelectedOrAnEmptyTableDoesNothing) {
 }
 
 }  // namespace
+}  // namespace quorvane

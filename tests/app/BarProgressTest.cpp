@@ -4,6 +4,7 @@
 
 #include "app/BarProgress.h"
 
+namespace quorvane {
 namespace {
 
 TEST(BarProgressTest, AdvancesFromTheBarsValueAndStopsAtItsMaximum) {
@@ -18,3 +19,4 @@ TEST(BarProgressTest, AdvancesFromTheBarsValueAndStopsAtItsMaximum) {
 }
 
 }  // namespace
+}  // namespace quorvane

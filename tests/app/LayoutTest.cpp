@@ -1,5 +1,6 @@
 #include "support/MainWindowFixture.h"
 
+namespace quorvane {
 namespace {
 
 using Layout = MainWindowFixture;
@@ -55,3 +56,4 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
 }
 
 }  // namespace
+}  // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include "support/MainWindowFixture.h"
 
+namespace quorvane {
 namespace {
 
 using quorvane::testing::Rows;
@@ -85,3 +86,4 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
 }
 
 }  // namespace
+}  // namespace quorvane

@@ -6,6 +6,7 @@
 #include "app/LogTableModel.h"
 #include "support/TempLogs.h"
 
+namespace quorvane {
 namespace {
 
 using quorvane::testing::TableOf;
@@ -38,3 +39,4 @@ TEST(LogTableModel, ShowsTheTableReadOnlyAndTellsTheViewsOfEveryChange) {
 }
 
 }  // namespace
+}  // namespace quorvane

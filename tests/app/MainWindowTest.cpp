@@ -6,6 +6,7 @@
 
 #include "support/MainWindowFixture.h"
 
+namespace quorvane {
 namespace {
 
 using MainWindow = MainWindowFixture;
@@ -103,3 +104,4 @@ TEST_F(MainWindow, ContactAddressCannotBeChangedButCanBeCopied) {
 }
 
 }  // namespace
+}  // namespace quorvane

@@ -9,6 +9,7 @@
 #include "app/QtInteraction.h"
 #include "support/TempLogs.h"
 
+namespace quorvane {
 namespace {
 
 class QtInteractionTest : public ::testing::Test {
@@ -73,3 +74,4 @@ TEST_F(QtInteractionTest, TheFilterListsOnlyTheTwoLogNamesAndFolders) {
 }
 
 }  // namespace
+}  // namespace quorvane

@@ -1,6 +1,7 @@
 #include "app/frmRenameUsers.h"
 #include "support/MainWindowFixture.h"
 
+namespace quorvane {
 namespace {
 
 // joe32 has 4 downloads and 3 uploads; Joe32 is somebody else. Each name logs on from an address
@@ -20,6 +21,15 @@ class RenameUsers : public MainWindowFixture {
     };
     LoadLogs(rows(kDownloads), rows(kUploads));
     ASSERT_EQ(Users().join(' '), kUsers);
+  }
+  // The dialog as the main window makes it.
+  std::unique_ptr<frmRenameUsers> Dialog() {
+    return std::make_unique<frmRenameUsers>(
+        window->UserNames(),
+        [this](const QString& from, const QString& to) {
+          return frmRenameUsers::Renamed{window->RenameUser(from, to), window->UserNames()};
+        },
+        *fake, window.get());
   }
   // Picks entries in the dialog's two lists (none when a name is not there) and presses Rename.
   static void Rename(frmRenameUsers& dialog, const QString& from, const QString& to) {
@@ -41,8 +51,8 @@ class RenameUsers : public MainWindowFixture {
 
 TEST_F(RenameUsers, AnsweringNoChangesNothing) {
   LoadJoe();
-  frmRenameUsers dialog(*window, *fake);
-  Rename(dialog, "joe32", "joe2000");
+  const auto dialog = Dialog();
+  Rename(*dialog, "joe32", "joe2000");
   EXPECT_EQ(fake->yesNoQuestions,
             QStringList{"Confirm intent|Are you sure you want to replace all records with the name "
                         "joe32 with joe2000?"});
@@ -50,8 +60,8 @@ TEST_F(RenameUsers, AnsweringNoChangesNothing) {
   EXPECT_EQ(Names(window->DownloadLog()).join(' '), kDownloads);
   EXPECT_EQ(Names(window->UploadLog()).join(' '), kUploads);
   EXPECT_EQ(Users().join(' '), kUsers);
-  EXPECT_EQ(dialog.findChild<QComboBox*>("cboReplace")->currentText(), "joe32");
-  EXPECT_EQ(dialog.findChild<QComboBox*>("cboWith")->currentText(), "joe2000");
+  EXPECT_EQ(dialog->findChild<QComboBox*>("cboReplace")->currentText(), "joe32");
+  EXPECT_EQ(dialog->findChild<QComboBox*>("cboWith")->currentText(), "joe2000");
 }
 
 TEST_F(RenameUsers, YesRenamesEveryMatchingNameOfBothLogsAndRefillsEveryList) {
@@ -76,14 +86,14 @@ TEST_F(RenameUsers, YesRenamesEveryMatchingNameOfBothLogsAndRefillsEveryList) {
     LoadJoe();
     fake->notices.clear();
     fake->answerYes = true;
-    frmRenameUsers dialog(*window, *fake);
-    Rename(dialog, c.from, c.to);
+    const auto dialog = Dialog();
+    Rename(*dialog, c.from, c.to);
     EXPECT_EQ(fake->notices, QStringList{"Replace complete|" + c.notice});
     EXPECT_EQ(Names(window->DownloadLog()).join(' '), c.downloads);
     EXPECT_EQ(Names(window->UploadLog()).join(' '), c.uploads);
     EXPECT_EQ(Users().join(' '), c.users);
     EXPECT_EQ(Control<QComboBox>("cboUsers")->currentIndex(), -1);
-    ExpectFreshLists(dialog, Users());
+    ExpectFreshLists(*dialog, Users());
   }
 }
 
@@ -105,7 +115,8 @@ TEST_F(RenameUsers, TheButtonOpensAFreshDialogEachTime) {
 
 TEST_F(RenameUsers, FocusRunsFromTheListsToTheButtonsAndTheTextsFit) {
   LoadJoe();
-  frmRenameUsers dialog(*window, *fake);
+  const auto owned = Dialog();
+  frmRenameUsers& dialog = *owned;
   dialog.show();
   dialog.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
@@ -122,3 +133,4 @@ TEST_F(RenameUsers, FocusRunsFromTheListsToTheButtonsAndTheTextsFit) {
 }
 
 }  // namespace
+}  // namespace quorvane

@@ -7,11 +7,13 @@
 #include <QTimer>
 #include <tuple>
 
+#include "app/AppIdentity.h"
 #include "app/basMain.h"
 #include "app/frmSplash.h"
 
 using namespace std::chrono_literals;
 
+namespace quorvane {
 namespace {
 
 QWidget* TopLevel(const char* objectName) {
@@ -43,7 +45,7 @@ TEST(Splash, ACharacterKeyClosesItAtOnceOtherKeysLeaveItToTheTimer) {
     QTest::sendKeyEvent(QTest::Click, &splash, key, QString::fromUtf8(text), {});
     EXPECT_EQ(splash.isVisible(), !closes);
     // Whatever closed it, the splash closes once: a stopped timer cannot close it again.
-    EXPECT_EQ(splash.tmrSplash()->isActive(), !closes);
+    EXPECT_EQ(splash.findChild<QTimer*>("tmrSplash")->isActive(), !closes);
     EXPECT_TRUE(QTest::qWaitFor([&splash] { return !splash.isVisible(); }, 5000));
     EXPECT_EQ(finished.count(), 1);
   }
@@ -83,3 +85,4 @@ TEST(StartUp, TheMainWindowOpensWhenTheSplashCloses) {
 }
 
 }  // namespace
+}  // namespace quorvane

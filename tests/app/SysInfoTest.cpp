@@ -16,8 +16,9 @@
 #include "app/frmAbout.h"
 #include "support/FakeInteraction.h"
 
-using namespace sysinfo;
+using namespace quorvane::sysinfo;
 
+namespace quorvane {
 namespace {
 
 // A value's type code and bytes.
@@ -211,3 +212,4 @@ TEST(SystemLauncher, KnowsOnlyOrdinaryVisibleFilesAndStartsNothingMissing) {
 }
 
 }  // namespace
+}  // namespace quorvane

@@ -148,7 +148,8 @@ TEST(ReadLogFile, RefusesFilesBeyondFourGibibytesWithoutReadingThem) {
   const auto path = dir.Write("huge.txt", "");
   std::error_code error;
   std::filesystem::resize_file(path, kMaxLogBytes + 1, error);  // sparse: takes no disk space
-  if (error) GTEST_SKIP() << "cannot make a sparse file here: " << error.message();
+  if (error)
+    GTEST_SKIP() << "cannot make a sparse file here: " << error.message();
   ReadResult result = ReadLogFile(path);
   ASSERT_FALSE(result.Ok());
   EXPECT_NE(result.error.reason.find("larger than 4 GiB"), std::string::npos);

@@ -8,6 +8,8 @@
 
 #include "app/Interaction.h"
 
+namespace quorvane {
+
 // Answers the window's questions in a person's place and records everything asked or shown, each
 // message as "title|text". File answers are queued by the test; an empty queue answers Cancel.
 class FakeInteraction : public Interaction {
@@ -45,3 +47,5 @@ class FakeInteraction : public Interaction {
   std::vector<bool> busyChanges;
   int quits = 0;
 };
+
+}  // namespace quorvane

@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <algorithm>
 
+namespace quorvane {
+
 BarWatch::BarWatch(QProgressBar* bar) : bar_(bar), startMaximum_(bar->maximum()) {
   connection_ = QObject::connect(bar, &QProgressBar::valueChanged, bar, [this](int value) {
     peak_ = std::max(peak_, value);
@@ -51,7 +53,7 @@ QStringList MainWindowFixture::Names(const LogTableModel& log) {
 }
 
 QString MainWindowFixture::WriteLog(const std::string& fileName, const LogRows& rows) {
-  return QString::fromStdString(folder.Write(fileName, quorvane::testing::LogText(rows)).string());
+  return QString::fromStdString(folder.Write(fileName, testing::LogText(rows)).string());
 }
 
 void MainWindowFixture::LoadLogs(const LogRows& downloads, const LogRows& uploads) {
@@ -80,3 +82,5 @@ void MainWindowFixture::ChooseUser(const QString& name) {
   for (int i = 0; i < target; ++i)
     QTest::keyClick(users, Qt::Key_Down);
 }
+
+}  // namespace quorvane

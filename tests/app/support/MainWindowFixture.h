@@ -21,6 +21,8 @@
 #include "support/FakeInteraction.h"
 #include "support/TempLogs.h"
 
+namespace quorvane {
+
 // Records the values a progress bar takes while it lives.
 class BarWatch {
  public:
@@ -77,9 +79,11 @@ class MainWindowFixture : public ::testing::Test {
   void ChooseUser(const QString& name);
 
   QLocale previousLocale;
-  quorvane::testing::TempDir folder;
+  testing::TempDir folder;
   FakeInteraction* fake = nullptr;  // owned by the window
   std::unique_ptr<frmMain> window;
   // Qt's model checker on both log lists ends the run when a change is told inconsistently.
   std::unique_ptr<QAbstractItemModelTester> downloadChecker, uploadChecker;
 };
+
+}  // namespace quorvane

@@ -1,0 +1,57 @@
+#include "app/AppIdentity.h"
+
+#include <QApplication>
+
+// Resources of a static library are registered by hand; outside any namespace by necessity.
+static void InitAppResources() {
+  static const bool done = [] {
+    Q_INIT_RESOURCE(quorvane);
+    return true;
+  }();
+  (void)done;
+}
+
+namespace quorvane {
+
+QString AppTitle() {
+  return QStringLiteral("Quorvane");
+}
+int AppVersionMajor() {
+  return QUORVANE_VERSION_MAJOR;
+}
+int AppVersionMinor() {
+  return QUORVANE_VERSION_MINOR;
+}
+int AppVersionRevision() {
+  return QUORVANE_VERSION_PATCH;
+}
+
+QString AppVersionText() {
+  return QStringLiteral("%1.%2.%3")
+      .arg(AppVersionMajor())
+      .arg(AppVersionMinor())
+      .arg(AppVersionRevision());
+}
+
+QIcon AppIcon() {
+  InitAppResources();
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/quorvane/quorvane-16.png"), QSize(16, 16));
+  icon.addFile(QStringLiteral(":/quorvane/quorvane-32.png"), QSize(32, 32));
+  return icon;
+}
+
+QPixmap SplashPicture() {
+  InitAppResources();
+  return QPixmap(QStringLiteral(":/quorvane/splash.jpg"), "JPG");
+}
+
+void SetAppIdentity() {
+  QApplication::setApplicationName(AppTitle());
+  QApplication::setApplicationVersion(AppVersionText());
+  QApplication::setWindowIcon(AppIcon());
+  // Lets desktops match the running windows to the installed menu entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));
+}
+
+}  // namespace quorvane

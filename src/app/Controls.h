@@ -1,0 +1,69 @@
+#pragma once
+
+// Building blocks shared by every window: the twips the windows were designed in, and controls
+// named, placed and dressed the same way everywhere.
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <Qt>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+namespace quorvane {
+
+// The windows were designed in twips: 1440 to the inch, 15 to a pixel at 96 dots per inch. Qt
+// scales pixels for high-DPI screens; fonts follow in points.
+inline constexpr double kTwipsPerPixel = 15;
+
+int Px(double twips);
+QRect TwipsRect(int left, int top, int width, int height);
+QSize TwipsSize(int width, int height);
+
+// The dialog font the windows were drawn for, or the nearest sans serif of the same metrics.
+extern const QStringList kDialogFamilies;
+QFont FontOf(const QStringList& families, double points);
+
+// Gives a control its control name (objectName), and with Place its designed geometry.
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+template <typename Widget>
+Widget* Place(Widget* widget, const char* name, QRect geometry) {
+  Named(widget, name)->setGeometry(geometry);
+  return widget;
+}
+
+// A push button; with `enterPresses`, Enter presses it while it has the focus.
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
+                    bool enterPresses = true);
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect geometry);
+
+// A caption label naming the control beside it: placed in its designed box, it grows to fit the
+// platform's font, keeping the edge given by `alignment` next to its control.
+QLabel* Caption(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                Qt::Alignment alignment = Qt::AlignRight);
+
+// A report figure: bordered, right-aligned, empty until a report fills it; a screen reader calls
+// it by `meaning`.
+QLabel* Value(QWidget* parent, const char* name, const QString& meaning, QRect geometry);
+
+// A hidden progress bar from 0 to 100 without text.
+QProgressBar* Bar(QWidget* parent, const char* name, QRect geometry,
+                  Qt::Orientation orientation = Qt::Horizontal);
+
+// A one-pixel grey rule between two points, in twips.
+void Line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2);
+
+void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color);
+
+}  // namespace quorvane
