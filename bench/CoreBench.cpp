@@ -8,6 +8,7 @@
 #include "ReportCommand.h"
 #include "analysis/Averages.h"
 #include "analysis/Totals.h"
+#include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
 #include "logs/LogLoader.h"
 #include "logs/UserList.h"
@@ -66,6 +67,15 @@ void BM_UserReport(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_UserReport)->Unit(benchmark::kMillisecond);
+
+// The users overview: every user of the user list with credit and addresses.
+void BM_UserFigures(benchmark::State& state) {
+  const std::vector<std::string> names = CollectUserNames(Logs().downloads, Logs().uploads);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ComputeUserFigures(Logs().downloads, Logs().uploads, names));
+  state.counters["users"] = static_cast<double>(names.size());
+}
+BENCHMARK(BM_UserFigures)->Unit(benchmark::kMillisecond);
 
 void BM_Rename(benchmark::State& state) {
   LoadResult loaded = LoadLogPair(Files().first, Files().second);

@@ -40,6 +40,10 @@ class LogTable {
   std::string_view Address(std::size_t row) const { return addresses_.Text(rows_[row].address); }
   std::uint32_t AddressId(std::size_t row) const { return rows_[row].address; }
   std::size_t AddressIdCount() const { return addresses_.Size(); }
+  std::string_view AddressText(std::uint32_t id) const { return addresses_.Text(id); }
+
+  // The File Name cell's bytes, as in the file.
+  std::string_view FileNameBytes(std::size_t row) const { return Bytes(rows_[row].fileName); }
 
   // The Name cell as UTF-8 text and its id: rows with equal names share one id.
   std::string_view Name(std::size_t row) const { return names_.Text(rows_[row].name); }

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analysis/UserFigures.h"
+#include "support/TempLogs.h"
+
+namespace quorvane {
+namespace {
+
+using testing::TableOf;
+
+// name, address, file
+struct Transfer {
+  std::string name, address, file;
+};
+LogTable Log(const std::vector<Transfer>& transfers) {
+  std::vector<std::vector<std::string>> rows;
+  for (const Transfer& t : transfers)
+    rows.push_back({"1/2/2000", t.address, "acct", t.name, t.file});
+  return TableOf(rows);
+}
+
+std::string Line(const UserFigures& f) {
+  return f.name + " " + std::to_string(f.downloads) + " " + std::to_string(f.uploads) + " " +
+         f.ratio + " credit " + std::to_string(f.credit) + " addresses " +
+         std::to_string(f.addresses);
+}
+
+std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads,
+                               const std::vector<std::string>& names) {
+  std::vector<std::string> lines;
+  for (const UserFigures& f : ComputeUserFigures(downloads, uploads, names))
+    lines.push_back(Line(f));
+  return lines;
+}
+
+TEST(UserFigures, CreditCountsOthersFetchingWhatAUserUploaded) {
+  // game.sit was brought by ann and by bob; ann fetches it herself once, which counts for bob
+  // only. doc.txt is bob's alone. Ann uploads game.sit twice: still one file of hers.
+  const LogTable uploads = Log({{"ann", "1", "game.sit"},
+                                {"bob", "2", "game.sit"},
+                                {"bob", "2", "doc.txt"},
+                                {"ann", "1", "game.sit"},
+                                {"ann", "1", "Game.sit"}});
+  const LogTable downloads = Log({{"ann", "1", "game.sit"},
+                                  {"cid", "3", "game.sit"},
+                                  {"cid", "3", "doc.txt"},
+                                  {"dan", "4", "game.sit"},
+                                  {"bob", "2", "game.sit "},
+                                  {"eve", "5", "game.sit"}});
+  EXPECT_EQ(Lines(downloads, uploads, {"ann", "bob", "cid", "zed"}),
+            (std::vector<std::string>{
+                "ann 1 3 1/3.00 credit 3 addresses 1", "bob 1 2 1/2.00 credit 5 addresses 1",
+                "cid 2 0 2.00/0 credit 0 addresses 1", "zed 0 0 0/.00 credit 0 addresses 0"}));
+}
+
+TEST(UserFigures, AddressesAreDistinctTextsOverBothTables) {
+  const LogTable downloads = Log({{"ann", "10.0.0.1", "a"},
+                                  {"ann", "10.0.0.1", "b"},
+                                  {"ann", "10.0.0.2", "c"},
+                                  {"bob", "10.0.0.1", "d"},
+                                  {"ann", "", "e"}});
+  const LogTable uploads = Log({{"ann", "10.0.0.2", "x"},
+                                {"ann", "10.0.0.3", "y"},
+                                {"bob", "10.0.0.1", "z"},
+                                {"Ann", "10.0.0.9", "w"}});
+  // A name asked for twice gets its line twice.
+  EXPECT_EQ(Lines(downloads, uploads, {"ann", "bob", "ann"}),
+            (std::vector<std::string>{"ann 4 2 2.00/1 credit 0 addresses 4",
+                                      "bob 1 1 1/1 credit 0 addresses 1",
+                                      "ann 4 2 2.00/1 credit 0 addresses 4"}));
+}
+
+TEST(UserFigures, TextsOfTwoEncodingsCompareAsTheyRead) {
+  // The upload log is Windows-1252 (0xE9 is e acute), the download log UTF-8.
+  const LogTable uploads = Log({{"Ren\xE9", "\xE9t\xE9", "caf\xE9.txt"}});
+  const LogTable downloads =
+      Log({{"ann", "1", "caf\xC3\xA9.txt"}, {"Ren\xC3\xA9", "\xC3\xA9t\xC3\xA9", "x"}});
+  ASSERT_NE(uploads.TextEncoding(), downloads.TextEncoding());
+  EXPECT_EQ(Lines(downloads, uploads, {"Ren\xC3\xA9"}),
+            (std::vector<std::string>{"Ren\xC3\xA9 1 1 1/1 credit 1 addresses 1"}));
+}
+
+// Big tables take the two-core path: it must agree with a plain count.
+TEST(UserFigures, BigTablesAgreeWithAPlainCount) {
+  std::uint32_t state = 12345;
+  const auto next = [&](std::uint32_t bound) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % bound;
+  };
+  // (Built with append: "u" + std::to_string trips a false -Wrestrict in GCC 12.)
+  const auto text = [&](const char* prefix, std::uint32_t bound) {
+    return std::string(prefix).append(std::to_string(next(bound)));
+  };
+  std::vector<Transfer> down, up;
+  for (int i = 0; i < 120000; ++i) {
+    auto& rows = i % 4 == 0 ? up : down;
+    rows.push_back({text("u", 40), text("", 30), text("f", 300)});
+  }
+  std::vector<std::string> names = {"u0", "u7", "u39", "nobody"};
+  std::map<std::string, std::set<std::string>> addresses, uploaded;
+  std::map<std::string, std::size_t> downloads, uploads;
+  for (const Transfer& t : up) {
+    ++uploads[t.name];
+    addresses[t.name].insert(t.address);
+    uploaded[t.name].insert(t.file);
+  }
+  for (const Transfer& t : down) {
+    ++downloads[t.name];
+    addresses[t.name].insert(t.address);
+  }
+  const auto actual = ComputeUserFigures(Log(down), Log(up), names);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    std::size_t credit = 0;
+    for (const Transfer& t : down)
+      credit += t.name != name && uploaded[name].count(t.file);
+    EXPECT_EQ(actual[i].downloads, downloads[name]) << name;
+    EXPECT_EQ(actual[i].uploads, uploads[name]) << name;
+    EXPECT_EQ(actual[i].addresses, addresses[name].size()) << name;
+    EXPECT_EQ(actual[i].credit, credit) << name;
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
