@@ -1,6 +1,7 @@
 // The core on a generated pair of 1,000,000 download rows and 250,000 upload rows.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <filesystem>
 #include <sstream>
 
@@ -10,6 +11,7 @@
 #include "analysis/Totals.h"
 #include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
+#include "logs/DateTime.h"
 #include "logs/LogLoader.h"
 #include "logs/UserList.h"
 
@@ -90,6 +92,39 @@ void BM_Rename(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Rename)->Unit(benchmark::kMillisecond);
+
+// The Date/Time columns of both generated logs, read as a load would: one parse per file.
+void BM_ParseDates(benchmark::State& state) {
+  static const std::array<std::string, 2> texts = {MakeLogText(kDownloadRows, 1, false),
+                                                   MakeLogText(kUploadRows, 2, true)};
+  static const std::array<std::vector<std::string_view>, 2> columns = [] {
+    std::array<std::vector<std::string_view>, 2> cells;
+    for (std::size_t file = 0; file < 2; ++file) {
+      const std::string& text = texts[file];
+      for (std::size_t line = text.find('\n') + 1, end; line < text.size(); line = end + 1) {
+        cells[file].push_back(std::string_view(text).substr(line, text.find('\t', line) - line));
+        if ((end = text.find('\n', line)) == std::string::npos)
+          break;
+      }
+    }
+    return cells;
+  }();
+  std::size_t dated = 0;
+  for (auto _ : state) {
+    dated = 0;
+    for (const std::vector<std::string_view>& cells : columns) {
+      const std::vector<Timestamp> stamps =
+          ParseDateColumn(cells.size(), [&](std::size_t row) { return cells[row]; });
+      for (Timestamp t : stamps)
+        dated += t != kUndated ? 1 : 0;
+    }
+  }
+  if (dated != kDownloadRows + kUploadRows)
+    state.SkipWithError("some generated dates were not read");
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kDownloadRows + kUploadRows));
+}
+BENCHMARK(BM_ParseDates)->Unit(benchmark::kMillisecond);
 
 // Everything `quorvane-report --users` does: both reads, the user list, totals, averages and
 // every user's counts.

@@ -1,0 +1,354 @@
+#include "logs/DateTime.h"
+
+#include <array>
+#include <cstdio>
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+bool IsLeap(int year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+bool IsRealDate(int year, int month, int day) {
+  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1)
+    return false;
+  return day <= kDays[static_cast<std::size_t>(month - 1)] + (month == 2 && IsLeap(year) ? 1 : 0);
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+constexpr std::array<std::string_view, 12> kMonths = {
+    "january", "february", "march",     "april",   "may",      "june",
+    "july",    "august",   "september", "october", "november", "december"};
+constexpr std::array<std::string_view, 7> kWeekdays = {"sunday",   "monday", "tuesday", "wednesday",
+                                                       "thursday", "friday", "saturday"};
+
+// 1 + the index of the name `word` spells in full or by its first three letters; 0 for none.
+template <std::size_t N>
+int NameNumber(std::string_view word, const std::array<std::string_view, N>& names) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (word == names[i] || (word.size() == 3 && names[i].substr(0, 3) == word))
+      return static_cast<int>(i + 1);
+  }
+  return 0;
+}
+
+using WordBuffer = std::array<char, 9>;  // "september", "wednesday"
+
+// Walks a cell left to right. Each step consumes what it expects or reports that it is not there.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+  bool AtEnd() const { return p_ == end_; }
+  char Peek() const { return p_ == end_ ? '\0' : *p_; }
+  bool Take(char c) {
+    if (p_ == end_ || *p_ != c)
+      return false;
+    ++p_;
+    return true;
+  }
+  // Skips blanks; tells whether there were any.
+  bool SkipBlanks() {
+    const char* start = p_;
+    while (p_ != end_ && IsBlank(*p_))
+      ++p_;
+    return p_ != start;
+  }
+  // Reads a run of digits; returns its length, counted up to 5 as no field is longer than 4.
+  int Number(int& value) {
+    const char* start = p_;
+    unsigned number = 0;  // wraps harmlessly on runs too long to be used
+    for (; p_ != end_ && IsDigit(*p_); ++p_)
+      number = number * 10 + static_cast<unsigned>(*p_ - '0');
+    const int length = p_ - start < 5 ? static_cast<int>(p_ - start) : 5;
+    value = length < 5 ? static_cast<int>(number) : 0;
+    return length;
+  }
+  // One or two digits, as a month, day or hour may be written.
+  bool Short(int& value) {
+    const int length = Number(value);
+    return length >= 1 && length <= 2;
+  }
+  // Reads a run of letters, lower-cased into `buffer`; an empty view when there is none or it is
+  // too long to be a month or weekday name.
+  std::string_view Word(WordBuffer& buffer) {
+    std::size_t length = 0;
+    for (; p_ != end_ && IsLetter(*p_); ++p_) {
+      if (length < buffer.size())
+        buffer[length] = static_cast<char>(*p_ | 0x20);
+      ++length;
+    }
+    return length <= buffer.size() ? std::string_view(buffer.data(), length) : std::string_view();
+  }
+
+ private:
+  const char* p_;
+  const char* end_;
+};
+
+// A month or weekday name; its three-letter form may carry a dot ("Jan.").
+template <std::size_t N>
+int ScanName(Scanner& s, const std::array<std::string_view, N>& names) {
+  WordBuffer buffer;
+  const std::string_view word = s.Word(buffer);
+  const int number = NameNumber(word, names);
+  if (number != 0 && word.size() == 3)
+    s.Take('.');
+  return number;
+}
+
+// The blanks or comma between the day or month and a four-digit year, then the year.
+bool ScanYear(Scanner& s, int& year) {
+  const bool comma = s.Take(',');
+  return (s.SkipBlanks() || comma) && s.Number(year) == 4;
+}
+
+// "Jan 2, 2000", "January 2 2000" or "2 Jan 2000", each after an optional "Sun, " or "Sunday ".
+bool ScanNamedDate(Scanner& s, int& year, int& month, int& day) {
+  Scanner weekday = s;
+  if (ScanName(weekday, kWeekdays) != 0) {
+    weekday.Take(',');
+    if (!weekday.SkipBlanks())
+      return false;
+    s = weekday;
+  }
+  if (IsDigit(s.Peek())) {
+    return s.Short(day) && s.SkipBlanks() && (month = ScanName(s, kMonths)) != 0 &&
+           ScanYear(s, year);
+  }
+  month = ScanName(s, kMonths);
+  return month != 0 && s.SkipBlanks() && s.Short(day) && ScanYear(s, year);
+}
+
+// What a cell turned out to be: no date, a date, or a year-last date whose order is open.
+enum class CellKind { Undated, Dated, YearLast };
+
+struct ScannedDate {
+  int year = 0;
+  int first = 0;   // the month, or A of a year-last date
+  int second = 0;  // the day, or B of a year-last date
+  int seconds = 0;
+};
+
+// The time behind a date: nothing, or blanks or a 'T' and H:MM or H:MM:SS with an optional
+// AM/PM. Yields the seconds into the day.
+bool ScanTime(Scanner& s, int& seconds) {
+  seconds = 0;
+  if (s.AtEnd())
+    return true;
+  if (!s.Take('T') && !s.SkipBlanks())
+    return false;
+  int hour = 0, minute = 0, second = 0;
+  if (!s.Short(hour) || !s.Take(':') || s.Number(minute) != 2)
+    return false;
+  if (s.Take(':') && s.Number(second) != 2)
+    return false;
+  s.SkipBlanks();
+  if (!s.AtEnd()) {
+    WordBuffer buffer;
+    const std::string_view half = s.Word(buffer);
+    if ((half != "am" && half != "pm") || !s.AtEnd() || hour < 1 || hour > 12)
+      return false;
+    hour = hour % 12 + (half == "pm" ? 12 : 0);
+  }
+  if (hour > 23 || minute > 59 || second > 59)
+    return false;
+  seconds = hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+CellKind Scan(std::string_view cell, ScannedDate& date) {
+  while (!cell.empty() && IsBlank(cell.front()))
+    cell.remove_prefix(1);
+  while (!cell.empty() && IsBlank(cell.back()))
+    cell.remove_suffix(1);
+  Scanner s(cell);
+  CellKind kind = CellKind::Dated;
+  Scanner numeric = s;
+  int a = 0, b = 0, c = 0;
+  const int aLength = numeric.Number(a);
+  const char separator = numeric.Peek();
+  if (aLength > 0 && (separator == '-' || separator == '/' || separator == '.')) {
+    s = numeric;
+    s.Take(separator);
+    if (!s.Short(b) || !s.Take(separator))
+      return CellKind::Undated;
+    const int cLength = s.Number(c);
+    if (aLength == 4 && cLength >= 1 && cLength <= 2) {
+      date.year = a, date.first = b, date.second = c;
+    } else if (aLength <= 2 && (cLength == 4 || cLength == 2)) {
+      // Two-digit years: 70-99 are the 1900s, 00-69 the 2000s.
+      date.year = cLength == 4 ? c : c + (c >= 70 ? 1900 : 2000);
+      date.first = a, date.second = b;
+      kind = CellKind::YearLast;
+    } else {
+      return CellKind::Undated;
+    }
+  } else if (!ScanNamedDate(s, date.year, date.first, date.second)) {
+    return CellKind::Undated;
+  }
+  if (!ScanTime(s, date.seconds))
+    return CellKind::Undated;
+  if (kind == CellKind::Dated && !IsRealDate(date.year, date.first, date.second))
+    return CellKind::Undated;
+  return kind;
+}
+
+Timestamp StampOf(int year, int month, int day, int seconds) {
+  return DayFromCivil({year, month, day}) * kSecondsPerDay + seconds;
+}
+
+// Until the file's order is known, a year-last date waits in its row's slot as a code just above
+// kUndated, far below any timestamp a four-digit year gives: year (14 bits), A and B (7 bits
+// each) and the seconds into the day (17 bits).
+constexpr Timestamp kPendingBase = kUndated + 1;
+constexpr Timestamp kPendingEnd = kPendingBase + (Timestamp{1} << 45);
+static_assert(kPendingEnd < -(Timestamp{1} << 40), "pending codes must not meet real timestamps");
+
+Timestamp Pending(const ScannedDate& d) {
+  return kPendingBase + (Timestamp{d.year} << 31 | Timestamp{d.first} << 24 |
+                         Timestamp{d.second} << 17 | Timestamp{d.seconds});
+}
+
+bool IsPending(Timestamp t) {
+  return t >= kPendingBase && t < kPendingEnd;
+}
+
+// A year-last date A/B/YYYY read in the given order; kUndated when that order makes no real date.
+Timestamp YearLastStamp(int year, int a, int b, int seconds, bool dayFirst) {
+  const int month = dayFirst ? b : a;
+  const int day = dayFirst ? a : b;
+  return IsRealDate(year, month, day) ? StampOf(year, month, day, seconds) : kUndated;
+}
+
+Timestamp Settle(Timestamp pending, bool dayFirst) {
+  const Timestamp code = pending - kPendingBase;
+  return YearLastStamp(static_cast<int>(code >> 31), static_cast<int>(code >> 24 & 0x7F),
+                       static_cast<int>(code >> 17 & 0x7F), static_cast<int>(code & 0x1FFFF),
+                       dayFirst);
+}
+
+}  // namespace
+
+std::int64_t DayFromCivil(CivilDate date) {
+  // Counts in 400-year eras of March-based years, so leap days fall at the end of a year.
+  const std::int64_t year = std::int64_t{date.year} - (date.month <= 2 ? 1 : 0);
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t month = date.month;
+  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + date.day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+CivilDate CivilFromDay(std::int64_t day) {
+  const std::int64_t shifted = day + 719468;
+  const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+  const std::int64_t dayOfEra = shifted - era * 146097;
+  const std::int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  const std::int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+  return {static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0)), static_cast<int>(month),
+          static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1)};
+}
+
+Timestamp FromCivil(int year, int month, int day, int hour, int minute, int second) {
+  return StampOf(year, month, day, hour * 3600 + minute * 60 + second);
+}
+
+std::optional<std::int64_t> ParseIsoDay(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+    return std::nullopt;
+  bool digits = true;
+  const auto field = [&](std::size_t from, std::size_t length) {
+    int value = 0;
+    for (std::size_t i = from; i < from + length; ++i) {
+      digits = digits && IsDigit(text[i]);
+      value = value * 10 + (text[i] - '0');
+    }
+    return value;
+  };
+  const int year = field(0, 4), month = field(5, 2), day = field(8, 2);
+  if (!digits || !IsRealDate(year, month, day))
+    return std::nullopt;
+  return DayFromCivil({year, month, day});
+}
+
+std::string FormatDay(std::int64_t day) {
+  const CivilDate date = CivilFromDay(day);
+  char text[40];
+  const int length =
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+  return std::string(text, static_cast<std::size_t>(length));
+}
+
+std::string FormatTimestamp(Timestamp t) {
+  if (t == kUndated)
+    return {};
+  const std::int64_t day = DayOf(t);
+  const int seconds = static_cast<int>(t - day * kSecondsPerDay);
+  char text[48];
+  const int length = std::snprintf(text, sizeof text, " %02d:%02d:%02d", seconds / 3600,
+                                   seconds / 60 % 60, seconds % 60);
+  return FormatDay(day) + std::string(text, static_cast<std::size_t>(length));
+}
+
+DateColumnParser::DateColumnParser(DateOrder order, std::size_t expectedRows) : order_(order) {
+  values_.reserve(expectedRows);
+}
+
+void DateColumnParser::Add(std::string_view cell) {
+  ScannedDate d;
+  const CellKind kind = Scan(cell, d);
+  if (kind == CellKind::Dated) {
+    values_.push_back(StampOf(d.year, d.first, d.second, d.seconds));
+    return;
+  }
+  if (kind == CellKind::Undated) {
+    values_.push_back(kUndated);
+    return;
+  }
+  if (order_ != DateOrder::Detect) {
+    values_.push_back(
+        YearLastStamp(d.year, d.first, d.second, d.seconds, order_ == DateOrder::DayFirst));
+    return;
+  }
+  // A dated row with A past 12 shows day first; one with B past 12 shows month first.
+  const bool monthFirst = IsRealDate(d.year, d.first, d.second);
+  const bool dayFirst = IsRealDate(d.year, d.second, d.first);
+  monthFirstRows_ += monthFirst ? 1 : 0;
+  dayFirstRows_ += dayFirst ? 1 : 0;
+  monthFirstSeen_ = monthFirstSeen_ || (monthFirst && d.second > 12);
+  dayFirstSeen_ = dayFirstSeen_ || (dayFirst && d.first > 12);
+  values_.push_back(monthFirst || dayFirst ? Pending(d) : kUndated);
+}
+
+std::vector<Timestamp> DateColumnParser::Finish() && {
+  if (monthFirstRows_ + dayFirstRows_ > 0) {
+    // When a file shows both orders, the one that dates more rows wins; a tie goes to month first.
+    const bool dayFirst = dayFirstSeen_ && (!monthFirstSeen_ || dayFirstRows_ > monthFirstRows_);
+    for (Timestamp& value : values_) {
+      if (IsPending(value))
+        value = Settle(value, dayFirst);
+    }
+  }
+  return std::move(values_);
+}
+
+}  // namespace quorvane

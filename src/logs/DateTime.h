@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quorvane {
+
+// Seconds since 1970-01-01 00:00:00 on the proleptic Gregorian calendar, negative before. Logs
+// carry no time zone, so a time is taken as written and none is applied.
+using Timestamp = std::int64_t;
+// A cell that holds no date this reader understands.
+inline constexpr Timestamp kUndated = std::numeric_limits<Timestamp>::min();
+
+// Which number comes first in a date such as 3/4/2024. Detect settles it once per file.
+enum class DateOrder { Detect, MonthFirst, DayFirst };
+
+struct CivilDate {
+  int year = 1970;
+  int month = 1;  // 1-12
+  int day = 1;    // 1-31
+  friend bool operator==(const CivilDate&, const CivilDate&) = default;
+};
+
+// Day numbers count days since 1970-01-01, negative before. The fields are taken as given, not
+// checked: callers pass real dates.
+std::int64_t DayFromCivil(CivilDate date);
+CivilDate CivilFromDay(std::int64_t day);
+Timestamp FromCivil(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// The day number a timestamp falls on (not meaningful for kUndated).
+constexpr std::int64_t DayOf(Timestamp t) {
+  return t / 86400 - (t % 86400 < 0 ? 1 : 0);
+}
+
+// Exactly YYYY-MM-DD naming a real calendar day; nothing else (no blanks, no single digits).
+std::optional<std::int64_t> ParseIsoDay(std::string_view text);
+// YYYY-MM-DD HH:MM:SS; an empty string for kUndated.
+std::string FormatTimestamp(Timestamp t);
+// YYYY-MM-DD.
+std::string FormatDay(std::int64_t day);
+
+// Reads one file's Date/Time column: Add every cell in row order, then Finish. Numeric dates with
+// the year last are kept aside until Finish, when the file's day/month order is known. A cell is
+// scanned in place, with no allocation; the only memory is the result, one value per row.
+class DateColumnParser {
+ public:
+  explicit DateColumnParser(DateOrder order = DateOrder::Detect, std::size_t expectedRows = 0);
+
+  void Add(std::string_view cell);
+  // One timestamp per added cell, kUndated where the cell is not a date.
+  std::vector<Timestamp> Finish() &&;
+
+ private:
+  DateOrder order_;
+  std::vector<Timestamp> values_;
+  // Year-last rows that each order can date, and whether a dated row has shown the order.
+  std::size_t monthFirstRows_ = 0;
+  std::size_t dayFirstRows_ = 0;
+  bool monthFirstSeen_ = false;
+  bool dayFirstSeen_ = false;
+};
+
+// Parses the cells of one file: `cell(row)` yields a view of that row's Date/Time cell.
+template <typename CellAt>
+std::vector<Timestamp> ParseDateColumn(std::size_t rows, const CellAt& cell,
+                                       DateOrder order = DateOrder::Detect) {
+  DateColumnParser parser(order, rows);
+  for (std::size_t row = 0; row < rows; ++row)
+    parser.Add(cell(row));
+  return std::move(parser).Finish();
+}
+
+}  // namespace quorvane

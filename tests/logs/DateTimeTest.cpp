@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "logs/DateTime.h"
+
+namespace quorvane {
+namespace {
+
+// The cells as one file's Date/Time column, read back as text ("" for an undated row).
+std::vector<std::string> Read(const std::vector<std::string>& cells,
+                              DateOrder order = DateOrder::Detect) {
+  const std::vector<Timestamp> stamps = ParseDateColumn(
+      cells.size(), [&](std::size_t row) { return std::string_view(cells[row]); }, order);
+  std::vector<std::string> texts;
+  for (Timestamp t : stamps)
+    texts.push_back(FormatTimestamp(t));
+  return texts;
+}
+
+// Each cell alone in its file, so a year-last date is its own only clue to the order.
+TEST(DateCell, ReadsEveryForm) {
+  const std::vector<std::pair<const char*, std::vector<const char*>>> cases = {
+      {"2000-01-02 00:00:00",
+       {"2000-01-02", "2000-01-02 12:00 AM", "1/2/2000 \t", "Jan 2, 2000", "2 Jan 2000",
+        "2 Jan, 2000", "Sunday 2 JANUARY 2000"}},
+      {"2000-01-02 03:04:00", {"2000/1/2 3:04"}},
+      {"2000-12-31 23:59:59", {"2000.12.31T23:59:59"}},
+      {"2024-02-29 10:00:00", {" \t2024-02-29  10:00 \t"}},
+      {"1969-12-31 23:59:59", {"1969-12-31 23:59:59"}},
+      {"2000-02-29 00:00:00", {"2000-02-29", "29/2/2000"}},
+      {"2000-01-02 12:30:15", {"2000-01-02 12:30:15pm"}},
+      {"2000-01-02 13:05:00", {"2000-01-02 1:05 Pm"}},
+      {"2000-01-02 23:59:59", {"2000-01-02 11:59:59PM"}},
+      {"2000-02-13 13:00:00", {"13-2-2000 1:00 pm"}},
+      {"2000-02-13 08:00:00", {"2.13.2000T08:00"}},
+      {"2069-01-02 00:00:00", {"1/2/69"}},
+      {"1970-01-02 00:00:00", {"1/2/70"}},
+      {"1999-12-31 00:00:00", {"12/31/99"}},
+      {"2000-01-02 23:00:00", {"1/2/00 23:00"}},
+      {"2000-01-02 10:00:00", {"January 2 2000 10:00"}},
+      {"2000-01-02 09:00:00", {"sun, jan 2, 2000 9:00 am"}},
+      {"2024-09-30 00:00:00", {"Mon. Sep. 30,2024"}}};
+  for (const auto& [expected, cells] : cases) {
+    for (const char* cell : cells)
+      EXPECT_EQ(Read({cell}), std::vector<std::string>{expected}) << '"' << cell << '"';
+  }
+}
+
+TEST(DateCell, RefusesEverythingElse) {
+  const std::vector<std::vector<const char*>> groups = {
+      // Days that do not exist; digit counts and separators that no form has.
+      {"1900-02-29", "2023-02-29", "2024-04-31", "2000-13-01", "2000-00-10", "2000-01-00",
+       "2000-1/02", "20000-01-02", "2000-001-02", "2000-01-002"},
+      // Times out of range or badly written.
+      {"2000-01-02 24:00", "2000-01-02 23:60", "2000-01-02 23:59:60", "2000-01-02 10:0",
+       "2000-01-02 100:00", "2000-01-02 10:00:5", "2000-01-02 10:00:", "2000-01-02T",
+       "2000-01-02T 10:00", "2000-01-02t10:00", "2000-01-02 0:30 AM", "2000-01-02 13:00 PM",
+       "2000-01-02 10:00 XM", "2000-01-02 10:00 AMX", "2000-01-02 10:00 PM."},
+      // Year last and names.
+      {"2/29/1900", "1/2/200", "1/2/02000", "001/2/2000", "1/2-2000", "Janu 2 2000", "Sept 2 2000",
+       "January. 2 2000", "Feb 29 2001", "Jan 32 2000", "Jan 2, 00", "Jan 2 2000 x",
+       "Sun, 2000-01-02", "Sun,Jan 2 2000", "Funday, Jan 2 2000"},
+      // Garbage and a time alone.
+      {"", "   ", "12:30:00", "2000-01-02 12:30 extra", "2000-01-02x", "99999999999999999999-01-01",
+       "d1"}};
+  for (const auto& group : groups) {
+    for (const char* cell : group)
+      EXPECT_EQ(Read({cell}), std::vector<std::string>{""}) << '"' << cell << '"';
+  }
+}
+
+TEST(DateCell, CountsSecondsFrom1970AsWritten) {
+  EXPECT_EQ(FromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(FromCivil(1969, 12, 31, 23, 59, 59), -1);
+  const std::vector<std::string> cell = {"Sun, 2 Jan 2000 3:04:05 AM"};
+  EXPECT_EQ(ParseDateColumn(1, [&](std::size_t) { return std::string_view(cell[0]); }),
+            std::vector<Timestamp>{946782245});
+  EXPECT_EQ(FromCivil(2000, 1, 2, 3, 4, 5), 946782245);
+  for (auto [t, day] :
+       {std::pair<Timestamp, std::int64_t>{0, 0}, {86399, 0}, {-1, -1}, {-86400, -1}, {-86401, -2}})
+    EXPECT_EQ(DayOf(t), day) << t;
+  EXPECT_EQ(FormatTimestamp(kUndated), "");
+}
+
+struct ColumnCase {
+  const char* label;
+  std::vector<std::string> cells;
+  DateOrder order;
+  std::vector<std::string> expected;  // days only; times are covered above
+};
+
+const ColumnCase kColumns[] = {
+    {"OneRowTellsDayFirst",
+     {"1/2/2000", "3/4/2000", "13/4/2000"},
+     DateOrder::Detect,
+     {"2000-02-01", "2000-04-03", "2000-04-13"}},
+    {"BothOrdersDayFirstDatesMore",
+     {"13/1/2000", "14/1/2000", "1/13/2000", "5/6/2000"},
+     DateOrder::Detect,
+     {"2000-01-13", "2000-01-14", "", "2000-06-05"}},
+    {"BothOrdersTieGoesMonthFirst",
+     {"13/1/2000", "1/13/2000"},
+     DateOrder::Detect,
+     {"", "2000-01-13"}},
+    {"UndatableRowsTellNothing",
+     {"31/4/2000", "31/2/2000", "4/5/2000"},
+     DateOrder::Detect,
+     {"", "", "2000-04-05"}},
+    {"OtherFormsTellNothing",
+     {"2000-12-01", "Jan 13 2000", "2/1/2000"},
+     DateOrder::Detect,
+     {"2000-12-01", "2000-01-13", "2000-02-01"}},
+    {"ForcedDayFirst",
+     {"1/2/2000", "1/13/2000", "2000-01-02"},
+     DateOrder::DayFirst,
+     {"2000-02-01", "", "2000-01-02"}},
+    {"ForcedMonthFirstOverridesTheRows",
+     {"13/1/2000", "1/2/2000"},
+     DateOrder::MonthFirst,
+     {"", "2000-01-02"}},
+};
+
+TEST(DateColumn, SettlesTheDayMonthOrderPerFile) {
+  for (const ColumnCase& c : kColumns) {
+    std::vector<std::string> days;
+    for (const std::string& text : Read(c.cells, c.order))
+      days.push_back(text.substr(0, 10));
+    EXPECT_EQ(days, c.expected) << c.label;
+  }
+}
+
+TEST(ParseIsoDay, TakesExactlyRealDays) {
+  EXPECT_EQ(ParseIsoDay("1970-01-01"), 0);
+  EXPECT_EQ(ParseIsoDay("2000-01-02"), 10958);
+  EXPECT_EQ(ParseIsoDay("1969-12-31"), -1);
+  for (const char* bad : {"2023-02-29", "1900-02-29", "2000-04-31", "2000-13-01", "2000-00-10",
+                          "2000-01-00", "2000-1-02", "2000/01/02", " 2000-01-02", "2000-01-02 ",
+                          "2000-01-02T00:00", "", "20a0-01-02", "2000-0x-02", "2000-01/02"})
+    EXPECT_EQ(ParseIsoDay(bad), std::nullopt) << bad;
+}
+
+// Every day from 1600 to 2400 follows the one before, converts back to its number, and its
+// YYYY-MM-DD text is read back as a real day.
+TEST(CivilDays, EightCenturiesFollowTheCalendar) {
+  const std::int64_t first = DayFromCivil({1600, 1, 1});
+  const std::int64_t last = DayFromCivil({2400, 12, 31});
+  EXPECT_EQ(last - first + 1, 292560);
+  EXPECT_EQ(DayFromCivil({2000, 3, 1}), 11017);
+  CivilDate previous = CivilFromDay(first - 1);
+  ASSERT_EQ(previous, (CivilDate{1599, 12, 31}));
+  for (std::int64_t day = first; day <= last; ++day) {
+    const CivilDate date = CivilFromDay(day);
+    ASSERT_EQ(DayFromCivil(date), day);
+    const bool nextDay =
+        date.year == previous.year && date.month == previous.month && date.day == previous.day + 1;
+    const bool nextMonth =
+        date.day == 1 &&
+        ((date.year == previous.year && date.month == previous.month + 1) ||
+         (date.year == previous.year + 1 && date.month == 1 && previous.month == 12));
+    ASSERT_TRUE(nextDay || nextMonth) << FormatDay(day);
+    ASSERT_EQ(ParseIsoDay(FormatDay(day)), day) << FormatDay(day);
+    previous = date;
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
