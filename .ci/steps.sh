@@ -6,12 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-ci_packages=(clang-format clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 desktop-file-utils appstream
+ci_packages=(python3 clang-format clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 desktop-file-utils appstream
              dpkg-dev)
 # What the report tool is compared on: the whole report, users (one with a non-ASCII name, one
 # in no log) and a missing log, on the logs in $logs.
 logs=examples
-report_cases=("--users" "--user Marla --user tobyk" "--user Ödön" "--user nobody-at-all")
+report_cases=("--users" "--user Marla --user tobyk" "--user Ödön" "--user nobody-at-all"
+              "--format csv" "--format json --users --user Wren")
 
 step_install() {
   ./dev.sh install "${ci_packages[@]}"
@@ -147,6 +148,9 @@ step_package() {
   report_outputs build/tools/quorvane-report > "$root/expected.txt"
   report_outputs "$root/usr/bin/quorvane-report" > "$root/installed.txt"
   diff -u "$root/expected.txt" "$root/installed.txt"
+  "$root/usr/bin/quorvane-report" --format json --users --user Wren "$logs/Download Log.txt" \
+    "$logs/Upload Log.txt" | python3 -m json.tool > /dev/null
+  echo "its JSON report parses"
   echo "the installed quorvane-report runs from $root and answers as the build does"
   rm -rf "$root"
 }

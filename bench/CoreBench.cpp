@@ -126,11 +126,13 @@ void BM_ParseDates(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseDates)->Unit(benchmark::kMillisecond);
 
-// Everything `quorvane-report --users` does: both reads, the user list, totals, averages and
-// every user's counts.
+// Everything `quorvane-report --users --format F` does: both reads, the user list, totals,
+// averages and every user's figures, written as text, CSV or JSON
+// (0, 1, 2).
 void BM_FullUsersReport(benchmark::State& state) {
-  const std::vector<std::string> args = {"--users", Files().first.string(),
-                                         Files().second.string()};
+  static const char* const kFormats[] = {"text", "csv", "json"};
+  const std::vector<std::string> args = {"--users", "--format", kFormats[state.range(0)],
+                                         Files().first.string(), Files().second.string()};
   for (auto _ : state) {
     std::ostringstream out, err;
     if (RunReportCommand(args, out, err) != 0)
@@ -138,7 +140,7 @@ void BM_FullUsersReport(benchmark::State& state) {
     benchmark::DoNotOptimize(out.str().size());
   }
 }
-BENCHMARK(BM_FullUsersReport)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullUsersReport)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvane::bench

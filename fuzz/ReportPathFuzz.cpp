@@ -19,6 +19,7 @@
 #include "analysis/Averages.h"
 #include "analysis/RatioText.h"
 #include "analysis/Totals.h"
+#include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
 #include "logs/LogReader.h"
 #include "logs/UserList.h"
@@ -141,7 +142,7 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
   std::vector<std::string> asked(names.begin(),
                                  names.begin() + std::min<std::size_t>(names.size(), 16));
   asked.push_back("\x01no such user");
-  const std::vector<UserCounts> counts = CountUsers(downloads, uploads, asked);
+  const std::vector<UserFigures> counts = ComputeUserFigures(downloads, uploads, asked);
   FUZZ_CHECK(counts.size() == asked.size());
   for (std::size_t i = 0; i < asked.size(); ++i) {
     const std::string& name = asked[i];
@@ -163,7 +164,22 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
                                          static_cast<double>(uploadMatches.size())));
     FUZZ_CHECK(IsRatio(report.ratio));
     FUZZ_CHECK(counts[i].name == name && counts[i].downloads == downloadMatches &&
-               counts[i].uploads == uploadMatches.size());
+               counts[i].uploads == uploadMatches.size() && counts[i].ratio == report.ratio);
+    // Credit and addresses by hand: texts compare as they read.
+    std::set<std::string> files, addresses;
+    for (const auto& row : uploadCells) {
+      if (row[3] == name) {
+        files.insert(row[4]);
+        addresses.insert(row[1]);
+      }
+    }
+    std::size_t credit = 0;
+    for (const auto& row : downloadCells) {
+      credit += row[3] != name && files.count(row[4]) != 0;
+      if (row[3] == name)
+        addresses.insert(row[1]);
+    }
+    FUZZ_CHECK(counts[i].credit == credit && counts[i].addresses == addresses.size());
   }
 }
 

@@ -12,13 +12,23 @@ namespace quorvane {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: quorvane-report [--users] [--user NAME]... DOWNLOAD_LOG UPLOAD_LOG\n";
+    "usage: quorvane-report [--users] [--user NAME]... [--format text|csv|json] DOWNLOAD_LOG "
+    "UPLOAD_LOG\n";
 
 struct Options {
-  bool listUsers = false;
-  std::vector<std::string> users;
+  ReportRequest request;
   std::vector<std::string> logs;
 };
+
+std::optional<ReportFormat> FormatNamed(std::string_view name) {
+  if (name == "text")
+    return ReportFormat::Text;
+  if (name == "csv")
+    return ReportFormat::Csv;
+  if (name == "json")
+    return ReportFormat::Json;
+  return std::nullopt;
+}
 
 // Arguments are UTF-8 on every system, so a file name is too (on POSIX its bytes pass unchanged).
 std::filesystem::path PathOf(const std::string& utf8) {
@@ -36,15 +46,23 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     } else if (arg == "--") {
       onlyFiles = true;
     } else if (arg == "--users") {
-      options.listUsers = true;
-    } else if (arg == "--user") {
+      options.request.listUsers = true;
+    } else if (arg == "--user" || arg == "--format") {
       if (i + 1 == args.size()) {
-        err << "quorvane-report: --user needs a NAME\n" << kUsage;
+        err << "quorvane-report: " << arg << " needs a value\n" << kUsage;
         return std::nullopt;
       }
-      options.users.push_back(args[++i]);
+      const std::string& value = args[++i];
+      if (arg == "--user") {
+        options.request.users.push_back(value);
+      } else if (const auto format = FormatNamed(value)) {
+        options.request.format = *format;
+      } else {
+        err << "quorvane-report: unknown format " << value << " (text, csv or json)\n" << kUsage;
+        return std::nullopt;
+      }
     } else if (arg.rfind("--user=", 0) == 0) {
-      options.users.push_back(arg.substr(7));
+      options.request.users.push_back(arg.substr(7));
     } else {
       err << "quorvane-report: unknown option " << arg << "\n" << kUsage;
       return std::nullopt;
@@ -84,7 +102,7 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   }
   // Build the whole report first so a failure part-way could never leave half of it on stdout.
   const std::string report =
-      FormatTextReport(BuildReport(*loaded.logs, {options->listUsers, options->users}));
+      FormatReport(BuildReport(*loaded.logs, options->request), options->request);
   out << report;
   out.flush();
   return 0;

@@ -8,10 +8,18 @@ Report BuildReport(const LogPair& logs, const ReportRequest& request) {
   Report report;
   report.totals = ComputeTotals(logs.downloads, logs.uploads);
   report.averages = ComputeAverages(logs.downloads, logs.uploads);
-  if (request.listUsers) {
-    report.users =
-        CountUsers(logs.downloads, logs.uploads, CollectUserNames(logs.downloads, logs.uploads));
+  // CSV is the users table: of the users asked for by name, or of the whole user list.
+  const bool csv = request.format == ReportFormat::Csv;
+  if (request.listUsers || csv) {
+    const std::vector<std::string> names = csv && !request.users.empty()
+                                               ? request.users
+                                               : CollectUserNames(logs.downloads, logs.uploads);
+    report.users = ComputeUserFigures(
+        logs.downloads, logs.uploads, names,
+        request.format == ReportFormat::Text ? UserFigureSet::Counts : UserFigureSet::All);
   }
+  if (csv)
+    return report;
   for (const std::string& name : request.users) {
     NamedUserReport& entry = report.userReports.emplace_back();
     entry.name = name;
@@ -20,6 +28,18 @@ Report BuildReport(const LogPair& logs, const ReportRequest& request) {
       entry.uploadedFiles.push_back(logs.uploads.CellText(row, Column::FileName));
   }
   return report;
+}
+
+std::string FormatReport(const Report& report, const ReportRequest& request) {
+  switch (request.format) {
+    case ReportFormat::Csv:
+      return FormatCsvUsers(*report.users);
+    case ReportFormat::Json:
+      return FormatJsonReport(report);
+    case ReportFormat::Text:
+      break;
+  }
+  return FormatTextReport(report);
 }
 
 std::string FormatTextReport(const Report& report) {
@@ -36,7 +56,7 @@ std::string FormatTextReport(const Report& report) {
 
   if (report.users) {
     line("\nUsers: ", std::to_string(report.users->size()));
-    for (const UserCounts& user : *report.users) {
+    for (const UserFigures& user : *report.users) {
       out.append(user.name).push_back('\t');
       out.append(std::to_string(user.downloads)).push_back('\t');
       out.append(std::to_string(user.uploads)).push_back('\t');

@@ -6,15 +6,20 @@
 
 #include "analysis/Averages.h"
 #include "analysis/Totals.h"
+#include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
 #include "logs/LogLoader.h"
 
 namespace quorvane {
 
+// Text for people, CSV for spreadsheets, JSON for scripts.
+enum class ReportFormat { Text, Csv, Json };
+
 // What a report asks for besides the totals and averages.
 struct ReportRequest {
-  bool listUsers = false;          // every user of the user list with their counts
+  bool listUsers = false;          // every user of the user list with their figures
   std::vector<std::string> users;  // one user report each, in this order
+  ReportFormat format = ReportFormat::Text;
 };
 
 // One user's report with the names of the files they uploaded.
@@ -28,13 +33,25 @@ struct NamedUserReport {
 struct Report {
   Totals totals;
   Averages averages;
-  std::optional<std::vector<UserCounts>> users;  // with listUsers: the user list, in display order
+  // The users table: the user list in display order, or the users asked for by name. Text asks
+  // only for counts and ratios.
+  std::optional<std::vector<UserFigures>> users;
   std::vector<NamedUserReport> userReports;
 };
 
+// The figures the request's format writes.
 Report BuildReport(const LogPair& logs, const ReportRequest& request);
+
+// The report in the request's format.
+std::string FormatReport(const Report& report, const ReportRequest& request);
 
 // The report as text: totals and averages, then the users and the user reports when asked for.
 std::string FormatTextReport(const Report& report);
+
+// A users table as CSV (RFC 4180, LF line ends): a header line, then a line per user.
+std::string FormatCsvUsers(const std::vector<UserFigures>& users);
+
+// The report as one JSON object: totals, averages, then users and reports when asked for.
+std::string FormatJsonReport(const Report& report);
 
 }  // namespace quorvane

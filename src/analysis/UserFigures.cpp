@@ -184,6 +184,21 @@ std::vector<std::uint32_t> UsersByNameId(const LogTable& table,
 // is rare, so its other uploaders go into a set of (file, user).
 struct Uploads {
   explicit Uploads(std::size_t rows) : files(rows) {}
+
+  void Index(const LogTable& uploads, const std::vector<std::uint32_t>& uploaders, CellKeys& keys) {
+    for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
+      const std::uint32_t user = uploaders[uploads.NameId(row)];
+      if (user == kNobody)
+        continue;
+      const std::uint32_t file = files.Add(keys.Of(uploads, uploads.FileNameBytes(row)));
+      if (file == firstUploader.size()) {
+        firstUploader.push_back(user);
+      } else if (firstUploader[file] != user) {
+        otherUploaders.Insert(Pair(file, user));
+      }
+    }
+  }
+
   TextIndex files;
   Array<std::uint32_t> firstUploader;
   KeySet otherUploaders;
@@ -236,10 +251,60 @@ void Merge(Fetches& into, const Fetches& from) {
     into.byOtherUploader[key] += count;
 }
 
+void AddCredit(const Uploads& uploaded, Fetches& fetches, std::vector<UserFigures>& figures) {
+  for (std::uint32_t file = 0; file < uploaded.firstUploader.size(); ++file) {
+    figures[uploaded.firstUploader[file]].credit +=
+        fetches.byAnyone[file] - fetches.byFirstUploader[file];
+  }
+  uploaded.otherUploaders.ForEach([&](std::uint64_t key) {
+    const auto file = static_cast<std::uint32_t>(key >> 32);
+    figures[static_cast<std::uint32_t>(key)].credit +=
+        fetches.byAnyone[file] - fetches.byOtherUploader[key];
+  });
+}
+
+void CountRows(const LogTable& table, const std::vector<std::uint32_t>& usersById,
+               std::size_t UserFigures::*count, std::vector<UserFigures>& figures) {
+  for (std::size_t row = 0; row < table.RowCount(); ++row) {
+    const std::uint32_t user = usersById[table.NameId(row)];
+    if (user != kNobody)
+      ++(figures[user].*count);
+  }
+}
+
+// The distinct Address texts of each user over both tables: one id space for both tables (the
+// download table's ids come first and stay as they are: its texts are distinct), then the
+// distinct (user, address) pairs.
+void CountAddresses(const LogTable& downloads, const LogTable& uploads,
+                    const std::vector<std::uint32_t>& downloaders,
+                    const std::vector<std::uint32_t>& uploaders, const CellKeys& keys,
+                    std::vector<UserFigures>& figures) {
+  StringPool addressTexts;
+  std::string decoded;
+  for (std::uint32_t id = 0; id < downloads.AddressIdCount(); ++id)
+    addressTexts.Intern(keys.Of(downloads, downloads.AddressText(id), decoded));
+  std::vector<std::uint32_t> uploadAddress(uploads.AddressIdCount());
+  for (std::uint32_t id = 0; id < uploads.AddressIdCount(); ++id)
+    uploadAddress[id] = addressTexts.Intern(keys.Of(uploads, uploads.AddressText(id), decoded));
+
+  KeySet userAddresses;
+  const auto count = [&](const LogTable& table, const std::vector<std::uint32_t>& usersById,
+                         auto addressOf) {
+    for (std::size_t row = 0; row < table.RowCount(); ++row) {
+      const std::uint32_t user = usersById[table.NameId(row)];
+      if (user != kNobody && userAddresses.Insert(Pair(user, addressOf(table.AddressId(row)))))
+        ++figures[user].addresses;
+    }
+  };
+  count(downloads, downloaders, [](std::uint32_t id) { return id; });
+  count(uploads, uploaders, [&](std::uint32_t id) { return uploadAddress[id]; });
+}
+
 }  // namespace
 
 std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const LogTable& uploads,
-                                            const std::vector<std::string>& names) {
+                                            const std::vector<std::string>& names,
+                                            UserFigureSet set) {
   // A name asked for twice is one user.
   std::vector<std::string_view> users;
   std::vector<std::uint32_t> userOfName;
@@ -253,81 +318,28 @@ std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const Log
   const std::vector<std::uint32_t> downloaders = UsersByNameId(downloads, users);
   const std::vector<std::uint32_t> uploaders = UsersByNameId(uploads, users);
   std::vector<UserFigures> figures(users.size());
-
-  // Addresses: one id space for both tables (the download table's ids come first and stay as they
-  // are: its texts are distinct), then the distinct (user, address) pairs.
-  CellKeys keys(downloads, uploads);
-  StringPool addressTexts;
-  std::vector<std::uint32_t> uploadAddress(uploads.AddressIdCount());
-  for (std::uint32_t id = 0; id < downloads.AddressIdCount(); ++id)
-    addressTexts.Intern(keys.Of(downloads, downloads.AddressText(id)));
-  for (std::uint32_t id = 0; id < uploads.AddressIdCount(); ++id)
-    uploadAddress[id] = addressTexts.Intern(keys.Of(uploads, uploads.AddressText(id)));
-
-  // Credit: the files each user uploaded, then how often others downloaded each of them. Big
-  // tables share the work between two cores: one indexes the uploaded files while the other
-  // counts addresses, then each looks up half of the downloaded files.
-  Uploads uploaded(uploads.RowCount());
-  const auto indexUploads = [&] {
-    for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
-      const std::uint32_t user = uploaders[uploads.NameId(row)];
-      if (user == kNobody)
-        continue;
-      const std::uint32_t file = uploaded.files.Add(keys.Of(uploads, uploads.FileNameBytes(row)));
-      if (file == uploaded.firstUploader.size()) {
-        uploaded.firstUploader.push_back(user);
-      } else if (uploaded.firstUploader[file] != user) {
-        uploaded.otherUploaders.Insert(Pair(file, user));
-      }
-    }
-  };
-  const std::size_t downloadRows = downloads.RowCount();
-  const bool shared = downloadRows + uploads.RowCount() >= kRowsWorthAThread;
-  std::future<Fetches> firstHalf;
-  if (shared) {
-    firstHalf = std::async(std::launch::async, [&] {
-      indexUploads();
-      return CountFetches(downloads, 0, downloadRows / 2, downloaders, uploaded, keys);
-    });
-  } else {
-    indexUploads();
-  }
-
-  KeySet userAddresses;
-  const auto countRows = [&](const LogTable& table, const std::vector<std::uint32_t>& usersById,
-                             auto addressOf, std::size_t UserFigures::*count) {
-    for (std::size_t row = 0; row < table.RowCount(); ++row) {
-      const std::uint32_t user = usersById[table.NameId(row)];
-      if (user == kNobody)
-        continue;
-      ++(figures[user].*count);
-      if (userAddresses.Insert(Pair(user, addressOf(table.AddressId(row)))))
-        ++figures[user].addresses;
-    }
-  };
-  countRows(
-      downloads, downloaders, [](std::uint32_t id) { return id; }, &UserFigures::downloads);
-  countRows(
-      uploads, uploaders, [&](std::uint32_t id) { return uploadAddress[id]; },
-      &UserFigures::uploads);
-
-  Fetches fetches;
-  if (shared) {
-    fetches = firstHalf.get();
+  CountRows(downloads, downloaders, &UserFigures::downloads, figures);
+  CountRows(uploads, uploaders, &UserFigures::uploads, figures);
+  if (set == UserFigureSet::All) {
+    // Big tables share the work between two cores: one indexes the uploaded files and looks up
+    // half of the downloaded ones while the other counts addresses, then looks up the other half.
+    CellKeys keys(downloads, uploads);
+    Uploads uploaded(uploads.RowCount());
+    const std::size_t half = downloads.RowCount() / 2;
+    const auto firstHalf = [&] {
+      uploaded.Index(uploads, uploaders, keys);
+      return CountFetches(downloads, 0, half, downloaders, uploaded, keys);
+    };
+    const bool shared = downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread;
+    std::future<Fetches> besides;
+    if (shared)
+      besides = std::async(std::launch::async, firstHalf);
+    CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
+    Fetches fetches = shared ? besides.get() : firstHalf();
     Merge(fetches,
-          CountFetches(downloads, downloadRows / 2, downloadRows, downloaders, uploaded, keys));
-  } else {
-    fetches = CountFetches(downloads, 0, downloadRows, downloaders, uploaded, keys);
+          CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys));
+    AddCredit(uploaded, fetches, figures);
   }
-  for (std::uint32_t file = 0; file < uploaded.firstUploader.size(); ++file) {
-    figures[uploaded.firstUploader[file]].credit +=
-        fetches.byAnyone[file] - fetches.byFirstUploader[file];
-  }
-  uploaded.otherUploaders.ForEach([&](std::uint64_t key) {
-    const auto file = static_cast<std::uint32_t>(key >> 32);
-    figures[static_cast<std::uint32_t>(key)].credit +=
-        fetches.byAnyone[file] - fetches.byOtherUploader[key];
-  });
 
   std::vector<UserFigures> result;
   result.reserve(names.size());

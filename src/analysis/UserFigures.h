@@ -18,11 +18,16 @@ struct UserFigures {
   // this user brought.
   std::size_t credit = 0;
   std::size_t addresses = 0;  // distinct Address texts on this user's rows of both tables
+  // (credit and addresses stay 0 when only the counts were asked for)
 };
 
-// The figures of each of `names`, in that order; a name without rows gets zeros. One pass over
+// Counts and ratio only, or credit and addresses too (which cost more).
+enum class UserFigureSet { Counts, All };
+
+// The figures of each of `names`, in that order; a name without rows gets zeros. A few passes over
 // each table whatever the number of names.
 std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const LogTable& uploads,
-                                            const std::vector<std::string>& names);
+                                            const std::vector<std::string>& names,
+                                            UserFigureSet set = UserFigureSet::All);
 
 }  // namespace quorvane

@@ -23,19 +23,6 @@ void ScanNames(const LogTable& table, std::optional<std::uint32_t> nameId,
   ticker.Finish(rows);
 }
 
-std::vector<std::size_t> RowsPerName(const LogTable& table) {
-  std::vector<std::size_t> counts(table.NameIdCount(), 0);
-  for (std::size_t row = 0; row < table.RowCount(); ++row)
-    ++counts[table.NameId(row)];
-  return counts;
-}
-
-std::size_t CountOf(const LogTable& table, const std::vector<std::size_t>& counts,
-                    std::string_view name) {
-  const std::optional<std::uint32_t> id = table.FindName(name);
-  return id ? counts[*id] : 0;
-}
-
 }  // namespace
 
 UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
@@ -52,22 +39,6 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
   report.ratio = RatioText(static_cast<double>(report.downloads),
                            static_cast<double>(report.uploads), decimalSeparator);
   return report;
-}
-
-std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& uploads,
-                                   const std::vector<std::string>& names) {
-  const std::vector<std::size_t> downloadCounts = RowsPerName(downloads);
-  const std::vector<std::size_t> uploadCounts = RowsPerName(uploads);
-  std::vector<UserCounts> result;
-  result.reserve(names.size());
-  for (const std::string& name : names) {
-    UserCounts& user = result.emplace_back();
-    user.name = name;
-    user.downloads = CountOf(downloads, downloadCounts, name);
-    user.uploads = CountOf(uploads, uploadCounts, name);
-    user.ratio = RatioText(static_cast<double>(user.downloads), static_cast<double>(user.uploads));
-  }
-  return result;
 }
 
 }  // namespace quorvane

@@ -23,14 +23,4 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
                            std::string_view name, std::string_view decimalSeparator = ".",
                            const ProgressFn& progress = {});
 
-// Every name's download and upload counts and their ratio text, for the given names.
-struct UserCounts {
-  std::string name;
-  std::size_t downloads = 0;
-  std::size_t uploads = 0;
-  std::string ratio;
-};
-std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& uploads,
-                                   const std::vector<std::string>& names);
-
 }  // namespace quorvane

@@ -1,0 +1,167 @@
+// The report for machines: CSV for spreadsheets, JSON for scripts. Both UTF-8 with LF line ends,
+// the figures' texts exactly as the text report writes them.
+#include <string>
+#include <string_view>
+
+#include "analysis/Report.h"
+#include "logs/TextEncoding.h"
+
+namespace quorvane {
+
+namespace {
+
+// RFC 4180: a field holding a comma, a double quote, CR or LF is quoted, its quotes doubled.
+void AppendCsvField(std::string& out, std::string_view field) {
+  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out.append(field);
+    return;
+  }
+  out.push_back('"');
+  for (char c : field) {
+    if (c == '"')
+      out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+
+// RFC 8259: quotes, backslashes and control characters escaped; bytes that are not UTF-8 (a name
+// typed on the command line) become U+FFFD so the document stays valid.
+void AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  for (char32_t c : Utf8ToCodePoints(text)) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 0xF]);
+        } else {
+          AppendUtf8(out, c);
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+// Writes one JSON object of named members on one line: {"key": value, ...}.
+class JsonObject {
+ public:
+  explicit JsonObject(std::string& out) : out_(out) { out_.push_back('{'); }
+  ~JsonObject() { out_.push_back('}'); }
+  JsonObject(const JsonObject&) = delete;
+  JsonObject& operator=(const JsonObject&) = delete;
+
+  JsonObject& Text(std::string_view key, std::string_view value) {
+    AppendJsonString(Key(key), value);
+    return *this;
+  }
+  JsonObject& Number(std::string_view key, std::size_t value) {
+    Key(key) += std::to_string(value);
+    return *this;
+  }
+  std::string& Key(std::string_view key) {
+    if (!first_)
+      out_ += ", ";
+    first_ = false;
+    AppendJsonString(out_, key);
+    out_ += ": ";
+    return out_;
+  }
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
+// A member whose value is a list written one element a line.
+template <typename T, typename Write>
+void AppendJsonList(std::string& out, std::string_view key, const std::vector<T>& items,
+                    Write write) {
+  out += ",\n  ";
+  AppendJsonString(out, key);
+  out += ": [";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    out += i == 0 ? "\n    " : ",\n    ";
+    write(items[i]);
+  }
+  out += items.empty() ? "]" : "\n  ]";
+}
+
+}  // namespace
+
+std::string FormatCsvUsers(const std::vector<UserFigures>& users) {
+  std::string out = "user,downloads,uploads,ratio,credit,addresses\n";
+  for (const UserFigures& user : users) {
+    AppendCsvField(out, user.name);
+    for (std::size_t figure : {user.downloads, user.uploads})
+      out.append(",").append(std::to_string(figure));
+    out.push_back(',');
+    AppendCsvField(out, user.ratio);
+    for (std::size_t figure : {user.credit, user.addresses})
+      out.append(",").append(std::to_string(figure));
+    out.push_back('\n');
+  }
+  return out;
+}
+
+std::string FormatJsonReport(const Report& report) {
+  std::string out = "{\n  ";
+  JsonObject(out.append("\"totals\": "))
+      .Number("downloads", report.totals.downloads)
+      .Number("uploads", report.totals.uploads)
+      .Text("ratio", report.totals.ratio);
+  out += ",\n  ";
+  JsonObject(out.append("\"averages\": "))
+      .Text("downloads", report.averages.downloadsText)
+      .Text("uploads", report.averages.uploadsText)
+      .Text("ratio", report.averages.ratio);
+  if (report.users) {
+    AppendJsonList(out, "users", *report.users, [&](const UserFigures& user) {
+      JsonObject(out)
+          .Text("user", user.name)
+          .Number("downloads", user.downloads)
+          .Number("uploads", user.uploads)
+          .Text("ratio", user.ratio)
+          .Number("credit", user.credit)
+          .Number("addresses", user.addresses);
+    });
+  }
+  if (!report.userReports.empty()) {
+    AppendJsonList(out, "reports", report.userReports, [&](const NamedUserReport& user) {
+      JsonObject object(out);
+      object.Text("user", user.name)
+          .Number("downloads", user.report.downloads)
+          .Number("uploads", user.report.uploads)
+          .Text("ratio", user.report.ratio);
+      std::string& files = object.Key("uploaded_files");
+      files.push_back('[');
+      for (std::size_t i = 0; i < user.uploadedFiles.size(); ++i) {
+        if (i != 0)
+          files += ", ";
+        AppendJsonString(files, user.uploadedFiles[i]);
+      }
+      files.push_back(']');
+    });
+  }
+  out += "\n}\n";
+  return out;
+}
+
+}  // namespace quorvane
