@@ -9,6 +9,7 @@
 #include "app/AppIdentity.h"
 #include "app/Controls.h"
 #include "app/Interaction.h"
+#include "app/SysInfoLauncher.h"
 
 namespace quorvane {
 

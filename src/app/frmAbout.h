@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "app/SysInfo.h"
+#include "sysinfo/SysInfoLookup.h"
 
 class QLabel;
 class QPushButton;
