@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The hardening and shipping steps of CI, each runnable alone:
 #   .ci/steps.sh install | format | asan | fuzz | mingw | package
-# `fuzz` runs each fuzz target for FUZZ_SECONDS (default 60). `mingw` and `package` compare with
-# the Release build in build/ that ./dev.sh test makes, so run that first.
+# `fuzz` runs each fuzz target for FUZZ_SECONDS (default 60). `mingw` builds the Windows programs,
+# runs the System Info tests under wine, and, like `package`, compares with the Release build in
+# build/ that ./dev.sh test makes, so run that first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -79,15 +80,8 @@ step_mingw() {
   cmake --build --preset mingw
   local exe="build-mingw/tools/quorvane-report.exe"
   [ -f "$exe" ] || { echo "no $exe"; return 1; }
-  # The System Info registry code, compiled for Windows against windows.h. It sits with the Qt
-  # desktop program, which this build leaves out, so it is compiled on its own (syntax only,
-  # Qt's headers taken from the host's Qt).
-  local qt=/usr/include/x86_64-linux-gnu/qt6
-  x86_64-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Wpedantic -Wshadow -Wconversion \
-    -Wno-sign-conversion -Werror -Isrc -isystem "$qt" -isystem "$qt/QtCore" -fsyntax-only \
-    src/app/SysInfo.cpp
-  echo "System Info registry code compiles for Windows"
-
+  local tests="build-mingw/tests/quorvane_sysinfo_tests.exe"
+  [ -f "$tests" ] || { echo "no $tests"; return 1; }
   local wine=/usr/lib/wine/wine64
   if [ ! -x "$wine" ]; then
     echo "SKIPPED running the Windows build: wine64 is not installed"
@@ -101,6 +95,15 @@ step_mingw() {
     rm -rf "$prefix"
     return 0
   fi
+  # The System Info lookup's tests, the real registry's included.
+  if ! timeout 300 "$wine" "$tests" > build-mingw/sysinfo-tests.txt 2>&1; then
+    tr -d '\r' < build-mingw/sysinfo-tests.txt
+    "$wine"server -k 2> /dev/null || true
+    rm -rf "$prefix"
+    echo "the System Info tests fail on Windows"
+    return 1
+  fi
+  tr -d '\r' < build-mingw/sysinfo-tests.txt | tail -n 2
   # Wine turns the command line into Windows' wide text by the locale: make it UTF-8.
   local -x LC_ALL=C.UTF-8
   # Once on the samples and once on copies in a folder with a non-ASCII name.

@@ -101,7 +101,10 @@ TEST_F(Install, MenuEntryStartsTheInstalledProgramWithItsIcon) {
   auto keys = DesktopEntry(entry);
   EXPECT_EQ(keys["Type"], "Application");
   EXPECT_EQ(keys["Name"], "Quorvane");
-  EXPECT_TRUE(fs::is_regular_file(Installed("bin/" + keys["Exec"]))) << keys["Exec"];
+  // A file manager hands it the logs chosen (%F), as text files.
+  EXPECT_EQ(keys["Exec"], "quorvane %F");
+  EXPECT_TRUE(fs::is_regular_file(Installed("bin/quorvane")));
+  EXPECT_EQ(keys["MimeType"], "text/plain;");
   EXPECT_TRUE(
       fs::is_regular_file(Installed("share/icons/hicolor/32x32/apps/" + keys["Icon"] + ".png")))
       << keys["Icon"];

@@ -4,8 +4,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(QUORVANE_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${QUORVANE_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${QUORVANE_MINGW_PREFIX}-g++)
+# The POSIX threads flavour: its standard library has std::mutex and std::thread (GoogleTest needs
+# them); -static links its threads library into the program too.
+set(CMAKE_C_COMPILER ${QUORVANE_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUORVANE_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${QUORVANE_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${QUORVANE_MINGW_PREFIX})

@@ -1,6 +1,7 @@
 #include "app/AppIdentity.h"
 
 #include <QApplication>
+#include <QSettings>
 
 // Resources of a static library are registered by hand; outside any namespace by necessity.
 static void InitAppResources() {
@@ -52,6 +53,22 @@ void SetAppIdentity() {
   QApplication::setWindowIcon(AppIcon());
   // Lets desktops match the running windows to the installed menu entry and its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));
+}
+
+namespace {
+const QString kLastLogFolder = QStringLiteral("LastLogFolder");
+
+QSettings Settings() {
+  return QSettings(QSettings::UserScope, AppTitle(), AppTitle());
+}
+}  // namespace
+
+QString LastLogFolder() {
+  return Settings().value(kLastLogFolder).toString();
+}
+
+void RememberLogFolder(const QString& folder) {
+  Settings().setValue(kLastLogFolder, folder);
 }
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #pragma once
 
-// The program's identity, the same in every window: title, version, icon and splash picture.
+// The program's identity, the same in every window: title, version, icon and splash picture; and
+// the one thing it remembers between runs.
 
 #include <QIcon>
 #include <QPixmap>
@@ -18,5 +19,10 @@ QPixmap SplashPicture();
 
 // Names the application and gives every window the program's icon.
 void SetAppIdentity();
+
+// The folder of the last pair of logs loaded, remembered across runs in the program's own user
+// settings; empty before the first load.
+QString LastLogFolder();
+void RememberLogFolder(const QString& folder);
 
 }  // namespace quorvane

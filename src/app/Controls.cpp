@@ -1,7 +1,12 @@
 #include "app/Controls.h"
 
-#include <QFrame>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QDialog>
 #include <QLabel>
+#include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
@@ -9,7 +14,36 @@
 namespace quorvane {
 
 namespace {
+
 const QColor kLineGrey(128, 128, 128);
+
+// A figure's label. Its own class lets its accessible interface be ours: Qt's names an empty label
+// after its group frame ("Log Analysis"), where a screen reader should read nothing.
+class ValueLabel : public QLabel {
+  Q_OBJECT
+
+ public:
+  using QLabel::QLabel;
+};
+
+class ValueAccessible : public QAccessibleWidget {
+ public:
+  explicit ValueAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+  QString text(QAccessible::Text type) const override {
+    if (type == QAccessible::Name)
+      return static_cast<const QLabel*>(widget())->text();
+    return QAccessibleWidget::text(type);
+  }
+};
+
+QAccessibleInterface* ValueAccessibleFactory(const QString& className, QObject* object) {
+  if (className == QLatin1String(ValueLabel::staticMetaObject.className()) &&
+      object->isWidgetType()) {
+    return new ValueAccessible(static_cast<QWidget*>(object));
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const QStringList kDialogFamilies = {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans",
@@ -39,6 +73,10 @@ QFont FontOf(const QStringList& families, double points) {
 QPushButton* Button(QWidget* parent, const char* name, const QString& caption, bool enterPresses) {
   auto* button = Named(new QPushButton(caption, parent), name);
   button->setAutoDefault(enterPresses);
+  // A pressed button takes the focus however it was pressed (an access key leaves it elsewhere),
+  // so that the dialogs its command opens give the focus back to it.
+  QObject::connect(button, &QPushButton::clicked, button,
+                   [button] { button->setFocus(Qt::ShortcutFocusReason); });
   return button;
 }
 
@@ -67,7 +105,12 @@ QLabel* Caption(QWidget* parent, const char* name, const QString& text, QRect ge
 }
 
 QLabel* Value(QWidget* parent, const char* name, const QString& meaning, QRect geometry) {
-  auto* label = Place(new QLabel(parent), name, geometry);
+  static const bool factoryInstalled = [] {
+    QAccessible::installFactory(ValueAccessibleFactory);
+    return true;
+  }();
+  (void)factoryInstalled;
+  auto* label = Place(new ValueLabel(parent), name, geometry);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   label->setLineWidth(1);
   label->setMargin(1);
@@ -76,8 +119,10 @@ QLabel* Value(QWidget* parent, const char* name, const QString& meaning, QRect g
   return label;
 }
 
-QProgressBar* Bar(QWidget* parent, const char* name, QRect geometry, Qt::Orientation orientation) {
+QProgressBar* Bar(QWidget* parent, const char* name, const QString& meaning, QRect geometry,
+                  Qt::Orientation orientation) {
   auto* bar = Place(new QProgressBar(parent), name, geometry);
+  bar->setAccessibleName(meaning);
   bar->setOrientation(orientation);
   bar->setRange(0, 100);
   bar->setValue(0);
@@ -92,12 +137,46 @@ void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
   widget->setPalette(palette);
 }
 
-void Line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2) {
-  auto* line = Place(new QFrame(parent), name,
-                     QRect(Px(x1), Px(y1), std::max(1, Px(x2 - x1)), std::max(1, Px(y2 - y1))));
-  line->setFrameShape(QFrame::NoFrame);
-  line->setAutoFillBackground(true);
-  Fill(line, QPalette::Window, kLineGrey);
+void RuledFrame::AddRule(int x1, int y1, int x2, int y2) {
+  rules_.emplace_back(Px(x1), Px(y1), std::max(1, Px(x2 - x1)), std::max(1, Px(y2 - y1)));
+  update();
+}
+
+void RuledFrame::paintEvent(QPaintEvent* event) {
+  QGroupBox::paintEvent(event);
+  QPainter painter(this);
+  for (const QRect& rule : rules_)
+    painter.fillRect(rule, kLineGrey);
+}
+
+int ExecModal(QDialog& dialog) {
+  // The owner window's focus, wherever the application's is: between two dialogs it can still be
+  // in the one closed before.
+  const QWidget* owner =
+      dialog.parentWidget() != nullptr ? dialog.parentWidget()->window() : nullptr;
+  const QPointer<QWidget> had =
+      owner != nullptr ? owner->focusWidget() : QApplication::focusWidget();
+  const int result = dialog.exec();
+  if (had != nullptr && had->isVisible() && had->isEnabled())
+    GiveFocusBack(had);
+  return result;
+}
+
+void GiveFocusBack(QWidget* control) {
+  QWidget* window = control->window();
+  window->activateWindow();
+  // Qt draws the focus ring only after a focus change by keyboard.
+  window->setAttribute(Qt::WA_KeyboardFocusChange);
+  if (control->hasFocus()) {
+    // No change for Qt to report: the closed dialog's controls were the last focus it reported.
+    QAccessibleEvent focus(control, QAccessible::Focus);
+    QAccessible::updateAccessibility(&focus);
+  } else {
+    control->setFocus(Qt::OtherFocusReason);
+  }
+  control->update();
 }
 
 }  // namespace quorvane
+
+#include "Controls.moc"

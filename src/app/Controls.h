@@ -5,13 +5,16 @@
 
 #include <QColor>
 #include <QFont>
+#include <QGroupBox>
 #include <QPalette>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 #include <Qt>
+#include <vector>
 
+class QDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -43,7 +46,8 @@ Widget* Place(Widget* widget, const char* name, QRect geometry) {
   return widget;
 }
 
-// A push button; with `enterPresses`, Enter presses it while it has the focus.
+// A push button; with `enterPresses`, Enter presses it while it has the focus. Pressed, it takes
+// the focus.
 QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
                     bool enterPresses = true);
 QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect geometry);
@@ -53,16 +57,34 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption, Q
 QLabel* Caption(QWidget* parent, const char* name, const QString& text, QRect geometry,
                 Qt::Alignment alignment = Qt::AlignRight);
 
-// A report figure: bordered, right-aligned, empty until a report fills it; a screen reader calls
-// it by `meaning`.
+// A report figure: bordered, right-aligned, empty until a report fills it. A screen reader reads
+// its figure (nothing while it is empty) and describes it by `meaning`.
 QLabel* Value(QWidget* parent, const char* name, const QString& meaning, QRect geometry);
 
-// A hidden progress bar from 0 to 100 without text.
-QProgressBar* Bar(QWidget* parent, const char* name, QRect geometry,
+// A hidden progress bar from 0 to 100 without text, named `meaning` for screen readers.
+QProgressBar* Bar(QWidget* parent, const char* name, const QString& meaning, QRect geometry,
                   Qt::Orientation orientation = Qt::Horizontal);
 
-// A one-pixel grey rule between two points, in twips.
-void Line(QWidget* parent, const char* name, int x1, int y1, int x2, int y2);
+// A group frame with one-pixel grey rules painted on it: dividers that are no controls, so screen
+// readers do not list them.
+class RuledFrame : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+  // A rule between two points, in twips.
+  void AddRule(int x1, int y1, int x2, int y2);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::vector<QRect> rules_;
+};
+
+// Runs a modal dialog. Once it has closed, the control of the owner window that had the keyboard
+// focus gets it back, with its focus ring drawn and assistive technology told.
+int ExecModal(QDialog& dialog);
+// Gives the focus to `control`, drawn as keyboard focus, and tells assistive technology.
+void GiveFocusBack(QWidget* control);
 
 void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color);
 

@@ -12,9 +12,9 @@ class Interaction {
  public:
   virtual ~Interaction() = default;
 
-  // Asks for a log file under this title: the chosen path, or nothing on Cancel. Each question
-  // opens on the previous answer.
-  virtual std::optional<QString> ChooseLogFile(const QString& title) = 0;
+  // Asks for a log file under this title: the chosen path, or nothing on Cancel. The question
+  // opens in `folder`, or, when that is empty, on the previous answer.
+  virtual std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) = 0;
   // An OK notice with a title, shown modally.
   virtual void ShowMessage(const QString& title, const QString& text) = 0;
   // A Yes/No question with a title and no icon, Yes the default: true for Yes.

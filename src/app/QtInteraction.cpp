@@ -1,12 +1,17 @@
 #include "app/QtInteraction.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSortFilterProxyModel>
 #include <QWidget>
+
+#include "app/Controls.h"
 
 namespace quorvane {
 
@@ -44,6 +49,17 @@ QtInteraction::QtInteraction(QWidget* window) : window_(window), dialog_(new QFi
   dialog_->setFileMode(QFileDialog::ExistingFile);
   dialog_->setNameFilter(QStringLiteral("Hotline Log Files (Download?Log.txt Upload?Log.txt)"));
   dialog_->setProxyModel(new LogFileNameFilter(dialog_));
+  fileName_ = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  completer_ = fileName_ != nullptr ? fileName_->completer() : nullptr;
+  // The completion list is a window of its own. Left attached, it opens again when the folder of a
+  // typed name finishes loading, even after the dialog has closed, over the main window, where it
+  // takes the next key or click. It goes as the dialog closes, before the focus comes back.
+  if (completer_ != nullptr) {
+    QObject::connect(dialog_, &QDialog::finished, dialog_, [this] {
+      fileName_->setCompleter(nullptr);
+      completer_->popup()->hide();
+    });
+  }
 }
 
 QtInteraction::~QtInteraction() = default;
@@ -52,12 +68,19 @@ QFileDialog& QtInteraction::Dialog() {
   return *dialog_;
 }
 
-std::optional<QString> QtInteraction::ChooseLogFile(const QString& title) {
+std::optional<QString> QtInteraction::ChooseLogFile(const QString& title, const QString& folder) {
   dialog_->setWindowTitle(title);
   const QStringList previous = dialog_->selectedFiles();
-  if (!previous.isEmpty())
+  if (!folder.isEmpty()) {
+    dialog_->setDirectory(folder);
+    if (fileName_ != nullptr)
+      fileName_->clear();
+  } else if (!previous.isEmpty()) {
     dialog_->selectFile(previous.first());
-  if (dialog_->exec() != QDialog::Accepted)
+  }
+  if (completer_ != nullptr)
+    fileName_->setCompleter(completer_);
+  if (ExecModal(*dialog_) != QDialog::Accepted)
     return std::nullopt;
   const QStringList chosen = dialog_->selectedFiles();
   if (chosen.isEmpty())
@@ -67,7 +90,7 @@ std::optional<QString> QtInteraction::ChooseLogFile(const QString& title) {
 
 void QtInteraction::ShowMessage(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, window_);
-  box.exec();
+  ExecModal(box);
 }
 
 // Over the open dialog that asks (About, Rename Users), else over the window.
@@ -80,12 +103,12 @@ QWidget* QtInteraction::Owner() const {
 bool QtInteraction::AskYesNo(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, Owner());
   box.setDefaultButton(QMessageBox::Yes);
-  return box.exec() == QMessageBox::Yes;
+  return ExecModal(box) == QMessageBox::Yes;
 }
 
 void QtInteraction::ShowNotice(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, Owner());
-  box.exec();
+  ExecModal(box);
 }
 
 void QtInteraction::SetBusy(bool busy) {

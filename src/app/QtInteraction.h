@@ -4,7 +4,9 @@
 
 #include "app/Interaction.h"
 
+class QCompleter;
 class QFileDialog;
+class QLineEdit;
 class QWidget;
 
 namespace quorvane {
@@ -16,7 +18,7 @@ class QtInteraction : public Interaction {
   explicit QtInteraction(QWidget* window);
   ~QtInteraction() override;
 
-  std::optional<QString> ChooseLogFile(const QString& title) override;
+  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) override;
   void ShowMessage(const QString& title, const QString& text) override;
   bool AskYesNo(const QString& title, const QString& text) override;
   void ShowNotice(const QString& title, const QString& text) override;
@@ -31,6 +33,8 @@ class QtInteraction : public Interaction {
 
   QPointer<QWidget> window_;
   QPointer<QFileDialog> dialog_;
+  QLineEdit* fileName_;    // the dialog's file name box
+  QCompleter* completer_;  // its completion list, attached only while the dialog is open
 };
 
 }  // namespace quorvane

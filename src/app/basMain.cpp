@@ -1,12 +1,51 @@
 #include "app/basMain.h"
 
+#include <QTimer>
+
 #include "app/AppIdentity.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 
 namespace quorvane {
 
-void Main() {
+CommandLine ReadCommandLine(const QStringList& arguments) {
+  CommandLine line;
+  bool options = true;
+  for (const QString& argument : arguments) {
+    if (options && argument == QLatin1String("--")) {
+      options = false;
+    } else if (options &&
+               (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
+      return {CommandLine::Action::kHelp, {}};
+    } else if (options && argument == QLatin1String("--version")) {
+      return {CommandLine::Action::kVersion, {}};
+    } else if (options && argument.size() > 1 && argument.startsWith('-')) {
+      line.action = CommandLine::Action::kWrong;
+    } else {
+      line.logs << argument;
+    }
+  }
+  if (line.logs.size() != 0 && line.logs.size() != 2)
+    line.action = CommandLine::Action::kWrong;
+  return line;
+}
+
+QString UsageText() {
+  return QStringLiteral("usage: quorvane [--help] [--version] [DOWNLOAD_LOG UPLOAD_LOG]\n");
+}
+
+QString HelpText() {
+  return UsageText() + QStringLiteral(
+                           "\n"
+                           "Shows who downloads and who uploads on a Hotline file server, from its "
+                           "download log and upload log.\n"
+                           "With two logs the window opens with them loaded.\n"
+                           "\n"
+                           "  --help     print this help and exit\n"
+                           "  --version  print the version and exit\n");
+}
+
+void Main(const QStringList& logs) {
   SetAppIdentity();
   {
     frmSplash splash;
@@ -15,6 +54,10 @@ void Main() {
   auto* main = new frmMain();
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();
+  if (logs.size() == 2) {
+    // Once the window is on screen, so that a failure's message stands over it.
+    QTimer::singleShot(0, main, [main, logs] { main->LoadLog(logs[0], logs[1]); });
+  }
 }
 
 }  // namespace quorvane

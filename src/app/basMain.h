@@ -1,9 +1,26 @@
 #pragma once
 
+#include <QString>
+#include <QStringList>
+
 namespace quorvane {
 
-// Shows the splash modally, then creates and shows the main window. Returns while the main
-// window is open; the event loop runs the rest of the program.
-void Main();
+// What the command line asks for: quorvane [--help] [--version] [DOWNLOAD_LOG UPLOAD_LOG].
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kWrong };
+  Action action = Action::kRun;
+  QStringList logs;  // none, or the download log and the upload log
+};
+
+// Reads the arguments that follow the program's name. "--" ends the options, so a log's name may
+// start with a dash.
+CommandLine ReadCommandLine(const QStringList& arguments);
+QString UsageText();  // one line
+QString HelpText();
+
+// Shows the splash modally, then creates and shows the main window and, when `logs` names a pair,
+// loads it as Load Logs would. Returns while the main window is open; the event loop runs the rest
+// of the program.
+void Main(const QStringList& logs = {});
 
 }  // namespace quorvane

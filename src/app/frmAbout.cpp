@@ -1,14 +1,16 @@
 #include "app/frmAbout.h"
 
-#include <QFrame>
+#include <qdrawutil.h>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/AppIdentity.h"
 #include "app/Controls.h"
 #include "app/Interaction.h"
+#include "app/SysInfoLauncher.h"
 
 namespace quorvane {
 
@@ -55,6 +57,7 @@ frmAbout::frmAbout(Interaction& ui, QWidget* parent)
   picIcon->setFixedSize(Px(480), Px(480));
   picIcon->setPixmap(AppIcon().pixmap(QSize(32, 32)));
   picIcon->setAlignment(Qt::AlignCenter);
+  picIcon->setAccessibleName(AppTitle() + QStringLiteral(" icon"));
 
   lblTitle = NewLabel(this, "lblTitle", QStringLiteral("Application Title"), 3885, 480);
   QFont titleFont = lblTitle->font();
@@ -72,10 +75,8 @@ frmAbout::frmAbout(Interaction& ui, QWidget* parent)
     label->setPalette(palette);
   }
 
-  // A sunken line draws the grey-over-white etched separator.
-  auto* line = Named(new QFrame(this), "Line1");
-  line->setFrameShape(QFrame::HLine);
-  line->setFrameShadow(QFrame::Sunken);
+  // The separator is painted, not a control, so screen readers do not list it.
+  Line1 = new QSpacerItem(0, 2, QSizePolicy::Expanding, QSizePolicy::Fixed);
 
   cmdOK = NewButton(this, "cmdOK", QStringLiteral("OK"), 1260, 345);
   cmdOK->setDefault(true);
@@ -107,7 +108,7 @@ frmAbout::frmAbout(Interaction& ui, QWidget* parent)
   root->setContentsMargins(Px(240), Px(240), Px(225), Px(135));
   root->setSpacing(Px(150));
   root->addLayout(top);
-  root->addWidget(line);
+  root->addItem(Line1);
   root->addLayout(bottom);
   // Not resizable: the dialog takes the size its contents need.
   root->setSizeConstraint(QLayout::SetFixedSize);
@@ -119,6 +120,15 @@ frmAbout::frmAbout(Interaction& ui, QWidget* parent)
   connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
 
   Form_Load();
+}
+
+void frmAbout::paintEvent(QPaintEvent* event) {
+  QDialog::paintEvent(event);
+  // The grey-over-white etched line of a sunken separator.
+  QPainter painter(this);
+  const QRect line = Line1->geometry();
+  qDrawShadeLine(&painter, line.left(), line.center().y(), line.right(), line.center().y(),
+                 palette(), true, 1, 0);
 }
 
 void frmAbout::UseSysInfo(sysinfo::KeyStore& store, sysinfo::ProgramLauncher& launcher) {

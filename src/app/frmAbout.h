@@ -2,10 +2,11 @@
 
 #include <QDialog>
 
-#include "app/SysInfo.h"
+#include "sysinfo/SysInfoLookup.h"
 
 class QLabel;
 class QPushButton;
+class QSpacerItem;
 
 namespace quorvane {
 
@@ -22,6 +23,9 @@ class frmAbout : public QDialog {
 
   // Replaces the registry (or search path) and the starting of programs, for tests.
   void UseSysInfo(sysinfo::KeyStore& store, sysinfo::ProgramLauncher& launcher);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void Form_Load();
@@ -40,6 +44,7 @@ class frmAbout : public QDialog {
   QLabel* lblDisclaimer;
   QPushButton* cmdOK;
   QPushButton* cmdSysInfo;
+  QSpacerItem* Line1;  // room for the separator the dialog paints
 };
 
 }  // namespace quorvane

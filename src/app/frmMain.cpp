@@ -2,7 +2,9 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -10,9 +12,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableView>
+#include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -83,6 +89,21 @@ QString Capitalized(QString text) {
   return text;
 }
 
+// The files a drag carries: one or two local files, else none.
+QStringList DraggedLogs(const QMimeData* data) {
+  QStringList files;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile())
+      return {};
+    files << url.toLocalFile();
+  }
+  return files.size() <= 2 ? files : QStringList();
+}
+
+bool NamedUpload(const QString& file) {
+  return QFileInfo(file).fileName().contains(QStringLiteral("upload"), Qt::CaseInsensitive);
+}
+
 }  // namespace
 
 // The busy pointer for as long as a command runs; nested commands keep it until the outer one ends.
@@ -113,6 +134,9 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
   CreateControls();
   SetTabOrder();
   cmdExit->setFocus();
+  setAcceptDrops(true);
+  connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this,
+          &frmMain::Form_Reload);
 }
 
 frmMain::~frmMain() = default;
@@ -123,11 +147,13 @@ void frmMain::CreateControls() {
   fraUploadLog = Place(new QGroupBox(tr("Upload Log"), this), "fraUploadLog",
                        TwipsRect(6240, 120, 6015, 5055));
   lvwDownloadLog = CreateLogList(fraDownloadLog, "lvwDownloadLog", downloads_);
-  prgDownloadLog = Bar(fraDownloadLog, "prgDownloadLog", TwipsRect(120, 4620, 5775, 255));
+  prgDownloadLog = Bar(fraDownloadLog, "prgDownloadLog", tr("Download Log progress"),
+                       TwipsRect(120, 4620, 5775, 255));
   lvwUploadLog = CreateLogList(fraUploadLog, "lvwUploadLog", uploads_);
-  prgUploadLog = Bar(fraUploadLog, "prgUploadLog", TwipsRect(120, 4620, 5775, 255));
+  prgUploadLog =
+      Bar(fraUploadLog, "prgUploadLog", tr("Upload Log progress"), TwipsRect(120, 4620, 5775, 255));
 
-  fraAnalyzeLog = Place(new QGroupBox(tr("Log Analysis"), this), "fraAnalyzeLog",
+  fraAnalyzeLog = Place(new RuledFrame(tr("Log Analysis"), this), "fraAnalyzeLog",
                         TwipsRect(120, 5280, 10335, 3255));
   CreateAnalysisPanel();
 
@@ -209,7 +235,7 @@ const std::vector<frmMain::Figure>& frmMain::Figures() {
 }
 
 void frmMain::CreateAnalysisPanel() {
-  QWidget* panel = fraAnalyzeLog;
+  RuledFrame* panel = fraAnalyzeLog;
   for (const Figure& figure : Figures()) {
     const QString caption = tr(figure.caption);
     Caption(panel, figure.captionName, caption, figure.captionBox);
@@ -220,13 +246,16 @@ void frmMain::CreateAnalysisPanel() {
   QLabel* userName = Caption(panel, "Label13", tr("User Name:"), TwipsRect(2700, 240, 840, 195));
   cboUsers = Place(new QComboBox(panel), "cboUsers", TwipsRect(3600, 180, 2775, 315));
   cboUsers->setEditable(false);  // pick only
+  cboUsers->setAccessibleName(tr("User Name"));
   userName->setBuddy(cboUsers);
   QLabel* uploadList =
       Caption(panel, "Label20", tr("Upload List:"), TwipsRect(2640, 1320, 840, 195), Qt::AlignLeft);
   lstUploads = Place(new QListWidget(panel), "lstUploads", TwipsRect(2640, 1560, 3735, 840));
   lstUploads->setUniformItemSizes(true);
+  lstUploads->setAccessibleName(tr("Upload List"));
   uploadList->setBuddy(lstUploads);
-  prgAnalyzeUser = Bar(panel, "prgAnalyzeUser", TwipsRect(6480, 180, 255, 2175), Qt::Vertical);
+  prgAnalyzeUser = Bar(panel, "prgAnalyzeUser", tr("User report progress"),
+                       TwipsRect(6480, 180, 255, 2175), Qt::Vertical);
 
   auto* invitation = Place(new QLabel(tr("Do you have an idea of what should go in this space? If "
                                          "so, please send your idea to:"),
@@ -247,12 +276,12 @@ void frmMain::CreateAnalysisPanel() {
   txtEmail->setAccessibleName(tr("Contact e-mail address"));
   Fill(txtEmail, QPalette::Base, kContactYellow);
 
-  Line(panel, "Line1", 120, 1320, 2535, 1320);
-  Line(panel, "Line2", 2520, 240, 2520, 2640);
-  Line(panel, "Line4", 6840, 240, 6840, 2640);
-  Line(panel, "Line3", 120, 2640, 10200, 2640);
+  panel->AddRule(120, 1320, 2535, 1320);
+  panel->AddRule(2520, 240, 2520, 2640);
+  panel->AddRule(6840, 240, 6840, 2640);
+  panel->AddRule(120, 2640, 10200, 2640);
 
-  prgAnalyze = Bar(panel, "prgAnalyze", TwipsRect(120, 2820, 8655, 255));
+  prgAnalyze = Bar(panel, "prgAnalyze", tr("Analysis progress"), TwipsRect(120, 2820, 8655, 255));
   cmdAnalyzeLog = Button(panel, "cmdAnalyzeLog", tr("&Analyze"), TwipsRect(8880, 2760, 1335, 375));
 
   connect(cmdAnalyzeLog, &QPushButton::clicked, this, &frmMain::cmdAnalyzeLog_Click);
@@ -272,14 +301,64 @@ void frmMain::SetTabOrder() {
 
 void frmMain::cmdLoadLogs_Click() {
   const std::optional<QString> downloadLog =
-      interaction_->ChooseLogFile(tr("Choose a Download Log file..."));
+      interaction_->ChooseLogFile(tr("Choose a Download Log file..."), LastLogFolder());
   if (!downloadLog)
     return;
   const std::optional<QString> uploadLog =
-      interaction_->ChooseLogFile(tr("Choose an Upload Log file..."));
+      interaction_->ChooseLogFile(tr("Choose an Upload Log file..."), QString());
   if (!uploadLog)
     return;
   LoadLog(*downloadLog, *uploadLog);
+}
+
+// F5: the logs grow while the server runs. A reload is a load, and the report of the old rows
+// goes with them.
+void frmMain::Form_Reload() {
+  if (downloadLog_.isEmpty()) {
+    cmdLoadLogs_Click();
+    return;
+  }
+  if (LoadLog(downloadLog_, uploadLog_)) {
+    for (const Figure& figure : Figures())
+      (this->*figure.value)->clear();
+    lstUploads->clear();
+  }
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedLogs(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+  const QStringList files = DraggedLogs(event->mimeData());
+  if (files.isEmpty())
+    return;
+  event->acceptProposedAction();
+  // Loading, or asking for the other log, waits until the drag has ended.
+  QTimer::singleShot(0, this, [this, files] { LoadDropped(files); });
+}
+
+// Two files are a pair: the one named "upload" is the upload log, or else the first is the
+// download log. For one file the other is asked for, in its folder.
+void frmMain::LoadDropped(const QStringList& files) {
+  QString download = files[0];
+  QString upload = files.value(1);
+  if (files.size() == 2) {
+    if (NamedUpload(download) && !NamedUpload(upload))
+      std::swap(download, upload);
+  } else {
+    const bool dropUpload = NamedUpload(download);
+    const std::optional<QString> other = interaction_->ChooseLogFile(
+        dropUpload ? tr("Choose a Download Log file...") : tr("Choose an Upload Log file..."),
+        QFileInfo(download).absolutePath());
+    if (!other)
+      return;
+    upload = *other;
+    if (dropUpload)
+      std::swap(download, upload);
+  }
+  LoadLog(download, upload);
 }
 
 bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
@@ -296,6 +375,9 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
       downloads_->SetTable(std::move(loaded.logs->downloads));
       uploads_->SetTable(std::move(loaded.logs->uploads));
       LoadUsers();
+      downloadLog_ = downloadLog;
+      uploadLog_ = uploadLog;
+      RememberLogFolder(QFileInfo(downloadLog).absolutePath());
       return true;
     }
   }
@@ -494,7 +576,7 @@ void frmMain::cmdExit_Click() {
 
 void frmMain::cmdAbout_Click() {
   frmAbout about(*interaction_, this);
-  about.exec();
+  ExecModal(about);
 }
 
 void frmMain::cmdRenameUser_Click() {
@@ -507,7 +589,7 @@ void frmMain::cmdRenameUser_Click() {
         return frmRenameUsers::Renamed{renamed, UserNames()};
       },
       *interaction_, this);
-  rename.exec();
+  ExecModal(rename);
 }
 
 void frmMain::SetBusy(bool busy) {

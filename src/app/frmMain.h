@@ -10,6 +10,8 @@
 #include "app/Interaction.h"
 
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -21,6 +23,7 @@ class QTableView;
 namespace quorvane {
 
 class LogTableModel;
+class RuledFrame;
 
 // The working window: the two log lists, the analysis panel and the buttons that start every
 // command. Every control carries its control name as objectName.
@@ -32,8 +35,9 @@ class frmMain : public QWidget {
   explicit frmMain(std::unique_ptr<Interaction> interaction = nullptr, QWidget* parent = nullptr);
   ~frmMain() override;
 
-  // Reads both logs and, only when both read whole, shows them and rebuilds the user list.
-  // Otherwise nothing changes and a message says which log failed, where and why.
+  // Reads both logs and, only when both read whole, shows them, rebuilds the user list and
+  // remembers the pair. Otherwise nothing changes and a message says which log failed, where and
+  // why.
   bool LoadLog(const QString& downloadLog, const QString& uploadLog);
   // Rebuilds the user list from both tables, with nothing chosen.
   void LoadUsers();
@@ -49,6 +53,8 @@ class frmMain : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   class BusyPointer;
@@ -61,6 +67,8 @@ class frmMain : public QWidget {
   void SetTabOrder();
 
   void cmdLoadLogs_Click();
+  void Form_Reload();
+  void LoadDropped(const QStringList& files);
   void cmdAnalyzeLog_Click();
   void cboUsers_Click();
   void cmdExit_Click();
@@ -77,12 +85,13 @@ class frmMain : public QWidget {
 
   std::unique_ptr<Interaction> interaction_;
   int busyDepth_ = 0;
+  QString downloadLog_, uploadLog_;  // the pair loaded last
   LogTableModel* downloads_;
   LogTableModel* uploads_;
 
   QGroupBox* fraDownloadLog = nullptr;
   QGroupBox* fraUploadLog = nullptr;
-  QGroupBox* fraAnalyzeLog = nullptr;
+  RuledFrame* fraAnalyzeLog = nullptr;
   QTableView* lvwDownloadLog = nullptr;
   QTableView* lvwUploadLog = nullptr;
   QProgressBar* prgDownloadLog = nullptr;

@@ -77,6 +77,11 @@ frmRenameUsers::frmRenameUsers(QStringList users, RenameFn rename, Interaction& 
     caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     caption->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   }
+  // Each list is named by its caption; on Linux screen readers follow the caption's buddy.
+  Label1->setBuddy(cboReplace);
+  Label2->setBuddy(cboWith);
+  cboReplace->setAccessibleName(QStringLiteral("Replace"));
+  cboWith->setAccessibleName(QStringLiteral("with"));
   cmdRename = NewButton(panel, "cmdRename", "&Rename User");
   Command1 = NewButton(panel, "Command1", "&Done");
 

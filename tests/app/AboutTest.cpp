@@ -6,6 +6,7 @@
 #include <QTest>
 #include <functional>
 
+#include "app/SysInfoLauncher.h"
 #include "app/frmAbout.h"
 #include "support/FakeInteraction.h"
 
@@ -51,6 +52,20 @@ TEST(About, EnterEscapeOkAndTheCloseButtonCloseIt) {
     EXPECT_EQ(finished.count(), 1);
     EXPECT_TRUE(ui.notices.empty());
   }
+}
+
+// The button says so when the lookup finds nothing to start.
+TEST(About, SystemInfoSaysWhenItIsUnavailable) {
+  sysinfo::SearchPathKeyStore nowhere({}, {});
+  FakeInteraction ui;
+  frmAbout about(ui);
+  about.UseSysInfo(nowhere, sysinfo::SystemLauncher());
+  about.show();
+  QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+  EXPECT_EQ(ui.notices.join('\n'), "Quorvane|System Information Is Unavailable At This Time");
+  EXPECT_TRUE(about.isVisible());
+  EXPECT_FALSE(sysinfo::SystemLauncher().Start(""));
+  EXPECT_FALSE(sysinfo::SystemLauncher().Start("/no/such/program"));
 }
 
 }  // namespace

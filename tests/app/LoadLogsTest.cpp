@@ -1,3 +1,6 @@
+#include <QListWidget>
+#include <QMimeData>
+#include <QUrl>
 #include <algorithm>
 
 #include "support/MainWindowFixture.h"
@@ -39,6 +42,9 @@ TEST_F(LoadLogsCommand, GoodFilesReplaceBothTablesAndTheUserList) {
     LoadLogs(downloads, uploads);
     EXPECT_EQ(fake->questions.join('|'),
               "Choose a Download Log file...|Choose an Upload Log file...");
+    const QString lastFolder = QString::fromStdString(folder.Path().string());
+    EXPECT_EQ(fake->folders.mid(fake->folders.size() - 2), QStringList({lastFolder, ""}))
+        << "the first question opens in the folder of the last pair, as remembered";
     EXPECT_TRUE(fake->messages.empty());
     EXPECT_EQ(fake->busyChanges, std::vector<bool>({true, false}));
     EXPECT_EQ(window->DownloadLog().rowCount(), static_cast<int>(downloads.size()));
@@ -82,6 +88,71 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
     }
     const std::vector<bool> busy = said.isEmpty() ? std::vector<bool>() : std::vector{true, false};
     EXPECT_EQ(fake->busyChanges, busy) << "the busy pointer only while a load runs";
+  }
+}
+
+// F5 reads the pair again from disk: the new rows in, the report on the old ones out. A reload that
+// fails changes nothing.
+TEST_F(LoadLogsCommand, F5ReloadsThePairFromDisk) {
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  ChooseUser("cy");
+  ASSERT_EQ(Control<QListWidget>("lstUploads")->count(), 1);
+  WriteLog("Download Log.txt", Rows({{"a1", "ann"}, {"a2", "bob"}, {"a4", "dee"}}));
+  QTest::keyClick(window.get(), Qt::Key_F5);
+  EXPECT_EQ(Users().join(' '), "ann bob cy dee");
+  EXPECT_EQ(Text("lblTotalRatio") + Text("lblUserUploads"), "");
+  EXPECT_EQ(Control<QListWidget>("lstUploads")->count(), 0);
+  Click("cmdAnalyzeLog");
+  WriteLog("Upload Log.txt", {{"only", "three", "fields"}});
+  QTest::keyClick(window.get(), Qt::Key_F5);
+  EXPECT_EQ(fake->messages.size(), 1);
+  EXPECT_EQ(Users().join(' '), "ann bob cy dee");
+  EXPECT_EQ(Text("lblTotalRatio"), "3.00/1");
+  EXPECT_TRUE(fake->questions.isEmpty());
+}
+
+using OpenLogs = MainWindowFixture;
+
+// Two files dropped are a pair: the one named "upload" is the upload log, or else the first is the
+// download log. One file dropped asks for the other in its folder. More than two are refused.
+// Before any of it, with nothing loaded, F5 does what Load Logs does.
+TEST_F(OpenLogs, DroppedFilesLoadAsAPairOrAskForTheOther) {
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  QTest::keyClick(window.get(), Qt::Key_F5);
+  EXPECT_EQ(fake->questions, QStringList{"Choose a Download Log file..."});
+  // The files dropped, each holding one row of a user named as the file; the answer to the
+  // question; then the download and upload logs' users and the question asked.
+  const std::vector<std::tuple<QStringList, QString, QString, QString>> cases = {
+      {{"a.txt", "b.txt", "x.txt"}, "", "", ""},
+      {{"Upload Log.txt", "Download Log.txt"}, "", "Download Log.txt|Upload Log.txt", ""},
+      {{"a.txt", "b.txt"}, "", "a.txt|b.txt", ""},
+      {{"UPLOADS.log", "upload-old.txt"}, "", "UPLOADS.log|upload-old.txt", ""},
+      {{"x.txt"}, "y.txt", "x.txt|y.txt", "Choose an Upload Log file..."},
+      {{"My Upload.txt"}, "z.txt", "z.txt|My Upload.txt", "Choose a Download Log file..."}};
+  for (const auto& [dropped, answer, loaded, question] : cases) {
+    SCOPED_TRACE(dropped.join(", ").toStdString());
+    fake->questions.clear();
+    fake->folders.clear();
+    QList<QUrl> urls;
+    for (const QString& name : dropped)
+      urls << QUrl::fromLocalFile(WriteLog(name.toStdString(), Rows({{"1", name.toStdString()}})));
+    if (!answer.isEmpty())
+      fake->answers = {WriteLog(answer.toStdString(), Rows({{"1", answer.toStdString()}}))};
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_EQ(enter.isAccepted(), !loaded.isEmpty());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(window.get(), &drop);
+    QTest::qWait(0);
+    EXPECT_EQ(Names(window->DownloadLog()).join('|') + '|' + Names(window->UploadLog()).join('|'),
+              loaded.isEmpty() ? "|" : loaded);
+    EXPECT_EQ(fake->questions.join('|'), question);
+    EXPECT_EQ(fake->folders.join('|'),
+              question.isEmpty() ? "" : QString::fromStdString(folder.Path().string()));
   }
 }
 

@@ -1,9 +1,13 @@
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QTimer>
 
+#include "app/frmAbout.h"
+#include "app/frmRenameUsers.h"
 #include "support/MainWindowFixture.h"
 
 namespace quorvane {
@@ -42,8 +46,6 @@ TEST_F(MainWindow, ControlsCarryTheirNamesAndCaptions) {
   EXPECT_EQ(
       Text("Label21"),
       "Do you have an idea of what should go in this space? If so, please send your idea to:");
-  for (const char* name : {"Line1", "Line2", "Line3", "Line4"})
-    Control<QFrame>(name);
   // Right-aligned captions keep their designed right edge whatever room the font needs.
   EXPECT_EQ(Control<QLabel>("Label1")->geometry().right() + 1, 91);  // (120 + 1245) / 15
   EXPECT_EQ(Control<QLabel>("Label16")->geometry().right() + 1, 236);
@@ -70,22 +72,79 @@ TEST_F(MainWindow, TabOrderRunsFromExitAndFocusStartsThere) {
             "lvwUploadLog cmdLoadLogs cmdRenameUser cmdExit");
 }
 
-TEST_F(MainWindow, AboutOpensTheAboutBoxRenameUsersWantsUsersExitQuits) {
-  QString title;
-  ClickModal("cmdAbout", [&](QWidget* dialog) {
-    ASSERT_NE(dialog, nullptr);
-    title = dialog->windowTitle();
-    QTest::keyClick(dialog, Qt::Key_Escape);
+// About opens the About box, Rename Users a dialog once there are users, Exit quits. Closing a
+// dialog, however it was opened, gives the focus back to its button, drawn as keyboard focus.
+TEST_F(MainWindow, ButtonsOpenTheirDialogsWhichGiveTheFocusBack) {
+  QStringList closed;
+  QTimer person;  // Escape in each dialog that opens
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    if (QWidget* dialog = QApplication::activeModalWidget(); dialog && dialog->isVisible()) {
+      closed << dialog->windowTitle();
+      QTest::keyClick(dialog, Qt::Key_Escape);
+    }
   });
-  EXPECT_EQ(title, "About Quorvane");
+  person.start(20);
+  Click("cmdRenameUser");
+  QTest::qWait(100);
+  EXPECT_EQ(closed, QStringList()) << "no dialog while the user list is empty";
+  LoadLogs(testing::Rows({{"a", "ann"}}), {});
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  for (const auto& [button, key] :
+       {std::pair{"cmdAbout", Qt::Key_B}, {"cmdRenameUser", Qt::Key_R}}) {
+    SCOPED_TRACE(button);
+    Control<QPushButton>("cmdExit")->setFocus();
+    window->setAttribute(Qt::WA_KeyboardFocusChange, false);
+    const qsizetype before = closed.size();
+    QTest::keyClick(window.get(), key, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed.size() > before; }));
+    QTest::qWait(50);
+    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>(button));
+    EXPECT_TRUE(window->testAttribute(Qt::WA_KeyboardFocusChange));
+  }
+  EXPECT_EQ(closed, QStringList({"About Quorvane", "Rename Users"}));
   EXPECT_EQ(window->findChild<QDialog*>(), nullptr) << "destroyed when closed";
-  ClickModal("cmdRenameUser", [](QWidget* dialog) {
-    EXPECT_EQ(dialog, nullptr) << "no dialog while the user list is empty";
-    if (dialog != nullptr)
-      dialog->close();
-  });
   Click("cmdExit");
   EXPECT_EQ(fake->quits, 1);
+}
+
+// What a screen reader is told in each window: every control by a name of its own, every label by
+// its text (an empty figure by nothing), the drop-down lists tied to their captions, no lines.
+TEST_F(MainWindow, ScreenReadersHearEachControlByItsOwnName) {
+  LoadLogs(testing::Rows({{"a", "ann"}}), testing::Rows({{"b", "bob"}}));
+  frmAbout about(*fake, window.get());
+  frmRenameUsers rename(window->UserNames(), {}, *fake, window.get());
+  for (QWidget* top : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&about),
+                       static_cast<QWidget*>(&rename)}) {
+    SCOPED_TRACE(top->objectName().toStdString());
+    QStringList names;
+    std::function<void(QAccessibleInterface*)> visit = [&](QAccessibleInterface* node) {
+      for (int i = 0; i < node->childCount(); ++i) {
+        QAccessibleInterface* child = node->child(i);
+        QObject* object = child->object();
+        const QString name = child->text(QAccessible::Name);
+        SCOPED_TRACE(object->objectName().toStdString());
+        EXPECT_STRNE(object->metaObject()->className(), "QFrame") << "a line";
+        if (const auto* label = qobject_cast<QLabel*>(object)) {
+          EXPECT_EQ(name,
+                    label->accessibleName().isEmpty() ? label->text() : label->accessibleName());
+        } else if (qobject_cast<QComboBox*>(object) != nullptr) {
+          EXPECT_FALSE(child->relations(QAccessible::Label).isEmpty()) << "no caption";
+          continue;  // its entries are no controls
+        } else if (child->role() != QAccessible::Grouping && child->role() != QAccessible::Client) {
+          EXPECT_FALSE(name.isEmpty() || names.contains(name)) << name.toStdString();
+          names << name;
+        }
+        if (qobject_cast<QAbstractItemView*>(object) == nullptr)
+          visit(child);
+      }
+    };
+    visit(QAccessible::queryAccessibleInterface(top));
+  }
+  Click("cmdAnalyzeLog");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Control<QLabel>("lblTotalRatio"))
+                ->text(QAccessible::Name),
+            "1/1");
 }
 
 TEST_F(MainWindow, ContactAddressCannotBeChangedButCanBeCopied) {

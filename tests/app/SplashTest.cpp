@@ -2,14 +2,18 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <tuple>
 
 #include "app/AppIdentity.h"
+#include "app/LogTableModel.h"
 #include "app/basMain.h"
+#include "app/frmMain.h"
 #include "app/frmSplash.h"
+#include "support/TempLogs.h"
 
 using namespace std::chrono_literals;
 
@@ -52,9 +56,15 @@ TEST(Splash, ACharacterKeyClosesItAtOnceOtherKeysLeaveItToTheTimer) {
 }
 
 // Start-up as the program runs it: the splash alone, closed by a click or by the real two-second
-// timer, then the main window.
+// timer, then the main window, with the logs loaded when the command line names them.
 TEST(StartUp, TheMainWindowOpensWhenTheSplashCloses) {
   EXPECT_EQ(SplashPicture().size(), QSize(450, 250));
+  const testing::TempDir folder;
+  QStringList logs;
+  for (const char* name : {"Download Log.txt", "Upload Log.txt"}) {
+    logs << QString::fromStdString(
+        folder.Write(name, testing::LogText(testing::Rows({{"a", "ann"}}))).string());
+  }
   for (const bool click : {false, true}) {
     SCOPED_TRACE(click ? "a click on the splash" : "no input");
     bool splashShown = false;
@@ -70,7 +80,7 @@ TEST(StartUp, TheMainWindowOpensWhenTheSplashCloses) {
     });
     QElapsedTimer elapsed;
     elapsed.start();
-    Main();
+    Main(click ? logs : QStringList());
     EXPECT_EQ(elapsed.elapsed() < 2000, click) << elapsed.elapsed() << " ms";
     EXPECT_TRUE(splashShown);
     EXPECT_FALSE(mainExistedDuringSplash);
@@ -80,7 +90,40 @@ TEST(StartUp, TheMainWindowOpensWhenTheSplashCloses) {
     EXPECT_TRUE(main->isVisible());
     EXPECT_FALSE(main->isModal());
     EXPECT_FALSE(main->windowIcon().isNull()) << "the program's icon";
+    const auto* window = qobject_cast<frmMain*>(main);
+    QTest::qWait(0);
+    EXPECT_EQ(window->DownloadLog().rowCount() + window->UploadLog().rowCount(), click ? 2 : 0);
     delete main;  // Main leaves it open for the event loop
+  }
+}
+
+// --help and --version need no display; a wrong command line gets the usage and status 2.
+TEST(CommandLine, AnswersWithoutAWindow) {
+  const QString usage = "usage: quorvane [--help] [--version] [DOWNLOAD_LOG UPLOAD_LOG]\n";
+  // The arguments, then the status, stdout's first line and stderr.
+  const std::vector<std::tuple<QStringList, int, QString, QString>> cases = {
+      {{"--help"}, 0, usage, ""},
+      {{"log.txt", "--version"}, 0, "Quorvane 1.1.3\n", ""},
+      {{"one log.txt"}, 2, "", usage},
+      {{"a", "b", "c"}, 2, "", usage},
+      {{"-platform", "offscreen", "--bogus", "a", "b"}, 2, "", usage}};
+  for (const auto& [arguments, status, out, err] : cases) {
+    SCOPED_TRACE(arguments.join(' ').toStdString());
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      environment.remove(display);
+    program.setProcessEnvironment(environment);
+    program.start(QUORVANE_APP_BINARY, arguments);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), status);
+    const QString printed = QString::fromLocal8Bit(program.readAllStandardOutput());
+    EXPECT_EQ(printed.left(printed.indexOf('\n') + 1), out);
+    const QString complaint = QString::fromLocal8Bit(program.readAllStandardError());
+    // Qt may warn before the usage.
+    EXPECT_TRUE(err.isEmpty() ? complaint.isEmpty() : complaint.endsWith(err))
+        << complaint.toStdString();
   }
 }
 

@@ -5,6 +5,8 @@
 
 #ifdef QUORVANE_HARDENING_WINDOW
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #endif
 
 int main(int argc, char** argv) {
@@ -15,6 +17,9 @@ int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+  // The program's settings go to a folder of the run's own.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 #endif
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -22,7 +22,7 @@ namespace quorvane::testing {
 // queue answers Cancel), says Yes to every question, and keeps every message and pointer change.
 class ScriptedPerson : public Interaction {
  public:
-  std::optional<QString> ChooseLogFile(const QString&) override {
+  std::optional<QString> ChooseLogFile(const QString&, const QString&) override {
     if (files.empty())
       return std::nullopt;
     QString file = files.front();

@@ -14,8 +14,9 @@ namespace quorvane {
 // message as "title|text". File answers are queued by the test; an empty queue answers Cancel.
 class FakeInteraction : public Interaction {
  public:
-  std::optional<QString> ChooseLogFile(const QString& title) override {
+  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) override {
     questions.push_back(title);
+    folders.push_back(folder);
     if (duringQuestion)
       duringQuestion();
     if (answers.empty())
@@ -39,6 +40,7 @@ class FakeInteraction : public Interaction {
 
   std::deque<QString> answers;
   QStringList questions;
+  QStringList folders;                   // the folder each question opened in
   std::function<void()> duringQuestion;  // runs while a file question is open
   QStringList messages;
   bool answerYes = false;

@@ -1,20 +1,21 @@
+// Built and run on Linux and, under wine, as a Windows program.
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "app/SysInfo.h"
-#include "app/frmAbout.h"
-#include "support/FakeInteraction.h"
+#include "support/TempLogs.h"
+#include "sysinfo/SysInfoLookup.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace quorvane::sysinfo;
 
@@ -123,13 +124,13 @@ TEST(GetKeyValue, ReadsTheValueAsText) {
       EXPECT_EQ(GetKeyValue(store, kLocalMachine, kMsinfoKey, "PATH", keyVal), outcome == kRead);
       EXPECT_EQ(keyVal, expected);
     }
-    EXPECT_EQ(store.accesses, std::vector<std::uint32_t>{0x2003F});
+    EXPECT_EQ(store.accesses, std::vector<std::uint32_t>{0x20019}) << "KEY_READ, nothing more";
     EXPECT_EQ(store.closed.size(), valueName != nullptr ? 1u : 0u) << "an opened key is closed";
   }
 }
 
-// Through the About box's button: what is checked and started, and the message when nothing runs.
-TEST(StartSysInfo, FromTheAboutBox) {
+// What is checked and started, and whether the caller must say that nothing runs.
+TEST(StartSysInfo, StartsWhatTheRegistryNames) {
   const std::string folder = R"(C:\Program Files\Common Files\Microsoft Shared\MSInfo)";
   const std::string program = folder + R"(\MSINFO32.EXE)";
   const std::string p1024(1024, 'p');
@@ -157,35 +158,28 @@ TEST(StartSysInfo, FromTheAboutBox) {
     if (msinfo == kHoldsProgram)
       launcher.files = {program};
     launcher.startWorks = startWorks;
-    FakeInteraction ui;
-    frmAbout about(ui);
-    about.UseSysInfo(store, launcher);
-    about.show();
-    QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+    EXPECT_EQ(StartSysInfo(store, launcher), !message);
     EXPECT_EQ(launcher.checked, checked);
     EXPECT_EQ(launcher.started, started);
-    EXPECT_EQ(ui.notices.join('\n'),
-              message ? "Quorvane|System Information Is Unavailable At This Time" : "");
-    EXPECT_TRUE(about.isVisible());
   }
 }
 
+#ifndef _WIN32
 TEST(SearchPathKeyStore, AnswersThePathOfTheFirstProgramFoundAndNothingElse) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const auto addProgram = [&](const QString& name, bool executable) {
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner |
-                        (executable ? QFile::ExeOwner : QFile::Permissions()));
-    return file.fileName().toStdString();
+  const quorvane::testing::TempDir dir;
+  const auto addProgram = [&](const char* name, bool executable) {
+    const std::filesystem::path file = dir.Write(name, "");
+    std::filesystem::permissions(
+        file, executable ? std::filesystem::perms::owner_all : std::filesystem::perms::owner_read);
+    return file.string();
   };
-  SearchPathKeyStore store(SearchPathKeyStore::DefaultPrograms(), {dir.path().toStdString()});
+  SearchPathKeyStore store(SearchPathKeyStore::DefaultPrograms(), {dir.Path().string()});
   std::string keyVal;
   EXPECT_FALSE(GetKeyValue(store, kLocalMachine, kMsinfoKey, "PATH", keyVal)) << "none there";
   addProgram("kinfocenter", true);
   const std::string hardinfo = addProgram("hardinfo", true);
   addProgram("hardinfo2", false);  // first in the list, but cannot run
+  std::filesystem::create_directory(dir.Path() / "kinfocenter2");
   EXPECT_TRUE(GetKeyValue(store, kLocalMachine, kMsinfoKey, "PATH", keyVal));
   EXPECT_EQ(keyVal, hardinfo);
   EXPECT_FALSE(GetKeyValue(store, kLocalMachine, kToolsLocationKey, "MSINFO", keyVal));
@@ -195,20 +189,30 @@ TEST(SearchPathKeyStore, AnswersThePathOfTheFirstProgramFoundAndNothingElse) {
   EXPECT_TRUE(StartSysInfo(store, launcher));
   EXPECT_EQ(launcher.started, std::vector<std::string>{hardinfo});
 }
+#else
+// The real registry, as wine or Windows has it: text and numbers read through KEY_READ.
+TEST(SystemKeyStore, ReadsTheRegistry) {
+  const char key[] = R"(SOFTWARE\Microsoft\Windows NT\CurrentVersion)";
+  std::string text, number;
+  EXPECT_TRUE(GetKeyValue(SystemKeyStore(), kLocalMachine, key, "SystemRoot", text));
+  EXPECT_NE(text.find(':'), std::string::npos) << text;
+  EXPECT_TRUE(GetKeyValue(SystemKeyStore(), kLocalMachine, key, "InstallDate", number));
+  EXPECT_TRUE(number.starts_with("&h") && number.size() >= 8) << number;
+  EXPECT_FALSE(
+      GetKeyValue(SystemKeyStore(), kLocalMachine, kMsinfoKey + std::string("X"), "PATH", text));
+}
+#endif
 
-TEST(SystemLauncher, KnowsOnlyOrdinaryVisibleFilesAndStartsNothingMissing) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  for (const char* name : {"MSINFO32.EXE", ".hidden"}) {
-    QFile file(dir.filePath(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  }
-  ProgramLauncher& launcher = SystemLauncher();
-  EXPECT_TRUE(launcher.FileExists(dir.filePath("MSINFO32.EXE").toStdString()));
-  for (const QString& path : {dir.filePath(".hidden"), dir.path(), dir.filePath("missing")})
-    EXPECT_FALSE(launcher.FileExists(path.toStdString())) << path.toStdString();
-  EXPECT_FALSE(launcher.Start(""));
-  EXPECT_FALSE(launcher.Start(dir.filePath("no-such-program").toStdString()));
+TEST(IsOrdinaryFile, KnowsOnlyOrdinaryVisibleFiles) {
+  const quorvane::testing::TempDir dir;
+  const std::string program = dir.Write("MSINFO32.EXE", "").string();
+  const std::string hidden = dir.Write(".hidden", "").string();
+#ifdef _WIN32
+  SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+#endif
+  EXPECT_TRUE(IsOrdinaryFile(program));
+  for (const std::string& path : {hidden, dir.Path().string(), (dir.Path() / "missing").string()})
+    EXPECT_FALSE(IsOrdinaryFile(path)) << path;
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #pragma once
 
-// Finding and starting the operating system's System Information program. The lookup reads two
-// values of the Windows registry; on other systems a small store answers the same question from
-// the programs on the search path. Both the store and the starting of programs are interfaces so
-// that tests can script them without touching the registry or starting anything.
+// Finding the operating system's System Information program. The lookup reads two values of the
+// Windows registry; on other systems a small store answers the same question from the programs on
+// the search path. Both the store and the starting of programs are interfaces so that tests can
+// script them without touching the registry or starting anything. Standard library (and the
+// Windows API) only: the Windows build compiles and tests it without Qt.
 
 #include <cstdint>
 #include <stdexcept>
@@ -16,8 +17,9 @@ using KeyHandle = std::uintptr_t;
 using Status = long;  // 0 = success, as the registry functions report it
 
 inline constexpr std::uint32_t kLocalMachine = 0x80000002;  // HKEY_LOCAL_MACHINE
-// Query value, set value, create subkey, enumerate subkeys, notify, create link, read control.
-inline constexpr std::uint32_t kKeyAccess = 0x2003F;
+// KEY_READ: query value, enumerate subkeys, notify, read control. Nothing is written, and a
+// standard user may not open HKEY_LOCAL_MACHINE keys for more.
+inline constexpr std::uint32_t kKeyAccess = 0x20019;
 inline constexpr std::uint32_t kTypeText = 1;    // REG_SZ
 inline constexpr std::uint32_t kTypeNumber = 4;  // REG_DWORD
 inline constexpr std::uint32_t kValueBufferSize = 1024;
@@ -51,6 +53,9 @@ class ProgramLauncher {
   // Starts the program in a normal window without waiting for it; false when it cannot start.
   virtual bool Start(const std::string& path) = 0;
 };
+
+// True only for an ordinary file: not a folder, not hidden (nor a system file on Windows).
+bool IsOrdinaryFile(const std::string& path);
 
 // A value that reads as no bytes at all: the lookup cannot make sense of it.
 class EmptyValueError : public std::runtime_error {
@@ -91,9 +96,7 @@ class SearchPathKeyStore : public KeyStore {
   std::string found_;  // the program found by the last successful OpenKey
 };
 
-// The store and launcher of the running system: the registry on Windows, the search path
-// elsewhere.
+// The store of the running system: the registry on Windows, the search path elsewhere.
 KeyStore& SystemKeyStore();
-ProgramLauncher& SystemLauncher();
 
 }  // namespace quorvane::sysinfo

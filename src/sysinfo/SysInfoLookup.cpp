@@ -1,17 +1,16 @@
-#include "app/SysInfo.h"
+#include "sysinfo/SysInfoLookup.h"
 
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QString>
-#include <QStringList>
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace quorvane::sysinfo {
@@ -49,8 +48,40 @@ void AppendHexByte(std::string& out, unsigned char byte) {
   out += kDigits[byte & 0x0F];
 }
 
-QString Local(const std::string& text) {
-  return QString::fromLocal8Bit(text);
+// The folders of the search path, in order.
+std::vector<std::string> SearchPath() {
+#ifdef _WIN32
+  constexpr char kSeparator = ';';
+#else
+  constexpr char kSeparator = ':';
+#endif
+  std::vector<std::string> dirs;
+  const char* path = std::getenv("PATH");
+  std::string rest = path != nullptr ? path : "";
+  for (std::size_t at; (at = rest.find(kSeparator)) != std::string::npos; rest.erase(0, at + 1)) {
+    if (at > 0)
+      dirs.push_back(rest.substr(0, at));
+  }
+  if (!rest.empty())
+    dirs.push_back(rest);
+  return dirs;
+}
+
+// The program's full path in the first folder that holds it as a program, or nothing.
+std::string FindProgram(const std::string& program, const std::vector<std::string>& dirs) {
+  for (const std::string& dir : dirs) {
+    std::filesystem::path candidate = std::filesystem::path(dir) / program;
+#ifdef _WIN32
+    candidate += ".exe";
+    if (IsOrdinaryFile(candidate.string()))
+      return candidate.string();
+#else
+    std::error_code error;
+    if (std::filesystem::is_regular_file(candidate, error) && access(candidate.c_str(), X_OK) == 0)
+      return candidate.string();
+#endif
+  }
+  return {};
 }
 
 #ifdef _WIN32
@@ -59,6 +90,8 @@ QString Local(const std::string& text) {
 HKEY RootHandle(std::uint32_t root) {
   return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
 }
+
+static_assert(kKeyAccess == KEY_READ);
 
 class RegistryKeyStore : public KeyStore {
  public:
@@ -84,28 +117,23 @@ class RegistryKeyStore : public KeyStore {
 
 #endif
 
-class QtLauncher : public ProgramLauncher {
- public:
-  bool FileExists(const std::string& path) override {
-#ifdef _WIN32
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-      return false;
-    return (attributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
-#else
-    const QFileInfo info(Local(path));
-    return info.isFile() && !info.isHidden();
-#endif
-  }
-  bool Start(const std::string& path) override {
-    if (path.empty())
-      return false;
-    return QProcess::startDetached(Local(path), {});
-  }
-};
-
 }  // namespace
+
+bool IsOrdinaryFile(const std::string& path) {
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return false;
+  return (attributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+#else
+  // Hidden, on these systems, is a name that starts with a dot.
+  std::error_code error;
+  const std::filesystem::path file(path);
+  return std::filesystem::is_regular_file(file, error) &&
+         !file.filename().string().starts_with('.');
+#endif
+}
 
 bool GetKeyValue(KeyStore& store, std::uint32_t keyRoot, const std::string& keyName,
                  const std::string& subKeyRef, std::string& keyVal) {
@@ -181,13 +209,10 @@ Status SearchPathKeyStore::OpenKey(std::uint32_t root, const std::string& keyNam
   key = 0;
   if (root != kLocalMachine || !SameName(keyName, kMsinfoKey))
     return kNotFound;
-  QStringList dirs;
-  for (const std::string& dir : searchDirs_)
-    dirs << Local(dir);
+  const std::vector<std::string> dirs = searchDirs_.empty() ? SearchPath() : searchDirs_;
   for (const std::string& program : programs_) {
-    const QString found = QStandardPaths::findExecutable(Local(program), dirs);
-    if (!found.isEmpty()) {
-      found_ = found.toLocal8Bit().toStdString();
+    found_ = FindProgram(program, dirs);
+    if (!found_.empty()) {
       key = 1;
       return 0;
     }
@@ -224,11 +249,6 @@ KeyStore& SystemKeyStore() {
   static SearchPathKeyStore store;
 #endif
   return store;
-}
-
-ProgramLauncher& SystemLauncher() {
-  static QtLauncher launcher;
-  return launcher;
 }
 
 }  // namespace quorvane::sysinfo
