@@ -65,6 +65,21 @@ std::optional<QString> QtInteraction::ChooseLogFile(const QString& title) {
   return chosen.first();
 }
 
+// Over the window that asks (the users overview), in the folder of the logs.
+std::optional<QString> QtInteraction::ChooseSaveFile(const QString& title,
+                                                     const QString& suggestedName) {
+  QWidget* owner = QApplication::activeWindow() != nullptr ? QApplication::activeWindow() : Owner();
+  QFileDialog dialog(owner, title, dialog_->directory().filePath(suggestedName),
+                     QCoreApplication::translate("QtInteraction", "CSV files (*.csv)"));
+  dialog.setObjectName(QStringLiteral("SaveDialog"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);  // the same look as the log questions
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("csv"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    return std::nullopt;
+  return dialog.selectedFiles().first();
+}
+
 void QtInteraction::ShowMessage(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, window_);
   box.exec();

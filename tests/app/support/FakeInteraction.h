@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "app/Interaction.h"
@@ -24,6 +25,10 @@ class FakeInteraction : public Interaction {
     answers.pop_front();
     return answer;
   }
+  std::optional<QString> ChooseSaveFile(const QString& title, const QString& name) override {
+    questions.push_back(title + '|' + name);
+    return std::exchange(saveAnswer, std::nullopt);
+  }
   void ShowMessage(const QString& title, const QString& text) override {
     messages << title + '|' + text;
   }
@@ -38,6 +43,7 @@ class FakeInteraction : public Interaction {
   void Quit() override { ++quits; }
 
   std::deque<QString> answers;
+  std::optional<QString> saveAnswer;  // the next save question's answer, then Cancel
   QStringList questions;
   std::function<void()> duringQuestion;  // runs while a file question is open
   QStringList messages;
