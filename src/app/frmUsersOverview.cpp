@@ -16,6 +16,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 #include <string>
@@ -48,7 +49,11 @@ QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QWidg
 }  // namespace
 
 frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
-    : QWidget(&main, Qt::Window), main_(main), ui_(ui), model_(new UserFiguresModel(this)) {
+    : QWidget(&main, Qt::Window),
+      main_(main),
+      ui_(ui),
+      model_(new UserFiguresModel(this)),
+      refreshDue_(new QTimer(this)) {
   setObjectName(QStringLiteral("frmUsersOverview"));
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Users Overview"));
@@ -78,7 +83,9 @@ frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
   connect(cmdExport, &QPushButton::clicked, this, &frmUsersOverview::cmdExport_Click);
   connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
   connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
-  connect(&main_, &frmMain::TablesChanged, this, &frmUsersOverview::Refresh);
+  refreshDue_->setSingleShot(true);
+  connect(refreshDue_, &QTimer::timeout, this, &frmUsersOverview::Refresh);
+  connect(&main_, &frmMain::TablesChanged, refreshDue_, qOverload<>(&QTimer::start));
 
   ApplyFilter();
   Refresh();
@@ -193,6 +200,7 @@ void frmUsersOverview::LoadSettings() {
 }
 
 void frmUsersOverview::Refresh() {
+  refreshDue_->stop();
   const std::optional<std::string> chosen = CurrentUser();
   const QStringList names = main_.UserNames();
   std::vector<std::string> users;
@@ -259,6 +267,8 @@ void frmUsersOverview::cmdExport_Click() {
                                .arg(shown));
     return;
   }
+  if (refreshDue_->isActive())
+    Refresh();  // the tables changed since the table was drawn
   const std::string csv = FormatCsvUsers(model_->ShownUsers());
   // Written to a temporary file that takes the chosen name only once whole.
   QSaveFile file(*chosen);

@@ -13,6 +13,7 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+class QTimer;
 
 namespace quorvane {
 
@@ -31,7 +32,8 @@ class frmUsersOverview : public QWidget {
   frmUsersOverview(frmMain& main, Interaction& ui);
 
   // Computes the figures again from the main window's tables and user list, keeping the sort,
-  // the filter and the chosen user.
+  // the filter and the chosen user. Changes in the main window call for it once events are
+  // handled, so a held Backspace costs one pass, not one per row.
   void Refresh();
 
  protected:
@@ -56,6 +58,7 @@ class frmUsersOverview : public QWidget {
   frmMain& main_;
   Interaction& ui_;
   UserFiguresModel* model_;
+  QTimer* refreshDue_;
 
   QLabel* lblFind = nullptr;
   QLineEdit* txtFind = nullptr;

@@ -189,12 +189,14 @@ TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   SortBy(1, true);
   Pick("fay");
   window->RenameUser("cy", "fay");
+  QApplication::processEvents();
   EXPECT_EQ(Shown(), "fay Bob ann dee Eve");
   EXPECT_EQ(Shown(1), "32 12 3 1 0");
   EXPECT_EQ(table->currentIndex().row(), 0);
   auto* downloads = Control<QTableView>("lvwDownloadLog");
   downloads->setCurrentIndex(downloads->model()->index(0, 0));  // ann's first download
   QTest::keyClick(downloads, Qt::Key_Backspace);
+  QApplication::processEvents();
   EXPECT_EQ(Shown(1), "32 12 2 1 0");
   EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 5 of 5");
 }
