@@ -16,7 +16,7 @@ QString AppVersionText();  // "1.1.3"
 QIcon AppIcon();           // 16 and 32 pixel images
 QPixmap SplashPicture();
 
-// Names the application and gives every window the program's icon.
+// Names the application (and its settings) and gives every window the program's icon.
 void SetAppIdentity();
 
 }  // namespace quorvane
