@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
@@ -14,6 +15,7 @@
 #include "LogGenerator.h"
 #include "app/LogTableModel.h"
 #include "app/frmMain.h"
+#include "app/frmUsersOverview.h"
 
 namespace {
 
@@ -108,6 +110,73 @@ void BM_ScrollAPage(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ScrollAPage)->Unit(benchmark::kMicrosecond);
+
+// From the button to the overview of every user drawn: the figures of ~6,000 users over both
+// tables.
+void BM_OpenUsersOverview(benchmark::State& state) {
+  Window& window = Loaded();
+  for (auto _ : state) {
+    window.Control<QPushButton>("cmdUsersOverview")->click();
+    auto* overview = window.Control<quorvane::frmUsersOverview>("frmUsersOverview");
+    overview->findChild<QTableView*>("lvwUsers")->viewport()->repaint();
+    state.PauseTiming();
+    delete overview;
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_OpenUsersOverview)->Unit(benchmark::kMillisecond);
+
+// The open overview sorted again (by ratio, then back to names) or narrowed again (to the names
+// containing "user1", then all), drawn each time.
+void BM_UsersOverviewResortAndRefilter(benchmark::State& state) {
+  Window& window = Loaded();
+  window.Control<QPushButton>("cmdUsersOverview")->click();
+  auto* overview = window.Control<quorvane::frmUsersOverview>("frmUsersOverview");
+  auto* table = overview->findChild<QTableView*>("lvwUsers");
+  auto* sortBy = overview->findChild<QComboBox*>("cboSortBy");
+  auto* find = overview->findChild<QLineEdit*>("txtFind");
+  bool again = false;
+  for (auto _ : state) {
+    again = !again;
+    if (state.range(0) == 0) {
+      sortBy->setCurrentIndex(again ? 3 : 0);
+    } else {
+      find->setText(again ? QStringLiteral("user1") : QString());
+    }
+    table->viewport()->repaint();
+  }
+  delete overview;
+}
+BENCHMARK(BM_UsersOverviewResortAndRefilter)
+    ->ArgName("refilter")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond);
+
+// A row removed from the million-row list while the overview is open, the overview brought up to
+// date: keys that arrive together share one pass (`keys` at once).
+void BM_BackspaceWithUsersOverviewOpen(benchmark::State& state) {
+  Window& window = Loaded();
+  window.Control<QPushButton>("cmdUsersOverview")->click();
+  auto* overview = window.Control<quorvane::frmUsersOverview>("frmUsersOverview");
+  auto* list = window.Control<QTableView>("lvwDownloadLog");
+  list->setCurrentIndex(list->model()->index(10, 0));
+  for (auto _ : state) {
+    for (int64_t key = 0; key < state.range(0); ++key) {
+      QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier,
+                          QStringLiteral("\b"));
+      QApplication::sendEvent(list, &backspace);
+    }
+    QApplication::processEvents();
+    list->viewport()->repaint();
+  }
+  delete overview;
+}
+BENCHMARK(BM_BackspaceWithUsersOverviewOpen)
+    ->ArgName("keys")
+    ->Arg(1)
+    ->Arg(5)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -49,6 +49,9 @@ QPixmap SplashPicture() {
 
 void SetAppIdentity() {
   QApplication::setApplicationName(AppTitle());
+  // Settings go to Quorvane/Quorvane.conf (or the registry key of that name), not to an
+  // "Unknown Organization".
+  QApplication::setOrganizationName(AppTitle());
   QApplication::setApplicationVersion(AppVersionText());
   QApplication::setWindowIcon(AppIcon());
   // Lets desktops match the running windows to the installed menu entry and its icon.

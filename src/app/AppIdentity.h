@@ -17,7 +17,7 @@ QString AppVersionText();  // "1.1.3"
 QIcon AppIcon();           // 16 and 32 pixel images
 QPixmap SplashPicture();
 
-// Names the application and gives every window the program's icon.
+// Names the application (and its settings) and gives every window the program's icon.
 void SetAppIdentity();
 
 // The folder of the last pair of logs loaded, remembered across runs in the program's own user

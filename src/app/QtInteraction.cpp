@@ -88,15 +88,32 @@ std::optional<QString> QtInteraction::ChooseLogFile(const QString& title, const 
   return chosen.first();
 }
 
+// Over the window that asks (the users overview), in the folder of the logs.
+std::optional<QString> QtInteraction::ChooseSaveFile(const QString& title,
+                                                     const QString& suggestedName) {
+  QFileDialog dialog(Owner(), title, dialog_->directory().filePath(suggestedName),
+                     QCoreApplication::translate("QtInteraction", "CSV files (*.csv)"));
+  dialog.setObjectName(QStringLiteral("SaveDialog"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);  // the same look as the log questions
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("csv"));
+  if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    return std::nullopt;
+  return dialog.selectedFiles().first();
+}
+
 void QtInteraction::ShowMessage(const QString& title, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, window_);
+  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, Owner());
   ExecModal(box);
 }
 
-// Over the open dialog that asks (About, Rename Users), else over the window.
+// Over the open dialog that asks (About, Rename Users), else over the window in front (the main
+// window or the Users Overview).
 QWidget* QtInteraction::Owner() const {
   if (QWidget* dialog = QApplication::activeModalWidget())
     return dialog;
+  if (QWidget* active = QApplication::activeWindow())
+    return active;
   return window_;
 }
 

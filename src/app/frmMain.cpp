@@ -36,6 +36,7 @@
 #include "app/QtInteraction.h"
 #include "app/frmAbout.h"
 #include "app/frmRenameUsers.h"
+#include "app/frmUsersOverview.h"
 #include "logs/LogLoader.h"
 #include "logs/UserList.h"
 
@@ -139,7 +140,9 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
           &frmMain::Form_Reload);
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+  delete overview_;  // before the interaction it uses goes
+}
 
 void frmMain::CreateControls() {
   fraDownloadLog = Place(new QGroupBox(tr("Download Log"), this), "fraDownloadLog",
@@ -160,6 +163,9 @@ void frmMain::CreateControls() {
   cmdLoadLogs = Button(this, "cmdLoadLogs", tr("&Load Logs"), TwipsRect(10920, 5400, 1335, 375));
   cmdRenameUser =
       Button(this, "cmdRenameUser", tr("&Rename Users"), TwipsRect(10920, 5880, 1335, 375));
+  cmdUsersOverview = Button(this, "cmdUsersOverview", tr("Users &Overview..."),
+                            TwipsRect(10920, 5880 + 375 + 120, 1335, 375));
+  cmdUsersOverview->setEnabled(false);  // until there are users
   cmdAbout = Button(this, "cmdAbout", tr("A&bout"), TwipsRect(10920, 7680, 1335, 375));
   cmdExit = Button(this, "cmdExit", tr("E&xit"), TwipsRect(10920, 8160, 1335, 375));
 
@@ -167,6 +173,7 @@ void frmMain::CreateControls() {
   connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
   connect(cmdAbout, &QPushButton::clicked, this, &frmMain::cmdAbout_Click);
   connect(cmdRenameUser, &QPushButton::clicked, this, &frmMain::cmdRenameUser_Click);
+  connect(cmdUsersOverview, &QPushButton::clicked, this, &frmMain::cmdUsersOverview_Click);
 }
 
 // A table view dressed as a list: it keeps no per-row state, so loading a million rows or
@@ -290,9 +297,9 @@ void frmMain::CreateAnalysisPanel() {
 }
 
 void frmMain::SetTabOrder() {
-  const std::vector<QWidget*> order = {cmdExit,     cmdAbout,     cmdAnalyzeLog,  cboUsers,
-                                       lstUploads,  txtEmail,     lvwDownloadLog, lvwUploadLog,
-                                       cmdLoadLogs, cmdRenameUser};
+  const std::vector<QWidget*> order = {cmdExit,     cmdAbout,      cmdAnalyzeLog,   cboUsers,
+                                       lstUploads,  txtEmail,      lvwDownloadLog,  lvwUploadLog,
+                                       cmdLoadLogs, cmdRenameUser, cmdUsersOverview};
   for (std::size_t i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
 }
@@ -432,6 +439,8 @@ void frmMain::LoadUsers() {
     entries.push_back(QString::fromStdString(name));
   cboUsers->addItems(entries);
   cboUsers->setCurrentIndex(-1);
+  cmdUsersOverview->setEnabled(cboUsers->count() > 0);
+  emit TablesChanged();
 }
 
 std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
@@ -449,6 +458,23 @@ QStringList frmMain::UserNames() const {
   for (int i = 0; i < cboUsers->count(); ++i)
     names << cboUsers->itemText(i);
   return names;
+}
+
+bool frmMain::ShowUser(const QString& name) {
+  const int entry = cboUsers->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (entry < 0)
+    return false;
+  cboUsers->setCurrentIndex(entry);
+  cboUsers_Click();
+  return true;
+}
+
+bool frmMain::IsLoadedLog(const QString& path) const {
+  const QStringList loaded = {downloadLog_, uploadLog_};
+  return std::any_of(loaded.begin(), loaded.end(), [&](const QString& log) {
+    std::error_code unreadable;  // a file that is not there is no log
+    return std::filesystem::equivalent(ToPath(path), ToPath(log), unreadable);
+  });
 }
 
 // --- Analyze ---
@@ -560,6 +586,7 @@ void frmMain::LogList_KeyPress(QTableView& list, LogTableModel& model, int keyAs
     return;
   const int row = selected.first().row();
   model.RemoveTableRow(row);
+  emit TablesChanged();
   // The row that moved up takes the selection, so holding the key removes one row per repeat.
   if (model.rowCount() > 0) {
     list.selectionModel()->setCurrentIndex(
@@ -590,6 +617,17 @@ void frmMain::cmdRenameUser_Click() {
       },
       *interaction_, this);
   ExecModal(rename);
+}
+
+// One overview at a time: opening it again brings the open one to the front.
+void frmMain::cmdUsersOverview_Click() {
+  if (overview_.isNull()) {
+    BusyPointer busy(*this);
+    overview_ = new frmUsersOverview(*this, *interaction_);
+  }
+  overview_->show();
+  overview_->raise();
+  overview_->activateWindow();
 }
 
 void frmMain::SetBusy(bool busy) {
@@ -626,6 +664,8 @@ void frmMain::Form_Resize() {
   SetTop(cmdLoadLogs, HeightOf(fraDownloadLog) + 300);
   SetLeft(cmdRenameUser, w - WidthOf(cmdAbout) - 120);
   SetTop(cmdRenameUser, TopOf(cmdLoadLogs) + HeightOf(cmdLoadLogs) + 120);
+  SetLeft(cmdUsersOverview, w - WidthOf(cmdAbout) - 120);
+  SetTop(cmdUsersOverview, TopOf(cmdRenameUser) + HeightOf(cmdRenameUser) + 120);
   SetLeft(cmdAbout, w - WidthOf(cmdAbout) - 120);
   SetTop(cmdAbout, h - HeightOf(cmdAbout) - HeightOf(cmdExit) - 240);
   SetLeft(cmdExit, w - WidthOf(cmdExit) - 120);

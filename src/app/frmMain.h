@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -24,6 +25,7 @@ namespace quorvane {
 
 class LogTableModel;
 class RuledFrame;
+class frmUsersOverview;
 
 // The working window: the two log lists, the analysis panel and the buttons that start every
 // command. Every control carries its control name as objectName.
@@ -46,9 +48,18 @@ class frmMain : public QWidget {
   std::size_t RenameUser(const QString& from, const QString& to);
   // The entries of the user list, in display order.
   QStringList UserNames() const;
+  // Chooses the name in the user list and shows that user's report, as a person's pick does;
+  // false when the name is not in the list.
+  bool ShowUser(const QString& name);
+  // Whether `path` is one of the two loaded log files (the same file by any name).
+  bool IsLoadedLog(const QString& path) const;
 
   const LogTableModel& DownloadLog() const { return *downloads_; }
   const LogTableModel& UploadLog() const { return *uploads_; }
+
+ signals:
+  // The tables or the user list changed: a load, a rename or a removed row.
+  void TablesChanged();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -74,6 +85,7 @@ class frmMain : public QWidget {
   void cmdExit_Click();
   void cmdAbout_Click();
   void cmdRenameUser_Click();
+  void cmdUsersOverview_Click();
   void LogList_KeyPress(QTableView& list, LogTableModel& model, int keyAscii);
   void Form_Resize();
 
@@ -88,6 +100,7 @@ class frmMain : public QWidget {
   QString downloadLog_, uploadLog_;  // the pair loaded last
   LogTableModel* downloads_;
   LogTableModel* uploads_;
+  QPointer<frmUsersOverview> overview_;
 
   QGroupBox* fraDownloadLog = nullptr;
   QGroupBox* fraUploadLog = nullptr;
@@ -98,6 +111,7 @@ class frmMain : public QWidget {
   QProgressBar* prgUploadLog = nullptr;
   QPushButton* cmdLoadLogs = nullptr;
   QPushButton* cmdRenameUser = nullptr;
+  QPushButton* cmdUsersOverview = nullptr;
   QPushButton* cmdAbout = nullptr;
   QPushButton* cmdExit = nullptr;
   QPushButton* cmdAnalyzeLog = nullptr;

@@ -101,4 +101,8 @@ void SortForDisplay(std::vector<std::string>& names) {
   names = std::move(sorted);
 }
 
+bool ContainsFolded(std::string_view text, std::string_view part) {
+  return part.empty() || FoldKey(text).find(FoldKey(part)) != std::u32string::npos;
+}
+
 }  // namespace quorvane

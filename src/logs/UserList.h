@@ -21,4 +21,8 @@ std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTa
 bool DisplayOrderLess(std::string_view a, std::string_view b);
 void SortForDisplay(std::vector<std::string>& names);
 
+// Whether `part` occurs in `text` when both are folded as the display order folds them; an empty
+// part occurs in every text.
+bool ContainsFolded(std::string_view text, std::string_view part);
+
 }  // namespace quorvane

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
-  // The program's settings go to a folder of the run's own.
+  // Settings the windows remember go to a folder of this run, never the user's.
   const QTemporaryDir settings;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   ::testing::InitGoogleTest(&argc, argv);

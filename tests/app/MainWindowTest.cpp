@@ -17,11 +17,15 @@ using MainWindow = MainWindowFixture;
 
 TEST_F(MainWindow, ControlsCarryTheirNamesAndCaptions) {
   using Captions = std::vector<std::pair<const char*, QString>>;
-  const Captions buttonsAndFrames = {
-      {"cmdLoadLogs", "&Load Logs"},  {"cmdRenameUser", "&Rename Users"},
-      {"cmdAbout", "A&bout"},         {"cmdExit", "E&xit"},
-      {"cmdAnalyzeLog", "&Analyze"},  {"fraDownloadLog", "Download Log"},
-      {"fraUploadLog", "Upload Log"}, {"fraAnalyzeLog", "Log Analysis"}};
+  const Captions buttonsAndFrames = {{"cmdLoadLogs", "&Load Logs"},
+                                     {"cmdRenameUser", "&Rename Users"},
+                                     {"cmdUsersOverview", "Users &Overview..."},
+                                     {"cmdAbout", "A&bout"},
+                                     {"cmdExit", "E&xit"},
+                                     {"cmdAnalyzeLog", "&Analyze"},
+                                     {"fraDownloadLog", "Download Log"},
+                                     {"fraUploadLog", "Upload Log"},
+                                     {"fraAnalyzeLog", "Log Analysis"}};
   for (const auto& [name, caption] : buttonsAndFrames) {
     const auto* frame = window->findChild<QGroupBox*>(name);
     EXPECT_EQ(frame ? frame->title() : Control<QPushButton>(name)->text(), caption) << name;

@@ -29,6 +29,9 @@ class ScriptedPerson : public Interaction {
     files.pop_front();
     return file;
   }
+  std::optional<QString> ChooseSaveFile(const QString&, const QString&) override {
+    return std::nullopt;
+  }
   void ShowMessage(const QString&, const QString& text) override { messages << text; }
   bool AskYesNo(const QString&, const QString&) override { return true; }
   void ShowNotice(const QString&, const QString& text) override { notices << text; }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "logs/UserList.h"
@@ -88,6 +89,16 @@ TEST(DisplayOrder, IgnoresCaseOfEveryLetterThenUsesCodePoints) {
   EXPECT_TRUE(DisplayOrderLess("\xC3\x9C", "\xC3\xBC"));  // Ü before ü: same letter, code points
   EXPECT_FALSE(DisplayOrderLess("\xC3\xBC", "\xC3\x9C"));
   EXPECT_TRUE(DisplayOrderLess("apple", "Banana"));  // case does not decide before letters
+}
+
+TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
+  const char* odon = "\xC3\x96\x64\xC3\xB6n";  // Ödön
+  const std::vector<std::tuple<const char*, const char*, bool>> cases = {
+      {"JoeSmith", "esm", true}, {"joe", "JOE", true},   {"joe", "", true},
+      {"", "a", false},          {"joe", "joey", false}, {odon, "\xC3\xB6\x44", true},  // öD
+      {odon, "od", false}};  // a diaeresis is not folded away
+  for (const auto& [text, part, found] : cases)
+    EXPECT_EQ(ContainsFolded(text, part), found) << text << " / " << part;
 }
 
 TEST(CollectUserNames, ReportsProgressPerTableUpToItsRowCount) {

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "app/Interaction.h"
@@ -25,6 +26,10 @@ class FakeInteraction : public Interaction {
     answers.pop_front();
     return answer;
   }
+  std::optional<QString> ChooseSaveFile(const QString& title, const QString& name) override {
+    questions.push_back(title + '|' + name);
+    return std::exchange(saveAnswer, std::nullopt);
+  }
   void ShowMessage(const QString& title, const QString& text) override {
     messages << title + '|' + text;
   }
@@ -39,6 +44,7 @@ class FakeInteraction : public Interaction {
   void Quit() override { ++quits; }
 
   std::deque<QString> answers;
+  std::optional<QString> saveAnswer;  // the next save question's answer, then Cancel
   QStringList questions;
   QStringList folders;                   // the folder each question opened in
   std::function<void()> duringQuestion;  // runs while a file question is open

@@ -1,0 +1,224 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSpinBox>
+#include <sstream>
+
+#include "ReportCommand.h"
+#include "app/frmUsersOverview.h"
+#include "support/MainWindowFixture.h"
+
+namespace quorvane {
+namespace {
+
+// Rows from runs of "name count file", each name from an address of its own.
+MainWindowFixture::LogRows Runs(const QString& runs) {
+  MainWindowFixture::LogRows rows;
+  for (const QString& run : runs.split(", ")) {
+    const std::string name = run.section(' ', 0, 0).toStdString();
+    for (int i = 0; i < run.section(' ', 1, 1).toInt(); ++i)
+      rows.push_back(
+          {"12/06/2026 10:00:00", name, "guest", name, run.section(' ', 2).toStdString()});
+  }
+  return rows;
+}
+
+class UsersOverview : public MainWindowFixture {
+ protected:
+  void SetUp() override {
+    QSettings().clear();
+    // Downloads, uploads and ratio: ann 3 1 3, Bob 12 0 inf, cy 20 2 10, dee 1 2 0.5, Eve 0 1 0,
+    // fay 12 1 12. Bob fetches ann's upload twelve times: her credit.
+    LoadLogs(Runs("ann 3 x, Bob 12 a.zip, cy 20 x, dee 1 x, fay 12 x"),
+             Runs("ann 1 a.zip, cy 2 c, dee 2 d, Eve 1 e, fay 1 f"));
+    Open();
+  }
+  void Open() {
+    Click("cmdUsersOverview");
+    overview = window->findChild<frmUsersOverview*>();
+    ASSERT_NE(overview, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(overview));
+    table = Get<QTableView>("lvwUsers");
+    checker = std::make_unique<QAbstractItemModelTester>(
+        table->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  }
+  template <typename Widget>
+  Widget* Get(const char* name) {
+    auto* widget = overview->findChild<Widget*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  // One column of the table as shown, top to bottom.
+  std::string Shown(int column = 0) {
+    QStringList cells;
+    for (int row = 0; row < table->model()->rowCount(); ++row)
+      cells << table->model()->index(row, column).data().toString();
+    return cells.join(' ').toStdString();
+  }
+  void SortBy(int column, bool descending) {
+    Get<QComboBox>("cboSortBy")->setCurrentIndex(column);
+    Get<QCheckBox>("chkDescending")->setChecked(descending);
+  }
+  void Pick(const QString& name) {
+    table->setFocus();
+    table->setCurrentIndex(
+        table->model()->index(int(QString::fromStdString(Shown()).split(' ').indexOf(name)), 0));
+  }
+  static QString Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : "(none)";
+  }
+  // Exports to this file and returns what it holds after.
+  QString Export(const QString& path) {
+    fake->saveAnswer = path;
+    QTest::mouseClick(Get<QPushButton>("cmdExport"), Qt::LeftButton);
+    return Read(path);
+  }
+
+  frmUsersOverview* overview = nullptr;
+  QTableView* table = nullptr;
+  std::unique_ptr<QAbstractItemModelTester> checker;
+};
+
+TEST_F(UsersOverview, SortsNumbersAsNumbersRatiosWithoutUploadsHighestTiesInDisplayOrder) {
+  // Column, descending, the users in order.
+  const std::vector<std::tuple<int, bool, std::string>> sorts = {
+      {0, false, "ann Bob cy dee Eve fay"}, {0, true, "fay Eve dee cy Bob ann"},
+      {1, false, "Eve dee ann Bob fay cy"}, {1, true, "cy Bob fay ann dee Eve"},
+      {2, true, "cy dee ann Eve fay Bob"},  {3, false, "Eve dee ann cy fay Bob"},
+      {3, true, "Bob fay cy ann dee Eve"},  {4, false, "Bob cy dee Eve fay ann"}};
+  for (const auto& [column, descending, order] : sorts) {
+    SCOPED_TRACE(column);
+    SortBy(column, descending);
+    EXPECT_EQ(Shown(), order) << descending;
+  }
+  EXPECT_EQ(Shown(4), "0 0 0 0 0 12");
+  SortBy(0, false);
+  EXPECT_EQ(Shown(3), "3.00/1 12.00/0 10.00/1 1/2.00 0/1.00 12.00/1");
+  // A header click sorts and the sort controls follow; a second click reverses.
+  QHeaderView* header = table->horizontalHeader();
+  for (const bool second : {false, true}) {
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      {header->sectionViewportPosition(3) + header->sectionSize(3) / 2, 5});
+    const bool descending = header->sortIndicatorOrder() == Qt::DescendingOrder;
+    EXPECT_EQ(Get<QComboBox>("cboSortBy")->currentText(), "Ratio") << second;
+    EXPECT_EQ(Get<QCheckBox>("chkDescending")->isChecked(), descending) << second;
+    EXPECT_EQ(Shown(), descending ? "Bob fay cy ann dee Eve" : "Eve dee ann cy fay Bob") << second;
+  }
+}
+
+TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
+  // Find, leeches only, N, R, the users shown.
+  const std::vector<std::tuple<QString, bool, int, double, std::string>> filters = {
+      {"E", false, 10, 10, "dee Eve"},  {"Y", false, 10, 10, "cy fay"},
+      {"", true, 10, 10, "Bob cy fay"}, {"", true, 10, 10.01, "Bob fay"},
+      {"", true, 12, 0, "Bob cy fay"},  {"", true, 0, 0.5, "ann Bob cy dee fay"},
+      {"f", true, 0, 0.5, "fay"},       {"", false, 13, 0, "ann Bob cy dee Eve fay"},
+      {"nobody", false, 0, 0, ""}};
+  for (const auto& [find, leeches, n, r, shown] : filters) {
+    SCOPED_TRACE(find.toStdString() + ' ' + std::to_string(n) + ' ' + std::to_string(r));
+    Get<QLineEdit>("txtFind")->setText(find);
+    Get<QCheckBox>("chkLeeches")->setChecked(leeches);
+    Get<QSpinBox>("spnMinDownloads")->setValue(n);
+    Get<QDoubleSpinBox>("spnMinRatio")->setValue(r);
+    EXPECT_EQ(Shown(), shown);
+  }
+  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 0 of 6");
+  Get<QSpinBox>("spnMinDownloads")->setValue(7);
+  Get<QDoubleSpinBox>("spnMinRatio")->setValue(2.5);
+  overview->close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window->findChild<frmUsersOverview*>() == nullptr; }));
+  Open();
+  EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 7);
+  EXPECT_EQ(Get<QDoubleSpinBox>("spnMinRatio")->value(), 2.5);
+}
+
+TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersReportInTheMainWindow) {
+  Pick("cy");
+  const QPoint cell = table->visualRect(table->currentIndex()).center();
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentIndex(), -1) << "not on one click";
+  QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "cy20");
+  Pick("dee");
+  QTest::keyClick(table, Qt::Key_Return);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "dee1");
+}
+
+TEST_F(UsersOverview, ExportsTheRowsAsShownAsTheReportCommandWritesThem) {
+  const std::string downloads = QUORVANE_EXAMPLES_DIR "/Download Log.txt";
+  const std::string uploads = QUORVANE_EXAMPLES_DIR "/Upload Log.txt";
+  ASSERT_TRUE(window->LoadLog(QString::fromStdString(downloads), QString::fromStdString(uploads)));
+  std::ostringstream command, errors;
+  ASSERT_EQ(RunReportCommand({"--format", "csv", downloads, uploads}, command, errors), 0);
+  const QString path = WriteLog("overview.csv", {});  // written over
+  EXPECT_EQ(Export(path), QString::fromStdString(command.str()));
+  EXPECT_EQ(fake->questions.last(), "Export Users Overview|Users Overview.csv");
+  Get<QLineEdit>("txtFind")->setText("O");
+  SortBy(1, true);
+  QStringList names;
+  for (const QString& line : Export(path).split('\n', Qt::SkipEmptyParts))
+    names << line.section(',', 0, 0);
+  EXPECT_EQ(names.join(' '), "user tobyk joe32 joe2000 Tobyk");
+  EXPECT_TRUE(fake->messages.isEmpty());
+}
+
+TEST_F(UsersOverview, ExportNeverWritesOverALogAndReportsAFailedWrite) {
+  const QString log = QString::fromStdString((folder.Path() / "Upload Log.txt").string());
+  const QString logText = Read(log);
+  const QString missingFolder = QString::fromStdString(folder.Path().string()) + "/no/x.csv";
+  // The chosen file, what it holds after, the message's start.
+  const std::vector<std::tuple<QString, QString, QString>> cases = {
+      {log, logText, "Export|" + log + " is one of the loaded logs"},
+      {folder.Path().c_str() + QString("/./Upload Log.txt"), logText, "Export|"},
+      {missingFolder, "(none)",
+       "Export|The users overview could not be saved to " + missingFolder}};
+  for (const auto& [path, after, message] : cases) {
+    fake->messages.clear();
+    EXPECT_EQ(Export(path), after);
+    ASSERT_EQ(fake->messages.size(), 1);
+    EXPECT_TRUE(fake->messages[0].startsWith(message)) << fake->messages[0].toStdString();
+  }
+}
+
+TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
+  SortBy(1, true);
+  Pick("fay");
+  window->RenameUser("cy", "fay");
+  QApplication::processEvents();
+  EXPECT_EQ(Shown(), "fay Bob ann dee Eve");
+  EXPECT_EQ(Shown(1), "32 12 3 1 0");
+  EXPECT_EQ(table->currentIndex().row(), 0);
+  auto* downloads = Control<QTableView>("lvwDownloadLog");
+  downloads->setCurrentIndex(downloads->model()->index(0, 0));  // ann's first download
+  QTest::keyClick(downloads, Qt::Key_Backspace);
+  QApplication::processEvents();
+  EXPECT_EQ(Shown(1), "32 12 2 1 0");
+  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 5 of 5");
+}
+
+TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
+  Click("cmdUsersOverview");
+  EXPECT_EQ(window->findChildren<frmUsersOverview*>().size(), 1);
+  EXPECT_EQ(overview->windowTitle(), "Users Overview");
+  EXPECT_EQ(table->accessibleName(), "Users");
+  EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 10);
+  EXPECT_EQ(Get<QDoubleSpinBox>("spnMinRatio")->value(), 10);
+  QStringList keys;
+  for (const QWidget* control : overview->findChildren<QWidget*>()) {
+    const QString text = control->property("text").toString();
+    if (text.contains('&'))
+      keys << text.section('&', 1).left(1).toLower();
+  }
+  keys.sort();
+  EXPECT_EQ(keys.join(""), "cdeflrsuw");
+  LoadLogs({}, {});
+  EXPECT_FALSE(Control<QPushButton>("cmdUsersOverview")->isEnabled());
+}
+
+}  // namespace
+}  // namespace quorvane
