@@ -166,6 +166,11 @@ void frmMain::CreateControls() {
   cmdUsersOverview = Button(this, "cmdUsersOverview", tr("Users &Overview..."),
                             TwipsRect(10920, 5880 + 375 + 120, 1335, 375));
   cmdUsersOverview->setEnabled(false);  // until there are users
+  // Our one longer caption: the button grows to the left so it fits the platform's font, its right
+  // edge in line with the buttons above.
+  cmdUsersOverview->resize(
+      std::max(cmdUsersOverview->width(), cmdUsersOverview->sizeHint().width()),
+      cmdUsersOverview->height());
   cmdAbout = Button(this, "cmdAbout", tr("A&bout"), TwipsRect(10920, 7680, 1335, 375));
   cmdExit = Button(this, "cmdExit", tr("E&xit"), TwipsRect(10920, 8160, 1335, 375));
 
@@ -664,7 +669,7 @@ void frmMain::Form_Resize() {
   SetTop(cmdLoadLogs, HeightOf(fraDownloadLog) + 300);
   SetLeft(cmdRenameUser, w - WidthOf(cmdAbout) - 120);
   SetTop(cmdRenameUser, TopOf(cmdLoadLogs) + HeightOf(cmdLoadLogs) + 120);
-  SetLeft(cmdUsersOverview, w - WidthOf(cmdAbout) - 120);
+  SetLeft(cmdUsersOverview, w - WidthOf(cmdUsersOverview) - 120);
   SetTop(cmdUsersOverview, TopOf(cmdRenameUser) + HeightOf(cmdRenameUser) + 120);
   SetLeft(cmdAbout, w - WidthOf(cmdAbout) - 120);
   SetTop(cmdAbout, h - HeightOf(cmdAbout) - HeightOf(cmdExit) - 240);

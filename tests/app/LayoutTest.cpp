@@ -14,8 +14,8 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
         "lvwDownloadLog 120 240 5767.5 4335", "lvwUploadLog 120 240 5767.5 4335",
         "prgDownloadLog 120 4695 5767.5 255", "prgUploadLog 120 4695 5767.5 255",
         "fraAnalyzeLog 120 5310 10335 3255", "cmdLoadLogs 10920 5370 1335 375",
-        "cmdRenameUser 10920 5865 1335 375", "cmdUsersOverview 10920 6360 1335 375",
-        "cmdAbout 10920 7695 1335 375", "cmdExit 10920 8190 1335 375"}},
+        "cmdRenameUser 10920 5865 1335 375", "cmdAbout 10920 7695 1335 375",
+        "cmdExit 10920 8190 1335 375"}},
       {"widened to 18000 twips: the logs share the width, the analysis panel stays",
        {1200, 579},
        {"fraDownloadLog 120 120 8820 5070", "fraUploadLog 9060 120 8820 5070",
@@ -26,7 +26,7 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
        {825, 800},
        {"lvwDownloadLog 120 240 5767.5 7650", "prgDownloadLog 120 8010 5767.5 255",
         "fraAnalyzeLog 120 8625 10335 3255", "cmdRenameUser 10920 9180 1335 375",
-        "cmdUsersOverview 10920 9675 1335 375", "cmdAbout 10920 11010 1335 375"}},
+        "cmdAbout 10920 11010 1335 375"}},
       // Below 3615 twips the log frames' height would be negative: sizes keep their old values,
       // the rest goes on, and the corner buttons follow the window even above its top.
       {"3000 twips high",
@@ -52,6 +52,12 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
       for (int i = 0; i < 4; ++i)  // within a pixel of the exact twip figure
         EXPECT_NEAR(actual[i], figures[i + 1].toDouble(), 15) << place.toStdString();
     }
+    // Users Overview sits under Rename Users, its right edge in line, wide enough for its caption.
+    const QRect rename = Control<QWidget>("cmdRenameUser")->geometry();
+    const auto* overview = Control<QWidget>("cmdUsersOverview");
+    EXPECT_EQ(overview->geometry().right(), rename.right());
+    EXPECT_NEAR(overview->y(), rename.bottom() + 1 + 120 / 15, 1);
+    EXPECT_GE(overview->width(), std::max(rename.width(), overview->sizeHint().width()));
   }
 }
 
