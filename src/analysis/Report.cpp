@@ -1,8 +1,51 @@
 #include "analysis/Report.h"
 
+#include <algorithm>
+
+#include "logs/TextEncoding.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
+
+void AppendTextSafe(std::string& out, std::string_view text) {
+  const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '\\';
+  });
+  if (plain && IsValidUtf8(text)) {
+    out.append(text);
+    return;
+  }
+  for (char32_t c : Utf8ToCodePoints(text)) {
+    switch (c) {
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      default:
+        if (c < 0x20) {
+          const char hex[] = "0123456789ABCDEF";
+          out.append("\\x").push_back(hex[c >> 4]);
+          out.push_back(hex[c & 0xF]);
+        } else {
+          AppendUtf8(out, c);
+        }
+    }
+  }
+}
+
+std::string TextSafe(std::string_view text) {
+  std::string out;
+  AppendTextSafe(out, text);
+  return out;
+}
 
 Report BuildReport(const LogPair& logs, const ReportRequest& request) {
   Report report;
@@ -37,19 +80,20 @@ std::string FormatTextReport(const Report& report) {
   if (report.users) {
     line("\nUsers: ", std::to_string(report.users->size()));
     for (const UserCounts& user : *report.users) {
-      out.append(user.name).push_back('\t');
+      AppendTextSafe(out, user.name);
+      out.push_back('\t');
       out.append(std::to_string(user.downloads)).push_back('\t');
       out.append(std::to_string(user.uploads)).push_back('\t');
       line(user.ratio, "");
     }
   }
   for (const NamedUserReport& user : report.userReports) {
-    line("\nUser Name: ", user.name);
+    line("\nUser Name: ", TextSafe(user.name));
     line("Downloads: ", std::to_string(user.report.downloads));
     line("Uploads: ", std::to_string(user.report.uploads));
     line("Ratio: ", user.report.ratio);
     for (const std::string& file : user.uploadedFiles)
-      line("Upload: ", file);
+      line("Upload: ", TextSafe(file));
   }
   return out;
 }

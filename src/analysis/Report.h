@@ -35,6 +35,13 @@ struct Report {
 Report BuildReport(const LogPair& logs, const ReportRequest& request);
 
 // The report as text: totals and averages, then the users and the user reports when asked for.
+// Names and file names are written as by AppendTextSafe, so every line stays one line.
 std::string FormatTextReport(const Report& report);
+
+// Appends text for a plain-text report or message line: C0 control characters become \r, \n,
+// \t or \xNN, a backslash becomes \\, and bytes that are not UTF-8 become U+FFFD. Valid text
+// with none of these is appended as it is.
+void AppendTextSafe(std::string& out, std::string_view text);
+std::string TextSafe(std::string_view text);
 
 }  // namespace quorvane

@@ -1,19 +1,78 @@
 #include "logs/StringPool.h"
 
 #include <cstring>
-#include <functional>
+
+#ifdef QUORVANE_HAVE_XXHASH
+#define XXH_INLINE_ALL  // short texts: inlined, the hash is a handful of instructions
+#include <xxhash.h>
+#endif
 
 namespace quorvane {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr unsigned kBlockShift = 16;
 
 std::uint32_t TagOf(std::uint64_t hash) {
   return static_cast<std::uint32_t>(hash >> 32);
 }
 
+#ifndef QUORVANE_HAVE_XXHASH
+// 64-bit FNV-1a over eight bytes at a time, finished with a strong mix so that similar texts
+// still land far apart.
+std::uint64_t Mix(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  return h;
+}
+#endif
+
+// The pool's hash: texts that differ in a single byte land far apart.
+std::uint64_t HashText(std::string_view text) {
+#ifdef QUORVANE_HAVE_XXHASH
+  return XXH3_64bits(text.data(), text.size());
+#else
+  std::uint64_t h = 0xcbf29ce484222325ULL ^ text.size();
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    h = (h ^ word) * 0x100000001b3ULL;
+    h ^= h >> 29;
+  }
+  for (; i < text.size(); ++i)
+    h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001b3ULL;
+  return Mix(h);
+#endif
+}
+
+template <typename Word>
+Word Load(const char* p) {
+  Word word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// Equality of two texts of the same length; most names and addresses are under 16 bytes, where
+// two overlapping loads beat a call to memcmp.
+bool SameBytes(const char* a, const char* b, std::size_t size) {
+  if (size >= 8 && size <= 16) {
+    return Load<std::uint64_t>(a) == Load<std::uint64_t>(b) &&
+           Load<std::uint64_t>(a + size - 8) == Load<std::uint64_t>(b + size - 8);
+  }
+  if (size >= 4 && size < 8) {
+    return Load<std::uint32_t>(a) == Load<std::uint32_t>(b) &&
+           Load<std::uint32_t>(a + size - 4) == Load<std::uint32_t>(b + size - 4);
+  }
+  return size == 0 || std::memcmp(a, b, size) == 0;
+}
+
 }  // namespace
+
+StringPool::StringPool() : bytes_(kBlockShift) {}
 
 std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const {
   const std::size_t mask = slots_.size() - 1;
@@ -22,57 +81,41 @@ std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const 
     const Slot& slot = slots_[i];
     if (slot.entry == 0)
       return i;
-    if (slot.tag == tag && texts_[slot.entry - 1] == text)
-      return i;
+    if (slot.tag == tag) {
+      const Entry& entry = entries_[slot.entry - 1];
+      if (entry.length == text.size() &&
+          SameBytes(bytes_.View(entry.offset, entry.length).data(), text.data(), text.size()))
+        return i;
+    }
   }
 }
 
 void StringPool::Grow() {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.entry == 0)
-      continue;
-    std::size_t i = hashes_[slot.entry - 1] & mask;
+  const std::size_t size = slots_.empty() ? 64 : slots_.size() * 2;
+  std::vector<Slot>().swap(slots_);  // the old table goes first: no peak of both
+  slots_.assign(size, Slot{});
+  const std::size_t mask = size - 1;
+  // Texts in id order lie one after another: hashing them again reads memory in order.
+  for (std::uint32_t id = 0; id < entries_.size(); ++id) {
+    const std::uint64_t hash = HashText(Text(id));
+    std::size_t i = hash & mask;
     while (slots_[i].entry != 0)
       i = (i + 1) & mask;
-    slots_[i] = slot;
+    slots_[i] = {id + 1, TagOf(hash)};
   }
-}
-
-std::string_view StringPool::Store(std::string_view text) {
-  if (text.empty())
-    return {};
-  if (text.size() > kBlockSize / 4) {
-    // Long texts get a block of their own, so they waste no room in the shared ones.
-    blocks_.push_back(std::make_unique<char[]>(text.size()));
-    std::memcpy(blocks_.back().get(), text.data(), text.size());
-    return {blocks_.back().get(), text.size()};
-  }
-  if (text.size() > blockLeft_) {
-    blocks_.push_back(std::make_unique<char[]>(kBlockSize));
-    blockNext_ = blocks_.back().get();
-    blockLeft_ = kBlockSize;
-  }
-  std::memcpy(blockNext_, text.data(), text.size());
-  const std::string_view stored(blockNext_, text.size());
-  blockNext_ += text.size();
-  blockLeft_ -= text.size();
-  return stored;
 }
 
 std::uint32_t StringPool::Intern(std::string_view text) {
-  // Keep the table at most half full so probes stay short.
-  if ((texts_.size() + 1) * 2 > slots_.size())
+  // Keep the table at most three quarters full so probes stay short.
+  if ((entries_.size() + 1) * 4 > slots_.size() * 3)
     Grow();
-  const std::uint64_t hash = std::hash<std::string_view>{}(text);
+  const std::uint64_t hash = HashText(text);
   const std::size_t slot = SlotOf(text, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
-  const auto id = static_cast<std::uint32_t>(texts_.size());
-  texts_.push_back(Store(text));
-  hashes_.push_back(hash);
+  const auto id = static_cast<std::uint32_t>(entries_.size());
+  const std::uint32_t offset = bytes_.Append(text);
+  entries_.push_back({offset, static_cast<std::uint32_t>(text.size())});
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
 }
@@ -80,7 +123,7 @@ std::uint32_t StringPool::Intern(std::string_view text) {
 std::optional<std::uint32_t> StringPool::Find(std::string_view text) const {
   if (slots_.empty())
     return std::nullopt;
-  const std::uint32_t entry = slots_[SlotOf(text, std::hash<std::string_view>{}(text))].entry;
+  const std::uint32_t entry = slots_[SlotOf(text, HashText(text))].entry;
   if (entry == 0)
     return std::nullopt;
   return entry - 1;

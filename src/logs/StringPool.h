@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "logs/ByteArena.h"
 
 namespace quorvane {
 
@@ -14,20 +15,27 @@ namespace quorvane {
 // lookup touches a few cache lines instead of wherever the text first stood in a big file.
 class StringPool {
  public:
-  StringPool() = default;
+  StringPool();
   StringPool(StringPool&&) noexcept = default;
   StringPool& operator=(StringPool&&) noexcept = default;
-  StringPool(const StringPool&) = delete;
+  StringPool(const StringPool&) = default;
   StringPool& operator=(const StringPool&) = delete;
 
-  // The id of the text, adding it when it is new.
+  // The id of the text, adding it when it is new. Throws std::length_error past 4 GiB of text.
   std::uint32_t Intern(std::string_view text);
   std::optional<std::uint32_t> Find(std::string_view text) const;
   // Views stay valid for the pool's lifetime.
-  std::string_view Text(std::uint32_t id) const { return texts_[id]; }
-  std::size_t Size() const { return texts_.size(); }
+  std::string_view Text(std::uint32_t id) const {
+    const Entry& entry = entries_[id];
+    return bytes_.View(entry.offset, entry.length);
+  }
+  std::size_t Size() const { return entries_.size(); }
 
  private:
+  struct Entry {
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
   struct Slot {
     std::uint32_t entry = 0;  // id + 1; 0 for a free slot
     std::uint32_t tag = 0;    // high bits of the hash, to skip most unequal texts unread
@@ -35,14 +43,10 @@ class StringPool {
 
   std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
   void Grow();
-  std::string_view Store(std::string_view text);
 
-  std::vector<std::string_view> texts_;
-  std::vector<std::uint64_t> hashes_;  // by id, so growing never hashes again
-  std::vector<Slot> slots_;            // open addressing, linear probing
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  std::size_t blockLeft_ = 0;
-  char* blockNext_ = nullptr;
+  ByteArena bytes_;
+  std::vector<Entry> entries_;
+  std::vector<Slot> slots_;  // open addressing, linear probing
 };
 
 }  // namespace quorvane

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "logs/LogTable.h"
@@ -18,7 +17,6 @@ std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTa
 
 // Display order: letters compare without regard to case (any script, not only ASCII); names
 // equal that way are ordered by their exact code points.
-bool DisplayOrderLess(std::string_view a, std::string_view b);
 void SortForDisplay(std::vector<std::string>& names);
 
 }  // namespace quorvane
