@@ -52,8 +52,7 @@ Report BuildReport(const LogPair& logs, const ReportRequest& request) {
   report.totals = ComputeTotals(logs.downloads, logs.uploads);
   report.averages = ComputeAverages(logs.downloads, logs.uploads);
   if (request.listUsers) {
-    report.users =
-        CountUsers(logs.downloads, logs.uploads, CollectUserNames(logs.downloads, logs.uploads));
+    report.users = CountListedUsers(logs.downloads, logs.uploads);
   }
   for (const std::string& name : request.users) {
     NamedUserReport& entry = report.userReports.emplace_back();

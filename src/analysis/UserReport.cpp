@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "analysis/RatioText.h"
+#include "logs/UserList.h"
 
 namespace quorvane {
 
@@ -66,6 +67,24 @@ std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& up
     user.downloads = CountOf(downloads, downloadCounts, name);
     user.uploads = CountOf(uploads, uploadCounts, name);
     user.ratio = RatioText(static_cast<double>(user.downloads), static_cast<double>(user.uploads));
+  }
+  return result;
+}
+
+std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads) {
+  const std::vector<ListedUser> users = ListUsers(downloads, uploads);
+  const std::vector<std::size_t> downloadCounts = RowsPerName(downloads);
+  const std::vector<std::size_t> uploadCounts = RowsPerName(uploads);
+  std::vector<UserCounts> result(users.size());
+  for (std::size_t i = 0; i < users.size(); ++i) {
+    const ListedUser& user = users[i];
+    UserCounts& counts = result[i];
+    counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                             : uploads.NameText(user.uploadId);
+    counts.downloads = user.downloadId != kNoName ? downloadCounts[user.downloadId] : 0;
+    counts.uploads = user.uploadId != kNoName ? uploadCounts[user.uploadId] : 0;
+    counts.ratio =
+        RatioText(static_cast<double>(counts.downloads), static_cast<double>(counts.uploads));
   }
   return result;
 }

@@ -33,4 +33,8 @@ struct UserCounts {
 std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& uploads,
                                    const std::vector<std::string>& names);
 
+// Every user of the user list with their counts, in display order: what
+// CountUsers(downloads, uploads, CollectUserNames(downloads, uploads)) gives, by ids.
+std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads);
+
 }  // namespace quorvane

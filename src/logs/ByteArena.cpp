@@ -113,7 +113,7 @@ std::size_t ByteArena::AddBlock(std::size_t capacity, std::size_t offsetsCovered
   return index;
 }
 
-char* ByteArena::Reserve(std::size_t size, std::uint32_t& offset) {
+char* ByteArena::Extend(std::size_t size, std::uint32_t& offset) {
   const std::size_t extent = std::size_t{1} << shift_;
   if (current_ == SIZE_MAX || blocks_[current_].capacity - blocks_[current_].used < size) {
     if (size > extent / 4) {
@@ -138,23 +138,7 @@ std::uint32_t ByteArena::Append(std::string_view bytes) {
   if (bytes.empty())
     return 0;
   std::uint32_t offset = 0;
-  std::memcpy(Reserve(bytes.size(), offset), bytes.data(), bytes.size());
-  return offset;
-}
-
-std::uint32_t ByteArena::Append(std::initializer_list<std::string_view> pieces) {
-  std::size_t size = 0;
-  for (std::string_view piece : pieces)
-    size += piece.size();
-  if (size == 0)
-    return 0;
-  std::uint32_t offset = 0;
-  char* at = Reserve(size, offset);
-  for (std::string_view piece : pieces) {
-    if (!piece.empty())
-      std::memcpy(at, piece.data(), piece.size());
-    at += piece.size();
-  }
+  std::memcpy(Extend(bytes.size(), offset), bytes.data(), bytes.size());
   return offset;
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -45,8 +44,8 @@ class ByteArena {
   // Stores a copy of the bytes and returns its offset; throws std::length_error when the offsets
   // would pass 4 GiB.
   std::uint32_t Append(std::string_view bytes);
-  // Stores the pieces one after another, as one text.
-  std::uint32_t Append(std::initializer_list<std::string_view> pieces);
+  // Room for `size` (> 0) bytes that the caller fills at once; sets their offset.
+  char* Extend(std::size_t size, std::uint32_t& offset);
 
   std::string_view View(std::uint32_t offset, std::uint32_t length) const {
     if (length == 0)
@@ -61,7 +60,6 @@ class ByteArena {
     std::size_t used = 0;
   };
 
-  char* Reserve(std::size_t size, std::uint32_t& offset);
   std::size_t AddBlock(std::size_t capacity, std::size_t offsetsCovered);
   void Release() noexcept;
 

@@ -26,7 +26,7 @@
 
 // How much one read asks for. The fuzz build makes it tiny so that lines meet piece boundaries.
 #ifndef QUORVANE_READ_CHUNK_BYTES
-#define QUORVANE_READ_CHUNK_BYTES (std::size_t{1} << 20)
+#define QUORVANE_READ_CHUNK_BYTES (std::size_t{128} << 10)
 #endif
 
 namespace quorvane {
@@ -94,6 +94,8 @@ class Parser {
   const char* Parse(const char* begin, const char* end, bool atEnd);
   // The data ended (at an empty line) or a line failed: nothing further is needed.
   bool Stopped() const { return stopped_; }
+  std::size_t RowCount() const { return builder_.RowCount(); }
+  void Reserve(std::size_t rows) { builder_.Reserve(rows); }
   ReadResult Finish();
 
  private:
@@ -103,6 +105,12 @@ class Parser {
     return at;
   }
   bool KnowConvention(const char* p, const char* end, bool atEnd);
+  // Hands the rows gathered so far to the builder; false when they do not fit.
+  bool Flush();
+
+  static constexpr std::size_t kBatch = 64;
+  LogTableBuilder::Cells batch_[kBatch];
+  std::size_t batchSize_ = 0;
 
   EncodingChoice choice_;
   bool conventionKnown_ = false;
@@ -129,6 +137,19 @@ bool Parser::KnowConvention(const char* p, const char* end, bool atEnd) {
     return false;
   }
   conventionKnown_ = true;
+  return true;
+}
+
+bool Parser::Flush() {
+  const std::size_t before = builder_.RowCount();
+  try {
+    builder_.AddRows(batch_, batchSize_);
+  } catch (const std::length_error&) {
+    // Each row of the batch is one line, the last of them line_.
+    Fail(nullptr, line_ + 1 - batchSize_ + (builder_.RowCount() - before), kTooMuch);
+    return false;
+  }
+  batchSize_ = 0;
   return true;
 }
 
@@ -175,17 +196,18 @@ const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
       fieldStart = fieldEnd + 1;
     }
 
+    line_ = line;
     if (headerSeen_) {
-      try {
-        builder_.AddRow(fields[0], fields[1], fields[2], fields[3], fields[4]);
-      } catch (const std::length_error&) {
-        return Fail(p, line, kTooMuch);
-      }
+      batch_[batchSize_++] = {fields[0], fields[1], fields[2], fields[3], fields[4]};
+      if (batchSize_ == kBatch && !Flush())
+        return p;
     }
     headerSeen_ = true;
-    line_ = line;
     p = next;
   }
+  // The rows point into the bytes given: they go to the builder before this returns.
+  if (batchSize_ != 0 && !Flush())
+    return p;
   // What was taken is whole lines (line ends are ASCII), so checking it piece by piece is
   // checking all of it.
   if (choice_ == EncodingChoice::Auto && validUtf8_ && !error_)
@@ -306,6 +328,7 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
   std::size_t begin = 0;
   std::size_t end = 0;
   bool atEnd = false;
+  bool estimated = false;
   Parser parser(options.encoding);
   while (!parser.Stopped() && !atEnd) {
     if (begin != 0 && capacity - end < kReadChunk) {
@@ -332,6 +355,19 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
     }
     const char* stop = parser.Parse(buffer.get() + begin, buffer.get() + end, atEnd);
     begin = static_cast<std::size_t>(stop - buffer.get());
+    if (!estimated && size != 0 && parser.RowCount() >= 1000 && !parser.Stopped()) {
+      // Rows so far tell how many the file holds if its data goes on to its end; room for them
+      // now saves growing the row storage step by step. Room never used is never touched.
+      estimated = true;
+      const double perByte =
+          static_cast<double>(parser.RowCount()) / static_cast<double>(bytesRead - (end - begin));
+      try {
+        parser.Reserve(static_cast<std::size_t>(perByte * static_cast<double>(size) * 1.02));
+      } catch (const std::bad_alloc&) {
+        // Only a guess: the rows may still fit as they come.
+      } catch (const std::length_error&) {
+      }
+    }
   }
   report();
   return parser.Finish();

@@ -1,6 +1,7 @@
 #include "logs/LogTable.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -120,26 +121,43 @@ LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;
 LogTableBuilder::~LogTableBuilder() = default;
 
-void LogTableBuilder::AddRow(std::string_view dateTime, std::string_view address,
-                             std::string_view account, std::string_view name,
-                             std::string_view fileName) {
-  // The three kept cells as one text; a cell never holds a tab.
-  const std::size_t length = dateTime.size() + account.size() + fileName.size() + 2;
-  const std::uint32_t kept = kept_->Append({dateTime, "\t", account, "\t", fileName});
-  // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
-  // mostly keeps its name from row to row: comparing with the name it had last saves a lookup.
-  const std::uint32_t addressId = addresses_->Intern(address);
-  std::uint32_t nameId;
-  if (addressId < lastName_.size() && names_->Text(lastName_[addressId]) == name) {
-    nameId = lastName_[addressId];
-  } else {
-    nameId = names_->Intern(name);
-    if (addressId < lastName_.size())
-      lastName_[addressId] = nameId;
-    else
-      lastName_.push_back(nameId);
+void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
+  // Batches of up to 32 rows: the lookups of their Addresses and Names wait for memory together.
+  constexpr std::size_t kBatch = 32;
+  std::uint64_t addressHash[kBatch];
+  std::uint64_t nameHash[kBatch];
+  for (std::size_t first = 0; first < count; first += kBatch) {
+    const std::size_t n = std::min(kBatch, count - first);
+    const Cells* batch = rows + first;
+    for (std::size_t i = 0; i < n; ++i) {
+      addressHash[i] = StringPool::Hash(batch[i].address);
+      nameHash[i] = StringPool::Hash(batch[i].name);
+    }
+    for (int stage = 0; stage < 3; ++stage) {
+      for (std::size_t i = 0; i < n; ++i) {
+        addresses_->Prefetch(addressHash[i], stage);
+        names_->Prefetch(nameHash[i], stage);
+      }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const Cells& row = batch[i];
+      // The three kept cells as one text; a cell never holds a tab.
+      const std::size_t length = row.dateTime.size() + row.account.size() + row.fileName.size() + 2;
+      std::uint32_t kept = 0;
+      char* at = kept_->Extend(length, kept);
+      std::memcpy(at, row.dateTime.data(), row.dateTime.size());
+      at += row.dateTime.size();
+      *at++ = '\t';
+      std::memcpy(at, row.account.data(), row.account.size());
+      at += row.account.size();
+      *at++ = '\t';
+      std::memcpy(at, row.fileName.data(), row.fileName.size());
+      // Names are interned by their bytes here; Finish() turns them into UTF-8 text.
+      rows_.push_back({kept, static_cast<std::uint32_t>(length),
+                       addresses_->Intern(row.address, addressHash[i]),
+                       names_->Intern(row.name, nameHash[i])});
+    }
   }
-  rows_.push_back({kept, static_cast<std::uint32_t>(length), addressId, nameId});
 }
 
 LogTable LogTableBuilder::Finish(Encoding encoding) && {

@@ -88,10 +88,15 @@ class LogTableBuilder {
   LogTableBuilder& operator=(LogTableBuilder&&) noexcept;
   ~LogTableBuilder();
 
-  // Copies what the row keeps. Throws std::length_error when the kept bytes or a pool would
-  // pass 4 GiB.
-  void AddRow(std::string_view dateTime, std::string_view address, std::string_view account,
-              std::string_view name, std::string_view fileName);
+  // A row's cells, as they stand in its line.
+  struct Cells {
+    std::string_view dateTime, address, account, name, fileName;
+  };
+  // Copies what the rows keep, in order. Throws std::length_error when the kept bytes or a pool
+  // would pass 4 GiB, having added the rows before the one that did not fit.
+  void AddRows(const Cells* rows, std::size_t count);
+  std::size_t RowCount() const { return rows_.size(); }
+  void Reserve(std::size_t rows) { rows_.reserve(rows); }
   // The table, its Name texts decoded from `encoding`.
   LogTable Finish(Encoding encoding) &&;
 
@@ -100,7 +105,6 @@ class LogTableBuilder {
   std::unique_ptr<StringPool> addresses_;
   std::unique_ptr<StringPool> names_;
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
-  std::vector<std::uint32_t> lastName_;  // by address id: the name of its latest row
 };
 
 }  // namespace quorvane

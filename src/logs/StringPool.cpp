@@ -105,11 +105,34 @@ void StringPool::Grow() {
   }
 }
 
-std::uint32_t StringPool::Intern(std::string_view text) {
+std::uint64_t StringPool::Hash(std::string_view text) {
+  return HashText(text);
+}
+
+void StringPool::Prefetch(std::uint64_t hash, int stage) const {
+#if defined(__GNUC__)
+  if (slots_.empty())
+    return;
+  const Slot& slot = slots_[hash & (slots_.size() - 1)];
+  if (stage == 0) {
+    __builtin_prefetch(&slot);
+  } else if (slot.entry != 0 && slot.tag == TagOf(hash)) {
+    const Entry& entry = entries_[slot.entry - 1];
+    if (stage == 1)
+      __builtin_prefetch(&entry);
+    else
+      __builtin_prefetch(bytes_.View(entry.offset, entry.length).data());
+  }
+#else
+  (void)hash;
+  (void)stage;
+#endif
+}
+
+std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   // Keep the table at most three quarters full so probes stay short.
   if ((entries_.size() + 1) * 4 > slots_.size() * 3)
     Grow();
-  const std::uint64_t hash = HashText(text);
   const std::size_t slot = SlotOf(text, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
@@ -118,6 +141,12 @@ std::uint32_t StringPool::Intern(std::string_view text) {
   entries_.push_back({offset, static_cast<std::uint32_t>(text.size())});
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
+}
+
+bool StringPool::Holds(std::uint32_t id, std::string_view text) const {
+  const Entry& entry = entries_[id];
+  return entry.length == text.size() &&
+         SameBytes(bytes_.View(entry.offset, entry.length).data(), text.data(), text.size());
 }
 
 std::optional<std::uint32_t> StringPool::Find(std::string_view text) const {

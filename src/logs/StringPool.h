@@ -22,7 +22,14 @@ class StringPool {
   StringPool& operator=(const StringPool&) = delete;
 
   // The id of the text, adding it when it is new. Throws std::length_error past 4 GiB of text.
-  std::uint32_t Intern(std::string_view text);
+  std::uint32_t Intern(std::string_view text) { return Intern(text, Hash(text)); }
+
+  // Interning many texts at once goes faster in steps over all of them: hash each, then bring
+  // what its lookup will read into the cache in stages 0, 1 and 2, then intern each with its
+  // hash. The lookups of a batch then wait for memory together instead of one after another.
+  static std::uint64_t Hash(std::string_view text);
+  void Prefetch(std::uint64_t hash, int stage) const;
+  std::uint32_t Intern(std::string_view text, std::uint64_t hash);
   std::optional<std::uint32_t> Find(std::string_view text) const;
   // Views stay valid for the pool's lifetime.
   std::string_view Text(std::uint32_t id) const {
@@ -30,6 +37,8 @@ class StringPool {
     return bytes_.View(entry.offset, entry.length);
   }
   std::size_t Size() const { return entries_.size(); }
+  // Whether the id's text is exactly `text`.
+  bool Holds(std::uint32_t id, std::string_view text) const;
 
  private:
   struct Entry {

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <locale>
 #include <string_view>
+#include <unordered_map>
 
 #include "logs/TextEncoding.h"
 
@@ -35,60 +36,91 @@ char32_t Fold(char32_t c) {
   return static_cast<char32_t>(WideCtype().tolower(static_cast<wchar_t>(c)));
 }
 
-// Appends the name's sort key: its code points case-folded, as UTF-8, whose byte order is the
-// code points' order.
-void AppendFoldKey(std::string& keys, std::string_view utf8) {
-  const bool ascii = std::all_of(utf8.begin(), utf8.end(),
-                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (ascii) {
-    for (char c : utf8)
-      keys.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
-    return;
+// Sorts names into display order. A name's sort key is its code points case-folded, as UTF-8
+// (whose byte order is the code points' order): an ASCII name's key is made byte by byte as it
+// is read, other names' keys once, beforehand. The sort goes seven key bytes at a time, packed
+// into one integer with the key's remaining length, so it compares integers, not texts.
+template <typename NameAt>
+class DisplaySorter {
+ public:
+  DisplaySorter(std::size_t count, NameAt nameAt) : nameAt_(nameAt), count_(count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string_view name = nameAt_(i);
+      const bool ascii = std::all_of(name.begin(), name.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      if (!ascii) {
+        std::string& key = folded_[static_cast<std::uint32_t>(i)];
+        for (char32_t c : Utf8ToCodePoints(name))
+          AppendUtf8(key, Fold(c));
+      }
+    }
   }
-  for (char32_t c : Utf8ToCodePoints(utf8))
-    AppendUtf8(keys, Fold(c));
-}
 
-// Sorts the names by their fold keys, each made once; exact code points break ties.
+  std::vector<std::uint32_t> Order() {
+    std::vector<Entry> entries(count_);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      entries[i].index = static_cast<std::uint32_t>(i);
+    SortRange(entries.begin(), entries.end(), 0);
+    std::vector<std::uint32_t> order(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      order[i] = entries[i].index;
+    return order;
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t chunk = 0;
+    std::uint32_t index = 0;
+  };
+  using Iterator = typename std::vector<Entry>::iterator;
+
+  // Key bytes [depth, depth + 7) big-endian, zero-padded, then the key's remaining length
+  // (up to 8: "longer than this chunk").
+  std::uint64_t Chunk(std::uint32_t index, std::size_t depth) const {
+    const auto folded = folded_.empty() ? folded_.end() : folded_.find(index);
+    const bool ascii = folded == folded_.end();
+    const std::string_view key = ascii ? nameAt_(index) : std::string_view(folded->second);
+    const std::size_t left = key.size() > depth ? key.size() - depth : 0;
+    std::uint64_t chunk = 0;
+    for (std::size_t k = 0; k < 7; ++k) {
+      unsigned char c = k < left ? static_cast<unsigned char>(key[depth + k]) : 0;
+      if (ascii && c >= 'A' && c <= 'Z')
+        c = static_cast<unsigned char>(c + 32);
+      chunk = (chunk << 8) | c;
+    }
+    return (chunk << 8) | std::min<std::size_t>(left, 8);
+  }
+
+  void SortRange(Iterator first, Iterator last, std::size_t depth) {
+    for (Iterator it = first; it != last; ++it)
+      it->chunk = Chunk(it->index, depth);
+    std::sort(first, last, [](const Entry& a, const Entry& b) { return a.chunk < b.chunk; });
+    for (Iterator run = first; run != last;) {
+      Iterator end = run + 1;
+      while (end != last && end->chunk == run->chunk)
+        ++end;
+      if (end - run > 1) {
+        if ((run->chunk & 0xFF) == 8) {
+          SortRange(run, end, depth + 7);  // equal so far, and the keys go on
+        } else {
+          // Equal keys: exact code points decide (UTF-8 byte order is code-point order).
+          std::sort(run, end, [&](const Entry& a, const Entry& b) {
+            return nameAt_(a.index) < nameAt_(b.index);
+          });
+        }
+      }
+      run = end;
+    }
+  }
+
+  NameAt nameAt_;
+  std::size_t count_;
+  std::unordered_map<std::uint32_t, std::string> folded_;  // the keys of non-ASCII names
+};
+
 template <typename NameAt>
 std::vector<std::uint32_t> DisplayOrder(std::size_t count, NameAt nameAt) {
-  std::string keys;
-  std::vector<std::uint64_t> keyEnds(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    AppendFoldKey(keys, nameAt(i));
-    keyEnds[i] = keys.size();
-  }
-  // Each entry carries the first eight key bytes, big-endian, so most comparisons need no more.
-  struct Entry {
-    std::uint64_t prefix;
-    std::uint32_t index;
-  };
-  std::vector<Entry> entries(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t begin = i == 0 ? 0 : keyEnds[i - 1];
-    std::uint64_t prefix = 0;
-    for (std::size_t k = 0; k < 8; ++k) {
-      const std::size_t at = begin + k;
-      prefix = (prefix << 8) | (at < keyEnds[i] ? static_cast<unsigned char>(keys[at]) : 0u);
-    }
-    entries[i] = {prefix, static_cast<std::uint32_t>(i)};
-  }
-  const auto key = [&](std::uint32_t i) {
-    const std::size_t begin = i == 0 ? 0 : keyEnds[i - 1];
-    return std::string_view(keys).substr(begin, keyEnds[i] - begin);
-  };
-  std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-    if (a.prefix != b.prefix)
-      return a.prefix < b.prefix;
-    const int order = key(a.index).compare(key(b.index));
-    if (order != 0)
-      return order < 0;
-    return nameAt(a.index) < nameAt(b.index);  // UTF-8 byte order is code-point order
-  });
-  std::vector<std::uint32_t> order(count);
-  for (std::size_t i = 0; i < count; ++i)
-    order[i] = entries[i].index;
-  return order;
+  return DisplaySorter<NameAt>(count, nameAt).Order();
 }
 
 // The ids of the names a table brings in, in order of first appearance.
@@ -116,30 +148,43 @@ std::vector<std::uint32_t> ListedNameIds(const LogTable& table, const ProgressFn
 
 }  // namespace
 
-std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTable& uploads,
-                                          const ProgressFn& downloadProgress,
-                                          const ProgressFn& uploadProgress) {
-  std::vector<std::string_view> names;
-  const std::vector<std::uint32_t> downloadIds = ListedNameIds(downloads, downloadProgress);
+std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& uploads,
+                                  const ProgressFn& downloadProgress,
+                                  const ProgressFn& uploadProgress) {
+  std::vector<ListedUser> users;
   std::vector<bool> listed(downloads.NameIdCount(), false);
-  for (std::uint32_t id : downloadIds) {
+  for (std::uint32_t id : ListedNameIds(downloads, downloadProgress)) {
     listed[id] = true;
-    names.push_back(downloads.NameText(id));
+    const std::optional<std::uint32_t> upload = uploads.FindName(downloads.NameText(id));
+    users.push_back({id, upload.value_or(kNoName)});
   }
   // An upload name is new unless the download log listed the same text.
   for (std::uint32_t id : ListedNameIds(uploads, uploadProgress)) {
-    const std::string_view name = uploads.NameText(id);
-    const std::optional<std::uint32_t> same = downloads.FindName(name);
-    if (!same || !listed[*same])
-      names.push_back(name);
+    const std::optional<std::uint32_t> download = downloads.FindName(uploads.NameText(id));
+    if (!download || !listed[*download])
+      users.push_back({download.value_or(kNoName), id});
   }
-  const std::vector<std::uint32_t> order =
-      DisplayOrder(names.size(), [&](std::size_t i) { return names[i]; });
-  std::vector<std::string> sorted;
-  sorted.reserve(names.size());
-  for (std::uint32_t i : order)
-    sorted.emplace_back(names[i]);
+  const auto nameAt = [&](std::size_t i) {
+    const ListedUser& user = users[i];
+    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                      : uploads.NameText(user.uploadId);
+  };
+  std::vector<ListedUser> sorted;
+  sorted.reserve(users.size());
+  for (std::uint32_t i : DisplayOrder(users.size(), nameAt))
+    sorted.push_back(users[i]);
   return sorted;
+}
+
+std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTable& uploads,
+                                          const ProgressFn& downloadProgress,
+                                          const ProgressFn& uploadProgress) {
+  std::vector<std::string> names;
+  for (const ListedUser& user : ListUsers(downloads, uploads, downloadProgress, uploadProgress)) {
+    names.emplace_back(user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                                  : uploads.NameText(user.uploadId));
+  }
+  return names;
 }
 
 void SortForDisplay(std::vector<std::string>& names) {
