@@ -138,6 +138,15 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
   FUZZ_CHECK(IsHundredths(averages.downloadsText) && IsHundredths(averages.uploadsText));
   FUZZ_CHECK(IsRatio(averages.ratio));
 
+  // The user list counted by ids is the user list counted by names.
+  const std::vector<UserCounts> listed = CountListedUsers(downloads, uploads);
+  const std::vector<UserCounts> byName = CountUsers(downloads, uploads, names);
+  FUZZ_CHECK(listed.size() == byName.size());
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    FUZZ_CHECK(listed[i].name == byName[i].name && listed[i].downloads == byName[i].downloads &&
+               listed[i].uploads == byName[i].uploads && listed[i].Ratio() == byName[i].Ratio());
+  }
+
   // Every listed user (a bounded number of them) and one name that is in no row.
   std::vector<std::string> asked(names.begin(),
                                  names.begin() + std::min<std::size_t>(names.size(), 16));

@@ -152,14 +152,15 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   try {
     std::optional<Report> report;
     {
-      const LoadResult loaded = LoadLogPair(PathOf(options->logs[0]), PathOf(options->logs[1]),
-                                            {options->encoding, {}, {}});
+      LoadResult loaded = LoadLogPair(PathOf(options->logs[0]), PathOf(options->logs[1]),
+                                      {options->encoding, {}, {}});
       if (!loaded.Ok()) {
         Complain(err, loaded.failure.LogName() + ' ' + loaded.failure.Describe());
         return 1;
       }
-      report = BuildReport(*loaded.logs, {options->listUsers, options->users});
-    }  // the tables are not needed any more: their memory goes before the text is made
+      // The tables go as the report no longer needs them, before the text is made.
+      report = BuildReport(std::move(*loaded.logs), {options->listUsers, options->users});
+    }
     // The whole report is made before any of it is written, so a failure on the way never
     // leaves half of it on stdout.
     text = FormatTextReport(*report);

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "logs/TextEncoding.h"
-#include "logs/UserList.h"
 
 namespace quorvane {
 
@@ -47,20 +46,36 @@ std::string TextSafe(std::string_view text) {
   return out;
 }
 
-Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+namespace {
+
+// Everything but the user list.
+Report FiguresAndUserReports(const LogPair& logs, const std::vector<std::string>& users) {
   Report report;
   report.totals = ComputeTotals(logs.downloads, logs.uploads);
   report.averages = ComputeAverages(logs.downloads, logs.uploads);
-  if (request.listUsers) {
-    report.users = CountListedUsers(logs.downloads, logs.uploads);
-  }
-  for (const std::string& name : request.users) {
+  for (const std::string& name : users) {
     NamedUserReport& entry = report.userReports.emplace_back();
     entry.name = name;
     entry.report = BuildUserReport(logs.downloads, logs.uploads, name);
     for (std::size_t row : entry.report.uploadRows)
       entry.uploadedFiles.push_back(logs.uploads.CellText(row, Column::FileName));
   }
+  return report;
+}
+
+}  // namespace
+
+Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+  Report report = FiguresAndUserReports(logs, request.users);
+  if (request.listUsers)
+    report.users = CountListedUsers(logs.downloads, logs.uploads);
+  return report;
+}
+
+Report BuildReport(LogPair&& logs, const ReportRequest& request) {
+  Report report = FiguresAndUserReports(logs, request.users);
+  if (request.listUsers)
+    report.users = CountListedUsers(std::move(logs.downloads), std::move(logs.uploads));
   return report;
 }
 
@@ -83,7 +98,7 @@ std::string FormatTextReport(const Report& report) {
       out.push_back('\t');
       out.append(std::to_string(user.downloads)).push_back('\t');
       out.append(std::to_string(user.uploads)).push_back('\t');
-      line(user.ratio, "");
+      line(user.Ratio(), "");
     }
   }
   for (const NamedUserReport& user : report.userReports) {

@@ -33,6 +33,8 @@ struct Report {
 };
 
 Report BuildReport(const LogPair& logs, const ReportRequest& request);
+// The same for logs the caller is done with: their memory goes as soon as it is not needed.
+Report BuildReport(LogPair&& logs, const ReportRequest& request);
 
 // The report as text: totals and averages, then the users and the user reports when asked for.
 // Names and file names are written as by AppendTextSafe, so every line stays one line.

@@ -24,20 +24,25 @@ void ScanNames(const LogTable& table, std::optional<std::uint32_t> nameId,
   ticker.Finish(rows);
 }
 
-std::vector<std::size_t> RowsPerName(const LogTable& table) {
-  std::vector<std::size_t> counts(table.NameIdCount(), 0);
+std::vector<std::uint32_t> RowsPerName(const LogTable& table) {
+  // Every row keeps at least its two tabs in at most 4 GiB: row counts fit 32 bits.
+  std::vector<std::uint32_t> counts(table.NameIdCount(), 0);
   for (std::size_t row = 0; row < table.RowCount(); ++row)
     ++counts[table.NameId(row)];
   return counts;
 }
 
-std::size_t CountOf(const LogTable& table, const std::vector<std::size_t>& counts,
+std::size_t CountOf(const LogTable& table, const std::vector<std::uint32_t>& counts,
                     std::string_view name) {
   const std::optional<std::uint32_t> id = table.FindName(name);
   return id ? counts[*id] : 0;
 }
 
 }  // namespace
+
+std::string UserCounts::Ratio(std::string_view decimalSeparator) const {
+  return RatioText(static_cast<double>(downloads), static_cast<double>(uploads), decimalSeparator);
+}
 
 UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
                            std::string_view name, std::string_view decimalSeparator,
@@ -57,8 +62,8 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
 
 std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& uploads,
                                    const std::vector<std::string>& names) {
-  const std::vector<std::size_t> downloadCounts = RowsPerName(downloads);
-  const std::vector<std::size_t> uploadCounts = RowsPerName(uploads);
+  const std::vector<std::uint32_t> downloadCounts = RowsPerName(downloads);
+  const std::vector<std::uint32_t> uploadCounts = RowsPerName(uploads);
   std::vector<UserCounts> result;
   result.reserve(names.size());
   for (const std::string& name : names) {
@@ -66,27 +71,48 @@ std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& up
     user.name = name;
     user.downloads = CountOf(downloads, downloadCounts, name);
     user.uploads = CountOf(uploads, uploadCounts, name);
-    user.ratio = RatioText(static_cast<double>(user.downloads), static_cast<double>(user.uploads));
   }
   return result;
 }
 
-std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads) {
-  const std::vector<ListedUser> users = ListUsers(downloads, uploads);
-  const std::vector<std::size_t> downloadCounts = RowsPerName(downloads);
-  const std::vector<std::size_t> uploadCounts = RowsPerName(uploads);
-  std::vector<UserCounts> result(users.size());
-  for (std::size_t i = 0; i < users.size(); ++i) {
-    const ListedUser& user = users[i];
+namespace {
+
+// The user list's counts: the ids of each listed name, then the counts by id.
+struct ListedCounts {
+  std::vector<ListedUser> users;
+  std::vector<std::uint32_t> downloads;
+  std::vector<std::uint32_t> uploads;
+};
+
+ListedCounts CountListed(const LogTable& downloads, const LogTable& uploads) {
+  return {ListUsers(downloads, uploads), RowsPerName(downloads), RowsPerName(uploads)};
+}
+
+std::vector<UserCounts> UserCountsOf(const ListedCounts& listed, const LogTable& downloads,
+                                     const LogTable& uploads) {
+  std::vector<UserCounts> result(listed.users.size());
+  for (std::size_t i = 0; i < listed.users.size(); ++i) {
+    const ListedUser& user = listed.users[i];
     UserCounts& counts = result[i];
     counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
                                              : uploads.NameText(user.uploadId);
-    counts.downloads = user.downloadId != kNoName ? downloadCounts[user.downloadId] : 0;
-    counts.uploads = user.uploadId != kNoName ? uploadCounts[user.uploadId] : 0;
-    counts.ratio =
-        RatioText(static_cast<double>(counts.downloads), static_cast<double>(counts.uploads));
+    counts.downloads = user.downloadId != kNoName ? listed.downloads[user.downloadId] : 0;
+    counts.uploads = user.uploadId != kNoName ? listed.uploads[user.uploadId] : 0;
   }
   return result;
+}
+
+}  // namespace
+
+std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads) {
+  return UserCountsOf(CountListed(downloads, uploads), downloads, uploads);
+}
+
+std::vector<UserCounts> CountListedUsers(LogTable&& downloads, LogTable&& uploads) {
+  const ListedCounts listed = CountListed(downloads, uploads);
+  downloads = downloads.NamesOnly();
+  uploads = uploads.NamesOnly();
+  return UserCountsOf(listed, downloads, uploads);
 }
 
 }  // namespace quorvane

@@ -23,12 +23,14 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
                            std::string_view name, std::string_view decimalSeparator = ".",
                            const ProgressFn& progress = {});
 
-// Every name's download and upload counts and their ratio text, for the given names.
+// Every name's download and upload counts, for the given names. The ratio text is made when
+// asked for: a list of a million users holds no million ratio strings.
 struct UserCounts {
   std::string name;
   std::size_t downloads = 0;
   std::size_t uploads = 0;
-  std::string ratio;
+
+  std::string Ratio(std::string_view decimalSeparator = ".") const;
 };
 std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& uploads,
                                    const std::vector<std::string>& names);
@@ -36,5 +38,8 @@ std::vector<UserCounts> CountUsers(const LogTable& downloads, const LogTable& up
 // Every user of the user list with their counts, in display order: what
 // CountUsers(downloads, uploads, CollectUserNames(downloads, uploads)) gives, by ids.
 std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads);
+// The same for tables the caller is done with: all but their names goes before the list is made,
+// so the list and the tables never take memory at once.
+std::vector<UserCounts> CountListedUsers(LogTable&& downloads, LogTable&& uploads);
 
 }  // namespace quorvane

@@ -1,11 +1,12 @@
 #include "logs/LogLoader.h"
 
+// Where the standard library has no threads (MinGW's win32 thread model), the logs are read one
+// after the other.
+#if defined(_GLIBCXX_HAS_GTHREADS) || !defined(__GLIBCXX__)
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <system_error>
-
-#if defined(_GLIBCXX_HAS_GTHREADS) || !defined(__GLIBCXX__)
-#include <future>
 #define QUORVANE_READ_IN_PARALLEL 1
 #endif
 
@@ -13,6 +14,7 @@ namespace quorvane {
 
 namespace {
 
+#ifdef QUORVANE_READ_IN_PARALLEL
 // Progress of a read on another thread, handed to the calling thread to report.
 class ProgressRelay {
  public:
@@ -53,6 +55,7 @@ class ProgressRelay {
   Report latest_;
   std::uint64_t relayed_ = 0;
 };
+#endif
 
 }  // namespace
 

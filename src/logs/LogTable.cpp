@@ -98,6 +98,13 @@ std::size_t LogTable::RenameUser(std::string_view from, std::string_view to) {
   return count;
 }
 
+LogTable LogTable::NamesOnly() const {
+  LogTable names;
+  names.names_ = names_;
+  names.encoding_ = encoding_;
+  return names;
+}
+
 LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
   LogTable selection;
   selection.kept_ = kept_;
@@ -169,6 +176,7 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
       decoded->Intern(DecodeToUtf8(names_->Text(id), encoding));
     names_ = std::move(decoded);
   }
+  addresses_->DropIndex();  // addresses are only ever asked for by id
   table.kept_ = std::move(kept_);
   table.addresses_ = std::move(addresses_);
   table.names_ = std::move(names_);

@@ -57,6 +57,10 @@ class LogTable {
   // Rewrites every Name cell that equals `from` exactly to `to`; returns how many it rewrote.
   std::size_t RenameUser(std::string_view from, std::string_view to);
 
+  // A table without rows that keeps only this table's Name texts and ids, for a caller that is
+  // done with the rows: assigning it over this table frees the rest.
+  LogTable NamesOnly() const;
+
   // A table of the given rows, in the given order (a row may come more than once), sharing this
   // table's cells instead of copying them. Throws std::out_of_range for a row past the end.
   LogTable SelectRows(const std::vector<std::size_t>& rows) const;

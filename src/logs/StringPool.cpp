@@ -143,12 +143,6 @@ std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   return id;
 }
 
-bool StringPool::Holds(std::uint32_t id, std::string_view text) const {
-  const Entry& entry = entries_[id];
-  return entry.length == text.size() &&
-         SameBytes(bytes_.View(entry.offset, entry.length).data(), text.data(), text.size());
-}
-
 std::optional<std::uint32_t> StringPool::Find(std::string_view text) const {
   if (slots_.empty())
     return std::nullopt;

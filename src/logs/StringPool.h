@@ -37,8 +37,9 @@ class StringPool {
     return bytes_.View(entry.offset, entry.length);
   }
   std::size_t Size() const { return entries_.size(); }
-  // Whether the id's text is exactly `text`.
-  bool Holds(std::uint32_t id, std::string_view text) const;
+  // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
+  // finds nothing and a later Intern builds the table again.
+  void DropIndex() { std::vector<Slot>().swap(slots_); }
 
  private:
   struct Entry {
