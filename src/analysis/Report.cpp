@@ -81,6 +81,13 @@ Report BuildReport(LogPair&& logs, const ReportRequest& request) {
 
 std::string FormatTextReport(const Report& report) {
   std::string out;
+  if (report.users) {
+    // Room for the user list at once: a long list is not copied over and over as it grows.
+    std::size_t size = 256;
+    for (const UserCounts& user : *report.users)
+      size += user.name.size() + 32;
+    out.reserve(size);
+  }
   const auto line = [&out](std::string_view caption, std::string_view value) {
     out.append(caption).append(value).push_back('\n');
   };

@@ -42,31 +42,50 @@ const char* FindByte(const char* from, const char* end, char byte) {
   return hit ? static_cast<const char*>(hit) : end;
 }
 
-// Finds the first kFieldsNeeded tabs in [from, end); returns how many there are.
-int FindTabs(const char* from, const char* end, const char* (&tabs)[kFieldsNeeded]) {
-  int found = 0;
+// What one pass over a line finds: where it ends, its first tabs, whether it is all ASCII.
+struct LineScan {
+  const char* end;  // the first `lineEnd` byte, or the end of the bytes given
+  int tabs = 0;
+  bool ascii = true;
+};
+
+void TakeTabs(unsigned mask, const char* at, LineScan& scan, const char* (&tabs)[kFieldsNeeded]) {
+  for (; mask != 0 && scan.tabs < kFieldsNeeded; mask &= mask - 1)
+    tabs[scan.tabs++] = at + std::countr_zero(mask);
+}
+
+// Scans [from, end) up to the first `lineEnd` byte, noting the first kFieldsNeeded tabs.
+LineScan ScanLine(const char* from, const char* end, char lineEnd,
+                  const char* (&tabs)[kFieldsNeeded]) {
+  LineScan scan;
 #ifdef __SSE2__
   // Sixteen bytes at a time: a line of a log is mostly a few dozen bytes with four tabs.
   const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i stop = _mm_set1_epi8(lineEnd);
+  unsigned high = 0;
   for (; end - from >= 16; from += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, tab)));
-    while (mask != 0) {
-      tabs[found++] = from + std::countr_zero(mask);
-      if (found == kFieldsNeeded)
-        return found;
-      mask &= mask - 1;
+    const auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, stop)));
+    const unsigned before = stops == 0 ? 0xFFFFu : (stops & (0u - stops)) - 1;
+    high |= static_cast<unsigned>(_mm_movemask_epi8(bytes)) & before;
+    TakeTabs(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, tab))) & before, from,
+             scan, tabs);
+    if (stops != 0) {
+      scan.end = from + std::countr_zero(stops);
+      scan.ascii = high == 0;
+      return scan;
     }
   }
+  scan.ascii = high == 0;
 #endif
-  for (; from < end; ++from) {
-    if (*from == '\t') {
-      tabs[found++] = from;
-      if (found == kFieldsNeeded)
-        return found;
-    }
+  for (; from < end && *from != lineEnd; ++from) {
+    if (*from == '\t' && scan.tabs < kFieldsNeeded)
+      tabs[scan.tabs++] = from;
+    if (static_cast<unsigned char>(*from) >= 0x80)
+      scan.ascii = false;
   }
-  return found;
+  scan.end = from;
+  return scan;
 }
 
 ReadResult Failure(std::uint64_t line, std::string reason) {
@@ -120,20 +139,25 @@ class Parser {
   bool headerSeen_ = false;
   bool stopped_ = false;
   std::uint64_t line_ = 0;  // lines taken so far
+  // Bytes at the start of the unfinished line known to hold no line end: a long line that
+  // comes in many pieces is searched once, not once per piece.
+  std::size_t searched_ = 0;
   std::optional<ReadError> error_;
   LogTableBuilder builder_;
 };
 
 // Decides the line-end convention from the first line end; false while it is not in sight yet.
 bool Parser::KnowConvention(const char* p, const char* end, bool atEnd) {
-  const char* cr = FindByte(p, end, '\r');
-  if (FindByte(p, cr, '\n') != cr) {
+  const char* from = p + searched_;
+  const char* cr = FindByte(from, end, '\r');
+  if (FindByte(from, cr, '\n') != cr) {
     lfLines_ = true;
   } else if (cr != end) {
     if (cr + 1 == end && !atEnd)
       return false;  // a line feed may follow
     bareCr_ = cr + 1 == end || cr[1] != '\n';
   } else if (!atEnd) {
+    searched_ = static_cast<std::size_t>(end - p);
     return false;
   }
   conventionKnown_ = true;
@@ -158,18 +182,33 @@ const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
   while (!stopped_ && (p < end)) {
     if (!conventionKnown_ && !KnowConvention(p, end, atEnd))
       break;
+    const char stopByte = lfLines_ ? '\n' : '\r';
+    if (searched_ != 0) {
+      if (FindByte(p + searched_, end, stopByte) == end && !atEnd) {
+        searched_ = static_cast<std::size_t>(end - p);
+        break;
+      }
+      searched_ = 0;
+    }
+    const char* tabs[kFieldsNeeded];
+    const LineScan scan = ScanLine(p, end, stopByte, tabs);
     const char* lineEnd;
     const char* next;
     if (lfLines_) {
-      const char* lf = FindByte(p, end, '\n');
-      if (lf == end && !atEnd)
+      const char* lf = scan.end;
+      if (lf == end && !atEnd) {
+        searched_ = static_cast<std::size_t>(end - p);
         break;
+      }
       lineEnd = (lf != p && lf != end && lf[-1] == '\r') ? lf - 1 : lf;
       next = lf == end ? end : lf + 1;
     } else {
-      const char* cr = FindByte(p, end, '\r');
-      if ((cr == end || cr + 1 == end) && !atEnd)
-        break;  // no line end yet, or a line feed may follow the carriage return
+      const char* cr = scan.end;
+      if ((cr == end || cr + 1 == end) && !atEnd) {
+        // No line end yet, or a line feed may follow the carriage return.
+        searched_ = static_cast<std::size_t>(cr - p);
+        break;
+      }
       lineEnd = cr;
       next = cr == end ? end : (cr + 1 != end && cr[1] == '\n' ? cr + 2 : cr + 1);
     }
@@ -180,15 +219,20 @@ const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
       stopped_ = true;  // an empty line ends the data
       break;
     }
-    if (choice_ == EncodingChoice::Utf8 && !IsValidUtf8(std::string_view(p, lineEnd - p)))
-      return Fail(p, line, "the line is not valid UTF-8");
+    // The data is UTF-8 only when every line up to the first empty one is.
+    if (!scan.ascii && (choice_ == EncodingChoice::Utf8 || validUtf8_) &&
+        !IsValidUtf8(std::string_view(p, lineEnd - p))) {
+      if (choice_ == EncodingChoice::Utf8)
+        return Fail(p, line, "the line is not valid UTF-8");
+      validUtf8_ = false;
+    }
 
-    std::string_view fields[kFieldsNeeded];
-    const char* tabs[kFieldsNeeded];
-    const int found = FindTabs(p, lineEnd, tabs);
+    // A tab noted behind a CR that belongs to the line end cannot be: a CR is not a tab.
+    const int found = scan.tabs;
     if (found < kFieldsNeeded - 1)
       return Fail(p, line, FieldCountReason(found + 1));
     // The fifth field runs to the next tab or the line end; further fields are ignored.
+    std::string_view fields[kFieldsNeeded];
     const char* fieldStart = p;
     for (int i = 0; i < kFieldsNeeded; ++i) {
       const char* fieldEnd = i < found ? tabs[i] : lineEnd;
@@ -208,10 +252,6 @@ const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
   // The rows point into the bytes given: they go to the builder before this returns.
   if (batchSize_ != 0 && !Flush())
     return p;
-  // What was taken is whole lines (line ends are ASCII), so checking it piece by piece is
-  // checking all of it.
-  if (choice_ == EncodingChoice::Auto && validUtf8_ && !error_)
-    validUtf8_ = IsValidUtf8(std::string_view(begin, p - begin));
   if (!stopped_ && static_cast<std::size_t>(end - p) > kMaxLineBytes + 1)
     return Fail(p, line_ + 1, kTooLong);  // even without its line end
   return p;

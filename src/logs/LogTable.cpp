@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 #include <utility>
 
@@ -25,6 +26,14 @@ const std::shared_ptr<const StringPool>& NoAddresses() {
 const std::shared_ptr<StringPool>& NoNames() {
   static const auto empty = std::make_shared<StringPool>();
   return empty;
+}
+
+// The first eight bytes of a text, zero-padded.
+std::uint64_t HeadOf(std::string_view text) {
+  std::uint64_t head = 0;
+  if (!text.empty())
+    std::memcpy(&head, text.data(), std::min<std::size_t>(text.size(), 8));
+  return head;
 }
 
 }  // namespace
@@ -129,41 +138,37 @@ LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = defaul
 LogTableBuilder::~LogTableBuilder() = default;
 
 void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
-  // Batches of up to 32 rows: the lookups of their Addresses and Names wait for memory together.
-  constexpr std::size_t kBatch = 32;
-  std::uint64_t addressHash[kBatch];
-  std::uint64_t nameHash[kBatch];
-  for (std::size_t first = 0; first < count; first += kBatch) {
-    const std::size_t n = std::min(kBatch, count - first);
-    const Cells* batch = rows + first;
-    for (std::size_t i = 0; i < n; ++i) {
-      addressHash[i] = StringPool::Hash(batch[i].address);
-      nameHash[i] = StringPool::Hash(batch[i].name);
+  for (const Cells& row : std::span(rows, count)) {
+    // The three kept cells as one text; a cell never holds a tab.
+    const std::size_t length = row.dateTime.size() + row.account.size() + row.fileName.size() + 2;
+    std::uint32_t kept = 0;
+    char* at = kept_->Extend(length, kept);
+    std::memcpy(at, row.dateTime.data(), row.dateTime.size());
+    at += row.dateTime.size();
+    *at++ = '\t';
+    std::memcpy(at, row.account.data(), row.account.size());
+    at += row.account.size();
+    *at++ = '\t';
+    std::memcpy(at, row.fileName.data(), row.fileName.size());
+
+    // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
+    // mostly keeps its name from row to row: comparing with the name it had last saves a lookup.
+    const std::uint32_t address = addresses_->Intern(row.address);
+    const std::uint64_t head = HeadOf(row.name);
+    std::uint32_t name;
+    if (address < lastName_.size() && lastName_[address].head == head &&
+        lastName_[address].length == row.name.size() &&
+        (row.name.size() <= 8 || names_->Holds(lastName_[address].id, row.name))) {
+      name = lastName_[address].id;
+    } else {
+      name = names_->Intern(row.name);
+      const LastName last{name, static_cast<std::uint32_t>(row.name.size()), head};
+      if (address < lastName_.size())
+        lastName_[address] = last;
+      else
+        lastName_.push_back(last);
     }
-    for (int stage = 0; stage < 3; ++stage) {
-      for (std::size_t i = 0; i < n; ++i) {
-        addresses_->Prefetch(addressHash[i], stage);
-        names_->Prefetch(nameHash[i], stage);
-      }
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      const Cells& row = batch[i];
-      // The three kept cells as one text; a cell never holds a tab.
-      const std::size_t length = row.dateTime.size() + row.account.size() + row.fileName.size() + 2;
-      std::uint32_t kept = 0;
-      char* at = kept_->Extend(length, kept);
-      std::memcpy(at, row.dateTime.data(), row.dateTime.size());
-      at += row.dateTime.size();
-      *at++ = '\t';
-      std::memcpy(at, row.account.data(), row.account.size());
-      at += row.account.size();
-      *at++ = '\t';
-      std::memcpy(at, row.fileName.data(), row.fileName.size());
-      // Names are interned by their bytes here; Finish() turns them into UTF-8 text.
-      rows_.push_back({kept, static_cast<std::uint32_t>(length),
-                       addresses_->Intern(row.address, addressHash[i]),
-                       names_->Intern(row.name, nameHash[i])});
-    }
+    rows_.push_back({kept, static_cast<std::uint32_t>(length), address, name});
   }
 }
 

@@ -109,6 +109,14 @@ class LogTableBuilder {
   std::unique_ptr<StringPool> addresses_;
   std::unique_ptr<StringPool> names_;
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
+  // By address id: the Name of its latest row, with its length and first eight bytes, so that
+  // most rows learn their name's id without reading the pool.
+  struct LastName {
+    std::uint32_t id;
+    std::uint32_t length;
+    std::uint64_t head;
+  };
+  std::vector<LastName> lastName_;
 };
 
 }  // namespace quorvane

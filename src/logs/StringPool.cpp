@@ -1,5 +1,6 @@
 #include "logs/StringPool.h"
 
+#include <algorithm>
 #include <cstring>
 
 #ifdef QUORVANE_HAVE_XXHASH
@@ -13,8 +14,10 @@ namespace {
 
 constexpr unsigned kBlockShift = 16;
 
+// The hash's low half: a slot's home in any table of up to 2^32 slots, and a filter that skips
+// most unequal texts unread (texts that share a home mostly differ in its higher bits).
 std::uint32_t TagOf(std::uint64_t hash) {
-  return static_cast<std::uint32_t>(hash >> 32);
+  return static_cast<std::uint32_t>(hash);
 }
 
 #ifndef QUORVANE_HAVE_XXHASH
@@ -49,104 +52,106 @@ std::uint64_t HashText(std::string_view text) {
 #endif
 }
 
-template <typename Word>
-Word Load(const char* p) {
-  Word word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-// Equality of two texts of the same length; most names and addresses are under 16 bytes, where
-// two overlapping loads beat a call to memcmp.
-bool SameBytes(const char* a, const char* b, std::size_t size) {
-  if (size >= 8 && size <= 16) {
-    return Load<std::uint64_t>(a) == Load<std::uint64_t>(b) &&
-           Load<std::uint64_t>(a + size - 8) == Load<std::uint64_t>(b + size - 8);
-  }
-  if (size >= 4 && size < 8) {
-    return Load<std::uint32_t>(a) == Load<std::uint32_t>(b) &&
-           Load<std::uint32_t>(a + size - 4) == Load<std::uint32_t>(b + size - 4);
-  }
-  return size == 0 || std::memcmp(a, b, size) == 0;
-}
-
 }  // namespace
+
+StringPool::Key::Key(std::string_view t) : text(t) {
+  if (!t.empty())
+    std::memcpy(head, t.data(), std::min(t.size(), kInline));
+}
 
 StringPool::StringPool() : bytes_(kBlockShift) {}
 
-std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const {
+StringPool::StringPool(const StringPool& other)
+    : bytes_(other.bytes_), size_(other.size_), slots_(other.slots_) {
+  entries_.reserve(other.entries_.size());
+  for (const auto& block : other.entries_) {
+    entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
+    std::memcpy(entries_.back().get(), block.get(), sizeof(Entry) << kEntryShift);
+  }
+}
+
+bool StringPool::Matches(const Entry& entry, const Key& key) const {
+  if (entry.length != key.text.size())
+    return false;
+  if (entry.length <= kInline) {
+    std::uint64_t stored[2];
+    std::memcpy(stored, entry.text, sizeof stored);
+    return stored[0] == key.head[0] && stored[1] == key.head[1];
+  }
+  return std::memcmp(bytes_.View(entry.offset, entry.length).data(), key.text.data(),
+                     entry.length) == 0;
+}
+
+std::size_t StringPool::SlotOf(const Key& key, std::uint64_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   const std::uint32_t tag = TagOf(hash);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
-    if (slot.entry == 0)
+    if (slot.entry == 0 || (slot.tag == tag && Matches(EntryOf(slot.entry - 1), key)))
       return i;
-    if (slot.tag == tag) {
-      const Entry& entry = entries_[slot.entry - 1];
-      if (entry.length == text.size() &&
-          SameBytes(bytes_.View(entry.offset, entry.length).data(), text.data(), text.size()))
-        return i;
-    }
   }
 }
 
 void StringPool::Grow() {
-  const std::size_t size = slots_.empty() ? 64 : slots_.size() * 2;
-  std::vector<Slot>().swap(slots_);  // the old table goes first: no peak of both
-  slots_.assign(size, Slot{});
+  std::size_t size = 64;
+  while ((size_ + 1) * 4 > size * 3)
+    size *= 2;
+  std::vector<Slot> old(size, Slot{});
+  old.swap(slots_);
   const std::size_t mask = size - 1;
-  // Texts in id order lie one after another: hashing them again reads memory in order.
-  for (std::uint32_t id = 0; id < entries_.size(); ++id) {
-    const std::uint64_t hash = HashText(Text(id));
-    std::size_t i = hash & mask;
+  const auto place = [&](Slot slot) {
+    std::size_t i = slot.tag & mask;
     while (slots_[i].entry != 0)
       i = (i + 1) & mask;
-    slots_[i] = {id + 1, TagOf(hash)};
+    slots_[i] = slot;
+  };
+  if (!old.empty()) {
+    // The tags hold the slots' homes: the old table in order fills the new one almost in order.
+    for (const Slot& slot : old) {
+      if (slot.entry != 0)
+        place(slot);
+    }
+    return;
   }
+  // After DropIndex: hash the texts again, in id order (entries lie one after another).
+  for (std::uint32_t id = 0; id < size_; ++id)
+    place({id + 1, TagOf(HashText(Text(id)))});
 }
 
 std::uint64_t StringPool::Hash(std::string_view text) {
   return HashText(text);
 }
 
-void StringPool::Prefetch(std::uint64_t hash, int stage) const {
-#if defined(__GNUC__)
-  if (slots_.empty())
-    return;
-  const Slot& slot = slots_[hash & (slots_.size() - 1)];
-  if (stage == 0) {
-    __builtin_prefetch(&slot);
-  } else if (slot.entry != 0 && slot.tag == TagOf(hash)) {
-    const Entry& entry = entries_[slot.entry - 1];
-    if (stage == 1)
-      __builtin_prefetch(&entry);
-    else
-      __builtin_prefetch(bytes_.View(entry.offset, entry.length).data());
-  }
-#else
-  (void)hash;
-  (void)stage;
-#endif
-}
-
 std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   // Keep the table at most three quarters full so probes stay short.
-  if ((entries_.size() + 1) * 4 > slots_.size() * 3)
+  if ((size_ + 1) * 4 > slots_.size() * 3)
     Grow();
-  const std::size_t slot = SlotOf(text, hash);
+  const Key key(text);
+  const std::size_t slot = SlotOf(key, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
-  const auto id = static_cast<std::uint32_t>(entries_.size());
-  const std::uint32_t offset = bytes_.Append(text);
-  entries_.push_back({offset, static_cast<std::uint32_t>(text.size())});
+  const auto id = static_cast<std::uint32_t>(size_);
+  Entry entry{static_cast<std::uint32_t>(text.size()), 0, {}};
+  if (text.size() <= kInline)
+    std::memcpy(entry.text, key.head, kInline);
+  else
+    entry.offset = bytes_.Append(text);
+  if ((id & ((1u << kEntryShift) - 1)) == 0)
+    entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
+  entries_.back()[id & ((1u << kEntryShift) - 1)] = entry;
+  ++size_;
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
+}
+
+bool StringPool::Holds(std::uint32_t id, std::string_view text) const {
+  return Matches(EntryOf(id), Key(text));
 }
 
 std::optional<std::uint32_t> StringPool::Find(std::string_view text) const {
   if (slots_.empty())
     return std::nullopt;
-  const std::uint32_t entry = slots_[SlotOf(text, HashText(text))].entry;
+  const std::uint32_t entry = slots_[SlotOf(Key(text), HashText(text))].entry;
   if (entry == 0)
     return std::nullopt;
   return entry - 1;
