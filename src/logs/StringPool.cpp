@@ -1,12 +1,7 @@
 #include "logs/StringPool.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #ifdef QUORVANE_HAVE_XXHASH
 #define XXH_INLINE_ALL  // short texts: inlined, the hash is a handful of instructions
@@ -19,26 +14,10 @@ namespace {
 
 constexpr unsigned kBlockShift = 16;
 
-constexpr std::size_t kGroup = 16;
-constexpr std::uint8_t kFree = 0x80;
-
-// Of the hash's low half: the low bits choose the group, seven high bits are the control byte.
-std::uint8_t TagOf(std::uint32_t hash) {
-  return static_cast<std::uint8_t>(hash >> 25);
-}
-
-// The slots of a group whose control byte is `byte`, as bits.
-unsigned SlotsWith(const std::uint8_t* control, std::uint8_t byte) {
-#ifdef __SSE2__
-  const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(control));
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(group, _mm_set1_epi8(static_cast<char>(byte)))));
-#else
-  unsigned bits = 0;
-  for (std::size_t i = 0; i < kGroup; ++i)
-    bits |= static_cast<unsigned>(control[i] == byte) << i;
-  return bits;
-#endif
+// The hash's low half: a slot's home in any table of up to 2^32 slots, and a filter that skips
+// most unequal texts unread (texts that share a home mostly differ in its higher bits).
+std::uint32_t TagOf(std::uint64_t hash) {
+  return static_cast<std::uint32_t>(hash);
 }
 
 #ifndef QUORVANE_HAVE_XXHASH
@@ -83,7 +62,7 @@ StringPool::Key::Key(std::string_view t) : text(t) {
 StringPool::StringPool() : bytes_(kBlockShift) {}
 
 StringPool::StringPool(const StringPool& other)
-    : bytes_(other.bytes_), size_(other.size_), control_(other.control_), ids_(other.ids_) {
+    : bytes_(other.bytes_), size_(other.size_), slots_(other.slots_) {
   entries_.reserve(other.entries_.size());
   for (const auto& block : other.entries_) {
     entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
@@ -99,84 +78,69 @@ bool StringPool::Matches(const Entry& entry, const Key& key) const {
     std::memcpy(stored, entry.text, sizeof stored);
     return stored[0] == key.head[0] && stored[1] == key.head[1];
   }
-  return std::memcmp(bytes_.View(entry.offsetOrHash, entry.length).data(), key.text.data(),
+  return std::memcmp(bytes_.View(entry.offset, entry.length).data(), key.text.data(),
                      entry.length) == 0;
 }
 
-std::size_t StringPool::SlotOf(const Key& key, std::uint32_t hash, bool& found) const {
-  const std::size_t groups = control_.size() / kGroup;
-  const std::uint8_t tag = TagOf(hash);
-  for (std::size_t group = hash & (groups - 1);; group = (group + 1) & (groups - 1)) {
-    const std::size_t first = group * kGroup;
-    for (unsigned match = SlotsWith(&control_[first], tag); match != 0; match &= match - 1) {
-      const std::size_t slot = first + static_cast<std::size_t>(std::countr_zero(match));
-      if (Matches(EntryOf(ids_[slot]), key)) {
-        found = true;
-        return slot;
-      }
-    }
-    // Texts are never taken out: a text is in the first group with a free slot or before it.
-    if (const unsigned free = SlotsWith(&control_[first], kFree); free != 0) {
-      found = false;
-      return first + static_cast<std::size_t>(std::countr_zero(free));
-    }
-  }
-}
-
-void StringPool::Place(std::uint32_t id, std::uint32_t hash) {
-  const std::size_t groups = control_.size() / kGroup;
-  for (std::size_t group = hash & (groups - 1);; group = (group + 1) & (groups - 1)) {
-    const std::size_t first = group * kGroup;
-    if (const unsigned free = SlotsWith(&control_[first], kFree); free != 0) {
-      const std::size_t slot = first + static_cast<std::size_t>(std::countr_zero(free));
-      control_[slot] = TagOf(hash);
-      ids_[slot] = id;
-      return;
-    }
+std::size_t StringPool::SlotOf(const Key& key, std::uint64_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  const std::uint32_t tag = TagOf(hash);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.entry == 0 || (slot.tag == tag && Matches(EntryOf(slot.entry - 1), key)))
+      return i;
   }
 }
 
 void StringPool::Grow() {
-  std::size_t slots = 4 * kGroup;
-  while ((size_ + 1) * 4 > slots * 3)
-    slots *= 2;
-  DropIndex();  // the old table goes first: no peak of both
-  control_.assign(slots, kFree);
-  ids_.assign(slots, 0);
-  // Entries in id order lie one after another and short ones keep their hashes.
-  for (std::uint32_t id = 0; id < size_; ++id) {
-    const Entry& entry = EntryOf(id);
-    Place(id, entry.length <= kInline ? entry.offsetOrHash
-                                      : static_cast<std::uint32_t>(HashText(Text(id))));
+  std::size_t size = 64;
+  while ((size_ + 1) * 4 > size * 3)
+    size *= 2;
+  std::vector<Slot> old(size, Slot{});
+  old.swap(slots_);
+  const std::size_t mask = size - 1;
+  const auto place = [&](Slot slot) {
+    std::size_t i = slot.tag & mask;
+    while (slots_[i].entry != 0)
+      i = (i + 1) & mask;
+    slots_[i] = slot;
+  };
+  if (!old.empty()) {
+    // The tags hold the slots' homes: the old table in order fills the new one almost in order.
+    for (const Slot& slot : old) {
+      if (slot.entry != 0)
+        place(slot);
+    }
+    return;
   }
+  // After DropIndex: hash the texts again, in id order (entries lie one after another).
+  for (std::uint32_t id = 0; id < size_; ++id)
+    place({id + 1, TagOf(HashText(Text(id)))});
 }
 
 std::uint64_t StringPool::Hash(std::string_view text) {
   return HashText(text);
 }
 
-std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t fullHash) {
+std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   // Keep the table at most three quarters full so probes stay short.
-  if ((size_ + 1) * 4 > control_.size() * 3)
+  if ((size_ + 1) * 4 > slots_.size() * 3)
     Grow();
   const Key key(text);
-  const auto hash = static_cast<std::uint32_t>(fullHash);
-  bool found = false;
-  const std::size_t slot = SlotOf(key, hash, found);
-  if (found)
-    return ids_[slot];
+  const std::size_t slot = SlotOf(key, hash);
+  if (slots_[slot].entry != 0)
+    return slots_[slot].entry - 1;
   const auto id = static_cast<std::uint32_t>(size_);
-  Entry entry{static_cast<std::uint32_t>(text.size()), hash, {}};
+  Entry entry{static_cast<std::uint32_t>(text.size()), 0, {}};
   if (text.size() <= kInline)
     std::memcpy(entry.text, key.head, kInline);
   else
-    entry.offsetOrHash = bytes_.Append(text);
+    entry.offset = bytes_.Append(text);
   if ((id & ((1u << kEntryShift) - 1)) == 0)
     entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
   entries_.back()[id & ((1u << kEntryShift) - 1)] = entry;
   ++size_;
-  control_[slot] = TagOf(hash);
-  ids_[slot] = id;
+  slots_[slot] = {id + 1, TagOf(hash)};
   return id;
 }
 
@@ -185,13 +149,12 @@ bool StringPool::Holds(std::uint32_t id, std::string_view text) const {
 }
 
 std::optional<std::uint32_t> StringPool::Find(std::string_view text) const {
-  if (control_.empty())
+  if (slots_.empty())
     return std::nullopt;
-  bool found = false;
-  const std::size_t slot = SlotOf(Key(text), static_cast<std::uint32_t>(HashText(text)), found);
-  if (!found)
+  const std::uint32_t entry = slots_[SlotOf(Key(text), HashText(text))].entry;
+  if (entry == 0)
     return std::nullopt;
-  return ids_[slot];
+  return entry - 1;
 }
 
 }  // namespace quorvane

@@ -36,15 +36,12 @@ class StringPool {
     const Entry& entry = EntryOf(id);
     if (entry.length <= kInline)
       return {entry.text, entry.length};
-    return bytes_.View(entry.offsetOrHash, entry.length);
+    return bytes_.View(entry.offset, entry.length);
   }
   std::size_t Size() const { return size_; }
   // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
   // finds nothing and a later Intern builds the table again.
-  void DropIndex() {
-    std::vector<std::uint8_t>().swap(control_);
-    std::vector<std::uint32_t>().swap(ids_);
-  }
+  void DropIndex() { std::vector<Slot>().swap(slots_); }
 
  private:
   static constexpr std::size_t kInline = 16;
@@ -52,10 +49,12 @@ class StringPool {
 
   struct Entry {
     std::uint32_t length;
-    // A text longer than kInline: its offset in bytes_. A shorter one: the low half of its
-    // hash, which places it again when the table grows without reading it.
-    std::uint32_t offsetOrHash;
-    char text[kInline];  // a shorter text, zero-padded
+    std::uint32_t offset;  // in bytes_, for a text longer than kInline
+    char text[kInline];    // a shorter text, zero-padded
+  };
+  struct Slot {
+    std::uint32_t entry = 0;  // id + 1; 0 for a free slot
+    std::uint32_t tag = 0;    // the hash's low half
   };
   // A text as it is compared with entries: its length and first 16 bytes, zero-padded.
   struct Key {
@@ -68,19 +67,13 @@ class StringPool {
     return entries_[id >> kEntryShift][id & ((1u << kEntryShift) - 1)];
   }
   bool Matches(const Entry& entry, const Key& key) const;
-  // The slot holding the key, or (with `found` false) the free slot where it belongs.
-  std::size_t SlotOf(const Key& key, std::uint32_t hash, bool& found) const;
-  void Place(std::uint32_t id, std::uint32_t hash);
+  std::size_t SlotOf(const Key& key, std::uint64_t hash) const;
   void Grow();
 
   ByteArena bytes_;
   std::vector<std::unique_ptr<Entry[]>> entries_;
   std::size_t size_ = 0;
-  // The hash table, in groups of 16 slots probed one group after another: a control byte per
-  // slot (free, or seven bits of its text's hash) and the id in it. A lookup compares the 16
-  // control bytes of a group at once and reads only the entries whose bits match.
-  std::vector<std::uint8_t> control_;
-  std::vector<std::uint32_t> ids_;
+  std::vector<Slot> slots_;  // open addressing, linear probing
 };
 
 }  // namespace quorvane
