@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev fonts-dejavu-core)
+          libbenchmark-dev libxxhash-dev fonts-dejavu-core)
 
 install_missing() {
   local missing=()

@@ -29,33 +29,41 @@ constexpr std::array<const char*, 6> kKinds = {"sit", "zip", "txt", "mp3", "sea"
 
 }  // namespace
 
-std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads) {
+std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads, Users users) {
   Random random(seed);
   std::string text = "Date/Time\tAddress\tAccount\tName\tFile Name\r\n";
   text.reserve(rows * 78);
   char line[256];
   for (std::size_t i = 0; i < rows; ++i) {
     // A few heavy users and a long tail, as on a real server.
-    const std::uint32_t user = random.Next(8) == 0 ? random.Next(20) : random.Next(6000);
+    std::uint32_t user = random.Next(8) == 0 ? random.Next(20) : random.Next(6000);
     const std::uint32_t address = user * 3 + random.Next(3);
+    std::array<std::uint32_t, 4> octets = {10 + address % 200, (address / 200) % 250, address % 7,
+                                           1 + user % 250};
+    if (users == Users::Distinct) {
+      // Upload rows are numbered on from the download rows, so no name is in both logs.
+      user = static_cast<std::uint32_t>(i) + (uploads ? 100000000u : 0u);
+      octets = {user >> 24, (user >> 16) & 255, (user >> 8) & 255, user & 255};
+    }
     const int length = std::snprintf(
         line, sizeof line,
         "%02u/%02u/2026 %02u:%02u:%02u\t%u.%u.%u.%u\t%s\tuser%u\t%s/File %u.%s\r\n",
         1 + random.Next(28), 1 + random.Next(12), random.Next(24), random.Next(60), random.Next(60),
-        10 + address % 200, (address / 200) % 250, address % 7, 1 + user % 250,
-        user % 5 == 0 ? "guest" : "member", user, kFolders[random.Next(kFolders.size())],
-        random.Next(uploads ? 5000 : 20000), kKinds[random.Next(kKinds.size())]);
+        octets[0], octets[1], octets[2], octets[3], user % 5 == 0 ? "guest" : "member", user,
+        kFolders[random.Next(kFolders.size())], random.Next(uploads ? 5000 : 20000),
+        kKinds[random.Next(kKinds.size())]);
     text.append(line, static_cast<std::size_t>(length));
   }
   return text;
 }
 
 std::pair<std::filesystem::path, std::filesystem::path> WriteLogPair(
-    const std::filesystem::path& dir, std::size_t downloadRows, std::size_t uploadRows) {
+    const std::filesystem::path& dir, std::size_t downloadRows, std::size_t uploadRows,
+    Users users) {
   std::filesystem::create_directories(dir);
   const auto write = [&](const char* name, std::size_t rows, unsigned seed, bool uploads) {
     const std::filesystem::path path = dir / name;
-    const std::string text = MakeLogText(rows, seed, uploads);
+    const std::string text = MakeLogText(rows, seed, uploads, users);
     std::error_code error;
     if (std::filesystem::file_size(path, error) != text.size() || error) {
       std::ofstream(path, std::ios::binary)

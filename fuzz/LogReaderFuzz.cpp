@@ -1,10 +1,17 @@
 // Feeds arbitrary bytes to the log reader and compares what it makes of them with the plain
-// reference reading: same success, same failing line, same rows and cells, valid UTF-8 text.
+// reference reading: same success, same failing line, same rows and cells, same encoding, valid
+// UTF-8 text. Each input is read with automatic encoding and with one forced encoding, from
+// memory and (on Linux) from a file, which the fuzz build reads in pieces of a few bytes.
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #include "FuzzCheck.h"
 #include "ReferenceReader.h"
@@ -31,6 +38,8 @@ class IdCheck {
 void CheckEncoding(std::string_view bytes) {
   const bool valid = fuzz::ReferenceValidUtf8(bytes);
   FUZZ_CHECK(IsValidUtf8(bytes) == valid);
+  for (Encoding encoding : {Encoding::Windows1252, Encoding::MacRoman})
+    FUZZ_CHECK(DecodeToUtf8(bytes, encoding) == fuzz::ReferenceDecode(bytes, encoding));
   if (!valid)
     return;
   std::string again;
@@ -39,23 +48,15 @@ void CheckEncoding(std::string_view bytes) {
   FUZZ_CHECK(again == bytes);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  CheckEncoding(bytes);
-
-  const ReadResult result = ParseLog(bytes);
-  const fuzz::ReferenceLog expected = fuzz::ReferenceRead(bytes);
+void CheckRead(const ReadResult& result, const fuzz::ReferenceLog& expected) {
   FUZZ_CHECK(result.Ok() == expected.ok);
   if (!result.Ok()) {
     FUZZ_CHECK(result.error.line == expected.errorLine);
     FUZZ_CHECK(!result.error.reason.empty());
-    return 0;
+    return;
   }
-
   const LogTable& table = *result.table;
-  FUZZ_CHECK(table.TextEncoding() == (expected.utf8 ? Encoding::Utf8 : Encoding::Windows1252));
+  FUZZ_CHECK(table.TextEncoding() == expected.encoding);
   FUZZ_CHECK(table.RowCount() == expected.rows.size());
   IdCheck addressIds;
   IdCheck nameIds;
@@ -63,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int column = 0; column < kColumnCount; ++column) {
       const std::string& raw = expected.rows[row][static_cast<std::size_t>(column)];
       const std::string text = table.CellText(row, Column(column));
-      FUZZ_CHECK(text == (expected.utf8 ? raw : fuzz::ReferenceFrom1252(raw)));
+      FUZZ_CHECK(text == fuzz::ReferenceDecode(raw, expected.encoding));
       FUZZ_CHECK(fuzz::ReferenceValidUtf8(text));
     }
     const std::string& address = expected.rows[row][1];
@@ -74,6 +75,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(table.NameText(table.NameId(row)) == name);
     FUZZ_CHECK(table.FindName(name) == table.NameId(row));
     nameIds.See(name, table.NameId(row));
+  }
+}
+
+#if defined(__linux__)
+// The same bytes through ReadLogFile, from an in-memory file.
+void CheckFileRead(std::string_view bytes, const ReadOptions& options,
+                   const fuzz::ReferenceLog& expected) {
+  const int fd = memfd_create("log", MFD_CLOEXEC);
+  if (fd < 0)
+    return;
+  if (write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()))
+    CheckRead(ReadLogFile("/proc/self/fd/" + std::to_string(fd), options), expected);
+  close(fd);
+}
+#endif
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  CheckEncoding(bytes);
+
+  const EncodingChoice forced[] = {EncodingChoice::Utf8, EncodingChoice::Windows1252,
+                                   EncodingChoice::MacRoman};
+  for (EncodingChoice choice : {EncodingChoice::Auto, forced[size % 3]}) {
+    const ReadOptions options{choice, {}};
+    const fuzz::ReferenceLog expected = fuzz::ReferenceRead(bytes, choice);
+    CheckRead(ParseLog(bytes, options), expected);
+#if defined(__linux__)
+    CheckFileRead(bytes, options, expected);
+#endif
   }
   return 0;
 }

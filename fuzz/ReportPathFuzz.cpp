@@ -102,11 +102,12 @@ std::vector<std::string> CheckUserList(const LogTable& downloads, const LogTable
   uploadProgress.Check(uploads.RowCount());
   FUZZ_CHECK(std::set<std::string>(names.begin(), names.end()) ==
              ExpectedNames(downloadCells, uploadCells));
-  for (std::size_t i = 1; i < names.size(); ++i) {
+  for (std::size_t i = 1; i < names.size(); ++i)
     FUZZ_CHECK(names[i - 1] != names[i]);
-    FUZZ_CHECK(DisplayOrderLess(names[i - 1], names[i]));
-    FUZZ_CHECK(!DisplayOrderLess(names[i], names[i - 1]));
-  }
+  // The display order is a total order: sorting the names from any order gives the same list.
+  std::vector<std::string> again(names.rbegin(), names.rend());
+  SortForDisplay(again);
+  FUZZ_CHECK(again == names);
   return names;
 }
 
@@ -138,6 +139,15 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
   FUZZ_CHECK(IsHundredths(averages.downloadsText) && IsHundredths(averages.uploadsText));
   FUZZ_CHECK(IsRatio(averages.ratio));
 
+  // The user list counted by ids is the user list counted by names.
+  const std::vector<UserCounts> listed = CountListedUsers(downloads, uploads);
+  const std::vector<UserFigures> byName = ComputeUserFigures(downloads, uploads, names);
+  FUZZ_CHECK(listed.size() == byName.size());
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    FUZZ_CHECK(listed[i].name == byName[i].name && listed[i].downloads == byName[i].downloads &&
+               listed[i].uploads == byName[i].uploads && listed[i].Ratio() == byName[i].Ratio());
+  }
+
   // Every listed user (a bounded number of them) and one name that is in no row.
   std::vector<std::string> asked(names.begin(),
                                  names.begin() + std::min<std::size_t>(names.size(), 16));
@@ -164,7 +174,7 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
                                          static_cast<double>(uploadMatches.size())));
     FUZZ_CHECK(IsRatio(report.ratio));
     FUZZ_CHECK(counts[i].name == name && counts[i].downloads == downloadMatches &&
-               counts[i].uploads == uploadMatches.size() && counts[i].ratio == report.ratio);
+               counts[i].uploads == uploadMatches.size() && counts[i].Ratio() == report.ratio);
     // Credit and addresses by hand: texts compare as they read.
     std::set<std::string> files, addresses;
     for (const auto& row : uploadCells) {

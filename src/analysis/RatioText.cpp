@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,6 +27,10 @@ void Increment(std::string& digits) {
 
 // The number in hundredths as a digit string, rounded as described in the header.
 std::string HundredthsDigits(double magnitude) {
+  // A whole number of up to 15 digits is exact already: its hundredths are its digits and "00".
+  // Counts and most ratios of a user list are such numbers.
+  if (magnitude < 1e15 && magnitude == std::floor(magnitude))
+    return std::to_string(static_cast<std::uint64_t>(magnitude)) + "00";
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);  // d.dddddddddddddde±x
   std::string mantissa;

@@ -1,25 +1,61 @@
 #include "analysis/Report.h"
 
+#include <algorithm>
+
+#include "logs/TextEncoding.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
 
-Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+void AppendTextSafe(std::string& out, std::string_view text) {
+  const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '\\';
+  });
+  if (plain && IsValidUtf8(text)) {
+    out.append(text);
+    return;
+  }
+  for (char32_t c : Utf8ToCodePoints(text)) {
+    switch (c) {
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      default:
+        if (c < 0x20) {
+          const char hex[] = "0123456789ABCDEF";
+          out.append("\\x").push_back(hex[c >> 4]);
+          out.push_back(hex[c & 0xF]);
+        } else {
+          AppendUtf8(out, c);
+        }
+    }
+  }
+}
+
+std::string TextSafe(std::string_view text) {
+  std::string out;
+  AppendTextSafe(out, text);
+  return out;
+}
+
+namespace {
+
+// Everything but the users table. CSV is only that table.
+Report FiguresAndUserReports(const LogPair& logs, const ReportRequest& request) {
   Report report;
+  if (request.format == ReportFormat::Csv)
+    return report;
   report.totals = ComputeTotals(logs.downloads, logs.uploads);
   report.averages = ComputeAverages(logs.downloads, logs.uploads);
-  // CSV is the users table: of the users asked for by name, or of the whole user list.
-  const bool csv = request.format == ReportFormat::Csv;
-  if (request.listUsers || csv) {
-    const std::vector<std::string> names = csv && !request.users.empty()
-                                               ? request.users
-                                               : CollectUserNames(logs.downloads, logs.uploads);
-    report.users = ComputeUserFigures(
-        logs.downloads, logs.uploads, names,
-        request.format == ReportFormat::Text ? UserFigureSet::Counts : UserFigureSet::All);
-  }
-  if (csv)
-    return report;
   for (const std::string& name : request.users) {
     NamedUserReport& entry = report.userReports.emplace_back();
     entry.name = name;
@@ -30,10 +66,38 @@ Report BuildReport(const LogPair& logs, const ReportRequest& request) {
   return report;
 }
 
+// CSV's and JSON's users table: every figure of the users CSV names, or of the user list.
+bool AddFigures(const LogPair& logs, const ReportRequest& request, Report& report) {
+  const bool csv = request.format == ReportFormat::Csv;
+  if (request.format == ReportFormat::Text || !(request.listUsers || csv))
+    return false;
+  report.figures = ComputeUserFigures(logs.downloads, logs.uploads,
+                                      csv && !request.users.empty()
+                                          ? request.users
+                                          : CollectUserNames(logs.downloads, logs.uploads));
+  return true;
+}
+
+}  // namespace
+
+Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+  Report report = FiguresAndUserReports(logs, request);
+  if (!AddFigures(logs, request, report) && request.listUsers)
+    report.users = CountListedUsers(logs.downloads, logs.uploads);
+  return report;
+}
+
+Report BuildReport(LogPair&& logs, const ReportRequest& request) {
+  Report report = FiguresAndUserReports(logs, request);
+  if (!AddFigures(logs, request, report) && request.listUsers)
+    report.users = CountListedUsers(std::move(logs.downloads), std::move(logs.uploads));
+  return report;
+}
+
 std::string FormatReport(const Report& report, const ReportRequest& request) {
   switch (request.format) {
     case ReportFormat::Csv:
-      return FormatCsvUsers(*report.users);
+      return FormatCsvUsers(*report.figures);
     case ReportFormat::Json:
       return FormatJsonReport(report);
     case ReportFormat::Text:
@@ -44,6 +108,13 @@ std::string FormatReport(const Report& report, const ReportRequest& request) {
 
 std::string FormatTextReport(const Report& report) {
   std::string out;
+  if (report.users) {
+    // Room for the user list at once: a long list is not copied over and over as it grows.
+    std::size_t size = 256;
+    for (const UserCounts& user : *report.users)
+      size += user.name.size() + 32;
+    out.reserve(size);
+  }
   const auto line = [&out](std::string_view caption, std::string_view value) {
     out.append(caption).append(value).push_back('\n');
   };
@@ -56,20 +127,21 @@ std::string FormatTextReport(const Report& report) {
 
   if (report.users) {
     line("\nUsers: ", std::to_string(report.users->size()));
-    for (const UserFigures& user : *report.users) {
-      out.append(user.name).push_back('\t');
+    for (const UserCounts& user : *report.users) {
+      AppendTextSafe(out, user.name);
+      out.push_back('\t');
       out.append(std::to_string(user.downloads)).push_back('\t');
       out.append(std::to_string(user.uploads)).push_back('\t');
-      line(user.ratio, "");
+      line(user.Ratio(), "");
     }
   }
   for (const NamedUserReport& user : report.userReports) {
-    line("\nUser Name: ", user.name);
+    line("\nUser Name: ", TextSafe(user.name));
     line("Downloads: ", std::to_string(user.report.downloads));
     line("Uploads: ", std::to_string(user.report.uploads));
     line("Ratio: ", user.report.ratio);
     for (const std::string& file : user.uploadedFiles)
-      line("Upload: ", file);
+      line("Upload: ", TextSafe(file));
   }
   return out;
 }

@@ -33,19 +33,24 @@ struct NamedUserReport {
 struct Report {
   Totals totals;
   Averages averages;
-  // The users table: the user list in display order, or the users asked for by name. Text asks
-  // only for counts and ratios.
-  std::optional<std::vector<UserFigures>> users;
+  // Text's users: the user list in display order, with counts only.
+  std::optional<std::vector<UserCounts>> users;
+  // CSV's and JSON's users table: the user list in display order, or for CSV the users asked for
+  // by name, with every figure.
+  std::optional<std::vector<UserFigures>> figures;
   std::vector<NamedUserReport> userReports;
 };
 
 // The figures the request's format writes.
 Report BuildReport(const LogPair& logs, const ReportRequest& request);
+// The same for logs the caller is done with: their memory goes as soon as it is not needed.
+Report BuildReport(LogPair&& logs, const ReportRequest& request);
 
 // The report in the request's format.
 std::string FormatReport(const Report& report, const ReportRequest& request);
 
 // The report as text: totals and averages, then the users and the user reports when asked for.
+// Names and file names are written as by AppendTextSafe, so every line stays one line.
 std::string FormatTextReport(const Report& report);
 
 // A users table as CSV (RFC 4180, LF line ends): a header line, then a line per user.
@@ -53,5 +58,11 @@ std::string FormatCsvUsers(const std::vector<UserFigures>& users);
 
 // The report as one JSON object: totals, averages, then users and reports when asked for.
 std::string FormatJsonReport(const Report& report);
+
+// Appends text for a plain-text report or message line: C0 control characters become \r, \n,
+// \t or \xNN, a backslash becomes \\, and bytes that are not UTF-8 become U+FFFD. Valid text
+// with none of these is appended as it is.
+void AppendTextSafe(std::string& out, std::string_view text);
+std::string TextSafe(std::string_view text);
 
 }  // namespace quorvane

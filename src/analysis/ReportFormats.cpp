@@ -113,7 +113,7 @@ std::string FormatCsvUsers(const std::vector<UserFigures>& users) {
     for (std::size_t figure : {user.downloads, user.uploads})
       out.append(",").append(std::to_string(figure));
     out.push_back(',');
-    AppendCsvField(out, user.ratio);
+    AppendCsvField(out, user.Ratio());
     for (std::size_t figure : {user.credit, user.addresses})
       out.append(",").append(std::to_string(figure));
     out.push_back('\n');
@@ -132,13 +132,13 @@ std::string FormatJsonReport(const Report& report) {
       .Text("downloads", report.averages.downloadsText)
       .Text("uploads", report.averages.uploadsText)
       .Text("ratio", report.averages.ratio);
-  if (report.users) {
-    AppendJsonList(out, "users", *report.users, [&](const UserFigures& user) {
+  if (report.figures) {
+    AppendJsonList(out, "users", *report.figures, [&](const UserFigures& user) {
       JsonObject(out)
           .Text("user", user.name)
           .Number("downloads", user.downloads)
           .Number("uploads", user.uploads)
-          .Text("ratio", user.ratio)
+          .Text("ratio", user.Ratio())
           .Number("credit", user.credit)
           .Number("addresses", user.addresses);
     });

@@ -9,8 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "analysis/RatioText.h"
-#include "logs/ByteBuffer.h"
+#include "logs/ByteArena.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -303,8 +302,7 @@ void CountAddresses(const LogTable& downloads, const LogTable& uploads,
 }  // namespace
 
 std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const LogTable& uploads,
-                                            const std::vector<std::string>& names,
-                                            UserFigureSet set) {
+                                            const std::vector<std::string>& names) {
   // A name asked for twice is one user.
   std::vector<std::string_view> users;
   std::vector<std::uint32_t> userOfName;
@@ -320,33 +318,29 @@ std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const Log
   std::vector<UserFigures> figures(users.size());
   CountRows(downloads, downloaders, &UserFigures::downloads, figures);
   CountRows(uploads, uploaders, &UserFigures::uploads, figures);
-  if (set == UserFigureSet::All) {
-    // Big tables share the work between two cores: one indexes the uploaded files and looks up
-    // half of the downloaded ones while the other counts addresses, then looks up the other half.
-    CellKeys keys(downloads, uploads);
-    Uploads uploaded(uploads.RowCount());
-    const std::size_t half = downloads.RowCount() / 2;
-    const auto firstHalf = [&] {
-      uploaded.Index(uploads, uploaders, keys);
-      return CountFetches(downloads, 0, half, downloaders, uploaded, keys);
-    };
-    const bool shared = downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread;
-    std::future<Fetches> besides;
-    if (shared)
-      besides = std::async(std::launch::async, firstHalf);
-    CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
-    Fetches fetches = shared ? besides.get() : firstHalf();
-    Merge(fetches,
-          CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys));
-    AddCredit(uploaded, fetches, figures);
-  }
+  // Big tables share the work between two cores: one indexes the uploaded files and looks up
+  // half of the downloaded ones while the other counts addresses, then looks up the other half.
+  CellKeys keys(downloads, uploads);
+  Uploads uploaded(uploads.RowCount());
+  const std::size_t half = downloads.RowCount() / 2;
+  const auto firstHalf = [&] {
+    uploaded.Index(uploads, uploaders, keys);
+    return CountFetches(downloads, 0, half, downloaders, uploaded, keys);
+  };
+  const bool shared = downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread;
+  std::future<Fetches> besides;
+  if (shared)
+    besides = std::async(std::launch::async, firstHalf);
+  CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
+  Fetches fetches = shared ? besides.get() : firstHalf();
+  Merge(fetches, CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys));
+  AddCredit(uploaded, fetches, figures);
 
   std::vector<UserFigures> result;
   result.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
     UserFigures& user = result.emplace_back(figures[userOfName[i]]);
     user.name = names[i];
-    user.ratio = RatioText(static_cast<double>(user.downloads), static_cast<double>(user.uploads));
   }
   return result;
 }

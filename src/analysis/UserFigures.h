@@ -4,30 +4,23 @@
 #include <string>
 #include <vector>
 
+#include "analysis/UserReport.h"
 #include "logs/LogTable.h"
 
 namespace quorvane {
 
-// Everything the users overview shows of one user.
-struct UserFigures {
-  std::string name;
-  std::size_t downloads = 0;  // download rows of this Name
-  std::size_t uploads = 0;    // upload rows of this Name
-  std::string ratio;          // as the user report writes it
+// Everything the users overview shows of one user: the counts (rows of this Name in each table)
+// and what the whole logs tell of the user.
+struct UserFigures : UserCounts {
   // Download rows by other names of a file this user uploaded: how often others fetched what
   // this user brought.
   std::size_t credit = 0;
   std::size_t addresses = 0;  // distinct Address texts on this user's rows of both tables
-  // (credit and addresses stay 0 when only the counts were asked for)
 };
-
-// Counts and ratio only, or credit and addresses too (which cost more).
-enum class UserFigureSet { Counts, All };
 
 // The figures of each of `names`, in that order; a name without rows gets zeros. A few passes over
 // each table whatever the number of names.
 std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const LogTable& uploads,
-                                            const std::vector<std::string>& names,
-                                            UserFigureSet set = UserFigureSet::All);
+                                            const std::vector<std::string>& names);
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "analysis/RatioText.h"
+#include "logs/UserList.h"
 
 namespace quorvane {
 
@@ -23,7 +24,19 @@ void ScanNames(const LogTable& table, std::optional<std::uint32_t> nameId,
   ticker.Finish(rows);
 }
 
+std::vector<std::uint32_t> RowsPerName(const LogTable& table) {
+  // Every row keeps at least its two tabs in at most 4 GiB: row counts fit 32 bits.
+  std::vector<std::uint32_t> counts(table.NameIdCount(), 0);
+  for (std::size_t row = 0; row < table.RowCount(); ++row)
+    ++counts[table.NameId(row)];
+  return counts;
+}
+
 }  // namespace
+
+std::string UserCounts::Ratio(std::string_view decimalSeparator) const {
+  return RatioText(static_cast<double>(downloads), static_cast<double>(uploads), decimalSeparator);
+}
 
 UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
                            std::string_view name, std::string_view decimalSeparator,
@@ -39,6 +52,46 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
   report.ratio = RatioText(static_cast<double>(report.downloads),
                            static_cast<double>(report.uploads), decimalSeparator);
   return report;
+}
+
+namespace {
+
+// The user list's counts: the ids of each listed name, then the counts by id.
+struct ListedCounts {
+  std::vector<ListedUser> users;
+  std::vector<std::uint32_t> downloads;
+  std::vector<std::uint32_t> uploads;
+};
+
+ListedCounts CountListed(const LogTable& downloads, const LogTable& uploads) {
+  return {ListUsers(downloads, uploads), RowsPerName(downloads), RowsPerName(uploads)};
+}
+
+std::vector<UserCounts> UserCountsOf(const ListedCounts& listed, const LogTable& downloads,
+                                     const LogTable& uploads) {
+  std::vector<UserCounts> result(listed.users.size());
+  for (std::size_t i = 0; i < listed.users.size(); ++i) {
+    const ListedUser& user = listed.users[i];
+    UserCounts& counts = result[i];
+    counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                             : uploads.NameText(user.uploadId);
+    counts.downloads = user.downloadId != kNoName ? listed.downloads[user.downloadId] : 0;
+    counts.uploads = user.uploadId != kNoName ? listed.uploads[user.uploadId] : 0;
+  }
+  return result;
+}
+
+}  // namespace
+
+std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads) {
+  return UserCountsOf(CountListed(downloads, uploads), downloads, uploads);
+}
+
+std::vector<UserCounts> CountListedUsers(LogTable&& downloads, LogTable&& uploads) {
+  const ListedCounts listed = CountListed(downloads, uploads);
+  downloads = downloads.NamesOnly();
+  uploads = uploads.NamesOnly();
+  return UserCountsOf(listed, downloads, uploads);
 }
 
 }  // namespace quorvane

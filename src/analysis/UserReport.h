@@ -23,4 +23,21 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
                            std::string_view name, std::string_view decimalSeparator = ".",
                            const ProgressFn& progress = {});
 
+// A user's download and upload counts. The ratio text is made when asked for: a list of a million
+// users holds no million ratio strings.
+struct UserCounts {
+  std::string name;
+  std::size_t downloads = 0;
+  std::size_t uploads = 0;
+
+  std::string Ratio(std::string_view decimalSeparator = ".") const;
+};
+
+// Every user of the user list with their counts, in display order (the list CollectUserNames
+// makes), counted by ids.
+std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads);
+// The same for tables the caller is done with: all but their names goes before the list is made,
+// so the list and the tables never take memory at once.
+std::vector<UserCounts> CountListedUsers(LogTable&& downloads, LogTable&& uploads);
+
 }  // namespace quorvane

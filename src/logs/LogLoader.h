@@ -35,9 +35,17 @@ struct LoadResult {
   bool Ok() const { return logs.has_value(); }
 };
 
-// Reads the download log, then the upload log. Both or neither: a failure in either yields no
-// tables at all, so a caller that keeps its old tables on failure never shows half a load.
+struct LoadOptions {
+  EncodingChoice encoding = EncodingChoice::Auto;
+  ByteProgressFn downloadProgress;
+  ByteProgressFn uploadProgress;
+};
+
+// Reads both logs, at once where the system gives a second thread. Both or neither: a failure in
+// either yields no tables at all, so a caller that keeps its old tables on failure never shows
+// half a load; a failing download log is named before a failing upload log. The progress
+// callbacks are called on the calling thread only.
 LoadResult LoadLogPair(const std::filesystem::path& downloadLog,
-                       const std::filesystem::path& uploadLog);
+                       const std::filesystem::path& uploadLog, const LoadOptions& options = {});
 
 }  // namespace quorvane

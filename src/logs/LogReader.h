@@ -2,10 +2,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "logs/ByteBuffer.h"
 #include "logs/LogTable.h"
 
 namespace quorvane {
@@ -24,18 +25,37 @@ struct ReadResult {
   bool Ok() const { return table.has_value(); }
 };
 
-// Offsets into a table are 32-bit; a transfer log of this size is far beyond any real server's.
-inline constexpr std::uint64_t kMaxLogBytes = 0xFFFFFFFFull;
+// How to decode the file's text. Auto: UTF-8 when everything up to the end of the data is valid
+// UTF-8; otherwise Mac Roman when the first line end is a carriage return alone (classic Mac OS
+// servers), else Windows-1252. Forcing UTF-8 makes an invalid line a failure.
+enum class EncodingChoice { Auto, Utf8, Windows1252, MacRoman };
 
-// Parses the bytes of a log file. Line 1 is the header and is dropped; every line up to the first
-// empty line is a transfer of at least five tab-separated fields. The first line end in the file
-// decides the convention: a line feed with no carriage return before it means lines end at line
-// feeds (a carriage return right before one belongs to the line end), otherwise lines end at
-// carriage returns (a line feed right behind one belongs to the line end).
-ReadResult ParseLog(ByteBuffer bytes);
-ReadResult ParseLog(std::string_view bytes);
+// Told how far a read has got: called every few MiB and once at the end of the reading.
+// totalBytes is the file's size, 0 when unknown (a pipe); a file that grows meanwhile may give
+// more than it.
+using ByteProgressFn = std::function<void(std::uint64_t bytesRead, std::uint64_t totalBytes)>;
 
-// Opens the file read-only, reads it in one pass, closes it, and parses it.
-ReadResult ReadLogFile(const std::filesystem::path& path);
+struct ReadOptions {
+  EncodingChoice encoding = EncodingChoice::Auto;
+  ByteProgressFn progress;
+};
+
+// Row storage uses 32-bit offsets: the rows kept (their Date/Time, Account and File Name bytes,
+// and the distinct Addresses and Names) must fit in 4 GiB. Far beyond any real server's log.
+inline constexpr std::uint64_t kMaxKeptBytes = 0xFFFFFFFFull;
+// A longer line is refused; no transfer takes a thousandth of it.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{64} << 20;
+
+// The log format. Line 1 is the header and is dropped; every line up to the first empty line is
+// a transfer of at least five tab-separated fields, and nothing after that line is read. The
+// first line end decides the convention: a line feed with no carriage return before it means
+// lines end at line feeds (a carriage return right before one belongs to the line end),
+// otherwise lines end at carriage returns (a line feed right behind one belongs to the line end).
+// Running out of memory is a failure like any other.
+ReadResult ParseLog(std::string_view bytes, const ReadOptions& options = {});
+
+// Opens the file read-only and without waiting (a named pipe with no writer reads as empty),
+// reads it as a stream up to the end of the data, closes it, and returns what ParseLog would.
+ReadResult ReadLogFile(const std::filesystem::path& path, const ReadOptions& options = {});
 
 }  // namespace quorvane

@@ -1,31 +1,83 @@
 #include "logs/LogTable.h"
 
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <stdexcept>
 #include <utility>
 
 namespace quorvane {
 
-LogTable::LogTable() = default;
-LogTable::LogTable(LogTable&&) noexcept = default;
-LogTable& LogTable::operator=(LogTable&&) noexcept = default;
+namespace {
+
+// Kept bytes live in blocks of 8 MiB (huge pages where the system has them).
+constexpr unsigned kKeptBlockShift = 23;
+
+// What an empty table (and one moved from) shares, so it needs no memory of its own. A rename
+// never changes the empty name pool: it finds no name to rename in it.
+const std::shared_ptr<const ByteArena>& NoBytes() {
+  static const auto empty = std::make_shared<const ByteArena>(kKeptBlockShift);
+  return empty;
+}
+const std::shared_ptr<const StringPool>& NoAddresses() {
+  static const auto empty = std::make_shared<const StringPool>();
+  return empty;
+}
+const std::shared_ptr<StringPool>& NoNames() {
+  static const auto empty = std::make_shared<StringPool>();
+  return empty;
+}
+
+// The first eight bytes of a text, zero-padded.
+std::uint64_t HeadOf(std::string_view text) {
+  std::uint64_t head = 0;
+  if (!text.empty())
+    std::memcpy(&head, text.data(), std::min<std::size_t>(text.size(), 8));
+  return head;
+}
+
+}  // namespace
+
+LogTable::LogTable() : kept_(NoBytes()), addresses_(NoAddresses()), names_(NoNames()) {}
+
+LogTable::LogTable(LogTable&& other) noexcept : LogTable() {
+  *this = std::move(other);
+}
+
+LogTable& LogTable::operator=(LogTable&& other) noexcept {
+  if (this != &other) {
+    kept_ = std::exchange(other.kept_, NoBytes());
+    addresses_ = std::exchange(other.addresses_, NoAddresses());
+    names_ = std::exchange(other.names_, NoNames());
+    encoding_ = other.encoding_;
+    rows_ = std::move(other.rows_);
+    other.rows_.clear();
+  }
+  return *this;
+}
+
 LogTable::~LogTable() = default;
 
-std::string_view LogTable::Bytes(Span span) const {
-  return buffer_.View().substr(span.offset, span.length);
+std::string_view LogTable::Field(const Row& row, int index) const {
+  std::string_view text = kept_->View(row.kept, row.keptLength);
+  for (; index > 0; --index)
+    text.remove_prefix(std::min(text.size(), text.find('\t') + 1));
+  return text.substr(0, text.find('\t'));
 }
 
 std::string LogTable::CellText(std::size_t row, Column column) const {
   const Row& r = rows_[row];
   switch (column) {
     case Column::DateTime:
-      return DecodeToUtf8(Bytes(r.dateTime), encoding_);
+      return DecodeToUtf8(Field(r, 0), encoding_);
     case Column::Address:
-      return DecodeToUtf8(addresses_.Text(r.address), encoding_);
+      return DecodeToUtf8(addresses_->Text(r.address), encoding_);
     case Column::Account:
-      return DecodeToUtf8(Bytes(r.account), encoding_);
+      return DecodeToUtf8(Field(r, 1), encoding_);
     case Column::Name:
-      return std::string(names_.Text(r.name));
+      return std::string(names_->Text(r.name));
     case Column::FileName:
-      return DecodeToUtf8(Bytes(r.fileName), encoding_);
+      return DecodeToUtf8(Field(r, 2), encoding_);
   }
   return {};
 }
@@ -36,48 +88,106 @@ void LogTable::RemoveRow(std::size_t row) {
 }
 
 std::size_t LogTable::RenameUser(std::string_view from, std::string_view to) {
-  const std::optional<std::uint32_t> fromId = names_.Find(from);
+  const std::optional<std::uint32_t> fromId = names_->Find(from);
   if (!fromId)
     return 0;
-  const std::uint32_t toId = names_.Intern(to);
+  std::optional<std::uint32_t> toId = names_->Find(to);
+  if (!toId) {
+    if (names_.use_count() > 1)  // shared with a selection: it keeps the pool it has
+      names_ = std::make_shared<StringPool>(*names_);
+    toId = names_->Intern(to);
+  }
   std::size_t count = 0;
   for (Row& r : rows_) {
     if (r.name == *fromId) {
-      r.name = toId;
+      r.name = *toId;
       ++count;
     }
   }
   return count;
 }
 
-LogTableBuilder::LogTableBuilder(ByteBuffer bytes, Encoding encoding) {
-  table_.buffer_ = std::move(bytes);
-  table_.encoding_ = encoding;
+LogTable LogTable::NamesOnly() const {
+  LogTable names;
+  names.names_ = names_;
+  names.encoding_ = encoding_;
+  return names;
 }
 
-LogTable::Span LogTableBuilder::SpanOf(std::string_view field) const {
-  return {static_cast<std::uint32_t>(field.data() - table_.buffer_.Data()),
-          static_cast<std::uint32_t>(field.size())};
-}
-
-void LogTableBuilder::AddRow(std::string_view dateTime, std::string_view address,
-                             std::string_view account, std::string_view name,
-                             std::string_view fileName) {
-  // Names are interned by their bytes here; Finish() turns them into UTF-8 text.
-  table_.rows_.push_back({SpanOf(dateTime), SpanOf(account), SpanOf(fileName),
-                          table_.addresses_.Intern(address), table_.names_.Intern(name)});
-}
-
-LogTable LogTableBuilder::Finish() && {
-  if (table_.encoding_ != Encoding::Utf8) {
-    // The decoding is one-to-one, so the decoded names keep their ids.
-    StringPool decoded;
-    for (std::uint32_t id = 0; id < table_.names_.Size(); ++id) {
-      decoded.Intern(DecodeToUtf8(table_.names_.Text(id), table_.encoding_));
-    }
-    table_.names_ = std::move(decoded);
+LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
+  LogTable selection;
+  selection.kept_ = kept_;
+  selection.addresses_ = addresses_;
+  selection.names_ = names_;
+  selection.encoding_ = encoding_;
+  selection.rows_.reserve(rows.size());
+  for (std::size_t row : rows) {
+    if (row >= rows_.size())
+      throw std::out_of_range("SelectRows: no such row");
+    selection.rows_.push_back(rows_[row]);
   }
-  return std::move(table_);
+  return selection;
+}
+
+LogTableBuilder::LogTableBuilder()
+    : kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
+      addresses_(std::make_unique<StringPool>()),
+      names_(std::make_unique<StringPool>()) {}
+LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
+LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;
+LogTableBuilder::~LogTableBuilder() = default;
+
+void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
+  for (const Cells& row : std::span(rows, count)) {
+    // The three kept cells as one text; a cell never holds a tab.
+    const std::size_t length = row.dateTime.size() + row.account.size() + row.fileName.size() + 2;
+    std::uint32_t kept = 0;
+    char* at = kept_->Extend(length, kept);
+    std::memcpy(at, row.dateTime.data(), row.dateTime.size());
+    at += row.dateTime.size();
+    *at++ = '\t';
+    std::memcpy(at, row.account.data(), row.account.size());
+    at += row.account.size();
+    *at++ = '\t';
+    std::memcpy(at, row.fileName.data(), row.fileName.size());
+
+    // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
+    // mostly keeps its name from row to row: comparing with the name it had last saves a lookup.
+    const std::uint32_t address = addresses_->Intern(row.address);
+    const std::uint64_t head = HeadOf(row.name);
+    std::uint32_t name;
+    if (address < lastName_.size() && lastName_[address].head == head &&
+        lastName_[address].length == row.name.size() &&
+        (row.name.size() <= 8 || names_->Holds(lastName_[address].id, row.name))) {
+      name = lastName_[address].id;
+    } else {
+      name = names_->Intern(row.name);
+      const LastName last{name, static_cast<std::uint32_t>(row.name.size()), head};
+      if (address < lastName_.size())
+        lastName_[address] = last;
+      else
+        lastName_.push_back(last);
+    }
+    rows_.push_back({kept, static_cast<std::uint32_t>(length), address, name});
+  }
+}
+
+LogTable LogTableBuilder::Finish(Encoding encoding) && {
+  LogTable table;
+  if (encoding != Encoding::Utf8) {
+    // The decoding is one-to-one, so the decoded names keep their ids.
+    auto decoded = std::make_unique<StringPool>();
+    for (std::uint32_t id = 0; id < names_->Size(); ++id)
+      decoded->Intern(DecodeToUtf8(names_->Text(id), encoding));
+    names_ = std::move(decoded);
+  }
+  addresses_->DropIndex();  // addresses are only ever asked for by id
+  table.kept_ = std::move(kept_);
+  table.addresses_ = std::move(addresses_);
+  table.names_ = std::move(names_);
+  table.encoding_ = encoding;
+  table.rows_ = std::move(rows_);
+  return table;
 }
 
 }  // namespace quorvane

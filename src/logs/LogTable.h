@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "logs/ByteBuffer.h"
+#include "logs/ByteArena.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -16,10 +16,13 @@ namespace quorvane {
 enum class Column { DateTime = 0, Address = 1, Account = 2, Name = 3, FileName = 4 };
 inline constexpr int kColumnCount = 5;
 
-// The transfers of one log, in file order. Cells keep the file's bytes; the table owns the file
-// buffer and refers into it. Addresses and names are interned: each row holds their ids, so the
-// analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name) so a
-// rename can put in any name, whatever the file's encoding.
+// The transfers of one log, in file order. A row keeps its Date/Time, Account and File Name
+// bytes as the file has them; Addresses and Names are interned, so each row holds their ids and
+// the analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
+// so a rename can put in any name, whatever the file's encoding.
+//
+// The kept bytes and the pools are shared, immutable, between a table and the selections made
+// from it; a rename that adds a name copies the name pool first while it is shared.
 class LogTable {
  public:
   LogTable();
@@ -37,20 +40,20 @@ class LogTable {
   std::string CellText(std::size_t row, Column column) const;
 
   // The Address cell's bytes and its id: rows with equal Address bytes share one id.
-  std::string_view Address(std::size_t row) const { return addresses_.Text(rows_[row].address); }
+  std::string_view Address(std::size_t row) const { return addresses_->Text(rows_[row].address); }
   std::uint32_t AddressId(std::size_t row) const { return rows_[row].address; }
-  std::size_t AddressIdCount() const { return addresses_.Size(); }
-  std::string_view AddressText(std::uint32_t id) const { return addresses_.Text(id); }
+  std::size_t AddressIdCount() const { return addresses_->Size(); }
+  std::string_view AddressText(std::uint32_t id) const { return addresses_->Text(id); }
 
   // The File Name cell's bytes, as in the file.
-  std::string_view FileNameBytes(std::size_t row) const { return Bytes(rows_[row].fileName); }
+  std::string_view FileNameBytes(std::size_t row) const { return Field(rows_[row], 2); }
 
   // The Name cell as UTF-8 text and its id: rows with equal names share one id.
-  std::string_view Name(std::size_t row) const { return names_.Text(rows_[row].name); }
+  std::string_view Name(std::size_t row) const { return names_->Text(rows_[row].name); }
   std::uint32_t NameId(std::size_t row) const { return rows_[row].name; }
-  std::size_t NameIdCount() const { return names_.Size(); }
-  std::string_view NameText(std::uint32_t id) const { return names_.Text(id); }
-  std::optional<std::uint32_t> FindName(std::string_view utf8) const { return names_.Find(utf8); }
+  std::size_t NameIdCount() const { return names_->Size(); }
+  std::string_view NameText(std::uint32_t id) const { return names_->Text(id); }
+  std::optional<std::uint32_t> FindName(std::string_view utf8) const { return names_->Find(utf8); }
 
   // Removes one row; the rows behind it move up by one.
   void RemoveRow(std::size_t row);
@@ -58,46 +61,66 @@ class LogTable {
   // Rewrites every Name cell that equals `from` exactly to `to`; returns how many it rewrote.
   std::size_t RenameUser(std::string_view from, std::string_view to);
 
+  // A table without rows that keeps only this table's Name texts and ids, for a caller that is
+  // done with the rows: assigning it over this table frees the rest.
+  LogTable NamesOnly() const;
+
+  // A table of the given rows, in the given order (a row may come more than once), sharing this
+  // table's cells instead of copying them. Throws std::out_of_range for a row past the end.
+  LogTable SelectRows(const std::vector<std::size_t>& rows) const;
+
  private:
   friend class LogTableBuilder;
 
-  struct Span {
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;
-  };
   struct Row {
-    Span dateTime;
-    Span account;
-    Span fileName;
+    std::uint32_t kept = 0;  // "Date/Time<TAB>Account<TAB>File Name" in kept_
+    std::uint32_t keptLength = 0;
     std::uint32_t address = 0;
     std::uint32_t name = 0;
   };
 
-  std::string_view Bytes(Span span) const;
+  std::string_view Field(const Row& row, int index) const;
 
-  ByteBuffer buffer_;  // the file's bytes
+  std::shared_ptr<const ByteArena> kept_;
+  std::shared_ptr<const StringPool> addresses_;
+  std::shared_ptr<StringPool> names_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
-  StringPool addresses_;
-  StringPool names_;
 };
 
-// Fills a LogTable from a buffer of file bytes; used by the reader and by tests.
+// Fills a LogTable row by row; the reader's way of making one.
 class LogTableBuilder {
  public:
-  LogTableBuilder(ByteBuffer bytes, Encoding encoding);
+  LogTableBuilder();
+  LogTableBuilder(LogTableBuilder&&) noexcept;
+  LogTableBuilder& operator=(LogTableBuilder&&) noexcept;
+  ~LogTableBuilder();
 
-  std::string_view Bytes() const { return table_.buffer_.View(); }
-  void Reserve(std::size_t rows) { table_.rows_.reserve(rows); }
-  // Fields are views into Bytes().
-  void AddRow(std::string_view dateTime, std::string_view address, std::string_view account,
-              std::string_view name, std::string_view fileName);
-  LogTable Finish() &&;
+  // A row's cells, as they stand in its line.
+  struct Cells {
+    std::string_view dateTime, address, account, name, fileName;
+  };
+  // Copies what the rows keep, in order. Throws std::length_error when the kept bytes or a pool
+  // would pass 4 GiB, having added the rows before the one that did not fit.
+  void AddRows(const Cells* rows, std::size_t count);
+  std::size_t RowCount() const { return rows_.size(); }
+  void Reserve(std::size_t rows) { rows_.reserve(rows); }
+  // The table, its Name texts decoded from `encoding`.
+  LogTable Finish(Encoding encoding) &&;
 
  private:
-  LogTable::Span SpanOf(std::string_view field) const;
-
-  LogTable table_;
+  std::unique_ptr<ByteArena> kept_;
+  std::unique_ptr<StringPool> addresses_;
+  std::unique_ptr<StringPool> names_;
+  std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
+  // By address id: the Name of its latest row, with its length and first eight bytes, so that
+  // most rows learn their name's id without reading the pool.
+  struct LastName {
+    std::uint32_t id;
+    std::uint32_t length;
+    std::uint64_t head;
+  };
+  std::vector<LastName> lastName_;
 };
 
 }  // namespace quorvane

@@ -1,86 +1,157 @@
 #include "logs/StringPool.h"
 
+#include <algorithm>
 #include <cstring>
-#include <functional>
+
+#ifdef QUORVANE_HAVE_XXHASH
+#define XXH_INLINE_ALL  // short texts: inlined, the hash is a handful of instructions
+#include <xxhash.h>
+#endif
 
 namespace quorvane {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr unsigned kBlockShift = 16;
 
+// The hash's low half: a slot's home in any table of up to 2^32 slots, and a filter that skips
+// most unequal texts unread (texts that share a home mostly differ in its higher bits).
 std::uint32_t TagOf(std::uint64_t hash) {
-  return static_cast<std::uint32_t>(hash >> 32);
+  return static_cast<std::uint32_t>(hash);
+}
+
+#ifndef QUORVANE_HAVE_XXHASH
+// 64-bit FNV-1a over eight bytes at a time, finished with a strong mix so that similar texts
+// still land far apart.
+std::uint64_t Mix(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  return h;
+}
+#endif
+
+// The pool's hash: texts that differ in a single byte land far apart.
+std::uint64_t HashText(std::string_view text) {
+#ifdef QUORVANE_HAVE_XXHASH
+  return XXH3_64bits(text.data(), text.size());
+#else
+  std::uint64_t h = 0xcbf29ce484222325ULL ^ text.size();
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    h = (h ^ word) * 0x100000001b3ULL;
+    h ^= h >> 29;
+  }
+  for (; i < text.size(); ++i)
+    h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001b3ULL;
+  return Mix(h);
+#endif
 }
 
 }  // namespace
 
-std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const {
+StringPool::Key::Key(std::string_view t) : text(t) {
+  if (!t.empty())
+    std::memcpy(head, t.data(), std::min(t.size(), kInline));
+}
+
+StringPool::StringPool() : bytes_(kBlockShift) {}
+
+StringPool::StringPool(const StringPool& other)
+    : bytes_(other.bytes_), size_(other.size_), slots_(other.slots_) {
+  entries_.reserve(other.entries_.size());
+  for (const auto& block : other.entries_) {
+    entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
+    std::memcpy(entries_.back().get(), block.get(), sizeof(Entry) << kEntryShift);
+  }
+}
+
+bool StringPool::Matches(const Entry& entry, const Key& key) const {
+  if (entry.length != key.text.size())
+    return false;
+  if (entry.length <= kInline) {
+    std::uint64_t stored[2];
+    std::memcpy(stored, entry.text, sizeof stored);
+    return stored[0] == key.head[0] && stored[1] == key.head[1];
+  }
+  return std::memcmp(bytes_.View(entry.offset, entry.length).data(), key.text.data(),
+                     entry.length) == 0;
+}
+
+std::size_t StringPool::SlotOf(const Key& key, std::uint64_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   const std::uint32_t tag = TagOf(hash);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
-    if (slot.entry == 0)
-      return i;
-    if (slot.tag == tag && texts_[slot.entry - 1] == text)
+    if (slot.entry == 0 || (slot.tag == tag && Matches(EntryOf(slot.entry - 1), key)))
       return i;
   }
 }
 
 void StringPool::Grow() {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.entry == 0)
-      continue;
-    std::size_t i = hashes_[slot.entry - 1] & mask;
+  std::size_t size = 64;
+  while ((size_ + 1) * 4 > size * 3)
+    size *= 2;
+  std::vector<Slot> old(size, Slot{});
+  old.swap(slots_);
+  const std::size_t mask = size - 1;
+  const auto place = [&](Slot slot) {
+    std::size_t i = slot.tag & mask;
     while (slots_[i].entry != 0)
       i = (i + 1) & mask;
     slots_[i] = slot;
+  };
+  if (!old.empty()) {
+    // The tags hold the slots' homes: the old table in order fills the new one almost in order.
+    for (const Slot& slot : old) {
+      if (slot.entry != 0)
+        place(slot);
+    }
+    return;
   }
+  // After DropIndex: hash the texts again, in id order (entries lie one after another).
+  for (std::uint32_t id = 0; id < size_; ++id)
+    place({id + 1, TagOf(HashText(Text(id)))});
 }
 
-std::string_view StringPool::Store(std::string_view text) {
-  if (text.empty())
-    return {};
-  if (text.size() > kBlockSize / 4) {
-    // Long texts get a block of their own, so they waste no room in the shared ones.
-    blocks_.push_back(std::make_unique<char[]>(text.size()));
-    std::memcpy(blocks_.back().get(), text.data(), text.size());
-    return {blocks_.back().get(), text.size()};
-  }
-  if (text.size() > blockLeft_) {
-    blocks_.push_back(std::make_unique<char[]>(kBlockSize));
-    blockNext_ = blocks_.back().get();
-    blockLeft_ = kBlockSize;
-  }
-  std::memcpy(blockNext_, text.data(), text.size());
-  const std::string_view stored(blockNext_, text.size());
-  blockNext_ += text.size();
-  blockLeft_ -= text.size();
-  return stored;
+std::uint64_t StringPool::Hash(std::string_view text) {
+  return HashText(text);
 }
 
-std::uint32_t StringPool::Intern(std::string_view text) {
-  // Keep the table at most half full so probes stay short.
-  if ((texts_.size() + 1) * 2 > slots_.size())
+std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
+  // Keep the table at most three quarters full so probes stay short.
+  if ((size_ + 1) * 4 > slots_.size() * 3)
     Grow();
-  const std::uint64_t hash = std::hash<std::string_view>{}(text);
-  const std::size_t slot = SlotOf(text, hash);
+  const Key key(text);
+  const std::size_t slot = SlotOf(key, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
-  const auto id = static_cast<std::uint32_t>(texts_.size());
-  texts_.push_back(Store(text));
-  hashes_.push_back(hash);
+  const auto id = static_cast<std::uint32_t>(size_);
+  Entry entry{static_cast<std::uint32_t>(text.size()), 0, {}};
+  if (text.size() <= kInline)
+    std::memcpy(entry.text, key.head, kInline);
+  else
+    entry.offset = bytes_.Append(text);
+  if ((id & ((1u << kEntryShift) - 1)) == 0)
+    entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
+  entries_.back()[id & ((1u << kEntryShift) - 1)] = entry;
+  ++size_;
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
+}
+
+bool StringPool::Holds(std::uint32_t id, std::string_view text) const {
+  return Matches(EntryOf(id), Key(text));
 }
 
 std::optional<std::uint32_t> StringPool::Find(std::string_view text) const {
   if (slots_.empty())
     return std::nullopt;
-  const std::uint32_t entry = slots_[SlotOf(text, std::hash<std::string_view>{}(text))].entry;
+  const std::uint32_t entry = slots_[SlotOf(Key(text), HashText(text))].entry;
   if (entry == 0)
     return std::nullopt;
   return entry - 1;

@@ -6,43 +6,74 @@
 #include <string_view>
 #include <vector>
 
+#include "logs/ByteArena.h"
+
 namespace quorvane {
 
 // Interns texts into small integer ids, so that counting, matching and renaming become integer
 // work. Ids are dense, starting at 0, in order of first appearance. Lookups are exact: same
-// length, same bytes. The pool keeps its own copy of each distinct text, packed together, so a
-// lookup touches a few cache lines instead of wherever the text first stood in a big file.
+// length, same bytes. The pool keeps its own copy of each distinct text: up to 16 bytes inside
+// the text's entry, longer ones packed together, so a lookup mostly reads the hash table and one
+// entry, not wherever the text first stood in a big file.
 class StringPool {
  public:
-  StringPool() = default;
+  StringPool();
   StringPool(StringPool&&) noexcept = default;
   StringPool& operator=(StringPool&&) noexcept = default;
-  StringPool(const StringPool&) = delete;
+  StringPool(const StringPool& other);
   StringPool& operator=(const StringPool&) = delete;
 
-  // The id of the text, adding it when it is new.
-  std::uint32_t Intern(std::string_view text);
+  // The id of the text, adding it when it is new. Throws std::length_error past 4 GiB of text.
+  std::uint32_t Intern(std::string_view text) { return Intern(text, Hash(text)); }
+  static std::uint64_t Hash(std::string_view text);
+  std::uint32_t Intern(std::string_view text, std::uint64_t hash);
+
   std::optional<std::uint32_t> Find(std::string_view text) const;
+  // Whether the id's text is exactly `text`.
+  bool Holds(std::uint32_t id, std::string_view text) const;
   // Views stay valid for the pool's lifetime.
-  std::string_view Text(std::uint32_t id) const { return texts_[id]; }
-  std::size_t Size() const { return texts_.size(); }
+  std::string_view Text(std::uint32_t id) const {
+    const Entry& entry = EntryOf(id);
+    if (entry.length <= kInline)
+      return {entry.text, entry.length};
+    return bytes_.View(entry.offset, entry.length);
+  }
+  std::size_t Size() const { return size_; }
+  // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
+  // finds nothing and a later Intern builds the table again.
+  void DropIndex() { std::vector<Slot>().swap(slots_); }
 
  private:
+  static constexpr std::size_t kInline = 16;
+  static constexpr unsigned kEntryShift = 10;  // entries live in blocks of 1024 that never move
+
+  struct Entry {
+    std::uint32_t length;
+    std::uint32_t offset;  // in bytes_, for a text longer than kInline
+    char text[kInline];    // a shorter text, zero-padded
+  };
   struct Slot {
     std::uint32_t entry = 0;  // id + 1; 0 for a free slot
-    std::uint32_t tag = 0;    // high bits of the hash, to skip most unequal texts unread
+    std::uint32_t tag = 0;    // the hash's low half
+  };
+  // A text as it is compared with entries: its length and first 16 bytes, zero-padded.
+  struct Key {
+    explicit Key(std::string_view text);
+    std::string_view text;
+    std::uint64_t head[2] = {0, 0};
   };
 
-  std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
+  const Entry& EntryOf(std::uint32_t id) const {
+    return entries_[id >> kEntryShift][id & ((1u << kEntryShift) - 1)];
+  }
+  bool Matches(const Entry& entry, const Key& key) const;
+  std::size_t SlotOf(const Key& key, std::uint64_t hash) const;
   void Grow();
-  std::string_view Store(std::string_view text);
 
-  std::vector<std::string_view> texts_;
-  std::vector<std::uint64_t> hashes_;  // by id, so growing never hashes again
-  std::vector<Slot> slots_;            // open addressing, linear probing
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  std::size_t blockLeft_ = 0;
-  char* blockNext_ = nullptr;
+  ByteArena bytes_;
+  std::vector<std::unique_ptr<Entry[]>> entries_;
+  std::size_t size_ = 0;
+  std::vector<Slot> slots_;  // open addressing, linear probing
 };
 
 }  // namespace quorvane

@@ -5,15 +5,13 @@
 
 namespace quorvane {
 
-// How a log file's bytes become display text. A file that is valid UTF-8 as a whole is read as
-// UTF-8; any other file as Windows-1252, the code page Hotline servers wrote on.
-enum class Encoding { Utf8, Windows1252 };
+// How a log file's bytes become display text: UTF-8, Windows-1252 (what servers on Windows
+// wrote) or Mac Roman (what classic Mac OS servers wrote). Both code pages decode losslessly:
+// every byte has a character of its own (Windows-1252's five unassigned bytes map to the C1
+// control code points of the same value), so names equal as bytes exactly when equal as text.
+enum class Encoding { Utf8, Windows1252, MacRoman };
 
 bool IsValidUtf8(std::string_view bytes);
-
-// The Windows-1252 decoding is lossless: the five bytes the code page leaves unassigned map to
-// the C1 control code points of the same value, so every byte has exactly one character.
-char32_t Windows1252ToCodePoint(unsigned char byte);
 
 void AppendUtf8(std::string& out, char32_t codePoint);
 

@@ -1,11 +1,13 @@
 #include "logs/UserList.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <locale>
-#include <numeric>
+#include <string_view>
+#include <unordered_map>
 
-#include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
 namespace quorvane {
@@ -34,75 +36,174 @@ char32_t Fold(char32_t c) {
   return static_cast<char32_t>(WideCtype().tolower(static_cast<wchar_t>(c)));
 }
 
-std::u32string FoldKey(std::string_view utf8) {
-  std::u32string key = Utf8ToCodePoints(utf8);
-  for (char32_t& c : key)
-    c = Fold(c);
+// A name's code points case-folded, as UTF-8: the same key for names that differ only in case.
+std::string FoldKey(std::string_view name) {
+  std::string key;
+  for (char32_t c : Utf8ToCodePoints(name))
+    AppendUtf8(key, Fold(c));
   return key;
 }
 
-void CollectFrom(const LogTable& table, const ProgressFn& progress, StringPool& seen,
-                 std::vector<std::string>& names) {
+// Sorts names into display order. A name's sort key is its code points case-folded, as UTF-8
+// (whose byte order is the code points' order): an ASCII name's key is made byte by byte as it
+// is read, other names' keys once, beforehand. The sort goes seven key bytes at a time, packed
+// into one integer with the key's remaining length, so it compares integers, not texts.
+template <typename NameAt>
+class DisplaySorter {
+ public:
+  DisplaySorter(std::size_t count, NameAt nameAt) : nameAt_(nameAt), count_(count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string_view name = nameAt_(i);
+      const bool ascii = std::all_of(name.begin(), name.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      if (!ascii)
+        folded_[static_cast<std::uint32_t>(i)] = FoldKey(name);
+    }
+  }
+
+  std::vector<std::uint32_t> Order() {
+    std::vector<Entry> entries(count_);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      entries[i].index = static_cast<std::uint32_t>(i);
+    SortRange(entries.begin(), entries.end(), 0);
+    std::vector<std::uint32_t> order(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      order[i] = entries[i].index;
+    return order;
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t chunk = 0;
+    std::uint32_t index = 0;
+  };
+  using Iterator = typename std::vector<Entry>::iterator;
+
+  // Key bytes [depth, depth + 7) big-endian, zero-padded, then the key's remaining length
+  // (up to 8: "longer than this chunk").
+  std::uint64_t Chunk(std::uint32_t index, std::size_t depth) const {
+    const auto folded = folded_.empty() ? folded_.end() : folded_.find(index);
+    const bool ascii = folded == folded_.end();
+    const std::string_view key = ascii ? nameAt_(index) : std::string_view(folded->second);
+    const std::size_t left = key.size() > depth ? key.size() - depth : 0;
+    std::uint64_t chunk = 0;
+    for (std::size_t k = 0; k < 7; ++k) {
+      unsigned char c = k < left ? static_cast<unsigned char>(key[depth + k]) : 0;
+      if (ascii && c >= 'A' && c <= 'Z')
+        c = static_cast<unsigned char>(c + 32);
+      chunk = (chunk << 8) | c;
+    }
+    return (chunk << 8) | std::min<std::size_t>(left, 8);
+  }
+
+  void SortRange(Iterator first, Iterator last, std::size_t depth) {
+    for (Iterator it = first; it != last; ++it)
+      it->chunk = Chunk(it->index, depth);
+    std::sort(first, last, [](const Entry& a, const Entry& b) { return a.chunk < b.chunk; });
+    for (Iterator run = first; run != last;) {
+      Iterator end = run + 1;
+      while (end != last && end->chunk == run->chunk)
+        ++end;
+      if (end - run > 1) {
+        if ((run->chunk & 0xFF) == 8) {
+          SortRange(run, end, depth + 7);  // equal so far, and the keys go on
+        } else {
+          // Equal keys: exact code points decide (UTF-8 byte order is code-point order).
+          std::sort(run, end, [&](const Entry& a, const Entry& b) {
+            return nameAt_(a.index) < nameAt_(b.index);
+          });
+        }
+      }
+      run = end;
+    }
+  }
+
+  NameAt nameAt_;
+  std::size_t count_;
+  std::unordered_map<std::uint32_t, std::string> folded_;  // the keys of non-ASCII names
+};
+
+template <typename NameAt>
+std::vector<std::uint32_t> DisplayOrder(std::size_t count, NameAt nameAt) {
+  return DisplaySorter<NameAt>(count, nameAt).Order();
+}
+
+// The ids of the names a table brings in, in order of first appearance.
+std::vector<std::uint32_t> ListedNameIds(const LogTable& table, const ProgressFn& progress) {
   std::vector<bool> addressSeen(table.AddressIdCount(), false);
+  std::vector<bool> nameSeen(table.NameIdCount(), false);
+  std::vector<std::uint32_t> ids;
   const ProgressTicker ticker(progress);
   const std::size_t rows = table.RowCount();
   for (std::size_t row = 0; row < rows; ++row) {
     const std::uint32_t address = table.AddressId(row);
-    if (!addressSeen[address] && !table.Address(row).empty()) {
+    if (!addressSeen[address]) {
       addressSeen[address] = true;
-      const std::string_view name = table.Name(row);
-      const std::size_t before = seen.Size();
-      if (seen.Intern(name) == before)
-        names.emplace_back(name);
+      const std::uint32_t name = table.NameId(row);
+      if (!nameSeen[name] && !table.Address(row).empty()) {
+        nameSeen[name] = true;
+        ids.push_back(name);
+      }
     }
     ticker.Step(row);
   }
   ticker.Finish(rows);
+  return ids;
 }
 
 }  // namespace
 
+std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& uploads,
+                                  const ProgressFn& downloadProgress,
+                                  const ProgressFn& uploadProgress) {
+  std::vector<ListedUser> users;
+  std::vector<bool> listed(downloads.NameIdCount(), false);
+  for (std::uint32_t id : ListedNameIds(downloads, downloadProgress)) {
+    listed[id] = true;
+    const std::optional<std::uint32_t> upload = uploads.FindName(downloads.NameText(id));
+    users.push_back({id, upload.value_or(kNoName)});
+  }
+  // An upload name is new unless the download log listed the same text.
+  for (std::uint32_t id : ListedNameIds(uploads, uploadProgress)) {
+    const std::optional<std::uint32_t> download = downloads.FindName(uploads.NameText(id));
+    if (!download || !listed[*download])
+      users.push_back({download.value_or(kNoName), id});
+  }
+  const auto nameAt = [&](std::size_t i) {
+    const ListedUser& user = users[i];
+    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                      : uploads.NameText(user.uploadId);
+  };
+  std::vector<ListedUser> sorted;
+  sorted.reserve(users.size());
+  for (std::uint32_t i : DisplayOrder(users.size(), nameAt))
+    sorted.push_back(users[i]);
+  return sorted;
+}
+
 std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTable& uploads,
                                           const ProgressFn& downloadProgress,
                                           const ProgressFn& uploadProgress) {
-  StringPool seen;
   std::vector<std::string> names;
-  CollectFrom(downloads, downloadProgress, seen, names);
-  CollectFrom(uploads, uploadProgress, seen, names);
-  SortForDisplay(names);
+  for (const ListedUser& user : ListUsers(downloads, uploads, downloadProgress, uploadProgress)) {
+    names.emplace_back(user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                                  : uploads.NameText(user.uploadId));
+  }
   return names;
 }
 
-bool DisplayOrderLess(std::string_view a, std::string_view b) {
-  const std::u32string ka = FoldKey(a);
-  const std::u32string kb = FoldKey(b);
-  if (ka != kb)
-    return ka < kb;
-  return a < b;  // UTF-8 byte order is code-point order
-}
-
 void SortForDisplay(std::vector<std::string>& names) {
-  // Fold each name once, not once per comparison.
-  std::vector<std::u32string> keys;
-  keys.reserve(names.size());
-  for (const std::string& name : names)
-    keys.push_back(FoldKey(name));
-  std::vector<std::size_t> order(names.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-    if (keys[x] != keys[y])
-      return keys[x] < keys[y];
-    return names[x] < names[y];
-  });
+  const std::vector<std::uint32_t> order =
+      DisplayOrder(names.size(), [&](std::size_t i) { return std::string_view(names[i]); });
   std::vector<std::string> sorted;
   sorted.reserve(names.size());
-  for (std::size_t i : order)
+  for (std::uint32_t i : order)
     sorted.push_back(std::move(names[i]));
   names = std::move(sorted);
 }
 
 bool ContainsFolded(std::string_view text, std::string_view part) {
-  return part.empty() || FoldKey(text).find(FoldKey(part)) != std::u32string::npos;
+  return part.empty() || FoldKey(text).find(FoldKey(part)) != std::string::npos;
 }
 
 }  // namespace quorvane

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "logs/LogTable.h"
@@ -16,9 +16,20 @@ std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTa
                                           const ProgressFn& downloadProgress = {},
                                           const ProgressFn& uploadProgress = {});
 
+// A user of the user list by the Name id the name has in each log, kNoName where it has none.
+inline constexpr std::uint32_t kNoName = UINT32_MAX;
+struct ListedUser {
+  std::uint32_t downloadId = kNoName;
+  std::uint32_t uploadId = kNoName;
+};
+
+// What CollectUserNames lists, in the same order, as ids: no name is copied.
+std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& uploads,
+                                  const ProgressFn& downloadProgress = {},
+                                  const ProgressFn& uploadProgress = {});
+
 // Display order: letters compare without regard to case (any script, not only ASCII); names
 // equal that way are ordered by their exact code points.
-bool DisplayOrderLess(std::string_view a, std::string_view b);
 void SortForDisplay(std::vector<std::string>& names);
 
 // Whether `part` occurs in `text` when both are folded as the display order folds them; an empty

@@ -26,7 +26,7 @@ LogTable Log(const std::vector<Transfer>& transfers) {
 
 std::string Line(const UserFigures& f) {
   return f.name + " " + std::to_string(f.downloads) + " " + std::to_string(f.uploads) + " " +
-         f.ratio + " credit " + std::to_string(f.credit) + " addresses " +
+         f.Ratio() + " credit " + std::to_string(f.credit) + " addresses " +
          std::to_string(f.addresses);
 }
 

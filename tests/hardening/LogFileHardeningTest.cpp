@@ -11,6 +11,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -161,9 +164,10 @@ TEST(HostileLogs, ADirectoryGivenAsALogIsAClearError) {
   EXPECT_EQ(loaded.failure.log, LogKind::Upload);
 }
 
-// Writes the lines into a named pipe in small pieces with pauses, cutting lines in the middle,
-// as a server writing its log would.
-void FeedPipe(const fs::path& pipe, const std::string& text, std::atomic<bool>& fed) {
+// Writes the text into a named pipe in small pieces with pauses, cutting lines in the middle, as
+// a server writing its log would; then keeps the pipe open until `readerDone` (or 20 s).
+void FeedPipe(const fs::path& pipe, const std::string& text, std::atomic<bool>& opened,
+              std::atomic<bool>& fed, const std::atomic<bool>& readerDone) {
   int fd = -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   // Opening without blocking fails until the reader has the pipe open.
@@ -171,6 +175,7 @@ void FeedPipe(const fs::path& pipe, const std::string& text, std::atomic<bool>& 
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  opened = true;
   if (fd < 0)
     return;
   fcntl(fd, F_SETFL, 0);
@@ -181,25 +186,60 @@ void FeedPipe(const fs::path& pipe, const std::string& text, std::atomic<bool>& 
     at += piece;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  close(fd);
   fed = complete;
+  while (!readerDone && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  close(fd);
 }
 
-TEST(HostileLogs, ALogArrivingThroughAPipeIsReadToItsEnd) {
+TEST(HostileLogs, ALogArrivingThroughAPipeIsReadToTheEndOfItsDataWithoutWaitingForMore) {
   TempDir dir;
   const fs::path pipe = dir.Path() / "Download Log.txt";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
   std::string text = kHeader + "\r\n";
   for (std::size_t n = 0; n < 3000; ++n)
     text += Row(n) + "\r\n";
+  text += "\r\nthe data ended on the line before";
 
+  // The pipe is held open for reading so that the writer is there before the read starts (a
+  // pipe without a writer reads as empty).
+  const int holder = open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  std::atomic<bool> opened{false};
   std::atomic<bool> fed{false};
-  std::thread writer(FeedPipe, pipe, text, std::ref(fed));
+  std::atomic<bool> readerDone{false};
+  std::thread writer(FeedPipe, pipe, text, std::ref(opened), std::ref(fed), std::cref(readerDone));
+  while (!opened)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto start = std::chrono::steady_clock::now();
   const ReadResult read = ReadLogFile(pipe);
+  const auto took = std::chrono::steady_clock::now() - start;
+  readerDone = true;
   writer.join();
-  ASSERT_TRUE(fed) << "the reader stopped before the end of the data";
+  close(holder);
+  ASSERT_TRUE(fed) << "the writer could not write the whole text";
+  // The writer held the pipe open for 20 s: the read ended at the empty line, not at the end.
+  EXPECT_LT(took, std::chrono::seconds(10));
   ASSERT_TRUE(read.Ok()) << read.error.line << ": " << read.error.reason;
   ExpectRowsAre(*read.table, 3000);
+}
+
+TEST(HostileLogs, ANamedPipeWithoutWriterAndAnEndlessDeviceEndInAClearError) {
+  TempDir dir;
+  const fs::path pipe = dir.Path() / "Upload Log.txt";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+  auto pending = std::async(std::launch::async, [&] { return ReadLogFile(pipe); });
+  if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    close(open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));  // let the reader go
+    FAIL() << "opening a named pipe without a writer waited for one";
+  }
+  const ReadResult fromPipe = pending.get();
+  ASSERT_FALSE(fromPipe.Ok());
+  EXPECT_NE(fromPipe.error.reason.find("no header"), std::string::npos) << fromPipe.error.reason;
+
+  const ReadResult zeros = ReadLogFile("/dev/zero");
+  ASSERT_FALSE(zeros.Ok());
+  EXPECT_EQ(zeros.error.line, 1u);
+  EXPECT_NE(zeros.error.reason.find("longer than 64 MiB"), std::string::npos) << zeros.error.reason;
 }
 
 TEST(HostileLogs, ALogThatGrowsWhileBeingReadLoadsWhatWasThereOrSaysWhichLineWasCut) {
@@ -259,22 +299,90 @@ fs::path SparseLog(const TempDir& dir, const std::string& head, std::uintmax_t s
 
 constexpr std::uintmax_t k2GiB = std::uintmax_t{2} << 30;
 
-TEST(HostileLogs, A2GiBLogWhoseDataEndsAtAnEmptyLineLoadsThoseRows) {
+struct SparseCase {
+  const char* label;
+  std::string head;
+  std::uintmax_t size;
+  std::uint64_t errorLine;  // 0: the read succeeds with the two rows of the head
+  const char* reasonPart;
+  friend void PrintTo(const SparseCase& c, std::ostream* os) { *os << c.label; }
+};
+
+class SparseLogs : public ::testing::TestWithParam<SparseCase> {};
+
+// What follows the data is never read, however big; a line of zeros is refused once it is too
+// long, not after reading all of it.
+TEST_P(SparseLogs, EndAsTheirFirstLinesSay) {
   TempDir dir;
-  const fs::path log =
-      SparseLog(dir, kHeader + "\r\n" + Row(0) + "\r\n" + Row(1) + "\r\n\r\n", k2GiB);
-  const ReadResult read = ReadLogFile(log);
-  ASSERT_TRUE(read.Ok()) << read.error.line << ": " << read.error.reason;
-  ExpectRowsAre(*read.table, 2);
+  const ReadResult read = ReadLogFile(SparseLog(dir, GetParam().head, GetParam().size));
+  if (GetParam().errorLine == 0) {
+    ASSERT_TRUE(read.Ok()) << read.error.line << ": " << read.error.reason;
+    ExpectRowsAre(*read.table, 2);
+    return;
+  }
+  ASSERT_FALSE(read.Ok());
+  EXPECT_EQ(read.error.line, GetParam().errorLine);
+  EXPECT_NE(read.error.reason.find(GetParam().reasonPart), std::string::npos) << read.error.reason;
 }
 
-TEST(HostileLogs, A2GiBLogOfZeroBytesIsAClearErrorAboutItsFirstLine) {
+const std::string kTwoRows = kHeader + "\r\n" + Row(0) + "\r\n" + Row(1) + "\r\n\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    HostileLogs, SparseLogs,
+    ::testing::Values(SparseCase{"TwoGiBWithDataUpToAnEmptyLine", kTwoRows, k2GiB, 0, ""},
+                      SparseCase{"FourGiBWithDataUpToAnEmptyLine", kTwoRows, 2 * k2GiB, 0, ""},
+                      SparseCase{"TwoGiBOfZeroBytes", "", k2GiB, 1, "longer than 64 MiB"}),
+    [](const auto& testCase) { return std::string(testCase.param.label); });
+
+// The report tool in a process whose address space is limited (KiB, as `ulimit -v` takes it).
+struct LimitedCase {
+  const char* label;
+  std::size_t limitKiB;
+  std::function<fs::path(const TempDir&)> makeLog;
+  int status;
+  const char*
+      expected;  // the start of stdout when the status is 0, else all of stderr after the path
+  friend void PrintTo(const LimitedCase& c, std::ostream* os) { *os << c.label; }
+};
+
+class LimitedMemory : public ::testing::TestWithParam<LimitedCase> {};
+
+TEST_P(LimitedMemory, TheReportEndsCleanly) {
   TempDir dir;
-  const ReadResult read = ReadLogFile(SparseLog(dir, "", k2GiB));
-  ASSERT_FALSE(read.Ok());
-  EXPECT_EQ(read.error.line, 1u);
-  EXPECT_NE(read.error.reason.find("field"), std::string::npos) << read.error.reason;
+  const fs::path log = GetParam().makeLog(dir);
+  const testing::ShellRun run =
+      testing::RunShell("ulimit -v " + std::to_string(GetParam().limitKiB) + " && exec '" +
+                        QUORVANE_REPORT_BINARY + "' '" + log.string() + "' '" + log.string() + "'");
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
+  if (GetParam().status == 0)
+    EXPECT_EQ(run.out.rfind(GetParam().expected, 0), 0u) << run.out;
+  else
+    EXPECT_EQ(run.err, "quorvane-report: download log " + log.string() + GetParam().expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(HostileLogs, LimitedMemory,
+                         ::testing::Values(
+                             // A valid log without rows: a header, then 200,000,000 empty lines.
+                             LimitedCase{"HeaderAndManyCarriageReturns", 4000000,
+                                         [](const TempDir& dir) {
+                                           const fs::path log =
+                                               dir.Write("Download Log.txt", kHeader);
+                                           std::ofstream out(log, std::ios::binary | std::ios::app);
+                                           const std::string crs(std::size_t{1} << 20, '\r');
+                                           for (int i = 0; i < 200000000 / (1 << 20); ++i)
+                                             out << crs;
+                                           out << std::string(200000000 % (1 << 20), '\r');
+                                           return log;
+                                         },
+                                         0, "Total Downloads: 0\nTotal Uploads: 0\n"},
+                             // A line of 60 MiB needs more memory than the process may have.
+                             LimitedCase{"ALongLineBeyondTheMemory", 60000,
+                                         [](const TempDir& dir) {
+                                           return SparseLog(dir, kHeader + "\r\n",
+                                                            std::uintmax_t{60} << 20);
+                                         },
+                                         1, ": there is not enough memory to read the file\n"}),
+                         [](const auto& testCase) { return std::string(testCase.param.label); });
 
 }  // namespace
 }  // namespace quorvane

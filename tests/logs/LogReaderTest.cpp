@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "logs/LogLoader.h"
 #include "logs/LogReader.h"
 #include "support/TempLogs.h"
 
@@ -28,13 +30,14 @@ struct GoodCase {
   const char* label;
   std::string bytes;
   std::vector<std::vector<std::string>> expected;
+  EncodingChoice encoding = EncodingChoice::Auto;
   friend void PrintTo(const GoodCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class ReaderAccepts : public ::testing::TestWithParam<GoodCase> {};
 
 TEST_P(ReaderAccepts, YieldsTheseRows) {
-  ReadResult result = ParseLog(GetParam().bytes);
+  ReadResult result = ParseLog(GetParam().bytes, {GetParam().encoding, {}});
   ASSERT_TRUE(result.Ok()) << "line " << result.error.line << ": " << result.error.reason;
   EXPECT_EQ(Cells(*result.table), GetParam().expected);
 }
@@ -72,7 +75,23 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"d", "a", "c", "M\xC3\xBCller \xE2\x82\xAC\xC2\x81", "f"}}},
         GoodCase{"Utf8Kept",
                  kHeader + "\r\nd\ta\tc\tM\xC3\xBCller\tf\r\n",
-                 {{"d", "a", "c", "M\xC3\xBCller", "f"}}}),
+                 {{"d", "a", "c", "M\xC3\xBCller", "f"}}},
+        // Only the data decides: bytes after the empty line are never read.
+        GoodCase{"Utf8UpToTheEmptyLine",
+                 kHeader + "\r\nd\ta\tc\tM\xC3\xBCller\tf\r\n\r\n\xFC\r\n",
+                 {{"d", "a", "c", "M\xC3\xBCller", "f"}}},
+        // Classic Mac OS servers: lines end in CR alone, text in Mac Roman.
+        GoodCase{"MacRomanWithBareCr",
+                 kHeader + "\rd\ta\tc\tM\x9Fller \xDB\tf\r",
+                 {{"d", "a", "c", "M\xC3\xBCller \xE2\x82\xAC", "f"}}},
+        GoodCase{"ForcedWindows1252",
+                 kHeader + "\rd\ta\tc\tM\xC3\xBCller\tf\r",
+                 {{"d", "a", "c", "M\xC3\x83\xC2\xBCller", "f"}},
+                 EncodingChoice::Windows1252},
+        GoodCase{"ForcedMacRoman",
+                 kHeader + "\r\nd\ta\tc\tM\x9Fller\tf\r\n",
+                 {{"d", "a", "c", "M\xC3\xBCller", "f"}},
+                 EncodingChoice::MacRoman}),
     [](const auto& testCase) { return std::string(testCase.param.label); });
 
 struct BadCase {
@@ -80,13 +99,14 @@ struct BadCase {
   std::string bytes;
   std::uint64_t line;
   const char* reasonPart;
+  EncodingChoice encoding = EncodingChoice::Auto;
   friend void PrintTo(const BadCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class ReaderRejects : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(ReaderRejects, WithLineAndReason) {
-  ReadResult result = ParseLog(GetParam().bytes);
+  ReadResult result = ParseLog(GetParam().bytes, {GetParam().encoding, {}});
   ASSERT_FALSE(result.Ok());
   EXPECT_EQ(result.error.line, GetParam().line);
   EXPECT_NE(result.error.reason.find(GetParam().reasonPart), std::string::npos)
@@ -102,7 +122,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"ShortHeader", "a\tb\tc\r\n" + kA + "\r\n", 1, "has 3 fields"},
         BadCase{"ShortRecord", kHeader + "\r\n" + kA + "\r\nd\ta\tc\tn\r\n", 3, "has 4 fields"},
         BadCase{"BlanksOnlyIsNotEmpty", kHeader + "\r\n   \r\n", 2, "has 1 field;"},
-        BadCase{"ShortLfRecord", kHeader + "\n" + kA + "\n" + kB + "\nx\ty\n", 4, "has 2 fields"}),
+        BadCase{"ShortLfRecord", kHeader + "\n" + kA + "\n" + kB + "\nx\ty\n", 4, "has 2 fields"},
+        BadCase{"ForcedUtf8InvalidBeforeShort",
+                kHeader + "\n" + kA + "\nd\ta\tc\tM\xFCller\tf\nx\n", 3, "not valid UTF-8",
+                EncodingChoice::Utf8}),
     [](const auto& testCase) { return std::string(testCase.param.label); });
 
 TEST(ReadLogFile, ReadsTheFileAndNamesTheSystemReason) {
@@ -116,43 +139,60 @@ TEST(ReadLogFile, ReadsTheFileAndNamesTheSystemReason) {
   ASSERT_FALSE(missing.Ok());
   EXPECT_EQ(missing.error.line, 0u);
   EXPECT_NE(missing.error.reason.find("No such file"), std::string::npos) << missing.error.reason;
-
-  ReadResult directory = ReadLogFile(dir.Path());
-  ASSERT_FALSE(directory.Ok());
-  EXPECT_NE(directory.error.reason.find("directory"), std::string::npos) << directory.error.reason;
 }
 
-TEST(ParseLog, ManyRowsWithNoLimit) {
+// A log long enough to be read in several pieces, with lines across their boundaries.
+std::string ManyRows(std::size_t rows) {
   std::string text = kHeader + "\r\n";
-  const std::size_t rows = 100000;
   for (std::size_t i = 0; i < rows; ++i) {
     text +=
         "d\t10.0.0." + std::to_string(i % 250) + "\tc\tuser" + std::to_string(i % 1000) + "\tf\r\n";
   }
-  ReadResult result = ParseLog(std::move(text));
-  ASSERT_TRUE(result.Ok());
-  ASSERT_EQ(result.table->RowCount(), rows);
-  EXPECT_EQ(result.table->CellText(rows - 1, Column::Address),
-            "10.0.0." + std::to_string(99999 % 250));
-  EXPECT_EQ(result.table->AddressIdCount(), 250u);
+  return text;
 }
 
-}  // namespace
-}  // namespace quorvane
+TEST(ReadLogFile, ManyRowsWithNoLimitAndProgressOnTheWay) {
+  const std::size_t rows = 200000;
+  const std::string text = ManyRows(rows);
+  TempDir dir;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
+  ReadResult result = ReadLogFile(
+      dir.Write("log.txt", text),
+      {EncodingChoice::Auto, [&](auto done, auto total) { progress.emplace_back(done, total); }});
+  ASSERT_TRUE(result.Ok());
+  ASSERT_EQ(result.table->RowCount(), rows);
+  for (std::size_t row : {std::size_t{0}, rows / 2, rows - 1}) {
+    EXPECT_EQ(result.table->CellText(row, Column::Address), "10.0.0." + std::to_string(row % 250));
+    EXPECT_EQ(result.table->Name(row), "user" + std::to_string(row % 1000));
+  }
+  EXPECT_EQ(result.table->AddressIdCount(), 250u);
+  ASSERT_GT(progress.size(), 1u);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(progress.back(),
+            std::make_pair(std::uint64_t{text.size()}, std::uint64_t{text.size()}));
+}
 
-namespace quorvane {
-namespace {
-
-TEST(ReadLogFile, RefusesFilesBeyondFourGibibytesWithoutReadingThem) {
-  testing::TempDir dir;
-  const auto path = dir.Write("huge.txt", "");
-  std::error_code error;
-  std::filesystem::resize_file(path, kMaxLogBytes + 1, error);  // sparse: takes no disk space
-  if (error)
-    GTEST_SKIP() << "cannot make a sparse file here: " << error.message();
-  ReadResult result = ReadLogFile(path);
-  ASSERT_FALSE(result.Ok());
-  EXPECT_NE(result.error.reason.find("larger than 4 GiB"), std::string::npos);
+TEST(LoadLogPair, ReportsBothLogsProgressOnTheCallingThreadOnly) {
+  TempDir dir;
+  const std::string text = ManyRows(200000);
+  const auto caller = std::this_thread::get_id();
+  bool elsewhere = false;
+  std::vector<std::uint64_t> done[2];
+  const auto record = [&](int log) {
+    return [&, log](std::uint64_t bytes, std::uint64_t) {
+      elsewhere = elsewhere || std::this_thread::get_id() != caller;
+      done[log].push_back(bytes);
+    };
+  };
+  const LoadResult loaded = LoadLogPair(dir.Write("d.txt", text), dir.Write("u.txt", text),
+                                        {EncodingChoice::Auto, record(0), record(1)});
+  ASSERT_TRUE(loaded.Ok());
+  EXPECT_FALSE(elsewhere);
+  for (const auto& calls : done) {
+    ASSERT_FALSE(calls.empty());
+    EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
+    EXPECT_EQ(calls.back(), text.size());
+  }
 }
 
 }  // namespace

@@ -68,5 +68,22 @@ TEST(RenameUser, WorksOnWindows1252TablesInUnicodeText) {
   EXPECT_EQ(parsed.CellText(0, Column::Name), "\xE5\xB1\xB1");
 }
 
+TEST(SelectRows, SharesCellsInTheGivenOrderAndRenamesStayApart) {
+  LogTable table = TableOf(Rows({{"a", "one"}, {"b", "two"}, {"c", "three"}}));
+  LogTable picked = table.SelectRows({2, 0, 2});
+  ASSERT_EQ(picked.RowCount(), 3u);
+  EXPECT_EQ(picked.CellText(0, Column::Address), "c");
+  EXPECT_EQ(picked.CellText(1, Column::FileName), table.CellText(0, Column::FileName));
+  EXPECT_EQ(picked.AddressId(2), table.AddressId(2));
+
+  EXPECT_EQ(table.RenameUser("three", "new name"), 1u);  // a name new to the shared pool
+  EXPECT_EQ(picked.Name(0), "three");
+  EXPECT_FALSE(picked.FindName("new name"));
+  EXPECT_EQ(picked.RenameUser("one", "uno"), 1u);
+  EXPECT_EQ(table.Name(0), "one");
+  EXPECT_EQ(table.Name(2), "new name");
+  EXPECT_THROW(table.SelectRows({3}), std::out_of_range);
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -29,22 +29,27 @@ TEST(IsValidUtf8, AcceptsWellFormedAndRejectsTheRest) {
     EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.bytes;
 }
 
-TEST(DecodeToUtf8, Windows1252IsLosslessForEveryByte) {
+TEST(DecodeToUtf8, CodePagesAreLosslessForEveryByte) {
   std::string all;
   for (int b = 0; b < 256; ++b)
     all.push_back(static_cast<char>(b));
-  const std::u32string decoded = Utf8ToCodePoints(DecodeToUtf8(all, Encoding::Windows1252));
-  ASSERT_EQ(decoded.size(), 256u);
-  // Every byte has its own character, so two different names never decode alike.
-  std::u32string sorted = decoded;
-  std::sort(sorted.begin(), sorted.end());
-  EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
-  EXPECT_EQ(decoded[0x80], U'\u20AC');
-  EXPECT_EQ(decoded[0x81], U'\u0081');
-  EXPECT_EQ(decoded[0x9F], U'\u0178');
-  EXPECT_EQ(decoded[0xFC], U'\u00FC');
-  EXPECT_EQ(decoded['\t'], U'\t');
-  EXPECT_EQ(decoded['\r'], U'\r');
+  for (Encoding encoding : {Encoding::Windows1252, Encoding::MacRoman}) {
+    const std::u32string decoded = Utf8ToCodePoints(DecodeToUtf8(all, encoding));
+    ASSERT_EQ(decoded.size(), 256u);
+    // Every byte has its own character, so two different names never decode alike.
+    std::u32string sorted = decoded;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_EQ(decoded.substr(0, 128), Utf8ToCodePoints(all.substr(0, 128)));  // ASCII as it is
+  }
+  const std::u32string cp1252 = Utf8ToCodePoints(DecodeToUtf8(all, Encoding::Windows1252));
+  EXPECT_EQ(cp1252.substr(0x80, 2), U"\u20AC\u0081");
+  EXPECT_EQ(cp1252[0x9F], U'\u0178');
+  EXPECT_EQ(cp1252[0xFC], U'\u00FC');
+  const std::u32string macRoman = Utf8ToCodePoints(DecodeToUtf8(all, Encoding::MacRoman));
+  EXPECT_EQ(macRoman.substr(0x80, 2), U"\u00C4\u00C5");
+  EXPECT_EQ(macRoman.substr(0xDB, 1) + macRoman.substr(0xF0, 1) + macRoman.substr(0xFF, 1),
+            U"\u20AC\uF8FF\u02C7");
 }
 
 }  // namespace

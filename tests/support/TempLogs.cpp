@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include "logs/LogReader.h"
@@ -39,6 +43,18 @@ std::vector<std::vector<std::string>> Rows(
                     "file" + std::to_string(n) + ".zip"});
   }
   return rows;
+}
+
+ShellRun RunShell(const std::string& command) {
+  const TempDir dir;
+  const std::string out = (dir.Path() / "out").string();
+  const std::string err = (dir.Path() / "err").string();
+  const int status = std::system(("(" + command + ") > '" + out + "' 2> '" + err + "'").c_str());
+  const auto read = [](const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
 }
 
 TempDir::TempDir() {

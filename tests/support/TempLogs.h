@@ -19,6 +19,14 @@ LogTable TableOf(const std::vector<std::vector<std::string>>& rows);
 std::vector<std::vector<std::string>> Rows(
     const std::vector<std::pair<std::string, std::string>>& addressAndName);
 
+// What a shell command wrote and its exit status (-1 when it did not exit normally).
+struct ShellRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+ShellRun RunShell(const std::string& command);
+
 // A directory that lives as long as the object; files are written into it.
 class TempDir {
  public:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,18 +84,55 @@ TEST_F(ReportCommandTest, BadLogExitsOneWithFileAndLineOnStderrOnly) {
   EXPECT_NE(run.err.find("line 2"), std::string::npos);
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
 
-  const Outcome missing = Report({(dir.Path() / "missing.txt").string(), uploads});
+  // A file name that would break the line is written escaped.
+  const std::string odd = (dir.Path() / "two\nlines\\.txt").string();
+  const Outcome missing = Report({odd, uploads});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "");
-  EXPECT_NE(missing.err.find("download log"), std::string::npos);
+  EXPECT_EQ(missing.err,
+            "quorvane-report: download log " + dir.Path().string() +
+                "/two\\nlines\\\\.txt: cannot open the file: " + std::strerror(ENOENT) + "\n");
+}
+
+TEST_F(ReportCommandTest, TextOutputEscapesControlCharactersBackslashesAndInvalidUtf8) {
+  const std::string odd = dir.Write("odd.txt", testing::LogText({
+                                                   {"d", "1.1.1.1", "c", "two\nlines", "a\x1B[1m"},
+                                                   {"d", "2.2.2.2", "c", "back\\slash", "b"},
+                                               }))
+                              .string();
+  // "-h" is the value of --user here, not a request for help.
+  const Outcome run =
+      Report({"--users", "--user", "two\nlines", "--user", "-h", "--user", "\xFF\x01", odd, odd});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.substr(run.out.find("\nUsers:")),
+            "\nUsers: 2\n"
+            "back\\\\slash\t1\t1\t1/1\n"
+            "two\\nlines\t1\t1\t1/1\n"
+            "\nUser Name: two\\nlines\nDownloads: 1\nUploads: 1\nRatio: 1/1\nUpload: a\\x1B[1m\n"
+            "\nUser Name: -h\nDownloads: 0\nUploads: 0\nRatio: 0/.00\n"
+            "\nUser Name: \xEF\xBF\xBD\\x01\nDownloads: 0\nUploads: 0\nRatio: 0/.00\n");
+}
+
+TEST_F(ReportCommandTest, EncodingOptionDecidesHowTheLogsAreRead) {
+  const std::string latin =
+      dir.Write("latin.txt", testing::LogText({{"d", "1.1.1.1", "c", "M\x9Fller", "f"}})).string();
+  const Outcome macRoman = Report({"--users", "--encoding=mac-roman", latin, latin});
+  EXPECT_NE(macRoman.out.find("\nM\xC3\xBCller\t1\t1\t"), std::string::npos) << macRoman.out;
+  const Outcome utf8 = Report({"--encoding", "utf-8", downloads, latin});
+  EXPECT_EQ(utf8.status, 1);
+  EXPECT_NE(utf8.err.find("upload log " + latin + ": line 2: the line is not valid UTF-8"),
+            std::string::npos)
+      << utf8.err;
 }
 
 TEST_F(ReportCommandTest, UsageErrorsAndHelp) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{},
-                                                                {downloads},
-                                                                {downloads, uploads, uploads},
-                                                                {"--bogus", downloads, uploads},
-                                                                {downloads, uploads, "--user"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {downloads},
+                                             {downloads, uploads, uploads},
+                                             {"--bogus", downloads, uploads},
+                                             {downloads, uploads, "--user"},
+                                             {"--encoding", "latin-9", downloads, uploads}}) {
     const Outcome run = Report(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
@@ -108,21 +146,29 @@ TEST_F(ReportCommandTest, UsageErrorsAndHelp) {
 
 #ifdef QUORVANE_REPORT_BINARY
 TEST(ReportBinary, RunsOnTheSampleLogs) {
-  const std::string command = std::string("\"") + QUORVANE_REPORT_BINARY + "\" --users \"" +
-                              QUORVANE_EXAMPLES_DIR + "/Download Log.txt\" \"" +
-                              QUORVANE_EXAMPLES_DIR + "/Upload Log.txt\"";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char buffer[4096];
-  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-    out.append(buffer, got);
-  const int status = pclose(pipe);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(out.rfind("Total Downloads: 40\nTotal Uploads: 16\nTotal Ratio: 2.50/1\n", 0), 0u)
-      << out;
-  EXPECT_NE(out.find("\nUsers: "), std::string::npos);
-  EXPECT_NE(out.find("\ntobyk\t"), std::string::npos);
+  const testing::ShellRun run = testing::RunShell(
+      std::string("'") + QUORVANE_REPORT_BINARY + "' --users '" + QUORVANE_EXAMPLES_DIR +
+      "/Download Log.txt' '" + QUORVANE_EXAMPLES_DIR + "/Upload Log.txt'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Total Downloads: 40\nTotal Uploads: 16\nTotal Ratio: 2.50/1\n", 0), 0u)
+      << run.out;
+  EXPECT_NE(run.out.find("\nUsers: "), std::string::npos);
+  EXPECT_NE(run.out.find("\ntobyk\t"), std::string::npos);
+}
+
+TEST(ReportBinary, AFailedWriteIsAFailure) {
+  const std::string report = std::string("'") + QUORVANE_REPORT_BINARY + "' ";
+  const std::string logs = std::string(" '") + QUORVANE_EXAMPLES_DIR + "/Download Log.txt' '" +
+                           QUORVANE_EXAMPLES_DIR + "/Upload Log.txt'";
+  for (const std::string& command :
+       {report + "--users" + logs + " > /dev/full", report + "--help > /dev/full",
+        report + "--users" + logs + " >&-"}) {
+    const testing::ShellRun run = testing::RunShell(command);
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.err.rfind("quorvane-report: cannot write the report: ", 0), 0u)
+        << command << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << command;
+  }
 }
 #endif
 

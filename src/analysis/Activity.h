@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/Period.h"
+#include "logs/LogTable.h"
+
+namespace quorvane {
+
+// How many days a bar of the activity chart covers. Years only for spans beyond ten years (a stray
+// date far back), which months would cut into too many bars.
+enum class ActivityStep { Day, Week, Month, Year };
+
+// Transfers of one day, week (Monday to Sunday), calendar month or year.
+struct ActivityBar {
+  std::int64_t firstDay = 0;  // as DayOf counts days
+  std::size_t downloads = 0;
+  std::size_t uploads = 0;
+};
+
+struct Activity {
+  ActivityStep step = ActivityStep::Day;
+  std::vector<ActivityBar> bars;  // one per step, without gaps, in time order
+};
+
+// About this many bars fit a chart: the finest step that needs no more is taken.
+inline constexpr std::size_t kMaxActivityBars = 120;
+
+// The dated transfers of the period (all of them, or those of `users` when it is not empty),
+// counted per day, week, month or year from the period's first day (or the earliest transfer) to
+// its last day (or the latest transfer). No dated transfer and no bounded period: no bars.
+Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
+                       const std::vector<std::string>& users, const Period& period);
+
+}  // namespace quorvane

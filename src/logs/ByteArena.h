@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace quorvane {
+
+// Memory for big tables. Fresh memory costs a page fault per page on first touch; for blocks of
+// many megabytes these ask the system for huge pages, which cuts those faults five-hundredfold.
+char* AllocateLarge(std::size_t bytes);
+void FreeLarge(char* p);
+
+template <typename T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <typename U>
+  LargeAllocator(const LargeAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return reinterpret_cast<T*>(AllocateLarge(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t) noexcept { FreeLarge(reinterpret_cast<char*>(p)); }
+  template <typename U>
+  bool operator==(const LargeAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+// Append-only bytes found again by a 32-bit offset. The bytes live in blocks that are never
+// copied once full, so growing never holds the old and the new storage at once the way a single
+// doubling buffer does; each text lies whole in one block. The offsets span at most 4 GiB.
+class ByteArena {
+ public:
+  // Blocks cover 2^blockShift offsets each; a text longer than a quarter block gets a block of
+  // its own.
+  explicit ByteArena(unsigned blockShift);
+  ByteArena(ByteArena&& other) noexcept;
+  ByteArena& operator=(ByteArena&& other) noexcept;
+  ByteArena(const ByteArena& other);
+  ByteArena& operator=(const ByteArena&) = delete;
+  ~ByteArena();
+
+  // Stores a copy of the bytes and returns its offset; throws std::length_error when the offsets
+  // would pass 4 GiB.
+  std::uint32_t Append(std::string_view bytes);
+  // Room for `size` (> 0) bytes that the caller fills at once; sets their offset.
+  char* Extend(std::size_t size, std::uint32_t& offset);
+
+  std::string_view View(std::uint32_t offset, std::uint32_t length) const {
+    if (length == 0)
+      return {};
+    return {blocks_[offset >> shift_].data + (offset & mask_), length};
+  }
+
+ private:
+  struct Block {
+    char* data = nullptr;  // null for the further offsets a long text's block covers
+    std::size_t capacity = 0;
+    std::size_t used = 0;
+  };
+
+  std::size_t AddBlock(std::size_t capacity, std::size_t offsetsCovered);
+  void Release() noexcept;
+
+  unsigned shift_;
+  std::uint32_t mask_;
+  std::vector<Block> blocks_;
+  std::size_t current_ = SIZE_MAX;  // the block short texts go into
+  std::size_t nextCapacity_;        // small first blocks, so small tables stay small
+};
+
+}  // namespace quorvane
