@@ -173,7 +173,7 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     std::optional<Report> report;
     {
       LoadResult loaded = LoadLogPair(PathOf(options->logs[0]), PathOf(options->logs[1]),
-                                      {options->encoding, {}, {}});
+                                      LoadOptionsFor(options->request, options->encoding));
       if (!loaded.Ok()) {
         Complain(err, loaded.failure.LogName() + ' ' + loaded.failure.Describe());
         return 1;

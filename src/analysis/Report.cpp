@@ -80,6 +80,14 @@ bool AddFigures(const LogPair& logs, const ReportRequest& request, Report& repor
 
 }  // namespace
 
+LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding) {
+  LoadOptions options;
+  options.encoding = encoding;
+  // Text needs file names for the user reports' uploads only; CSV and JSON credit uploads.
+  options.kept = {false, false, request.format != ReportFormat::Text || !request.users.empty()};
+  return options;
+}
+
 Report BuildReport(const LogPair& logs, const ReportRequest& request) {
   Report report = FiguresAndUserReports(logs, request);
   if (!AddFigures(logs, request, report) && request.listUsers)

@@ -41,6 +41,10 @@ struct Report {
   std::vector<NamedUserReport> userReports;
 };
 
+// How to read the logs for the request: only the cells its figures need, for the less memory
+// and time.
+LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding);
+
 // The figures the request's format writes.
 Report BuildReport(const LogPair& logs, const ReportRequest& request);
 // The same for logs the caller is done with: their memory goes as soon as it is not needed.

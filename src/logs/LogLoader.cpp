@@ -81,7 +81,7 @@ LoadResult LoadLogPair(const std::filesystem::path& downloadLog,
   // The upload log is read on a second thread while this one reads the download log; this
   // thread passes on the other's progress, between its own reports and while it waits.
   ProgressRelay uploadRelay(options.uploadProgress);
-  const ReadOptions uploadOptions{options.encoding, uploadRelay.Collector()};
+  const ReadOptions uploadOptions = options.ForOne(uploadRelay.Collector());
   std::future<ReadResult> uploadRead;
   try {
     uploadRead =
@@ -99,7 +99,7 @@ LoadResult LoadLogPair(const std::filesystem::path& downloadLog,
       };
     }
     try {
-      downloads = ReadLogFile(downloadLog, {options.encoding, downloadProgress});
+      downloads = ReadLogFile(downloadLog, options.ForOne(downloadProgress));
     } catch (...) {
       uploadRead.wait();  // the other thread uses this frame
       throw;
@@ -111,9 +111,9 @@ LoadResult LoadLogPair(const std::filesystem::path& downloadLog,
   } else
 #endif
   {
-    downloads = ReadLogFile(downloadLog, {options.encoding, options.downloadProgress});
+    downloads = ReadLogFile(downloadLog, options.ForOne(options.downloadProgress));
     if (downloads.Ok())
-      uploads = ReadLogFile(uploadLog, {options.encoding, options.uploadProgress});
+      uploads = ReadLogFile(uploadLog, options.ForOne(options.uploadProgress));
   }
 
   LoadResult result;

@@ -39,6 +39,13 @@ struct LoadOptions {
   EncodingChoice encoding = EncodingChoice::Auto;
   ByteProgressFn downloadProgress;
   ByteProgressFn uploadProgress;
+  KeptCells kept;
+  std::optional<DateOrder> dates;  // each log decides its own order when Detect
+
+  // How one of the logs is read.
+  ReadOptions ForOne(ByteProgressFn progress) const {
+    return {encoding, std::move(progress), kept, dates};
+  }
 };
 
 // Reads both logs, at once where the system gives a second thread. Both or neither: a failure in

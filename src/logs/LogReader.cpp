@@ -107,7 +107,8 @@ const char kNoMemory[] = "there is not enough memory to read the file";
 // and says where the first line it cannot finish yet starts.
 class Parser {
  public:
-  explicit Parser(EncodingChoice choice) : choice_(choice) {}
+  explicit Parser(const ReadOptions& options)
+      : choice_(options.encoding), builder_(options.kept, options.dates) {}
 
   // `atEnd`: no bytes follow `end`, so the last line is whole without its line end.
   const char* Parse(const char* begin, const char* end, bool atEnd);
@@ -369,7 +370,7 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
   std::size_t end = 0;
   bool atEnd = false;
   bool estimated = false;
-  Parser parser(options.encoding);
+  Parser parser(options);
   while (!parser.Stopped() && !atEnd) {
     if (begin != 0 && capacity - end < kReadChunk) {
       std::memmove(buffer.get(), buffer.get() + begin, end - begin);
@@ -417,7 +418,7 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
 
 ReadResult ParseLog(std::string_view bytes, const ReadOptions& options) {
   try {
-    Parser parser(options.encoding);
+    Parser parser(options);
     parser.Parse(bytes.data(), bytes.data() + bytes.size(), true);
     if (options.progress)
       options.progress(bytes.size(), bytes.size());

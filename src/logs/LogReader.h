@@ -38,6 +38,9 @@ using ByteProgressFn = std::function<void(std::uint64_t bytesRead, std::uint64_t
 struct ReadOptions {
   EncodingChoice encoding = EncodingChoice::Auto;
   ByteProgressFn progress;
+  KeptCells kept;
+  // Read the Date/Time cells into timestamps in this order (Detect: as the file shows), or not.
+  std::optional<DateOrder> dates;
 };
 
 // Row storage uses 32-bit offsets: the rows kept (their Date/Time, Account and File Name bytes,

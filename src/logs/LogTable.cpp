@@ -52,6 +52,8 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     encoding_ = other.encoding_;
     rows_ = std::move(other.rows_);
     other.rows_.clear();
+    dates_ = std::move(other.dates_);
+    other.dates_.clear();
   }
   return *this;
 }
@@ -82,9 +84,17 @@ std::string LogTable::CellText(std::size_t row, Column column) const {
   return {};
 }
 
+void LogTable::ReadDates(DateOrder order) {
+  dates_ = ParseDateColumn(
+      rows_.size(), [this](std::size_t row) { return Field(rows_[row], 0); }, order);
+}
+
 void LogTable::RemoveRow(std::size_t row) {
-  if (row < rows_.size())
-    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+  if (row >= rows_.size())
+    return;
+  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+  if (!dates_.empty())
+    dates_.erase(dates_.begin() + static_cast<std::ptrdiff_t>(row));
 }
 
 std::size_t LogTable::RenameUser(std::string_view from, std::string_view to) {
@@ -125,31 +135,46 @@ LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
     if (row >= rows_.size())
       throw std::out_of_range("SelectRows: no such row");
     selection.rows_.push_back(rows_[row]);
+    if (!dates_.empty())
+      selection.dates_.push_back(dates_[row]);
   }
   return selection;
 }
 
-LogTableBuilder::LogTableBuilder()
-    : kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
+LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates)
+    : keep_(kept),
+      kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
       addresses_(std::make_unique<StringPool>()),
-      names_(std::make_unique<StringPool>()) {}
+      names_(std::make_unique<StringPool>()) {
+  if (dates)
+    dates_.emplace(*dates);
+}
 LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;
 LogTableBuilder::~LogTableBuilder() = default;
 
 void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
+  const bool keepAny = keep_.dateTime || keep_.account || keep_.fileName;
   for (const Cells& row : std::span(rows, count)) {
-    // The three kept cells as one text; a cell never holds a tab.
-    const std::size_t length = row.dateTime.size() + row.account.size() + row.fileName.size() + 2;
+    if (dates_)
+      dates_->Add(row.dateTime);
+    // The kept cells as one text; a cell never holds a tab.
     std::uint32_t kept = 0;
-    char* at = kept_->Extend(length, kept);
-    std::memcpy(at, row.dateTime.data(), row.dateTime.size());
-    at += row.dateTime.size();
-    *at++ = '\t';
-    std::memcpy(at, row.account.data(), row.account.size());
-    at += row.account.size();
-    *at++ = '\t';
-    std::memcpy(at, row.fileName.data(), row.fileName.size());
+    std::size_t length = 0;
+    if (keepAny) {
+      const std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
+      const std::string_view account = keep_.account ? row.account : std::string_view();
+      const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
+      length = dateTime.size() + account.size() + fileName.size() + 2;
+      char* at = kept_->Extend(length, kept);
+      std::memcpy(at, dateTime.data(), dateTime.size());
+      at += dateTime.size();
+      *at++ = '\t';
+      std::memcpy(at, account.data(), account.size());
+      at += account.size();
+      *at++ = '\t';
+      std::memcpy(at, fileName.data(), fileName.size());
+    }
 
     // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
     // mostly keeps its name from row to row: comparing with the name it had last saves a lookup.
@@ -187,6 +212,8 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   table.names_ = std::move(names_);
   table.encoding_ = encoding;
   table.rows_ = std::move(rows_);
+  if (dates_)
+    table.dates_ = std::move(*dates_).Finish();
   return table;
 }
 

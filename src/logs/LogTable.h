@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "logs/ByteArena.h"
+#include "logs/DateTime.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -15,6 +16,14 @@ namespace quorvane {
 
 enum class Column { DateTime = 0, Address = 1, Account = 2, Name = 3, FileName = 4 };
 inline constexpr int kColumnCount = 5;
+
+// The cells a table keeps beside Address and Name. A table on screen keeps all; a report keeps
+// only those it writes, and takes the less memory and time. A cell not kept reads as empty.
+struct KeptCells {
+  bool dateTime = true;
+  bool account = true;
+  bool fileName = true;
+};
 
 // The transfers of one log, in file order. A row keeps its Date/Time, Account and File Name
 // bytes as the file has them; Addresses and Names are interned, so each row holds their ids and
@@ -38,6 +47,13 @@ class LogTable {
 
   // A cell as UTF-8 display text.
   std::string CellText(std::size_t row, Column column) const;
+
+  // When the row's transfer happened, read from its Date/Time cell; kUndated when the cell is no
+  // date or the table was read without its dates.
+  Timestamp Date(std::size_t row) const { return dates_.empty() ? kUndated : dates_[row]; }
+  bool HasDates() const { return !dates_.empty() || rows_.empty(); }
+  // Reads the dates again from the kept Date/Time cells, in another order.
+  void ReadDates(DateOrder order);
 
   // The Address cell's bytes and its id: rows with equal Address bytes share one id.
   std::string_view Address(std::size_t row) const { return addresses_->Text(rows_[row].address); }
@@ -86,12 +102,14 @@ class LogTable {
   std::shared_ptr<StringPool> names_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
+  std::vector<Timestamp> dates_;  // one per row, or none
 };
 
 // Fills a LogTable row by row; the reader's way of making one.
 class LogTableBuilder {
  public:
-  LogTableBuilder();
+  // `dates`: read the Date/Time cells into timestamps in that order, or not at all.
+  explicit LogTableBuilder(KeptCells kept = {}, std::optional<DateOrder> dates = std::nullopt);
   LogTableBuilder(LogTableBuilder&&) noexcept;
   LogTableBuilder& operator=(LogTableBuilder&&) noexcept;
   ~LogTableBuilder();
@@ -109,10 +127,12 @@ class LogTableBuilder {
   LogTable Finish(Encoding encoding) &&;
 
  private:
+  KeptCells keep_;
   std::unique_ptr<ByteArena> kept_;
   std::unique_ptr<StringPool> addresses_;
   std::unique_ptr<StringPool> names_;
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
+  std::optional<DateColumnParser> dates_;
   // By address id: the Name of its latest row, with its length and first eight bytes, so that
   // most rows learn their name's id without reading the pool.
   struct LastName {

@@ -11,6 +11,12 @@
 namespace quorvane {
 namespace {
 
+ReadOptions Encoded(EncodingChoice encoding) {
+  ReadOptions options;
+  options.encoding = encoding;
+  return options;
+}
+
 using testing::TempDir;
 
 std::vector<std::vector<std::string>> Cells(const LogTable& table) {
@@ -37,7 +43,7 @@ struct GoodCase {
 class ReaderAccepts : public ::testing::TestWithParam<GoodCase> {};
 
 TEST_P(ReaderAccepts, YieldsTheseRows) {
-  ReadResult result = ParseLog(GetParam().bytes, {GetParam().encoding, {}});
+  ReadResult result = ParseLog(GetParam().bytes, Encoded(GetParam().encoding));
   ASSERT_TRUE(result.Ok()) << "line " << result.error.line << ": " << result.error.reason;
   EXPECT_EQ(Cells(*result.table), GetParam().expected);
 }
@@ -106,7 +112,7 @@ struct BadCase {
 class ReaderRejects : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(ReaderRejects, WithLineAndReason) {
-  ReadResult result = ParseLog(GetParam().bytes, {GetParam().encoding, {}});
+  ReadResult result = ParseLog(GetParam().bytes, Encoded(GetParam().encoding));
   ASSERT_FALSE(result.Ok());
   EXPECT_EQ(result.error.line, GetParam().line);
   EXPECT_NE(result.error.reason.find(GetParam().reasonPart), std::string::npos)
@@ -156,9 +162,11 @@ TEST(ReadLogFile, ManyRowsWithNoLimitAndProgressOnTheWay) {
   const std::string text = ManyRows(rows);
   TempDir dir;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
-  ReadResult result = ReadLogFile(
-      dir.Write("log.txt", text),
-      {EncodingChoice::Auto, [&](auto done, auto total) { progress.emplace_back(done, total); }});
+  ReadResult result = ReadLogFile(dir.Write("log.txt", text), [&] {
+    ReadOptions options;
+    options.progress = [&](auto done, auto total) { progress.emplace_back(done, total); };
+    return options;
+  }());
   ASSERT_TRUE(result.Ok());
   ASSERT_EQ(result.table->RowCount(), rows);
   for (std::size_t row : {std::size_t{0}, rows / 2, rows - 1}) {
@@ -184,8 +192,12 @@ TEST(LoadLogPair, ReportsBothLogsProgressOnTheCallingThreadOnly) {
       done[log].push_back(bytes);
     };
   };
-  const LoadResult loaded = LoadLogPair(dir.Write("d.txt", text), dir.Write("u.txt", text),
-                                        {EncodingChoice::Auto, record(0), record(1)});
+  const LoadResult loaded = LoadLogPair(dir.Write("d.txt", text), dir.Write("u.txt", text), [&] {
+    LoadOptions options;
+    options.downloadProgress = record(0);
+    options.uploadProgress = record(1);
+    return options;
+  }());
   ASSERT_TRUE(loaded.Ok());
   EXPECT_FALSE(elsewhere);
   for (const auto& calls : done) {
