@@ -32,6 +32,12 @@ void BarProgress::Advance(std::size_t done) {
   }
 }
 
+void BarProgress::AdvanceBytes(std::uint64_t done, std::uint64_t total) {
+  Show(kByteSteps);
+  if (total != 0)
+    Advance(static_cast<std::size_t>(std::min(done, total) * kByteSteps / total));
+}
+
 void BarProgress::Hide() {
   if (!shown_)
     return;

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <cstddef>
+#include <cstdint>
 
 class QProgressBar;
 
@@ -19,6 +20,10 @@ class BarProgress {
   void Show(std::size_t maximum);
   // Sets the value to start + done. An advance past the maximum stops at the maximum.
   void Advance(std::size_t done);
+  // Shows the bar over kByteSteps steps and moves it to the share of `total` bytes done (a total
+  // of 0, unknown, leaves it at the start).
+  void AdvanceBytes(std::uint64_t done, std::uint64_t total);
+  static constexpr int kByteSteps = 1000;
   // Value back to 0, bar hidden; nothing when Show() did not show it.
   void Hide();
 

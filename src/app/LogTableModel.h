@@ -26,6 +26,8 @@ class LogTableModel : public QAbstractTableModel {
   void RemoveTableRow(int row);
   // Rewrites every Name cell equal to `from` to `to`; returns how many it rewrote.
   std::size_t RenameUser(std::string_view from, std::string_view to);
+  // Reads the rows' dates again in another order; nothing shown changes.
+  void ReadDates(DateOrder order) { table_.ReadDates(order); }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

@@ -167,7 +167,8 @@ QVariant UserFiguresModel::data(const QModelIndex& index, int role) const {
       return QString::number(user.uploads);
     case Ratio:
       // Written with a point; shown, as in the main window, with the locale's separator.
-      return QString::fromStdString(user.Ratio()).replace(QLatin1Char('.'), QLocale().decimalPoint());
+      return QString::fromStdString(user.Ratio())
+          .replace(QLatin1Char('.'), QLocale().decimalPoint());
     case Credit:
       return QString::number(user.credit);
     default:

@@ -378,11 +378,26 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
   QString problem;
   {
     BusyPointer busy(*this);
+    // The read holds the window: paint now what a closed dialog covered, and show each log's bar
+    // moving with the bytes read.
+    repaint();
+    BarProgress downloadBar(*prgDownloadLog);
+    BarProgress uploadBar(*prgUploadLog);
+    LoadOptions options;
+    options.downloadProgress = [&](std::uint64_t done, std::uint64_t total) {
+      downloadBar.AdvanceBytes(done, total);
+    };
+    options.uploadProgress = [&](std::uint64_t done, std::uint64_t total) {
+      uploadBar.AdvanceBytes(done, total);
+    };
+    options.dates = dateOrder_;
     try {
-      loaded = LoadLogPair(ToPath(downloadLog), ToPath(uploadLog));
+      loaded = LoadLogPair(ToPath(downloadLog), ToPath(uploadLog), options);
     } catch (const std::bad_alloc&) {
       problem = tr("There is not enough memory to load these logs, so nothing was changed.");
     }
+    downloadBar.Hide();
+    uploadBar.Hide();
     if (loaded.Ok()) {
       downloads_->SetTable(std::move(loaded.logs->downloads));
       uploads_->SetTable(std::move(loaded.logs->uploads));
@@ -472,6 +487,16 @@ bool frmMain::ShowUser(const QString& name) {
   cboUsers->setCurrentIndex(entry);
   cboUsers_Click();
   return true;
+}
+
+void frmMain::SetDateOrder(DateOrder order) {
+  if (order == dateOrder_)
+    return;
+  dateOrder_ = order;
+  BusyPointer busy(*this);
+  downloads_->ReadDates(order);
+  uploads_->ReadDates(order);
+  emit TablesChanged();
 }
 
 bool frmMain::IsLoadedLog(const QString& path) const {

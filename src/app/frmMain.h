@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Interaction.h"
+#include "logs/DateTime.h"
 
 class QComboBox;
 class QDragEnterEvent;
@@ -53,6 +54,10 @@ class frmMain : public QWidget {
   bool ShowUser(const QString& name);
   // Whether `path` is one of the two loaded log files (the same file by any name).
   bool IsLoadedLog(const QString& path) const;
+  // Whether a date such as 3/4/2024 reads month or day first: as each log shows (Detect), or as
+  // set. Setting it reads the loaded logs' dates again.
+  DateOrder ReadingDateOrder() const { return dateOrder_; }
+  void SetDateOrder(DateOrder order);
 
   const LogTableModel& DownloadLog() const { return *downloads_; }
   const LogTableModel& UploadLog() const { return *uploads_; }
@@ -98,6 +103,7 @@ class frmMain : public QWidget {
   std::unique_ptr<Interaction> interaction_;
   int busyDepth_ = 0;
   QString downloadLog_, uploadLog_;  // the pair loaded last
+  DateOrder dateOrder_ = DateOrder::Detect;
   LogTableModel* downloads_;
   LogTableModel* uploads_;
   QPointer<frmUsersOverview> overview_;

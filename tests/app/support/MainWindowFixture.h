@@ -11,11 +11,13 @@
 #include <QTableView>
 #include <QTest>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "app/BarProgress.h"
 #include "app/LogTableModel.h"
 #include "app/frmMain.h"
 #include "support/FakeInteraction.h"
@@ -31,15 +33,14 @@ class BarWatch {
   BarWatch(const BarWatch&) = delete;
   BarWatch& operator=(const BarWatch&) = delete;
 
-  // The bar went up to `maximum`, its maximum, only while shown, and is hidden again at 0. With 0
-  // the bar was left alone.
-  void ExpectRanTo(int maximum) const;
+  // The bar went up to `maximum`, its maximum, only while shown, and is hidden again at 0 (with 0
+  // it did not run); with `readBytes` it first ran over the bytes of a log being read.
+  void ExpectRanTo(int maximum, bool readBytes = false) const;
 
  private:
   QProgressBar* bar_;
-  int startMaximum_;
   QMetaObject::Connection connection_;
-  int peak_ = -1;
+  std::map<int, int> peaks_;  // the highest value seen under each maximum
   bool movedHidden_ = false;
 };
 
