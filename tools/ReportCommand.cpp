@@ -16,8 +16,9 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: quorvane-report [--users] [--user NAME]... [--format text|csv|json]\n"
-    "                       [--encoding auto|utf-8|windows-1252|mac-roman] DOWNLOAD_LOG "
-    "UPLOAD_LOG\n";
+    "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
+    "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
+    "                       DOWNLOAD_LOG UPLOAD_LOG\n";
 
 constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -25,6 +26,9 @@ constexpr std::string_view kHelp =
     "--users every user's counts; --user NAME adds that user's report and uploads.\n"
     "--format csv writes the users table (every user, or those named with --user) with\n"
     "credit and addresses for spreadsheets; --format json the whole report for scripts.\n"
+    "--from and --to (either alone, whole days) take only the transfers dated in that period\n"
+    "for every figure; --date-order says whether 3/4/2026 is March 4 (mdy) or 3 April (dmy),\n"
+    "else each log shows it.\n"
     "--encoding says how the logs' text is written; by default UTF-8 when it is valid,\n"
     "else Mac Roman for a log whose lines end in CR alone, else Windows-1252.\n";
 
@@ -63,12 +67,51 @@ std::optional<ReportFormat> FormatNamed(std::string_view name) {
 
 // Options whose value is the next argument.
 bool TakesValue(std::string_view arg) {
-  return arg == "--user" || arg == "--encoding" || arg == "--format";
+  return arg == "--user" || arg == "--encoding" || arg == "--format" || arg == "--from" ||
+         arg == "--to" || arg == "--date-order";
 }
 
 // Writes one line to `err`, made safe for a terminal.
 void Complain(std::ostream& err, std::string_view message) {
   err << "quorvane-report: " << TextSafe(message) << '\n';
+}
+
+std::nullopt_t UsageError(std::ostream& err, std::string_view reason) {
+  Complain(err, reason);
+  err << kUsage;
+  return std::nullopt;
+}
+
+// Takes an option's value into `options`: nothing, or why it cannot.
+std::optional<std::string> ApplyValue(std::string_view name, const std::string& value,
+                                      Options& options) {
+  ReportRequest& request = options.request;
+  if (name == "--user") {
+    request.users.push_back(value);
+  } else if (name == "--encoding") {
+    const std::optional<EncodingChoice> encoding = EncodingNamed(value);
+    if (!encoding)
+      return "unknown encoding " + value;
+    options.encoding = *encoding;
+  } else if (name == "--format") {
+    const std::optional<ReportFormat> format = FormatNamed(value);
+    if (!format)
+      return "unknown format " + value + " (text, csv or json)";
+    request.format = *format;
+  } else if (name == "--from" || name == "--to") {
+    const std::optional<std::int64_t> day = ParseIsoDay(value);
+    if (!day)
+      return std::string(name) + " " + value + " is not a calendar date (YYYY-MM-DD)";
+    Period& period = request.period ? *request.period : request.period.emplace();
+    (name == "--from" ? period.firstDay : period.lastDay) = *day;
+  } else if (name == "--date-order") {
+    if (value != "mdy" && value != "dmy")
+      return "unknown date order " + value + " (mdy or dmy)";
+    request.dateOrder = value == "mdy" ? DateOrder::MonthFirst : DateOrder::DayFirst;
+  } else {
+    return "unknown option " + std::string(name);
+  }
+  return std::nullopt;
 }
 
 // The parsed options, or nothing after a usage error has been written to `err`.
@@ -95,42 +138,20 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       name = arg.substr(0, equals);
       value = arg.substr(equals + 1);
     } else if (TakesValue(arg)) {
-      if (i + 1 == args.size()) {
-        Complain(err, arg + " needs a value");
-        err << kUsage;
-        return std::nullopt;
-      }
+      if (i + 1 == args.size())
+        return UsageError(err, arg + " needs a value");
       value = args[++i];
     }
-    if (name == "--user" && value) {
-      options.request.users.push_back(*value);
-    } else if (name == "--encoding" && value) {
-      const std::optional<EncodingChoice> encoding = EncodingNamed(*value);
-      if (!encoding) {
-        Complain(err, "unknown encoding " + *value);
-        err << kUsage;
-        return std::nullopt;
-      }
-      options.encoding = *encoding;
-    } else if (name == "--format" && value) {
-      const std::optional<ReportFormat> format = FormatNamed(*value);
-      if (!format) {
-        Complain(err, "unknown format " + *value + " (text, csv or json)");
-        err << kUsage;
-        return std::nullopt;
-      }
-      options.request.format = *format;
-    } else {
-      Complain(err, "unknown option " + arg);
-      err << kUsage;
-      return std::nullopt;
-    }
+    const std::optional<std::string> wrong =
+        value ? ApplyValue(name, *value, options) : "unknown option " + arg;
+    if (wrong)
+      return UsageError(err, *wrong);
   }
-  if (options.logs.size() != 2) {
-    Complain(err, "give exactly two logs, the download log and the upload log");
-    err << kUsage;
-    return std::nullopt;
-  }
+  const std::optional<Period>& period = options.request.period;
+  if (period && period->firstDay && period->lastDay && *period->firstDay > *period->lastDay)
+    return UsageError(err, "--from comes after --to");
+  if (options.logs.size() != 2)
+    return UsageError(err, "give exactly two logs, the download log and the upload log");
   return options;
 }
 

@@ -83,23 +83,48 @@ bool AddFigures(const LogPair& logs, const ReportRequest& request, Report& repor
 LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding) {
   LoadOptions options;
   options.encoding = encoding;
-  // Text needs file names for the user reports' uploads only; CSV and JSON credit uploads.
-  options.kept = {false, false, request.format != ReportFormat::Text || !request.users.empty()};
+  // Text needs file names for the user reports' uploads only; CSV and JSON credit uploads and
+  // tell when users were first and last seen.
+  const bool allFigures = request.format != ReportFormat::Text;
+  options.kept = {false, false, allFigures || !request.users.empty()};
+  if (allFigures || request.period)
+    options.dates = request.dateOrder;
   return options;
 }
 
-Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+namespace {
+
+// The report over the whole of the logs given.
+Report Whole(const LogPair& logs, const ReportRequest& request) {
   Report report = FiguresAndUserReports(logs, request);
   if (!AddFigures(logs, request, report) && request.listUsers)
     report.users = CountListedUsers(logs.downloads, logs.uploads);
   return report;
 }
 
-Report BuildReport(LogPair&& logs, const ReportRequest& request) {
+Report Whole(LogPair&& logs, const ReportRequest& request) {
   Report report = FiguresAndUserReports(logs, request);
   if (!AddFigures(logs, request, report) && request.listUsers)
     report.users = CountListedUsers(std::move(logs.downloads), std::move(logs.uploads));
   return report;
+}
+
+}  // namespace
+
+Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+  if (!request.period)
+    return Whole(logs, request);
+  PeriodLogs inPeriod = SelectPeriod(logs, *request.period);
+  Report report = Whole(std::move(inPeriod.logs), request);
+  report.period = request.period;
+  report.undatedLeftOut = inPeriod.undatedLeftOut;
+  return report;
+}
+
+Report BuildReport(LogPair&& logs, const ReportRequest& request) {
+  if (request.period)
+    return BuildReport(static_cast<const LogPair&>(logs), request);
+  return Whole(std::move(logs), request);
 }
 
 std::string FormatReport(const Report& report, const ReportRequest& request) {
@@ -126,6 +151,11 @@ std::string FormatTextReport(const Report& report) {
   const auto line = [&out](std::string_view caption, std::string_view value) {
     out.append(caption).append(value).push_back('\n');
   };
+  if (report.period) {
+    line("Period: ", DescribePeriod(*report.period));
+    line("Undated rows left out: ", std::to_string(report.undatedLeftOut));
+    out.push_back('\n');
+  }
   line("Total Downloads: ", std::to_string(report.totals.downloads));
   line("Total Uploads: ", std::to_string(report.totals.uploads));
   line("Total Ratio: ", report.totals.ratio);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/Averages.h"
+#include "analysis/Period.h"
 #include "analysis/Totals.h"
 #include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
@@ -20,6 +21,9 @@ struct ReportRequest {
   bool listUsers = false;          // every user of the user list with their figures
   std::vector<std::string> users;  // one user report each, in this order
   ReportFormat format = ReportFormat::Text;
+  // Every figure over the rows dated inside the period only, as if the logs held no others.
+  std::optional<Period> period;
+  DateOrder dateOrder = DateOrder::Detect;
 };
 
 // One user's report with the names of the files they uploaded.
@@ -31,6 +35,8 @@ struct NamedUserReport {
 
 // The figures of a report, computed once and written out in any format.
 struct Report {
+  std::optional<Period> period;
+  std::size_t undatedLeftOut = 0;  // rows the period left out for want of a date
   Totals totals;
   Averages averages;
   // Text's users: the user list in display order, with counts only.

@@ -72,6 +72,14 @@ class JsonObject {
     AppendJsonString(Key(key), value);
     return *this;
   }
+  // A time as text, or null when there is none.
+  JsonObject& Time(std::string_view key, Timestamp value) {
+    if (value == kUndated)
+      Key(key) += "null";
+    else
+      Text(key, FormatTimestamp(value));
+    return *this;
+  }
   JsonObject& Number(std::string_view key, std::size_t value) {
     Key(key) += std::to_string(value);
     return *this;
@@ -107,7 +115,7 @@ void AppendJsonList(std::string& out, std::string_view key, const std::vector<T>
 }  // namespace
 
 std::string FormatCsvUsers(const std::vector<UserFigures>& users) {
-  std::string out = "user,downloads,uploads,ratio,credit,addresses\n";
+  std::string out = "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n";
   for (const UserFigures& user : users) {
     AppendCsvField(out, user.name);
     for (std::size_t figure : {user.downloads, user.uploads})
@@ -116,6 +124,8 @@ std::string FormatCsvUsers(const std::vector<UserFigures>& users) {
     AppendCsvField(out, user.Ratio());
     for (std::size_t figure : {user.credit, user.addresses})
       out.append(",").append(std::to_string(figure));
+    for (Timestamp time : {user.firstSeen, user.lastSeen})
+      out.append(",").append(FormatTimestamp(time));
     out.push_back('\n');
   }
   return out;
@@ -123,6 +133,20 @@ std::string FormatCsvUsers(const std::vector<UserFigures>& users) {
 
 std::string FormatJsonReport(const Report& report) {
   std::string out = "{\n  ";
+  if (report.period) {
+    {
+      JsonObject period(out.append("\"period\": "));
+      for (const auto& [key, day] :
+           {std::pair{"from", report.period->firstDay}, std::pair{"to", report.period->lastDay}}) {
+        if (day)
+          period.Text(key, FormatDay(*day));
+        else
+          period.Key(key) += "null";
+      }
+      period.Number("undated_left_out", report.undatedLeftOut);
+    }
+    out += ",\n  ";
+  }
   JsonObject(out.append("\"totals\": "))
       .Number("downloads", report.totals.downloads)
       .Number("uploads", report.totals.uploads)
@@ -140,7 +164,9 @@ std::string FormatJsonReport(const Report& report) {
           .Number("uploads", user.uploads)
           .Text("ratio", user.Ratio())
           .Number("credit", user.credit)
-          .Number("addresses", user.addresses);
+          .Number("addresses", user.addresses)
+          .Time("first_seen", user.firstSeen)
+          .Time("last_seen", user.lastSeen);
     });
   }
   if (!report.userReports.empty()) {

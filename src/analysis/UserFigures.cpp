@@ -262,12 +262,22 @@ void AddCredit(const Uploads& uploaded, Fetches& fetches, std::vector<UserFigure
   });
 }
 
+// Counts each user's rows of the table and widens their first and last seen by the rows' dates.
 void CountRows(const LogTable& table, const std::vector<std::uint32_t>& usersById,
                std::size_t UserFigures::*count, std::vector<UserFigures>& figures) {
   for (std::size_t row = 0; row < table.RowCount(); ++row) {
     const std::uint32_t user = usersById[table.NameId(row)];
-    if (user != kNobody)
-      ++(figures[user].*count);
+    if (user == kNobody)
+      continue;
+    UserFigures& figure = figures[user];
+    ++(figure.*count);
+    const Timestamp date = table.Date(row);
+    if (date != kUndated) {
+      if (figure.firstSeen == kUndated || date < figure.firstSeen)
+        figure.firstSeen = date;
+      if (figure.lastSeen == kUndated || date > figure.lastSeen)
+        figure.lastSeen = date;
+    }
   }
 }
 

@@ -16,6 +16,9 @@ struct UserFigures : UserCounts {
   // this user brought.
   std::size_t credit = 0;
   std::size_t addresses = 0;  // distinct Address texts on this user's rows of both tables
+  // The earliest and latest dated rows of the user in either table (kUndated: none dated).
+  Timestamp firstSeen = kUndated;
+  Timestamp lastSeen = kUndated;
 };
 
 // The figures of each of `names`, in that order; a name without rows gets zeros. A few passes over
