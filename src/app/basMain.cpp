@@ -25,13 +25,13 @@ CommandLine ReadCommandLine(const QStringList& arguments) {
       line.logs << argument;
     }
   }
-  if (line.logs.size() != 0 && line.logs.size() != 2)
+  if (line.logs.size() > 2)
     line.action = CommandLine::Action::kWrong;
   return line;
 }
 
 QString UsageText() {
-  return QStringLiteral("usage: quorvane [--help] [--version] [DOWNLOAD_LOG UPLOAD_LOG]\n");
+  return QStringLiteral("usage: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]]\n");
 }
 
 QString HelpText() {
@@ -39,7 +39,8 @@ QString HelpText() {
                            "\n"
                            "Shows who downloads and who uploads on a Hotline file server, from its "
                            "download log and upload log.\n"
-                           "With two logs the window opens with them loaded.\n"
+                           "With two logs the window opens with them loaded; with one it asks "
+                           "for the other.\n"
                            "\n"
                            "  --help     print this help and exit\n"
                            "  --version  print the version and exit\n");
@@ -57,6 +58,9 @@ void Main(const QStringList& logs) {
   if (logs.size() == 2) {
     // Once the window is on screen, so that a failure's message stands over it.
     QTimer::singleShot(0, main, [main, logs] { main->LoadLog(logs[0], logs[1]); });
+  } else if (logs.size() == 1) {
+    // One log (a file manager opening one file): the other is asked for, as for a drop.
+    QTimer::singleShot(0, main, [main, logs] { main->OpenLogs(logs); });
   }
 }
 

@@ -5,11 +5,11 @@
 
 namespace quorvane {
 
-// What the command line asks for: quorvane [--help] [--version] [DOWNLOAD_LOG UPLOAD_LOG].
+// What the command line asks for: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]].
 struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kWrong };
   Action action = Action::kRun;
-  QStringList logs;  // none, or the download log and the upload log
+  QStringList logs;  // none, one log (the other is asked for), or the download and upload log
 };
 
 // Reads the arguments that follow the program's name. "--" ends the options, so a log's name may
@@ -19,8 +19,8 @@ QString UsageText();  // one line
 QString HelpText();
 
 // Shows the splash modally, then creates and shows the main window and, when `logs` names a pair,
-// loads it as Load Logs would. Returns while the main window is open; the event loop runs the rest
-// of the program.
+// loads it as Load Logs would; with one log it asks for the other. Returns while the main window is
+// open; the event loop runs the rest of the program.
 void Main(const QStringList& logs = {});
 
 }  // namespace quorvane

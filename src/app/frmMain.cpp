@@ -348,12 +348,12 @@ void frmMain::dropEvent(QDropEvent* event) {
     return;
   event->acceptProposedAction();
   // Loading, or asking for the other log, waits until the drag has ended.
-  QTimer::singleShot(0, this, [this, files] { LoadDropped(files); });
+  QTimer::singleShot(0, this, [this, files] { OpenLogs(files); });
 }
 
 // Two files are a pair: the one named "upload" is the upload log, or else the first is the
 // download log. For one file the other is asked for, in its folder.
-void frmMain::LoadDropped(const QStringList& files) {
+void frmMain::OpenLogs(const QStringList& files) {
   QString download = files[0];
   QString upload = files.value(1);
   if (files.size() == 2) {

@@ -42,6 +42,9 @@ class frmMain : public QWidget {
   // remembers the pair. Otherwise nothing changes and a message says which log failed, where and
   // why.
   bool LoadLog(const QString& downloadLog, const QString& uploadLog);
+  // Loads logs dropped on the window or named on the command line: two as a pair (the one named
+  // "upload" is the upload log, else the first is the download log); for one, asks for the other.
+  void OpenLogs(const QStringList& files);
   // Rebuilds the user list from both tables, with nothing chosen.
   void LoadUsers();
   // Replaces the name `from` by `to` in every matching Name cell of both tables and rebuilds the
@@ -84,7 +87,6 @@ class frmMain : public QWidget {
 
   void cmdLoadLogs_Click();
   void Form_Reload();
-  void LoadDropped(const QStringList& files);
   void cmdAnalyzeLog_Click();
   void cboUsers_Click();
   void cmdExit_Click();

@@ -97,14 +97,17 @@ TEST(StartUp, TheMainWindowOpensWhenTheSplashCloses) {
   }
 }
 
-// --help and --version need no display; a wrong command line gets the usage and status 2.
+// --help and --version need no display; a wrong command line gets the usage and status 2. One log
+// opens the window, which asks for the other.
 TEST(CommandLine, AnswersWithoutAWindow) {
-  const QString usage = "usage: quorvane [--help] [--version] [DOWNLOAD_LOG UPLOAD_LOG]\n";
+  const CommandLine oneLog = ReadCommandLine({"one log.txt"});
+  EXPECT_EQ(oneLog.action, CommandLine::Action::kRun);
+  EXPECT_EQ(oneLog.logs, QStringList{"one log.txt"});
+  const QString usage = "usage: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]]\n";
   // The arguments, then the status, stdout's first line and stderr.
   const std::vector<std::tuple<QStringList, int, QString, QString>> cases = {
       {{"--help"}, 0, usage, ""},
       {{"log.txt", "--version"}, 0, "Quorvane 1.1.3\n", ""},
-      {{"one log.txt"}, 2, "", usage},
       {{"a", "b", "c"}, 2, "", usage},
       {{"-platform", "offscreen", "--bogus", "a", "b"}, 2, "", usage}};
   for (const auto& [arguments, status, out, err] : cases) {
