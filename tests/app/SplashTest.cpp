@@ -2,11 +2,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <tuple>
 
 #include "app/AppIdentity.h"
 #include "app/LogTableModel.h"
@@ -30,19 +28,14 @@ QWidget* TopLevel(const char* objectName) {
 
 TEST(Splash, ACharacterKeyClosesItAtOnceOtherKeysLeaveItToTheTimer) {
   // Each key with the text it types.
-  const std::vector<std::tuple<const char*, Qt::Key, const char*, bool>> keys = {
-      {"letter", Qt::Key_Q, "q", true},
-      {"accented letter", Qt::Key_Eacute, "\u00e9", true},
-      {"Return", Qt::Key_Return, "\r", true},
-      {"Escape", Qt::Key_Escape, "\x1b", true},
-      {"Escape typing nothing", Qt::Key_Escape, "", true},
-      {"Backspace", Qt::Key_Backspace, "\b", true},
-      {"Tab", Qt::Key_Tab, "\t", false},
-      {"Delete", Qt::Key_Delete, "\x7f", false},
-      {"Left", Qt::Key_Left, "", false},
-      {"Shift", Qt::Key_Shift, "", false}};
-  for (const auto& [label, key, text, closes] : keys) {
-    SCOPED_TRACE(label);
+  const std::tuple<Qt::Key, const char*, bool> keys[] = {
+      {Qt::Key_Q, "q", true},       {Qt::Key_Eacute, "\u00e9", true},
+      {Qt::Key_Return, "\r", true}, {Qt::Key_Escape, "\x1b", true},
+      {Qt::Key_Escape, "", true},   {Qt::Key_Backspace, "\b", true},
+      {Qt::Key_Tab, "\t", false},   {Qt::Key_Delete, "\x7f", false},
+      {Qt::Key_Left, "", false},    {Qt::Key_Shift, "", false}};
+  for (const auto& [key, text, closes] : keys) {
+    SCOPED_TRACE(key);
     frmSplash splash(60ms);
     QSignalSpy finished(&splash, &QDialog::finished);
     splash.show();
@@ -103,30 +96,22 @@ TEST(CommandLine, AnswersWithoutAWindow) {
   const CommandLine oneLog = ReadCommandLine({"one log.txt"});
   EXPECT_EQ(oneLog.action, CommandLine::Action::kRun);
   EXPECT_EQ(oneLog.logs, QStringList{"one log.txt"});
-  const QString usage = "usage: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]]\n";
+  const std::string usage = "usage: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]]\n";
   // The arguments, then the status, stdout's first line and stderr.
-  const std::vector<std::tuple<QStringList, int, QString, QString>> cases = {
-      {{"--help"}, 0, usage, ""},
-      {{"log.txt", "--version"}, 0, "Quorvane 1.1.3\n", ""},
-      {{"a", "b", "c"}, 2, "", usage},
-      {{"-platform", "offscreen", "--bogus", "a", "b"}, 2, "", usage}};
+  const std::vector<std::tuple<std::string, int, std::string, std::string>> cases = {
+      {"--help", 0, usage, ""},
+      {"log.txt --version", 0, "Quorvane 1.1.3\n", ""},
+      {"a b c", 2, "", usage},
+      {"-platform offscreen --bogus a b", 2, "", usage}};
   for (const auto& [arguments, status, out, err] : cases) {
-    SCOPED_TRACE(arguments.join(' ').toStdString());
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-      environment.remove(display);
-    program.setProcessEnvironment(environment);
-    program.start(QUORVANE_APP_BINARY, arguments);
-    ASSERT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), status);
-    const QString printed = QString::fromLocal8Bit(program.readAllStandardOutput());
-    EXPECT_EQ(printed.left(printed.indexOf('\n') + 1), out);
-    const QString complaint = QString::fromLocal8Bit(program.readAllStandardError());
+    SCOPED_TRACE(arguments);
+    const testing::ShellRun run =
+        testing::RunShell(std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '") +
+                          QUORVANE_APP_BINARY + "' " + arguments);
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), out);
     // Qt may warn before the usage.
-    EXPECT_TRUE(err.isEmpty() ? complaint.isEmpty() : complaint.endsWith(err))
-        << complaint.toStdString();
+    EXPECT_TRUE(err.empty() ? run.err.empty() : run.err.ends_with(err)) << run.err;
   }
 }
 
