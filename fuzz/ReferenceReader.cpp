@@ -1,23 +1,8 @@
 #include "ReferenceReader.h"
 
+#include "logs/TextEncoding.h"
+
 namespace quorvane::fuzz {
-
-namespace {
-
-void PutUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-}  // namespace
 
 bool ReferenceValidUtf8(std::string_view bytes) {
   std::size_t i = 0;
@@ -71,9 +56,9 @@ std::string ReferenceDecode(std::string_view bytes, Encoding encoding) {
   for (char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
     if (encoding == Encoding::MacRoman)
-      PutUtf8(out, b >= 0x80 ? kMacRoman[b - 0x80] : b);
+      AppendUtf8(out, b >= 0x80 ? kMacRoman[b - 0x80] : b);
     else
-      PutUtf8(out, b >= 0x80 && b <= 0x9F ? kHigh1252[b - 0x80] : b);
+      AppendUtf8(out, b >= 0x80 && b <= 0x9F ? kHigh1252[b - 0x80] : b);
   }
   return out;
 }

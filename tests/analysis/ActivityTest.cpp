@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "analysis/Activity.h"
 #include "support/TempLogs.h"
 

@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
-#include <string>
-#include <vector>
-
 #include "analysis/UserFigures.h"
 #include "support/TempLogs.h"
 
@@ -24,55 +19,42 @@ LogTable Log(const std::vector<Transfer>& transfers) {
   return TableOf(rows);
 }
 
-std::string Line(const UserFigures& f) {
-  return f.name + " " + std::to_string(f.downloads) + " " + std::to_string(f.uploads) + " " +
-         f.Ratio() + " credit " + std::to_string(f.credit) + " addresses " +
-         std::to_string(f.addresses);
-}
-
 std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads,
                                const std::vector<std::string>& names) {
   std::vector<std::string> lines;
-  for (const UserFigures& f : ComputeUserFigures(downloads, uploads, names))
-    lines.push_back(Line(f));
+  for (const UserFigures& f : ComputeUserFigures(downloads, uploads, names)) {
+    lines.push_back(f.name + " " + std::to_string(f.downloads) + " " + std::to_string(f.uploads) +
+                    " " + f.Ratio() + " credit " + std::to_string(f.credit) + " addresses " +
+                    std::to_string(f.addresses));
+  }
   return lines;
 }
 
-TEST(UserFigures, CreditCountsOthersFetchingWhatAUserUploaded) {
-  // game.sit was brought by ann and by bob; ann fetches it herself once, which counts for bob
-  // only. doc.txt is bob's alone. Ann uploads game.sit twice: still one file of hers.
+// Credit: others fetching what a user uploaded. game.sit was brought by ann and by bob; ann fetches
+// it herself once, which counts for bob only; doc.txt is bob's alone; ann's second game.sit is
+// still one file of hers. Addresses: the distinct texts over both logs. A name asked for twice gets
+// its line twice.
+TEST(UserFigures, CreditAndAddresses) {
   const LogTable uploads = Log({{"ann", "1", "game.sit"},
                                 {"bob", "2", "game.sit"},
                                 {"bob", "2", "doc.txt"},
                                 {"ann", "1", "game.sit"},
-                                {"ann", "1", "Game.sit"}});
+                                {"ann", "1", "Game.sit"},
+                                {"ann", "6", "x"},
+                                {"Ann", "7", "y"}});
   const LogTable downloads = Log({{"ann", "1", "game.sit"},
                                   {"cid", "3", "game.sit"},
                                   {"cid", "3", "doc.txt"},
                                   {"dan", "4", "game.sit"},
                                   {"bob", "2", "game.sit "},
-                                  {"eve", "5", "game.sit"}});
-  EXPECT_EQ(Lines(downloads, uploads, {"ann", "bob", "cid", "zed"}),
+                                  {"eve", "5", "game.sit"},
+                                  {"ann", "5", "z"},
+                                  {"ann", "", "z"}});
+  EXPECT_EQ(Lines(downloads, uploads, {"ann", "bob", "cid", "zed", "ann"}),
             (std::vector<std::string>{
-                "ann 1 3 1/3.00 credit 3 addresses 1", "bob 1 2 1/2.00 credit 5 addresses 1",
-                "cid 2 0 2.00/0 credit 0 addresses 1", "zed 0 0 0/.00 credit 0 addresses 0"}));
-}
-
-TEST(UserFigures, AddressesAreDistinctTextsOverBothTables) {
-  const LogTable downloads = Log({{"ann", "10.0.0.1", "a"},
-                                  {"ann", "10.0.0.1", "b"},
-                                  {"ann", "10.0.0.2", "c"},
-                                  {"bob", "10.0.0.1", "d"},
-                                  {"ann", "", "e"}});
-  const LogTable uploads = Log({{"ann", "10.0.0.2", "x"},
-                                {"ann", "10.0.0.3", "y"},
-                                {"bob", "10.0.0.1", "z"},
-                                {"Ann", "10.0.0.9", "w"}});
-  // A name asked for twice gets its line twice.
-  EXPECT_EQ(Lines(downloads, uploads, {"ann", "bob", "ann"}),
-            (std::vector<std::string>{"ann 4 2 2.00/1 credit 0 addresses 4",
-                                      "bob 1 1 1/1 credit 0 addresses 1",
-                                      "ann 4 2 2.00/1 credit 0 addresses 4"}));
+                "ann 3 4 1/1.33 credit 3 addresses 4", "bob 1 2 1/2.00 credit 5 addresses 1",
+                "cid 2 0 2.00/0 credit 0 addresses 1", "zed 0 0 0/.00 credit 0 addresses 0",
+                "ann 3 4 1/1.33 credit 3 addresses 4"}));
 }
 
 TEST(UserFigures, TextsOfTwoEncodingsCompareAsTheyRead) {

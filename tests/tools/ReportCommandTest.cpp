@@ -2,9 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "ReportCommand.h"
 #include "support/TempLogs.h"
@@ -30,49 +27,17 @@ class ReportCommandTest : public ::testing::Test {
  protected:
   TempDir dir;
   std::string downloads =
-      dir.Write("Download Log.txt", testing::LogText({
-                                        {"d", "1.1.1.1", "c", "ann", "a.zip"},
-                                        {"d", "1.1.1.1", "c", "ann", "b.zip"},
-                                        {"d", "2.2.2.2", "c", "Bob", "c.zip"},
-                                        {"d", "3.3.3.3", "c", "\xC3\xA9mile", "d.zip"},
-                                    }))
+      dir.Write("Download Log.txt",
+                testing::LogText({{"d", "1.1.1.1", "c", "ann", "a.zip"},
+                                  {"d", "1.1.1.1", "c", "ann", "b.zip"},
+                                  {"d", "2.2.2.2", "c", "Bob", "c.zip"},
+                                  {"d", "3.3.3.3", "c", "\xC3\xA9mile", "d.zip"}}))
           .string();
-  std::string uploads = dir.Write("Upload Log.txt", testing::LogText({
-                                                        {"d", "1.1.1.1", "c", "ann", "up one.txt"},
-                                                        {"d", "9.9.9.9", "c", "zed", "z.txt"},
-                                                    }))
-                            .string();
+  std::string uploads =
+      dir.Write("Upload Log.txt", testing::LogText({{"d", "1.1.1.1", "c", "ann", "up one.txt"},
+                                                    {"d", "9.9.9.9", "c", "zed", "z.txt"}}))
+          .string();
 };
-
-TEST_F(ReportCommandTest, WritesTotalsAveragesUsersAndUserReports) {
-  const Outcome run = Report({"--users", "--user", "ann", "--user", "nobody", downloads, uploads});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out,
-            "Total Downloads: 4\n"
-            "Total Uploads: 2\n"
-            "Total Ratio: 2.00/1\n"
-            "Avg. Downloads: 1.50\n"
-            "Avg. Uploads: 1.00\n"
-            "Avg. Ratio: 1.50/1\n"
-            "\n"
-            "Users: 4\n"
-            "ann\t2\t1\t2.00/1\n"
-            "Bob\t1\t0\t1.00/0\n"
-            "zed\t0\t1\t0/1.00\n"
-            "\xC3\xA9mile\t1\t0\t1.00/0\n"  // folded case first, then code points: z < é
-            "\n"
-            "User Name: ann\n"
-            "Downloads: 2\n"
-            "Uploads: 1\n"
-            "Ratio: 2.00/1\n"
-            "Upload: up one.txt\n"
-            "\n"
-            "User Name: nobody\n"
-            "Downloads: 0\n"
-            "Uploads: 0\n"
-            "Ratio: 0/.00\n");
-}
 
 TEST_F(ReportCommandTest, BadLogExitsOneWithFileAndLineOnStderrOnly) {
   const std::string bad = dir.Write("bad.txt", "h1\th2\th3\th4\th5\r\nx\ty\r\n").string();
@@ -95,11 +60,10 @@ TEST_F(ReportCommandTest, BadLogExitsOneWithFileAndLineOnStderrOnly) {
 }
 
 TEST_F(ReportCommandTest, TextOutputEscapesControlCharactersBackslashesAndInvalidUtf8) {
-  const std::string odd = dir.Write("odd.txt", testing::LogText({
-                                                   {"d", "1.1.1.1", "c", "two\nlines", "a\x1B[1m"},
-                                                   {"d", "2.2.2.2", "c", "back\\slash", "b"},
-                                               }))
-                              .string();
+  const std::string odd =
+      dir.Write("odd.txt", testing::LogText({{"d", "1.1.1.1", "c", "two\nlines", "a\x1B[1m"},
+                                             {"d", "2.2.2.2", "c", "back\\slash", "b"}}))
+          .string();
   // "-h" is the value of --user here, not a request for help.
   const Outcome run =
       Report({"--users", "--user", "two\nlines", "--user", "-h", "--user", "\xFF\x01", odd, odd});
@@ -113,49 +77,130 @@ TEST_F(ReportCommandTest, TextOutputEscapesControlCharactersBackslashesAndInvali
             "\nUser Name: \xEF\xBF\xBD\\x01\nDownloads: 0\nUploads: 0\nRatio: 0/.00\n");
 }
 
-TEST_F(ReportCommandTest, EncodingOptionDecidesHowTheLogsAreRead) {
-  const std::string latin =
-      dir.Write("latin.txt", testing::LogText({{"d", "1.1.1.1", "c", "M\x9Fller", "f"}})).string();
-  const Outcome macRoman = Report({"--users", "--encoding=mac-roman", latin, latin});
-  EXPECT_NE(macRoman.out.find("\nM\xC3\xBCller\t1\t1\t"), std::string::npos) << macRoman.out;
-  const Outcome utf8 = Report({"--encoding", "utf-8", downloads, latin});
-  EXPECT_EQ(utf8.status, 1);
-  EXPECT_NE(utf8.err.find("upload log " + latin + ": line 2: the line is not valid UTF-8"),
-            std::string::npos)
-      << utf8.err;
-}
-
+// Status 2, nothing on stdout and the usage on stderr; --help alone succeeds.
 TEST_F(ReportCommandTest, UsageErrorsAndHelp) {
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {downloads},
-                                             {downloads, uploads, uploads},
-                                             {"--bogus", downloads, uploads},
-                                             {downloads, uploads, "--user"},
-                                             {"--encoding", "latin-9", downloads, uploads}}) {
+  using Args = std::vector<std::string>;
+  // clang-format off
+  const std::vector<Args> wrong = {
+      {"--bogus"}, {"--encoding", "latin-9"}, {"--format", "CSV"}, {"--format", ""},
+      {"--from", "2026-02-29"}, {"--to", "2026-3-01"}, {"--from", "2026-03-02", "--to", "2026-03-01"},
+      {"--date-order", "ymd"}, {uploads}, {"--user"}};
+  // clang-format on
+  for (const Args& options : wrong) {
+    Args args = {downloads};
+    args.insert(args.end(), options.begin(), options.end());
+    if (options[0] != "--user")
+      args.push_back(uploads);
     const Outcome run = Report(args);
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, 2) << options[0];
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("usage: quorvane-report"), std::string::npos);
   }
+  EXPECT_EQ(Report({downloads}).status, 2);
   const Outcome help = Report({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: quorvane-report", 0), 0u);
   EXPECT_EQ(help.err, "");
 }
 
-#ifdef QUORVANE_REPORT_BINARY
-TEST(ReportBinary, RunsOnTheSampleLogs) {
-  const testing::ShellRun run = testing::RunShell(
-      std::string("'") + QUORVANE_REPORT_BINARY + "' --users '" + QUORVANE_EXAMPLES_DIR +
-      "/Download Log.txt' '" + QUORVANE_EXAMPLES_DIR + "/Upload Log.txt'");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out.rfind("Total Downloads: 40\nTotal Uploads: 16\nTotal Ratio: 2.50/1\n", 0), 0u)
-      << run.out;
-  EXPECT_NE(run.out.find("\nUsers: "), std::string::npos);
-  EXPECT_NE(run.out.find("\ntobyk\t"), std::string::npos);
+class ReportFormats : public ::testing::Test {
+ protected:
+  // ann uploads "a,b.txt" that bob and "Zoë" fetch; a name with quotes and a comma. Dates in
+  // several forms; bob's reads as January 3 unless the order is set to day first.
+  std::string Run(std::vector<std::string> args) {
+    args.push_back(downloads);
+    args.push_back(uploads);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunReportCommand(args, out, err), 0) << err.str();
+    return out.str();
+  }
+
+  testing::TempDir dir;
+  std::string downloads =
+      dir.Write("d.txt",
+                testing::LogText({{"1/3/2026 10:00", "1.1.1.1", "c", "bob", "a,b.txt"},
+                                  {"2026-03-02", "2.2.2.2", "c", "Zo\xC3\xAB", "a,b.txt"},
+                                  {"March 5, 2026 1:02:03 PM", "3.3.3.3", "c", "ann", "a,b.txt"},
+                                  {"undated", "4.4.4.4", "c", "say \"hi\", ok", "q"}}))
+          .string();
+  std::string uploads =
+      dir.Write("u.txt",
+                testing::LogText({{"2026-02-27 23:59:59", "1.1.1.9", "c", "ann", "a,b.txt"},
+                                  {"garbage", "1.1.1.8", "c", "ann", "new\\file"}}))
+          .string();
+};
+
+TEST_F(ReportFormats, CsvIsTheUsersTableQuotedWhereNeeded) {
+  const std::string all =
+      "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n"
+      "ann,1,2,1/2.00,2,3,2026-02-27 23:59:59,2026-03-05 13:02:03\n"
+      "bob,1,0,1.00/0,0,1,2026-03-01 10:00:00,2026-03-01 10:00:00\n"
+      "\"say \"\"hi\"\", ok\",1,0,1.00/0,0,1,,\n"
+      "Zo\xC3\xAB,1,0,1.00/0,0,1,2026-03-02 00:00:00,2026-03-02 00:00:00\n";
+  EXPECT_EQ(Run({"--format", "csv", "--date-order", "dmy"}), all);
+  // Named users only, in the order given, a stranger included.
+  EXPECT_EQ(Run({"--format", "csv", "--user", "bob", "--user", "nobody", "--user", "ann"}),
+            "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n"
+            "bob,1,0,1.00/0,0,1,2026-01-03 10:00:00,2026-01-03 10:00:00\n"
+            "nobody,0,0,0/.00,0,0,,\n"
+            "ann,1,2,1/2.00,2,3,2026-02-27 23:59:59,2026-03-05 13:02:03\n");
 }
 
+TEST_F(ReportFormats, JsonHoldsTotalsAveragesUsersAndReportsInThatOrder) {
+  EXPECT_EQ(Run({"--format", "json"}),
+            "{\n"
+            "  \"totals\": {\"downloads\": 4, \"uploads\": 2, \"ratio\": \"2.00/1\"},\n"
+            "  \"averages\": {\"downloads\": \"1.00\", \"uploads\": \"1.00\", \"ratio\": \"1/1\"}\n"
+            "}\n");
+  const std::string full =
+      Run({"--format", "json", "--users", "--user", "ann", "--user", "say \"hi\", ok"});
+  EXPECT_NE(full.find("  \"users\": [\n"
+                      "    {\"user\": \"ann\", \"downloads\": 1, \"uploads\": 2, \"ratio\": "
+                      "\"1/2.00\", \"credit\": 2, \"addresses\": 3, \"first_seen\": \"2026-02-27 "
+                      "23:59:59\", \"last_seen\": \"2026-03-05 13:02:03\"},\n"),
+            std::string::npos)
+      << full;
+  EXPECT_NE(full.find("  \"reports\": [\n"
+                      "    {\"user\": \"ann\", \"downloads\": 1, \"uploads\": 2, \"ratio\": "
+                      "\"1/2.00\", \"uploaded_files\": [\"a,b.txt\", \"new\\\\file\"]},\n"
+                      "    {\"user\": \"say \\\"hi\\\", ok\", \"downloads\": 1, \"uploads\": 0, "
+                      "\"ratio\": \"1.00/0\", \"uploaded_files\": []}\n"
+                      "  ]\n}\n"),
+            std::string::npos)
+      << full;
+  // A name that is not UTF-8 cannot break the document.
+  EXPECT_NE(Run({"--format", "json", "--user", "a\xFF\x01"}).find("\"a\xEF\xBF\xBD\\u0001\""),
+            std::string::npos);
+}
+
+// Every figure over the rows dated in the period; undated rows are counted and left out.
+TEST_F(ReportFormats, APeriodTakesOnlyItsDatedRows) {
+  EXPECT_EQ(Run({"--users", "--from", "2026-03-01", "--to", "2026-03-02", "--date-order", "dmy"}),
+            "Period: 2026-03-01 to 2026-03-02\n"
+            "Undated rows left out: 2\n"
+            "\n"
+            "Total Downloads: 2\n"
+            "Total Uploads: 0\n"
+            "Total Ratio: 2.00/0\n"
+            "Avg. Downloads: 1.00\n"
+            "Avg. Uploads: .00\n"
+            "Avg. Ratio: 1.00/0\n"
+            "\n"
+            "Users: 2\n"
+            "bob\t1\t0\t1.00/0\n"
+            "Zo\xC3\xAB\t1\t0\t1.00/0\n");
+  EXPECT_EQ(
+      Run({"--format", "json", "--to", "2026-03-02"})
+          .rfind(
+              "{\n"
+              "  \"period\": {\"from\": null, \"to\": \"2026-03-02\", \"undated_left_out\": 2},\n"
+              "  \"totals\": {\"downloads\": 2, \"uploads\": 1, \"ratio\": \"2.00/1\"},\n"
+              "  \"averages\":",
+              0),
+      0u);
+}
+
+#ifdef QUORVANE_REPORT_BINARY
 TEST(ReportBinary, AFailedWriteIsAFailure) {
   const std::string report = std::string("'") + QUORVANE_REPORT_BINARY + "' ";
   const std::string logs = std::string(" '") + QUORVANE_EXAMPLES_DIR + "/Download Log.txt' '" +
