@@ -24,7 +24,8 @@ TEST(Averages, RowsPerAddressOverRowsAndTheRatioOfTheShownFigures) {
   // Download and upload addresses (one character a row, '_' empty), then the totals' ratio, the
   // averages and their ratio.
   const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
-      {"AAAB", "AAB", "1.33/1 2.50 1.67 1.50/1"},  // 2.50 / 1.67, not 2.5 / (5/3) = 1.5 exactly
+      {"AAAB", "AAB", "1.33/1 2.50 1.67 1.50/1"},
+      {"ABB", "AABBBB", "1/2.00 1.67 3.33 1/1.99"},  // 3.33 / 1.67, not (10/3) / (5/3) = 2
       {"123", "xxxxx", "1/1.67 1.00 5.00 1/5.00"},
       {"aA", "__b", "1/1.50 1.00 1.67 1/1.67"},  // case makes another address, empty is one
       {"", "aa", "0/2.00 .00 2.00 0/2.00"},      // no rows: taken as zero

@@ -199,7 +199,7 @@ fs::path SparseLog(const TempDir& dir, const std::string& head, std::uintmax_t s
 
 constexpr std::uintmax_t k2GiB = std::uintmax_t{2} << 30;
 
-// What follows the data is never read, however big.
+// What follows the data is never read, however big; a line just past the limit is refused.
 TEST(HostileLogs, SparseLogsEndAsTheirFirstLinesSay) {
   const std::string twoRows = kHeader + "\r\n" + Row(0) + "\r\n" + Row(1) + "\r\n\r\n";
   for (const std::uintmax_t size : {k2GiB, 2 * k2GiB}) {
@@ -208,6 +208,12 @@ TEST(HostileLogs, SparseLogsEndAsTheirFirstLinesSay) {
     ASSERT_TRUE(read.Ok()) << read.error.line << ": " << read.error.reason;
     ExpectRowsAre(*read.table, 2);
   }
+  // A line of zeros just past 64 MiB is refused as too long.
+  TempDir dir;
+  const ReadResult zeros =
+      ReadLogFile(SparseLog(dir, kHeader + "\r\n", (std::uintmax_t{64} << 20) + 64));
+  EXPECT_EQ(std::to_string(zeros.error.line) + ": " + zeros.error.reason,
+            "2: the line is longer than 64 MiB");
 }
 
 // A line of 60 MiB needs more memory than a process limited to 60,000 KiB may have: the report

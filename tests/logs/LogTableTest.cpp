@@ -85,6 +85,10 @@ TEST(UserList, CollectsTheFirstNameOfEachAddressOfEachLogOnce) {
        {},
        {"ann", "bob"}},
       {"EmptyDownloadsUseUploads", {}, {{"1.1.1.1", "zed"}, {"2.2.2.2", "amy"}}, {"amy", "zed"}},
+      {"UploadNameTheDownloadsHadButDidNotList",
+       {{"1.1.1.1", "ann"}, {"1.1.1.1", "bob"}},
+       {{"2.2.2.2", "bob"}},
+       {"ann", "bob"}},
       {"BothEmpty", {}, {}, {}}};
   for (const UserListCase& c : cases)
     EXPECT_EQ(CollectUserNames(TableOf(Rows(c.downloads)), TableOf(Rows(c.uploads))), c.expected)

@@ -198,6 +198,9 @@ TEST_F(ReportFormats, APeriodTakesOnlyItsDatedRows) {
               "  \"averages\":",
               0),
       0u);
+  // One day is a period too.
+  EXPECT_NE(Run({"--from", "2026-03-02", "--to", "2026-03-02"}).find("\nTotal Downloads: 1\n"),
+            std::string::npos);
 }
 
 #ifdef QUORVANE_REPORT_BINARY
