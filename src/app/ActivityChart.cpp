@@ -4,10 +4,10 @@
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
-#include <QCursor>
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsSimpleTextItem>
+#include <QHelpEvent>
 #include <QLocale>
 #include <QToolTip>
 #include <QValueAxis>
@@ -76,21 +76,33 @@ ActivityChart::ActivityChart(QWidget* parent)
   chart->addAxis(counts_, Qt::AlignLeft);
   series_->attachAxis(bars_);
   series_->attachAxis(counts_);
-  // The window's font, not the chart theme's, set once the theme has dressed the axes.
-  chart->legend()->setFont(font());
-  counts_->setLabelsFont(font());
-  const QFontMetricsF metrics(counts_->labelsFont());
-  chart->setMargins(QMargins(6, 6, 12, 6 + static_cast<int>(std::ceil(metrics.height()))));
   setChart(chart);
+  UseFont();
   setAccessibleName(tr("Activity"));
 
   connect(chart, &QChart::plotAreaChanged, this, &ActivityChart::PlaceLabels);
-  connect(series_, &QBarSeries::hovered, this, [this](bool over, int bar) {
-    if (over)
-      QToolTip::showText(QCursor::pos(), BarText(bar), this);
-    else
-      QToolTip::hideText();
-  });
+}
+
+// A bar's tooltip shows anywhere over its day (or week...) of the plot, so that a short bar is
+// as easy to point at as a tall one; it goes when the pointer leaves that column.
+bool ActivityChart::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip)
+    return QChartView::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const QPointF point = chart()->mapFromScene(mapToScene(help->pos()));
+  const QRectF plot = chart()->plotArea();
+  const auto bars = static_cast<double>(activity_.bars.size());
+  if (bars == 0 || !plot.contains(point)) {
+    QToolTip::hideText();
+    return true;
+  }
+  const double slot = plot.width() / bars;
+  const int bar =
+      std::min(static_cast<int>((point.x() - plot.left()) / slot), static_cast<int>(bars) - 1);
+  const QRectF column(plot.left() + slot * bar, plot.top(), slot, plot.height());
+  const QRect shown = mapFromScene(chart()->mapToScene(column)).boundingRect();
+  QToolTip::showText(help->globalPos(), BarText(bar), viewport(), shown);
+  return true;
 }
 
 void ActivityChart::Show(Activity activity, const QString& whose) {
@@ -120,7 +132,7 @@ void ActivityChart::Show(Activity activity, const QString& whose) {
   labels_.clear();
   for (const QString& label : labels) {
     auto* item = new QGraphicsSimpleTextItem(label, chart());
-    item->setFont(counts_->labelsFont());
+    item->setFont(font());
     item->setBrush(counts_->labelsBrush());
     labels_.push_back(item);
   }
@@ -128,6 +140,23 @@ void ActivityChart::Show(Activity activity, const QString& whose) {
 
   description_ = Describe(&ShortDate, whose);
   setAccessibleDescription(Describe(&IsoDay, whose));
+}
+
+void ActivityChart::changeEvent(QEvent* event) {
+  QChartView::changeEvent(event);
+  if (event->type() == QEvent::FontChange)
+    UseFont();
+}
+
+// The window's font rather than the chart theme's, with room below the plot for the labels.
+void ActivityChart::UseFont() {
+  chart()->legend()->setFont(font());
+  counts_->setLabelsFont(font());
+  for (QGraphicsSimpleTextItem* item : labels_)
+    item->setFont(font());
+  const int labelHeight = static_cast<int>(std::ceil(QFontMetricsF(font()).height()));
+  chart()->setMargins(QMargins(6, 6, 12, 6 + labelHeight));
+  PlaceLabels();
 }
 
 // Labels centred under their bars, every few bars so that neighbours keep a gap of two
@@ -140,7 +169,7 @@ void ActivityChart::PlaceLabels() {
   double widest = 0;
   for (const QGraphicsSimpleTextItem* item : labels_)
     widest = std::max(widest, item->boundingRect().width());
-  const double gap = 2 * QFontMetricsF(counts_->labelsFont()).averageCharWidth();
+  const double gap = 2 * QFontMetricsF(font()).averageCharWidth();
   const auto every = static_cast<std::size_t>(std::max(1.0, std::ceil((widest + gap) / slot)));
   const double right = chart()->size().width();
   for (std::size_t bar = 0; bar < labels_.size(); ++bar) {

@@ -16,8 +16,8 @@ class QValueAxis;
 namespace quorvane {
 
 // Downloads and uploads side by side, a pair of bars per day, week, month or year. Under the bars
-// their first days, as many as fit without overlapping; a bar's tooltip tells its dates and both
-// counts.
+// their first days, as many as fit without overlapping; the tooltip over a pair tells its dates
+// and both counts.
 class ActivityChart : public QChartView {
   Q_OBJECT
 
@@ -32,14 +32,19 @@ class ActivityChart : public QChartView {
   // What the chart shows in a line, dates as the locale writes them; the accessible description
   // says the same with ISO dates.
   const QString& Description() const { return description_; }
-  // A bar's dates and counts, as its tooltip shows them.
-  QString BarText(int bar) const;
   // The label of each bar as shown: a date every few bars, the others empty.
   QStringList ShownLabels() const;
 
+ protected:
+  void changeEvent(QEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
+
  private:
+  void UseFont();
   void PlaceLabels();
   QString Label(const ActivityBar& bar) const;
+  // A bar's dates and counts, as its tooltip shows them.
+  QString BarText(int bar) const;
   QString Describe(QString (*day)(std::int64_t), const QString& whose) const;
 
   QBarSeries* series_;

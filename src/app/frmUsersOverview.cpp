@@ -184,7 +184,7 @@ void frmUsersOverview::CreateControls() {
 
 // The table with the rows that narrow and sort it above.
 QWidget* frmUsersOverview::CreateUsersPage() {
-  auto* page = Named(new QWidget, "pgUsers");
+  auto* page = Named(new QWidget(this), "pgUsers");
   txtFind = Named(new QLineEdit(page), "txtFind");
   txtFind->setClearButtonEnabled(true);
   lblFind = NewCaption(page, "lblFind", tr("&Find:"), txtFind);
@@ -218,6 +218,7 @@ QWidget* frmUsersOverview::CreateUsersPage() {
   lvwUsers->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvwUsers->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvwUsers->installEventFilter(this);
+  lvwUsers->viewport()->installEventFilter(this);
   QHeaderView* rows = lvwUsers->verticalHeader();
   rows->hide();
   rows->setSectionResizeMode(QHeaderView::Fixed);
@@ -228,9 +229,8 @@ QWidget* frmUsersOverview::CreateUsersPage() {
   header->setHighlightSections(false);
   header->setSortIndicator(UserFiguresModel::User, Qt::AscendingOrder);
   lvwUsers->setSortingEnabled(true);
-  // The names take the room the figures leave; each figure is as wide as its caption with the
-  // sort arrow, or as seven digits, or as a late date and time.
-  header->setSectionResizeMode(UserFiguresModel::User, QHeaderView::Stretch);
+  // Each figure is as wide as its caption with the sort arrow, or as seven digits, or as a late
+  // date and time; the names take the rest (FitNameColumn).
   const QFontMetrics metrics = header->fontMetrics();
   const int dateWidth =
       metrics.horizontalAdvance(ShortDateTime(FromCivil(2026, 12, 28, 23, 59, 59))) + Px(120);
@@ -269,7 +269,7 @@ QWidget* frmUsersOverview::CreateUsersPage() {
 
 // The chart under a line saying what it shows.
 QWidget* frmUsersOverview::CreateActivityPage() {
-  auto* page = Named(new QWidget, "pgActivity");
+  auto* page = Named(new QWidget(this), "pgActivity");
   chtActivity = Named(new ActivityChart(page), "chtActivity");
   lblActivity = Named(new QLabel(page), "lblActivity");
   lblActivity->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -382,6 +382,8 @@ void frmUsersOverview::SortIndicator_Changed(int column, Qt::SortOrder order) {
 }
 
 bool frmUsersOverview::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lvwUsers->viewport() && event->type() == QEvent::Resize)
+    FitNameColumn();
   if (watched == lvwUsers && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && lvwUsers->currentIndex().isValid()) {
@@ -390,6 +392,18 @@ bool frmUsersOverview::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// The names take the room the figures leave, but never less than 120 pixels: in a narrower window
+// the table scrolls sideways instead.
+void frmUsersOverview::FitNameColumn() {
+  QHeaderView* header = lvwUsers->horizontalHeader();
+  const int figures = header->length() - header->sectionSize(UserFiguresModel::User);
+  const bool room = lvwUsers->viewport()->width() - figures >= Px(1800);
+  header->setSectionResizeMode(UserFiguresModel::User,
+                               room ? QHeaderView::Stretch : QHeaderView::Interactive);
+  if (!room)
+    header->resizeSection(UserFiguresModel::User, Px(1800));
 }
 
 void frmUsersOverview::ShowUserInMain(int row) {

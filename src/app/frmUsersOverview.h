@@ -60,6 +60,7 @@ class frmUsersOverview : public QWidget {
   void ApplyFilter();
   void SortFromControls();
   void SortIndicator_Changed(int column, Qt::SortOrder order);
+  void FitNameColumn();
   void ShowUserInMain(int row);
   void cboDates_Click();
   void cmdExport_Click();

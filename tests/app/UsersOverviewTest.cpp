@@ -7,10 +7,12 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QToolTip>
 #include <sstream>
 
 #include "ReportCommand.h"
@@ -346,7 +348,14 @@ TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOver
             "3/1/2026:1/0 3/2/2026:2/0 3/3/2026:0/1 3/4/2026:0/0 3/5/2026:1/0 "
             "3/6/2026:0/1 ");
   EXPECT_EQ(chart->accessibleName(), "Activity");
-  EXPECT_EQ(chart->BarText(1).toStdString(), "Monday, 3/2/2026\nDownloads: 2\nUploads: 0");
+  // The tooltip over the second day's bars.
+  QApplication::processEvents();  // the chart laid out
+  const QRectF plot = chart->chart()->plotArea();
+  const QPoint over = chart->mapFromScene(
+      chart->chart()->mapToScene(plot.left() + plot.width() * 1.5 / 6, plot.center().y()));
+  QHelpEvent help(QEvent::ToolTip, over, chart->viewport()->mapToGlobal(over));
+  QApplication::sendEvent(chart->viewport(), &help);
+  EXPECT_EQ(QToolTip::text().toStdString(), "Monday, 3/2/2026\nDownloads: 2\nUploads: 0");
   // Selected users only, over their own days.
   table->selectionModel()->select(table->model()->index(1, 0),
                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -360,6 +369,16 @@ TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOver
   EXPECT_EQ(Bars(), "3/2/2026:1/0 3/3/2026:0/1 ");
   EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
             "Downloads and uploads per day, 3/2/2026 to 3/3/2026, of 2 selected users");
+  // 120 days: a date under every few bars, the first bar's among them.
+  SetPeriod(QDate(2026, 1, 1), QDate(2026, 4, 30));
+  const QStringList labels = chart->ShownLabels();
+  ASSERT_EQ(labels.size(), 120);
+  const auto every = std::find_if(labels.begin() + 1, labels.end(),
+                                  [](const QString& label) { return !label.isEmpty(); }) -
+                     labels.begin();
+  EXPECT_GT(every, 1);
+  for (qsizetype bar = 0; bar < labels.size(); ++bar)
+    EXPECT_EQ(labels[bar].isEmpty(), bar % every != 0) << bar;
 }
 
 TEST_F(UsersOverviewOverTime, SaveChartWritesAPngButNeverOverALog) {
