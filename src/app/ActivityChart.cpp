@@ -52,13 +52,13 @@ double TickInterval(std::size_t highest) {
 }  // namespace
 
 ActivityChart::ActivityChart(QWidget* parent)
-    : QChartView(parent),
+    : QChartView(new QChart, parent),  // owned by the view; setChart would orphan a first one
       series_(new QBarSeries),
       downloads_(new QBarSet(tr("Downloads"))),
       uploads_(new QBarSet(tr("Uploads"))),
       bars_(new QBarCategoryAxis),
       counts_(new QValueAxis) {
-  auto* chart = new QChart;
+  QChart* chart = this->chart();
   chart->setBackgroundRoundness(0);
   chart->layout()->setContentsMargins(0, 0, 0, 0);  // white to the view's edges
   chart->legend()->setAlignment(Qt::AlignTop);
@@ -76,7 +76,6 @@ ActivityChart::ActivityChart(QWidget* parent)
   chart->addAxis(counts_, Qt::AlignLeft);
   series_->attachAxis(bars_);
   series_->attachAxis(counts_);
-  setChart(chart);
   UseFont();
   setAccessibleName(tr("Activity"));
 
