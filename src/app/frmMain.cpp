@@ -124,6 +124,7 @@ class frmMain::BusyPointer {
 frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
     : QWidget(parent),
       interaction_(std::move(interaction)),
+      dateOrder_(RememberedDateOrder()),  // before any log is read
       downloads_(new LogTableModel(
           {tr("Date/TIme"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)),
       uploads_(new LogTableModel(

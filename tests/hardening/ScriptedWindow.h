@@ -29,7 +29,7 @@ class ScriptedPerson : public Interaction {
     files.pop_front();
     return file;
   }
-  std::optional<QString> ChooseSaveFile(const QString&, const QString&) override {
+  std::optional<QString> ChooseSaveFile(const QString&, const QString&, const QString&) override {
     return std::nullopt;
   }
   void ShowMessage(const QString&, const QString& text) override { messages << text; }

@@ -1,6 +1,7 @@
 #include "support/MainWindowFixture.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 #include <algorithm>
 
@@ -32,6 +33,7 @@ void BarWatch::ExpectRanTo(int maximum, bool readBytes) const {
 MainWindowFixture::MainWindowFixture() {
   // Figures are written with the locale's decimal separator; tests pin it.
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  QSettings().clear();  // each test starts from nothing remembered
   auto interaction = std::make_unique<FakeInteraction>();
   fake = interaction.get();
   window = std::make_unique<frmMain>(std::move(interaction));
