@@ -3,19 +3,25 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTabWidget>
 #include <QTableView>
 #include <cstdlib>
 #include <filesystem>
 
 #include "LogGenerator.h"
+#include "app/ActivityChart.h"
 #include "app/LogTableModel.h"
 #include "app/frmMain.h"
 #include "app/frmUsersOverview.h"
+#include "logs/LogLoader.h"
 
 namespace {
 
@@ -55,7 +61,8 @@ struct Window {
 };
 
 Window& Loaded() {
-  static Window window;
+  // Never destroyed: at exit the application object is gone, and a window cannot outlive it.
+  static Window& window = *new Window;
   static const bool loaded = [] {
     return window.Load() && window.main.DownloadLog().rowCount() == static_cast<int>(kDownloadRows);
   }();
@@ -75,6 +82,20 @@ void BM_LoadLogs(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadLogs)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Both logs read as Load Logs reads them, with their dates (dates:1) or without: what reading
+// the dates adds to a load.
+void BM_ReadLogPair(benchmark::State& state) {
+  quorvane::LoadOptions options;
+  if (state.range(0) != 0)
+    options.dates = quorvane::DateOrder::Detect;
+  for (auto _ : state) {
+    if (!quorvane::LoadLogPair(Files().at(0).toStdString(), Files().at(1).toStdString(), options)
+             .Ok())
+      state.SkipWithError("load failed");
+  }
+}
+BENCHMARK(BM_ReadLogPair)->ArgName("dates")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_AnalyzeWithUserChosen(benchmark::State& state) {
   Window& window = Loaded();
@@ -177,6 +198,73 @@ BENCHMARK(BM_BackspaceWithUsersOverviewOpen)
     ->Arg(1)
     ->Arg(5)
     ->Unit(benchmark::kMillisecond);
+
+// The open overview over a new period of `months` months: from the start of the year, then up to
+// its end, in turn, the other field set first without a recompute as if it had been set before.
+// The figures of the users with transfers in the period are computed and the table is drawn; with
+// `chart`, the Activity page shows and its chart is counted and drawn too.
+void BM_UsersOverviewNewPeriod(benchmark::State& state) {
+  Window& window = Loaded();
+  window.Control<QPushButton>("cmdUsersOverview")->click();
+  auto* overview = window.Control<quorvane::frmUsersOverview>("frmUsersOverview");
+  const bool chart = state.range(1) != 0;
+  overview->findChild<QTabWidget*>("tabViews")->setCurrentIndex(chart ? 1 : 0);
+  QWidget* drawn = chart ? overview->findChild<quorvane::ActivityChart*>("chtActivity")->viewport()
+                         : overview->findChild<QTableView*>("lvwUsers")->viewport();
+  auto* from = overview->findChild<QDateEdit*>("dtpFrom");
+  auto* to = overview->findChild<QDateEdit*>("dtpTo");
+  overview->findChild<QCheckBox*>("chkAllTime")->setChecked(false);
+  const auto months = static_cast<int>(state.range(0));
+  const QDate start(2026, 1, 1);
+  const QDate end(2026, 12, 31);
+  bool early = false;
+  for (auto _ : state) {
+    early = !early;
+    QDateEdit* first = early ? to : from;
+    {
+      const QSignalBlocker quiet(first);
+      first->setDate(early ? start.addMonths(months).addDays(-1)
+                           : end.addMonths(-months).addDays(1));
+    }
+    (early ? from : to)->setDate(early ? start : end);
+    drawn->repaint();
+  }
+  delete overview;
+}
+BENCHMARK(BM_UsersOverviewNewPeriod)
+    ->ArgNames({"months", "chart"})
+    ->Args({1, 0})
+    ->Args({3, 0})
+    ->Args({11, 0})
+    ->Args({3, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// The chart on its page for other users: everyone, then the fifty users of the first rows selected,
+// in turn, over all time: counted and drawn.
+void BM_ActivityChartRedraw(benchmark::State& state) {
+  Window& window = Loaded();
+  window.Control<QPushButton>("cmdUsersOverview")->click();
+  auto* overview = window.Control<quorvane::frmUsersOverview>("frmUsersOverview");
+  overview->findChild<QTabWidget*>("tabViews")->setCurrentIndex(1);
+  auto* table = overview->findChild<QTableView*>("lvwUsers");
+  auto* chart = overview->findChild<quorvane::ActivityChart*>("chtActivity");
+  const QItemSelection first50(table->model()->index(0, 0), table->model()->index(49, 0));
+  bool some = false;
+  for (auto _ : state) {
+    some = !some;
+    if (some) {
+      table->selectionModel()->select(
+          first50, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    } else {
+      table->selectionModel()->clearSelection();
+    }
+    chart->viewport()->repaint();
+  }
+  if (chart->Shown().bars.empty())
+    state.SkipWithError("no bars");
+  delete overview;
+}
+BENCHMARK(BM_ActivityChartRedraw)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -43,27 +43,25 @@ std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-std::optional<EncodingChoice> EncodingNamed(std::string_view name) {
-  if (name == "auto")
-    return EncodingChoice::Auto;
-  if (name == "utf-8")
-    return EncodingChoice::Utf8;
-  if (name == "windows-1252")
-    return EncodingChoice::Windows1252;
-  if (name == "mac-roman")
-    return EncodingChoice::MacRoman;
+// What a word names in a table of values, or nothing.
+template <typename T, std::size_t N>
+std::optional<T> Named(std::string_view word, const std::pair<std::string_view, T> (&table)[N]) {
+  for (const auto& [name, value] : table) {
+    if (name == word)
+      return value;
+  }
   return std::nullopt;
 }
 
-std::optional<ReportFormat> FormatNamed(std::string_view name) {
-  if (name == "text")
-    return ReportFormat::Text;
-  if (name == "csv")
-    return ReportFormat::Csv;
-  if (name == "json")
-    return ReportFormat::Json;
-  return std::nullopt;
-}
+constexpr std::pair<std::string_view, EncodingChoice> kEncodings[] = {
+    {"auto", EncodingChoice::Auto},
+    {"utf-8", EncodingChoice::Utf8},
+    {"windows-1252", EncodingChoice::Windows1252},
+    {"mac-roman", EncodingChoice::MacRoman}};
+constexpr std::pair<std::string_view, ReportFormat> kFormats[] = {
+    {"text", ReportFormat::Text}, {"csv", ReportFormat::Csv}, {"json", ReportFormat::Json}};
+constexpr std::pair<std::string_view, DateOrder> kDateOrders[] = {{"mdy", DateOrder::MonthFirst},
+                                                                  {"dmy", DateOrder::DayFirst}};
 
 // Options whose value is the next argument.
 bool TakesValue(std::string_view arg) {
@@ -89,12 +87,12 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
   if (name == "--user") {
     request.users.push_back(value);
   } else if (name == "--encoding") {
-    const std::optional<EncodingChoice> encoding = EncodingNamed(value);
+    const std::optional<EncodingChoice> encoding = Named(value, kEncodings);
     if (!encoding)
       return "unknown encoding " + value;
     options.encoding = *encoding;
   } else if (name == "--format") {
-    const std::optional<ReportFormat> format = FormatNamed(value);
+    const std::optional<ReportFormat> format = Named(value, kFormats);
     if (!format)
       return "unknown format " + value + " (text, csv or json)";
     request.format = *format;
@@ -105,9 +103,10 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
     Period& period = request.period ? *request.period : request.period.emplace();
     (name == "--from" ? period.firstDay : period.lastDay) = *day;
   } else if (name == "--date-order") {
-    if (value != "mdy" && value != "dmy")
+    const std::optional<DateOrder> order = Named(value, kDateOrders);
+    if (!order)
       return "unknown date order " + value + " (mdy or dmy)";
-    request.dateOrder = value == "mdy" ? DateOrder::MonthFirst : DateOrder::DayFirst;
+    request.dateOrder = *order;
   } else {
     return "unknown option " + std::string(name);
   }

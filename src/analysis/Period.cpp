@@ -1,5 +1,7 @@
 #include "analysis/Period.h"
 
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace quorvane {
@@ -27,10 +29,31 @@ std::string DescribePeriod(const Period& period) {
 }
 
 PeriodLogs SelectPeriod(const LogPair& logs, const Period& period) {
+  return SelectPeriod(logs.downloads, logs.uploads, period);
+}
+
+PeriodLogs SelectPeriod(const LogTable& downloads, const LogTable& uploads, const Period& period) {
   PeriodLogs selected;
-  selected.logs.downloads = SelectDated(logs.downloads, period, selected.undatedLeftOut);
-  selected.logs.uploads = SelectDated(logs.uploads, period, selected.undatedLeftOut);
+  selected.logs.downloads = SelectDated(downloads, period, selected.undatedLeftOut);
+  selected.logs.uploads = SelectDated(uploads, period, selected.undatedLeftOut);
   return selected;
+}
+
+std::optional<Period> DatedDays(const LogTable& downloads, const LogTable& uploads) {
+  Timestamp first = std::numeric_limits<Timestamp>::max();
+  Timestamp last = kUndated;
+  for (const LogTable* table : {&downloads, &uploads}) {
+    for (std::size_t row = 0; row < table->RowCount(); ++row) {
+      const Timestamp time = table->Date(row);
+      if (time != kUndated) {
+        first = std::min(first, time);
+        last = std::max(last, time);
+      }
+    }
+  }
+  if (last == kUndated)
+    return std::nullopt;
+  return Period{DayOf(first), DayOf(last)};
 }
 
 }  // namespace quorvane

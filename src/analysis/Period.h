@@ -35,5 +35,9 @@ struct PeriodLogs {
   std::size_t undatedLeftOut = 0;
 };
 PeriodLogs SelectPeriod(const LogPair& logs, const Period& period);
+PeriodLogs SelectPeriod(const LogTable& downloads, const LogTable& uploads, const Period& period);
+
+// From the first to the last day on which either table has a dated row; nothing when none has.
+std::optional<Period> DatedDays(const LogTable& downloads, const LogTable& uploads);
 
 }  // namespace quorvane

@@ -127,7 +127,7 @@ class TextIndex {
   // A slot holds the hash's high half and the id + 1 (0: free).
   static constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;
 
-  static std::uint64_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+  static std::uint64_t Hash(std::string_view text) { return StringPool::Hash(text); }
   static std::uint32_t IdOf(std::uint64_t slot) {
     return static_cast<std::uint32_t>((slot & ~kTagMask) - 1);
   }

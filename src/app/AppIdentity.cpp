@@ -60,6 +60,7 @@ void SetAppIdentity() {
 
 namespace {
 const QString kLastLogFolder = QStringLiteral("LastLogFolder");
+const QString kDateOrder = QStringLiteral("DateOrder");
 
 QSettings Settings() {
   return QSettings(QSettings::UserScope, AppTitle(), AppTitle());
@@ -72,6 +73,19 @@ QString LastLogFolder() {
 
 void RememberLogFolder(const QString& folder) {
   Settings().setValue(kLastLogFolder, folder);
+}
+
+// Kept as the report command's words, so the file reads plainly; anything else is Detect.
+DateOrder RememberedDateOrder() {
+  const QString order = Settings().value(kDateOrder).toString();
+  if (order == QLatin1String("mdy"))
+    return DateOrder::MonthFirst;
+  return order == QLatin1String("dmy") ? DateOrder::DayFirst : DateOrder::Detect;
+}
+
+void RememberDateOrder(DateOrder order) {
+  const char* const words[] = {"auto", "mdy", "dmy"};
+  Settings().setValue(kDateOrder, QLatin1String(words[static_cast<int>(order)]));
 }
 
 }  // namespace quorvane

@@ -1,11 +1,13 @@
 #pragma once
 
 // The program's identity, the same in every window: title, version, icon and splash picture; and
-// the one thing it remembers between runs.
+// what every window goes by between runs.
 
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
+
+#include "logs/DateTime.h"
 
 namespace quorvane {
 
@@ -24,5 +26,9 @@ void SetAppIdentity();
 // settings; empty before the first load.
 QString LastLogFolder();
 void RememberLogFolder(const QString& folder);
+
+// How dates such as 3/4/2026 are read, remembered across runs; Detect before it is first set.
+DateOrder RememberedDateOrder();
+void RememberDateOrder(DateOrder order);
 
 }  // namespace quorvane

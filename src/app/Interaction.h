@@ -15,10 +15,11 @@ class Interaction {
   // Asks for a log file under this title: the chosen path, or nothing on Cancel. The question
   // opens in `folder`, or, when that is empty, on the previous answer.
   virtual std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) = 0;
-  // Asks under this title for a CSV file to save, offering `suggestedName`: the chosen path, or
-  // nothing on Cancel. Choosing a file that exists has been confirmed.
-  virtual std::optional<QString> ChooseSaveFile(const QString& title,
-                                                const QString& suggestedName) = 0;
+  // Asks under this title for a file to save, offering `suggestedName` and files that match
+  // `filter` ("PNG images (*.png)"); a name typed without a suffix gets that of `suggestedName`.
+  // The chosen path, or nothing on Cancel. Choosing a file that exists has been confirmed.
+  virtual std::optional<QString> ChooseSaveFile(const QString& title, const QString& suggestedName,
+                                                const QString& filter) = 0;
   // An OK notice with a title, shown modally.
   virtual void ShowMessage(const QString& title, const QString& text) = 0;
   // A Yes/No question with a title and no icon, Yes the default: true for Yes.

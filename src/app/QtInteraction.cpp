@@ -5,6 +5,7 @@
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -90,13 +91,13 @@ std::optional<QString> QtInteraction::ChooseLogFile(const QString& title, const 
 
 // Over the window that asks (the users overview), in the folder of the logs.
 std::optional<QString> QtInteraction::ChooseSaveFile(const QString& title,
-                                                     const QString& suggestedName) {
-  QFileDialog dialog(Owner(), title, dialog_->directory().filePath(suggestedName),
-                     QCoreApplication::translate("QtInteraction", "CSV files (*.csv)"));
+                                                     const QString& suggestedName,
+                                                     const QString& filter) {
+  QFileDialog dialog(Owner(), title, dialog_->directory().filePath(suggestedName), filter);
   dialog.setObjectName(QStringLiteral("SaveDialog"));
   dialog.setOption(QFileDialog::DontUseNativeDialog);  // the same look as the log questions
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(QStringLiteral("csv"));
+  dialog.setDefaultSuffix(QFileInfo(suggestedName).suffix());
   if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
     return std::nullopt;
   return dialog.selectedFiles().first();

@@ -19,8 +19,8 @@ class QtInteraction : public Interaction {
   ~QtInteraction() override;
 
   std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) override;
-  std::optional<QString> ChooseSaveFile(const QString& title,
-                                        const QString& suggestedName) override;
+  std::optional<QString> ChooseSaveFile(const QString& title, const QString& suggestedName,
+                                        const QString& filter) override;
   void ShowMessage(const QString& title, const QString& text) override;
   bool AskYesNo(const QString& title, const QString& text) override;
   void ShowNotice(const QString& title, const QString& text) override;

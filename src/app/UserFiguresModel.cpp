@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <string_view>
+#include <unordered_set>
+
+#include "app/DateText.h"
 
 #include "logs/UserList.h"
 
@@ -83,6 +87,10 @@ int UserFiguresModel::CompareKeys(std::size_t a, std::size_t b) const {
       return Compare(x.credit, y.credit);
     case Addresses:
       return Compare(x.addresses, y.addresses);
+    case FirstSeen:  // kUndated is the lowest, so the undated come first
+      return Compare(x.firstSeen, y.firstSeen);
+    case LastSeen:
+      return Compare(x.lastSeen, y.lastSeen);
     default:
       return Compare(a, b);  // the users come in display order
   }
@@ -132,6 +140,16 @@ int UserFiguresModel::RowOf(const std::string& name) const {
   return -1;
 }
 
+std::vector<int> UserFiguresModel::RowsOf(const std::vector<std::string>& names) const {
+  const std::unordered_set<std::string_view> wanted(names.begin(), names.end());
+  std::vector<int> rows;
+  for (std::size_t row = 0; row < shown_.size() && rows.size() < wanted.size(); ++row) {
+    if (wanted.count(users_[shown_[row]].name) != 0)
+      rows.push_back(static_cast<int>(row));
+  }
+  return rows;
+}
+
 std::vector<UserFigures> UserFiguresModel::ShownUsers() const {
   std::vector<UserFigures> shown;
   shown.reserve(shown_.size());
@@ -171,8 +189,12 @@ QVariant UserFiguresModel::data(const QModelIndex& index, int role) const {
           .replace(QLatin1Char('.'), QLocale().decimalPoint());
     case Credit:
       return QString::number(user.credit);
-    default:
+    case Addresses:
       return QString::number(user.addresses);
+    case FirstSeen:
+      return ShortDateTime(user.firstSeen);
+    default:
+      return ShortDateTime(user.lastSeen);
   }
 }
 
@@ -181,9 +203,10 @@ QVariant UserFiguresModel::headerData(int section, Qt::Orientation orientation, 
     return {};
   switch (role) {
     case Qt::DisplayRole: {
-      static const char* const captions[] = {QT_TR_NOOP("User"),    QT_TR_NOOP("Downloads"),
-                                             QT_TR_NOOP("Uploads"), QT_TR_NOOP("Ratio"),
-                                             QT_TR_NOOP("Credit"),  QT_TR_NOOP("Addresses")};
+      static const char* const captions[] = {QT_TR_NOOP("User"),       QT_TR_NOOP("Downloads"),
+                                             QT_TR_NOOP("Uploads"),    QT_TR_NOOP("Ratio"),
+                                             QT_TR_NOOP("Credit"),     QT_TR_NOOP("Addresses"),
+                                             QT_TR_NOOP("First Seen"), QT_TR_NOOP("Last Seen")};
       return tr(captions[section]);
     }
     case Qt::ToolTipRole:
@@ -191,6 +214,10 @@ QVariant UserFiguresModel::headerData(int section, Qt::Orientation orientation, 
         return tr("How often other users downloaded the files this user uploaded");
       if (section == Addresses)
         return tr("How many different addresses this user came from");
+      if (section == FirstSeen)
+        return tr("This user's earliest dated transfer in either log");
+      if (section == LastSeen)
+        return tr("This user's latest dated transfer in either log");
       return {};
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(Qt::AlignVCenter |

@@ -16,7 +16,17 @@ class UserFiguresModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum Column : int { User, Downloads, Uploads, Ratio, Credit, Addresses, ColumnCount };
+  enum Column : int {
+    User,
+    Downloads,
+    Uploads,
+    Ratio,
+    Credit,
+    Addresses,
+    FirstSeen,
+    LastSeen,
+    ColumnCount
+  };
 
   // Which users show: names containing `part` (folded as the display order folds them) and, with
   // `leechesOnly`, at least `minDownloads` downloads and at least `minRatioHundredths` / 100
@@ -42,6 +52,8 @@ class UserFiguresModel : public QAbstractTableModel {
   const UserFigures& UserAt(int row) const;
   // The row showing this user, or -1.
   int RowOf(const std::string& name) const;
+  // The rows showing these users, those shown only, in one pass over the rows.
+  std::vector<int> RowsOf(const std::vector<std::string>& names) const;
   // The users shown, in the order shown.
   std::vector<UserFigures> ShownUsers() const;
 

@@ -1,8 +1,10 @@
 #include "app/frmMain.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -122,6 +124,7 @@ class frmMain::BusyPointer {
 frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
     : QWidget(parent),
       interaction_(std::move(interaction)),
+      dateOrder_(RememberedDateOrder()),  // before any log is read
       downloads_(new LogTableModel(
           {tr("Date/TIme"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)),
       uploads_(new LogTableModel(
@@ -378,17 +381,29 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
   QString problem;
   {
     BusyPointer busy(*this);
-    // The read holds the window: paint now what a closed dialog covered, and show each log's bar
-    // moving with the bytes read.
-    repaint();
+    // The read holds the window: each log's bar moves with the bytes read. The dialog that just
+    // closed goes from the screen only as its events are handled, so they are, once, before the
+    // read (a person's input stays blocked); after that the whole window is painted again now
+    // and then, so nothing another window uncovers stays stale.
+    QElapsedTimer sincePaint;
+    const auto keepPainted = [&] {
+      if (!sincePaint.isValid() || sincePaint.elapsed() >= 200) {
+        repaint();
+        sincePaint.restart();
+      }
+    };
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    keepPainted();
     BarProgress downloadBar(*prgDownloadLog);
     BarProgress uploadBar(*prgUploadLog);
     LoadOptions options;
     options.downloadProgress = [&](std::uint64_t done, std::uint64_t total) {
       downloadBar.AdvanceBytes(done, total);
+      keepPainted();
     };
     options.uploadProgress = [&](std::uint64_t done, std::uint64_t total) {
       uploadBar.AdvanceBytes(done, total);
+      keepPainted();
     };
     options.dates = dateOrder_;
     try {

@@ -2,19 +2,23 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -22,14 +26,18 @@
 #include <string>
 #include <vector>
 
+#include "analysis/Activity.h"
 #include "analysis/Report.h"
 #include "analysis/UserFigures.h"
+#include "app/ActivityChart.h"
 #include "app/AppIdentity.h"
 #include "app/Controls.h"
+#include "app/DateText.h"
 #include "app/Interaction.h"
 #include "app/LogTableModel.h"
 #include "app/UserFiguresModel.h"
 #include "app/frmMain.h"
+#include "logs/UserList.h"
 
 namespace quorvane {
 
@@ -44,6 +52,13 @@ QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QWidg
   auto* label = Named(new QLabel(text, parent), name);
   label->setBuddy(buddy);
   return label;
+}
+
+QDateEdit* NewDateField(QWidget* parent, const char* name) {
+  auto* field = Named(new QDateEdit(parent), name);
+  field->setCalendarPopup(true);
+  field->setDisplayFormat(ShortDateFormat());
+  return field;
 }
 
 }  // namespace
@@ -62,8 +77,20 @@ frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
   CreateControls();
   SetTabOrder();
   LoadSettings();
-  resize(640, 480);
+  // Wide enough for every column and a name column of 120 pixels, or more on a wider screen.
+  QHeaderView* header = lvwUsers->horizontalHeader();
+  resize(std::max(640, header->length() - header->sectionSize(UserFiguresModel::User) + Px(1800) +
+                           Px(900)),
+         480);
 
+  connect(chkAllTime, &QCheckBox::toggled, this, [this](bool allTime) {
+    for (QWidget* control : std::initializer_list<QWidget*>{lblFrom, dtpFrom, lblTo, dtpTo})
+      control->setEnabled(!allTime);
+    Refresh();
+  });
+  connect(dtpFrom, &QDateEdit::dateChanged, this, &frmUsersOverview::Refresh);
+  connect(dtpTo, &QDateEdit::dateChanged, this, &frmUsersOverview::Refresh);
+  connect(cboDates, &QComboBox::currentIndexChanged, this, &frmUsersOverview::cboDates_Click);
   connect(txtFind, &QLineEdit::textChanged, this, &frmUsersOverview::ApplyFilter);
   connect(chkLeeches, &QCheckBox::toggled, this, &frmUsersOverview::ApplyFilter);
   connect(spnMinDownloads, &QSpinBox::valueChanged, this, [this](int value) {
@@ -80,6 +107,13 @@ frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
           &frmUsersOverview::SortIndicator_Changed);
   connect(lvwUsers, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { ShowUserInMain(index.row()); });
+  connect(lvwUsers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &frmUsersOverview::ChartChanged);
+  connect(tabViews, &QTabWidget::currentChanged, this, [this] {
+    if (chartStale_)
+      ChartChanged();
+  });
+  connect(cmdSaveChart, &QPushButton::clicked, this, &frmUsersOverview::cmdSaveChart_Click);
   connect(cmdExport, &QPushButton::clicked, this, &frmUsersOverview::cmdExport_Click);
   connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
   connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
@@ -93,27 +127,85 @@ frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
 }
 
 void frmUsersOverview::CreateControls() {
-  txtFind = Named(new QLineEdit(this), "txtFind");
+  chkAllTime = Named(new QCheckBox(tr("&All time"), this), "chkAllTime");
+  chkAllTime->setChecked(true);
+  dtpFrom = NewDateField(this, "dtpFrom");
+  lblFrom = NewCaption(this, "lblFrom", tr("Fro&m:"), dtpFrom);
+  dtpTo = NewDateField(this, "dtpTo");
+  lblTo = NewCaption(this, "lblTo", tr("T&o:"), dtpTo);
+  for (QWidget* control : std::initializer_list<QWidget*>{lblFrom, dtpFrom, lblTo, dtpTo})
+    control->setEnabled(false);
+  cboDates = Named(new QComboBox(this), "cboDates");
+  cboDates->addItems({tr("As each log shows"), tr("Month first (3/4 = March 4)"),
+                      tr("Day first (3/4 = 3 April)")});
+  cboDates->setCurrentIndex(static_cast<int>(main_.ReadingDateOrder()));
+  cboDates->setToolTip(
+      tr("How to read dates such as 3/4/2026: as each log shows by its other "
+         "dates, or always month first or day first"));
+  lblDates = NewCaption(this, "lblDates", tr("Da&tes:"), cboDates);
+
+  tabViews = Named(new QTabWidget(this), "tabViews");
+  tabViews->addTab(CreateUsersPage(), tr("&Users"));
+  pgActivity = CreateActivityPage();
+  tabViews->addTab(pgActivity, tr("Acti&vity"));
+
+  lblStatus = Named(new QLabel(this), "lblStatus");
+  lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  cmdExport = Button(this, "cmdExport", tr("&Export..."), false);
+  cmdClose = Button(this, "cmdClose", tr("&Close"), false);
+  for (QPushButton* button : {cmdExport, cmdClose})
+    button->setMinimumSize(TwipsSize(1335, 375));
+
+  // The period and the way dates read apply to both pages, so they stand above them.
+  auto* periodRow = new QHBoxLayout;
+  periodRow->addWidget(chkAllTime);
+  periodRow->addSpacing(Px(120));
+  periodRow->addWidget(lblFrom);
+  periodRow->addWidget(dtpFrom);
+  periodRow->addSpacing(Px(120));
+  periodRow->addWidget(lblTo);
+  periodRow->addWidget(dtpTo);
+  periodRow->addStretch();
+  periodRow->addSpacing(Px(240));
+  periodRow->addWidget(lblDates);
+  periodRow->addWidget(cboDates);
+  auto* bottomRow = new QHBoxLayout;
+  bottomRow->addWidget(lblStatus, 1);
+  bottomRow->addWidget(cmdExport);
+  bottomRow->addWidget(cmdClose);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
+  layout->setSpacing(Px(90));
+  layout->addLayout(periodRow);
+  layout->addWidget(tabViews, 1);
+  layout->addLayout(bottomRow);
+}
+
+// The table with the rows that narrow and sort it above.
+QWidget* frmUsersOverview::CreateUsersPage() {
+  auto* page = Named(new QWidget(this), "pgUsers");
+  txtFind = Named(new QLineEdit(page), "txtFind");
   txtFind->setClearButtonEnabled(true);
-  lblFind = NewCaption(this, "lblFind", tr("&Find:"), txtFind);
-  cboSortBy = Named(new QComboBox(this), "cboSortBy");
+  lblFind = NewCaption(page, "lblFind", tr("&Find:"), txtFind);
+  cboSortBy = Named(new QComboBox(page), "cboSortBy");
   for (int column = 0; column < UserFiguresModel::ColumnCount; ++column)
     cboSortBy->addItem(model_->headerData(column, Qt::Horizontal).toString());
-  lblSortBy = NewCaption(this, "lblSortBy", tr("&Sort by:"), cboSortBy);
-  chkDescending = Named(new QCheckBox(tr("&Descending"), this), "chkDescending");
+  lblSortBy = NewCaption(page, "lblSortBy", tr("&Sort by:"), cboSortBy);
+  chkDescending = Named(new QCheckBox(tr("&Descending"), page), "chkDescending");
 
-  chkLeeches = Named(new QCheckBox(tr("&Leeches only:"), this), "chkLeeches");
-  spnMinDownloads = Named(new QSpinBox(this), "spnMinDownloads");
+  chkLeeches = Named(new QCheckBox(tr("&Leeches only:"), page), "chkLeeches");
+  spnMinDownloads = Named(new QSpinBox(page), "spnMinDownloads");
   spnMinDownloads->setRange(0, 999999999);
   spnMinDownloads->setAccessibleName(tr("Leeches: downloads at least"));
-  lblMinDownloads = NewCaption(this, "lblMinDownloads", tr("do&wnloads at least"), spnMinDownloads);
-  spnMinRatio = Named(new QDoubleSpinBox(this), "spnMinRatio");
+  lblMinDownloads = NewCaption(page, "lblMinDownloads", tr("do&wnloads at least"), spnMinDownloads);
+  spnMinRatio = Named(new QDoubleSpinBox(page), "spnMinRatio");
   spnMinRatio->setDecimals(2);
   spnMinRatio->setRange(0, 999999.99);
   spnMinRatio->setAccessibleName(tr("Leeches: downloads per upload at least"));
-  lblMinRatio = NewCaption(this, "lblMinRatio", tr("and &ratio at least"), spnMinRatio);
+  lblMinRatio = NewCaption(page, "lblMinRatio", tr("and &ratio at least"), spnMinRatio);
 
-  lvwUsers = Named(new QTableView(this), "lvwUsers");
+  lvwUsers = Named(new QTableView(page), "lvwUsers");
   lvwUsers->setModel(model_);
   lvwUsers->setAccessibleName(tr("Users"));
   lvwUsers->setShowGrid(false);
@@ -121,10 +213,12 @@ void frmUsersOverview::CreateControls() {
   lvwUsers->setAlternatingRowColors(true);
   lvwUsers->setCornerButtonEnabled(false);
   lvwUsers->setTabKeyNavigation(false);  // Tab leaves the table, as everywhere in the program
-  lvwUsers->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Several users selected: the chart shows their transfers together.
+  lvwUsers->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lvwUsers->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvwUsers->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvwUsers->installEventFilter(this);
+  lvwUsers->viewport()->installEventFilter(this);
   QHeaderView* rows = lvwUsers->verticalHeader();
   rows->hide();
   rows->setSectionResizeMode(QHeaderView::Fixed);
@@ -135,22 +229,19 @@ void frmUsersOverview::CreateControls() {
   header->setHighlightSections(false);
   header->setSortIndicator(UserFiguresModel::User, Qt::AscendingOrder);
   lvwUsers->setSortingEnabled(true);
-  // The names take the room the figures leave; each figure is as wide as its caption with the
-  // sort arrow, or as seven digits.
-  header->setSectionResizeMode(UserFiguresModel::User, QHeaderView::Stretch);
+  // Each figure is as wide as its caption with the sort arrow, or as seven digits, or as a late
+  // date and time; the names take the rest (FitNameColumn).
   const QFontMetrics metrics = header->fontMetrics();
+  const int dateWidth =
+      metrics.horizontalAdvance(ShortDateTime(FromCivil(2026, 12, 28, 23, 59, 59))) + Px(120);
   for (int column = UserFiguresModel::Downloads; column < UserFiguresModel::ColumnCount; ++column) {
     const QString caption = model_->headerData(column, Qt::Horizontal).toString();
-    header->resizeSection(column, std::max(metrics.horizontalAdvance(caption) + Px(480),
-                                           metrics.horizontalAdvance(QStringLiteral("0000000"))));
+    const int figureWidth = column >= UserFiguresModel::FirstSeen
+                                ? dateWidth
+                                : metrics.horizontalAdvance(QStringLiteral("0000000"));
+    header->resizeSection(column,
+                          std::max(metrics.horizontalAdvance(caption) + Px(480), figureWidth));
   }
-  lblUsers = NewCaption(this, "lblUsers", tr("&Users:"), lvwUsers);
-
-  lblStatus = Named(new QLabel(this), "lblStatus");
-  cmdExport = Button(this, "cmdExport", tr("&Export..."), false);
-  cmdClose = Button(this, "cmdClose", tr("&Close"), false);
-  for (QPushButton* button : {cmdExport, cmdClose})
-    button->setMinimumSize(TwipsSize(1335, 375));
 
   auto* findRow = new QHBoxLayout;
   findRow->addWidget(lblFind);
@@ -167,28 +258,39 @@ void frmUsersOverview::CreateControls() {
   leechRow->addWidget(lblMinRatio);
   leechRow->addWidget(spnMinRatio);
   leechRow->addStretch();
-  auto* bottomRow = new QHBoxLayout;
-  bottomRow->addWidget(lblStatus, 1);
-  bottomRow->addWidget(cmdExport);
-  bottomRow->addWidget(cmdClose);
-
-  // The filter rows stay rows of their own: further choices of what to show go between them
-  // and the table.
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(Px(90), Px(90), Px(90), Px(90));
   layout->setSpacing(Px(90));
   layout->addLayout(findRow);
   layout->addLayout(leechRow);
-  layout->addSpacing(Px(60));
-  layout->addWidget(lblUsers);
   layout->addWidget(lvwUsers, 1);
-  layout->addLayout(bottomRow);
+  return page;
+}
+
+// The chart under a line saying what it shows.
+QWidget* frmUsersOverview::CreateActivityPage() {
+  auto* page = Named(new QWidget(this), "pgActivity");
+  chtActivity = Named(new ActivityChart(page), "chtActivity");
+  lblActivity = Named(new QLabel(page), "lblActivity");
+  lblActivity->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  cmdSaveChart = Button(page, "cmdSaveChart", tr("Save C&hart..."), false);
+  cmdSaveChart->setMinimumSize(TwipsSize(1335, 375));
+  auto* captionRow = new QHBoxLayout;
+  captionRow->addWidget(lblActivity, 1);
+  captionRow->addWidget(cmdSaveChart);
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(Px(90), Px(90), Px(90), Px(90));
+  layout->setSpacing(Px(60));
+  layout->addLayout(captionRow);
+  layout->addWidget(chtActivity, 1);
+  return page;
 }
 
 void frmUsersOverview::SetTabOrder() {
-  const std::vector<QWidget*> order = {txtFind,    cboSortBy,       chkDescending,
-                                       chkLeeches, spnMinDownloads, spnMinRatio,
-                                       lvwUsers,   cmdExport,       cmdClose};
+  const std::vector<QWidget*> order = {chkAllTime,   dtpFrom,         dtpTo,       cboDates,
+                                       tabViews,     txtFind,         cboSortBy,   chkDescending,
+                                       chkLeeches,   spnMinDownloads, spnMinRatio, lvwUsers,
+                                       cmdSaveChart, chtActivity,     cmdExport,   cmdClose};
   for (std::size_t i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
 }
@@ -199,29 +301,70 @@ void frmUsersOverview::LoadSettings() {
   spnMinRatio->setValue(settings.value(kMinRatioKey, kDefaultMinRatio).toDouble());
 }
 
+std::optional<Period> frmUsersOverview::ChosenPeriod() const {
+  if (chkAllTime->isChecked())
+    return Period{};
+  const std::int64_t first = DayNumber(dtpFrom->date());
+  const std::int64_t last = DayNumber(dtpTo->date());
+  if (first > last)
+    return std::nullopt;
+  return Period{first, last};
+}
+
+void frmUsersOverview::ShowLogDays() {
+  const std::optional<Period> days =
+      DatedDays(main_.DownloadLog().Table(), main_.UploadLog().Table());
+  const QSignalBlocker blockFrom(dtpFrom);
+  const QSignalBlocker blockTo(dtpTo);
+  dtpFrom->setDate(days ? ToQDate(*days->firstDay) : QDate::currentDate());
+  dtpTo->setDate(days ? ToQDate(*days->lastDay) : QDate::currentDate());
+}
+
 void frmUsersOverview::Refresh() {
   refreshDue_->stop();
+  if (chkAllTime->isChecked())
+    ShowLogDays();
+  const std::optional<Period> period = ChosenPeriod();
+  periodRefused_ = !period;
+  if (!period) {
+    UpdateStatus();
+    return;
+  }
+  period_ = *period;
   const std::optional<std::string> chosen = CurrentUser();
-  const QStringList names = main_.UserNames();
-  std::vector<std::string> users;
-  users.reserve(static_cast<std::size_t>(names.size()));
-  for (const QString& name : names)
-    users.push_back(name.toStdString());
-  model_->SetUsers(
-      ComputeUserFigures(main_.DownloadLog().Table(), main_.UploadLog().Table(), users));
-  SelectUser(chosen);
+  const std::vector<std::string> selected = SelectedUsers();
+  const LogTable& downloads = main_.DownloadLog().Table();
+  const LogTable& uploads = main_.UploadLog().Table();
+  if (period_.AllTime()) {
+    const QStringList names = main_.UserNames();
+    std::vector<std::string> users;
+    users.reserve(static_cast<std::size_t>(names.size()));
+    for (const QString& name : names)
+      users.push_back(name.toStdString());
+    model_->SetUsers(ComputeUserFigures(downloads, uploads, users));
+    undatedLeftOut_ = 0;
+  } else {
+    // As the report command computes a period's figures, so that both export the same.
+    const PeriodLogs inPeriod = SelectPeriod(downloads, uploads, period_);
+    model_->SetUsers(
+        ComputeUserFigures(inPeriod.logs.downloads, inPeriod.logs.uploads,
+                           CollectUserNames(inPeriod.logs.downloads, inPeriod.logs.uploads)));
+    undatedLeftOut_ = inPeriod.undatedLeftOut;
+  }
+  SelectUsers(selected, chosen);
   UpdateStatus();
 }
 
 void frmUsersOverview::ApplyFilter() {
   const std::optional<std::string> chosen = CurrentUser();
+  const std::vector<std::string> selected = SelectedUsers();
   UserFiguresModel::Filter filter;
   filter.part = txtFind->text().toStdString();
   filter.leechesOnly = chkLeeches->isChecked();
   filter.minDownloads = static_cast<std::size_t>(spnMinDownloads->value());
   filter.minRatioHundredths = static_cast<std::uint64_t>(std::llround(spnMinRatio->value() * 100));
   model_->SetFilter(std::move(filter));
-  SelectUser(chosen);
+  SelectUsers(selected, chosen);
   UpdateStatus();
 }
 
@@ -239,6 +382,8 @@ void frmUsersOverview::SortIndicator_Changed(int column, Qt::SortOrder order) {
 }
 
 bool frmUsersOverview::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lvwUsers->viewport() && event->type() == QEvent::Resize)
+    FitNameColumn();
   if (watched == lvwUsers && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && lvwUsers->currentIndex().isValid()) {
@@ -249,42 +394,104 @@ bool frmUsersOverview::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+// The names take the room the figures leave, but never less than 120 pixels: in a narrower window
+// the table scrolls sideways instead.
+void frmUsersOverview::FitNameColumn() {
+  QHeaderView* header = lvwUsers->horizontalHeader();
+  const int figures = header->length() - header->sectionSize(UserFiguresModel::User);
+  const bool room = lvwUsers->viewport()->width() - figures >= Px(1800);
+  header->setSectionResizeMode(UserFiguresModel::User,
+                               room ? QHeaderView::Stretch : QHeaderView::Interactive);
+  if (!room)
+    header->resizeSection(UserFiguresModel::User, Px(1800));
+}
+
 void frmUsersOverview::ShowUserInMain(int row) {
   if (row >= 0 && row < model_->rowCount())
     main_.ShowUser(QString::fromStdString(model_->UserAt(row).name));
 }
 
+// Kept for the next run; the main window reads its logs' dates again and the figures follow.
+void frmUsersOverview::cboDates_Click() {
+  const auto order = static_cast<DateOrder>(cboDates->currentIndex());
+  RememberDateOrder(order);
+  main_.SetDateOrder(order);
+  Refresh();
+}
+
 void frmUsersOverview::cmdExport_Click() {
-  const std::optional<QString> chosen =
-      ui_.ChooseSaveFile(tr("Export Users Overview"), tr("Users Overview.csv"));
+  const std::optional<QString> chosen = ui_.ChooseSaveFile(
+      tr("Export Users Overview"), tr("Users Overview.csv"), tr("CSV files (*.csv)"));
   if (!chosen)
     return;
-  const QString title = tr("Export");
-  const QString shown = QDir::toNativeSeparators(*chosen);
-  if (main_.IsLoadedLog(*chosen)) {
+  SaveFile(tr("Export"), *chosen, tr("The users overview could not be saved to %1."),
+           [this](QIODevice& file) {
+             if (refreshDue_->isActive())
+               Refresh();  // the tables changed since the table was drawn
+             const std::string csv = FormatCsvUsers(model_->ShownUsers());
+             return file.write(csv.data(), static_cast<qint64>(csv.size())) ==
+                    static_cast<qint64>(csv.size());
+           });
+}
+
+void frmUsersOverview::cmdSaveChart_Click() {
+  const std::optional<QString> chosen =
+      ui_.ChooseSaveFile(tr("Save Activity Chart"), tr("Activity.png"), tr("PNG images (*.png)"));
+  if (!chosen)
+    return;
+  SaveFile(tr("Save Chart"), *chosen, tr("The chart could not be saved to %1."),
+           [this](QIODevice& file) {
+             if (refreshDue_->isActive())
+               Refresh();
+             if (chartStale_)
+               DrawChart();
+             return chtActivity->grab().save(&file, "PNG");
+           });
+}
+
+void frmUsersOverview::SaveFile(const QString& title, const QString& path, const QString& failure,
+                                const std::function<bool(QIODevice&)>& write) {
+  const QString shown = QDir::toNativeSeparators(path);
+  if (main_.IsLoadedLog(path)) {
     ui_.ShowMessage(title, tr("%1 is one of the loaded logs, and a log is never written over.\n\n"
                               "Nothing was saved; choose another file.")
                                .arg(shown));
     return;
   }
-  if (refreshDue_->isActive())
-    Refresh();  // the tables changed since the table was drawn
-  const std::string csv = FormatCsvUsers(model_->ShownUsers());
   // Written to a temporary file that takes the chosen name only once whole.
-  QSaveFile file(*chosen);
-  const bool saved =
-      file.open(QIODevice::WriteOnly) &&
-      file.write(csv.data(), static_cast<qint64>(csv.size())) == static_cast<qint64>(csv.size()) &&
-      file.commit();
-  if (!saved) {
-    ui_.ShowMessage(
-        title,
-        tr("The users overview could not be saved to %1.\n\n%2").arg(shown, file.errorString()));
-  }
+  QSaveFile file(path);
+  if (!(file.open(QIODevice::WriteOnly) && write(file) && file.commit()))
+    ui_.ShowMessage(title, failure.arg(shown) + QStringLiteral("\n\n") + file.errorString());
 }
 
 void frmUsersOverview::UpdateStatus() {
-  lblStatus->setText(tr("Users shown: %1 of %2").arg(model_->rowCount()).arg(model_->UserCount()));
+  if (periodRefused_) {
+    lblStatus->setText(tr("From is after To: the figures are still those of the last period."));
+    return;
+  }
+  QString status = tr("Users shown: %1 of %2").arg(model_->rowCount()).arg(model_->UserCount());
+  if (undatedLeftOut_ > 0)
+    status += tr("; undated rows left out: %1").arg(undatedLeftOut_);
+  lblStatus->setText(status);
+}
+
+void frmUsersOverview::ChartChanged() {
+  chartStale_ = true;
+  if (!selecting_ && tabViews->currentWidget() == pgActivity)
+    DrawChart();
+}
+
+void frmUsersOverview::DrawChart() {
+  chartStale_ = false;
+  const std::vector<std::string> users = SelectedUsers();
+  QString whose = tr("everyone");
+  if (users.size() == 1)
+    whose = QString::fromStdString(users.front());
+  else if (users.size() > 1)
+    whose = tr("%1 selected users").arg(users.size());
+  chtActivity->Show(
+      CountActivity(main_.DownloadLog().Table(), main_.UploadLog().Table(), users, period_), whose);
+  lblActivity->setText(chtActivity->Description());
 }
 
 std::optional<std::string> frmUsersOverview::CurrentUser() const {
@@ -294,14 +501,36 @@ std::optional<std::string> frmUsersOverview::CurrentUser() const {
   return model_->UserAt(current.row()).name;
 }
 
-void frmUsersOverview::SelectUser(const std::optional<std::string>& name) {
-  const int row = name ? model_->RowOf(*name) : -1;
-  if (row < 0)
-    return;
-  const QModelIndex index = model_->index(row, UserFiguresModel::User);
-  lvwUsers->selectionModel()->setCurrentIndex(
-      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  lvwUsers->scrollTo(index);
+std::vector<std::string> frmUsersOverview::SelectedUsers() const {
+  std::vector<std::string> names;
+  for (const QModelIndex& row : lvwUsers->selectionModel()->selectedRows())
+    names.push_back(model_->UserAt(row.row()).name);
+  return names;
+}
+
+// Puts back the selection and the current row after the rows were replaced, for those of the
+// users still shown; the chart then draws once.
+void frmUsersOverview::SelectUsers(const std::vector<std::string>& names,
+                                   const std::optional<std::string>& current) {
+  selecting_ = true;
+  QItemSelection selection;
+  const std::vector<int> rows = model_->RowsOf(names);
+  for (std::size_t first = 0, end = 0; first < rows.size(); first = end) {
+    for (end = first + 1; end < rows.size() && rows[end] == rows[end - 1] + 1;)
+      ++end;  // runs of rows make one range each
+    selection.select(model_->index(rows[first], 0),
+                     model_->index(rows[end - 1], UserFiguresModel::ColumnCount - 1));
+  }
+  QItemSelectionModel* selected = lvwUsers->selectionModel();
+  selected->select(selection, QItemSelectionModel::ClearAndSelect);
+  const int row = current ? model_->RowOf(*current) : -1;
+  if (row >= 0) {
+    const QModelIndex index = model_->index(row, UserFiguresModel::User);
+    selected->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    lvwUsers->scrollTo(index);
+  }
+  selecting_ = false;
+  ChartChanged();
 }
 
 }  // namespace quorvane

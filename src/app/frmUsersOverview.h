@@ -2,38 +2,49 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "analysis/Period.h"
 
 class QCheckBox;
 class QComboBox;
+class QDateEdit;
 class QDoubleSpinBox;
+class QIODevice;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class QTabWidget;
 class QTableView;
 class QTimer;
 
 namespace quorvane {
 
+class ActivityChart;
 class Interaction;
 class UserFiguresModel;
 class frmMain;
 
 // Every user of the main window's user list at a glance: their figures in a table that sorts by
 // any column and narrows to names or to leeches, follows every change of the main window's
-// tables, shows a user's report there on a double-click or Enter, and exports to CSV.
+// tables, shows a user's report there on a double-click or Enter, and exports to CSV. A period
+// narrows every figure to the transfers dated in it; the Activity chart shows the transfers of
+// everyone, or of the users selected in the table, over time.
 class frmUsersOverview : public QWidget {
   Q_OBJECT
 
  public:
-  // A window of its own over `main`, closed with it; `ui` asks for the export file.
+  // A window of its own over `main`, closed with it; `ui` asks for the files to save.
   frmUsersOverview(frmMain& main, Interaction& ui);
 
-  // Computes the figures again from the main window's tables and user list, keeping the sort,
-  // the filter and the chosen user. Changes in the main window call for it once events are
-  // handled, so a held Backspace costs one pass, not one per row.
+  // Computes the figures again from the main window's tables, over the period: for all time
+  // those of its user list, for a period those of the users with transfers in it. Keeps the sort,
+  // the filter, the selection and the chosen user. Changes in the main window call for it once
+  // events are handled, so a held Backspace costs one pass, not one per row.
   void Refresh();
 
  protected:
@@ -41,25 +52,58 @@ class frmUsersOverview : public QWidget {
 
  private:
   void CreateControls();
+  QWidget* CreateUsersPage();
+  QWidget* CreateActivityPage();
   void SetTabOrder();
   void LoadSettings();
 
   void ApplyFilter();
   void SortFromControls();
   void SortIndicator_Changed(int column, Qt::SortOrder order);
+  void FitNameColumn();
   void ShowUserInMain(int row);
+  void cboDates_Click();
   void cmdExport_Click();
+  void cmdSaveChart_Click();
+  // Writes the file through `write` under the name chosen, whole or not at all, never over a
+  // loaded log; a message under `title` tells what went wrong, after `failure`.
+  void SaveFile(const QString& title, const QString& path, const QString& failure,
+                const std::function<bool(QIODevice&)>& write);
   void UpdateStatus();
 
-  // The user of the current row, if there is one.
+  // The period the fields ask for: all time while All time is checked; nothing when From is after
+  // To. While All time is checked the fields show the logs' first and last dated day.
+  std::optional<Period> ChosenPeriod() const;
+  void ShowLogDays();
+  // The chart draws now when it shows, else when its tab is chosen.
+  void ChartChanged();
+  void DrawChart();
+
+  // The user of the current row, if there is one, and the users of the selected rows.
   std::optional<std::string> CurrentUser() const;
-  void SelectUser(const std::optional<std::string>& name);
+  std::vector<std::string> SelectedUsers() const;
+  void SelectUsers(const std::vector<std::string>& names,
+                   const std::optional<std::string>& current);
 
   frmMain& main_;
   Interaction& ui_;
   UserFiguresModel* model_;
   QTimer* refreshDue_;
+  Period period_;                   // the period of the figures shown
+  std::size_t undatedLeftOut_ = 0;  // rows without a date that the period left out
+  bool periodRefused_ = false;      // From is after To: the figures are still the last period's
+  bool chartStale_ = true;
+  bool selecting_ = false;  // the selection is being put back: the chart waits for the whole
 
+  QCheckBox* chkAllTime = nullptr;
+  QLabel* lblFrom = nullptr;
+  QDateEdit* dtpFrom = nullptr;
+  QLabel* lblTo = nullptr;
+  QDateEdit* dtpTo = nullptr;
+  QLabel* lblDates = nullptr;
+  QComboBox* cboDates = nullptr;
+  QTabWidget* tabViews = nullptr;
+  QWidget* pgActivity = nullptr;
   QLabel* lblFind = nullptr;
   QLineEdit* txtFind = nullptr;
   QLabel* lblSortBy = nullptr;
@@ -70,8 +114,10 @@ class frmUsersOverview : public QWidget {
   QSpinBox* spnMinDownloads = nullptr;
   QLabel* lblMinRatio = nullptr;
   QDoubleSpinBox* spnMinRatio = nullptr;
-  QLabel* lblUsers = nullptr;
   QTableView* lvwUsers = nullptr;
+  QLabel* lblActivity = nullptr;
+  ActivityChart* chtActivity = nullptr;
+  QPushButton* cmdSaveChart = nullptr;
   QLabel* lblStatus = nullptr;
   QPushButton* cmdExport = nullptr;
   QPushButton* cmdClose = nullptr;

@@ -167,13 +167,12 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
       const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
       length = dateTime.size() + account.size() + fileName.size() + 2;
       char* at = kept_->Extend(length, kept);
-      std::memcpy(at, dateTime.data(), dateTime.size());
-      at += dateTime.size();
+      // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
+      at = std::copy(dateTime.begin(), dateTime.end(), at);
       *at++ = '\t';
-      std::memcpy(at, account.data(), account.size());
-      at += account.size();
+      at = std::copy(account.begin(), account.end(), at);
       *at++ = '\t';
-      std::memcpy(at, fileName.data(), fileName.size());
+      std::copy(fileName.begin(), fileName.end(), at);
     }
 
     // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address

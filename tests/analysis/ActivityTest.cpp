@@ -66,5 +66,14 @@ TEST(Activity, TheFinestStepThatFitsAboutAHundredAndTwentyBars) {
   EXPECT_TRUE(CountActivity(LogTable(), LogTable(), {}, {}).bars.empty());
 }
 
+TEST(Activity, DatedDaysReachFromTheFirstToTheLastDatedRowOfEitherTable) {
+  const LogTable downloads = Dated({{"2026-03-04 23:59:59", "ann"}, {"undated", "bob"}});
+  const LogTable uploads = Dated({{"2026-03-03", "ann"}, {"2026-03-02 00:00:01", "ann"}});
+  const std::optional<Period> days = DatedDays(downloads, uploads);
+  ASSERT_TRUE(days);
+  EXPECT_EQ(DescribePeriod(*days), "2026-03-02 to 2026-03-04");
+  EXPECT_FALSE(DatedDays(Dated({{"undated", "ann"}}), LogTable()));
+}
+
 }  // namespace
 }  // namespace quorvane

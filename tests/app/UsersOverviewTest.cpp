@@ -1,19 +1,39 @@
 #include <QApplication>
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTabWidget>
+#include <QToolTip>
 #include <sstream>
 
 #include "ReportCommand.h"
+#include "app/ActivityChart.h"
 #include "app/frmUsersOverview.h"
 #include "support/MainWindowFixture.h"
 
 namespace quorvane {
 namespace {
+
+// Rows of "name YYYY-MM-DD" (at 10:00) or "name undated", each name from an address of its own.
+MainWindowFixture::LogRows Dated(const QString& rows) {
+  MainWindowFixture::LogRows dated;
+  for (const QString& row : rows.split(", ")) {
+    const QString day = row.section(' ', 1);
+    const std::string name = row.section(' ', 0, 0).toStdString();
+    dated.push_back(
+        {(day == "undated" ? day : day + " 10:00:00").toStdString(), name, "guest", name, "f"});
+  }
+  return dated;
+}
 
 // Rows from runs of "name count file", each name from an address of its own.
 MainWindowFixture::LogRows Runs(const QString& runs) {
@@ -30,7 +50,6 @@ MainWindowFixture::LogRows Runs(const QString& runs) {
 class UsersOverview : public MainWindowFixture {
  protected:
   void SetUp() override {
-    QSettings().clear();
     // Downloads, uploads and ratio: ann 3 1 3, Bob 12 0 inf, cy 20 2 10, dee 1 2 0.5, Eve 0 1 0,
     // fay 12 1 12. Bob fetches ann's upload twelve times: her credit.
     LoadLogs(Runs("ann 3 x, Bob 12 a.zip, cy 20 x, dee 1 x, fay 12 x"),
@@ -77,6 +96,28 @@ class UsersOverview : public MainWindowFixture {
     fake->saveAnswer = path;
     QTest::mouseClick(Get<QPushButton>("cmdExport"), Qt::LeftButton);
     return Read(path);
+  }
+
+  // Unchecks All time and sets the period's days.
+  void SetPeriod(QDate from, QDate to) {
+    Get<QCheckBox>("chkAllTime")->setChecked(false);
+    Get<QDateEdit>("dtpFrom")->setDate(from);
+    Get<QDateEdit>("dtpTo")->setDate(to);
+  }
+  // The chart's bars as "label:downloads/uploads", from the series it draws.
+  std::string Bars() {
+    auto* chart = Get<ActivityChart>("chtActivity")->chart();
+    const auto* series = static_cast<QBarSeries*>(chart->series().at(0));
+    const QStringList labels =
+        static_cast<QBarCategoryAxis*>(chart->axes(Qt::Horizontal)[0])->categories();
+    std::string bars;
+    for (int bar = 0; bar < series->barSets()[0]->count(); ++bar)
+      bars += QString("%1:%2/%3 ")
+                  .arg(labels.value(bar))
+                  .arg(series->barSets()[0]->at(bar))
+                  .arg(series->barSets()[1]->at(bar))
+                  .toStdString();
+    return bars;
   }
 
   frmUsersOverview* overview = nullptr;
@@ -157,13 +198,24 @@ TEST_F(UsersOverview, ExportsTheRowsAsShownAsTheReportCommandWritesThem) {
   ASSERT_EQ(RunReportCommand({"--format", "csv", downloads, uploads}, command, errors), 0);
   const QString path = WriteLog("overview.csv", {});  // written over
   EXPECT_EQ(Export(path), QString::fromStdString(command.str()));
-  EXPECT_EQ(fake->questions.last(), "Export Users Overview|Users Overview.csv");
+  EXPECT_EQ(fake->questions.last(), "Export Users Overview|Users Overview.csv|CSV files (*.csv)");
   Get<QLineEdit>("txtFind")->setText("O");
   SortBy(1, true);
   QStringList names;
   for (const QString& line : Export(path).split('\n', Qt::SkipEmptyParts))
     names << line.section(',', 0, 0);
   EXPECT_EQ(names.join(' '), "user tobyk joe32 joe2000 Tobyk");
+  // Over a period, the same as the command's CSV of that period.
+  Get<QLineEdit>("txtFind")->clear();
+  SortBy(0, false);
+  SetPeriod(QDate(2026, 11, 5), QDate(2026, 11, 20));
+  std::ostringstream inPeriod;
+  ASSERT_EQ(RunReportCommand({"--format", "csv", "--from", "2026-11-05", "--to", "2026-11-20",
+                              downloads, uploads},
+                             inPeriod, errors),
+            0);
+  EXPECT_EQ(Export(path), QString::fromStdString(inPeriod.str()));
+  EXPECT_NE(inPeriod.str(), command.str());
   EXPECT_TRUE(fake->messages.isEmpty());
 }
 
@@ -208,16 +260,157 @@ TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
   EXPECT_EQ(table->accessibleName(), "Users");
   EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 10);
   EXPECT_EQ(Get<QDoubleSpinBox>("spnMinRatio")->value(), 10);
-  QStringList keys;
-  for (const QWidget* control : overview->findChildren<QWidget*>()) {
-    const QString text = control->property("text").toString();
+  QStringList texts, keys;
+  for (const QWidget* control : overview->findChildren<QWidget*>())
+    texts << control->property("text").toString();
+  auto* tabs = Get<QTabWidget>("tabViews");
+  for (int tab = 0; tab < tabs->count(); ++tab)
+    texts << tabs->tabText(tab);
+  for (const QString& text : texts) {
     if (text.contains('&'))
       keys << text.section('&', 1).left(1).toLower();
   }
   keys.sort();
-  EXPECT_EQ(keys.join(""), "cdeflrsuw");
+  EXPECT_EQ(keys.join(""), "acdefhlmorstuvw");
   LoadLogs({}, {});
   EXPECT_FALSE(Control<QPushButton>("cmdUsersOverview")->isEnabled());
+}
+
+class UsersOverviewOverTime : public UsersOverview {
+ protected:
+  void SetUp() override {
+    UsersOverview::SetUp();
+    LoadLogs(Dated("ann 2026-03-01, ann 2026-03-02, bob 2026-03-02, bob 2026-03-05, cy undated, "
+                   "dee undated"),
+             Dated("ann 2026-03-06, cy 2026-03-03"));
+    QApplication::processEvents();
+  }
+};
+
+TEST_F(UsersOverviewOverTime, FirstAndLastSeenShowAndSortWithTheUndatedFirst) {
+  EXPECT_EQ(Shown(6), "3/1/2026 10:00 AM 3/2/2026 10:00 AM 3/3/2026 10:00 AM ");
+  EXPECT_EQ(Shown(7), "3/6/2026 10:00 AM 3/5/2026 10:00 AM 3/3/2026 10:00 AM ");
+  SortBy(6, false);
+  EXPECT_EQ(Shown(), "dee ann bob cy");
+  SortBy(7, false);
+  EXPECT_EQ(Shown(), "dee cy bob ann");
+  EXPECT_EQ(Get<QComboBox>("cboSortBy")->currentText(), "Last Seen");
+}
+
+TEST_F(UsersOverviewOverTime, ThePeriodNarrowsEveryFigureAndFromAfterToChangesNothing) {
+  // All time: the fields show the logs' first and last dated day, and cannot be changed.
+  EXPECT_EQ(Get<QDateEdit>("dtpFrom")->date(), QDate(2026, 3, 1));
+  EXPECT_EQ(Get<QDateEdit>("dtpTo")->date(), QDate(2026, 3, 6));
+  EXPECT_FALSE(Get<QDateEdit>("dtpFrom")->isEnabled());
+  EXPECT_EQ(Shown(), "ann bob cy dee");
+  // From, to, the users, their downloads and uploads, the status.
+  const std::vector<std::tuple<QDate, QDate, std::string, std::string, std::string, QString>>
+      periods = {{{2026, 3, 1},
+                  {2026, 3, 6},
+                  "ann bob cy",
+                  "2 2 0",
+                  "1 0 1",
+                  "Users shown: 3 of 3; undated rows left out: 2"},
+                 {{2026, 3, 2},
+                  {2026, 3, 3},
+                  "ann bob cy",
+                  "1 1 0",
+                  "0 0 1",
+                  "Users shown: 3 of 3; undated rows left out: 2"},
+                 {{2026, 3, 4},
+                  {2026, 3, 5},
+                  "bob",
+                  "1",
+                  "0",
+                  "Users shown: 1 of 1; undated rows left out: 2"},
+                 {{2026, 3, 5},
+                  {2026, 3, 4},
+                  "bob",
+                  "1",
+                  "0",
+                  "From is after To: the figures are still those of the last period."}};
+  for (const auto& [from, to, users, downloads, uploads, status] : periods) {
+    SCOPED_TRACE(from.toString().toStdString());
+    SetPeriod(from, to);
+    EXPECT_TRUE(Get<QDateEdit>("dtpFrom")->isEnabled());
+    EXPECT_EQ(Shown(), users);
+    EXPECT_EQ(Shown(1) + '|' + Shown(2), downloads + '|' + uploads);
+    EXPECT_EQ(Get<QLabel>("lblStatus")->text(), status);
+  }
+  Get<QCheckBox>("chkAllTime")->setChecked(true);
+  EXPECT_EQ(Shown(), "ann bob cy dee");
+}
+
+TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOverThePeriod) {
+  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+  auto* chart = Get<ActivityChart>("chtActivity");
+  EXPECT_EQ(Bars(),
+            "3/1/2026:1/0 3/2/2026:2/0 3/3/2026:0/1 3/4/2026:0/0 3/5/2026:1/0 "
+            "3/6/2026:0/1 ");
+  EXPECT_EQ(chart->accessibleName(), "Activity");
+  // The tooltip over the second day's bars.
+  QApplication::processEvents();  // the chart laid out
+  const QRectF plot = chart->chart()->plotArea();
+  const QPoint over = chart->mapFromScene(
+      chart->chart()->mapToScene(plot.left() + plot.width() * 1.5 / 6, plot.center().y()));
+  QHelpEvent help(QEvent::ToolTip, over, chart->viewport()->mapToGlobal(over));
+  QApplication::sendEvent(chart->viewport(), &help);
+  EXPECT_EQ(QToolTip::text().toStdString(), "Monday, 3/2/2026\nDownloads: 2\nUploads: 0");
+  // Selected users only, over their own days.
+  table->selectionModel()->select(table->model()->index(1, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  table->selectionModel()->select(table->model()->index(2, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  EXPECT_EQ(Bars(), "3/2/2026:1/0 3/3/2026:0/1 3/4/2026:0/0 3/5/2026:1/0 ");
+  EXPECT_EQ(chart->accessibleDescription(),
+            "Downloads and uploads per day, 2026-03-02 to 2026-03-05, of 2 selected users");
+  // The selection stays through a period, and the chart follows both.
+  SetPeriod(QDate(2026, 3, 2), QDate(2026, 3, 3));
+  EXPECT_EQ(Bars(), "3/2/2026:1/0 3/3/2026:0/1 ");
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
+            "Downloads and uploads per day, 3/2/2026 to 3/3/2026, of 2 selected users");
+  // 120 days: a date under every few bars, the first bar's among them.
+  SetPeriod(QDate(2026, 1, 1), QDate(2026, 4, 30));
+  const QStringList labels = chart->ShownLabels();
+  ASSERT_EQ(labels.size(), 120);
+  const auto every = std::find_if(labels.begin() + 1, labels.end(),
+                                  [](const QString& label) { return !label.isEmpty(); }) -
+                     labels.begin();
+  EXPECT_GT(every, 1);
+  for (qsizetype bar = 0; bar < labels.size(); ++bar)
+    EXPECT_EQ(labels[bar].isEmpty(), bar % every != 0) << bar;
+}
+
+TEST_F(UsersOverviewOverTime, SaveChartWritesAPngButNeverOverALog) {
+  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+  const QString png = QString::fromStdString((folder.Path() / "chart.png").string());
+  const QString log = QString::fromStdString((folder.Path() / "Upload Log.txt").string());
+  const QString logText = Read(log);
+  fake->saveAnswer = png;
+  QTest::mouseClick(Get<QPushButton>("cmdSaveChart"), Qt::LeftButton);
+  EXPECT_EQ(fake->questions.last(), "Save Activity Chart|Activity.png|PNG images (*.png)");
+  QFile saved(png);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(saved.readAll().startsWith("\x89PNG\r\n"));
+  EXPECT_TRUE(fake->messages.isEmpty());
+  fake->saveAnswer = log;
+  QTest::mouseClick(Get<QPushButton>("cmdSaveChart"), Qt::LeftButton);
+  EXPECT_EQ(Read(log), logText);
+  ASSERT_EQ(fake->messages.size(), 1);
+  EXPECT_TRUE(fake->messages[0].startsWith("Save Chart|" + log + " is one of the loaded logs"));
+}
+
+TEST_F(UsersOverviewOverTime, TheDateOrderSettingRereadsTheLogsAndIsKeptForTheNextRun) {
+  LoadLogs(Dated("ann 03/04/2026"), {});
+  SetPeriod(QDate(2026, 4, 3), QDate(2026, 4, 3));
+  EXPECT_EQ(Shown(), "") << "3/4 reads as March 4 when nothing in the log says otherwise";
+  Get<QComboBox>("cboDates")->setCurrentIndex(2);  // day first
+  EXPECT_EQ(window->ReadingDateOrder(), DateOrder::DayFirst);
+  EXPECT_EQ(Shown(), "ann");
+  EXPECT_EQ(frmMain().ReadingDateOrder(), DateOrder::DayFirst);
+  Get<QComboBox>("cboDates")->setCurrentIndex(1);
+  EXPECT_EQ(Shown(), "");
+  EXPECT_EQ(frmMain().ReadingDateOrder(), DateOrder::MonthFirst);
 }
 
 }  // namespace

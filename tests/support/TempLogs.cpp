@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -53,7 +55,12 @@ ShellRun RunShell(const std::string& command) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+#ifdef _WIN32
+  const int code = status;  // the command's own exit code on Windows
+#else
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+  return {code, read(out), read(err)};
 }
 
 TempDir::TempDir() {

@@ -26,8 +26,9 @@ class FakeInteraction : public Interaction {
     answers.pop_front();
     return answer;
   }
-  std::optional<QString> ChooseSaveFile(const QString& title, const QString& name) override {
-    questions.push_back(title + '|' + name);
+  std::optional<QString> ChooseSaveFile(const QString& title, const QString& name,
+                                        const QString& filter) override {
+    questions.push_back(title + '|' + name + '|' + filter);
     return std::exchange(saveAnswer, std::nullopt);
   }
   void ShowMessage(const QString& title, const QString& text) override {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
+#include <QSettings>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -85,6 +86,7 @@ class MainWindowFixture : public ::testing::Test {
   MainWindowFixture() {
     // Figures are written with the locale's decimal separator; tests pin it.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QSettings().clear();  // each test starts from nothing remembered
     auto interaction = std::make_unique<FakeInteraction>();
     fake = interaction.get();
     window = std::make_unique<frmMain>(std::move(interaction));
