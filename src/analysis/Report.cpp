@@ -16,27 +16,17 @@ void AppendTextSafe(std::string& out, std::string_view text) {
     return;
   }
   for (char32_t c : Utf8ToCodePoints(text)) {
-    switch (c) {
-      case '\r':
-        out.append("\\r");
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      case '\t':
-        out.append("\\t");
-        break;
-      case '\\':
-        out.append("\\\\");
-        break;
-      default:
-        if (c < 0x20) {
-          const char hex[] = "0123456789ABCDEF";
-          out.append("\\x").push_back(hex[c >> 4]);
-          out.push_back(hex[c & 0xF]);
-        } else {
-          AppendUtf8(out, c);
-        }
+    if (c == '\\') {
+      out.append("\\\\");
+    } else if (c >= 0x20) {
+      AppendUtf8(out, c);
+    } else if (c == '\r' || c == '\n' || c == '\t') {
+      out.push_back('\\');
+      out.push_back(c == '\r' ? 'r' : c == '\n' ? 'n' : 't');
+    } else {
+      const char hex[] = "0123456789ABCDEF";
+      out.append("\\x").push_back(hex[c >> 4]);
+      out.push_back(hex[c & 0xF]);
     }
   }
 }

@@ -1,21 +1,19 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 #include <vector>
 
+#include "analysis/Totals.h"
 #include "logs/LogTable.h"
 #include "logs/Progress.h"
 
 namespace quorvane {
 
-// One user's transfers: rows whose Name equals the name exactly.
-struct UserReport {
-  std::size_t downloads = 0;
-  std::size_t uploads = 0;
-  std::string ratio;
-  std::vector<std::size_t> uploadRows;  // the matching upload rows, in table order
+// One user's transfers: rows whose Name equals the name exactly, counted and compared as the
+// totals are, and the user's upload rows in table order.
+struct UserReport : Totals {
+  std::vector<std::size_t> uploadRows;
 };
 
 // `progress` counts rows over both tables together, downloads first.

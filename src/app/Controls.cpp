@@ -4,11 +4,13 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <algorithm>
 
 namespace quorvane {
@@ -135,6 +137,30 @@ void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
   QPalette palette = widget->palette();
   palette.setColor(role, color);
   widget->setPalette(palette);
+}
+
+QVBoxLayout* OuterColumn(QWidget* owner, int margin, int spacing) {
+  auto* column = Spaced(new QVBoxLayout(owner), spacing);
+  column->setContentsMargins(Px(margin), Px(margin), Px(margin), Px(margin));
+  return column;
+}
+
+void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, int rowPadding) {
+  view->setShowGrid(false);
+  view->setWordWrap(false);
+  view->setCornerButtonEnabled(false);
+  view->setTabKeyNavigation(false);
+  view->setSelectionMode(selection);
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  QHeaderView* rows = view->verticalHeader();
+  rows->hide();
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setMinimumSectionSize(1);
+  rows->setDefaultSectionSize(view->fontMetrics().height() + rowPadding);
+  QHeaderView* header = view->horizontalHeader();
+  header->setSectionsMovable(false);
+  header->setHighlightSections(false);
 }
 
 void RuledFrame::AddRule(int x1, int y1, int x2, int y2) {

@@ -3,6 +3,8 @@
 // Building blocks shared by every window: the twips the windows were designed in, and controls
 // named, placed and dressed the same way everywhere.
 
+#include <QAbstractItemView>
+#include <QBoxLayout>
 #include <QColor>
 #include <QFont>
 #include <QGroupBox>
@@ -18,6 +20,7 @@ class QDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTableView;
 class QWidget;
 
 namespace quorvane {
@@ -87,5 +90,18 @@ int ExecModal(QDialog& dialog);
 void GiveFocusBack(QWidget* control);
 
 void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color);
+
+// A box layout with `spacing` twips between its items.
+template <typename Box>
+Box* Spaced(Box* box, int spacing) {
+  box->setSpacing(Px(spacing));
+  return box;
+}
+// The column that lays out a whole window or page, `margin` twips from its edges.
+QVBoxLayout* OuterColumn(QWidget* owner, int margin, int spacing);
+
+// A table view read as a list of whole rows, never edited: no grid, one line of text a row (and
+// `rowPadding` pixels), fixed columns, and Tab leaving it as it leaves every other control.
+void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, int rowPadding);
 
 }  // namespace quorvane

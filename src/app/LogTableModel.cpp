@@ -7,7 +7,7 @@
 namespace quorvane {
 
 LogTableModel::LogTableModel(QStringList headers, QObject* parent)
-    : QAbstractTableModel(parent), headers_(std::move(headers)) {}
+    : ReadOnlyTableModel(parent), headers_(std::move(headers)) {}
 
 void LogTableModel::SetTable(LogTable table) {
   beginResetModel();
@@ -59,12 +59,6 @@ QVariant LogTableModel::headerData(int section, Qt::Orientation orientation, int
   if (role == Qt::TextAlignmentRole)
     return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
   return {};
-}
-
-Qt::ItemFlags LogTableModel::flags(const QModelIndex& index) const {
-  if (!index.isValid())
-    return Qt::NoItemFlags;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
 }  // namespace quorvane

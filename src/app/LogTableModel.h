@@ -1,17 +1,17 @@
 #pragma once
 
-#include <QAbstractTableModel>
 #include <QStringList>
 #include <cstddef>
 #include <string_view>
 
+#include "app/ReadOnlyTableModel.h"
 #include "logs/LogTable.h"
 
 namespace quorvane {
 
 // A log table as the rows of a list view. The model owns the table; data() decodes only the cells
 // the view asks for, so a million rows show at once and scroll smoothly.
-class LogTableModel : public QAbstractTableModel {
+class LogTableModel : public ReadOnlyTableModel {
   Q_OBJECT
 
  public:
@@ -34,7 +34,6 @@ class LogTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
-  Qt::ItemFlags flags(const QModelIndex& index) const override;
 
  private:
   QStringList headers_;

@@ -22,7 +22,7 @@ int Compare(T a, T b) {
 
 }  // namespace
 
-UserFiguresModel::UserFiguresModel(QObject* parent) : QAbstractTableModel(parent) {}
+UserFiguresModel::UserFiguresModel(QObject* parent) : ReadOnlyTableModel(parent) {}
 
 void UserFiguresModel::SetUsers(std::vector<UserFigures> users) {
   beginResetModel();
@@ -225,12 +225,6 @@ QVariant UserFiguresModel::headerData(int section, Qt::Orientation orientation, 
     default:
       return {};
   }
-}
-
-Qt::ItemFlags UserFiguresModel::flags(const QModelIndex& index) const {
-  if (!index.isValid())
-    return Qt::NoItemFlags;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
 }  // namespace quorvane

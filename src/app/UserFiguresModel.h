@@ -1,18 +1,18 @@
 #pragma once
 
-#include <QAbstractTableModel>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "analysis/UserFigures.h"
+#include "app/ReadOnlyTableModel.h"
 
 namespace quorvane {
 
 // The users overview's rows: every user's figures, sorted and filtered here rather than in a
 // proxy, as a list of indices into the figures, so thousands of users sort and filter at once.
-class UserFiguresModel : public QAbstractTableModel {
+class UserFiguresModel : public ReadOnlyTableModel {
   Q_OBJECT
 
  public:
@@ -43,8 +43,6 @@ class UserFiguresModel : public QAbstractTableModel {
   // Replaces the users, given in display order, keeping the sort and the filter.
   void SetUsers(std::vector<UserFigures> users);
   void SetFilter(Filter filter);
-  // Users tied on the column keep their display order, in either direction.
-  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
   int SortColumn() const { return sortColumn_; }
   Qt::SortOrder SortOrder() const { return sortOrder_; }
@@ -62,7 +60,8 @@ class UserFiguresModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
-  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // Users tied on the column keep their display order, in either direction.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
  private:
   // Negative, zero or positive as user a's key in the sort column is below, equal to or above b's.

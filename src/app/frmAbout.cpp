@@ -83,23 +83,19 @@ frmAbout::frmAbout(Interaction& ui, QWidget* parent)
   cmdSysInfo = NewButton(this, "cmdSysInfo", QStringLiteral("&System Info..."), 1245, 345);
 
   // The designed arrangement; the labels grow downwards when a font needs more room.
-  auto* texts = new QVBoxLayout;
-  texts->setSpacing(Px(60));
+  auto* texts = Spaced(new QVBoxLayout, 60);
   texts->addWidget(lblTitle);
   texts->addWidget(lblVersion);
   texts->addWidget(lblDescription);
-  auto* top = new QHBoxLayout;
-  top->setSpacing(Px(330));
+  auto* top = Spaced(new QHBoxLayout, 330);
   top->addWidget(picIcon, 0, Qt::AlignTop);
   top->addLayout(texts);
 
-  auto* buttons = new QVBoxLayout;
-  buttons->setSpacing(Px(105));
+  auto* buttons = Spaced(new QVBoxLayout, 105);
   buttons->addWidget(cmdOK);
   buttons->addWidget(cmdSysInfo);
   buttons->addStretch();
-  auto* bottom = new QHBoxLayout;
-  bottom->setSpacing(Px(120));
+  auto* bottom = Spaced(new QHBoxLayout, 120);
   bottom->addWidget(lblDisclaimer, 0, Qt::AlignTop);
   bottom->addStretch();
   bottom->addLayout(buttons);

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <limits>
 #include <new>
@@ -189,23 +190,10 @@ void frmMain::CreateControls() {
 QTableView* frmMain::CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model) {
   auto* list = Place(new QTableView(frame), name, TwipsRect(120, 240, 5775, 4215));
   list->setModel(model);
-  list->setShowGrid(false);
-  list->setWordWrap(false);
-  list->setCornerButtonEnabled(false);
-  list->setTabKeyNavigation(false);  // Tab leaves the list, as everywhere in the window
-  list->setSelectionMode(QAbstractItemView::SingleSelection);
-  list->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  DressAsList(list, QAbstractItemView::SingleSelection, 2);
   list->setAccessibleName(frame->title());
-  QHeaderView* rows = list->verticalHeader();
-  rows->hide();
-  rows->setSectionResizeMode(QHeaderView::Fixed);
-  rows->setMinimumSectionSize(1);
-  rows->setDefaultSectionSize(list->fontMetrics().height() + 2);
   QHeaderView* header = list->horizontalHeader();
   header->setStretchLastSection(false);
-  header->setSectionsMovable(false);
-  header->setHighlightSections(false);
   header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   header->setDefaultSectionSize(Px(1440));  // kept when a load resets the model
   for (int column = 0; column < header->count(); ++column)
@@ -214,48 +202,54 @@ QTableView* frmMain::CreateLogList(QGroupBox* frame, const char* name, LogTableM
   return list;
 }
 
-// Each report figure with the caption beside it, in the order Analyze empties them; a screen
-// reader names the figure by its caption.
+// Each report figure, in the order Analyze empties them.
 struct frmMain::Figure {
-  const char* captionName;
-  const char* caption;
-  QRect captionBox;
-  const char* valueName;
-  QRect valueBox;
-  QLabel* frmMain::*value;
+  const char* name;
+  QLabel* frmMain::*label;
+  QRect box;
 };
 
-const std::vector<frmMain::Figure>& frmMain::Figures() {
-  static const std::vector<Figure> figures = {
-      {"Label1", QT_TR_NOOP("Total Downloads:"), TwipsRect(120, 240, 1245, 195),
-       "lblTotalDownloads", TwipsRect(1440, 210, 975, 255), &frmMain::lblTotalDownloads},
-      {"Label2", QT_TR_NOOP("Total Uploads:"), TwipsRect(330, 600, 1035, 195), "lblTotalUploads",
-       TwipsRect(1440, 570, 975, 255), &frmMain::lblTotalUploads},
-      {"Label3", QT_TR_NOOP("Total Ratio:"), TwipsRect(540, 960, 825, 195), "lblTotalRatio",
-       TwipsRect(1440, 930, 975, 255), &frmMain::lblTotalRatio},
-      {"Label6", QT_TR_NOOP("Avg. Downloads:"), TwipsRect(150, 1560, 1215, 195), "lblAvgDownloads",
-       TwipsRect(1440, 1530, 975, 255), &frmMain::lblAvgDownloads},
-      {"Label5", QT_TR_NOOP("Avg. Uploads:"), TwipsRect(360, 1920, 1005, 195), "lblAvgUploads",
-       TwipsRect(1440, 1890, 975, 255), &frmMain::lblAvgUploads},
-      {"Label4", QT_TR_NOOP("Avg. Ratio:"), TwipsRect(570, 2280, 795, 195), "lblAvgRatio",
-       TwipsRect(1440, 2250, 975, 255), &frmMain::lblAvgRatio},
-      {"Label14", QT_TR_NOOP("Downloads:"), TwipsRect(2700, 630, 840, 195), "lblUserDownloads",
-       TwipsRect(3600, 600, 975, 255), &frmMain::lblUserDownloads},
-      {"Label15", QT_TR_NOOP("Uploads:"), TwipsRect(4680, 630, 630, 195), "lblUserUploads",
-       TwipsRect(5400, 600, 975, 255), &frmMain::lblUserUploads},
-      {"Label16", QT_TR_NOOP("Ratio:"), TwipsRect(3120, 960, 420, 195), "lblUserRatio",
-       TwipsRect(3600, 960, 975, 255), &frmMain::lblUserRatio},
-  };
+const std::array<frmMain::Figure, frmMain::kFigureCount>& frmMain::Figures() {
+  static const std::array<Figure, kFigureCount> figures = {{
+      {"lblTotalDownloads", &frmMain::lblTotalDownloads, TwipsRect(1440, 210, 975, 255)},
+      {"lblTotalUploads", &frmMain::lblTotalUploads, TwipsRect(1440, 570, 975, 255)},
+      {"lblTotalRatio", &frmMain::lblTotalRatio, TwipsRect(1440, 930, 975, 255)},
+      {"lblAvgDownloads", &frmMain::lblAvgDownloads, TwipsRect(1440, 1530, 975, 255)},
+      {"lblAvgUploads", &frmMain::lblAvgUploads, TwipsRect(1440, 1890, 975, 255)},
+      {"lblAvgRatio", &frmMain::lblAvgRatio, TwipsRect(1440, 2250, 975, 255)},
+      {"lblUserDownloads", &frmMain::lblUserDownloads, TwipsRect(3600, 600, 975, 255)},
+      {"lblUserUploads", &frmMain::lblUserUploads, TwipsRect(5400, 600, 975, 255)},
+      {"lblUserRatio", &frmMain::lblUserRatio, TwipsRect(3600, 960, 975, 255)},
+  }};
   return figures;
 }
 
 void frmMain::CreateAnalysisPanel() {
   RuledFrame* panel = fraAnalyzeLog;
-  for (const Figure& figure : Figures()) {
-    const QString caption = tr(figure.caption);
-    Caption(panel, figure.captionName, caption, figure.captionBox);
+  // The caption beside each figure, in the figures' order; a screen reader names the figure by it.
+  struct FigureCaption {
+    const char* name;
+    const char* text;
+    QRect box;
+  };
+  static const FigureCaption captions[] = {
+      {"Label1", QT_TR_NOOP("Total Downloads:"), TwipsRect(120, 240, 1245, 195)},
+      {"Label2", QT_TR_NOOP("Total Uploads:"), TwipsRect(330, 600, 1035, 195)},
+      {"Label3", QT_TR_NOOP("Total Ratio:"), TwipsRect(540, 960, 825, 195)},
+      {"Label6", QT_TR_NOOP("Avg. Downloads:"), TwipsRect(150, 1560, 1215, 195)},
+      {"Label5", QT_TR_NOOP("Avg. Uploads:"), TwipsRect(360, 1920, 1005, 195)},
+      {"Label4", QT_TR_NOOP("Avg. Ratio:"), TwipsRect(570, 2280, 795, 195)},
+      {"Label14", QT_TR_NOOP("Downloads:"), TwipsRect(2700, 630, 840, 195)},
+      {"Label15", QT_TR_NOOP("Uploads:"), TwipsRect(4680, 630, 630, 195)},
+      {"Label16", QT_TR_NOOP("Ratio:"), TwipsRect(3120, 960, 420, 195)},
+  };
+  static_assert(std::size(captions) == kFigureCount);
+  for (std::size_t i = 0; i < kFigureCount; ++i) {
+    const QString caption = tr(captions[i].text);
+    Caption(panel, captions[i].name, caption, captions[i].box);
     const QString meaning = caption.chopped(1);  // without the colon
-    this->*figure.value = Value(panel, figure.valueName, meaning, figure.valueBox);
+    const Figure& figure = Figures()[i];
+    this->*figure.label = Value(panel, figure.name, meaning, figure.box);
   }
 
   QLabel* userName = Caption(panel, "Label13", tr("User Name:"), TwipsRect(2700, 240, 840, 195));
@@ -335,7 +329,7 @@ void frmMain::Form_Reload() {
   }
   if (LoadLog(downloadLog_, uploadLog_)) {
     for (const Figure& figure : Figures())
-      (this->*figure.value)->clear();
+      (this->*figure.label)->clear();
     lstUploads->clear();
   }
 }
@@ -530,7 +524,7 @@ void frmMain::cmdAnalyzeLog_Click() {
   cmdAnalyzeLog->setEnabled(false);
   SetBusy(true);
   for (const Figure& figure : Figures())
-    (this->*figure.value)->clear();
+    (this->*figure.label)->clear();
   if (downloads_->rowCount() < 1 || uploads_->rowCount() < 1)
     cmdLoadLogs_Click();
 

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -78,7 +79,8 @@ class frmMain : public QWidget {
  private:
   class BusyPointer;
   struct Figure;
-  static const std::vector<Figure>& Figures();
+  static constexpr std::size_t kFigureCount = 9;
+  static const std::array<Figure, kFigureCount>& Figures();
 
   void CreateControls();
   QTableView* CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model);
@@ -102,14 +104,6 @@ class frmMain : public QWidget {
   QString DecimalSeparator() const;
   void SetBusy(bool busy);
 
-  std::unique_ptr<Interaction> interaction_;
-  int busyDepth_ = 0;
-  QString downloadLog_, uploadLog_;  // the pair loaded last
-  DateOrder dateOrder_ = DateOrder::Detect;
-  LogTableModel* downloads_;
-  LogTableModel* uploads_;
-  QPointer<frmUsersOverview> overview_;
-
   QGroupBox* fraDownloadLog = nullptr;
   QGroupBox* fraUploadLog = nullptr;
   RuledFrame* fraAnalyzeLog = nullptr;
@@ -128,15 +122,25 @@ class frmMain : public QWidget {
   QLineEdit* txtEmail = nullptr;
   QProgressBar* prgAnalyze = nullptr;
   QProgressBar* prgAnalyzeUser = nullptr;
+  // The figures of both logs.
   QLabel* lblTotalDownloads = nullptr;
   QLabel* lblTotalUploads = nullptr;
   QLabel* lblTotalRatio = nullptr;
   QLabel* lblAvgDownloads = nullptr;
   QLabel* lblAvgUploads = nullptr;
   QLabel* lblAvgRatio = nullptr;
+  // The chosen user's figures.
   QLabel* lblUserDownloads = nullptr;
   QLabel* lblUserUploads = nullptr;
   QLabel* lblUserRatio = nullptr;
+
+  std::unique_ptr<Interaction> interaction_;
+  int busyDepth_ = 0;
+  QString downloadLog_, uploadLog_;  // the pair loaded last
+  DateOrder dateOrder_ = DateOrder::Detect;
+  LogTableModel* downloads_;
+  LogTableModel* uploads_;
+  QPointer<frmUsersOverview> overview_;
 };
 
 }  // namespace quorvane

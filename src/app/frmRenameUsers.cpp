@@ -85,24 +85,20 @@ frmRenameUsers::frmRenameUsers(QStringList users, RenameFn rename, Interaction& 
   cmdRename = NewButton(panel, "cmdRename", "&Rename User");
   Command1 = NewButton(panel, "Command1", "&Done");
 
-  auto* names = new QHBoxLayout;
-  names->setSpacing(Px(75));
+  auto* names = Spaced(new QHBoxLayout, 75);
   names->addWidget(Label1);
   names->addWidget(cboReplace, 1);
   names->addSpacing(Px(75));
   names->addWidget(Label2);
   names->addWidget(cboWith, 1);
-  auto* buttons = new QVBoxLayout;
-  buttons->setSpacing(Px(105));
+  auto* buttons = Spaced(new QVBoxLayout, 105);
   buttons->addWidget(cmdRename);
   buttons->addWidget(Command1);
   auto* buttonRow = new QHBoxLayout;
   buttonRow->addStretch();
   buttonRow->addLayout(buttons);
 
-  auto* layout = new QVBoxLayout(panel);
-  layout->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
-  layout->setSpacing(Px(105));
+  auto* layout = OuterColumn(panel, 120, 105);
   layout->addWidget(Label3);
   layout->addWidget(Label4);
   layout->addSpacing(Px(120));

@@ -174,9 +174,7 @@ void frmUsersOverview::CreateControls() {
   bottomRow->addWidget(cmdExport);
   bottomRow->addWidget(cmdClose);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
-  layout->setSpacing(Px(90));
+  auto* layout = OuterColumn(this, 120, 90);
   layout->addLayout(periodRow);
   layout->addWidget(tabViews, 1);
   layout->addLayout(bottomRow);
@@ -208,25 +206,12 @@ QWidget* frmUsersOverview::CreateUsersPage() {
   lvwUsers = Named(new QTableView(page), "lvwUsers");
   lvwUsers->setModel(model_);
   lvwUsers->setAccessibleName(tr("Users"));
-  lvwUsers->setShowGrid(false);
-  lvwUsers->setWordWrap(false);
-  lvwUsers->setAlternatingRowColors(true);
-  lvwUsers->setCornerButtonEnabled(false);
-  lvwUsers->setTabKeyNavigation(false);  // Tab leaves the table, as everywhere in the program
   // Several users selected: the chart shows their transfers together.
-  lvwUsers->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  lvwUsers->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvwUsers->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  DressAsList(lvwUsers, QAbstractItemView::ExtendedSelection, 4);
+  lvwUsers->setAlternatingRowColors(true);
   lvwUsers->installEventFilter(this);
   lvwUsers->viewport()->installEventFilter(this);
-  QHeaderView* rows = lvwUsers->verticalHeader();
-  rows->hide();
-  rows->setSectionResizeMode(QHeaderView::Fixed);
-  rows->setMinimumSectionSize(1);
-  rows->setDefaultSectionSize(lvwUsers->fontMetrics().height() + 4);
   QHeaderView* header = lvwUsers->horizontalHeader();
-  header->setSectionsMovable(false);
-  header->setHighlightSections(false);
   header->setSortIndicator(UserFiguresModel::User, Qt::AscendingOrder);
   lvwUsers->setSortingEnabled(true);
   // Each figure is as wide as its caption with the sort arrow, or as seven digits, or as a late
@@ -258,9 +243,7 @@ QWidget* frmUsersOverview::CreateUsersPage() {
   leechRow->addWidget(lblMinRatio);
   leechRow->addWidget(spnMinRatio);
   leechRow->addStretch();
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(Px(90), Px(90), Px(90), Px(90));
-  layout->setSpacing(Px(90));
+  auto* layout = OuterColumn(page, 90, 90);
   layout->addLayout(findRow);
   layout->addLayout(leechRow);
   layout->addWidget(lvwUsers, 1);
@@ -278,9 +261,7 @@ QWidget* frmUsersOverview::CreateActivityPage() {
   auto* captionRow = new QHBoxLayout;
   captionRow->addWidget(lblActivity, 1);
   captionRow->addWidget(cmdSaveChart);
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(Px(90), Px(90), Px(90), Px(90));
-  layout->setSpacing(Px(60));
+  auto* layout = OuterColumn(page, 90, 60);
   layout->addLayout(captionRow);
   layout->addWidget(chtActivity, 1);
   return page;

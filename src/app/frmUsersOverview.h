@@ -95,6 +95,7 @@ class frmUsersOverview : public QWidget {
   bool chartStale_ = true;
   bool selecting_ = false;  // the selection is being put back: the chart waits for the whole
 
+  // The period, above both pages.
   QCheckBox* chkAllTime = nullptr;
   QLabel* lblFrom = nullptr;
   QDateEdit* dtpFrom = nullptr;
@@ -104,6 +105,7 @@ class frmUsersOverview : public QWidget {
   QComboBox* cboDates = nullptr;
   QTabWidget* tabViews = nullptr;
   QWidget* pgActivity = nullptr;
+  // The Users page.
   QLabel* lblFind = nullptr;
   QLineEdit* txtFind = nullptr;
   QLabel* lblSortBy = nullptr;
@@ -115,9 +117,11 @@ class frmUsersOverview : public QWidget {
   QLabel* lblMinRatio = nullptr;
   QDoubleSpinBox* spnMinRatio = nullptr;
   QTableView* lvwUsers = nullptr;
+  // The Activity page.
   QLabel* lblActivity = nullptr;
   ActivityChart* chtActivity = nullptr;
   QPushButton* cmdSaveChart = nullptr;
+  // The row below both pages.
   QLabel* lblStatus = nullptr;
   QPushButton* cmdExport = nullptr;
   QPushButton* cmdClose = nullptr;
