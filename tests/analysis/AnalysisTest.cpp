@@ -41,6 +41,19 @@ TEST(Averages, RowsPerAddressOverRowsAndTheRatioOfTheShownFigures) {
   }
 }
 
+// A pass reports every kProgressStride rows and once at its end, the uploads counted on after the
+// downloads.
+TEST(UserReport, ReportsProgressEveryStrideAndAtTheEnd) {
+  const LogTable downloads = TableOf(
+      Rows(std::vector<std::pair<std::string, std::string>>(kProgressStride + 1, {"a", "u"})));
+  const LogTable uploads = TableOf(Rows({{"b", "u"}}));
+  std::vector<std::size_t> seen;
+  const UserReport report =
+      BuildUserReport(downloads, uploads, "u", ".", [&](std::size_t n) { seen.push_back(n); });
+  EXPECT_EQ(seen, (std::vector{kProgressStride, kProgressStride + 1, kProgressStride + 2}));
+  EXPECT_EQ(report.downloads + report.uploads, kProgressStride + 2);
+}
+
 TEST(FormatHundredths, RoundsHalfAwayFromZeroAtFifteenDigits) {
   // clang-format off
   const std::pair<double, const char*> cases[] = {

@@ -1,3 +1,4 @@
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMimeData>
 #include <QUrl>
@@ -128,12 +129,13 @@ TEST_F(OpenLogs, DroppedFilesLoadAsAPairOrAskForTheOther) {
       {{"Upload Log.txt", "Download Log.txt"}, "", "Download Log.txt|Upload Log.txt", ""},
       {{"a.txt", "b.txt"}, "", "a.txt|b.txt", ""},
       {{"UPLOADS.log", "upload-old.txt"}, "", "UPLOADS.log|upload-old.txt", ""},
-      {{"x.txt"}, "y.txt", "x.txt|y.txt", "Choose an Upload Log file..."},
+      {{"sub/x.txt"}, "y.txt", "sub/x.txt|y.txt", "Choose an Upload Log file..."},
       {{"My Upload.txt"}, "z.txt", "z.txt|My Upload.txt", "Choose a Download Log file..."}};
   for (const auto& [dropped, answer, loaded, question] : cases) {
     SCOPED_TRACE(dropped.join(", ").toStdString());
     fake->questions.clear();
     fake->folders.clear();
+    std::filesystem::create_directories(folder.Path() / "sub");
     QList<QUrl> urls;
     for (const QString& name : dropped)
       urls << QUrl::fromLocalFile(WriteLog(name.toStdString(), Rows({{"1", name.toStdString()}})));
@@ -150,8 +152,9 @@ TEST_F(OpenLogs, DroppedFilesLoadAsAPairOrAskForTheOther) {
     EXPECT_EQ(Names(window->DownloadLog()).join('|') + '|' + Names(window->UploadLog()).join('|'),
               loaded.isEmpty() ? "|" : loaded);
     EXPECT_EQ(fake->questions.join('|'), question);
+    // One file dropped: asked for in the dropped file's folder, not in the last pair's.
     EXPECT_EQ(fake->folders.join('|'),
-              question.isEmpty() ? "" : QString::fromStdString(folder.Path().string()));
+              question.isEmpty() ? "" : QFileInfo(urls[0].toLocalFile()).absolutePath());
   }
 }
 

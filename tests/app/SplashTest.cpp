@@ -96,6 +96,7 @@ TEST(CommandLine, AnswersWithoutAWindow) {
   const CommandLine oneLog = ReadCommandLine({"one log.txt"});
   EXPECT_EQ(oneLog.action, CommandLine::Action::kRun);
   EXPECT_EQ(oneLog.logs, QStringList{"one log.txt"});
+  EXPECT_EQ(ReadCommandLine({"-", "b"}).logs, (QStringList{"-", "b"}));  // "-" is a file name
   const std::string usage = "usage: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]]\n";
   // The arguments, then the status, stdout's first line and stderr.
   const std::vector<std::tuple<std::string, int, std::string, std::string>> cases = {

@@ -139,10 +139,10 @@ TEST_F(ReportFormats, CsvIsTheUsersTableQuotedWhereNeeded) {
       "Zo\xC3\xAB,1,0,1.00/0,0,1,2026-03-02 00:00:00,2026-03-02 00:00:00\n";
   EXPECT_EQ(Run({"--format", "csv", "--date-order", "dmy"}), all);
   // Named users only, in the order given, a stranger included.
-  EXPECT_EQ(Run({"--format", "csv", "--user", "bob", "--user", "nobody", "--user", "ann"}),
+  EXPECT_EQ(Run({"--format", "csv", "--user", "bob", "--user", "no,body", "--user", "ann"}),
             "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n"
             "bob,1,0,1.00/0,0,1,2026-01-03 10:00:00,2026-01-03 10:00:00\n"
-            "nobody,0,0,0/.00,0,0,,\n"
+            "\"no,body\",0,0,0/.00,0,0,,\n"
             "ann,1,2,1/2.00,2,3,2026-02-27 23:59:59,2026-03-05 13:02:03\n");
 }
 
