@@ -207,7 +207,9 @@ QString ActivityChart::BarText(int bar) const {
       dates = locale.dayName(first.dayOfWeek()) + QStringLiteral(", ") + ShortDate(shown.firstDay);
       break;
     case ActivityStep::Week:
-      dates = tr("%1 to %2").arg(ShortDate(shown.firstDay), ShortDate(shown.firstDay + 6));
+      dates =
+          tr("%1 to %2")
+              .arg(ShortDate(shown.firstDay), ShortDate(LastDayOf(activity_.step, shown.firstDay)));
       break;
     case ActivityStep::Month:
       dates = locale.toString(first, QStringLiteral("MMMM yyyy"));

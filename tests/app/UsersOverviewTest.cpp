@@ -188,6 +188,12 @@ TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersReportInTheMainWindow) {
   Pick("dee");
   QTest::keyClick(table, Qt::Key_Return);
   EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "dee1");
+  // Names that differ in case only are two users.
+  LoadLogs(Runs("Ann 1 x, ann 2 x"), Runs("ann 1 y"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "Ann ann"; }));
+  Pick("ann");
+  QTest::keyClick(table, Qt::Key_Return);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "ann2");
 }
 
 TEST_F(UsersOverview, ExportsTheRowsAsShownAsTheReportCommandWritesThem) {
@@ -379,6 +385,10 @@ TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOver
   EXPECT_GT(every, 1);
   for (qsizetype bar = 0; bar < labels.size(); ++bar)
     EXPECT_EQ(labels[bar].isEmpty(), bar % every != 0) << bar;
+  // 121 days: a bar a week, Monday to Sunday.
+  SetPeriod(QDate(2026, 1, 1), QDate(2026, 5, 1));
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
+            "Downloads and uploads per week, 12/29/2025 to 5/3/2026, of 2 selected users");
 }
 
 TEST_F(UsersOverviewOverTime, SaveChartWritesAPngButNeverOverALog) {
