@@ -89,6 +89,12 @@ TEST(UserList, CollectsTheFirstNameOfEachAddressOfEachLogOnce) {
        {{"1.1.1.1", "ann"}, {"1.1.1.1", "bob"}},
        {{"2.2.2.2", "bob"}},
        {"ann", "bob"}},
+      // Alike in their first eight bytes and in the hashes' low halves, which the pools' slots
+      // compare first: the whole texts still differ.
+      {"NamesThatCollideButInTheirLastBytes",
+       {{"1", "abcdefgh14242"}, {"2", "abcdefgh47420"}},
+       {},
+       {"abcdefgh14242", "abcdefgh47420"}},
       {"BothEmpty", {}, {}, {}}};
   for (const UserListCase& c : cases)
     EXPECT_EQ(CollectUserNames(TableOf(Rows(c.downloads)), TableOf(Rows(c.uploads))), c.expected)

@@ -59,6 +59,14 @@ TEST_F(ReportCommandTest, BadLogExitsOneWithFileAndLineOnStderrOnly) {
                 "/two\\nlines\\\\.txt: cannot open the file: " + std::strerror(ENOENT) + "\n");
 }
 
+// Every user of the list in display order with their own downloads and uploads.
+TEST_F(ReportCommandTest, UsersListsEachUsersCounts) {
+  const Outcome run = Report({"--users", downloads, uploads});
+  EXPECT_EQ(run.out.substr(run.out.find("\nUsers:")),
+            "\nUsers: 4\nann\t2\t1\t2.00/1\nBob\t1\t0\t1.00/0\nzed\t0\t1\t0/1.00\n"
+            "\xC3\xA9mile\t1\t0\t1.00/0\n");
+}
+
 TEST_F(ReportCommandTest, TextOutputEscapesControlCharactersBackslashesAndInvalidUtf8) {
   const std::string odd =
       dir.Write("odd.txt", testing::LogText({{"d", "1.1.1.1", "c", "two\nlines", "a\x1B[1m"},
