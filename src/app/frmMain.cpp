@@ -663,6 +663,9 @@ void frmMain::cmdUsersOverview_Click() {
   if (overview_.isNull()) {
     BusyPointer busy(*this);
     overview_ = new frmUsersOverview(*this, *interaction_);
+    // Over the main window, where the eye already is, rather than wherever the window manager
+    // puts new windows.
+    overview_->move(frameGeometry().center() - overview_->rect().center());
   }
   overview_->show();
   overview_->raise();
