@@ -325,25 +325,36 @@ std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const Log
   }
   const std::vector<std::uint32_t> downloaders = UsersByNameId(downloads, users);
   const std::vector<std::uint32_t> uploaders = UsersByNameId(uploads, users);
+  CellKeys keys(downloads, uploads);
   std::vector<UserFigures> figures(users.size());
   CountRows(downloads, downloaders, &UserFigures::downloads, figures);
   CountRows(uploads, uploaders, &UserFigures::uploads, figures);
-  // Big tables share the work between two cores: one indexes the uploaded files and looks up
-  // half of the downloaded ones while the other counts addresses, then looks up the other half.
-  CellKeys keys(downloads, uploads);
   Uploads uploaded(uploads.RowCount());
+  const auto index = [&] { uploaded.Index(uploads, uploaders, keys); };
+  // Big tables share the work between two cores: one indexes the uploaded files while the other
+  // counts addresses, then each looks up half of the downloaded files.
   const std::size_t half = downloads.RowCount() / 2;
   const auto firstHalf = [&] {
-    uploaded.Index(uploads, uploaders, keys);
     return CountFetches(downloads, 0, half, downloaders, uploaded, keys);
   };
   const bool shared = downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread;
-  std::future<Fetches> besides;
-  if (shared)
-    besides = std::async(std::launch::async, firstHalf);
-  CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
-  Fetches fetches = shared ? besides.get() : firstHalf();
-  Merge(fetches, CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys));
+  Fetches fetches;
+  if (shared) {
+    auto indexing = std::async(std::launch::async, index);
+    CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
+    indexing.get();
+    auto besides = std::async(std::launch::async, firstHalf);
+    Fetches secondHalf =
+        CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys);
+    fetches = besides.get();
+    Merge(fetches, secondHalf);
+  } else {
+    index();
+    CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
+    fetches = firstHalf();
+    Merge(fetches,
+          CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys));
+  }
   AddCredit(uploaded, fetches, figures);
 
   std::vector<UserFigures> result;
