@@ -8,8 +8,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
-#include <QSettings>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
