@@ -27,19 +27,20 @@ std::int64_t FirstDayOfMonth(std::int64_t monthNumber) {
   return DayFromCivil({static_cast<int>(year), static_cast<int>(monthNumber - year * 12) + 1, 1});
 }
 
-// The bar a day falls in, counted from the bar of `firstDay`.
-std::size_t BarOf(ActivityStep step, std::int64_t firstDay, std::int64_t day) {
+// A number for the bar a day falls in: the bars of consecutive weeks, months or years have
+// consecutive numbers.
+std::int64_t BarNumber(ActivityStep step, std::int64_t day) {
   switch (step) {
     case ActivityStep::Day:
-      return static_cast<std::size_t>(day - firstDay);
+      return day;
     case ActivityStep::Week:
-      return static_cast<std::size_t>((MondayOf(day) - MondayOf(firstDay)) / 7);
+      return (MondayOf(day) - MondayOf(0)) / 7;  // exact: both are Mondays
     case ActivityStep::Month:
-      return static_cast<std::size_t>(MonthNumber(day) - MonthNumber(firstDay));
+      return MonthNumber(day);
     case ActivityStep::Year:
       break;
   }
-  return static_cast<std::size_t>(YearNumber(day) - YearNumber(firstDay));
+  return YearNumber(day);
 }
 
 std::int64_t FirstDayOfBar(ActivityStep step, std::int64_t firstDay, std::size_t bar) {
@@ -81,12 +82,15 @@ Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
   // The span: the period's ends, else the earliest and latest counted transfer.
   std::int64_t first = std::numeric_limits<std::int64_t>::max();
   std::int64_t last = std::numeric_limits<std::int64_t>::min();
-  for (const auto& [table, counted] :
-       {std::pair{&downloads, &countedDownloads}, std::pair{&uploads, &countedUploads}}) {
-    for (std::size_t row = 0; row < table->RowCount(); ++row) {
-      if (counts(*table, *counted, row)) {
-        first = std::min(first, DayOf(table->Date(row)));
-        last = std::max(last, DayOf(table->Date(row)));
+  if (!period.firstDay || !period.lastDay) {
+    for (const auto& [table, counted] :
+         {std::pair{&downloads, &countedDownloads}, std::pair{&uploads, &countedUploads}}) {
+      for (std::size_t row = 0; row < table->RowCount(); ++row) {
+        if (counts(*table, *counted, row)) {
+          const std::int64_t day = DayOf(table->Date(row));
+          first = std::min(first, day);
+          last = std::max(last, day);
+        }
       }
     }
   }
@@ -96,21 +100,25 @@ Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
   if (first > last)
     return activity;
 
+  std::int64_t firstBar = 0;
   for (ActivityStep step :
        {ActivityStep::Day, ActivityStep::Week, ActivityStep::Month, ActivityStep::Year}) {
     activity.step = step;
-    if (BarOf(step, first, last) < kMaxActivityBars)
+    firstBar = BarNumber(step, first);
+    if (BarNumber(step, last) - firstBar < static_cast<std::int64_t>(kMaxActivityBars))
       break;
   }
-  activity.bars.resize(BarOf(activity.step, first, last) + 1);
+  activity.bars.resize(static_cast<std::size_t>(BarNumber(activity.step, last) - firstBar + 1));
   for (std::size_t bar = 0; bar < activity.bars.size(); ++bar)
     activity.bars[bar].firstDay = FirstDayOfBar(activity.step, first, bar);
   for (const auto& [table, counted, count] :
        {std::tuple{&downloads, &countedDownloads, &ActivityBar::downloads},
         std::tuple{&uploads, &countedUploads, &ActivityBar::uploads}}) {
     for (std::size_t row = 0; row < table->RowCount(); ++row) {
-      if (counts(*table, *counted, row))
-        ++(activity.bars[BarOf(activity.step, first, DayOf(table->Date(row)))].*count);
+      if (counts(*table, *counted, row)) {
+        const std::int64_t bar = BarNumber(activity.step, DayOf(table->Date(row))) - firstBar;
+        ++(activity.bars[static_cast<std::size_t>(bar)].*count);
+      }
     }
   }
   return activity;

@@ -333,27 +333,23 @@ std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const Log
   const auto index = [&] { uploaded.Index(uploads, uploaders, keys); };
   // Big tables share the work between two cores: one indexes the uploaded files while the other
   // counts addresses, then each looks up half of the downloaded files.
-  const std::size_t half = downloads.RowCount() / 2;
-  const auto firstHalf = [&] {
-    return CountFetches(downloads, 0, half, downloaders, uploaded, keys);
-  };
-  const bool shared = downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread;
   Fetches fetches;
-  if (shared) {
+  if (downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread) {
     auto indexing = std::async(std::launch::async, index);
     CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
     indexing.get();
-    auto besides = std::async(std::launch::async, firstHalf);
-    Fetches secondHalf =
+    const std::size_t half = downloads.RowCount() / 2;
+    auto firstHalf = std::async(std::launch::async, [&] {
+      return CountFetches(downloads, 0, half, downloaders, uploaded, keys);
+    });
+    const Fetches secondHalf =
         CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys);
-    fetches = besides.get();
+    fetches = firstHalf.get();
     Merge(fetches, secondHalf);
   } else {
     index();
     CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
-    fetches = firstHalf();
-    Merge(fetches,
-          CountFetches(downloads, half, downloads.RowCount(), downloaders, uploaded, keys));
+    fetches = CountFetches(downloads, 0, downloads.RowCount(), downloaders, uploaded, keys);
   }
   AddCredit(uploaded, fetches, figures);
 

@@ -107,7 +107,10 @@ std::size_t ByteArena::AddBlock(std::size_t capacity, std::size_t offsetsCovered
   const std::size_t index = blocks_.size();
   if ((static_cast<std::uint64_t>(index + offsetsCovered) << shift_) > kOffsetSpace)
     throw std::length_error("more than 4 GiB of text");
-  blocks_.reserve(index + offsetsCovered);
+  // Room first (doubling, so that adding blocks stays linear): once the block is allocated,
+  // nothing may throw and leak it.
+  if (blocks_.capacity() < index + offsetsCovered)
+    blocks_.reserve(std::max(index + offsetsCovered, 2 * blocks_.capacity()));
   blocks_.push_back({AllocateLarge(capacity), capacity, 0});
   blocks_.resize(index + offsetsCovered);
   return index;

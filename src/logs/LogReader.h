@@ -43,9 +43,6 @@ struct ReadOptions {
   std::optional<DateOrder> dates;
 };
 
-// Row storage uses 32-bit offsets: the rows kept (their Date/Time, Account and File Name bytes,
-// and the distinct Addresses and Names) must fit in 4 GiB. Far beyond any real server's log.
-inline constexpr std::uint64_t kMaxKeptBytes = 0xFFFFFFFFull;
 // A longer line is refused; no transfer takes a thousandth of it.
 inline constexpr std::size_t kMaxLineBytes = std::size_t{64} << 20;
 
