@@ -124,4 +124,8 @@ Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
   return activity;
 }
 
+std::int64_t LastDayOfBar(ActivityStep step, std::int64_t firstDay) {
+  return FirstDayOfBar(step, firstDay, 1) - 1;
+}
+
 }  // namespace quorvane

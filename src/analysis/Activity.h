@@ -35,4 +35,7 @@ inline constexpr std::size_t kMaxActivityBars = 120;
 Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
                        const std::vector<std::string>& users, const Period& period);
 
+// The last day of the bar that starts on `firstDay` (a bar's own first day).
+std::int64_t LastDayOfBar(ActivityStep step, std::int64_t firstDay);
+
 }  // namespace quorvane

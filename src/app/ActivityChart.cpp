@@ -20,21 +20,6 @@ namespace quorvane {
 
 namespace {
 
-// The last day of a bar that starts on `first`.
-std::int64_t LastDayOf(ActivityStep step, std::int64_t first) {
-  switch (step) {
-    case ActivityStep::Day:
-      return first;
-    case ActivityStep::Week:
-      return first + 6;
-    case ActivityStep::Month:
-      return DayNumber(ToQDate(first).addMonths(1)) - 1;
-    case ActivityStep::Year:
-      break;
-  }
-  return DayNumber(ToQDate(first).addYears(1)) - 1;
-}
-
 QString IsoDay(std::int64_t day) {
   return QString::fromStdString(FormatDay(day));
 }
@@ -207,9 +192,9 @@ QString ActivityChart::BarText(int bar) const {
       dates = locale.dayName(first.dayOfWeek()) + QStringLiteral(", ") + ShortDate(shown.firstDay);
       break;
     case ActivityStep::Week:
-      dates =
-          tr("%1 to %2")
-              .arg(ShortDate(shown.firstDay), ShortDate(LastDayOf(activity_.step, shown.firstDay)));
+      dates = tr("%1 to %2")
+                  .arg(ShortDate(shown.firstDay),
+                       ShortDate(LastDayOfBar(activity_.step, shown.firstDay)));
       break;
     case ActivityStep::Month:
       dates = locale.toString(first, QStringLiteral("MMMM yyyy"));
@@ -234,7 +219,7 @@ QString ActivityChart::Describe(QString (*day)(std::int64_t), const QString& who
   static const char* const steps[] = {QT_TR_NOOP("per day"), QT_TR_NOOP("per week"),
                                       QT_TR_NOOP("per month"), QT_TR_NOOP("per year")};
   const std::int64_t first = activity_.bars.front().firstDay;
-  const std::int64_t last = LastDayOf(activity_.step, activity_.bars.back().firstDay);
+  const std::int64_t last = LastDayOfBar(activity_.step, activity_.bars.back().firstDay);
   return tr("Downloads and uploads %1, %2 to %3, of %4")
       .arg(tr(steps[static_cast<int>(activity_.step)]), day(first), day(last), whose);
 }

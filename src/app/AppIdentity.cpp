@@ -62,8 +62,9 @@ namespace {
 const QString kLastLogFolder = QStringLiteral("LastLogFolder");
 const QString kDateOrder = QStringLiteral("DateOrder");
 
+// The store SetAppIdentity names, the one every window uses.
 QSettings Settings() {
-  return QSettings(QSettings::UserScope, AppTitle(), AppTitle());
+  return QSettings();
 }
 }  // namespace
 

@@ -175,19 +175,9 @@ void RuledFrame::paintEvent(QPaintEvent* event) {
     painter.fillRect(rule, kLineGrey);
 }
 
-int ExecModal(QDialog& dialog) {
-  // The owner window's focus, wherever the application's is: between two dialogs it can still be
-  // in the one closed before.
-  const QWidget* owner =
-      dialog.parentWidget() != nullptr ? dialog.parentWidget()->window() : nullptr;
-  const QPointer<QWidget> had =
-      owner != nullptr ? owner->focusWidget() : QApplication::focusWidget();
-  const int result = dialog.exec();
-  if (had != nullptr && had->isVisible() && had->isEnabled())
-    GiveFocusBack(had);
-  return result;
-}
+namespace {
 
+// Gives the focus to `control`, drawn as keyboard focus, and tells assistive technology.
 void GiveFocusBack(QWidget* control) {
   QWidget* window = control->window();
   window->activateWindow();
@@ -201,6 +191,21 @@ void GiveFocusBack(QWidget* control) {
     control->setFocus(Qt::OtherFocusReason);
   }
   control->update();
+}
+
+}  // namespace
+
+int ExecModal(QDialog& dialog) {
+  // The owner window's focus, wherever the application's is: between two dialogs it can still be
+  // in the one closed before.
+  const QWidget* owner =
+      dialog.parentWidget() != nullptr ? dialog.parentWidget()->window() : nullptr;
+  const QPointer<QWidget> had =
+      owner != nullptr ? owner->focusWidget() : QApplication::focusWidget();
+  const int result = dialog.exec();
+  if (had != nullptr && had->isVisible() && had->isEnabled())
+    GiveFocusBack(had);
+  return result;
 }
 
 }  // namespace quorvane

@@ -86,8 +86,6 @@ class RuledFrame : public QGroupBox {
 // Runs a modal dialog. Once it has closed, the control of the owner window that had the keyboard
 // focus gets it back, with its focus ring drawn and assistive technology told.
 int ExecModal(QDialog& dialog);
-// Gives the focus to `control`, drawn as keyboard focus, and tells assistive technology.
-void GiveFocusBack(QWidget* control);
 
 void Fill(QWidget* widget, QPalette::ColorRole role, const QColor& color);
 

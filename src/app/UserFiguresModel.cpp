@@ -184,9 +184,8 @@ QVariant UserFiguresModel::data(const QModelIndex& index, int role) const {
     case Uploads:
       return QString::number(user.uploads);
     case Ratio:
-      // Written with a point; shown, as in the main window, with the locale's separator.
-      return QString::fromStdString(user.Ratio())
-          .replace(QLatin1Char('.'), QLocale().decimalPoint());
+      // With the locale's separator, as the main window writes it.
+      return QString::fromStdString(user.Ratio(QLocale().decimalPoint().toStdString()));
     case Credit:
       return QString::number(user.credit);
     case Addresses:

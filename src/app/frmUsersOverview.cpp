@@ -407,8 +407,6 @@ void frmUsersOverview::cmdExport_Click() {
     return;
   SaveFile(tr("Export"), *chosen, tr("The users overview could not be saved to %1."),
            [this](QIODevice& file) {
-             if (refreshDue_->isActive())
-               Refresh();  // the tables changed since the table was drawn
              const std::string csv = FormatCsvUsers(model_->ShownUsers());
              return file.write(csv.data(), static_cast<qint64>(csv.size())) ==
                     static_cast<qint64>(csv.size());
@@ -422,8 +420,6 @@ void frmUsersOverview::cmdSaveChart_Click() {
     return;
   SaveFile(tr("Save Chart"), *chosen, tr("The chart could not be saved to %1."),
            [this](QIODevice& file) {
-             if (refreshDue_->isActive())
-               Refresh();
              if (chartStale_)
                DrawChart();
              return chtActivity->grab().save(&file, "PNG");
@@ -439,6 +435,8 @@ void frmUsersOverview::SaveFile(const QString& title, const QString& path, const
                                .arg(shown));
     return;
   }
+  if (refreshDue_->isActive())
+    Refresh();  // the tables changed since the figures were drawn: save what they are now
   // Written to a temporary file that takes the chosen name only once whole.
   QSaveFile file(path);
   if (!(file.open(QIODevice::WriteOnly) && write(file) && file.commit()))
