@@ -17,7 +17,9 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -663,9 +665,13 @@ void frmMain::cmdUsersOverview_Click() {
   if (overview_.isNull()) {
     BusyPointer busy(*this);
     overview_ = new frmUsersOverview(*this, *interaction_);
-    // Over the main window, where the eye already is, rather than wherever the window manager
-    // puts new windows.
-    overview_->move(frameGeometry().center() - overview_->rect().center());
+    // Over the main window, where the eye already is, but above its report: a user shown from
+    // the overview appears there, in sight. The title bar the window manager adds is reckoned in.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QRect screen = this->screen()->availableGeometry();
+    const int reportTop = fraAnalyzeLog->mapToGlobal(QPoint(0, 0)).y();
+    overview_->move(std::max(screen.left(), frameGeometry().center().x() - overview_->width() / 2),
+                    std::max(screen.top() + titleBar, reportTop - overview_->height()) - titleBar);
   }
   overview_->show();
   overview_->raise();
