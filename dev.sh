@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 # Debian 12's qt6-charts-dev needs libqt6opengl6-dev for CMake to find it, without depending on it.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev fonts-dejavu-core)
+          libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev zlib1g-dev fonts-dejavu-core)
 
 install_missing() {
   local missing=()

@@ -7,8 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-ci_packages=(python3 clang-format clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 desktop-file-utils appstream
-             dpkg-dev)
+ci_packages=(python3 clang-format clang libclang-rt-14-dev g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64
+             desktop-file-utils appstream dpkg-dev)
 # What the report tool is compared on: the whole report, users (one with a non-ASCII name, one
 # in no log) and a missing log, on the logs in $logs.
 logs=examples

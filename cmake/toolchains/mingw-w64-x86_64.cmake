@@ -17,3 +17,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# zlib (libz-mingw-w64-dev) linked in too, not its DLL's import library.
+set(ZLIB_USE_STATIC_LIBS ON)

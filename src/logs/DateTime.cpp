@@ -68,6 +68,13 @@ class Scanner {
       ++p_;
     return p_ != start;
   }
+  // Skips a run of digits of any length; returns how many there were.
+  std::size_t SkipDigits() {
+    const char* start = p_;
+    while (p_ != end_ && IsDigit(*p_))
+      ++p_;
+    return static_cast<std::size_t>(p_ - start);
+  }
   // Reads a run of digits; returns its length, counted up to 5 as no field is longer than 4.
   int Number(int& value) {
     const char* start = p_;
@@ -144,18 +151,38 @@ struct ScannedDate {
   int seconds = 0;
 };
 
+// ISO 8601's tail behind the seconds: an optional fraction, then an optional Z, +hh:mm or +hhmm
+// (or with a minus). The offset is only passed over: times count as the server's clock wrote
+// them, like every other date form.
+bool ScanIsoTail(Scanner& s) {
+  if (s.Take('.') && s.SkipDigits() == 0)
+    return false;
+  if (s.Take('Z'))
+    return true;
+  if (!s.Take('+') && !s.Take('-'))
+    return true;
+  int hours = 0, minutes = 0;
+  if (s.Number(hours) != 2 || hours > 23)
+    return false;
+  s.Take(':');
+  return s.Number(minutes) == 2 && minutes <= 59;
+}
+
 // The time behind a date: nothing, or blanks or a 'T' and H:MM or H:MM:SS with an optional
-// AM/PM. Yields the seconds into the day.
+// AM/PM, or after a 'T' with ISO 8601's fraction and offset. Yields the seconds into the day.
 bool ScanTime(Scanner& s, int& seconds) {
   seconds = 0;
   if (s.AtEnd())
     return true;
-  if (!s.Take('T') && !s.SkipBlanks())
+  const bool iso = s.Take('T');
+  if (!iso && !s.SkipBlanks())
     return false;
   int hour = 0, minute = 0, second = 0;
   if (!s.Short(hour) || !s.Take(':') || s.Number(minute) != 2)
     return false;
   if (s.Take(':') && s.Number(second) != 2)
+    return false;
+  if (iso && !ScanIsoTail(s))
     return false;
   s.SkipBlanks();
   if (!s.AtEnd()) {

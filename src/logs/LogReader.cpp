@@ -8,20 +8,11 @@
 #include <new>
 #include <stdexcept>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
+#include "logs/ServerLog.h"
 #include "logs/TextEncoding.h"
 
 // How much one read asks for. The fuzz build makes it tiny so that lines meet piece boundaries.
@@ -282,84 +273,87 @@ ReadResult Parser::Finish() {
   return result;
 }
 
-std::string SystemReason(int error) {
-  return std::strerror(error);
-}
-
-// The log file, open for reading only.
-class InputFile {
+// Bytes of a server log or a classic one, whichever the first lines show.
+class AnyParser {
  public:
-  explicit InputFile(const std::filesystem::path& path) {
-#ifdef _WIN32
-    fd_ = _wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-#else
-    // Without waiting: opening a named pipe would otherwise wait for a writer, maybe forever.
-    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd_ >= 0) {
-      // Reads wait again for a writer that is there; with none, a pipe reads as empty.
-      const int flags = fcntl(fd_, F_GETFL);
-      if (flags != -1)
-        fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
-    }
-#endif
-    error_ = fd_ < 0 ? errno : 0;
-  }
-  ~InputFile() {
-    if (fd_ >= 0) {
-#ifdef _WIN32
-      _close(fd_);
-#else
-      close(fd_);
-#endif
-    }
-  }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
+  AnyParser(Expect expect, const ReadOptions& options) : expect_(expect), options_(options) {}
 
-  int OpenError() const {
-    return error_;
-  }
-
-  // The size of a regular file, 0 for anything else.
-  std::uint64_t Size() const {
-#ifdef _WIN32
-    struct _stat64 status;
-    if (_fstat64(fd_, &status) == 0 && (status.st_mode & _S_IFREG) != 0)
-      return static_cast<std::uint64_t>(status.st_size);
-#else
-    struct stat status;
-    if (fstat(fd_, &status) == 0 && S_ISREG(status.st_mode))
-      return static_cast<std::uint64_t>(status.st_size);
-#endif
-    return 0;
-  }
-
-  // Bytes read, 0 at the end, -1 on an error (errno tells).
-  long long Read(char* to, std::size_t size) {
-    for (;;) {
-#ifdef _WIN32
-      const long long got =
-          _read(fd_, to, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
-#else
-      const long long got = read(fd_, to, size);
-#endif
-      if (got >= 0 || errno != EINTR)
-        return got;
+  const char* Parse(const char* begin, const char* end, bool atEnd) {
+    if (!format_) {
+      format_ = detector_.Look(begin, end, atEnd);
+      if (!format_)
+        return begin;  // the bytes wait until the format is known
+      const bool server = *format_ != LogFormat::Classic;
+      if (server && expect_ == Expect::Classic) {
+        mismatch_ = ReadError{0, "this is a server log", ReadProblem::IsServerLog};
+        return begin;
+      }
+      if (!server && expect_ == Expect::ServerLog) {
+        mismatch_ = ReadError{0, "not a server log", ReadProblem::NotServerLog};
+        return begin;
+      }
+      if (server)
+        server_.emplace(options_);
+      else
+        classic_.emplace(options_);
     }
+    return server_ ? server_->Parse(begin, end, atEnd) : classic_->Parse(begin, end, atEnd);
+  }
+  bool Stopped() const {
+    return mismatch_ || (server_ && server_->Stopped()) || (classic_ && classic_->Stopped());
+  }
+  std::size_t RowCount() const {
+    return server_ ? server_->RowCount() : classic_ ? classic_->RowCount() : 0;
+  }
+  void Reserve(std::size_t rows) {
+    if (classic_)
+      classic_->Reserve(rows);
+  }
+  AnyReadResult Finish() {
+    AnyReadResult result;
+    if (mismatch_) {
+      result.error = std::move(mismatch_);
+      return result;
+    }
+    if (!format_)  // only when nothing was given
+      format_ = detector_.Look(nullptr, nullptr, true);
+    result.format = *format_;
+    if (server_) {
+      ServerLogParser::Result read = server_->Finish();
+      result.error = std::move(read.error);
+      result.downloads = std::move(read.downloads);
+      result.uploads = std::move(read.uploads);
+      result.unreadableLines = std::move(read.unreadableLines);
+    } else if (classic_) {
+      ReadResult read = classic_->Finish();
+      if (read.Ok())
+        result.table = std::move(*read.table);
+      else
+        result.error = std::move(read.error);
+    }
+    return result;
   }
 
  private:
-  int fd_ = -1;
-  int error_ = 0;
+  Expect expect_;
+  const ReadOptions& options_;
+  FormatDetector detector_;
+  std::optional<LogFormat> format_;
+  std::optional<ReadError> mismatch_;
+  std::optional<Parser> classic_;
+  std::optional<ServerLogParser> server_;
 };
 
-ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
-  const std::uint64_t size = file.Size();
-  std::uint64_t bytesRead = 0;
+// Reads the input to its end (or the parser's), feeding the parser as the bytes come in; the
+// read's failure, if any.
+template <typename AnyParserType>
+std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
+                                    const ReadOptions& options) {
+  const std::uint64_t size = input.Size();
   std::uint64_t nextReport = kProgressStep;
   const auto report = [&] {
     if (options.progress)
-      options.progress(bytesRead, size == 0 ? 0 : std::max(size, bytesRead));
+      options.progress(input.BytesTaken(), size == 0 ? 0 : std::max(size, input.BytesTaken()));
   };
 
   // The buffer holds the line being read and what came after it; it grows only for a line
@@ -368,9 +362,9 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
   std::unique_ptr<char[]> buffer(new char[capacity]);
   std::size_t begin = 0;
   std::size_t end = 0;
+  std::uint64_t textRead = 0;
   bool atEnd = false;
-  bool estimated = false;
-  Parser parser(options);
+  bool estimated = input.Compressed();  // packed sizes tell nothing of the rows
   while (!parser.Stopped() && !atEnd) {
     if (begin != 0 && capacity - end < kReadChunk) {
       std::memmove(buffer.get(), buffer.get() + begin, end - begin);
@@ -384,15 +378,16 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
       buffer = std::move(grown);
       capacity = bigger;
     }
-    const long long got = file.Read(buffer.get() + end, capacity - end);
-    if (got < 0)
-      return Failure(0, "cannot read the file: " + SystemReason(errno));
-    atEnd = got == 0;
-    end += static_cast<std::size_t>(got);
-    bytesRead += static_cast<std::uint64_t>(got);
-    if (bytesRead >= nextReport) {
+    std::string error;
+    const std::optional<std::size_t> got = input.Read(buffer.get() + end, capacity - end, error);
+    if (!got)
+      return ReadError{0, error};
+    atEnd = *got == 0;
+    end += *got;
+    textRead += *got;
+    if (input.BytesTaken() >= nextReport) {
       report();
-      nextReport = bytesRead + kProgressStep;
+      nextReport = input.BytesTaken() + kProgressStep;
     }
     const char* stop = parser.Parse(buffer.get() + begin, buffer.get() + end, atEnd);
     begin = static_cast<std::size_t>(stop - buffer.get());
@@ -401,7 +396,7 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
       // now saves growing the row storage step by step. Room never used is never touched.
       estimated = true;
       const double perByte =
-          static_cast<double>(parser.RowCount()) / static_cast<double>(bytesRead - (end - begin));
+          static_cast<double>(parser.RowCount()) / static_cast<double>(textRead - (end - begin));
       try {
         parser.Reserve(static_cast<std::size_t>(perByte * static_cast<double>(size) * 1.02));
       } catch (const std::bad_alloc&) {
@@ -411,7 +406,7 @@ ReadResult ReadStream(InputFile& file, const ReadOptions& options) {
     }
   }
   report();
-  return parser.Finish();
+  return std::nullopt;
 }
 
 }  // namespace
@@ -430,12 +425,51 @@ ReadResult ParseLog(std::string_view bytes, const ReadOptions& options) {
 
 ReadResult ReadLogFile(const std::filesystem::path& path, const ReadOptions& options) {
   try {
-    InputFile file(path);
-    if (file.OpenError() != 0)
-      return Failure(0, "cannot open the file: " + SystemReason(file.OpenError()));
-    return ReadStream(file, options);
+    LogInput input(InputName{path, false});
+    if (!input.OpenError().empty())
+      return Failure(0, input.OpenError());
+    Parser parser(options);
+    if (std::optional<ReadError> error = ReadStream(input, parser, options))
+      return Failure(error->line, std::move(error->reason));
+    return parser.Finish();
   } catch (const std::bad_alloc&) {
     return Failure(0, kNoMemory);
+  }
+}
+
+AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions& options) {
+  AnyReadResult result;
+  try {
+    LogInput input(name);
+    if (!input.OpenError().empty()) {
+      result.error = ReadError{0, input.OpenError()};
+      return result;
+    }
+    AnyParser parser(expect, options);
+    if (std::optional<ReadError> error = ReadStream(input, parser, options)) {
+      result.error = std::move(error);
+      return result;
+    }
+    result = parser.Finish();
+    result.compressed = input.Compressed();
+  } catch (const std::bad_alloc&) {
+    result = AnyReadResult();
+    result.error = ReadError{0, kNoMemory};
+  }
+  return result;
+}
+
+AnyReadResult ParseAnyLog(std::string_view bytes, Expect expect, const ReadOptions& options) {
+  try {
+    AnyParser parser(expect, options);
+    parser.Parse(bytes.data(), bytes.data() + bytes.size(), true);
+    if (options.progress)
+      options.progress(bytes.size(), bytes.size());
+    return parser.Finish();
+  } catch (const std::bad_alloc&) {
+    AnyReadResult result;
+    result.error = ReadError{0, kNoMemory};
+    return result;
   }
 }
 

@@ -6,15 +6,21 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "logs/LogInput.h"
 #include "logs/LogTable.h"
 
 namespace quorvane {
 
 // Why a log could not be read. `line` is 1-based, 0 when the failure is not about one line.
+// A file of the other kind than the one asked for is a failure of its own kind, so that a caller
+// can say how to give it.
+enum class ReadProblem { Unreadable, IsServerLog, NotServerLog };
 struct ReadError {
   std::uint64_t line = 0;
   std::string reason;
+  ReadProblem problem = ReadProblem::Unreadable;
 };
 
 // A read is all or nothing: the whole table, or an error and no table.
@@ -57,5 +63,32 @@ ReadResult ParseLog(std::string_view bytes, const ReadOptions& options = {});
 // Opens the file read-only and without waiting (a named pipe with no writer reads as empty),
 // reads it as a stream up to the end of the data, closes it, and returns what ParseLog would.
 ReadResult ReadLogFile(const std::filesystem::path& path, const ReadOptions& options = {});
+
+// What a file turned out to be: a classic log (one table) or a server log of either layout.
+enum class LogFormat { Classic, Mobius, MobiusLegacy };
+// What a file is asked to be; Either tells by its content.
+enum class Expect { Classic, ServerLog, Either };
+
+// One file read by its content: a classic log fills `table`, a server log `downloads` and
+// `uploads` (its layout is the one its first record has; each line is read by its own) and names
+// the transfer lines it could not read.
+struct AnyReadResult {
+  std::optional<ReadError> error;
+  LogFormat format = LogFormat::Classic;
+  bool compressed = false;
+  LogTable table;
+  LogTable downloads;
+  LogTable uploads;
+  std::vector<std::uint64_t> unreadableLines;
+
+  bool Ok() const { return !error.has_value(); }
+};
+
+// Reads the input (a file, a gzip file or standard input) as a server log when one of its first
+// 100 non-empty lines reads whole as a server record, else as a classic log; a file of the kind
+// not expected is a failure without reading it further.
+AnyReadResult ReadAnyLog(const InputName& input, Expect expect, const ReadOptions& options = {});
+// The same over bytes in memory.
+AnyReadResult ParseAnyLog(std::string_view bytes, Expect expect, const ReadOptions& options = {});
 
 }  // namespace quorvane

@@ -60,11 +60,46 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
 
 LogTable::~LogTable() = default;
 
+namespace {
+
+// The kept cells are stored as the lengths of Date/Time and Account (seven bits a byte, the last
+// byte below 0x80), then the three cells' bytes: a server log's cells may hold any byte, tabs too.
+void PutLength(char*& at, std::size_t length) {
+  for (; length >= 0x80; length >>= 7)
+    *at++ = static_cast<char>(0x80 | (length & 0x7F));
+  *at++ = static_cast<char>(length);
+}
+
+std::size_t LengthSize(std::size_t length) {
+  std::size_t size = 1;
+  for (; length >= 0x80; length >>= 7)
+    ++size;
+  return size;
+}
+
+std::size_t TakeLength(std::string_view& text) {
+  std::size_t length = 0;
+  for (unsigned shift = 0; !text.empty(); shift += 7) {
+    const auto byte = static_cast<unsigned char>(text.front());
+    text.remove_prefix(1);
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80)
+      break;
+  }
+  return length;
+}
+
+}  // namespace
+
 std::string_view LogTable::Field(const Row& row, int index) const {
   std::string_view text = kept_->View(row.kept, row.keptLength);
-  for (; index > 0; --index)
-    text.remove_prefix(std::min(text.size(), text.find('\t') + 1));
-  return text.substr(0, text.find('\t'));
+  const std::size_t dateLength = TakeLength(text);
+  const std::size_t accountLength = TakeLength(text);
+  if (index == 0)
+    return text.substr(0, dateLength);
+  if (index == 1)
+    return text.substr(dateLength, accountLength);
+  return text.substr(dateLength + accountLength);
 }
 
 std::string LogTable::CellText(std::size_t row, Column column) const {
@@ -141,6 +176,89 @@ LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
   return selection;
 }
 
+LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dates) {
+  LogTable joined;
+  if (parts.empty())
+    return joined;
+  bool mixed = false;
+  std::size_t rowCount = 0;
+  for (const Part& part : parts) {
+    mixed = mixed || part.table->encoding_ != parts.front().table->encoding_;
+    rowCount += part.table->rows_.size() - std::min(part.firstRow, part.table->rows_.size());
+  }
+  auto keptBytes = std::make_shared<ByteArena>(kKeptBlockShift);
+  auto addresses = std::make_shared<StringPool>();
+  auto names = std::make_shared<StringPool>();
+  joined.rows_.reserve(rowCount);
+  if (dates)
+    joined.dates_.reserve(rowCount);
+  const bool keepAny = kept.dateTime || kept.account || kept.fileName;
+  constexpr std::uint32_t kNone = UINT32_MAX;
+  std::string cells[3];
+  for (const Part& part : parts) {
+    const LogTable& table = *part.table;
+    const bool decode = mixed && table.encoding_ != Encoding::Utf8;
+    // Each part's ids are looked up once, not once per row.
+    std::vector<std::uint32_t> addressIds(table.addresses_->Size(), kNone);
+    std::vector<std::uint32_t> nameIds(table.names_->Size(), kNone);
+    for (std::size_t i = part.firstRow; i < table.rows_.size(); ++i) {
+      const Row& from = table.rows_[i];
+      Row row;
+      if (addressIds[from.address] == kNone) {
+        const std::string_view text = table.addresses_->Text(from.address);
+        addressIds[from.address] =
+            addresses->Intern(decode ? DecodeToUtf8(text, table.encoding_) : std::string(text));
+      }
+      row.address = addressIds[from.address];
+      if (nameIds[from.name] == kNone)
+        nameIds[from.name] = names->Intern(table.names_->Text(from.name));
+      row.name = nameIds[from.name];
+      if (keepAny) {
+        const bool keep[3] = {kept.dateTime, kept.account, kept.fileName};
+        std::size_t length = 0;
+        for (int c = 0; c < 3; ++c) {
+          const std::string_view field = keep[c] ? table.Field(from, c) : std::string_view();
+          cells[c] = decode ? DecodeToUtf8(field, table.encoding_) : std::string(field);
+          length += cells[c].size() + (c < 2 ? LengthSize(cells[c].size()) : 0);
+        }
+        char* at = keptBytes->Extend(length, row.kept);
+        PutLength(at, cells[0].size());
+        PutLength(at, cells[1].size());
+        for (const std::string& cell : cells)
+          at = std::copy(cell.begin(), cell.end(), at);
+        row.keptLength = static_cast<std::uint32_t>(length);
+      }
+      joined.rows_.push_back(row);
+      if (dates)
+        joined.dates_.push_back(table.Date(i));
+    }
+  }
+  addresses->DropIndex();
+  joined.kept_ = std::move(keptBytes);
+  joined.addresses_ = std::move(addresses);
+  joined.names_ = std::move(names);
+  joined.encoding_ = mixed ? Encoding::Utf8 : parts.front().table->encoding_;
+  return joined;
+}
+
+bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std::size_t j) {
+  const Row& x = a.rows_[i];
+  const Row& y = b.rows_[j];
+  if (&a == &b)
+    return x.address == y.address && x.name == y.name &&
+           a.kept_->View(x.kept, x.keptLength) == b.kept_->View(y.kept, y.keptLength);
+  if (a.names_->Text(x.name) != b.names_->Text(y.name))
+    return false;
+  if (a.encoding_ == b.encoding_)
+    return a.addresses_->Text(x.address) == b.addresses_->Text(y.address) &&
+           a.kept_->View(x.kept, x.keptLength) == b.kept_->View(y.kept, y.keptLength);
+  for (Column column : {Column::DateTime, Column::Address, Column::Account, Column::FileName}) {
+    if (a.CellText(i, column) != b.CellText(j, column))
+      return false;
+  }
+  return true;
+}
+
 LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates)
     : keep_(kept),
       kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
@@ -158,20 +276,21 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
   for (const Cells& row : std::span(rows, count)) {
     if (dates_)
       dates_->Add(row.dateTime);
-    // The kept cells as one text; a cell never holds a tab.
+    // The kept cells as one text.
     std::uint32_t kept = 0;
     std::size_t length = 0;
     if (keepAny) {
       const std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
       const std::string_view account = keep_.account ? row.account : std::string_view();
       const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
-      length = dateTime.size() + account.size() + fileName.size() + 2;
+      length = LengthSize(dateTime.size()) + LengthSize(account.size()) + dateTime.size() +
+               account.size() + fileName.size();
       char* at = kept_->Extend(length, kept);
+      PutLength(at, dateTime.size());
+      PutLength(at, account.size());
       // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
       at = std::copy(dateTime.begin(), dateTime.end(), at);
-      *at++ = '\t';
       at = std::copy(account.begin(), account.end(), at);
-      *at++ = '\t';
       std::copy(fileName.begin(), fileName.end(), at);
     }
 

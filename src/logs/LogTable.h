@@ -85,11 +85,23 @@ class LogTable {
   // table's cells instead of copying them. Throws std::out_of_range for a row past the end.
   LogTable SelectRows(const std::vector<std::size_t>& rows) const;
 
+  // The rows of several tables, each from its `firstRow` on, one part after the other, as one
+  // table that keeps the `kept` cells and, when `dates`, each part's own dates. When the parts'
+  // encodings differ, every cell is made UTF-8 so each still reads as its file wrote it.
+  struct Part {
+    const LogTable* table;
+    std::size_t firstRow;
+  };
+  static LogTable Join(const std::vector<Part>& parts, KeptCells kept, bool dates);
+  // Whether row `i` of `a` and row `j` of `b` read as the same five cells. Tables of one encoding
+  // compare bytes; a cell a table does not keep reads as empty.
+  static bool SameRow(const LogTable& a, std::size_t i, const LogTable& b, std::size_t j);
+
  private:
   friend class LogTableBuilder;
 
   struct Row {
-    std::uint32_t kept = 0;  // "Date/Time<TAB>Account<TAB>File Name" in kept_
+    std::uint32_t kept = 0;  // Date/Time, Account and File Name in kept_ (see PutLength)
     std::uint32_t keptLength = 0;
     std::uint32_t address = 0;
     std::uint32_t name = 0;

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logs/LogLoader.h"
+#include "logs/LogReader.h"
+
+namespace quorvane {
+
+// What a file is given as. The classic roles refuse a server log and ServerLog refuses anything
+// else; the "Or" roles tell a server log by its content and take anything else as that classic
+// log (for files dropped on a window or named on its command line).
+enum class SourceRole { Download, Upload, ServerLog, DownloadOrServerLog, UploadOrServerLog };
+
+struct LogSource {
+  InputName input;
+  SourceRole role = SourceRole::Download;
+};
+
+// What one file gave.
+struct SourceInfo {
+  InputName input;
+  LogFormat format = LogFormat::Classic;
+  LogKind classicKind = LogKind::Download;  // for a classic log: which table it fills
+  bool compressed = false;
+  std::size_t downloads = 0;  // rows taken into each table, after overlap
+  std::size_t uploads = 0;
+  std::size_t overlapLeftOut = 0;  // rows left out as already read from another file
+  std::vector<std::uint64_t> unreadableLines;
+
+  // "classic-download", "classic-upload", "mobius" or "mobius-legacy".
+  std::string FormatName() const;
+};
+
+// Which file failed, where and why.
+struct SourceFailure {
+  std::size_t source = 0;  // its index in the list given
+  InputName input;
+  ReadError error;
+
+  // "<file>: line <n>: <reason>", without the line part when the failure is not about a line.
+  std::string Describe() const;
+};
+
+struct SourcesResult {
+  std::optional<LogPair> logs;
+  std::vector<SourceInfo> sources;  // in the order given
+  std::optional<SourceFailure> failure;
+
+  bool Ok() const { return logs.has_value(); }
+};
+
+// Told how far the read of one file has got, always on the calling thread.
+using SourceProgressFn =
+    std::function<void(std::size_t source, std::uint64_t bytesRead, std::uint64_t totalBytes)>;
+
+struct SourcesOptions {
+  EncodingChoice encoding = EncodingChoice::Auto;  // classic logs only
+  KeptCells kept;
+  std::optional<DateOrder> dates;
+  SourceProgressFn progress;
+};
+
+// Reads every file into one pair of tables, all or nothing: a failure names the first failing
+// file in the order given. Each table takes the rows of every file that fills it, the files'
+// parts ordered by their first dated row (as written), undated parts last, ties to the part with
+// fewer rows, then to the order given. Where a part starts with rows already taken (the longest
+// run equal, all five cells, to the last rows taken so far), that run is left out and counted.
+// Files are read two at a time where the system gives a second thread.
+SourcesResult LoadSources(const std::vector<LogSource>& sources,
+                          const SourcesOptions& options = {});
+
+// The length of the longest start of a part that equals the end of the rows taken before it:
+// `within(i, j)` tells whether part rows i and j are equal, `across(i, j)` whether part row i
+// equals row j of the last `min(partRows, takenRows)` rows taken. Linear in the rows (Knuth,
+// Morris and Pratt's matching of the part's start along the taken rows' end).
+template <typename Within, typename Across>
+std::size_t OverlapLength(std::size_t partRows, std::size_t takenRows, const Within& within,
+                          const Across& across) {
+  const std::size_t m = partRows < takenRows ? partRows : takenRows;
+  if (m == 0)
+    return 0;
+  // border[i]: the longest proper start of part rows 0..i that is also their end.
+  std::vector<std::size_t> border(m, 0);
+  for (std::size_t i = 1, k = 0; i < m; ++i) {
+    while (k > 0 && !within(i, k))
+      k = border[k - 1];
+    if (within(i, k))
+      ++k;
+    border[i] = k;
+  }
+  std::size_t matched = 0;
+  for (std::size_t j = 0; j < m; ++j) {
+    while (matched > 0 && (matched == m || !across(matched, j)))
+      matched = border[matched - 1];
+    if (across(matched, j))
+      ++matched;
+  }
+  return matched;
+}
+
+}  // namespace quorvane

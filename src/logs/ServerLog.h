@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logs/LogReader.h"
+#include "logs/LogTable.h"
+
+namespace quorvane {
+
+// The two layouts of Mobius's one log: `key=value` pairs (2024 and later) and the older
+// tab-separated time, level, message and JSON object.
+enum class ServerLayout { KeyValue, Legacy };
+
+// The layout `line` (without its line end) reads whole as, with or without the journal's prefix;
+// nothing when it is not a record. A file is a server log when one of its first lines is one.
+std::optional<ServerLayout> ServerRecordLayout(std::string_view line);
+
+// What one line of a server log gives.
+enum class ServerLineKind { Other, Download, Upload, Unreadable };
+
+// Reads single lines of a server log into a row's cells. Only the four transfer records of each
+// layout with their path key make rows; a transfer record that cannot be read to its end after
+// its path key is Unreadable; anything else is Other. The cells are UTF-8 (a value that is not,
+// after unescaping, is read as Mac Roman) and stay valid until the next line is read.
+class ServerLineReader {
+ public:
+  ServerLineKind Read(std::string_view line, LogTableBuilder::Cells& cells);
+
+ private:
+  ServerLineKind ReadKeyValue(std::string_view record, LogTableBuilder::Cells& cells);
+  ServerLineKind ReadLegacy(std::string_view line, LogTableBuilder::Cells& cells);
+  void Finish(LogTableBuilder::Cells& cells);
+
+  // Unescaped values: time, remoteAddr, login, Name, name, the path.
+  std::string values_[6];
+  std::string decoded_[5];
+};
+
+// Turns a server log's lines into rows as the bytes come in, like the classic reader: Parse()
+// takes the whole lines of what it is given and says where the first unfinished one starts.
+class ServerLogParser {
+ public:
+  explicit ServerLogParser(const ReadOptions& options);
+
+  const char* Parse(const char* begin, const char* end, bool atEnd);
+  bool Stopped() const { return error_.has_value(); }
+  std::size_t RowCount() const { return downloads_.RowCount() + uploads_.RowCount(); }
+
+  struct Result {
+    std::optional<ReadError> error;
+    LogTable downloads;
+    LogTable uploads;
+    std::vector<std::uint64_t> unreadableLines;
+  };
+  Result Finish();
+
+ private:
+  void Take(std::string_view line);
+
+  ServerLineReader reader_;
+  LogTableBuilder downloads_;
+  LogTableBuilder uploads_;
+  std::vector<std::uint64_t> unreadable_;
+  std::optional<ReadError> error_;
+  std::uint64_t line_ = 0;
+  std::size_t searched_ = 0;
+};
+
+// Looks at a log's first lines (split at CR or LF) for a server record.
+class FormatDetector {
+ public:
+  static constexpr int kLinesLooked = 100;
+  // [begin, end) starts at the file's start each time and grows; the format once it is known.
+  std::optional<LogFormat> Look(const char* begin, const char* end, bool atEnd);
+
+ private:
+  std::size_t offset_ = 0;
+  int nonEmpty_ = 0;
+};
+
+}  // namespace quorvane
