@@ -1,5 +1,6 @@
 #include "ReportCommand.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "analysis/Report.h"
 #include "logs/LogLoader.h"
+#include "logs/LogSources.h"
 
 namespace quorvane {
 
@@ -18,7 +20,8 @@ constexpr std::string_view kUsage =
     "usage: quorvane-report [--users] [--user NAME]... [--format text|csv|json]\n"
     "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
     "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
-    "                       DOWNLOAD_LOG UPLOAD_LOG\n";
+    "                       [DOWNLOAD_LOG UPLOAD_LOG] [--download FILE]... [--upload FILE]...\n"
+    "                       [--log FILE]...\n";
 
 constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -30,12 +33,18 @@ constexpr std::string_view kHelp =
     "for every figure; --date-order says whether 3/4/2026 is March 4 (mdy) or 3 April (dmy),\n"
     "else each log shows it.\n"
     "--encoding says how the logs' text is written; by default UTF-8 when it is valid,\n"
-    "else Mac Roman for a log whose lines end in CR alone, else Windows-1252.\n";
+    "else Mac Roman for a log whose lines end in CR alone, else Windows-1252.\n"
+    "--download and --upload add a classic log each, --log a Mobius server log (its\n"
+    "downloads and uploads both); - is standard input, as in\n"
+    "  journalctl -u mobius-hotline-server | quorvane-report --log -\n"
+    "Several files make one history: rows a file repeats from another are counted once.\n"
+    "A file starting with gzip's signature is unpacked as it is read.\n";
 
 struct Options {
   ReportRequest request;
   EncodingChoice encoding = EncodingChoice::Auto;
-  std::vector<std::string> logs;
+  std::vector<LogSource> sources;  // in the order of the command line
+  std::vector<std::size_t> pair;   // the positional logs among them
 };
 
 // Arguments are UTF-8 on every system, so a file name is too (on POSIX its bytes pass unchanged).
@@ -66,7 +75,15 @@ constexpr std::pair<std::string_view, DateOrder> kDateOrders[] = {{"mdy", DateOr
 // Options whose value is the next argument.
 bool TakesValue(std::string_view arg) {
   return arg == "--user" || arg == "--encoding" || arg == "--format" || arg == "--from" ||
-         arg == "--to" || arg == "--date-order";
+         arg == "--to" || arg == "--date-order" || arg == "--download" || arg == "--upload" ||
+         arg == "--log";
+}
+
+// A file named on the command line; "-" is standard input.
+LogSource SourceOf(const std::string& arg, SourceRole role) {
+  if (arg == "-")
+    return {InputName{{}, true}, role};
+  return {InputName{PathOf(arg), false}, role};
 }
 
 // Writes one line to `err`, made safe for a terminal.
@@ -102,6 +119,11 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
       return std::string(name) + " " + value + " is not a calendar date (YYYY-MM-DD)";
     Period& period = request.period ? *request.period : request.period.emplace();
     (name == "--from" ? period.firstDay : period.lastDay) = *day;
+  } else if (name == "--download" || name == "--upload" || name == "--log") {
+    const SourceRole role = name == "--download" ? SourceRole::Download
+                            : name == "--upload" ? SourceRole::Upload
+                                                 : SourceRole::ServerLog;
+    options.sources.push_back(SourceOf(value, role));
   } else if (name == "--date-order") {
     const std::optional<DateOrder> order = Named(value, kDateOrders);
     if (!order)
@@ -120,7 +142,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (onlyFiles || arg == "-" || arg.empty() || arg[0] != '-') {
-      options.logs.push_back(arg);
+      options.pair.push_back(options.sources.size());
+      options.sources.push_back(SourceOf(arg, SourceRole::Download));
       continue;
     }
     if (arg == "--") {
@@ -149,8 +172,19 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
   const std::optional<Period>& period = options.request.period;
   if (period && period->firstDay && period->lastDay && *period->firstDay > *period->lastDay)
     return UsageError(err, "--from comes after --to");
-  if (options.logs.size() != 2)
-    return UsageError(err, "give exactly two logs, the download log and the upload log");
+  if (options.pair.size() == 2)
+    options.sources[options.pair[1]].role = SourceRole::Upload;
+  else if (!options.pair.empty())
+    return UsageError(err,
+                      "give the download log and the upload log as a pair, or with "
+                      "--download and --upload");
+  if (options.sources.empty())
+    return UsageError(err, "give at least one log");
+  const auto stdinCount =
+      std::count_if(options.sources.begin(), options.sources.end(),
+                    [](const LogSource& source) { return source.input.standardInput; });
+  if (stdinCount > 1)
+    return UsageError(err, "standard input (-) can be read only once");
   return options;
 }
 
@@ -179,6 +213,48 @@ int Write(std::string_view text, std::ostream& out, std::ostream& err) {
   return 1;
 }
 
+// The line that says why a file could not be read, and for a file of the other kind how to give
+// it.
+std::string FailureMessage(const SourceFailure& failure, const std::vector<LogSource>& sources) {
+  const std::string file = failure.input.Text();
+  switch (failure.error.problem) {
+    case ReadProblem::IsServerLog:
+      return file + ": this is a server log; give it with --log";
+    case ReadProblem::NotServerLog:
+      return file +
+             ": not a server log; give a download or upload log with --download or "
+             "--upload";
+    case ReadProblem::Unreadable:
+      break;
+  }
+  const SourceRole role = sources[failure.source].role;
+  const char* kind = role == SourceRole::Download ? "download log "
+                     : role == SourceRole::Upload ? "upload log "
+                                                  : "server log ";
+  return kind + failure.Describe();
+}
+
+// One line for each kind of row a file had left out.
+void TellLeftOut(std::ostream& err, const SourceInfo& source) {
+  const std::string file = source.input.Text();
+  if (source.overlapLeftOut != 0) {
+    Complain(err, file + ": " + std::to_string(source.overlapLeftOut) +
+                      (source.overlapLeftOut == 1 ? " row" : " rows") +
+                      " already read from another file left out");
+  }
+  const std::vector<std::uint64_t>& lines = source.unreadableLines;
+  if (!lines.empty()) {
+    std::string text = file + ": " + std::to_string(lines.size()) +
+                       (lines.size() == 1 ? " transfer line" : " transfer lines") +
+                       " could not be read (" + (lines.size() == 1 ? "line " : "lines ");
+    constexpr std::size_t kNamed = 10;
+    for (std::size_t i = 0; i < lines.size() && i < kNamed; ++i)
+      text += (i == 0 ? "" : ", ") + std::to_string(lines[i]);
+    text += lines.size() > kNamed ? "\xE2\x80\xA6)" : ")";  // an ellipsis
+    Complain(err, text);
+  }
+}
+
 }  // namespace
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -192,14 +268,18 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   try {
     std::optional<Report> report;
     {
-      LoadResult loaded = LoadLogPair(PathOf(options->logs[0]), PathOf(options->logs[1]),
-                                      LoadOptionsFor(options->request, options->encoding));
+      const LoadOptions load = LoadOptionsFor(options->request, options->encoding);
+      SourcesResult loaded =
+          LoadSources(options->sources, {options->encoding, load.kept, load.dates, {}});
       if (!loaded.Ok()) {
-        Complain(err, loaded.failure.LogName() + ' ' + loaded.failure.Describe());
+        Complain(err, FailureMessage(*loaded.failure, options->sources));
         return 1;
       }
+      for (const SourceInfo& source : loaded.sources)
+        TellLeftOut(err, source);
       // The tables go as the report no longer needs them, before the text is made.
       report = BuildReport(std::move(*loaded.logs), options->request);
+      report->sources = std::move(loaded.sources);
     }
     // The whole report is made before any of it is written, so a failure on the way never
     // leaves half of it on stdout.

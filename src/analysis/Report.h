@@ -10,6 +10,7 @@
 #include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
 #include "logs/LogLoader.h"
+#include "logs/LogSources.h"
 
 namespace quorvane {
 
@@ -35,6 +36,8 @@ struct NamedUserReport {
 
 // The figures of a report, computed once and written out in any format.
 struct Report {
+  // The files the tables came from, for JSON to tell; none when the caller does not say.
+  std::optional<std::vector<SourceInfo>> sources;
   std::optional<Period> period;
   std::size_t undatedLeftOut = 0;  // rows the period left out for want of a date
   Totals totals;

@@ -80,6 +80,10 @@ class JsonObject {
       Text(key, FormatTimestamp(value));
     return *this;
   }
+  JsonObject& Bool(std::string_view key, bool value) {
+    Key(key) += value ? "true" : "false";
+    return *this;
+  }
   JsonObject& Number(std::string_view key, std::size_t value) {
     Key(key) += std::to_string(value);
     return *this;
@@ -146,6 +150,27 @@ std::string FormatJsonReport(const Report& report) {
       period.Number("undated_left_out", report.undatedLeftOut);
     }
     out += ",\n  ";
+  }
+  if (report.sources) {
+    // After the period (when there is one), before the figures: where they come from.
+    out += "\"sources\": [";
+    for (std::size_t i = 0; i < report.sources->size(); ++i) {
+      const SourceInfo& source = (*report.sources)[i];
+      out += i == 0 ? "\n    " : ",\n    ";
+      JsonObject object(out);
+      object.Text("file", source.input.Text())
+          .Text("format", source.FormatName())
+          .Bool("compressed", source.compressed)
+          .Number("downloads", source.downloads)
+          .Number("uploads", source.uploads)
+          .Number("overlap_left_out", source.overlapLeftOut);
+      std::string& lines = object.Key("unreadable_lines");
+      lines.push_back('[');
+      for (std::size_t j = 0; j < source.unreadableLines.size(); ++j)
+        lines.append(j == 0 ? "" : ", ").append(std::to_string(source.unreadableLines[j]));
+      lines.push_back(']');
+    }
+    out += report.sources->empty() ? "],\n  " : "\n  ],\n  ";
   }
   JsonObject(out.append("\"totals\": "))
       .Number("downloads", report.totals.downloads)

@@ -162,10 +162,14 @@ bool ScanIsoTail(Scanner& s) {
   if (!s.Take('+') && !s.Take('-'))
     return true;
   int hours = 0, minutes = 0;
-  if (s.Number(hours) != 2 || hours > 23)
+  const int length = s.Number(hours);
+  if (length == 4) {  // hhmm
+    minutes = hours % 100;
+    hours /= 100;
+  } else if (length != 2 || !s.Take(':') || s.Number(minutes) != 2) {
     return false;
-  s.Take(':');
-  return s.Number(minutes) == 2 && minutes <= 59;
+  }
+  return hours <= 23 && minutes <= 59;
 }
 
 // The time behind a date: nothing, or blanks or a 'T' and H:MM or H:MM:SS with an optional

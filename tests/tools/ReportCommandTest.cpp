@@ -123,6 +123,17 @@ class ReportFormats : public ::testing::Test {
     return out.str();
   }
 
+  // The "sources" member the pair gives.
+  std::string Sources() const {
+    return "  \"sources\": [\n    {\"file\": \"" + downloads +
+           "\", \"format\": \"classic-download\", \"compressed\": false, \"downloads\": 4, "
+           "\"uploads\": 0, \"overlap_left_out\": 0, \"unreadable_lines\": []},\n    {\"file\": "
+           "\"" +
+           uploads +
+           "\", \"format\": \"classic-upload\", \"compressed\": false, \"downloads\": 0, "
+           "\"uploads\": 2, \"overlap_left_out\": 0, \"unreadable_lines\": []}\n  ],\n";
+  }
+
   testing::TempDir dir;
   std::string downloads =
       dir.Write("d.txt",
@@ -155,11 +166,12 @@ TEST_F(ReportFormats, CsvIsTheUsersTableQuotedWhereNeeded) {
 }
 
 TEST_F(ReportFormats, JsonHoldsTotalsAveragesUsersAndReportsInThatOrder) {
-  EXPECT_EQ(Run({"--format", "json"}),
-            "{\n"
-            "  \"totals\": {\"downloads\": 4, \"uploads\": 2, \"ratio\": \"2.00/1\"},\n"
-            "  \"averages\": {\"downloads\": \"1.00\", \"uploads\": \"1.00\", \"ratio\": \"1/1\"}\n"
-            "}\n");
+  EXPECT_EQ(
+      Run({"--format", "json"}),
+      "{\n" + Sources() +
+          "  \"totals\": {\"downloads\": 4, \"uploads\": 2, \"ratio\": \"2.00/1\"},\n"
+          "  \"averages\": {\"downloads\": \"1.00\", \"uploads\": \"1.00\", \"ratio\": \"1/1\"}\n"
+          "}\n");
   const std::string full =
       Run({"--format", "json", "--users", "--user", "ann", "--user", "say \"hi\", ok"});
   EXPECT_NE(full.find("  \"users\": [\n"
@@ -201,9 +213,10 @@ TEST_F(ReportFormats, APeriodTakesOnlyItsDatedRows) {
       Run({"--format", "json", "--to", "2026-03-02"})
           .rfind(
               "{\n"
-              "  \"period\": {\"from\": null, \"to\": \"2026-03-02\", \"undated_left_out\": 2},\n"
-              "  \"totals\": {\"downloads\": 2, \"uploads\": 1, \"ratio\": \"2.00/1\"},\n"
-              "  \"averages\":",
+              "  \"period\": {\"from\": null, \"to\": \"2026-03-02\", \"undated_left_out\": 2},\n" +
+                  Sources() +
+                  "  \"totals\": {\"downloads\": 2, \"uploads\": 1, \"ratio\": \"2.00/1\"},\n"
+                  "  \"averages\":",
               0),
       0u);
   // One day is a period too.
