@@ -139,6 +139,7 @@ bool Unquote(std::string_view raw, std::string* out) {
 // Reads the next pair at `p`: a bare key, '=', then a value bare (up to the next space) or quoted
 // with valid escapes, then a single space before another pair or the end. False when it cannot.
 bool NextPair(const char*& p, const char* end, Pair& pair) {
+  pair.key = {};
   const char* key = p;
   while (p < end && *p != '=' && *p != ' ' && *p != '"')
     ++p;
@@ -480,7 +481,8 @@ ServerLineKind ServerLineReader::ReadKeyValue(std::string_view record,
     // Past the path key, a pair that cannot be read makes the transfer unreadable; before it,
     // the line may be anything.
     if (!NextPair(p, end, pair))
-      return seen[kPath] ? ServerLineKind::Unreadable : ServerLineKind::Other;
+      return seen[kPath] || pair.key == transfer->pathKey ? ServerLineKind::Unreadable
+                                                          : ServerLineKind::Other;
     std::optional<std::size_t> slot =
         pair.key == transfer->pathKey ? std::optional<std::size_t>(kPath) : AttributeSlot(pair.key);
     if (slot && !seen[*slot]) {

@@ -224,7 +224,72 @@ TEST_F(ReportFormats, APeriodTakesOnlyItsDatedRows) {
             std::string::npos);
 }
 
+// Server logs and several files: usage, the kind of file each option takes, the lines about
+// rows left out, "sources".
+TEST_F(ReportCommandTest, TakesServerLogsAndSeveralFiles) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"--users"},
+                                               {downloads, uploads, downloads},
+                                               {"--log"},
+                                               {"--log", "-", "--download", "-"},
+                                               {"--log", downloads}}) {
+    const Outcome run = Report(args);
+    EXPECT_EQ(run.status, args.size() == 2 ? 1 : 2) << args.size();
+    EXPECT_EQ(run.out, "");
+  }
+  // The transfer equals the download log's first row, which is undated like it: the shorter
+  // part comes first and the longer one's repeat of it is left out.
+  const std::string record = "level=INFO msg=";
+  std::string log = "time=2025-03-14T21:07:45Z " + record + "Started\ntime=d " + record +
+                    "\"Download file\" remoteAddr=1.1.1.1:7 login=c Name=ann filePath=a.zip\n";
+  for (int line = 3; line <= 13; ++line)
+    log += "time=d " + record + "\"File upload complete\" dstFile=\"open\n";
+  const std::string server = dir.Write("mobius.log", log).string();
+  EXPECT_EQ(Report({"--upload", server}).err,
+            "quorvane-report: " + server + ": this is a server log; give it with --log\n");
+  EXPECT_EQ(Report({"--log", downloads}).err,
+            "quorvane-report: " + downloads +
+                ": not a server log; give a download or upload log with --download or --upload\n");
+
+  const Outcome run = Report({"--format", "json", "--log", server, downloads, uploads});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "quorvane-report: " + server +
+                         ": 11 transfer lines could not be read (lines 3, 4, 5, 6, 7, 8, 9, 10, "
+                         "11, 12\xE2\x80\xA6)\nquorvane-report: " +
+                         downloads + ": 1 row already read from another file left out\n");
+  EXPECT_EQ(
+      run.out.substr(0, run.out.find("  \"totals\"")),
+      "{\n  \"sources\": [\n    {\"file\": \"" + server +
+          "\", \"format\": \"mobius\", \"compressed\": false, \"downloads\": 1, "
+          "\"uploads\": 0, \"overlap_left_out\": 0, \"unreadable_lines\": [3, 4, 5, 6, 7, "
+          "8, 9, 10, 11, 12, 13]},\n    {\"file\": \"" +
+          downloads +
+          "\", \"format\": \"classic-download\", \"compressed\": false, \"downloads\": 3, "
+          "\"uploads\": 0, \"overlap_left_out\": 1, \"unreadable_lines\": []},\n    {\"file\": "
+          "\"" +
+          uploads +
+          "\", \"format\": \"classic-upload\", \"compressed\": false, \"downloads\": 0, "
+          "\"uploads\": 2, \"overlap_left_out\": 0, \"unreadable_lines\": []}\n  ],\n");
+}
+
 #ifdef QUORVANE_REPORT_BINARY
+// The journal through a pipe, as its README shows; standard input is named "-".
+TEST(ReportBinary, ReadsAServerLogFromStandardInput) {
+  const std::string report = std::string("'") + QUORVANE_REPORT_BINARY + "' ";
+  const testing::ShellRun run = testing::RunShell(
+      "printf 'Mar 14 21:07:45 host mobius-hotline-server[812]: time=2025-03-14T21:07:45-07:00 "
+      "level=INFO msg=\"Download file\" remoteAddr=203.0.113.5:51234 login=guest Name=Alice "
+      "filePath=/srv/a.sit\\n' | " +
+      report + "--users --log - --format csv");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n"
+            "Alice,1,0,1.00/0,0,1,2025-03-14 21:07:45,2025-03-14 21:07:45\n");
+  const testing::ShellRun closed = testing::RunShell(report + "--log - <&-");
+  EXPECT_EQ(closed.status, 1);
+  EXPECT_EQ(closed.err.rfind("quorvane-report: server log -: ", 0), 0u) << closed.err;
+}
+
 TEST(ReportBinary, AFailedWriteIsAFailure) {
   const std::string report = std::string("'") + QUORVANE_REPORT_BINARY + "' ";
   const std::string logs = std::string(" '") + QUORVANE_EXAMPLES_DIR + "/Download Log.txt' '" +
