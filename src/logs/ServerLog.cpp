@@ -306,10 +306,12 @@ class Json {
       isString = true;
       return String(out);
     }
-    if (depth > 64)
-      return false;  // deeper than any log writes: refused, not followed down the stack
+    // Deeper than any log writes: refused, not followed down the stack.
+    const bool tooDeep = depth > 64;
     bool ignored;
     if (c == '{') {
+      if (tooDeep)
+        return false;
       ++p_;
       if (Take('}'))
         return true;
@@ -320,6 +322,8 @@ class Json {
       return Take('}');
     }
     if (c == '[') {
+      if (tooDeep)
+        return false;
       ++p_;
       if (Take(']'))
         return true;
@@ -524,7 +528,7 @@ ServerLineKind ServerLineReader::ReadLegacy(std::string_view line, LogTableBuild
         slot.reset();
       pathKeyRead = pathKeyRead || slot == kPath;
       bool isString = false;
-      if (!json.Value(slot ? &values_[*slot] : nullptr, isString))
+      if (!json.Value(slot ? &values_[*slot] : nullptr, isString, 1))
         return broken();
       // Only a text counts; a number or null where a text belongs reads as none.
       if (slot && isString)
