@@ -57,6 +57,68 @@ std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads, Users use
   return text;
 }
 
+std::string MakeServerLogText(std::size_t lines, std::size_t firstRecord,
+                              std::size_t transferEvery) {
+  // Each name's text before and after the user's number.
+  static constexpr std::array<std::pair<const char*, const char*>, 5> kNames = {
+      {{"Alice", ""},
+       {"\"Bob the Builder ", "\""},
+       {"\"\\x85d\\x9an", "\""},
+       {"C:\\Mac\\Joe", ""},
+       {"\"say \\\"hi\\\" ", "\""}}};
+  static constexpr std::array<const char*, 4> kMessages = {
+      "\"Download file\"", "\"Start folder download\"", "\"File upload complete\"",
+      "\"Folder upload started\""};
+  static constexpr std::array<const char*, 4> kPathKeys = {"filePath", "path", "dstFile",
+                                                           "dstPath"};
+  std::string text;
+  text.reserve(lines * 190);
+  char line[512];
+  for (std::size_t i = 0; i < lines; ++i) {
+    const std::size_t record = firstRecord + i;
+    // Each record's own numbers, so a record reads the same in every file that holds it.
+    Random random(static_cast<unsigned>(record) + 7);
+    const std::uint32_t user = random.Next(8) == 0 ? random.Next(20) : random.Next(3000);
+    const std::int64_t second = 1741986000 + static_cast<std::int64_t>(record);
+    const int hms = static_cast<int>(second % 86400);
+    const int day = 1 + static_cast<int>(second / 86400 % 28);
+    const auto [name, nameEnd] = kNames[user % kNames.size()];
+    int length;
+    if (record % transferEvery == 0) {
+      const std::uint32_t kind = random.Next(4);
+      length = std::snprintf(
+          line, sizeof line,
+          "time=2025-03-%02dT%02d:%02d:%02d-07:00 level=INFO msg=%s remoteAddr=10.%u.%u.%u:%u "
+          "login=%s Name=%s%u%s %s=\"/srv/mobius/Files/%s/File %u.%s\"\n",
+          day, hms / 3600, hms / 60 % 60, hms % 60, kMessages[kind], user / 250 % 250, user % 250,
+          1 + user % 7, 50000 + random.Next(10000), user % 5 == 0 ? "guest" : "member", name, user,
+          nameEnd, kPathKeys[kind], kFolders[random.Next(kFolders.size())], random.Next(20000),
+          kKinds[random.Next(kKinds.size())]);
+    } else {
+      length = std::snprintf(line, sizeof line,
+                             "time=2025-03-%02dT%02d:%02d:%02d-07:00 level=INFO msg=\"Received "
+                             "Transaction\" remoteAddr=10.%u.%u.%u:%u login=%s Name=%s%u%s "
+                             "type=GetFileNameList path=/%s\n",
+                             day, hms / 3600, hms / 60 % 60, hms % 60, user / 250 % 250, user % 250,
+                             1 + user % 7, 50000 + random.Next(10000),
+                             user % 5 == 0 ? "guest" : "member", name, user, nameEnd,
+                             kFolders[random.Next(kFolders.size())]);
+    }
+    text.append(line, static_cast<std::size_t>(length));
+  }
+  return text;
+}
+
+std::filesystem::path WriteOnce(const std::filesystem::path& path, const std::string& text) {
+  std::error_code error;
+  if (std::filesystem::file_size(path, error) != text.size() || error) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary)
+        .write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  return path;
+}
+
 std::pair<std::filesystem::path, std::filesystem::path> WriteLogPair(
     const std::filesystem::path& dir, std::size_t downloadRows, std::size_t uploadRows,
     Users users) {

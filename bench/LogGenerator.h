@@ -23,4 +23,14 @@ std::pair<std::filesystem::path, std::filesystem::path> WriteLogPair(
     const std::filesystem::path& dir, std::size_t downloadRows, std::size_t uploadRows,
     Users users = Users::Typical);
 
+// The text of a Mobius server log of `lines` lines: every `transferEvery`th a transfer record
+// (downloads and uploads, files and folders), the rest other traffic; names and paths quoted and
+// escaped as Mobius writes them, some with Mac Roman bytes. Records numbered from `firstRecord` on,
+// one second apart, so that a later part of the same history goes on where an earlier one stopped.
+std::string MakeServerLogText(std::size_t lines, std::size_t firstRecord = 0,
+                              std::size_t transferEvery = 4);
+
+// Writes `path` with `text` unless a file of that size is there already.
+std::filesystem::path WriteOnce(const std::filesystem::path& path, const std::string& text);
+
 }  // namespace quorvane::bench

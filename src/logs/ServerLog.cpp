@@ -150,9 +150,11 @@ bool NextPair(const char*& p, const char* end, Pair& pair) {
   if (p < end && *p == '"') {
     const char* start = ++p;
     for (;;) {
-      const char* stop = p;
-      while (stop < end && *stop != '"' && *stop != '\\')
-        ++stop;
+      // The next quote, unless a backslash comes first.
+      const void* quote = std::memchr(p, '"', static_cast<std::size_t>(end - p));
+      const char* stop = quote ? static_cast<const char*>(quote) : end;
+      if (const void* backslash = std::memchr(p, '\\', static_cast<std::size_t>(stop - p)))
+        stop = static_cast<const char*>(backslash);
       if (stop == end)
         return false;  // the quote is never closed
       if (*stop == '\\') {
@@ -465,8 +467,40 @@ ServerLineKind ServerLineReader::Read(std::string_view line, LogTableBuilder::Ce
   return ReadLegacy(line, cells);
 }
 
+namespace {
+
+// The message of a record whose time and level are bare and whose message holds no escape, as
+// nearly every line has them; nothing for any other line, which is then read pair by pair.
+std::optional<std::string_view> PlainMessage(std::string_view record) {
+  const auto skipBare = [&](std::size_t from) {
+    if (from >= record.size() || record[from] == '"')
+      return std::string_view::npos;
+    const std::size_t space = record.find(' ', from);
+    return space == std::string_view::npos ? space : space + 1;
+  };
+  const std::size_t level = skipBare(5);  // behind "time="
+  if (level == std::string_view::npos || record.substr(level, 6) != "level=")
+    return std::nullopt;
+  const std::size_t msg = skipBare(level + 6);
+  if (msg == std::string_view::npos || record.substr(msg, 4) != "msg=")
+    return std::nullopt;
+  std::string_view rest = record.substr(msg + 4);
+  if (rest.empty() || rest.front() != '"')
+    return rest.substr(0, rest.find(' '));
+  const std::size_t close = rest.find('"', 1);
+  if (close == std::string_view::npos || rest.substr(1, close - 1).find('\\') != rest.npos)
+    return std::nullopt;
+  return rest.substr(1, close - 1);
+}
+
+}  // namespace
+
 ServerLineKind ServerLineReader::ReadKeyValue(std::string_view record,
                                               LogTableBuilder::Cells& cells) {
+  // Most lines are other traffic: their message says so before any pair is read.
+  if (const std::optional<std::string_view> plain = PlainMessage(record);
+      plain && !FindTransfer(*plain, kKeyValueTransfers))
+    return ServerLineKind::Other;
   const char* p = record.data();
   const char* end = p + record.size();
   Pair time;
