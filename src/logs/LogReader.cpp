@@ -459,6 +459,30 @@ AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions
   return result;
 }
 
+std::optional<LogFormat> ProbeLogFormat(const InputName& name) {
+  try {
+    LogInput input(name);
+    if (!input.OpenError().empty())
+      return std::nullopt;
+    FormatDetector detector;
+    std::string text;
+    for (;;) {
+      const std::size_t had = text.size();
+      text.resize(had + kReadChunk);
+      std::string error;
+      const std::optional<std::size_t> got = input.Read(text.data() + had, kReadChunk, error);
+      if (!got)
+        return std::nullopt;
+      text.resize(had + *got);
+      if (const std::optional<LogFormat> format =
+              detector.Look(text.data(), text.data() + text.size(), *got == 0))
+        return format;
+    }
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
 AnyReadResult ParseAnyLog(std::string_view bytes, Expect expect, const ReadOptions& options) {
   try {
     AnyParser parser(expect, options);

@@ -88,6 +88,10 @@ struct AnyReadResult {
 // 100 non-empty lines reads whole as a server record, else as a classic log; a file of the kind
 // not expected is a failure without reading it further.
 AnyReadResult ReadAnyLog(const InputName& input, Expect expect, const ReadOptions& options = {});
+// What the input's first lines show it to be, reading no further than they need (for a window
+// that asks for upload logs only when the files picked are not server logs); nothing when it
+// cannot be read.
+std::optional<LogFormat> ProbeLogFormat(const InputName& input);
 // The same over bytes in memory.
 AnyReadResult ParseAnyLog(std::string_view bytes, Expect expect, const ReadOptions& options = {});
 

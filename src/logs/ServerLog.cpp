@@ -1,5 +1,6 @@
 #include "logs/ServerLog.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -661,9 +662,11 @@ ServerLogParser::Result ServerLogParser::Finish() {
 std::optional<LogFormat> FormatDetector::Look(const char* begin, const char* end, bool atEnd) {
   const char* p = begin + offset_;
   while (p < end || atEnd) {
-    const char* stop = p;
+    // A line that came in pieces is searched on from where the last piece ended.
+    const char* stop = std::max(p, begin + searched_);
     while (stop < end && *stop != '\n' && *stop != '\r')
       ++stop;
+    searched_ = static_cast<std::size_t>(stop - begin);
     if (stop == end && !atEnd) {
       // Beyond the longest line the readers take, the look ends with what it has seen.
       if (static_cast<std::size_t>(end - begin) >= kMaxLineBytes)

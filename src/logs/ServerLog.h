@@ -78,7 +78,8 @@ class FormatDetector {
   std::optional<LogFormat> Look(const char* begin, const char* end, bool atEnd);
 
  private:
-  std::size_t offset_ = 0;
+  std::size_t offset_ = 0;    // where the first line not yet looked at starts
+  std::size_t searched_ = 0;  // how far line ends have been searched for
   int nonEmpty_ = 0;
 };
 

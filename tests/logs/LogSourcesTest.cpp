@@ -154,6 +154,9 @@ TEST(History, ReadsGzipFilesAndRefusesBrokenOnes) {
       {{dir.Write("c", testing::LogText({{"1/1/2025", "1.1.1.1", "g", "caf\xC3\xA9", "x"}})),
         false},
        SourceRole::Download}};
+  EXPECT_EQ(ProbeLogFormat(sources[0].input), LogFormat::Mobius);
+  EXPECT_EQ(ProbeLogFormat(sources[1].input), LogFormat::Classic);
+  EXPECT_EQ(ProbeLogFormat({dir.Path() / "missing", false}), std::nullopt);
   const SourcesResult result = LoadSources(sources);
   ASSERT_TRUE(result.Ok()) << result.failure->Describe();
   EXPECT_TRUE(result.sources[0].compressed && result.sources[1].compressed);
