@@ -188,16 +188,19 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
   return options;
 }
 
-bool WantsHelp(const std::vector<std::string>& args) {
+// The first of --help and --version among the options, or nothing.
+std::string_view WantsHelpOrVersion(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--")
-      return false;
+      return {};
     if (args[i] == "--help" || args[i] == "-h")
-      return true;
+      return "--help";
+    if (args[i] == "--version")
+      return "--version";
     if (TakesValue(args[i]))
       ++i;  // a value, whatever it looks like
   }
-  return false;
+  return {};
 }
 
 // Writes and flushes; a failure (a full disk, a closed stdout) is the command's failure.
@@ -258,8 +261,11 @@ void TellLeftOut(std::ostream& err, const SourceInfo& source) {
 }  // namespace
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (WantsHelp(args))
+  const std::string_view asked = WantsHelpOrVersion(args);
+  if (asked == "--help")
     return Write(std::string(kUsage) + std::string(kHelp), out, err);
+  if (asked == "--version")
+    return Write("Quorvane " QUORVANE_VERSION "\n", out, err);
   const std::optional<Options> options = ParseArguments(args, err);
   if (!options)
     return 2;

@@ -64,7 +64,7 @@ bool AddFigures(const LogPair& logs, const ReportRequest& request, Report& repor
   report.figures = ComputeUserFigures(logs.downloads, logs.uploads,
                                       csv && !request.users.empty()
                                           ? request.users
-                                          : CollectUserNames(logs.downloads, logs.uploads));
+                                          : CollectEveryUserName(logs.downloads, logs.uploads));
   return true;
 }
 
@@ -88,14 +88,14 @@ namespace {
 Report Whole(const LogPair& logs, const ReportRequest& request) {
   Report report = FiguresAndUserReports(logs, request);
   if (!AddFigures(logs, request, report) && request.listUsers)
-    report.users = CountListedUsers(logs.downloads, logs.uploads);
+    report.users = CountEveryUser(logs.downloads, logs.uploads);
   return report;
 }
 
 Report Whole(LogPair&& logs, const ReportRequest& request) {
   Report report = FiguresAndUserReports(logs, request);
   if (!AddFigures(logs, request, report) && request.listUsers)
-    report.users = CountListedUsers(std::move(logs.downloads), std::move(logs.uploads));
+    report.users = CountEveryUser(std::move(logs.downloads), std::move(logs.uploads));
   return report;
 }
 
