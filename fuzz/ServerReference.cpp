@@ -11,45 +11,31 @@ namespace {
 using Cells = std::array<std::string, 5>;
 enum Kind { kOther, kDownload, kUpload, kUnreadable };
 
-struct Member {
-  std::string key, value;
-  bool text = true;  // a string, for JSON
-};
-// Members read in order; `broken` when the line does not read to its end, `failedKey` the key of
-// the member being read when it broke.
+// The key/value members of a record read in order. `broken`: it does not read to its end;
+// `failedKey`: the key being read when it broke; `text[k]`: member k's value is a string.
 struct Members {
-  std::vector<Member> members;
+  std::vector<std::pair<std::string, std::string>> members;
+  std::vector<bool> text;
   bool broken = false;
   std::string failedKey;
 };
 
-bool StartsWith(const std::string& s, std::size_t at, const std::string& word) {
-  if (at + word.size() > s.size())
-    return false;
-  for (std::size_t k = 0; k < word.size(); ++k) {
-    if (s[at + k] != word[k])
-      return false;
-  }
-  return true;
+bool At(const std::string& s, std::size_t i, const std::string& word) {
+  return s.compare(i < s.size() ? i : s.size(), word.size(), word) == 0;
 }
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
-// `digits` hex digits at s[i], or -1.
-long HexAt(const std::string& s, std::size_t i, int digits) {
+// `digits` hex digits at s[i] as a number, or -1.
+long Hex(const std::string& s, std::size_t i, int digits) {
   long v = 0;
-  for (int k = 0; k < digits; ++k) {
-    if (i + k >= s.size() || Hex(s[i + k]) < 0)
+  for (int k = 0; k < digits; ++k, ++i) {
+    const char c = i < s.size() ? s[i] : 'g';
+    const int d = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
+    if (d < 0)
       return -1;
-    v = v * 16 + Hex(s[i + k]);
+    v = v * 16 + d;
   }
   return v;
 }
@@ -58,213 +44,163 @@ bool Scalar(long v) {
   return v >= 0 && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF);
 }
 
+// One escape behind a backslash at s[i - 1] (Go's when `go`, else JSON's) onto `out`; false
+// when it is none. Moves i past it.
+bool Escape(const std::string& s, std::size_t& i, std::string& out, bool go) {
+  const std::string plain = go ? "\"\\ntrabfv" : "\"\\/bfnrt";
+  const std::string meant = go ? "\"\\\n\t\r\a\b\f\v" : "\"\\/\b\f\n\r\t";
+  const char e = s[i++];
+  for (std::size_t k = 0; k < plain.size(); ++k) {
+    if (e == plain[k])
+      return out += meant[k], true;
+  }
+  const int digits = go && e == 'x' ? 2 : e == 'u' ? 4 : go && e == 'U' ? 8 : 0;
+  long v = digits ? Hex(s, i, digits) : -1;
+  if (v < 0 || (go && digits > 2 && !Scalar(v)))
+    return false;
+  i += static_cast<std::size_t>(digits);
+  if (digits == 2)
+    return out += static_cast<char>(v), true;
+  if (!go && v >= 0xD800 && v < 0xDC00 && At(s, i, "\\u") && Hex(s, i + 2, 4) >= 0xDC00 &&
+      Hex(s, i + 2, 4) <= 0xDFFF)
+    v = 0x10000 + (v - 0xD800) * 0x400 + (Hex(s, i + 2, 4) - 0xDC00), i += 6;
+  AppendUtf8(out, Scalar(v) ? static_cast<char32_t>(v) : U'\uFFFD');
+  return true;
+}
+
 Members KeyValues(const std::string& r) {
   Members out;
-  std::size_t i = 0;
-  const auto fail = [&](std::string key) {
-    out.broken = true;
-    out.failedKey = std::move(key);
-    return out;
-  };
-  for (;;) {
-    std::string key;
+  for (std::size_t i = 0;;) {
+    std::string key, value;
     while (i < r.size() && r[i] != '=' && r[i] != ' ' && r[i] != '"')
       key += r[i++];
-    if (key.empty() || i == r.size() || r[i] != '=')
-      return fail("");
-    ++i;
-    std::string value;
+    out.broken = true;
+    if (key.empty() || i == r.size() || r[i++] != '=')
+      return out;
+    out.failedKey = key;
     if (i < r.size() && r[i] == '"') {
-      ++i;
-      for (;;) {
+      for (++i;;) {
         if (i >= r.size())
-          return fail(key);
-        const char c = r[i];
-        if (c == '"') {
-          ++i;
+          return out;  // never closed
+        const char c = r[i++];
+        if (c == '"')
           break;
-        }
-        if (c != '\\') {
+        if (c != '\\')
           value += c;
-          ++i;
-          continue;
-        }
-        if (i + 1 >= r.size())
-          return fail(key);
-        const char e = r[i + 1];
-        i += 2;
-        const std::string plain = "\"\\ntrabfv", meant = "\"\\\n\t\r\a\b\f\v";
-        bool simple = false;
-        for (std::size_t k = 0; k < plain.size(); ++k) {
-          if (e == plain[k]) {
-            value += meant[k];
-            simple = true;
-          }
-        }
-        if (simple)
-          continue;
-        const int digits = e == 'x' ? 2 : e == 'u' ? 4 : e == 'U' ? 8 : 0;
-        const long v = digits ? HexAt(r, i, digits) : -1;
-        if (v < 0 || (digits > 2 && !Scalar(v)))
-          return fail(key);
-        if (digits == 2)
-          value += static_cast<char>(v);
-        else
-          AppendUtf8(value, static_cast<char32_t>(v));
-        i += static_cast<std::size_t>(digits);
+        else if (i >= r.size() || !Escape(r, i, value, true))
+          return out;
       }
       if (i < r.size() && r[i] != ' ')
-        return fail(key);
+        return out;
     } else {
       while (i < r.size() && r[i] != ' ')
         value += r[i++];
     }
     if (i + 1 == r.size())
-      return fail(key);  // a space and nothing behind it
-    out.members.push_back({key, value});
-    if (i == r.size())
+      return out;  // a space and nothing behind it
+    out.members.emplace_back(key, value);
+    out.text.push_back(true);
+    out.broken = false;
+    out.failedKey.clear();
+    if (i++ == r.size())
       return out;
-    ++i;
   }
 }
 
-class JsonReader {
- public:
-  explicit JsonReader(const std::string& s) : s_(s) {}
-  void Space() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n'))
-      ++i_;
-  }
+// JSON, recursively; strings unescaped into `out`.
+struct Json {
+  const std::string& s;
+  std::size_t i = 0;
+
   bool Is(char c) {
-    Space();
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
-  }
-  bool End() {
-    Space();
-    return i_ == s_.size();
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+      ++i;
+    return i < s.size() && s[i] == c && (++i, true);
   }
   bool String(std::string& out) {
     out.clear();
     if (!Is('"'))
       return false;
-    while (i_ < s_.size()) {
-      const char c = s_[i_++];
+    while (i < s.size()) {
+      const char c = s[i++];
       if (c == '"')
         return true;
-      if (static_cast<unsigned char>(c) < 0x20 || (c == '\\' && i_ >= s_.size()))
+      if (static_cast<unsigned char>(c) < 0x20 ||
+          (c == '\\' && (i >= s.size() || !Escape(s, i, out, false))))
         return false;
-      if (c != '\\') {
+      if (c != '\\')
         out += c;
-        continue;
-      }
-      const char e = s_[i_++];
-      const std::string plain = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
-      const std::size_t at = plain.find(e);
-      if (at != std::string::npos) {
-        out += meant[at];
-        continue;
-      }
-      long v = e == 'u' ? HexAt(s_, i_, 4) : -1;
-      if (v < 0)
-        return false;
-      i_ += 4;
-      if (v >= 0xD800 && v < 0xDC00 && StartsWith(s_, i_, "\\u")) {
-        const long low = HexAt(s_, i_ + 2, 4);
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          v = 0x10000 + (v - 0xD800) * 0x400 + (low - 0xDC00);
-          i_ += 6;
-        }
-      }
-      AppendUtf8(out, Scalar(v) ? static_cast<char32_t>(v) : U'\uFFFD');
     }
     return false;
   }
+  bool Digits() {
+    const std::size_t from = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+      ++i;
+    return i > from;
+  }
   bool Value(std::string& out, bool& text, int depth) {
-    Space();
-    text = false;
-    out.clear();
-    if (i_ < s_.size() && s_[i_] == '"')
-      return text = true, String(out);
     std::string ignored;
     bool ignoredText;
-    if (Is('{')) {
+    text = false;
+    out.clear();
+    if (Is('"'))
+      return --i, text = true, String(out);
+    for (const char* close : {"}", "]"}) {
+      if (!Is(close[0] == '}' ? '{' : '['))
+        continue;
       if (depth > 64)
         return false;
-      if (Is('}'))
+      if (Is(close[0]))
         return true;
       do {
-        if (!String(ignored) || !Is(':') || !Value(ignored, ignoredText, depth + 1))
+        if (close[0] == '}' && (!String(ignored) || !Is(':')))
           return false;
-      } while (Is(','));
-      return Is('}');
-    }
-    if (Is('[')) {
-      if (depth > 64)
-        return false;
-      if (Is(']'))
-        return true;
-      do {
         if (!Value(ignored, ignoredText, depth + 1))
           return false;
       } while (Is(','));
-      return Is(']');
+      return Is(close[0]);
     }
     for (const std::string word : {"true", "false", "null"}) {
-      if (StartsWith(s_, i_, word)) {
-        i_ += word.size();
-        return true;
-      }
+      if (At(s, i, word))
+        return i += word.size(), true;
     }
-    // -?digits(.digits)?([eE][+-]?digits)?
-    const auto digits = [&] {
-      const std::size_t from = i_;
-      while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9')
-        ++i_;
-      return i_ > from;
-    };
-    Is('-');
-    if (!digits())
+    if (i < s.size() && s[i] == '-')
+      ++i;
+    if (!Digits() || (i < s.size() && s[i] == '.' && (++i, !Digits())))
       return false;
-    if (i_ < s_.size() && s_[i_] == '.' && (++i_, !digits()))
-      return false;
-    if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
-      ++i_;
-      if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-'))
-        ++i_;
-      return digits();
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+      if (++i < s.size() && (s[i] == '+' || s[i] == '-'))
+        ++i;
+      return Digits();
     }
     return true;
   }
-
- private:
-  const std::string& s_;
-  std::size_t i_ = 0;
 };
 
-Members JsonObject(const std::string& text, const std::string& watchedKey, bool& watchedSeen) {
+// The older layout's object: its members in order; `watchedSeen` once the key `watched` is read.
+Members JsonMembers(const std::string& text, const std::string& watched, bool& watchedSeen) {
   Members out;
-  JsonReader json(text);
+  Json json{text};
   out.broken = true;
+  std::string key, value;
+  bool isText;
   if (!json.Is('{'))
     return out;
   if (!json.Is('}')) {
     do {
-      Member m;
-      if (!json.String(m.key) || !json.Is(':'))
+      if (!json.String(key) || !json.Is(':'))
         return out;
-      watchedSeen = watchedSeen || m.key == watchedKey;
-      if (!json.Value(m.value, m.text, 1))
+      watchedSeen = watchedSeen || key == watched;
+      if (!json.Value(value, isText, 1))
         return out;
-      out.members.push_back(m);
+      out.members.emplace_back(key, value);
+      out.text.push_back(isText);
     } while (json.Is(','));
     if (!json.Is('}'))
       return out;
   }
-  out.broken = !json.End();
+  out.broken = json.Is('\x01') || json.i != text.size();
   return out;
 }
 
@@ -272,74 +208,65 @@ bool IsDate(const std::string& text) {
   return ParseDateColumn(1, [&](std::size_t) { return std::string_view(text); })[0] != kUndated;
 }
 
-// The first text of `key` among the members from `from` on, or nothing.
-const std::string* Find(const Members& m, const std::string& key, std::size_t from) {
+// The first text of `key` among the members from `from` on, or "" (and `found` false).
+std::string Find(const Members& m, const std::string& key, std::size_t from,
+                 bool* found = nullptr) {
   for (std::size_t k = from; k < m.members.size(); ++k) {
-    if (m.members[k].key == key && m.members[k].text)
-      return &m.members[k].value;
+    if (m.members[k].first == key && m.text[k])
+      return found && (*found = true), m.members[k].second;
   }
-  return nullptr;
+  return found && (*found = false), "";
 }
 
 std::string Host(const std::string& a) {
-  const auto digits = [&](std::size_t from) {
-    bool any = false;
+  const auto port = [&](std::size_t from) {
     for (std::size_t k = from; k < a.size(); ++k) {
       if (a[k] < '0' || a[k] > '9')
         return false;
-      any = true;
     }
-    return any;
+    return from < a.size();
   };
-  int colons = 0;
-  std::size_t colon = 0, close = a.size();
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    if (a[k] == ':' && colons++ == 0)
-      colon = k;
-    if (a[k] == ']' && close == a.size())
-      close = k;
+  std::size_t colons = 0, colon = 0, close = a.size();
+  for (std::size_t k = a.size(); k-- > 0;) {
+    colons += a[k] == ':';
+    colon = a[k] == ':' ? k : colon;
+    close = a[k] == ']' ? k : close;
   }
   if (!a.empty() && a[0] == '[')
-    return close + 1 < a.size() && a[close + 1] == ':' && digits(close + 2) ? a.substr(1, close - 1)
-                                                                            : a;
-  return colons == 1 && digits(colon + 1) ? a.substr(0, colon) : a;
+    return close + 1 < a.size() && a[close + 1] == ':' && port(close + 2) ? a.substr(1, close - 1)
+                                                                          : a;
+  return colons == 1 && port(colon + 1) ? a.substr(0, colon) : a;
 }
 
-// Reads one line (without its line end): its kind and, for a transfer, its cells.
+const std::string kPathKeys[4] = {"filePath", "path", "dstFile", "dstPath"};
+const std::string kMessages[2][4] = {
+    {"Download file", "Start folder download", "File upload complete", "Folder upload started"},
+    {"File download started", "Start folder download", "File upload complete",
+     "Folder upload started"}};
+
+// One line (without its line end): its kind, its cells for a transfer, and whether it reads
+// whole as a record of a layout (1 key=value, 2 the older one; 0 none).
 Kind ReadLine(const std::string& line, Cells& cells, int& layout) {
-  layout = 0;
-  std::size_t start = std::string::npos;
-  if (StartsWith(line, 0, "time="))
-    start = 0;
-  for (std::size_t k = 0; start == std::string::npos && k < line.size() && line[k] != '\t'; ++k) {
-    if (StartsWith(line, k, ": time="))
-      start = k + 2;
-  }
-  const std::string messages[2][4] = {
-      {"Download file", "Start folder download", "File upload complete", "Folder upload started"},
-      {"File download started", "Start folder download", "File upload complete",
-       "Folder upload started"}};
-  const std::string pathKeys[4] = {"filePath", "path", "dstFile", "dstPath"};
+  std::size_t start = At(line, 0, "time=") ? 0 : std::string::npos;
+  for (std::size_t k = 0; start == std::string::npos && k < line.size() && line[k] != '\t'; ++k)
+    start = At(line, k, ": time=") ? k + 2 : start;
   Members m;
-  std::string time, message;
+  std::string time;
   std::size_t first = 0;
   bool pathSeen = false;
   int which = -1;
   if (start != std::string::npos) {
     m = KeyValues(line.substr(start));
-    if (m.members.size() < 3 || m.members[0].key != "time" || m.members[1].key != "level" ||
-        m.members[2].key != "msg")
-      return kOther;
-    time = m.members[0].value;
-    message = m.members[2].value;
+    if (m.members.size() < 3 || m.members[0].first != "time" || m.members[1].first != "level" ||
+        m.members[2].first != "msg")
+      return layout = 0, kOther;
+    time = m.members[0].second;
     first = 3;
     layout = !m.broken && IsDate(time) ? 1 : 0;
     for (int t = 0; t < 4; ++t)
-      which = message == messages[0][t] ? t : which;
-    if (which >= 0)
-      for (const Member& member : m.members)
-        pathSeen = pathSeen || member.key == pathKeys[which];
-    pathSeen = pathSeen || (which >= 0 && m.failedKey == pathKeys[which]);
+      which = m.members[2].second == kMessages[0][t] ? t : which;
+    Find(m, which >= 0 ? kPathKeys[which] : "", 0, &pathSeen);
+    pathSeen = which >= 0 && (pathSeen || m.failedKey == kPathKeys[which]);
   } else {
     std::string parts[3];
     std::size_t k = 0;
@@ -347,44 +274,38 @@ Kind ReadLine(const std::string& line, Cells& cells, int& layout) {
       while (k < line.size() && line[k] != '\t')
         part += line[k++];
       if (k++ >= line.size())
-        return kOther;
+        return layout = 0, kOther;
     }
-    bool prefixed = false;  // the journal's prefix ends at the last ": "
+    time = parts[0];
     for (std::size_t c = 0; c + 1 < parts[0].size(); ++c) {
       if (parts[0][c] == ':' && parts[0][c + 1] == ' ')
-        time = parts[0].substr(c + 2), prefixed = true;
+        time = parts[0].substr(c + 2);  // behind the journal's prefix
     }
-    if (!prefixed)
-      time = parts[0];
-    message = parts[2];
     for (int t = 0; t < 4; ++t)
-      which = message == messages[1][t] ? t : which;
+      which = parts[2] == kMessages[1][t] ? t : which;
     bool lower = !parts[1].empty();
     for (char c : parts[1])
       lower = lower && c >= 'a' && c <= 'z';
     const std::string json = line.substr(k);
-    m = JsonObject(json, which >= 0 ? pathKeys[which] : std::string(1, '\0'), pathSeen);
-    JsonReader opening(json), whole(json);
+    m = JsonMembers(json, which >= 0 ? kPathKeys[which] : std::string(1, '\0'), pathSeen);
+    Json opening{json}, whole{json};
     std::string ignored;
     bool text;
-    layout =
-        lower && IsDate(time) && opening.Is('{') && whole.Value(ignored, text, 0) && whole.End()
-            ? 2
-            : 0;
+    layout = lower && IsDate(time) && opening.Is('{') && whole.Value(ignored, text, 0) &&
+                     !whole.Is('\x01') && whole.i == json.size()
+                 ? 2
+                 : 0;
   }
-  if (which < 0)
+  bool hasPath = false;
+  const std::string path = which < 0 ? "" : Find(m, kPathKeys[which], first, &hasPath);
+  if (which < 0 || (m.broken && !pathSeen) || (!m.broken && !hasPath))
     return kOther;
   if (m.broken)
-    return pathSeen ? kUnreadable : kOther;
-  const std::string* path = Find(m, pathKeys[which], first);
-  if (!path)
-    return kOther;
-  const std::string* address = Find(m, "remoteAddr", first);
-  const std::string* login = Find(m, "login", first);
-  const std::string* name = Find(m, "Name", first);
-  if (!name)
-    name = Find(m, "name", first);
-  cells = {time, address ? Host(*address) : "", login ? *login : "", name ? *name : "", *path};
+    return kUnreadable;
+  bool upper = false;
+  const std::string name = Find(m, "Name", first, &upper);
+  cells = {time, Host(Find(m, "remoteAddr", first)), Find(m, "login", first),
+           upper ? name : Find(m, "name", first), path};
   for (std::string& cell : cells) {
     if (!ReferenceValidUtf8(cell))
       cell = ReferenceDecode(cell, Encoding::MacRoman);
@@ -396,37 +317,31 @@ Kind ReadLine(const std::string& line, Cells& cells, int& layout) {
 
 ReferenceServerLog ReferenceServerRead(std::string_view bytes) {
   ReferenceServerLog log;
+  Cells cells;
+  int layout = 0;
   // Told by the first 100 non-empty lines, split at CR or LF.
   std::string line;
-  int nonEmpty = 0;
-  Cells cells;
-  for (std::size_t k = 0; k <= bytes.size() && log.layout == 0 && nonEmpty < 100; ++k) {
+  for (std::size_t k = 0, nonEmpty = 0; k <= bytes.size() && !log.layout && nonEmpty < 100; ++k) {
     if (k < bytes.size() && bytes[k] != '\r' && bytes[k] != '\n') {
       line += bytes[k];
-      continue;
-    }
-    if (!line.empty()) {
+    } else if (!line.empty()) {
       ++nonEmpty;
       ReadLine(line, cells, log.layout);
+      line.clear();
     }
-    line.clear();
   }
-  if (log.layout == 0)
+  if (!log.layout)
     return log;
-  std::uint64_t number = 0;
   line.clear();
-  for (std::size_t k = 0; k <= bytes.size(); ++k) {
+  for (std::size_t k = 0, number = 0; k < bytes.size() || !line.empty(); ++k) {
     if (k < bytes.size() && bytes[k] != '\n') {
       line += bytes[k];
       continue;
     }
-    if (k == bytes.size() && line.empty())
-      break;
     ++number;
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
-    int ignored;
-    const Kind kind = ReadLine(line, cells, ignored);
+    const Kind kind = ReadLine(line, cells, layout);
     if (kind == kDownload || kind == kUpload)
       (kind == kDownload ? log.downloads : log.uploads).push_back(cells);
     if (kind == kUnreadable)

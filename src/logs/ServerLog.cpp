@@ -470,9 +470,15 @@ ServerLineKind ServerLineReader::Read(std::string_view line, LogTableBuilder::Ce
 
 namespace {
 
-// The message of a record whose time and level are bare and whose message holds no escape, as
-// nearly every line has them; nothing for any other line, which is then read pair by pair.
-std::optional<std::string_view> PlainMessage(std::string_view record) {
+// The head of a record whose time and level are bare and whose message holds no escape, as
+// nearly every line has them: the three pairs read as NextPair reads them, without copying.
+struct PlainHead {
+  std::string_view time;
+  std::string_view message;
+  std::size_t next;  // where the pair after the message starts, or the record's size
+};
+
+std::optional<PlainHead> ReadPlainHead(std::string_view record) {
   const auto skipBare = [&](std::size_t from) {
     if (from >= record.size() || record[from] == '"')
       return std::string_view::npos;
@@ -485,35 +491,57 @@ std::optional<std::string_view> PlainMessage(std::string_view record) {
   const std::size_t msg = skipBare(level + 6);
   if (msg == std::string_view::npos || record.substr(msg, 4) != "msg=")
     return std::nullopt;
-  std::string_view rest = record.substr(msg + 4);
-  if (rest.empty() || rest.front() != '"')
-    return rest.substr(0, rest.find(' '));
-  const std::size_t close = rest.find('"', 1);
-  if (close == std::string_view::npos || rest.substr(1, close - 1).find('\\') != rest.npos)
+  PlainHead head{record.substr(5, level - 6), {}, 0};
+  const std::size_t from = msg + 4;
+  std::size_t after;  // behind the message's value
+  if (from < record.size() && record[from] == '"') {
+    const std::size_t close = record.find('"', from + 1);
+    if (close == std::string_view::npos ||
+        record.substr(from + 1, close - from - 1).find('\\') != std::string_view::npos)
+      return std::nullopt;
+    head.message = record.substr(from + 1, close - from - 1);
+    after = close + 1;
+  } else {
+    after = std::min(record.find(' ', from), record.size());
+    head.message = record.substr(from, after - from);
+  }
+  if (after == record.size()) {
+    head.next = after;
+    return head;
+  }
+  // A single space, then the next pair.
+  if (record[after] != ' ' || after + 1 == record.size())
     return std::nullopt;
-  return rest.substr(1, close - 1);
+  head.next = after + 1;
+  return head;
 }
 
 }  // namespace
 
 ServerLineKind ServerLineReader::ReadKeyValue(std::string_view record,
                                               LogTableBuilder::Cells& cells) {
-  // Most lines are other traffic: their message says so before any pair is read.
-  if (const std::optional<std::string_view> plain = PlainMessage(record);
-      plain && !FindTransfer(*plain, kKeyValueTransfers))
-    return ServerLineKind::Other;
   const char* p = record.data();
   const char* end = p + record.size();
-  Pair time;
-  std::string& message = decoded_[0];
-  if (!RecordHead(p, end, time, message, values_[kPath]))
-    return ServerLineKind::Other;
-  const Transfer* transfer = FindTransfer(message, kKeyValueTransfers);
-  if (!transfer)
-    return ServerLineKind::Other;
   bool seen[6] = {};
   std::string_view texts[6];
-  texts[kTime] = ValueText(time, values_[kTime]);
+  const Transfer* transfer;
+  if (const std::optional<PlainHead> head = ReadPlainHead(record)) {
+    // Most lines are other traffic: their message says so before any pair is read.
+    transfer = FindTransfer(head->message, kKeyValueTransfers);
+    if (!transfer)
+      return ServerLineKind::Other;
+    texts[kTime] = head->time;
+    p += head->next;
+  } else {
+    Pair time;
+    std::string& message = decoded_[0];
+    if (!RecordHead(p, end, time, message, values_[kPath]))
+      return ServerLineKind::Other;
+    transfer = FindTransfer(message, kKeyValueTransfers);
+    if (!transfer)
+      return ServerLineKind::Other;
+    texts[kTime] = ValueText(time, values_[kTime]);
+  }
   seen[kTime] = true;
   Pair pair;
   while (p < end) {
