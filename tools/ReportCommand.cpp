@@ -237,6 +237,22 @@ std::string FailureMessage(const SourceFailure& failure, const std::vector<LogSo
   return kind + failure.Describe();
 }
 
+// A file given both as a download log and as an upload log, or nothing: its one log would count
+// every transfer as both, a ratio of 1 that means nothing.
+std::optional<std::string> GivenAsBoth(const std::vector<LogSource>& sources) {
+  for (const LogSource& download : sources) {
+    if (download.role != SourceRole::Download || download.input.standardInput)
+      continue;
+    for (const LogSource& upload : sources) {
+      std::error_code unreadable;
+      if (upload.role == SourceRole::Upload && !upload.input.standardInput &&
+          std::filesystem::equivalent(download.input.path, upload.input.path, unreadable))
+        return upload.input.Text();
+    }
+  }
+  return std::nullopt;
+}
+
 // One line for each kind of row a file had left out.
 void TellLeftOut(std::ostream& err, const SourceInfo& source) {
   const std::string file = source.input.Text();
@@ -270,6 +286,10 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   if (!options)
     return 2;
 
+  if (const std::optional<std::string> both = GivenAsBoth(options->sources)) {
+    Complain(err, *both + ": given as both a download log and an upload log");
+    return 1;
+  }
   std::string text;
   try {
     std::optional<Report> report;

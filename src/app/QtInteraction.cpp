@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -25,18 +26,29 @@ const QStringList kLogFileNames = {QStringLiteral("Download Log.txt"),
 // Qt splits a name filter's patterns at blanks, so "Download Log.txt" cannot be a pattern. The
 // dialog's filter lets through names with any one character in place of the blank, and this proxy
 // keeps, of the files, only the two exact names. Folders always pass, so the user can move about.
+// With "All Files" chosen, every file shows (a server's log, a rotated copy, an archive).
 class LogFileNameFilter : public QSortFilterProxyModel {
  public:
-  using QSortFilterProxyModel::QSortFilterProxyModel;
+  explicit LogFileNameFilter(QFileDialog* dialog)
+      : QSortFilterProxyModel(dialog),
+        filters_(dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+    if (filters_ != nullptr) {
+      QObject::connect(filters_, &QComboBox::currentIndexChanged, this,
+                       [this] { invalidateFilter(); });
+    }
+  }
 
  protected:
   bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override {
     const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
-    if (files == nullptr)
+    if (files == nullptr || (filters_ != nullptr && filters_->currentIndex() > 0))
       return true;
     const QModelIndex entry = files->index(sourceRow, 0, sourceParent);
     return files->isDir(entry) || kLogFileNames.contains(files->fileName(entry));
   }
+
+ private:
+  QComboBox* filters_;  // the dialog's list of name filters
 };
 
 }  // namespace
@@ -47,8 +59,10 @@ QtInteraction::QtInteraction(QWidget* window) : window_(window), dialog_(new QFi
   dialog_->setOption(QFileDialog::DontUseNativeDialog);
   dialog_->setOption(QFileDialog::HideNameFilterDetails);
   dialog_->setAcceptMode(QFileDialog::AcceptOpen);
-  dialog_->setFileMode(QFileDialog::ExistingFile);
-  dialog_->setNameFilter(QStringLiteral("Hotline Log Files (Download?Log.txt Upload?Log.txt)"));
+  // Several files make one history: rotated copies, archives, a server's one log.
+  dialog_->setFileMode(QFileDialog::ExistingFiles);
+  dialog_->setNameFilters({QStringLiteral("Hotline Log Files (Download?Log.txt Upload?Log.txt)"),
+                           QStringLiteral("All Files (*)")});
   dialog_->setProxyModel(new LogFileNameFilter(dialog_));
   fileName_ = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
   completer_ = fileName_ != nullptr ? fileName_->completer() : nullptr;
@@ -69,8 +83,9 @@ QFileDialog& QtInteraction::Dialog() {
   return *dialog_;
 }
 
-std::optional<QString> QtInteraction::ChooseLogFile(const QString& title, const QString& folder,
-                                                    const QString& preset) {
+std::optional<QStringList> QtInteraction::ChooseLogFiles(const QString& title,
+                                                         const QString& folder,
+                                                         const QString& preset) {
   dialog_->setWindowTitle(title);
   const QStringList previous = dialog_->selectedFiles();
   if (!folder.isEmpty()) {
@@ -89,7 +104,7 @@ std::optional<QString> QtInteraction::ChooseLogFile(const QString& title, const 
   const QStringList chosen = dialog_->selectedFiles();
   if (chosen.isEmpty())
     return std::nullopt;
-  return chosen.first();
+  return chosen;
 }
 
 // Over the window that asks (the users overview), in the folder of the logs.

@@ -18,8 +18,8 @@ class QtInteraction : public Interaction {
   explicit QtInteraction(QWidget* window);
   ~QtInteraction() override;
 
-  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder,
-                                       const QString& preset = {}) override;
+  std::optional<QStringList> ChooseLogFiles(const QString& title, const QString& folder,
+                                            const QString& preset = {}) override;
   std::optional<QString> ChooseSaveFile(const QString& title, const QString& suggestedName,
                                         const QString& filter) override;
   void ShowMessage(const QString& title, const QString& text) override;

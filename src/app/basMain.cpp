@@ -25,13 +25,12 @@ CommandLine ReadCommandLine(const QStringList& arguments) {
       line.logs << argument;
     }
   }
-  if (line.logs.size() > 2)
-    line.action = CommandLine::Action::kWrong;
   return line;
 }
 
 QString UsageText() {
-  return QStringLiteral("usage: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]]\n");
+  return QStringLiteral(
+      "usage: quorvane [--help] [--version] [DOWNLOAD_LOG [UPLOAD_LOG]] [LOG...]\n");
 }
 
 QString HelpText() {
@@ -41,6 +40,8 @@ QString HelpText() {
                            "download log and upload log.\n"
                            "With two logs the window opens with them loaded; with one it asks "
                            "for the other.\n"
+                           "Mobius server logs are told by their content; several files load as "
+                           "one history.\n"
                            "\n"
                            "  --help     print this help and exit\n"
                            "  --version  print the version and exit\n");
@@ -55,11 +56,12 @@ void Main(const QStringList& logs) {
   auto* main = new frmMain();
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();
+  // Once the window is on screen, so that a failure's message stands over it.
   if (logs.size() == 2) {
-    // Once the window is on screen, so that a failure's message stands over it.
     QTimer::singleShot(0, main, [main, logs] { main->LoadLog(logs[0], logs[1]); });
-  } else if (logs.size() == 1) {
-    // One log (a file manager opening one file): the other is asked for, as for a drop.
+  } else if (!logs.isEmpty()) {
+    // One log (a file manager opening one file) asks for the other, as for a drop; server logs
+    // and several files load as dropped.
     QTimer::singleShot(0, main, [main, logs] { main->OpenLogs(logs); });
   }
 }

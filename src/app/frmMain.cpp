@@ -41,8 +41,10 @@
 #include "app/QtInteraction.h"
 #include "app/frmAbout.h"
 #include "app/frmRenameUsers.h"
+#include "app/frmSources.h"
 #include "app/frmUsersOverview.h"
 #include "logs/LogLoader.h"
+#include "logs/LogReader.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
@@ -95,7 +97,7 @@ QString Capitalized(QString text) {
   return text;
 }
 
-// The files a drag carries: one or two local files, else none.
+// The files a drag carries: local files only, else none.
 QStringList DraggedLogs(const QMimeData* data) {
   QStringList files;
   for (const QUrl& url : data->urls()) {
@@ -103,11 +105,29 @@ QStringList DraggedLogs(const QMimeData* data) {
       return {};
     files << url.toLocalFile();
   }
-  return files.size() <= 2 ? files : QStringList();
+  return files;
 }
 
 bool NamedUpload(const QString& file) {
   return QFileInfo(file).fileName().contains(QStringLiteral("upload"), Qt::CaseInsensitive);
+}
+
+LogSource SourceFor(const QString& file, SourceRole role) {
+  return {InputName{ToPath(file), false}, role};
+}
+
+QString FileText(const InputName& input) {
+  return QDir::toNativeSeparators(QString::fromStdString(input.Text()));
+}
+
+// Whether the file's first lines show a server log (one log of every transfer).
+bool IsServerLog(const QString& file) {
+  const std::optional<LogFormat> format = ProbeLogFormat({ToPath(file), false});
+  return format && *format != LogFormat::Classic;
+}
+
+bool FillsUploads(SourceRole role) {
+  return role == SourceRole::Upload || role == SourceRole::UploadOrServerLog;
 }
 
 }  // namespace
@@ -173,6 +193,8 @@ void frmMain::CreateControls() {
   fraUploadLog = Place(new QGroupBox(tr("Upload Log"), this), "fraUploadLog",
                        TwipsRect(6240, 120, 6015, 5055));
   lvwDownloadLog = CreateLogList(fraDownloadLog, "lvwDownloadLog", downloads_);
+  lblDownloadSources = SourcesLine(fraDownloadLog, "lblDownloadSources", tr("Download Log files"));
+  lblUploadSources = SourcesLine(fraUploadLog, "lblUploadSources", tr("Upload Log files"));
   prgDownloadLog = Bar(fraDownloadLog, "prgDownloadLog", tr("Download Log progress"),
                        TwipsRect(120, 4620, 5775, 255));
   lvwUploadLog = CreateLogList(fraUploadLog, "lvwUploadLog", uploads_);
@@ -189,6 +211,9 @@ void frmMain::CreateControls() {
   cmdUsersOverview = Button(this, "cmdUsersOverview", tr("Users &Overview..."),
                             TwipsRect(10920, 5880 + 375 + 120, 1335, 375));
   cmdUsersOverview->setEnabled(false);  // until there are users
+  cmdSources = Button(this, "cmdSources", tr("&Sources..."),
+                      TwipsRect(10920, 5880 + 2 * (375 + 120), 1335, 375));
+  cmdSources->setEnabled(false);  // until a load
   // Our one longer caption: the button grows to the left so it fits the platform's font, its right
   // edge in line with the buttons above.
   cmdUsersOverview->resize(
@@ -202,6 +227,16 @@ void frmMain::CreateControls() {
   connect(cmdAbout, &QPushButton::clicked, this, &frmMain::cmdAbout_Click);
   connect(cmdRenameUser, &QPushButton::clicked, this, &frmMain::cmdRenameUser_Click);
   connect(cmdUsersOverview, &QPushButton::clicked, this, &frmMain::cmdUsersOverview_Click);
+  connect(cmdSources, &QPushButton::clicked, this, &frmMain::cmdSources_Click);
+}
+
+// Where a log list's rows came from, in the place of its progress bar, which covers it while a
+// load runs.
+QLabel* frmMain::SourcesLine(QGroupBox* frame, const char* name, const QString& meaning) {
+  auto* line = Place(new QLabel(frame), name, TwipsRect(120, 4620, 5775, 255));
+  line->setAccessibleName(meaning);
+  line->setTextFormat(Qt::PlainText);
+  return line;
 }
 
 // A table view dressed as a list: it keeps no per-row state, so loading a million rows or
@@ -321,9 +356,9 @@ void frmMain::CreateAnalysisPanel() {
 }
 
 void frmMain::SetTabOrder() {
-  const std::vector<QWidget*> order = {cmdExit,     cmdAbout,      cmdAnalyzeLog,   cboUsers,
-                                       lstUploads,  txtEmail,      lvwDownloadLog,  lvwUploadLog,
-                                       cmdLoadLogs, cmdRenameUser, cmdUsersOverview};
+  const std::vector<QWidget*> order = {cmdExit,     cmdAbout,      cmdAnalyzeLog,    cboUsers,
+                                       lstUploads,  txtEmail,      lvwDownloadLog,   lvwUploadLog,
+                                       cmdLoadLogs, cmdRenameUser, cmdUsersOverview, cmdSources};
   for (std::size_t i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
 }
@@ -331,43 +366,62 @@ void frmMain::SetTabOrder() {
 // --- Load Logs ---
 
 void frmMain::cmdLoadLogs_Click() {
-  const std::optional<QString> downloadLog =
-      interaction_->ChooseLogFile(tr("Choose a Download Log file..."), LastLogFolder());
-  if (!downloadLog)
+  const std::optional<QStringList> picked =
+      interaction_->ChooseLogFiles(tr("Choose a Download Log file..."), LastLogFolder());
+  if (!picked)
     return;
-  // In the download log's folder, never on the download log itself: Enter must not load one file
-  // as both logs.
-  const QDir folder = QFileInfo(*downloadLog).absoluteDir();
-  const QString uploadName = QStringLiteral("Upload Log.txt");
-  const std::optional<QString> uploadLog = interaction_->ChooseLogFile(
-      tr("Choose an Upload Log file..."), folder.absolutePath(),
-      QFileInfo(folder.filePath(uploadName)).isFile() ? uploadName : QString());
-  if (!uploadLog || !ConfirmPair(*downloadLog, *uploadLog))
-    return;
-  LoadLog(*downloadLog, *uploadLog);
+  // Server logs hold downloads and uploads both: upload logs are asked for only when classic
+  // logs were picked.
+  std::vector<LogSource> sources;
+  QStringList downloads;
+  for (const QString& file : *picked) {
+    const bool server = IsServerLog(file);
+    sources.push_back(SourceFor(file, server ? SourceRole::ServerLog : SourceRole::Download));
+    if (!server)
+      downloads << file;
+  }
+  if (!downloads.isEmpty()) {
+    // In the download log's folder, never on the download log itself: Enter must not load one
+    // file as both logs.
+    const QDir folder = QFileInfo(downloads.first()).absoluteDir();
+    const QString uploadName = QStringLiteral("Upload Log.txt");
+    const std::optional<QStringList> uploads = interaction_->ChooseLogFiles(
+        tr("Choose an Upload Log file..."), folder.absolutePath(),
+        QFileInfo(folder.filePath(uploadName)).isFile() ? uploadName : QString());
+    if (!uploads || !ConfirmPair(downloads, *uploads))
+      return;
+    for (const QString& file : *uploads)
+      sources.push_back(SourceFor(file, SourceRole::UploadOrServerLog));
+  }
+  LoadFiles(sources);
 }
 
 // One file as both logs gives a ratio of 1 and means nothing, unless the person wants exactly
 // that.
-bool frmMain::ConfirmPair(const QString& downloadLog, const QString& uploadLog) {
-  std::error_code unreadable;
-  if (!std::filesystem::equivalent(ToPath(downloadLog), ToPath(uploadLog), unreadable))
-    return true;
-  return interaction_->AskYesNo(
-      tr("Load Logs"),
-      tr("%1 is both the download log and the upload log. Load it into both?")
-          .arg(QDir::toNativeSeparators(downloadLog)),
-      true);
+bool frmMain::ConfirmPair(const QStringList& downloadLogs, const QStringList& uploadLogs) {
+  for (const QString& download : downloadLogs) {
+    for (const QString& upload : uploadLogs) {
+      std::error_code unreadable;
+      if (!std::filesystem::equivalent(ToPath(download), ToPath(upload), unreadable))
+        continue;
+      return interaction_->AskYesNo(
+          tr("Load Logs"),
+          tr("%1 is both the download log and the upload log. Load it into both?")
+              .arg(QDir::toNativeSeparators(download)),
+          true);
+    }
+  }
+  return true;
 }
 
 // F5: the logs grow while the server runs. A reload is a load, and the report of the old rows
 // goes with them.
 void frmMain::Form_Reload() {
-  if (downloadLog_.isEmpty()) {
+  if (sources_.empty()) {
     cmdLoadLogs_Click();
     return;
   }
-  LoadLog(downloadLog_, uploadLog_);
+  LoadFiles(sources_);
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
@@ -384,31 +438,54 @@ void frmMain::dropEvent(QDropEvent* event) {
   QTimer::singleShot(0, this, [this, files] { OpenLogs(files); });
 }
 
-// Two files are a pair: the one named "upload" is the upload log, or else the first is the
-// download log. For one file the other is asked for, in its folder.
 void frmMain::OpenLogs(const QStringList& files) {
-  QString download = files[0];
-  QString upload = files.value(1);
-  if (files.size() == 2) {
-    if (NamedUpload(download) && !NamedUpload(upload))
-      std::swap(download, upload);
-  } else {
-    const bool dropUpload = NamedUpload(download);
-    const std::optional<QString> other = interaction_->ChooseLogFile(
-        dropUpload ? tr("Choose a Download Log file...") : tr("Choose an Upload Log file..."),
-        QFileInfo(download).absolutePath());
-    if (!other)
-      return;
-    upload = *other;
-    if (dropUpload)
-      std::swap(download, upload);
+  QStringList downloads, uploads;
+  std::vector<SourceRole> roles;
+  for (const QString& file : files) {
+    const bool upload = NamedUpload(file);
+    roles.push_back(IsServerLog(file) ? SourceRole::ServerLog
+                    : upload          ? SourceRole::Upload
+                                      : SourceRole::Download);
+    if (roles.back() != SourceRole::ServerLog)
+      (upload ? uploads : downloads) << file;
   }
-  if (ConfirmPair(download, upload))
-    LoadLog(download, upload);
+  const bool serverLogs = downloads.size() + uploads.size() < files.size();
+  if (!serverLogs && files.size() == 2) {
+    // A pair: by name, or else the first is the download log.
+    const bool swap = NamedUpload(files[0]) && !NamedUpload(files[1]);
+    roles = {swap ? SourceRole::Upload : SourceRole::Download,
+             swap ? SourceRole::Download : SourceRole::Upload};
+    downloads = {files[swap ? 1 : 0]};
+    uploads = {files[swap ? 0 : 1]};
+  }
+  std::vector<LogSource> sources;
+  for (std::size_t i = 0; i < roles.size(); ++i)
+    sources.push_back(SourceFor(files[static_cast<qsizetype>(i)], roles[i]));
+  if (!serverLogs && (downloads.isEmpty() || uploads.isEmpty())) {
+    // Logs of one kind only: the other is asked for, in their folder.
+    const bool askDownloads = downloads.isEmpty();
+    const std::optional<QStringList> others = interaction_->ChooseLogFiles(
+        askDownloads ? tr("Choose a Download Log file...") : tr("Choose an Upload Log file..."),
+        QFileInfo(files[0]).absolutePath());
+    if (!others)
+      return;
+    (askDownloads ? downloads : uploads) << *others;
+    for (const QString& file : *others) {
+      sources.push_back(SourceFor(
+          file, askDownloads ? SourceRole::DownloadOrServerLog : SourceRole::UploadOrServerLog));
+    }
+  }
+  if (ConfirmPair(downloads, uploads))
+    LoadFiles(sources);
 }
 
 bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
-  LoadResult loaded;
+  return LoadFiles({SourceFor(downloadLog, SourceRole::DownloadOrServerLog),
+                    SourceFor(uploadLog, SourceRole::UploadOrServerLog)});
+}
+
+bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
+  SourcesResult loaded;
   QString problem;
   {
     BusyPointer busy(*this);
@@ -425,51 +502,105 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
     };
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     keepPainted();
-    BarProgress downloadBar(*prgDownloadLog);
-    BarProgress uploadBar(*prgUploadLog);
-    LoadOptions options;
-    options.downloadProgress = [&](std::uint64_t done, std::uint64_t total) {
-      downloadBar.AdvanceBytes(done, total);
-      keepPainted();
-    };
-    options.uploadProgress = [&](std::uint64_t done, std::uint64_t total) {
-      uploadBar.AdvanceBytes(done, total);
-      keepPainted();
-    };
+    // Each bar moves with the bytes of all the files that fill its table (a server log's on the
+    // download log's bar).
+    BarProgress bars[2] = {BarProgress(*prgDownloadLog), BarProgress(*prgUploadLog)};
+    std::vector<std::uint64_t> done(sources.size(), 0), sizes(sources.size(), 0);
+    SourcesOptions options;
     options.dates = dateOrder_;
+    options.progress = [&](std::size_t source, std::uint64_t bytes, std::uint64_t size) {
+      done[source] = bytes;
+      sizes[source] = size;
+      const bool uploadBar = FillsUploads(sources[source].role);
+      std::uint64_t barDone = 0, barSize = 0;
+      for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (FillsUploads(sources[i].role) == uploadBar) {
+          barDone += done[i];
+          barSize += sizes[i];
+        }
+      }
+      bars[uploadBar ? 1 : 0].AdvanceBytes(barDone, barSize);
+      keepPainted();
+    };
     try {
-      loaded = LoadLogPair(ToPath(downloadLog), ToPath(uploadLog), options);
+      loaded = LoadSources(sources, options);
     } catch (const std::bad_alloc&) {
       problem = tr("There is not enough memory to load these logs, so nothing was changed.");
     }
-    downloadBar.Hide();
-    uploadBar.Hide();
+    bars[0].Hide();
+    bars[1].Hide();
     if (loaded.Ok()) {
       downloads_->SetTable(std::move(loaded.logs->downloads));
       uploads_->SetTable(std::move(loaded.logs->uploads));
       // The figures and the report described the old rows.
       ClearFigures(kFigureCount);
       LoadUsers();
-      downloadLog_ = downloadLog;
-      uploadLog_ = uploadLog;
-      RememberLogFolder(QFileInfo(downloadLog).absolutePath());
+      sources_ = sources;
+      sourceInfo_ = std::move(loaded.sources);
+      ShowSources();
+      RememberLogFolder(FileText(sources.front().input).isEmpty()
+                            ? QString()
+                            : QFileInfo(FileText(sources.front().input)).absolutePath());
       return true;
     }
   }
-  if (problem.isEmpty()) {
-    const LoadFailure& failure = loaded.failure;
-    const bool download = failure.log == LogKind::Download;
+  if (problem.isEmpty() && loaded.failure) {
+    const SourceFailure& failure = *loaded.failure;
+    const SourceRole role = sources[failure.source].role;
+    const QString log = role == SourceRole::ServerLog ? tr("server log")
+                        : FillsUploads(role)          ? tr("upload log")
+                                                      : tr("download log");
     const QString reason = QString::fromStdString(failure.error.reason);
-    problem = tr("The %1 could not be loaded, so nothing was changed.")
-                  .arg(QString::fromStdString(failure.LogName())) +
-              QStringLiteral("\n\n") +
-              QDir::toNativeSeparators(download ? downloadLog : uploadLog) + QStringLiteral("\n") +
+    problem = tr("The %1 could not be loaded, so nothing was changed.").arg(log) +
+              QStringLiteral("\n\n") + FileText(failure.input) + QStringLiteral("\n") +
               (failure.error.line != 0
                    ? tr("Line %1: %2").arg(QString::number(failure.error.line), reason)
                    : Capitalized(reason));
   }
   interaction_->ShowMessage(tr("Load Logs"), problem);
   return false;
+}
+
+// Under each list, the files its rows came from and what was left out of them; Sources tells
+// each file's figures.
+void frmMain::ShowSources() {
+  for (QLabel* line : {lblDownloadSources, lblUploadSources}) {
+    const bool uploads = line == lblUploadSources;
+    QStringList names, paths;
+    std::size_t leftOut = 0, unreadable = 0;
+    for (const SourceInfo& source : sourceInfo_) {
+      if (source.format == LogFormat::Classic && (source.classicKind == LogKind::Upload) != uploads)
+        continue;
+      names << QFileInfo(FileText(source.input)).fileName();
+      paths << FileText(source.input);
+      leftOut += source.overlapLeftOut;
+      unreadable += source.unreadableLines.size();
+    }
+    QString text = tr("From %1").arg(names.join(QStringLiteral(", ")));
+    if (leftOut != 0)
+      text += tr("; rows already read left out: %1").arg(leftOut);
+    if (unreadable != 0)
+      text += tr("; lines that could not be read: %1").arg(unreadable);
+    line->setText(names.isEmpty() ? QString() : text);
+    line->setToolTip(paths.join('\n'));
+  }
+  cmdSources->setEnabled(!sourceInfo_.empty());
+  if (auto* open = qobject_cast<frmSources*>(sourcesWindow_.data()))
+    open->Show(sourceInfo_);
+}
+
+// One Sources window, kept up to date while it is open.
+void frmMain::cmdSources_Click() {
+  if (sourcesWindow_.isNull()) {
+    auto* window = new frmSources(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    sourcesWindow_ = window;
+  }
+  auto* window = static_cast<frmSources*>(sourcesWindow_.data());
+  window->Show(sourceInfo_);
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 void frmMain::LoadUsers() {
@@ -562,10 +693,10 @@ void frmMain::SetDateOrder(DateOrder order) {
 }
 
 bool frmMain::IsLoadedLog(const QString& path) const {
-  const QStringList loaded = {downloadLog_, uploadLog_};
-  return std::any_of(loaded.begin(), loaded.end(), [&](const QString& log) {
+  return std::any_of(sources_.begin(), sources_.end(), [&](const LogSource& source) {
     std::error_code unreadable;  // a file that is not there is no log
-    return std::filesystem::equivalent(ToPath(path), ToPath(log), unreadable);
+    return !source.input.standardInput &&
+           std::filesystem::equivalent(ToPath(path), source.input.path, unreadable);
   });
 }
 
@@ -747,7 +878,8 @@ void frmMain::resizeEvent(QResizeEvent* event) {
 // The right-hand buttons with the gap to their left and the margin to their right, in pixels.
 int frmMain::ButtonColumnWidth() const {
   int widest = 0;
-  for (const QWidget* button : {cmdLoadLogs, cmdRenameUser, cmdUsersOverview, cmdAbout, cmdExit})
+  for (const QWidget* button :
+       {cmdLoadLogs, cmdRenameUser, cmdUsersOverview, cmdSources, cmdAbout, cmdExit})
     widest = std::max(widest, button->width());
   return Px(120) + widest + Px(120);
 }
@@ -768,6 +900,10 @@ void frmMain::Form_Resize() {
   SetHeight(lvwUploadLog, HeightOf(lvwDownloadLog));
   SetTop(prgUploadLog, TopOf(prgDownloadLog));
   SetWidth(prgUploadLog, WidthOf(prgDownloadLog));
+  for (QLabel* line : {lblDownloadSources, lblUploadSources}) {
+    SetTop(line, TopOf(prgDownloadLog));
+    SetWidth(line, WidthOf(prgDownloadLog));
+  }
   SetTop(fraAnalyzeLog, HeightOf(fraDownloadLog) + 240);
   SetLeft(cmdLoadLogs, w - WidthOf(cmdAbout) - 120);
   SetTop(cmdLoadLogs, HeightOf(fraDownloadLog) + 300);
@@ -775,6 +911,8 @@ void frmMain::Form_Resize() {
   SetTop(cmdRenameUser, TopOf(cmdLoadLogs) + HeightOf(cmdLoadLogs) + 120);
   SetLeft(cmdUsersOverview, w - WidthOf(cmdUsersOverview) - 120);
   SetTop(cmdUsersOverview, TopOf(cmdRenameUser) + HeightOf(cmdRenameUser) + 120);
+  SetLeft(cmdSources, w - WidthOf(cmdSources) - 120);
+  SetTop(cmdSources, TopOf(cmdUsersOverview) + HeightOf(cmdUsersOverview) + 120);
   SetLeft(cmdAbout, w - WidthOf(cmdAbout) - 120);
   SetTop(cmdAbout, h - HeightOf(cmdAbout) - HeightOf(cmdExit) - 240);
   SetLeft(cmdExit, w - WidthOf(cmdExit) - 120);

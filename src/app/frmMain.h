@@ -11,6 +11,7 @@
 
 #include "app/Interaction.h"
 #include "logs/DateTime.h"
+#include "logs/LogSources.h"
 
 class QComboBox;
 class QDragEnterEvent;
@@ -43,9 +44,17 @@ class frmMain : public QWidget {
   // remembers the pair. Otherwise nothing changes and a message says which log failed, where and
   // why.
   bool LoadLog(const QString& downloadLog, const QString& uploadLog);
-  // Loads logs dropped on the window or named on the command line: two as a pair (the one named
-  // "upload" is the upload log, else the first is the download log); for one, asks for the other.
+  // The same for any set of files: classic download and upload logs and server logs, read as one
+  // history. F5 reads the set again.
+  bool LoadFiles(const std::vector<LogSource>& sources);
+  // Loads logs dropped on the window or named on the command line. Server logs are told by their
+  // content. Of the classic logs, two alone are a pair (the one named "upload" is the upload log,
+  // else the first is the download log); otherwise those named "upload" are upload logs and the
+  // rest download logs, and when only one kind is there and no server log, the other is asked
+  // for.
   void OpenLogs(const QStringList& files);
+  // What each file of the set loaded last gave, in the order given.
+  const std::vector<SourceInfo>& Sources() const { return sourceInfo_; }
   // Rebuilds the user list from both tables, with nothing chosen.
   void LoadUsers();
   // Replaces the name `from` by `to` in every matching Name cell of both tables and rebuilds the
@@ -92,11 +101,14 @@ class frmMain : public QWidget {
   void FitSizeToScreen();
   int ButtonColumnWidth() const;
   QTableView* CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model);
+  QLabel* SourcesLine(QGroupBox* frame, const char* name, const QString& meaning);
   void CreateAnalysisPanel();
   void SetTabOrder();
 
   void cmdLoadLogs_Click();
-  bool ConfirmPair(const QString& downloadLog, const QString& uploadLog);
+  void cmdSources_Click();
+  bool ConfirmPair(const QStringList& downloadLogs, const QStringList& uploadLogs);
+  void ShowSources();
   void Form_Reload();
   void cmdAnalyzeLog_Click();
   void cboUsers_Click();
@@ -125,6 +137,10 @@ class frmMain : public QWidget {
   QPushButton* cmdLoadLogs = nullptr;
   QPushButton* cmdRenameUser = nullptr;
   QPushButton* cmdUsersOverview = nullptr;
+  QPushButton* cmdSources = nullptr;
+  // Under each log list: the files its rows came from.
+  QLabel* lblDownloadSources = nullptr;
+  QLabel* lblUploadSources = nullptr;
   QPushButton* cmdAbout = nullptr;
   QPushButton* cmdExit = nullptr;
   QPushButton* cmdAnalyzeLog = nullptr;
@@ -148,11 +164,13 @@ class frmMain : public QWidget {
 
   std::unique_ptr<Interaction> interaction_;
   int busyDepth_ = 0;
-  QString downloadLog_, uploadLog_;  // the pair loaded last
+  std::vector<LogSource> sources_;  // the set loaded last
+  std::vector<SourceInfo> sourceInfo_;
   DateOrder dateOrder_ = DateOrder::Detect;
   LogTableModel* downloads_;
   LogTableModel* uploads_;
   QPointer<frmUsersOverview> overview_;
+  QPointer<QWidget> sourcesWindow_;
 };
 
 }  // namespace quorvane

@@ -55,24 +55,28 @@ std::vector<AnyReadResult> ReadAll(const std::vector<LogSource>& sources,
   };
   std::atomic<std::size_t> next{0};
 #ifdef QUORVANE_READ_IN_PARALLEL
-  // The second thread's progress waits here until this thread passes it on.
+  // The second thread's progress waits here until this thread passes it on: the latest of each
+  // file, so that no file's last word (its end) is lost behind the next file's.
   std::mutex mutex;
   struct Told {
-    std::size_t source = 0, count = 0;
+    std::size_t count = 0;
     std::uint64_t done = 0, total = 0;
-  } told;
-  std::size_t relayed = 0;
+  };
+  std::vector<Told> told(sources.size());
+  std::vector<std::size_t> relayed(sources.size(), 0);
   const auto relay = [&] {
     if (!progress)
       return;
-    Told latest;
+    std::vector<Told> latest;
     {
       const std::lock_guard<std::mutex> lock(mutex);
       latest = told;
     }
-    if (latest.count != relayed) {
-      relayed = latest.count;
-      progress(latest.source, latest.done, latest.total);
+    for (std::size_t i = 0; i < latest.size(); ++i) {
+      if (latest[i].count != relayed[i]) {
+        relayed[i] = latest[i].count;
+        progress(i, latest[i].done, latest[i].total);
+      }
     }
   };
   std::future<void> second;
@@ -82,7 +86,7 @@ std::vector<AnyReadResult> ReadAll(const std::vector<LogSource>& sources,
         for (std::size_t i; (i = next++) < sources.size();) {
           readOne(i, progress ? ByteProgressFn([&, i](std::uint64_t done, std::uint64_t total) {
                     const std::lock_guard<std::mutex> lock(mutex);
-                    told = {i, told.count + 1, done, total};
+                    told[i] = {told[i].count + 1, done, total};
                   })
                               : ByteProgressFn());
         }

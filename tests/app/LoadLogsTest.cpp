@@ -137,6 +137,45 @@ TEST_F(LoadLogsCommand, F5ReloadsThePairFromDisk) {
   EXPECT_TRUE(fake->questions.isEmpty());
 }
 
+// Server logs fill both tables with no second question; under each list, the files its rows came
+// from and what was left out, and the Sources window tells each file's figures.
+TEST_F(LoadLogsCommand, ServerLogsFillBothTablesAndTellTheirSources) {
+  const std::string records =
+      "time=2025-03-14T21:07:45-07:00 level=INFO msg=\"Download file\" remoteAddr=203.0.113.5:5 "
+      "login=guest Name=Alice filePath=/a.sit\n"
+      "time=2025-03-14T21:09:02-07:00 level=INFO msg=\"File upload complete\" "
+      "remoteAddr=[2001:db8::5]:6 login=bob Name=Bob dstFile=/b.sit\n";
+  const auto write = [&](const char* name, const std::string& text) {
+    return QString::fromStdString(folder.Write(name, text).string());
+  };
+  const QString older = write("mobius-2025-03-14T04-07-45.000.log", records);
+  const QString newer =
+      write("mobius.log", records +
+                              "time=2025-03-15T10:00:00Z level=INFO msg=\"Download "
+                              "file\" remoteAddr=198.51.100.7:1 Name=Cy filePath=/c\n");
+  fake->answers = {newer + '\n' + older};
+  Click("cmdLoadLogs");
+  EXPECT_EQ(fake->questions.join('|'), "Choose a Download Log file...");
+  EXPECT_EQ(Names(window->DownloadLog()).join(' ') + '|' + Names(window->UploadLog()).join(' '),
+            "Alice Cy|Bob");
+  for (const char* line : {"lblDownloadSources", "lblUploadSources"}) {
+    EXPECT_EQ(Text(line),
+              "From mobius.log, mobius-2025-03-14T04-07-45.000.log; rows already read "
+              "left out: 2");
+  }
+  Click("cmdSources");
+  auto* table = window->findChild<QTableView*>("lvwSources");
+  ASSERT_NE(table, nullptr);
+  QStringList rows;
+  for (int row = 0; row < table->model()->rowCount(); ++row) {
+    QStringList cells;
+    for (int column = 1; column < table->model()->columnCount(); ++column)
+      cells << table->model()->index(row, column).data().toString();
+    rows << cells.join(',');
+  }
+  EXPECT_EQ(rows.join('|'), "Mobius server log,1,1,1,0|Mobius server log,1,0,1,0");
+}
+
 using OpenLogs = MainWindowFixture;
 
 // Two files dropped are a pair: the one named "upload" is the upload log, or else the first is the
@@ -150,7 +189,10 @@ TEST_F(OpenLogs, DroppedFilesLoadAsAPairOrAskForTheOther) {
   // The files dropped, each holding one row of a user named as the file; the answer to the
   // question; then the download and upload logs' users and the question asked.
   const std::vector<std::tuple<QStringList, QString, QString, QString>> cases = {
-      {{"a.txt", "b.txt", "x.txt"}, "", "", ""},
+      {{"a.txt", "b.txt", "x.txt"},
+       "y.txt",
+       "a.txt|b.txt|x.txt|y.txt",
+       "Choose an Upload Log file..."},
       {{"Upload Log.txt", "Download Log.txt"}, "", "Download Log.txt|Upload Log.txt", ""},
       {{"a.txt", "b.txt"}, "", "a.txt|b.txt", ""},
       {{"UPLOADS.log", "upload-old.txt"}, "", "UPLOADS.log|upload-old.txt", ""},

@@ -17,13 +17,13 @@ class QtInteractionTest : public ::testing::Test {
   QtInteractionTest() : interaction(&window), dialog(interaction.Dialog()) {}
 
   // Asks under this title; `answer` runs on the open dialog and must close it.
-  std::optional<QString> Ask(const QString& title, const std::function<void()>& answer) {
+  std::optional<QStringList> Ask(const QString& title, const std::function<void()>& answer) {
     QTimer::singleShot(0, &dialog, [this, title, answer] {
       EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isVisible(); }));
       EXPECT_EQ(dialog.windowTitle(), title);
       answer();
     });
-    return interaction.ChooseLogFile(title, {});
+    return interaction.ChooseLogFiles(title, {});
   }
   QString Folder() const { return QString::fromStdString(folder.Path().string()); }
 
@@ -41,18 +41,24 @@ TEST_F(QtInteractionTest, TheFilterListsOnlyTheTwoLogNamesAndFolders) {
   std::filesystem::create_directory(folder.Path() / "older logs");
   dialog.setDirectory(Folder());
   QStringList listed;
+  int all = 0;
   Ask("Choose a Download Log file...", [&] {
-    if (auto* view = dialog.findChild<QListView*>("listView")) {
-      const auto rows = [view] { return view->model()->rowCount(view->rootIndex()); };
-      EXPECT_TRUE(QTest::qWaitFor([&] { return rows() > 0; }));
-      QTest::qWait(50);  // let the folder finish loading
-      for (int row = 0; row < rows(); ++row)
-        listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
-    }
+    auto* view = dialog.findChild<QListView*>("listView");
+    ASSERT_NE(view, nullptr);
+    const auto rows = [view] { return view->model()->rowCount(view->rootIndex()); };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rows() > 0; }));
+    QTest::qWait(50);  // let the folder finish loading
+    for (int row = 0; row < rows(); ++row)
+      listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+    // Then every file, for a server's log or a rotated copy.
+    dialog.selectNameFilter(dialog.nameFilters().last());
+    (void)QTest::qWaitFor([&] { return rows() == 7; });
+    all = rows();
     dialog.reject();
   });
   listed.sort();
   EXPECT_EQ(listed.join('|').toStdString(), "Download Log.txt|Upload Log.txt|older logs");
+  EXPECT_EQ(all, 7);
 }
 
 }  // namespace

@@ -226,7 +226,7 @@ TEST(HostileLogs, ALineBeyondTheMemoryEndsTheReportCleanly) {
   const fs::path log = SparseLog(dir, kHeader + "\r\n", std::uintmax_t{60} << 20);
   const testing::ShellRun run =
       testing::RunShell("ulimit -v 60000 && exec '" + std::string(QUORVANE_REPORT_BINARY) + "' '" +
-                        log.string() + "' '" + log.string() + "'");
+                        log.string() + "' '" + dir.Write("Upload Log.txt", kHeader).string() + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "quorvane-report: download log " + log.string() +
                          ": there is not enough memory to read the file\n");

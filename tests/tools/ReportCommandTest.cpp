@@ -68,13 +68,18 @@ TEST_F(ReportCommandTest, UsersListsEachUsersCounts) {
 }
 
 TEST_F(ReportCommandTest, TextOutputEscapesControlCharactersBackslashesAndInvalidUtf8) {
-  const std::string odd =
-      dir.Write("odd.txt", testing::LogText({{"d", "1.1.1.1", "c", "two\nlines", "a\x1B[1m"},
-                                             {"d", "2.2.2.2", "c", "back\\slash", "b"}}))
-          .string();
+  const std::string rows = testing::LogText(
+      {{"d", "1.1.1.1", "c", "two\nlines", "a\x1B[1m"}, {"d", "2.2.2.2", "c", "back\\slash", "b"}});
+  const std::string odd = dir.Write("odd.txt", rows).string();
+  // One file as both logs is refused, whatever the name it goes by the second time.
+  const std::string again = (dir.Path() / "." / "odd.txt").string();
+  const Outcome both = Report({"--download", odd, "--upload", again});
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.err,
+            "quorvane-report: " + again + ": given as both a download log and an upload log\n");
   // "-h" is the value of --user here, not a request for help.
-  const Outcome run =
-      Report({"--users", "--user", "two\nlines", "--user", "-h", "--user", "\xFF\x01", odd, odd});
+  const Outcome run = Report({"--users", "--user", "two\nlines", "--user", "-h", "--user",
+                              "\xFF\x01", odd, dir.Write("odd up.txt", rows).string()});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out.substr(run.out.find("\nUsers:")),
             "\nUsers: 2\n"

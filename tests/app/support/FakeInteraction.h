@@ -15,8 +15,9 @@ namespace quorvane {
 // message as "title|text". File answers are queued by the test; an empty queue answers Cancel.
 class FakeInteraction : public Interaction {
  public:
-  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder,
-                                       const QString& preset = {}) override {
+  // An answer of several files holds them one a line.
+  std::optional<QStringList> ChooseLogFiles(const QString& title, const QString& folder,
+                                            const QString& preset = {}) override {
     questions.push_back(title);
     folders.push_back(folder);
     presets.push_back(preset);
@@ -26,7 +27,7 @@ class FakeInteraction : public Interaction {
       return std::nullopt;
     const QString answer = answers.front();
     answers.pop_front();
-    return answer;
+    return answer.split('\n');
   }
   std::optional<QString> ChooseSaveFile(const QString& title, const QString& name,
                                         const QString& filter) override {

@@ -1,0 +1,125 @@
+#include "app/frmSources.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "app/AppIdentity.h"
+#include "app/Controls.h"
+#include "app/ReadOnlyTableModel.h"
+
+namespace quorvane {
+
+class SourcesModel : public ReadOnlyTableModel {
+ public:
+  using ReadOnlyTableModel::ReadOnlyTableModel;
+
+  enum ColumnId { File, Format, Downloads, Uploads, LeftOut, Unreadable, ColumnCount };
+
+  void Set(std::vector<SourceInfo> sources) {
+    beginResetModel();
+    sources_ = std::move(sources);
+    endResetModel();
+  }
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(sources_.size());
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : ColumnCount;
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    static const char* const headers[] = {QT_TR_NOOP("File"),      QT_TR_NOOP("Format"),
+                                          QT_TR_NOOP("Downloads"), QT_TR_NOOP("Uploads"),
+                                          QT_TR_NOOP("Left out"),  QT_TR_NOOP("Lines not read")};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= ColumnCount)
+      return {};
+    return tr(headers[section]);
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || static_cast<std::size_t>(index.row()) >= sources_.size())
+      return {};
+    const SourceInfo& source = sources_[static_cast<std::size_t>(index.row())];
+    if (role == Qt::TextAlignmentRole && index.column() >= Downloads)
+      return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+      return {};
+    switch (index.column()) {
+      case File:
+        return QDir::toNativeSeparators(QString::fromStdString(source.input.Text()));
+      case Format:
+        return FormatText(source);
+      case Downloads:
+        return QString::number(source.downloads);
+      case Uploads:
+        return QString::number(source.uploads);
+      case LeftOut:
+        return QString::number(source.overlapLeftOut);
+      default:
+        return LinesText(source.unreadableLines);
+    }
+  }
+
+ private:
+  static QString FormatText(const SourceInfo& source) {
+    QString text;
+    switch (source.format) {
+      case LogFormat::Classic:
+        text = source.classicKind == LogKind::Upload ? tr("Upload Log") : tr("Download Log");
+        break;
+      case LogFormat::Mobius:
+        text = tr("Mobius server log");
+        break;
+      case LogFormat::MobiusLegacy:
+        text = tr("Mobius server log, older layout");
+        break;
+    }
+    return source.compressed ? tr("%1, gzip").arg(text) : text;
+  }
+  // How many, then the first few line numbers.
+  static QString LinesText(const std::vector<std::uint64_t>& lines) {
+    if (lines.empty())
+      return QStringLiteral("0");
+    QStringList numbers;
+    for (std::size_t i = 0; i < lines.size() && i < 10; ++i)
+      numbers << QString::number(lines[i]);
+    return tr("%1 (lines %2%3)")
+        .arg(lines.size())
+        .arg(numbers.join(QStringLiteral(", ")), lines.size() > 10 ? QStringLiteral("…") : "");
+  }
+
+  std::vector<SourceInfo> sources_;
+};
+
+frmSources::frmSources(QWidget* parent)
+    : QDialog(parent, Qt::Window), model_(new SourcesModel(this)) {
+  setObjectName(QStringLiteral("frmSources"));
+  setWindowTitle(tr("Sources"));
+  setWindowIcon(AppIcon());
+  auto* caption = new QLabel(tr("&Files read by the last load, in the order given:"), this);
+  lvwSources = Named(new QTableView(this), "lvwSources");
+  lvwSources->setModel(model_);
+  DressAsList(lvwSources, QAbstractItemView::SingleSelection, 2);
+  lvwSources->setAccessibleName(tr("Files read"));
+  lvwSources->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  lvwSources->horizontalHeader()->setStretchLastSection(true);
+  caption->setBuddy(lvwSources);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("cmdClose"));
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+  auto* layout = OuterColumn(this, 120, 105);
+  layout->addWidget(caption);
+  layout->addWidget(lvwSources, 1);
+  layout->addWidget(buttons);
+  resize(Px(11000), Px(3600));
+}
+
+void frmSources::Show(const std::vector<SourceInfo>& sources) {
+  model_->Set(sources);
+}
+
+}  // namespace quorvane
