@@ -576,11 +576,15 @@ void frmMain::ShowSources() {
       leftOut += source.overlapLeftOut;
       unreadable += source.unreadableLines.size();
     }
-    QString text = tr("From %1").arg(names.join(QStringLiteral(", ")));
+    // What was left out first: the names that follow may not fit.
+    QStringList said = {names.size() == 1 ? names.first() : tr("%1 files").arg(names.size())};
     if (leftOut != 0)
-      text += tr("; rows already read left out: %1").arg(leftOut);
+      said << tr("%1 rows already read left out").arg(leftOut);
     if (unreadable != 0)
-      text += tr("; lines that could not be read: %1").arg(unreadable);
+      said << tr("%1 lines that could not be read").arg(unreadable);
+    QString text = tr("From %1").arg(said.join(QStringLiteral(", ")));
+    if (names.size() > 1)
+      text += QStringLiteral(": ") + names.join(QStringLiteral(", "));
     line->setText(names.isEmpty() ? QString() : text);
     line->setToolTip(paths.join('\n'));
   }

@@ -160,8 +160,8 @@ TEST_F(LoadLogsCommand, ServerLogsFillBothTablesAndTellTheirSources) {
             "Alice Cy|Bob");
   for (const char* line : {"lblDownloadSources", "lblUploadSources"}) {
     EXPECT_EQ(Text(line),
-              "From mobius.log, mobius-2025-03-14T04-07-45.000.log; rows already read "
-              "left out: 2");
+              "From 2 files, 2 rows already read left out: mobius.log, "
+              "mobius-2025-03-14T04-07-45.000.log");
   }
   Click("cmdSources");
   auto* table = window->findChild<QTableView*>("lvwSources");
