@@ -8,6 +8,7 @@
 #include "LogGenerator.h"
 #include "ReportCommand.h"
 #include "analysis/Averages.h"
+#include "analysis/FileFigures.h"
 #include "analysis/Totals.h"
 #include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
@@ -78,6 +79,16 @@ void BM_UserFigures(benchmark::State& state) {
   state.counters["users"] = static_cast<double>(names.size());
 }
 BENCHMARK(BM_UserFigures)->Unit(benchmark::kMillisecond);
+
+// The files table: every File Name of both logs with its figures, sorted. Target: 100 ms.
+void BM_FileFigures(benchmark::State& state) {
+  Logs();  // load outside the timed loop
+  std::size_t files = 0;
+  for (auto _ : state)
+    files = ComputeFileFigures(Logs().downloads, Logs().uploads).files.size();
+  state.counters["files"] = static_cast<double>(files);
+}
+BENCHMARK(BM_FileFigures)->Unit(benchmark::kMillisecond);
 
 void BM_Rename(benchmark::State& state) {
   LoadResult loaded = LoadLogPair(Files().first, Files().second);

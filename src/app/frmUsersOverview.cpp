@@ -45,8 +45,6 @@ namespace {
 
 const QString kMinDownloadsKey = QStringLiteral("UsersOverview/LeechMinDownloads");
 const QString kMinRatioKey = QStringLiteral("UsersOverview/LeechMinRatio");
-constexpr int kDefaultMinDownloads = 10;
-constexpr double kDefaultMinRatio = 10;
 
 QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QWidget* buddy) {
   auto* label = Named(new QLabel(text, parent), name);
@@ -278,8 +276,10 @@ void frmUsersOverview::SetTabOrder() {
 
 void frmUsersOverview::LoadSettings() {
   const QSettings settings;
-  spnMinDownloads->setValue(settings.value(kMinDownloadsKey, kDefaultMinDownloads).toInt());
-  spnMinRatio->setValue(settings.value(kMinRatioKey, kDefaultMinRatio).toDouble());
+  spnMinDownloads->setValue(
+      settings.value(kMinDownloadsKey, static_cast<int>(LeechRule().minDownloads)).toInt());
+  spnMinRatio->setValue(
+      settings.value(kMinRatioKey, LeechRule().minRatioHundredths / 100.0).toDouble());
 }
 
 std::optional<Period> frmUsersOverview::ChosenPeriod() const {
@@ -342,8 +342,9 @@ void frmUsersOverview::ApplyFilter() {
   UserFiguresModel::Filter filter;
   filter.part = txtFind->text().toStdString();
   filter.leechesOnly = chkLeeches->isChecked();
-  filter.minDownloads = static_cast<std::size_t>(spnMinDownloads->value());
-  filter.minRatioHundredths = static_cast<std::uint64_t>(std::llround(spnMinRatio->value() * 100));
+  filter.leeches.minDownloads = static_cast<std::size_t>(spnMinDownloads->value());
+  filter.leeches.minRatioHundredths =
+      static_cast<std::uint64_t>(std::llround(spnMinRatio->value() * 100));
   model_->SetFilter(std::move(filter));
   SelectUsers(selected, chosen);
   UpdateStatus();
