@@ -43,8 +43,8 @@ svg g:hover rect{opacity:.75}
 .scroll{overflow:auto;max-height:75vh;border:1px solid var(--line);border-radius:8px}
 table{border-collapse:collapse;width:100%;font-variant-numeric:tabular-nums}
 th,td{padding:5px 10px;text-align:left;border-bottom:1px solid var(--line);vertical-align:top}
-td:first-child{overflow-wrap:anywhere;min-width:12em;max-width:32em}
-td{white-space:pre-wrap}
+td{white-space:nowrap}
+td.w{white-space:pre-wrap;overflow-wrap:anywhere;min-width:14em;max-width:30em}
 th{position:sticky;top:0;background:var(--head);font-weight:600;font-size:13px;white-space:nowrap}
 th button{all:unset;cursor:pointer}
 th button:focus-visible{outline:2px solid var(--accent);outline-offset:2px}
@@ -273,29 +273,27 @@ std::string RatioKey(const UserCounts& user) {
 template <typename Items, std::size_t N, typename RowStart>
 void AppendTable(std::string& out, std::string_view id, const detail::TableColumn (&columns)[N],
                  const Items& items, RowStart rowStart) {
-  using Item = typename Items::value_type;
-  constexpr bool kUsers = std::is_same_v<Item, UserFigures>;
-  const auto byValue = [&](std::size_t column) {
-    return columns[column].number || (kUsers && column == detail::kRatioColumn);
-  };
+  using detail::CellKind;
+  static constexpr std::string_view kCellStart[] = {"<td class=\"w\">", "<td class=\"n\">",
+                                                    "<td class=\"n\" data-k=\"", "<td>"};
   out.append("<div class=\"scroll\"><table class=\"sortable\" id=\"").append(id);
   out += "\">\n<thead><tr>";
-  for (std::size_t column = 0; column < N; ++column) {
-    out.append(byValue(column) ? "<th scope=\"col\" class=\"n\">" : "<th scope=\"col\">");
-    out.append(columns[column].name).append("</th>");
+  for (const detail::TableColumn& column : columns) {
+    const bool byValue = column.kind == CellKind::Count || column.kind == CellKind::Ratio;
+    out.append(byValue ? "<th scope=\"col\" class=\"n\">" : "<th scope=\"col\">");
+    out.append(column.name).append("</th>");
   }
   out += "</tr></thead>\n<tbody>\n";
-  for (const Item& item : items) {
+  for (const auto& item : items) {
     rowStart(item);
     std::size_t column = 0;
     detail::CellsOf(item, [&](std::string_view cell) {
-      if constexpr (kUsers) {
-        if (column == detail::kRatioColumn)
-          out.append("<td class=\"n\" data-k=\"").append(RatioKey(item)).append("\">");
+      const CellKind kind = columns[column++].kind;
+      out.append(kCellStart[static_cast<int>(kind)]);
+      if constexpr (std::is_base_of_v<UserCounts, std::decay_t<decltype(item)>>) {
+        if (kind == CellKind::Ratio)
+          out.append(RatioKey(item)).append("\">");
       }
-      if (!kUsers || column != detail::kRatioColumn)
-        out.append(byValue(column) ? "<td class=\"n\">" : "<td>");
-      ++column;
       AppendEscaped(out, cell);
       out.append("</td>");
     });

@@ -10,20 +10,24 @@
 
 namespace quorvane::detail {
 
+// A name wraps anywhere; counts and ratios are right-aligned and sort by value; times stay whole.
+enum class CellKind { Name, Count, Ratio, Time };
+
 struct TableColumn {
   std::string_view name;
-  bool number;  // a count, right-aligned and sorted by value
+  CellKind kind;
 };
 
 inline constexpr TableColumn kUserColumns[] = {
-    {"user", false},  {"downloads", true}, {"uploads", true},     {"ratio", false},
-    {"credit", true}, {"addresses", true}, {"first_seen", false}, {"last_seen", false}};
-inline constexpr std::size_t kRatioColumn = 3;
+    {"user", CellKind::Name},       {"downloads", CellKind::Count}, {"uploads", CellKind::Count},
+    {"ratio", CellKind::Ratio},     {"credit", CellKind::Count},    {"addresses", CellKind::Count},
+    {"first_seen", CellKind::Time}, {"last_seen", CellKind::Time}};
 
-inline constexpr TableColumn kFileColumns[] = {{"file", false},           {"downloads", true},
-                                               {"downloaders", true},     {"uploads", true},
-                                               {"first_uploader", false}, {"first_download", false},
-                                               {"last_download", false}};
+inline constexpr TableColumn kFileColumns[] = {
+    {"file", CellKind::Name},           {"downloads", CellKind::Count},
+    {"downloaders", CellKind::Count},   {"uploads", CellKind::Count},
+    {"first_uploader", CellKind::Name}, {"first_download", CellKind::Time},
+    {"last_download", CellKind::Time}};
 
 // Calls cell(text) for each of the line's cells in column order.
 template <typename Cell>

@@ -102,8 +102,9 @@ TEST(HtmlReport, HostileNamesAreOnlyText) {
   EXPECT_GT(tags, 200u);
   // Every '<' left is a tag's: none came from a name.
   EXPECT_EQ(std::count(markup.begin(), markup.end(), '<'), static_cast<long>(tags));
-  EXPECT_NE(html.find("<td>&lt;script&gt;alert(1)&lt;/script&gt;</td>"), std::string::npos);
-  EXPECT_NE(html.find("<td>cr&#13;nul&#1;</td>"), std::string::npos);
+  EXPECT_NE(html.find("<td class=\"w\">&lt;script&gt;alert(1)&lt;/script&gt;</td>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<td class=\"w\">cr&#13;nul&#1;</td>"), std::string::npos);
   EXPECT_NE(html.find("<bdi>d&lt;i&gt;.txt</bdi> and <bdi>u.txt</bdi>"), std::string::npos);
 }
 
