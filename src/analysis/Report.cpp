@@ -40,46 +40,47 @@ std::string TextSafe(std::string_view text) {
 namespace {
 
 // Everything but the users and files tables. CSV is only one of those.
-Report FiguresAndUserReports(const LogPair& logs, const ReportRequest& request) {
+Report FiguresAndUserReports(const LogTable& downloads, const LogTable& uploads,
+                             const ReportRequest& request) {
   Report report;
   if (request.format == ReportFormat::Csv)
     return report;
-  report.totals = ComputeTotals(logs.downloads, logs.uploads);
-  report.averages = ComputeAverages(logs.downloads, logs.uploads);
+  report.totals = ComputeTotals(downloads, uploads);
+  report.averages = ComputeAverages(downloads, uploads);
   for (const std::string& name : request.users) {
     NamedUserReport& entry = report.userReports.emplace_back();
     entry.name = name;
-    entry.report = BuildUserReport(logs.downloads, logs.uploads, name);
+    entry.report = BuildUserReport(downloads, uploads, name);
     for (std::size_t row : entry.report.uploadRows)
-      entry.uploadedFiles.push_back(logs.uploads.CellText(row, Column::FileName));
+      entry.uploadedFiles.push_back(uploads.CellText(row, Column::FileName));
   }
   if (request.format == ReportFormat::Html) {
-    report.datedDays = DatedDays(logs.downloads, logs.uploads);
-    report.activity =
-        CountActivity(logs.downloads, logs.uploads, {}, request.period.value_or(Period{}));
+    report.datedDays = DatedDays(downloads, uploads);
+    report.activity = CountActivity(downloads, uploads, {}, request.period.value_or(Period{}));
   }
   return report;
 }
 
 // The files table when the request writes it; the HTML page always does.
-void AddFiles(const LogPair& logs, const ReportRequest& request, Report& report) {
+void AddFiles(const LogTable& downloads, const LogTable& uploads, const ReportRequest& request,
+              Report& report) {
   if (request.listFiles || request.format == ReportFormat::Html)
-    report.files = ComputeFileFigures(logs.downloads, logs.uploads);
+    report.files = ComputeFileFigures(downloads, uploads);
 }
 
 // The users table with every figure: CSV's (unless it writes the files), JSON's when asked for,
 // HTML's always; CSV's is of the users named when there are any.
-bool AddFigures(const LogPair& logs, const ReportRequest& request, Report& report) {
+bool AddFigures(const LogTable& downloads, const LogTable& uploads, const ReportRequest& request,
+                Report& report) {
   const bool csv = request.format == ReportFormat::Csv;
   const bool wanted = csv ? !request.listFiles
                           : request.format == ReportFormat::Html ||
                                 (request.format == ReportFormat::Json && request.listUsers);
   if (!wanted)
     return false;
-  report.figures = ComputeUserFigures(logs.downloads, logs.uploads,
-                                      csv && !request.users.empty()
-                                          ? request.users
-                                          : CollectUserNames(logs.downloads, logs.uploads));
+  report.figures = ComputeUserFigures(
+      downloads, uploads,
+      csv && !request.users.empty() ? request.users : CollectUserNames(downloads, uploads));
   return true;
 }
 
@@ -119,20 +120,20 @@ LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding
 
 namespace {
 
-// The report over the whole of the logs given.
-Report Whole(const LogPair& logs, const ReportRequest& request) {
-  Report report = FiguresAndUserReports(logs, request);
-  AddFiles(logs, request, report);
-  if (!AddFigures(logs, request, report) && request.listUsers &&
+// The report over the whole of the tables given.
+Report Whole(const LogTable& downloads, const LogTable& uploads, const ReportRequest& request) {
+  Report report = FiguresAndUserReports(downloads, uploads, request);
+  AddFiles(downloads, uploads, request, report);
+  if (!AddFigures(downloads, uploads, request, report) && request.listUsers &&
       request.format == ReportFormat::Text)
-    report.users = CountListedUsers(logs.downloads, logs.uploads);
+    report.users = CountListedUsers(downloads, uploads);
   return report;
 }
 
 Report Whole(LogPair&& logs, const ReportRequest& request) {
-  Report report = FiguresAndUserReports(logs, request);
-  AddFiles(logs, request, report);
-  if (!AddFigures(logs, request, report) && request.listUsers &&
+  Report report = FiguresAndUserReports(logs.downloads, logs.uploads, request);
+  AddFiles(logs.downloads, logs.uploads, request, report);
+  if (!AddFigures(logs.downloads, logs.uploads, request, report) && request.listUsers &&
       request.format == ReportFormat::Text)
     report.users = CountListedUsers(std::move(logs.downloads), std::move(logs.uploads));
   return report;
@@ -140,13 +141,14 @@ Report Whole(LogPair&& logs, const ReportRequest& request) {
 
 }  // namespace
 
-Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+Report BuildReport(const LogTable& downloads, const LogTable& uploads,
+                   const ReportRequest& request) {
   if (!request.period) {
-    Report report = Whole(logs, request);
+    Report report = Whole(downloads, uploads, request);
     KeepTop(report, request.top);
     return report;
   }
-  PeriodLogs inPeriod = SelectPeriod(logs, *request.period);
+  PeriodLogs inPeriod = SelectPeriod(downloads, uploads, *request.period);
   Report report = Whole(std::move(inPeriod.logs), request);
   report.period = request.period;
   report.undatedLeftOut = inPeriod.undatedLeftOut;
@@ -154,9 +156,13 @@ Report BuildReport(const LogPair& logs, const ReportRequest& request) {
   return report;
 }
 
+Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+  return BuildReport(logs.downloads, logs.uploads, request);
+}
+
 Report BuildReport(LogPair&& logs, const ReportRequest& request) {
   if (request.period)
-    return BuildReport(static_cast<const LogPair&>(logs), request);
+    return BuildReport(logs.downloads, logs.uploads, request);
   Report report = Whole(std::move(logs), request);
   KeepTop(report, request.top);
   return report;

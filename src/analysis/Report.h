@@ -66,6 +66,8 @@ struct Report {
 LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding);
 
 // The figures the request's format writes.
+Report BuildReport(const LogTable& downloads, const LogTable& uploads,
+                   const ReportRequest& request);
 Report BuildReport(const LogPair& logs, const ReportRequest& request);
 // The same for logs the caller is done with: their memory goes as soon as it is not needed.
 Report BuildReport(LogPair&& logs, const ReportRequest& request);

@@ -56,6 +56,8 @@ class frmMain : public QWidget {
   // Chooses the name in the user list and shows that user's report, as a person's pick does;
   // false when the name is not in the list.
   bool ShowUser(const QString& name);
+  // The loaded download and upload logs' paths (empty before a load).
+  QStringList LogPaths() const { return {downloadLog_, uploadLog_}; }
   // Whether `path` is one of the two loaded log files (the same file by any name).
   bool IsLoadedLog(const QString& path) const;
   // Whether a date such as 3/4/2024 reads month or day first: as each log shows (Detect), or as

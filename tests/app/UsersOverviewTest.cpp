@@ -243,6 +243,60 @@ TEST_F(UsersOverview, ExportNeverWritesOverALogAndReportsAFailedWrite) {
   }
 }
 
+// The Files page: most fetched first, Find and any column narrow and sort it, Export writes the
+// command's CSV, a double-click shows the first uploader; Export HTML writes the command's page.
+TEST_F(UsersOverview, FilesPageAndTheHtmlPageAreTheCommands) {
+  Get<QTabWidget>("tabViews")->setCurrentWidget(Get<QWidget>("pgFiles"));
+  auto* files = Get<QTableView>("lvwFiles");
+  const auto shown = [files](int column) {
+    QStringList cells;
+    for (int row = 0; row < files->model()->rowCount(); ++row)
+      cells << files->model()->index(row, column).data().toString();
+    return cells.join(' ').toStdString();
+  };
+  EXPECT_EQ(shown(0), "x a.zip c d e f");
+  EXPECT_EQ(shown(2) + " " + shown(4), "4 1 0 0 0 0  ann cy dee Eve fay");
+  Get<QLineEdit>("txtFindFiles")->setText("A.");
+  EXPECT_EQ(shown(0), "a.zip");
+  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 1 of 6");
+  Get<QLineEdit>("txtFindFiles")->clear();
+  files->sortByColumn(3, Qt::DescendingOrder);
+  EXPECT_EQ(shown(0), "c d a.zip e f x");
+  const QPoint cell = files->visualRect(files->model()->index(2, 0)).center();
+  QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, cell);
+  QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, cell);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText(), "ann");
+
+  const std::string logs[] = {(folder.Path() / "Download Log.txt").string(),
+                              (folder.Path() / "Upload Log.txt").string()};
+  const auto command = [&](std::vector<std::string> args) {
+    std::ostringstream out, err;
+    args.insert(args.end(), std::begin(logs), std::end(logs));
+    EXPECT_EQ(RunReportCommand(args, out, err), 0) << err.str();
+    return QString::fromStdString(out.str());
+  };
+  files->sortByColumn(1, Qt::DescendingOrder);
+  const QString csv = WriteLog("files.csv", {});
+  EXPECT_EQ(Export(csv), command({"--format", "csv", "--files"}));
+  EXPECT_EQ(fake->questions.last(), "Export Files|Files.csv|CSV files (*.csv)");
+  const QString html = WriteLog("page.html", {});
+  const auto exportHtml = [&](const QString& path) {
+    fake->saveAnswer = path;
+    QTest::mouseClick(Get<QPushButton>("cmdExportHtml"), Qt::LeftButton);
+    return Read(path);
+  };
+  EXPECT_EQ(exportHtml(html), command({"--format", "html"}));
+  SetPeriod(QDate(2026, 12, 6), QDate(2026, 12, 7));
+  EXPECT_EQ(exportHtml(html),
+            command({"--format", "html", "--from", "2026-12-06", "--to", "2026-12-07"}));
+  EXPECT_TRUE(fake->messages.isEmpty());
+  const QString log = QString::fromStdString(logs[1]);
+  const QString logText = Read(log);
+  EXPECT_EQ(exportHtml(log), logText);
+  ASSERT_EQ(fake->messages.size(), 1);
+  EXPECT_TRUE(fake->messages[0].startsWith("Export HTML|" + log + " is one of the loaded logs"));
+}
+
 TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   SortBy(1, true);
   Pick("fay");
@@ -277,7 +331,7 @@ TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
       keys << text.section('&', 1).left(1).toLower();
   }
   keys.sort();
-  EXPECT_EQ(keys.join(""), "acdefhlmorstuvw");
+  EXPECT_EQ(keys.join(""), "acdefghilmnorstuvw");
   LoadLogs({}, {});
   EXPECT_FALSE(Control<QPushButton>("cmdUsersOverview")->isEnabled());
 }
