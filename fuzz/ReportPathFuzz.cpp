@@ -74,13 +74,23 @@ std::vector<std::string> CheckUserList(const LogTable& downloads, const LogTable
   uploadProgress.Check(uploads.RowCount());
   FUZZ_CHECK(std::set<std::string>(names.begin(), names.end()) ==
              ExpectedNames(downloadCells, uploadCells));
-  for (std::size_t i = 1; i < names.size(); ++i)
-    FUZZ_CHECK(names[i - 1] != names[i]);
-  // The display order is a total order: sorting the names from any order gives the same list.
-  std::vector<std::string> again(names.rbegin(), names.rend());
-  SortForDisplay(again);
-  FUZZ_CHECK(again == names);
-  return names;
+  // Every user: each Name on a row, whatever its Address.
+  const std::vector<std::string> everyone = CollectEveryUserName(downloads, uploads);
+  std::set<std::string> onRows;
+  for (const Cells* cells : {&downloadCells, &uploadCells}) {
+    for (const auto& row : *cells)
+      onRows.insert(row[3]);
+  }
+  FUZZ_CHECK(std::set<std::string>(everyone.begin(), everyone.end()) == onRows);
+  for (const std::vector<std::string>* list : {&names, &everyone}) {
+    for (std::size_t i = 1; i < list->size(); ++i)
+      FUZZ_CHECK((*list)[i - 1] != (*list)[i]);
+    // The display order is a total order: sorting the names from any order gives the same list.
+    std::vector<std::string> again(list->rbegin(), list->rend());
+    SortForDisplay(again);
+    FUZZ_CHECK(again == *list);
+  }
+  return everyone;
 }
 
 double ExpectedAverage(const Cells& cells) {
@@ -111,8 +121,8 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
   FUZZ_CHECK(averages.downloadsText == FormatHundredths(averages.downloads));
   FUZZ_CHECK(averages.uploadsText == FormatHundredths(averages.uploads));
 
-  // The user list counted by ids is the user list counted by names.
-  const std::vector<UserCounts> listed = CountListedUsers(downloads, uploads);
+  // Every user counted by ids is every user counted by names.
+  const std::vector<UserCounts> listed = CountEveryUser(downloads, uploads);
   const std::vector<UserFigures> byName = ComputeUserFigures(downloads, uploads, names);
   FUZZ_CHECK(listed.size() == byName.size());
   for (std::size_t i = 0; i < listed.size(); ++i) {

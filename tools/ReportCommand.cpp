@@ -168,16 +168,19 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
   return options;
 }
 
-bool WantsHelp(const std::vector<std::string>& args) {
+// The first of --help and --version among the options, or nothing.
+std::string_view WantsHelpOrVersion(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--")
-      return false;
+      return {};
     if (args[i] == "--help" || args[i] == "-h")
-      return true;
+      return "--help";
+    if (args[i] == "--version")
+      return "--version";
     if (TakesValue(args[i]))
       ++i;  // a value, whatever it looks like
   }
-  return false;
+  return {};
 }
 
 // Writes and flushes; a failure (a full disk, a closed stdout) is the command's failure.
@@ -196,8 +199,11 @@ int Write(std::string_view text, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (WantsHelp(args))
+  const std::string_view asked = WantsHelpOrVersion(args);
+  if (asked == "--help")
     return Write(std::string(kUsage) + std::string(kHelp), out, err);
+  if (asked == "--version")
+    return Write("Quorvane " QUORVANE_VERSION "\n", out, err);
   std::optional<Options> options = ParseArguments(args, err);
   if (!options)
     return 2;

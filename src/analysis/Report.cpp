@@ -80,7 +80,7 @@ bool AddFigures(const LogTable& downloads, const LogTable& uploads, const Report
     return false;
   report.figures = ComputeUserFigures(
       downloads, uploads,
-      csv && !request.users.empty() ? request.users : CollectUserNames(downloads, uploads));
+      csv && !request.users.empty() ? request.users : CollectEveryUserName(downloads, uploads));
   return true;
 }
 
@@ -126,7 +126,7 @@ Report Whole(const LogTable& downloads, const LogTable& uploads, const ReportReq
   AddFiles(downloads, uploads, request, report);
   if (!AddFigures(downloads, uploads, request, report) && request.listUsers &&
       request.format == ReportFormat::Text)
-    report.users = CountListedUsers(downloads, uploads);
+    report.users = CountEveryUser(downloads, uploads);
   return report;
 }
 
@@ -135,7 +135,7 @@ Report Whole(LogPair&& logs, const ReportRequest& request) {
   AddFiles(logs.downloads, logs.uploads, request, report);
   if (!AddFigures(logs.downloads, logs.uploads, request, report) && request.listUsers &&
       request.format == ReportFormat::Text)
-    report.users = CountListedUsers(std::move(logs.downloads), std::move(logs.uploads));
+    report.users = CountEveryUser(std::move(logs.downloads), std::move(logs.uploads));
   return report;
 }
 

@@ -11,8 +11,21 @@ namespace quorvane {
 
 namespace {
 
+// Text as valid UTF-8: bytes that are not (a name typed on the command line) become U+FFFD, as
+// the text report and JSON write them.
+std::string ValidUtf8(std::string_view text) {
+  std::string valid;
+  for (char32_t c : Utf8ToCodePoints(text))
+    AppendUtf8(valid, c);
+  return valid;
+}
+
 // RFC 4180: a field holding a comma, a double quote, CR or LF is quoted, its quotes doubled.
 void AppendCsvField(std::string& out, std::string_view field) {
+  if (!IsValidUtf8(field)) {
+    AppendCsvField(out, ValidUtf8(field));
+    return;
+  }
   if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
     out.append(field);
     return;

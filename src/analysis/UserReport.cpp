@@ -57,17 +57,17 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
 namespace {
 
 // The user list's counts: the ids of each listed name, then the counts by id.
-struct ListedCounts {
+struct EveryUserCounts {
   std::vector<ListedUser> users;
   std::vector<std::uint32_t> downloads;
   std::vector<std::uint32_t> uploads;
 };
 
-ListedCounts CountListed(const LogTable& downloads, const LogTable& uploads) {
-  return {ListUsers(downloads, uploads), RowsPerName(downloads), RowsPerName(uploads)};
+EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
+  return {ListEveryUser(downloads, uploads), RowsPerName(downloads), RowsPerName(uploads)};
 }
 
-std::vector<UserCounts> UserCountsOf(const ListedCounts& listed, const LogTable& downloads,
+std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
                                      const LogTable& uploads) {
   std::vector<UserCounts> result(listed.users.size());
   for (std::size_t i = 0; i < listed.users.size(); ++i) {
@@ -83,12 +83,12 @@ std::vector<UserCounts> UserCountsOf(const ListedCounts& listed, const LogTable&
 
 }  // namespace
 
-std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads) {
-  return UserCountsOf(CountListed(downloads, uploads), downloads, uploads);
+std::vector<UserCounts> CountEveryUser(const LogTable& downloads, const LogTable& uploads) {
+  return UserCountsOf(CountEvery(downloads, uploads), downloads, uploads);
 }
 
-std::vector<UserCounts> CountListedUsers(LogTable&& downloads, LogTable&& uploads) {
-  const ListedCounts listed = CountListed(downloads, uploads);
+std::vector<UserCounts> CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
+  const EveryUserCounts listed = CountEvery(downloads, uploads);
   downloads = downloads.NamesOnly();
   uploads = uploads.NamesOnly();
   return UserCountsOf(listed, downloads, uploads);

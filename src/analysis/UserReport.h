@@ -31,11 +31,11 @@ struct UserCounts {
   std::string Ratio(std::string_view decimalSeparator = ".") const;
 };
 
-// Every user of the user list with their counts, in display order (the list CollectUserNames
-// makes), counted by ids.
-std::vector<UserCounts> CountListedUsers(const LogTable& downloads, const LogTable& uploads);
+// Every user with their counts, in display order (the list CollectEveryUserName makes), counted
+// by ids.
+std::vector<UserCounts> CountEveryUser(const LogTable& downloads, const LogTable& uploads);
 // The same for tables the caller is done with: all but their names goes before the list is made,
 // so the list and the tables never take memory at once.
-std::vector<UserCounts> CountListedUsers(LogTable&& downloads, LogTable&& uploads);
+std::vector<UserCounts> CountEveryUser(LogTable&& downloads, LogTable&& uploads);
 
 }  // namespace quorvane

@@ -62,6 +62,7 @@ ActivityChart::ActivityChart(QWidget* parent)
   series_->attachAxis(bars_);
   series_->attachAxis(counts_);
   UseFont();
+  UsePalette();
   setAccessibleName(tr("Activity"));
 
   connect(chart, &QChart::plotAreaChanged, this, &ActivityChart::PlaceLabels);
@@ -130,6 +131,26 @@ void ActivityChart::changeEvent(QEvent* event) {
   QChartView::changeEvent(event);
   if (event->type() == QEvent::FontChange)
     UseFont();
+  if (event->type() == QEvent::PaletteChange)
+    UsePalette();
+}
+
+// The window's colours rather than the chart theme's white, so a dark desktop gets a dark chart.
+void ActivityChart::UsePalette() {
+  const QPalette& colours = palette();
+  const QColor text = colours.color(QPalette::Text);
+  const QColor grid = colours.color(QPalette::Mid);
+  setBackgroundBrush(colours.color(QPalette::Base));
+  chart()->setBackgroundBrush(colours.color(QPalette::Base));
+  chart()->legend()->setLabelColor(text);
+  for (QAbstractAxis* axis :
+       {static_cast<QAbstractAxis*>(bars_), static_cast<QAbstractAxis*>(counts_)}) {
+    axis->setLabelsColor(text);
+    axis->setLinePenColor(grid);
+    axis->setGridLineColor(grid);
+  }
+  for (QGraphicsSimpleTextItem* item : labels_)
+    item->setBrush(text);
 }
 
 // The window's font rather than the chart theme's, with room below the plot for the labels.

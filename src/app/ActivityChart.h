@@ -41,6 +41,7 @@ class ActivityChart : public QChartView {
 
  private:
   void UseFont();
+  void UsePalette();
   void PlaceLabels();
   QString Label(const ActivityBar& bar) const;
   // A bar's dates and counts, as its tooltip shows them.

@@ -171,8 +171,10 @@ void RuledFrame::AddRule(int x1, int y1, int x2, int y2) {
 void RuledFrame::paintEvent(QPaintEvent* event) {
   QGroupBox::paintEvent(event);
   QPainter painter(this);
+  // A rule stops inside the frame when the frame is made narrower than designed.
+  const QRect inside = rect().adjusted(0, 0, -Px(135), 0);
   for (const QRect& rule : rules_)
-    painter.fillRect(rule, kLineGrey);
+    painter.fillRect(rule.intersected(inside), kLineGrey);
 }
 
 namespace {

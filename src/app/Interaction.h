@@ -13,8 +13,10 @@ class Interaction {
   virtual ~Interaction() = default;
 
   // Asks for a log file under this title: the chosen path, or nothing on Cancel. The question
-  // opens in `folder`, or, when that is empty, on the previous answer.
-  virtual std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) = 0;
+  // opens in `folder` with `preset` (a file name there) filled in, or, when `folder` is empty, on
+  // the previous answer.
+  virtual std::optional<QString> ChooseLogFile(const QString& title, const QString& folder,
+                                               const QString& preset = {}) = 0;
   // Asks under this title for a file to save, offering `suggestedName` and files that match
   // `filter` ("PNG images (*.png)"); a name typed without a suffix gets that of `suggestedName`.
   // The chosen path, or nothing on Cancel. Choosing a file that exists has been confirmed.
@@ -22,8 +24,9 @@ class Interaction {
                                                 const QString& filter) = 0;
   // An OK notice with a title, shown modally.
   virtual void ShowMessage(const QString& title, const QString& text) = 0;
-  // A Yes/No question with a title and no icon, Yes the default: true for Yes.
-  virtual bool AskYesNo(const QString& title, const QString& text) = 0;
+  // A Yes/No question with a title and no icon, Yes the default unless `noByDefault`: true for
+  // Yes.
+  virtual bool AskYesNo(const QString& title, const QString& text, bool noByDefault = false) = 0;
   // An OK notice with a title and no icon, shown modally.
   virtual void ShowNotice(const QString& title, const QString& text) = 0;
   // The window's busy pointer on or off.

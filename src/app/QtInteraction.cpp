@@ -69,12 +69,15 @@ QFileDialog& QtInteraction::Dialog() {
   return *dialog_;
 }
 
-std::optional<QString> QtInteraction::ChooseLogFile(const QString& title, const QString& folder) {
+std::optional<QString> QtInteraction::ChooseLogFile(const QString& title, const QString& folder,
+                                                    const QString& preset) {
   dialog_->setWindowTitle(title);
   const QStringList previous = dialog_->selectedFiles();
   if (!folder.isEmpty()) {
     dialog_->setDirectory(folder);
-    if (fileName_ != nullptr)
+    if (!preset.isEmpty())
+      dialog_->selectFile(preset);
+    else if (fileName_ != nullptr)
       fileName_->clear();
   } else if (!previous.isEmpty()) {
     dialog_->selectFile(previous.first());
@@ -118,9 +121,9 @@ QWidget* QtInteraction::Owner() const {
   return window_;
 }
 
-bool QtInteraction::AskYesNo(const QString& title, const QString& text) {
+bool QtInteraction::AskYesNo(const QString& title, const QString& text, bool noByDefault) {
   QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, Owner());
-  box.setDefaultButton(QMessageBox::Yes);
+  box.setDefaultButton(noByDefault ? QMessageBox::No : QMessageBox::Yes);
   return ExecModal(box) == QMessageBox::Yes;
 }
 

@@ -18,11 +18,12 @@ class QtInteraction : public Interaction {
   explicit QtInteraction(QWidget* window);
   ~QtInteraction() override;
 
-  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) override;
+  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder,
+                                       const QString& preset = {}) override;
   std::optional<QString> ChooseSaveFile(const QString& title, const QString& suggestedName,
                                         const QString& filter) override;
   void ShowMessage(const QString& title, const QString& text) override;
-  bool AskYesNo(const QString& title, const QString& text) override;
+  bool AskYesNo(const QString& title, const QString& text, bool noByDefault = false) override;
   void ShowNotice(const QString& title, const QString& text) override;
   void SetBusy(bool busy) override;
   void Quit() override;

@@ -139,6 +139,7 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
   setFont(FontOf(kDialogFamilies, 8));
   resize(Px(12375), Px(8685));
   CreateControls();
+  FitSizeToScreen();
   SetTabOrder();
   cmdExit->setFocus();
   setAcceptDrops(true);
@@ -148,6 +149,22 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
 
 frmMain::~frmMain() {
   delete overview_;  // before the interaction it uses goes
+}
+
+// Below the minimum the right-hand buttons would cover the analysis panel, or the log lists
+// vanish. A screen smaller than the designed size (a high scale factor on a small screen) gets
+// the window inside it, title bar and frame reckoned in.
+void frmMain::FitSizeToScreen() {
+  QSize minimum(Px(kPanelLeft + kPanelWidth - kNoticeGives + 120) + ButtonColumnWidth(),
+                fraAnalyzeLog->height() + Px(360) + Px(1800));
+  if (const QScreen* shown = screen()) {
+    const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const QSize room = shown->availableGeometry().size() -
+                       QSize(2 * frame, style()->pixelMetric(QStyle::PM_TitleBarHeight) + frame);
+    minimum = minimum.boundedTo(room);
+    resize(size().boundedTo(room).expandedTo(minimum));
+  }
+  setMinimumSize(minimum);
 }
 
 void frmMain::CreateControls() {
@@ -163,7 +180,7 @@ void frmMain::CreateControls() {
       Bar(fraUploadLog, "prgUploadLog", tr("Upload Log progress"), TwipsRect(120, 4620, 5775, 255));
 
   fraAnalyzeLog = Place(new RuledFrame(tr("Log Analysis"), this), "fraAnalyzeLog",
-                        TwipsRect(120, 5280, 10335, 3255));
+                        TwipsRect(kPanelLeft, 5280, kPanelWidth, 3255));
   CreateAnalysisPanel();
 
   cmdLoadLogs = Button(this, "cmdLoadLogs", tr("&Load Logs"), TwipsRect(10920, 5400, 1335, 375));
@@ -268,15 +285,17 @@ void frmMain::CreateAnalysisPanel() {
   prgAnalyzeUser = Bar(panel, "prgAnalyzeUser", tr("User report progress"),
                        TwipsRect(6480, 180, 255, 2175), Qt::Vertical);
 
-  auto* invitation = Place(new QLabel(tr("Do you have an idea of what should go in this space? If "
-                                         "so, please send your idea to:"),
-                                      panel),
-                           "Label21", TwipsRect(6960, 240, 3255, 2295));
+  auto* invitation = Label21 =
+      Place(new QLabel(tr("Do you have an idea of what should go in this space? If "
+                          "so, please send your idea to:"),
+                       panel),
+            "Label21", TwipsRect(6960, 240, 3255, 2295));
   invitation->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   invitation->setWordWrap(true);
   invitation->setFont(FontOf(kArialFamilies, 14.25));
   invitation->setAutoFillBackground(true);
   Fill(invitation, QPalette::Window, kInvitationYellow);
+  Fill(invitation, QPalette::WindowText, Qt::black);  // readable on the yellow in a dark palette
 
   // Read-only: typing, deleting and pasting change nothing; selecting and copying still work.
   txtEmail =
@@ -286,6 +305,7 @@ void frmMain::CreateAnalysisPanel() {
   txtEmail->setFont(FontOf(kDialogFamilies, 9.75));
   txtEmail->setAccessibleName(tr("Contact e-mail address"));
   Fill(txtEmail, QPalette::Base, kContactYellow);
+  Fill(txtEmail, QPalette::Text, Qt::black);
 
   panel->AddRule(120, 1320, 2535, 1320);
   panel->AddRule(2520, 240, 2520, 2640);
@@ -315,11 +335,29 @@ void frmMain::cmdLoadLogs_Click() {
       interaction_->ChooseLogFile(tr("Choose a Download Log file..."), LastLogFolder());
   if (!downloadLog)
     return;
-  const std::optional<QString> uploadLog =
-      interaction_->ChooseLogFile(tr("Choose an Upload Log file..."), QString());
-  if (!uploadLog)
+  // In the download log's folder, never on the download log itself: Enter must not load one file
+  // as both logs.
+  const QDir folder = QFileInfo(*downloadLog).absoluteDir();
+  const QString uploadName = QStringLiteral("Upload Log.txt");
+  const std::optional<QString> uploadLog = interaction_->ChooseLogFile(
+      tr("Choose an Upload Log file..."), folder.absolutePath(),
+      QFileInfo(folder.filePath(uploadName)).isFile() ? uploadName : QString());
+  if (!uploadLog || !ConfirmPair(*downloadLog, *uploadLog))
     return;
   LoadLog(*downloadLog, *uploadLog);
+}
+
+// One file as both logs gives a ratio of 1 and means nothing, unless the person wants exactly
+// that.
+bool frmMain::ConfirmPair(const QString& downloadLog, const QString& uploadLog) {
+  std::error_code unreadable;
+  if (!std::filesystem::equivalent(ToPath(downloadLog), ToPath(uploadLog), unreadable))
+    return true;
+  return interaction_->AskYesNo(
+      tr("Load Logs"),
+      tr("%1 is both the download log and the upload log. Load it into both?")
+          .arg(QDir::toNativeSeparators(downloadLog)),
+      true);
 }
 
 // F5: the logs grow while the server runs. A reload is a load, and the report of the old rows
@@ -329,11 +367,7 @@ void frmMain::Form_Reload() {
     cmdLoadLogs_Click();
     return;
   }
-  if (LoadLog(downloadLog_, uploadLog_)) {
-    for (const Figure& figure : Figures())
-      (this->*figure.label)->clear();
-    lstUploads->clear();
-  }
+  LoadLog(downloadLog_, uploadLog_);
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
@@ -369,7 +403,8 @@ void frmMain::OpenLogs(const QStringList& files) {
     if (dropUpload)
       std::swap(download, upload);
   }
-  LoadLog(download, upload);
+  if (ConfirmPair(download, upload))
+    LoadLog(download, upload);
 }
 
 bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
@@ -412,6 +447,8 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
     if (loaded.Ok()) {
       downloads_->SetTable(std::move(loaded.logs->downloads));
       uploads_->SetTable(std::move(loaded.logs->uploads));
+      // The figures and the report described the old rows.
+      ClearFigures(kFigureCount);
       LoadUsers();
       downloadLog_ = downloadLog;
       uploadLog_ = uploadLog;
@@ -437,6 +474,7 @@ bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
 
 void frmMain::LoadUsers() {
   cboUsers->clear();
+  cboUsers->setPlaceholderText(QString());
   const LogTable& downloads = downloads_->Table();
   const LogTable& uploads = uploads_->Table();
   // Each table's bar shows only while the pass over that table runs; an empty table leaves its bar
@@ -480,6 +518,7 @@ std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
   const std::size_t renamed =
       downloads_->RenameUser(oldName, newName) + uploads_->RenameUser(oldName, newName);
   LoadUsers();
+  ClearFigures(kUserFigureCount);  // no user is chosen in the new list
   return renamed;
 }
 
@@ -491,13 +530,25 @@ QStringList frmMain::UserNames() const {
   return names;
 }
 
-bool frmMain::ShowUser(const QString& name) {
+void frmMain::ShowUser(const QString& name) {
   const int entry = cboUsers->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (entry < 0)
-    return false;
   cboUsers->setCurrentIndex(entry);
-  cboUsers_Click();
-  return true;
+  // A name the list leaves out (every row of it from an address someone else used first) still
+  // has a report; the box shows whose it is without adding it to the list.
+  cboUsers->setPlaceholderText(entry < 0 ? name : QString());
+  AnalyzeUser();
+}
+
+QString frmMain::ChosenUser() const {
+  return cboUsers->currentIndex() >= 0 ? cboUsers->currentText() : cboUsers->placeholderText();
+}
+
+// The last `count` figures (the user's are last) and, with the user's, the upload list.
+void frmMain::ClearFigures(std::size_t count) {
+  for (std::size_t i = kFigureCount - count; i < kFigureCount; ++i)
+    (this->*Figures()[i].label)->clear();
+  lstUploads->clear();
+  cboUsers->setPlaceholderText(QString());
 }
 
 void frmMain::SetDateOrder(DateOrder order) {
@@ -535,11 +586,12 @@ void frmMain::cmdAnalyzeLog_Click() {
   prgAnalyze->setValue(0);
   prgAnalyze->setVisible(true);
   const std::size_t rows = downloads_->Table().RowCount() + uploads_->Table().RowCount();
-  const std::size_t steps = cboUsers->currentIndex() != -1 ? 2 * rows : rows;
+  const bool user = !ChosenUser().isEmpty() || cboUsers->currentIndex() != -1;
+  const std::size_t steps = user ? 2 * rows : rows;
   prgAnalyze->setMaximum(static_cast<int>(
       std::min<std::size_t>(steps, static_cast<std::size_t>(std::numeric_limits<int>::max()))));
   AnalyzeAvg();
-  if (cboUsers->currentIndex() != -1)
+  if (user)
     AnalyzeUser();
   prgAnalyze->setValue(0);
   prgAnalyze->setVisible(false);
@@ -569,6 +621,7 @@ void frmMain::AnalyzeAvg() {
 }
 
 void frmMain::cboUsers_Click() {
+  cboUsers->setPlaceholderText(QString());
   AnalyzeUser();
 }
 
@@ -580,7 +633,7 @@ void frmMain::AnalyzeUser() {
   BarProgress analyzeBar(*prgAnalyze);  // hidden unless Analyze runs this report
   userBar.Show(downloads.RowCount() + uploads.RowCount());
   const UserReport report =
-      BuildUserReport(downloads, uploads, cboUsers->currentText().toStdString(),
+      BuildUserReport(downloads, uploads, ChosenUser().toStdString(),
                       DecimalSeparator().toStdString(), [&](std::size_t done) {
                         userBar.Advance(done);
                         analyzeBar.Advance(done);
@@ -691,6 +744,14 @@ void frmMain::resizeEvent(QResizeEvent* event) {
   Form_Resize();
 }
 
+// The right-hand buttons with the gap to their left and the margin to their right, in pixels.
+int frmMain::ButtonColumnWidth() const {
+  int widest = 0;
+  for (const QWidget* button : {cmdLoadLogs, cmdRenameUser, cmdUsersOverview, cmdAbout, cmdExit})
+    widest = std::max(widest, button->width());
+  return Px(120) + widest + Px(120);
+}
+
 void frmMain::Form_Resize() {
   const double w = width() * kTwipsPerPixel;
   const double h = height() * kTwipsPerPixel;
@@ -718,6 +779,16 @@ void frmMain::Form_Resize() {
   SetTop(cmdAbout, h - HeightOf(cmdAbout) - HeightOf(cmdExit) - 240);
   SetLeft(cmdExit, w - WidthOf(cmdExit) - 120);
   SetTop(cmdExit, h - HeightOf(cmdExit) - 120);
+  // Too narrow for the panel and the buttons beside it, the notice on the panel's right gives up
+  // width, so the buttons never cover the panel.
+  const double give =
+      std::clamp(kPanelLeft + kPanelWidth + ButtonColumnWidth() * kTwipsPerPixel - w, 0.0,
+                 double{kNoticeGives});
+  SetWidth(fraAnalyzeLog, kPanelWidth - give);
+  SetWidth(Label21, 3255 - give);
+  SetWidth(txtEmail, 3015 - give);
+  SetWidth(prgAnalyze, 8655 - give);
+  SetLeft(cmdAnalyzeLog, 8880 - give);
 }
 
 }  // namespace quorvane

@@ -53,9 +53,9 @@ class frmMain : public QWidget {
   std::size_t RenameUser(const QString& from, const QString& to);
   // The entries of the user list, in display order.
   QStringList UserNames() const;
-  // Chooses the name in the user list and shows that user's report, as a person's pick does;
-  // false when the name is not in the list.
-  bool ShowUser(const QString& name);
+  // Chooses the name in the user list and shows that user's report, as a person's pick does; a
+  // name the list leaves out gets its report too, shown in the box without joining the list.
+  void ShowUser(const QString& name);
   // The loaded download and upload logs' paths (empty before a load).
   QStringList LogPaths() const { return {downloadLog_, uploadLog_}; }
   // Whether `path` is one of the two loaded log files (the same file by any name).
@@ -82,14 +82,23 @@ class frmMain : public QWidget {
   class BusyPointer;
   struct Figure;
   static constexpr std::size_t kFigureCount = 9;
+  static constexpr std::size_t kUserFigureCount = 3;
+  // The analysis panel's place, and how much of it the notice on its right gives up in a narrow
+  // window, in twips.
+  static constexpr int kPanelLeft = 120;
+  static constexpr int kPanelWidth = 10335;
+  static constexpr int kNoticeGives = 600;
   static const std::array<Figure, kFigureCount>& Figures();
 
   void CreateControls();
+  void FitSizeToScreen();
+  int ButtonColumnWidth() const;
   QTableView* CreateLogList(QGroupBox* frame, const char* name, LogTableModel* model);
   void CreateAnalysisPanel();
   void SetTabOrder();
 
   void cmdLoadLogs_Click();
+  bool ConfirmPair(const QString& downloadLog, const QString& uploadLog);
   void Form_Reload();
   void cmdAnalyzeLog_Click();
   void cboUsers_Click();
@@ -104,6 +113,8 @@ class frmMain : public QWidget {
   void AnalyzeAvg();
   void AnalyzeUser();
   QString DecimalSeparator() const;
+  QString ChosenUser() const;
+  void ClearFigures(std::size_t count);
   void SetBusy(bool busy);
 
   QGroupBox* fraDownloadLog = nullptr;
@@ -121,6 +132,7 @@ class frmMain : public QWidget {
   QPushButton* cmdAnalyzeLog = nullptr;
   QComboBox* cboUsers = nullptr;
   QListWidget* lstUploads = nullptr;
+  QLabel* Label21 = nullptr;  // the notice
   QLineEdit* txtEmail = nullptr;
   QProgressBar* prgAnalyze = nullptr;
   QProgressBar* prgAnalyzeUser = nullptr;

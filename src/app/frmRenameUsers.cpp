@@ -40,7 +40,7 @@ QComboBox* NewList(QWidget* parent, const char* name) {
 }
 
 QPushButton* NewButton(QWidget* parent, const char* name, const char* text) {
-  QPushButton* button = Button(parent, name, QString::fromLatin1(text), false);
+  QPushButton* button = Button(parent, name, QString::fromLatin1(text), true);
   button->setMinimumSize(TwipsSize(1335, 375));
   return button;
 }

@@ -359,19 +359,15 @@ void frmUsersOverview::Refresh() {
   const LogTable& downloads = main_.DownloadLog().Table();
   const LogTable& uploads = main_.UploadLog().Table();
   if (period_.AllTime()) {
-    const QStringList names = main_.UserNames();
-    std::vector<std::string> users;
-    users.reserve(static_cast<std::size_t>(names.size()));
-    for (const QString& name : names)
-      users.push_back(name.toStdString());
-    model_->SetUsers(ComputeUserFigures(downloads, uploads, users));
+    model_->SetUsers(
+        ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads)));
     undatedLeftOut_ = 0;
   } else {
     // As the report command computes a period's figures, so that both export the same.
     const PeriodLogs inPeriod = SelectPeriod(downloads, uploads, period_);
     model_->SetUsers(
         ComputeUserFigures(inPeriod.logs.downloads, inPeriod.logs.uploads,
-                           CollectUserNames(inPeriod.logs.downloads, inPeriod.logs.uploads)));
+                           CollectEveryUserName(inPeriod.logs.downloads, inPeriod.logs.uploads)));
     undatedLeftOut_ = inPeriod.undatedLeftOut;
   }
   SelectUsers(selected, chosen);
@@ -529,10 +525,17 @@ void frmUsersOverview::cmdSaveChart_Click() {
 void frmUsersOverview::SaveFile(const QString& title, const QString& path, const QString& failure,
                                 const std::function<bool(QIODevice&)>& write) {
   const QString shown = QDir::toNativeSeparators(path);
+  // The message may come up over the main window (the file dialog that just closed leaves no
+  // window active); the overview comes back in front after it.
+  const auto complain = [&](const QString& text) {
+    ui_.ShowMessage(title, text);
+    raise();
+    activateWindow();
+  };
   if (main_.IsLoadedLog(path)) {
-    ui_.ShowMessage(title, tr("%1 is one of the loaded logs, and a log is never written over.\n\n"
-                              "Nothing was saved; choose another file.")
-                               .arg(shown));
+    complain(tr("%1 is one of the loaded logs, and a log is never written over.\n\n"
+                "Nothing was saved; choose another file.")
+                 .arg(shown));
     return;
   }
   if (refreshDue_->isActive())
@@ -540,7 +543,7 @@ void frmUsersOverview::SaveFile(const QString& title, const QString& path, const
   // Written to a temporary file that takes the chosen name only once whole.
   QSaveFile file(path);
   if (!(file.open(QIODevice::WriteOnly) && write(file) && file.commit()))
-    ui_.ShowMessage(title, failure.arg(shown) + QStringLiteral("\n\n") + file.errorString());
+    complain(failure.arg(shown) + QStringLiteral("\n\n") + file.errorString());
 }
 
 void frmUsersOverview::UpdateStatus() {

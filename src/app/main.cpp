@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/AppIdentity.h"
 #include "app/basMain.h"
@@ -10,6 +11,18 @@ namespace {
 int Usage() {
   std::fputs(quorvane::UsageText().toLocal8Bit().constData(), stderr);
   return 2;
+}
+
+// While Qt starts: its complaints are held back, and a start it cannot survive (no display to
+// reach) ends the program with one line and status 1 instead of an abort.
+void StartupMessage(QtMsgType type, const QMessageLogContext&, const QString&) {
+  if (type == QtFatalMsg) {
+    std::fputs(
+        "quorvane: no display to open a window on (is DISPLAY set?); quorvane-report works "
+        "without one\n",
+        stderr);
+    std::_Exit(1);
+  }
 }
 }  // namespace
 
@@ -33,7 +46,9 @@ int main(int argc, char** argv) {
   if (line.action == CommandLine::Action::kWrong && !options)
     return Usage();
   // Qt takes its own options (-platform, -style...) out of the arguments.
+  const QtMessageHandler previous = qInstallMessageHandler(StartupMessage);
   QApplication app(argc, argv);
+  qInstallMessageHandler(previous);
   line = quorvane::ReadCommandLine(QApplication::arguments().mid(1));
   if (line.action != CommandLine::Action::kRun)
     return Usage();

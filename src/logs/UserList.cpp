@@ -151,6 +151,45 @@ std::vector<std::uint32_t> ListedNameIds(const LogTable& table, const ProgressFn
   return ids;
 }
 
+// The ids of the names that stand on a row of the table, in id order.
+std::vector<std::uint32_t> NameIdsOnRows(const LogTable& table) {
+  std::vector<bool> onRow(table.NameIdCount(), false);
+  const std::size_t rows = table.RowCount();
+  for (std::size_t row = 0; row < rows; ++row)
+    onRow[table.NameId(row)] = true;
+  std::vector<std::uint32_t> ids;
+  for (std::uint32_t id = 0; id < onRow.size(); ++id) {
+    if (onRow[id])
+      ids.push_back(id);
+  }
+  return ids;
+}
+
+std::vector<ListedUser> InDisplayOrder(const std::vector<ListedUser>& users,
+                                       const LogTable& downloads, const LogTable& uploads) {
+  const auto nameAt = [&](std::size_t i) {
+    const ListedUser& user = users[i];
+    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                      : uploads.NameText(user.uploadId);
+  };
+  std::vector<ListedUser> sorted;
+  sorted.reserve(users.size());
+  for (std::uint32_t i : DisplayOrder(users.size(), nameAt))
+    sorted.push_back(users[i]);
+  return sorted;
+}
+
+std::vector<std::string> NamesOf(const std::vector<ListedUser>& users, const LogTable& downloads,
+                                 const LogTable& uploads) {
+  std::vector<std::string> names;
+  names.reserve(users.size());
+  for (const ListedUser& user : users) {
+    names.emplace_back(user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                                  : uploads.NameText(user.uploadId));
+  }
+  return names;
+}
+
 }  // namespace
 
 std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& uploads,
@@ -169,27 +208,36 @@ std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& upl
     if (!download || !listed[*download])
       users.push_back({download.value_or(kNoName), id});
   }
-  const auto nameAt = [&](std::size_t i) {
-    const ListedUser& user = users[i];
-    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
-                                      : uploads.NameText(user.uploadId);
-  };
-  std::vector<ListedUser> sorted;
-  sorted.reserve(users.size());
-  for (std::uint32_t i : DisplayOrder(users.size(), nameAt))
-    sorted.push_back(users[i]);
-  return sorted;
+  return InDisplayOrder(users, downloads, uploads);
 }
 
 std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTable& uploads,
                                           const ProgressFn& downloadProgress,
                                           const ProgressFn& uploadProgress) {
-  std::vector<std::string> names;
-  for (const ListedUser& user : ListUsers(downloads, uploads, downloadProgress, uploadProgress)) {
-    names.emplace_back(user.downloadId != kNoName ? downloads.NameText(user.downloadId)
-                                                  : uploads.NameText(user.uploadId));
+  return NamesOf(ListUsers(downloads, uploads, downloadProgress, uploadProgress), downloads,
+                 uploads);
+}
+
+std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads) {
+  std::vector<ListedUser> users;
+  const std::vector<std::uint32_t> downloadIds = NameIdsOnRows(downloads);
+  std::vector<bool> listed(downloads.NameIdCount(), false);
+  for (std::uint32_t id : downloadIds)
+    listed[id] = true;
+  for (std::uint32_t id : downloadIds)
+    users.push_back({id, uploads.FindName(downloads.NameText(id)).value_or(kNoName)});
+  // An upload name is new unless a download row has the same text. (An id found by text may
+  // stand on no row, after a rename: it counts nothing.)
+  for (std::uint32_t id : NameIdsOnRows(uploads)) {
+    const std::optional<std::uint32_t> download = downloads.FindName(uploads.NameText(id));
+    if (!download || !listed[*download])
+      users.push_back({kNoName, id});
   }
-  return names;
+  return InDisplayOrder(users, downloads, uploads);
+}
+
+std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads) {
+  return NamesOf(ListEveryUser(downloads, uploads), downloads, uploads);
 }
 
 void SortForDisplay(std::vector<std::string>& names) {

@@ -28,6 +28,12 @@ std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& upl
                                   const ProgressFn& downloadProgress = {},
                                   const ProgressFn& uploadProgress = {});
 
+// Every distinct Name text that stands on a row of either table, whatever the row's Address (the
+// empty Name too), each once, in display order: the users of the views of the whole population.
+// One pass over each table.
+std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads);
+std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads);
+
 // Display order: letters compare without regard to case (any script, not only ASCII); names
 // equal that way are ordered by their exact code points.
 void SortForDisplay(std::vector<std::string>& names);

@@ -25,17 +25,7 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
        {"lvwDownloadLog 120 240 5767.5 7650", "prgDownloadLog 120 8010 5767.5 255",
         "fraAnalyzeLog 120 8625 10335 3255", "cmdRenameUser 10920 9180 1335 375",
         "cmdAbout 10920 11010 1335 375"}},
-      // Below 3615 twips the log frames' height would be negative: sizes keep their old values,
-      // the rest goes on, and the corner buttons follow the window even above its top.
-      {"3000 twips high",
-       {825, 200},
-       {"fraDownloadLog 120 120 6007.5 8385", "lvwDownloadLog 120 240 5767.5 7650",
-        "fraAnalyzeLog 120 8625 10335 3255", "cmdLoadLogs 10920 8685 1335 375",
-        "cmdAbout 10920 2010 1335 375", "cmdExit 10920 2505 1335 375"}},
-      {"300 x 1500 twips: the widths would be negative too",
-       {20, 100},
-       {"fraDownloadLog 120 120 6007.5 8385", "fraUploadLog 6247.5 120 6007.5 8385",
-        "cmdExit -1155 1005 1335 375"}}};
+  };
   for (const auto& [label, clientSize, places] : steps) {
     SCOPED_TRACE(label);
     window->resize(clientSize);
@@ -52,6 +42,30 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
     EXPECT_EQ(overview->geometry().right(), rename.right());
     EXPECT_NEAR(overview->y(), rename.bottom() + 1 + 120 / 15, 1);
     EXPECT_GE(overview->width(), std::max(rename.width(), overview->sizeHint().width()));
+  }
+}
+
+// The window cannot be made smaller than its controls need: at its minimum no control covers
+// another and every one is inside the window.
+TEST_F(Layout, AtItsMinimumSizeNoControlCoversAnother) {
+  window->resize(200, 150);
+  const QSize minimum = window->size();
+  EXPECT_EQ(minimum, window->minimumSize());
+  EXPECT_LT(minimum.width(), 825);
+  EXPECT_LT(minimum.height(), 579);
+  const char* names[] = {"fraDownloadLog", "fraUploadLog",     "fraAnalyzeLog", "cmdLoadLogs",
+                         "cmdRenameUser",  "cmdUsersOverview", "cmdAbout",      "cmdExit",
+                         "lvwDownloadLog", "cmdAnalyzeLog"};
+  std::vector<QRect> boxes;
+  for (const char* name : names) {
+    const auto* control = Control<QWidget>(name);
+    boxes.emplace_back(control->mapTo(window.get(), QPoint(0, 0)), control->size());
+    EXPECT_TRUE(window->rect().contains(boxes.back())) << name;
+    EXPECT_GT(control->height(), 10) << name;
+  }
+  for (std::size_t a = 0; a < 8; ++a) {
+    for (std::size_t b = a + 1; b < 8; ++b)
+      EXPECT_FALSE(boxes[a].intersects(boxes[b])) << names[a] << " and " << names[b];
   }
 }
 

@@ -42,8 +42,10 @@ TEST_F(LoadLogsCommand, GoodFilesReplaceBothTablesAndTheUserList) {
     EXPECT_EQ(fake->questions.join('|'),
               "Choose a Download Log file...|Choose an Upload Log file...");
     const QString lastFolder = QString::fromStdString(folder.Path().string());
-    EXPECT_EQ(fake->folders.mid(fake->folders.size() - 2), QStringList({lastFolder, ""}))
-        << "the first question opens in the folder of the last pair, as remembered";
+    EXPECT_EQ(fake->folders.mid(fake->folders.size() - 2), QStringList({lastFolder, lastFolder}))
+        << "the first question opens in the folder of the last pair, as remembered; the second "
+           "in the download log's";
+    EXPECT_EQ(fake->presets.mid(fake->presets.size() - 2), QStringList({"", "Upload Log.txt"}));
     EXPECT_TRUE(fake->messages.empty());
     EXPECT_EQ(fake->busyChanges, std::vector<bool>({true, false}));
     EXPECT_EQ(window->DownloadLog().rowCount() * 100 + window->UploadLog().rowCount(),
@@ -54,7 +56,30 @@ TEST_F(LoadLogsCommand, GoodFilesReplaceBothTablesAndTheUserList) {
     // table runs; an empty table has no such pass.
     downloadBar.ExpectRanTo(static_cast<int>(downloads.size()), true);
     uploadBar.ExpectRanTo(static_cast<int>(uploads.size()), true);
-    EXPECT_EQ(Text("lblTotalRatio"), "2.00/1") << "the old report stays until the next Analyze";
+    EXPECT_EQ(Text("lblTotalRatio"), "") << "the report on the old rows goes with them";
+  }
+}
+
+// One file chosen as both logs is loaded into both only when the person says so (No by default);
+// the upload question presets nothing when its folder holds no "Upload Log.txt".
+TEST_F(LoadLogsCommand, TheSameFileAsBothLogsIsAskedAbout) {
+  std::filesystem::create_directories(folder.Path() / "one");
+  const QString both = WriteLog("one/both.txt", Rows({{"a9", "solo"}}));
+  for (const bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "Yes" : "No");
+    fake->yesNoQuestions.clear();
+    fake->presets.clear();
+    fake->answerYes = yes;
+    LoadFiles(both, QFileInfo(both).absolutePath() + "/./both.txt");
+    EXPECT_EQ(fake->presets, QStringList({"", ""}));
+    EXPECT_EQ(fake->yesNoQuestions,
+              QStringList{"Load Logs|" + both +
+                          " is both the download log and the upload log. Load it into both?|No"});
+    if (yes)
+      EXPECT_EQ(Names(window->DownloadLog()).join(' ') + '|' + Names(window->UploadLog()).join(' '),
+                "solo|solo");
+    else
+      ExpectFirstPairStillShown();
   }
 }
 

@@ -72,6 +72,8 @@ TEST_F(RenameUsers, YesRenamesEveryMatchingNameOfBothLogsAndRefillsEveryList) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     LoadJoe();
+    ChooseUser("marla");
+    ASSERT_EQ(Text("lblUserDownloads"), "1");
     fake->notices.clear();
     fake->yesNoQuestions.clear();
     fake->answerYes = !c.notice.isEmpty();
@@ -82,17 +84,33 @@ TEST_F(RenameUsers, YesRenamesEveryMatchingNameOfBothLogsAndRefillsEveryList) {
     EXPECT_EQ(Names(window->DownloadLog()).join(' '), c.downloads);
     EXPECT_EQ(Names(window->UploadLog()).join(' '), c.uploads);
     EXPECT_EQ(Users().join(' '), c.users);
-    EXPECT_EQ(Control<QComboBox>("cboUsers")->currentIndex(), -1);
+    EXPECT_EQ(Control<QComboBox>("cboUsers")->currentIndex(), c.notice.isEmpty() ? 3 : -1);
+    EXPECT_EQ(Text("lblUserDownloads"), c.notice.isEmpty() ? "1" : "")
+        << "a rename leaves nobody chosen, and no report of anybody";
     if (c.notice.isEmpty()) {
       EXPECT_EQ(fake->yesNoQuestions[0],
                 "Confirm intent|Are you sure you want to replace all "
-                "records with the name joe32 with joe2000?");
+                "records with the name joe32 with joe2000?|Yes");
       EXPECT_EQ(dialog->findChild<QComboBox*>("cboReplace")->currentText(), c.from);
       EXPECT_EQ(dialog->findChild<QComboBox*>("cboWith")->currentText(), c.to);
     } else {
       ExpectFreshLists(*dialog, Users());
     }
   }
+}
+
+// Enter on a focused button presses it, as Space does.
+TEST_F(RenameUsers, EnterPressesTheFocusedButton) {
+  LoadJoe();
+  const auto dialog = Dialog();
+  dialog->show();
+  for (const char* name : {"cmdRename", "Command1"}) {
+    auto* button = dialog->findChild<QPushButton*>(name);
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Return);
+  }
+  EXPECT_EQ(fake->yesNoQuestions.size(), 1) << "Rename User asked";
+  EXPECT_EQ(dialog->result(), QDialog::Accepted) << "Done closed the dialog";
 }
 
 }  // namespace

@@ -103,7 +103,10 @@ TEST(CommandLine, AnswersWithoutAWindow) {
       {"--help", 0, usage, ""},
       {"log.txt --version", 0, "Quorvane 1.1.3\n", ""},
       {"a b c", 2, "", usage},
-      {"-platform offscreen --bogus a b", 2, "", usage}};
+      {"-platform offscreen --bogus a b", 2, "", usage},
+      {"a.txt b.txt", 1, "",
+       "quorvane: no display to open a window on (is DISPLAY set?); quorvane-report works "
+       "without one\n"}};
   for (const auto& [arguments, status, out, err] : cases) {
     SCOPED_TRACE(arguments);
     const testing::ShellRun run =
@@ -111,8 +114,11 @@ TEST(CommandLine, AnswersWithoutAWindow) {
                           QUORVANE_APP_BINARY + "' " + arguments);
     EXPECT_EQ(run.status, status);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), out);
-    // Qt may warn before the usage.
+    // Qt may warn before the usage; with no display, it is one line alone.
     EXPECT_TRUE(err.empty() ? run.err.empty() : run.err.ends_with(err)) << run.err;
+    if (status == 1) {
+      EXPECT_EQ(run.err, err);
+    }
   }
 }
 

@@ -210,7 +210,7 @@ TEST_F(UsersOverview, ExportsTheRowsAsShownAsTheReportCommandWritesThem) {
   QStringList names;
   for (const QString& line : Export(path).split('\n', Qt::SkipEmptyParts))
     names << line.section(',', 0, 0);
-  EXPECT_EQ(names.join(' '), "user tobyk joe32 joe2000 Tobyk");
+  EXPECT_EQ(names.join(' '), "user tobyk joe32 joe2000 Tobyk sysop");
   // Over a period, the same as the command's CSV of that period.
   Get<QLineEdit>("txtFind")->clear();
   SortBy(0, false);

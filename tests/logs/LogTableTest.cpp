@@ -101,6 +101,39 @@ TEST(UserList, CollectsTheFirstNameOfEachAddressOfEachLogOnce) {
         << c.label;
 }
 
+// The users of the whole-population views: every Name on a row of either table, whatever its
+// Address, once, in display order; after renames and removals only the names still on a row.
+TEST(EveryUser, EveryNameOnARowCountsWhateverItsAddress) {
+  const UserListCase cases[] = {
+      {"TwoNamesOnOneAddress", {{"1.1.1.1", "bob"}, {"1.1.1.1", "ann"}}, {}, {"ann", "bob"}},
+      {"SharedAddressInBothTables",
+       {{"1.1.1.1", "ann"}},
+       {{"1.1.1.1", "cat"}, {"1.1.1.1", "ann"}},
+       {"ann", "cat"}},
+      {"EmptyAddress", {{"", "ann"}}, {{"", "Bob"}}, {"ann", "Bob"}},
+      {"EmptyName", {{"1.1.1.1", "zed"}, {"1.1.1.1", ""}}, {}, {"", "zed"}},
+      {"UploadsOnlyBehindAnAddressUsedFirst",
+       {{"1.1.1.1", "wren"}},
+       {{"1.1.1.1", "wren"}, {"1.1.1.1", "sysop"}},
+       {"sysop", "wren"}},
+      {"BothEmpty", {}, {}, {}}};
+  for (const UserListCase& c : cases) {
+    EXPECT_EQ(CollectEveryUserName(TableOf(Rows(c.downloads)), TableOf(Rows(c.uploads))),
+              c.expected)
+        << c.label;
+  }
+  LogTable downloads = TableOf(Rows({{"1", "ann"}, {"1", "bob"}}));
+  LogTable uploads = TableOf(Rows({{"2", "cat"}, {"2", "dan"}}));
+  downloads.RenameUser("ann", "dan");
+  uploads.RemoveRow(1);
+  EXPECT_EQ(CollectEveryUserName(downloads, uploads), (Names{"bob", "cat", "dan"}));
+  const std::vector<ListedUser> ids = ListEveryUser(downloads, uploads);
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_EQ(ids[1].downloadId, kNoName);
+  EXPECT_EQ(uploads.NameText(ids[1].uploadId), "cat");
+  EXPECT_EQ(downloads.NameText(ids[2].downloadId), "dan");
+}
+
 TEST(DisplayOrder, IgnoresCaseOfEveryLetterThenUsesCodePoints) {
   Names names = {"b",    "\u00DCber",  "A",   "\u00FCber", "a",  "\u00C9mile",
                  "emil", "\u00E9mile", "Zed", "_x",        "10", "9"};

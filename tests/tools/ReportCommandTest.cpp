@@ -127,6 +127,37 @@ TEST_F(ReportCommandTest, UsageErrorsAndHelp) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: quorvane-report", 0), 0u);
   EXPECT_EQ(help.err, "");
+  const Outcome version = Report({downloads, "--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "Quorvane " QUORVANE_VERSION "\n");
+  EXPECT_EQ(Report({"--user", "--version", downloads, uploads}).out.find("Quorvane"),
+            std::string::npos)
+      << "a value, not a request for the version";
+}
+
+// A user whose every row came from an address someone else used first is a user all the same,
+// in every format: sam only ever shared ann's address, "" wrote no name, and eve only uploaded.
+TEST_F(ReportCommandTest, EveryNameOnARowIsAUserWhateverItsAddress) {
+  const std::string shared =
+      dir.Write("shared.txt", testing::LogText({{"d", "1.1.1.1", "c", "ann", "a"},
+                                                {"d", "1.1.1.1", "c", "sam", "b"},
+                                                {"d", "1.1.1.1", "c", "", "c"},
+                                                {"d", "", "c", "sam", "d"}}))
+          .string();
+  const std::string up = dir.Write("up.txt", testing::LogText({{"d", "2.2.2.2", "c", "ann", "u"},
+                                                               {"d", "2.2.2.2", "c", "eve", "v"}}))
+                             .string();
+  const Outcome text = Report({"--users", shared, up});
+  EXPECT_EQ(text.out.substr(text.out.find("\nUsers:")),
+            "\nUsers: 4\n\t1\t0\t1.00/0\nann\t1\t1\t1/1\neve\t0\t1\t0/1.00\n"
+            "sam\t2\t0\t2.00/0\n");
+  EXPECT_EQ(Report({"--format", "csv", shared, up}).out,
+            "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n"
+            ",1,0,1.00/0,0,1,,\nann,1,1,1/1,0,2,,\neve,0,1,0/1.00,0,1,,\n"
+            "sam,2,0,2.00/0,0,2,,\n");
+  const std::string json = Report({"--format", "json", "--users", shared, up}).out;
+  for (const char* user : {"\"\"", "\"ann\"", "\"eve\"", "\"sam\""})
+    EXPECT_NE(json.find(std::string("{\"user\": ") + user), std::string::npos) << user;
 }
 
 class ReportFormats : public ::testing::Test {
@@ -170,6 +201,8 @@ TEST_F(ReportFormats, CsvIsTheUsersTableQuotedWhereNeeded) {
             "bob,1,0,1.00/0,0,1,2026-01-03 10:00:00,2026-01-03 10:00:00\n"
             "\"no,body\",0,0,0/.00,0,0,,\n"
             "ann,1,2,1/2.00,2,3,2026-02-27 23:59:59,2026-03-05 13:02:03\n");
+  // A name typed that is not UTF-8 is written as JSON and the text report write it.
+  EXPECT_EQ(Run({"--format", "csv", "--user", "a\xFF,"}).substr(67, 8), "\"a\xEF\xBF\xBD,\",");
 }
 
 TEST_F(ReportFormats, JsonHoldsTotalsAveragesUsersAndReportsInThatOrder) {

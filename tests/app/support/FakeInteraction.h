@@ -15,9 +15,11 @@ namespace quorvane {
 // message as "title|text". File answers are queued by the test; an empty queue answers Cancel.
 class FakeInteraction : public Interaction {
  public:
-  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder) override {
+  std::optional<QString> ChooseLogFile(const QString& title, const QString& folder,
+                                       const QString& preset = {}) override {
     questions.push_back(title);
     folders.push_back(folder);
+    presets.push_back(preset);
     if (duringQuestion)
       duringQuestion();
     if (answers.empty())
@@ -34,8 +36,8 @@ class FakeInteraction : public Interaction {
   void ShowMessage(const QString& title, const QString& text) override {
     messages << title + '|' + text;
   }
-  bool AskYesNo(const QString& title, const QString& text) override {
-    yesNoQuestions << title + '|' + text;
+  bool AskYesNo(const QString& title, const QString& text, bool noByDefault = false) override {
+    yesNoQuestions << title + '|' + text + (noByDefault ? "|No" : "|Yes");
     return answerYes;
   }
   void ShowNotice(const QString& title, const QString& text) override {
@@ -48,6 +50,7 @@ class FakeInteraction : public Interaction {
   std::optional<QString> saveAnswer;  // the next save question's answer, then Cancel
   QStringList questions;
   QStringList folders;                   // the folder each question opened in
+  QStringList presets;                   // the file name each question had filled in
   std::function<void()> duringQuestion;  // runs while a file question is open
   QStringList messages;
   bool answerYes = false;
