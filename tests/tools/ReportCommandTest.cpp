@@ -158,6 +158,12 @@ TEST_F(ReportCommandTest, EveryNameOnARowIsAUserWhateverItsAddress) {
   const std::string json = Report({"--format", "json", "--users", shared, up}).out;
   for (const char* user : {"\"\"", "\"ann\"", "\"eve\"", "\"sam\""})
     EXPECT_NE(json.find(std::string("{\"user\": ") + user), std::string::npos) << user;
+  // --top and the page take them too.
+  const Outcome top = Report({"--users", "--top", "1", shared, up});
+  EXPECT_EQ(top.out.substr(top.out.find("\nUsers:")), "\nUsers: 1\nsam\t2\t0\t2.00/0\n");
+  const std::string page = Report({"--format", "html", shared, up}).out;
+  EXPECT_NE(page.find("<tr><td class=\"w\">sam</td><td class=\"n\">2</td>"), std::string::npos);
+  EXPECT_NE(page.find("<h2>Users: 4</h2>"), std::string::npos);
 }
 
 class ReportFormats : public ::testing::Test {
