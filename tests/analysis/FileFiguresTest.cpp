@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <map>
+#include <set>
 
 #include "analysis/FileFigures.h"
 #include "analysis/Period.h"
@@ -82,6 +85,51 @@ TEST(FileFigures, TextsOfOtherEncodingsCompareAndSortAsUtf8) {
             (std::vector<std::string>{"caf\xC3\xA9|1|1|1|Zo\xC3\xAB||", "\xC3\xA9|1|1|0|||",
                                       "\xE2\x82\xAC|1|1|0|||"}));
   EXPECT_EQ(Lines(cp1252, cp1252)[1], "\xC3\xA9|1|1|1|b||");
+}
+
+// Big tables take the two-core path: the whole table must agree with a plain count.
+TEST(FileFigures, BigTablesAgreeWithAPlainCount) {
+  std::uint32_t state = 54321;
+  const auto pick = [&](const char* prefix, std::uint32_t bound) {
+    state = state * 1103515245u + 12345u;
+    return std::string(prefix).append(std::to_string((state >> 8) % bound));
+  };
+  std::vector<std::array<std::string, 3>> down, up;
+  for (int i = 0; i < 120000; ++i)
+    (i % 4 == 0 ? up : down).push_back({"", pick("u", 50), pick("f", 3000)});
+  struct Expected {
+    std::size_t downloads = 0, uploads = 0;
+    std::set<std::string> downloaders;
+    std::string firstUploader;
+  };
+  std::map<std::string, Expected> expected;
+  for (const auto& [date, name, file] : down) {
+    ++expected[file].downloads;
+    expected[file].downloaders.insert(name);
+  }
+  for (const auto& [date, name, file] : up) {
+    if (expected[file].uploads++ == 0)
+      expected[file].firstUploader = name;
+  }
+  std::vector<std::string> lines;
+  for (const auto& [file, e] : expected) {
+    lines.push_back(std::string(10 - std::to_string(e.downloads).size(), '0') +
+                    std::to_string(e.downloads) + " " + file + " " +
+                    std::to_string(e.downloaders.size()) + " " + std::to_string(e.uploads) + " " +
+                    e.firstUploader);
+  }
+  // Most downloads first; equal counts keep the map's order, by name.
+  std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(0, 10) > b.substr(0, 10);
+  });
+  std::vector<std::string> actual;
+  for (const FileFigures& f : ComputeFileFigures(Log(down), Log(up)).files) {
+    actual.push_back(std::string(10 - std::to_string(f.downloads).size(), '0') +
+                     std::to_string(f.downloads) + " " + std::string(f.file) + " " +
+                     std::to_string(f.downloaders) + " " + std::to_string(f.uploads) + " " +
+                     std::string(f.firstUploader));
+  }
+  EXPECT_EQ(actual, lines);
 }
 
 }  // namespace
