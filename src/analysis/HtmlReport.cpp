@@ -3,8 +3,11 @@
 // the script, and the page's Content-Security-Policy lets only its own style and script (by their
 // hashes) apply, so even a missed escape could not run anything. Nothing is fetched.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 
 #include "analysis/Report.h"
@@ -242,8 +245,10 @@ void AppendChart(std::string& out, const Activity& activity) {
     out.append("<g><title>").append(FormatDay(b.firstDay));
     if (last != b.firstDay)
       out.append(" to ").append(FormatDay(last));
-    out.append(": ").append(Grouped(b.downloads)).append(" downloads, ");
-    out.append(Grouped(b.uploads)).append(" uploads</title>");
+    out.append(": ")
+        .append(Grouped(b.downloads))
+        .append(b.downloads == 1 ? " download, " : " downloads, ");
+    out.append(Grouped(b.uploads)).append(b.uploads == 1 ? " upload</title>" : " uploads</title>");
     for (const auto& [value, cls, left] :
          {std::tuple{b.downloads, "d", x}, std::tuple{b.uploads, "u", x + bar}}) {
       out.append("<rect class=\"").append(cls).append("\" x=\"").append(std::to_string(left));

@@ -1,5 +1,6 @@
 #include "analysis/Sha256.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace quorvane {

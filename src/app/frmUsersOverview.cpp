@@ -460,7 +460,19 @@ void frmUsersOverview::cboDates_Click() {
 }
 
 void frmUsersOverview::cmdExport_Click() {
-  if (tabViews->currentWidget() == pgFiles) {
+  // A narrowed table is said to be one before it is written, lest it pass for the whole.
+  const bool files = tabViews->currentWidget() == pgFiles;
+  if (files && filesStale_)
+    ShowFiles();
+  const int shown = files ? filesModel_->rowCount() : model_->rowCount();
+  const std::size_t all = files ? filesModel_->FileCount() : model_->UserCount();
+  if (static_cast<std::size_t>(shown) < all &&
+      !ui_.AskYesNo(tr("Export"), (files ? tr("Export the %1 files shown of %2?")
+                                         : tr("Export the %1 users shown of %2?"))
+                                      .arg(shown)
+                                      .arg(all)))
+    return;
+  if (files) {
     const std::optional<QString> chosen =
         ui_.ChooseSaveFile(tr("Export Files"), tr("Files.csv"), tr("CSV files (*.csv)"));
     if (!chosen)
@@ -569,11 +581,18 @@ void frmUsersOverview::ChartChanged() {
 void frmUsersOverview::DrawChart() {
   chartStale_ = false;
   const std::vector<std::string> users = SelectedUsers();
+  // The selected users by name, up to three: "ann", "ann and Bob", "ann, Bob, cy and 2 more".
   QString whose = tr("everyone");
-  if (users.size() == 1)
-    whose = QString::fromStdString(users.front());
+  QStringList names;
+  for (std::size_t i = 0; i < std::min<std::size_t>(users.size(), 3); ++i)
+    names << QString::fromStdString(users[i]);
+  if (users.size() > 3)
+    whose = tr("%1 and %2 more").arg(names.join(QStringLiteral(", "))).arg(users.size() - 3);
   else if (users.size() > 1)
-    whose = tr("%1 selected users").arg(users.size());
+    whose = tr("%1 and %2")
+                .arg(names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last());
+  else if (users.size() == 1)
+    whose = names.front();
   chtActivity->Show(
       CountActivity(main_.DownloadLog().Table(), main_.UploadLog().Table(), users, period_), whose);
   lblActivity->setText(chtActivity->Description());

@@ -207,6 +207,12 @@ TEST_F(UsersOverview, ExportsTheRowsAsShownAsTheReportCommandWritesThem) {
   EXPECT_EQ(fake->questions.last(), "Export Users Overview|Users Overview.csv|CSV files (*.csv)");
   Get<QLineEdit>("txtFind")->setText("O");
   SortBy(1, true);
+  // Narrowed: said so first; No writes nothing.
+  const qsizetype asked = fake->questions.size();
+  QTest::mouseClick(Get<QPushButton>("cmdExport"), Qt::LeftButton);
+  EXPECT_EQ(fake->yesNoQuestions.last().toStdString(), "Export|Export the 5 users shown of 8?|Yes");
+  EXPECT_EQ(fake->questions.size(), asked) << "no file asked for, nothing written";
+  fake->answerYes = true;
   QStringList names;
   for (const QString& line : Export(path).split('\n', Qt::SkipEmptyParts))
     names << line.section(',', 0, 0);
@@ -423,12 +429,12 @@ TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOver
                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
   EXPECT_EQ(Bars(), "3/2/2026:1/0 3/3/2026:0/1 3/4/2026:0/0 3/5/2026:1/0 ");
   EXPECT_EQ(chart->accessibleDescription(),
-            "Downloads and uploads per day, 2026-03-02 to 2026-03-05, of 2 selected users");
+            "Downloads and uploads per day, 2026-03-02 to 2026-03-05, of bob and cy");
   // The selection stays through a period, and the chart follows both.
   SetPeriod(QDate(2026, 3, 2), QDate(2026, 3, 3));
   EXPECT_EQ(Bars(), "3/2/2026:1/0 3/3/2026:0/1 ");
   EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
-            "Downloads and uploads per day, 3/2/2026 to 3/3/2026, of 2 selected users");
+            "Downloads and uploads per day, 3/2/2026 to 3/3/2026, of bob and cy");
   // 120 days: a date under every few bars, the first bar's among them.
   SetPeriod(QDate(2026, 1, 1), QDate(2026, 4, 30));
   const QStringList labels = chart->ShownLabels();
@@ -442,7 +448,14 @@ TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOver
   // 121 days: a bar a week, Monday to Sunday.
   SetPeriod(QDate(2026, 1, 1), QDate(2026, 5, 1));
   EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
-            "Downloads and uploads per week, 12/29/2025 to 5/3/2026, of 2 selected users");
+            "Downloads and uploads per week, 12/29/2025 to 5/3/2026, of bob and cy");
+  table->selectAll();
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().section(", of ", 1).toStdString(),
+            "ann, bob and cy");
+  Get<QCheckBox>("chkAllTime")->setChecked(true);
+  table->selectAll();
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().section(", of ", 1).toStdString(),
+            "ann, bob, cy and 1 more");
 }
 
 TEST_F(UsersOverviewOverTime, SaveChartWritesAPngButNeverOverALog) {

@@ -9,7 +9,7 @@ marked, a header click re-sorts, no script but the page's own runs (a canary in 
 dialog opens, no policy is violated, nothing is fetched. Then screenshots, light and dark, at
 1280x900 into OUT_DIR.
 """
-import base64, csv, io, json, os, shutil, subprocess, sys, tempfile
+import base64, csv, io, json, os, shutil, signal, subprocess, sys, tempfile
 
 report, out_dir = sys.argv[1], sys.argv[2]
 work = tempfile.mkdtemp(prefix="quorvane-browser-")
@@ -77,12 +77,13 @@ def preexec():
     os.dup2(from_browser_w, 4)
 
 
+browser_log = open(os.path.join(work, "chromium.log"), "wb")
 browser = subprocess.Popen(
     ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
      "--disable-background-networking", "--disable-component-update", "--disable-sync",
      "--user-data-dir=" + profile, "--remote-debugging-pipe", "--window-size=1280,900",
      "about:blank"],
-    pass_fds=(3, 4), preexec_fn=preexec, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    pass_fds=(3, 4), preexec_fn=preexec, stdout=browser_log, stderr=browser_log)
 os.close(to_browser_r)
 os.close(from_browser_w)
 outbox = os.fdopen(to_browser_w, "wb")
@@ -112,6 +113,17 @@ def send(method, session=None, **params):
                     raise SystemExit("%s: %s" % (method, reply["error"]))
                 return reply["result"]
             events.append(reply)
+
+
+def give_up(signum, frame):
+    methods = [e.get("method") for e in events][-10:]
+    with open(os.path.join(work, "chromium.log"), "rb") as log:
+        tail = log.read()[-3000:].decode(errors="replace")
+    raise SystemExit("chromium did not answer in time; last events %r\n%s" % (methods, tail))
+
+
+signal.signal(signal.SIGALRM, give_up)
+signal.alarm(120)
 
 
 def wait_for(method, session):
