@@ -1,6 +1,7 @@
 #include "analysis/FileFigures.h"
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 #include <numeric>
 #include <optional>
@@ -169,9 +170,12 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
     std::uint32_t entry;
   };
   const auto bigEndian = [](std::string_view text, std::size_t from) {
+    unsigned char bytes[8] = {};
+    if (from < text.size())
+      std::memcpy(bytes, text.data() + from, std::min<std::size_t>(8, text.size() - from));
     std::uint64_t value = 0;
-    for (std::size_t i = from; i < from + 8; ++i)
-      value = value << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+    for (unsigned char byte : bytes)
+      value = value << 8 | byte;
     return value;
   };
   Array<SortKey> order(keys.size());
