@@ -47,7 +47,8 @@ svg g:hover rect{opacity:.75}
 table{border-collapse:collapse;width:100%;font-variant-numeric:tabular-nums}
 th,td{padding:5px 10px;text-align:left;border-bottom:1px solid var(--line);vertical-align:top}
 td{white-space:nowrap}
-td.w{white-space:pre-wrap;overflow-wrap:anywhere;min-width:14em;max-width:30em}
+td.w{white-space:pre-wrap;overflow-wrap:anywhere;min-width:9em;max-width:30em}
+td.w:first-child{min-width:18em}
 th{position:sticky;top:0;background:var(--head);font-weight:600;font-size:13px;white-space:nowrap}
 th button{all:unset;cursor:pointer}
 th button:focus-visible{outline:2px solid var(--accent);outline-offset:2px}
