@@ -12,6 +12,8 @@ dialog opens, no policy is violated, nothing is fetched. Then screenshots, light
 import base64, csv, io, json, os, shutil, signal, subprocess, sys, tempfile
 
 report, out_dir = sys.argv[1], sys.argv[2]
+if not shutil.which("chromium"):
+    sys.exit("chromium is not installed: ./dev.sh test installs it")
 work = tempfile.mkdtemp(prefix="quorvane-browser-")
 failures = []
 
