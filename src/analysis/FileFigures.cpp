@@ -110,7 +110,8 @@ Array<std::uint32_t> CountDownloaders(const LogTable& table, const DownloadedFil
 
 }  // namespace
 
-FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads) {
+FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads,
+                              std::size_t limit) {
   // Each table has keys of its own: the two passes may run at once.
   CellKeys downloadKeys(downloads, uploads);
   CellKeys uploadKeys(downloads, uploads);
@@ -195,9 +196,14 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       return a.rest < b.rest;
     return keys[a.entry] < keys[b.entry];
   };
-  // Half a million files sort in halves on two cores, then merge.
+  // The first few only, when that is all that is kept; else half a million files sort in halves
+  // on two cores, then merge.
   const auto middle = order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2);
-  if (order.size() >= kRowsWorthAThread) {
+  if (limit < order.size()) {
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(limit),
+                      order.end(), before);
+    order.resize(limit);
+  } else if (order.size() >= kRowsWorthAThread) {
     auto firstHalf =
         std::async(std::launch::async, [&] { std::sort(order.begin(), middle, before); });
     std::sort(middle, order.end(), before);
@@ -217,7 +223,8 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   };
   // One block for every text, its size known first: the views into it never move.
   std::size_t size = 0;
-  for (std::uint32_t entry = 0; entry < keys.size(); ++entry) {
+  for (const SortKey& key : order) {
+    const std::uint32_t entry = key.entry;
     size += keys[entry].size();
     if (uploadOfEntry[entry] != kNobody)
       size += uploaderOf(uploadOfEntry[entry]).size();
@@ -230,7 +237,7 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
     return std::string_view(end - text.size(), text.size());
   };
   FilesTable table;
-  table.files.resize(keys.size());
+  table.files.resize(order.size());
   constexpr std::size_t kAhead = 8;  // the entries come in text order: fetch theirs ahead
   for (std::size_t i = 0; i < order.size(); ++i) {
     if (i + kAhead < order.size()) {

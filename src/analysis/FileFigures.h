@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,7 +34,8 @@ struct FilesTable {
 
 // Every distinct File Name text of either table, the empty one included, compared exactly (as
 // the files' bytes decode). Ordered by downloads, most first, then by the bytes of the UTF-8
-// text. One pass over each table with interned ids.
-FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads);
+// text; only the first `limit` of them are kept. One pass over each table with interned ids.
+FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads,
+                              std::size_t limit = SIZE_MAX);
 
 }  // namespace quorvane

@@ -65,7 +65,7 @@ Report FiguresAndUserReports(const LogTable& downloads, const LogTable& uploads,
 void AddFiles(const LogTable& downloads, const LogTable& uploads, const ReportRequest& request,
               Report& report) {
   if (request.listFiles || request.format == ReportFormat::Html)
-    report.files = ComputeFileFigures(downloads, uploads);
+    report.files = ComputeFileFigures(downloads, uploads, request.top.value_or(SIZE_MAX));
 }
 
 // The users table with every figure: CSV's (unless it writes the files), JSON's when asked for,

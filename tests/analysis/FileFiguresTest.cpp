@@ -22,9 +22,10 @@ LogTable Log(const std::vector<std::array<std::string, 3>>& transfers) {
   return table;
 }
 
-std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads) {
+std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads,
+                               std::size_t limit = SIZE_MAX) {
   std::vector<std::string> lines;
-  const FilesTable table = ComputeFileFigures(downloads, uploads);
+  const FilesTable table = ComputeFileFigures(downloads, uploads, limit);
   for (const FileFigures& f : table.files) {
     lines.push_back(std::string(f.file) + "|" + std::to_string(f.downloads) + "|" +
                     std::to_string(f.downloaders) + "|" + std::to_string(f.uploads) + "|" +
@@ -62,6 +63,11 @@ TEST_F(FileFiguresTest, EveryFileOfEitherTable) {
                 "Game.sit|1|1|0||2026-01-02 00:00:00|2026-01-02 00:00:00",
                 "doc.txt|0|0|1|bob||",
             }));
+  // Kept to the first few, the same first few.
+  const std::vector<std::string> all = Lines(downloads, uploads);
+  for (std::size_t limit : {1, 4, 5, 6})
+    EXPECT_EQ(Lines(downloads, uploads, limit),
+              std::vector<std::string>(all.begin(), all.begin() + std::min<std::size_t>(limit, 5)));
 }
 
 TEST_F(FileFiguresTest, APeriodTakesItsRowsOnly) {
