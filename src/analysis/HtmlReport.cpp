@@ -370,7 +370,7 @@ std::string FormatHtmlReport(const Report& report, const ReportRequest& request)
   out.append("<p class=\"note\">");
   if (request.top)
     out += "Those with the most downloads. ";
-  out.append("Leeches, marked, have at least ")
+  out.append("Leeches, in red, have at least ")
       .append(Grouped(request.leeches.minDownloads))
       .append(" downloads and ")
       .append(std::to_string(request.leeches.minRatioHundredths / 100))
