@@ -2,14 +2,16 @@
 # Sets up, builds and runs Quorvane on Debian 12. Safe to run again: it installs only what is
 # missing and rebuilds only what changed.
 #   ./dev.sh run    install, build, start the program
-#   ./dev.sh test   install, build, run every test
-#   ./dev.sh install [PACKAGE...]   install what is missing of the above and of PACKAGE...
+#   ./dev.sh test   install (with what only the tests need), build, run every test
+#   ./dev.sh install [PACKAGE...]   install what is missing of `run`'s packages and of PACKAGE...
 set -euo pipefail
 cd "$(dirname "$0")"
 
 # Debian 12's qt6-charts-dev needs libqt6opengl6-dev for CMake to find it, without depending on it.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev zlib1g-dev fonts-dejavu-core)
+# Only the tests need these: the HTML report is checked in a real browser.
+test_packages=(chromium python3)
 
 install_missing() {
   local missing=()
@@ -39,6 +41,7 @@ case "${1:-}" in
     exec build/src/app/quorvane
     ;;
   test)
+    packages+=("${test_packages[@]}")
     install_missing
     build
     cd build && exec ctest --output-on-failure -j "$(nproc)"

@@ -8,6 +8,7 @@
 #include "LogGenerator.h"
 #include "ReportCommand.h"
 #include "analysis/Averages.h"
+#include "analysis/FileFigures.h"
 #include "analysis/Totals.h"
 #include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
@@ -79,6 +80,16 @@ void BM_UserFigures(benchmark::State& state) {
 }
 BENCHMARK(BM_UserFigures)->Unit(benchmark::kMillisecond);
 
+// The files table: every File Name of both logs with its figures, sorted. Target: 100 ms.
+void BM_FileFigures(benchmark::State& state) {
+  Logs();  // load outside the timed loop
+  std::size_t files = 0;
+  for (auto _ : state)
+    files = ComputeFileFigures(Logs().downloads, Logs().uploads).files.size();
+  state.counters["files"] = static_cast<double>(files);
+}
+BENCHMARK(BM_FileFigures)->Unit(benchmark::kMillisecond);
+
 void BM_Rename(benchmark::State& state) {
   LoadResult loaded = LoadLogPair(Files().first, Files().second);
   LogPair& logs = *loaded.logs;
@@ -127,20 +138,42 @@ void BM_ParseDates(benchmark::State& state) {
 BENCHMARK(BM_ParseDates)->Unit(benchmark::kMillisecond);
 
 // Everything `quorvane-report --users --format F` does: both reads, the user list, totals,
-// averages and every user's figures, written as text, CSV or JSON
-// (0, 1, 2).
+// averages and every user's figures, written as text, CSV, JSON or HTML (0 to 3); the page also
+// holds the files table and the activity chart. Targets: the page within 1.5 times the time of
+// the CSV and at most 3 MB ("bytes").
 void BM_FullUsersReport(benchmark::State& state) {
-  static const char* const kFormats[] = {"text", "csv", "json"};
+  static const char* const kFormats[] = {"text", "csv", "json", "html"};
   const std::vector<std::string> args = {"--users", "--format", kFormats[state.range(0)],
                                          Files().first.string(), Files().second.string()};
+  std::size_t bytes = 0;
   for (auto _ : state) {
     std::ostringstream out, err;
     if (RunReportCommand(args, out, err) != 0)
       state.SkipWithError("report failed");
-    benchmark::DoNotOptimize(out.str().size());
+    bytes = out.str().size();
   }
+  state.counters["bytes"] = static_cast<double>(bytes);
 }
-BENCHMARK(BM_FullUsersReport)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullUsersReport)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+
+// The page with both tables cut to their first N lines (`--top N`).
+void BM_HtmlReportTop(benchmark::State& state) {
+  const std::vector<std::string> args = {"--format",
+                                         "html",
+                                         "--top",
+                                         std::to_string(state.range(0)),
+                                         Files().first.string(),
+                                         Files().second.string()};
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    if (RunReportCommand(args, out, err) != 0)
+      state.SkipWithError("report failed");
+    bytes = out.str().size();
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_HtmlReportTop)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvane::bench

@@ -1,6 +1,7 @@
 // Two logs through the whole report path: reader, user list, totals, averages, every user's
-// report, then a rename and the removal of a row from each table, after which the user list and
-// the reports are checked again. Every figure is compared with one counted here the plain way.
+// report, the files table, then a rename and the removal of a row from each table, after which the
+// user list and the reports are checked again. Every figure is compared with one counted here the
+// plain way.
 //
 // Input: one control byte (which name is renamed to what, which rows go), then the download log
 // up to the first form feed (0x0C), then the upload log.
@@ -17,6 +18,7 @@
 
 #include "FuzzCheck.h"
 #include "analysis/Averages.h"
+#include "analysis/FileFigures.h"
 #include "analysis/RatioText.h"
 #include "analysis/Totals.h"
 #include "analysis/UserFigures.h"
@@ -159,12 +161,49 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
   }
 }
 
+// The files table against one counted by texts: every file of either table, most downloads
+// first, then by text.
+void CheckFiles(const LogTable& downloads, const LogTable& uploads, const Cells& downloadCells,
+                const Cells& uploadCells) {
+  struct Expected {
+    std::size_t downloads = 0, uploads = 0;
+    std::set<std::string> downloaders;
+    std::string firstUploader;
+  };
+  std::map<std::string, Expected> files;
+  for (const auto& row : downloadCells) {
+    ++files[row[4]].downloads;
+    files[row[4]].downloaders.insert(row[3]);
+  }
+  for (const auto& row : uploadCells) {
+    if (files[row[4]].uploads++ == 0)
+      files[row[4]].firstUploader = row[3];
+  }
+  std::vector<std::pair<const std::string*, const Expected*>> order;
+  for (const auto& [file, expected] : files)
+    order.emplace_back(&file, &expected);
+  std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+    return a.second->downloads > b.second->downloads;
+  });
+  const FilesTable table = ComputeFileFigures(downloads, uploads);
+  FUZZ_CHECK(table.files.size() == order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const FileFigures& actual = table.files[i];
+    const Expected& expected = *order[i].second;
+    FUZZ_CHECK(actual.file == *order[i].first && actual.downloads == expected.downloads &&
+               actual.downloaders == expected.downloaders.size() &&
+               actual.uploads == expected.uploads &&
+               actual.firstUploader == expected.firstUploader);
+  }
+}
+
 void CheckAll(const LogTable& downloads, const LogTable& uploads, const Cells& downloadCells,
               const Cells& uploadCells, std::vector<std::string>& names) {
   FUZZ_CHECK(CellsOf(downloads) == downloadCells);
   FUZZ_CHECK(CellsOf(uploads) == uploadCells);
   names = CheckUserList(downloads, uploads, downloadCells, uploadCells);
   CheckReports(downloads, uploads, downloadCells, uploadCells, names);
+  CheckFiles(downloads, uploads, downloadCells, uploadCells);
 }
 
 std::size_t RenameCells(Cells& cells, const std::string& from, const std::string& to) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -17,7 +18,8 @@ namespace quorvane {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: quorvane-report [--users] [--user NAME]... [--format text|csv|json]\n"
+    "usage: quorvane-report [--users] [--files] [--top N] [--user NAME]...\n"
+    "                       [--format text|csv|json|html]\n"
     "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
     "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
     "                       [DOWNLOAD_LOG UPLOAD_LOG] [--download FILE]... [--upload FILE]...\n"
@@ -27,8 +29,11 @@ constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
     "and who uploads: totals, their ratio, the average transfers per address, and with\n"
     "--users every user's counts; --user NAME adds that user's report and uploads.\n"
+    "--files adds every file with its downloads, downloaders, uploads and first uploader;\n"
+    "--top N keeps the N users with the most downloads and the N most fetched files.\n"
     "--format csv writes the users table (every user, or those named with --user) with\n"
-    "credit and addresses for spreadsheets; --format json the whole report for scripts.\n"
+    "credit and addresses for spreadsheets (with --files the files table instead);\n"
+    "--format json the whole report for scripts; --format html a page to publish.\n"
     "--from and --to (either alone, whole days) take only the transfers dated in that period\n"
     "for every figure; --date-order says whether 3/4/2026 is March 4 (mdy) or 3 April (dmy),\n"
     "else each log shows it.\n"
@@ -67,16 +72,18 @@ constexpr std::pair<std::string_view, EncodingChoice> kEncodings[] = {
     {"utf-8", EncodingChoice::Utf8},
     {"windows-1252", EncodingChoice::Windows1252},
     {"mac-roman", EncodingChoice::MacRoman}};
-constexpr std::pair<std::string_view, ReportFormat> kFormats[] = {
-    {"text", ReportFormat::Text}, {"csv", ReportFormat::Csv}, {"json", ReportFormat::Json}};
+constexpr std::pair<std::string_view, ReportFormat> kFormats[] = {{"text", ReportFormat::Text},
+                                                                  {"csv", ReportFormat::Csv},
+                                                                  {"json", ReportFormat::Json},
+                                                                  {"html", ReportFormat::Html}};
 constexpr std::pair<std::string_view, DateOrder> kDateOrders[] = {{"mdy", DateOrder::MonthFirst},
                                                                   {"dmy", DateOrder::DayFirst}};
 
 // Options whose value is the next argument.
 bool TakesValue(std::string_view arg) {
   return arg == "--user" || arg == "--encoding" || arg == "--format" || arg == "--from" ||
-         arg == "--to" || arg == "--date-order" || arg == "--download" || arg == "--upload" ||
-         arg == "--log";
+         arg == "--to" || arg == "--date-order" || arg == "--top" || arg == "--download" ||
+         arg == "--upload" || arg == "--log";
 }
 
 // A file named on the command line; "-" is standard input.
@@ -111,7 +118,7 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
   } else if (name == "--format") {
     const std::optional<ReportFormat> format = Named(value, kFormats);
     if (!format)
-      return "unknown format " + value + " (text, csv or json)";
+      return "unknown format " + value + " (text, csv, json or html)";
     request.format = *format;
   } else if (name == "--from" || name == "--to") {
     const std::optional<std::int64_t> day = ParseIsoDay(value);
@@ -124,6 +131,13 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
                             : name == "--upload" ? SourceRole::Upload
                                                  : SourceRole::ServerLog;
     options.sources.push_back(SourceOf(value, role));
+  } else if (name == "--top") {
+    std::size_t count = 0;
+    const char* end = value.data() + value.size();
+    const auto [stop, error] = std::from_chars(value.data(), end, count);
+    if (error != std::errc() || stop != end || count == 0)
+      return "--top " + value + " is not a whole number of at least 1";
+    request.top = count;
   } else if (name == "--date-order") {
     const std::optional<DateOrder> order = Named(value, kDateOrders);
     if (!order)
@@ -150,8 +164,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       onlyFiles = true;
       continue;
     }
-    if (arg == "--users") {
-      options.request.listUsers = true;
+    if (arg == "--users" || arg == "--files") {
+      (arg == "--users" ? options.request.listUsers : options.request.listFiles) = true;
       continue;
     }
     std::string name = arg;
@@ -282,9 +296,11 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     return Write(std::string(kUsage) + std::string(kHelp), out, err);
   if (asked == "--version")
     return Write("Quorvane " QUORVANE_VERSION "\n", out, err);
-  const std::optional<Options> options = ParseArguments(args, err);
+  std::optional<Options> options = ParseArguments(args, err);
   if (!options)
     return 2;
+  for (const LogSource& source : options->sources)
+    options->request.logNames.push_back(source.input.Text());
 
   if (const std::optional<std::string> both = GivenAsBoth(options->sources)) {
     Complain(err, *both + ": given as both a download log and an upload log");

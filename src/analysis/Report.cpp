@@ -39,33 +39,69 @@ std::string TextSafe(std::string_view text) {
 
 namespace {
 
-// Everything but the users table. CSV is only that table.
-Report FiguresAndUserReports(const LogPair& logs, const ReportRequest& request) {
+// Everything but the users and files tables. CSV is only one of those.
+Report FiguresAndUserReports(const LogTable& downloads, const LogTable& uploads,
+                             const ReportRequest& request) {
   Report report;
   if (request.format == ReportFormat::Csv)
     return report;
-  report.totals = ComputeTotals(logs.downloads, logs.uploads);
-  report.averages = ComputeAverages(logs.downloads, logs.uploads);
+  report.totals = ComputeTotals(downloads, uploads);
+  report.averages = ComputeAverages(downloads, uploads);
   for (const std::string& name : request.users) {
     NamedUserReport& entry = report.userReports.emplace_back();
     entry.name = name;
-    entry.report = BuildUserReport(logs.downloads, logs.uploads, name);
+    entry.report = BuildUserReport(downloads, uploads, name);
     for (std::size_t row : entry.report.uploadRows)
-      entry.uploadedFiles.push_back(logs.uploads.CellText(row, Column::FileName));
+      entry.uploadedFiles.push_back(uploads.CellText(row, Column::FileName));
+  }
+  if (request.format == ReportFormat::Html) {
+    report.datedDays = DatedDays(downloads, uploads);
+    report.activity = CountActivity(downloads, uploads, {}, request.period.value_or(Period{}));
   }
   return report;
 }
 
-// CSV's and JSON's users table: every figure of the users CSV names, or of the user list.
-bool AddFigures(const LogPair& logs, const ReportRequest& request, Report& report) {
+// The files table when the request writes it; the HTML page always does.
+void AddFiles(const LogTable& downloads, const LogTable& uploads, const ReportRequest& request,
+              Report& report) {
+  if (request.listFiles || request.format == ReportFormat::Html)
+    report.files = ComputeFileFigures(downloads, uploads, request.top.value_or(SIZE_MAX));
+}
+
+// The users table with every figure: CSV's (unless it writes the files), JSON's when asked for,
+// HTML's always; CSV's is of the users named when there are any.
+bool AddFigures(const LogTable& downloads, const LogTable& uploads, const ReportRequest& request,
+                Report& report) {
   const bool csv = request.format == ReportFormat::Csv;
-  if (request.format == ReportFormat::Text || !(request.listUsers || csv))
+  const bool wanted = csv ? !request.listFiles
+                          : request.format == ReportFormat::Html ||
+                                (request.format == ReportFormat::Json && request.listUsers);
+  if (!wanted)
     return false;
-  report.figures = ComputeUserFigures(logs.downloads, logs.uploads,
-                                      csv && !request.users.empty()
-                                          ? request.users
-                                          : CollectEveryUserName(logs.downloads, logs.uploads));
+  report.figures = ComputeUserFigures(
+      downloads, uploads,
+      csv && !request.users.empty() ? request.users : CollectEveryUserName(downloads, uploads));
   return true;
+}
+
+// The first `top` users by downloads, most first; equals stay in their order.
+template <typename User>
+void KeepMostDownloads(std::vector<User>& users, std::size_t top) {
+  std::stable_sort(users.begin(), users.end(),
+                   [](const User& a, const User& b) { return a.downloads > b.downloads; });
+  if (users.size() > top)
+    users.resize(top);
+}
+
+void KeepTop(Report& report, const std::optional<std::size_t>& top) {
+  if (!top)
+    return;
+  if (report.users)
+    KeepMostDownloads(*report.users, *top);
+  if (report.figures)
+    KeepMostDownloads(*report.figures, *top);
+  if (report.files && report.files->files.size() > *top)
+    report.files->files.resize(*top);
 }
 
 }  // namespace
@@ -73,10 +109,10 @@ bool AddFigures(const LogPair& logs, const ReportRequest& request, Report& repor
 LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding) {
   LoadOptions options;
   options.encoding = encoding;
-  // Text needs file names for the user reports' uploads only; CSV and JSON credit uploads and
-  // tell when users were first and last seen.
+  // Text needs file names for the user reports' uploads and the files table only; CSV, JSON and
+  // HTML credit uploads and tell when users were first and last seen.
   const bool allFigures = request.format != ReportFormat::Text;
-  options.kept = {false, false, allFigures || !request.users.empty()};
+  options.kept = {false, false, allFigures || request.listFiles || !request.users.empty()};
   if (allFigures || request.period)
     options.dates = request.dateOrder;
   return options;
@@ -84,43 +120,60 @@ LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding
 
 namespace {
 
-// The report over the whole of the logs given.
-Report Whole(const LogPair& logs, const ReportRequest& request) {
-  Report report = FiguresAndUserReports(logs, request);
-  if (!AddFigures(logs, request, report) && request.listUsers)
-    report.users = CountEveryUser(logs.downloads, logs.uploads);
+// The report over the whole of the tables given.
+Report Whole(const LogTable& downloads, const LogTable& uploads, const ReportRequest& request) {
+  Report report = FiguresAndUserReports(downloads, uploads, request);
+  AddFiles(downloads, uploads, request, report);
+  if (!AddFigures(downloads, uploads, request, report) && request.listUsers &&
+      request.format == ReportFormat::Text)
+    report.users = CountEveryUser(downloads, uploads);
   return report;
 }
 
 Report Whole(LogPair&& logs, const ReportRequest& request) {
-  Report report = FiguresAndUserReports(logs, request);
-  if (!AddFigures(logs, request, report) && request.listUsers)
+  Report report = FiguresAndUserReports(logs.downloads, logs.uploads, request);
+  AddFiles(logs.downloads, logs.uploads, request, report);
+  if (!AddFigures(logs.downloads, logs.uploads, request, report) && request.listUsers &&
+      request.format == ReportFormat::Text)
     report.users = CountEveryUser(std::move(logs.downloads), std::move(logs.uploads));
   return report;
 }
 
 }  // namespace
 
-Report BuildReport(const LogPair& logs, const ReportRequest& request) {
-  if (!request.period)
-    return Whole(logs, request);
-  PeriodLogs inPeriod = SelectPeriod(logs, *request.period);
+Report BuildReport(const LogTable& downloads, const LogTable& uploads,
+                   const ReportRequest& request) {
+  if (!request.period) {
+    Report report = Whole(downloads, uploads, request);
+    KeepTop(report, request.top);
+    return report;
+  }
+  PeriodLogs inPeriod = SelectPeriod(downloads, uploads, *request.period);
   Report report = Whole(std::move(inPeriod.logs), request);
   report.period = request.period;
   report.undatedLeftOut = inPeriod.undatedLeftOut;
+  KeepTop(report, request.top);
   return report;
+}
+
+Report BuildReport(const LogPair& logs, const ReportRequest& request) {
+  return BuildReport(logs.downloads, logs.uploads, request);
 }
 
 Report BuildReport(LogPair&& logs, const ReportRequest& request) {
   if (request.period)
-    return BuildReport(static_cast<const LogPair&>(logs), request);
-  return Whole(std::move(logs), request);
+    return BuildReport(logs.downloads, logs.uploads, request);
+  Report report = Whole(std::move(logs), request);
+  KeepTop(report, request.top);
+  return report;
 }
 
 std::string FormatReport(const Report& report, const ReportRequest& request) {
   switch (request.format) {
     case ReportFormat::Csv:
-      return FormatCsvUsers(*report.figures);
+      return report.files ? FormatCsvFiles(*report.files) : FormatCsvUsers(*report.figures);
+    case ReportFormat::Html:
+      return FormatHtmlReport(report, request);
     case ReportFormat::Json:
       return FormatJsonReport(report);
     case ReportFormat::Text:
@@ -131,13 +184,17 @@ std::string FormatReport(const Report& report, const ReportRequest& request) {
 
 std::string FormatTextReport(const Report& report) {
   std::string out;
+  // Room for the lists at once: a long list is not copied over and over as it grows.
+  std::size_t size = 256;
   if (report.users) {
-    // Room for the user list at once: a long list is not copied over and over as it grows.
-    std::size_t size = 256;
     for (const UserCounts& user : *report.users)
       size += user.name.size() + 32;
-    out.reserve(size);
   }
+  if (report.files) {
+    for (const FileFigures& file : report.files->files)
+      size += file.file.size() + file.firstUploader.size() + 40;
+  }
+  out.reserve(size);
   const auto line = [&out](std::string_view caption, std::string_view value) {
     out.append(caption).append(value).push_back('\n');
   };
@@ -161,6 +218,17 @@ std::string FormatTextReport(const Report& report) {
       out.append(std::to_string(user.downloads)).push_back('\t');
       out.append(std::to_string(user.uploads)).push_back('\t');
       line(user.Ratio(), "");
+    }
+  }
+  if (report.files) {
+    line("\nFiles: ", std::to_string(report.files->files.size()));
+    for (const FileFigures& file : report.files->files) {
+      AppendTextSafe(out, file.file);
+      for (std::size_t figure : {file.downloads, file.downloaders, file.uploads})
+        out.append("\t").append(std::to_string(figure));
+      out.push_back('\t');
+      AppendTextSafe(out, file.firstUploader);
+      out.push_back('\n');
     }
   }
   for (const NamedUserReport& user : report.userReports) {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "analysis/Report.h"
+#include "analysis/TableCells.h"
 #include "logs/TextEncoding.h"
 
 namespace quorvane {
@@ -116,9 +117,8 @@ class JsonObject {
 };
 
 // A member whose value is a list written one element a line.
-template <typename T, typename Write>
-void AppendJsonList(std::string& out, std::string_view key, const std::vector<T>& items,
-                    Write write) {
+template <typename Items, typename Write>
+void AppendJsonList(std::string& out, std::string_view key, const Items& items, Write write) {
   out += ",\n  ";
   AppendJsonString(out, key);
   out += ": [";
@@ -131,21 +131,33 @@ void AppendJsonList(std::string& out, std::string_view key, const std::vector<T>
 
 }  // namespace
 
-std::string FormatCsvUsers(const std::vector<UserFigures>& users) {
-  std::string out = "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n";
-  for (const UserFigures& user : users) {
-    AppendCsvField(out, user.name);
-    for (std::size_t figure : {user.downloads, user.uploads})
-      out.append(",").append(std::to_string(figure));
-    out.push_back(',');
-    AppendCsvField(out, user.Ratio());
-    for (std::size_t figure : {user.credit, user.addresses})
-      out.append(",").append(std::to_string(figure));
-    for (Timestamp time : {user.firstSeen, user.lastSeen})
-      out.append(",").append(FormatTimestamp(time));
-    out.push_back('\n');
+namespace {
+
+// A CSV header of the columns, then a line of each item's cells.
+template <typename Items, std::size_t N>
+std::string FormatCsv(const detail::TableColumn (&columns)[N], const Items& items) {
+  std::string out;
+  for (const detail::TableColumn& column : columns)
+    out.append(column.name).push_back(',');
+  out.back() = '\n';
+  for (const auto& item : items) {
+    detail::CellsOf(item, [&](std::string_view cell) {
+      AppendCsvField(out, cell);
+      out.push_back(',');
+    });
+    out.back() = '\n';
   }
   return out;
+}
+
+}  // namespace
+
+std::string FormatCsvUsers(const std::vector<UserFigures>& users) {
+  return FormatCsv(detail::kUserColumns, users);
+}
+
+std::string FormatCsvFiles(const FilesTable& files) {
+  return FormatCsv(detail::kFileColumns, files.files);
 }
 
 std::string FormatJsonReport(const Report& report) {
@@ -205,6 +217,18 @@ std::string FormatJsonReport(const Report& report) {
           .Number("addresses", user.addresses)
           .Time("first_seen", user.firstSeen)
           .Time("last_seen", user.lastSeen);
+    });
+  }
+  if (report.files) {
+    AppendJsonList(out, "files", report.files->files, [&](const FileFigures& file) {
+      JsonObject(out)
+          .Text("file", file.file)
+          .Number("downloads", file.downloads)
+          .Number("downloaders", file.downloaders)
+          .Number("uploads", file.uploads)
+          .Text("first_uploader", file.firstUploader)
+          .Time("first_download", file.firstDownload)
+          .Time("last_download", file.lastDownload);
     });
   }
   if (!report.userReports.empty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,19 @@ struct UserFigures : UserCounts {
   // The earliest and latest dated rows of the user in either table (kUndated: none dated).
   Timestamp firstSeen = kUndated;
   Timestamp lastSeen = kUndated;
+};
+
+// Who counts as a leech: at least `minDownloads` downloads and at least `minRatioHundredths` / 100
+// downloads per upload, in whole numbers so that 11 / 10 meets 1.10 (no uploads meets any ratio).
+// The defaults are the Users Overview's and the HTML report's.
+struct LeechRule {
+  std::size_t minDownloads = 10;
+  std::uint64_t minRatioHundredths = 1000;
+
+  bool Matches(const UserCounts& user) const {
+    return user.downloads >= minDownloads &&
+           std::uint64_t{user.downloads} * 100 >= minRatioHundredths * user.uploads;
+  }
 };
 
 // The figures of each of `names`, in that order; a name without rows gets zeros. A few passes over

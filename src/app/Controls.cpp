@@ -210,6 +210,16 @@ int ExecModal(QDialog& dialog) {
   return result;
 }
 
+std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, const QSize& size) {
+  const int top = std::clamp(anchor.top(), screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - size.height()));
+  if (screen.right() - anchor.right() >= size.width())
+    return QPoint(anchor.right() + 1, top);
+  if (anchor.left() - screen.left() >= size.width())
+    return QPoint(anchor.left() - size.width(), top);
+  return std::nullopt;
+}
+
 }  // namespace quorvane
 
 #include "Controls.moc"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 // Building blocks shared by every window: the twips the windows were designed in, and controls
 // named, placed and dressed the same way everywhere.
 
@@ -101,5 +103,9 @@ QVBoxLayout* OuterColumn(QWidget* owner, int margin, int spacing);
 // A table view read as a list of whole rows, never edited: no grid, one line of text a row (and
 // `rowPadding` pixels), fixed columns, and Tab leaving it as it leaves every other control.
 void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, int rowPadding);
+
+// Where a window of `size` goes beside `anchor` (a window's frame) on `screen`: to its right, else
+// to its left, top edges level and inside the screen; nothing when neither side has room.
+std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, const QSize& size);
 
 }  // namespace quorvane

@@ -109,14 +109,8 @@ void UserFiguresModel::SortAll() {
 }
 
 bool UserFiguresModel::Passes(const UserFigures& user) const {
-  if (filter_.leechesOnly) {
-    if (user.downloads < filter_.minDownloads)
-      return false;
-    // downloads / uploads >= hundredths / 100, in whole numbers so that 11 / 10 meets 1.10 and
-    // no uploads meets any ratio
-    if (std::uint64_t{user.downloads} * 100 < filter_.minRatioHundredths * user.uploads)
-      return false;
-  }
+  if (filter_.leechesOnly && !filter_.leeches.Matches(user))
+    return false;
   return ContainsFolded(user.name, filter_.part);
 }
 

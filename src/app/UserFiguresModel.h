@@ -29,13 +29,11 @@ class UserFiguresModel : public ReadOnlyTableModel {
   };
 
   // Which users show: names containing `part` (folded as the display order folds them) and, with
-  // `leechesOnly`, at least `minDownloads` downloads and at least `minRatioHundredths` / 100
-  // downloads per upload (a user without uploads passes any ratio).
+  // `leechesOnly`, those the leech rule matches.
   struct Filter {
     std::string part;
     bool leechesOnly = false;
-    std::size_t minDownloads = 0;
-    std::uint64_t minRatioHundredths = 0;
+    LeechRule leeches;
   };
 
   explicit UserFiguresModel(QObject* parent = nullptr);

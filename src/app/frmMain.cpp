@@ -696,6 +696,13 @@ void frmMain::SetDateOrder(DateOrder order) {
   emit TablesChanged();
 }
 
+QStringList frmMain::LogPaths() const {
+  QStringList paths;
+  for (const LogSource& source : sources_)
+    paths << QString::fromStdString(source.input.Text());
+  return paths;
+}
+
 bool frmMain::IsLoadedLog(const QString& path) const {
   return std::any_of(sources_.begin(), sources_.end(), [&](const LogSource& source) {
     std::error_code unreadable;  // a file that is not there is no log
@@ -853,13 +860,20 @@ void frmMain::cmdUsersOverview_Click() {
   if (overview_.isNull()) {
     BusyPointer busy(*this);
     overview_ = new frmUsersOverview(*this, *interaction_);
-    // Over the main window, where the eye already is, but above its report: a user shown from
-    // the overview appears there, in sight. The title bar the window manager adds is reckoned in.
+    // Beside the main window when the screen has room, so both log lists stay in sight; else
+    // over it, but above its report: a user shown from the overview appears there, in sight.
+    // The title bar the window manager adds is reckoned in.
     const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
     const QRect screen = this->screen()->availableGeometry();
     const int reportTop = fraAnalyzeLog->mapToGlobal(QPoint(0, 0)).y();
-    overview_->move(std::max(screen.left(), frameGeometry().center().x() - overview_->width() / 2),
-                    std::max(screen.top() + titleBar, reportTop - overview_->height()) - titleBar);
+    if (const std::optional<QPoint> beside =
+            BesideOnScreen(screen, frameGeometry(), overview_->size() + QSize(0, titleBar))) {
+      overview_->move(*beside);
+    } else {
+      overview_->move(
+          std::max(screen.left(), frameGeometry().center().x() - overview_->width() / 2),
+          std::max(screen.top() + titleBar, reportTop - overview_->height()) - titleBar);
+    }
   }
   overview_->show();
   overview_->raise();

@@ -65,7 +65,9 @@ class frmMain : public QWidget {
   // Chooses the name in the user list and shows that user's report, as a person's pick does; a
   // name the list leaves out gets its report too, shown in the box without joining the list.
   void ShowUser(const QString& name);
-  // Whether `path` is one of the two loaded log files (the same file by any name).
+  // The paths of the files loaded last, in the order given (none before a load).
+  QStringList LogPaths() const;
+  // Whether `path` is one of the loaded log files (the same file by any name).
   bool IsLoadedLog(const QString& path) const;
   // Whether a date such as 3/4/2024 reads month or day first: as each log shows (Detect), or as
   // set. Setting it reads the loaded logs' dates again.

@@ -33,6 +33,7 @@
 #include "app/AppIdentity.h"
 #include "app/Controls.h"
 #include "app/DateText.h"
+#include "app/FileFiguresModel.h"
 #include "app/Interaction.h"
 #include "app/LogTableModel.h"
 #include "app/UserFiguresModel.h"
@@ -45,8 +46,6 @@ namespace {
 
 const QString kMinDownloadsKey = QStringLiteral("UsersOverview/LeechMinDownloads");
 const QString kMinRatioKey = QStringLiteral("UsersOverview/LeechMinRatio");
-constexpr int kDefaultMinDownloads = 10;
-constexpr double kDefaultMinRatio = 10;
 
 QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QWidget* buddy) {
   auto* label = Named(new QLabel(text, parent), name);
@@ -68,6 +67,7 @@ frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
       main_(main),
       ui_(ui),
       model_(new UserFiguresModel(this)),
+      filesModel_(new FileFiguresModel(this)),
       refreshDue_(new QTimer(this)) {
   setObjectName(QStringLiteral("frmUsersOverview"));
   setAttribute(Qt::WA_DeleteOnClose);
@@ -112,7 +112,17 @@ frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
   connect(tabViews, &QTabWidget::currentChanged, this, [this] {
     if (chartStale_)
       ChartChanged();
+    if (filesStale_)
+      ShowFiles();
+    UpdateStatus();
   });
+  connect(txtFindFiles, &QLineEdit::textChanged, this, [this](const QString& text) {
+    filesModel_->SetFind(text.toStdString());
+    UpdateStatus();
+  });
+  connect(lvwFiles, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { ShowUploaderInMain(index.row()); });
+  connect(cmdExportHtml, &QPushButton::clicked, this, &frmUsersOverview::cmdExportHtml_Click);
   connect(cmdSaveChart, &QPushButton::clicked, this, &frmUsersOverview::cmdSaveChart_Click);
   connect(cmdExport, &QPushButton::clicked, this, &frmUsersOverview::cmdExport_Click);
   connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
@@ -148,12 +158,17 @@ void frmUsersOverview::CreateControls() {
   tabViews->addTab(CreateUsersPage(), tr("&Users"));
   pgActivity = CreateActivityPage();
   tabViews->addTab(pgActivity, tr("Acti&vity"));
+  pgFiles = CreateFilesPage();
+  tabViews->addTab(pgFiles, tr("F&iles"));
 
   lblStatus = Named(new QLabel(this), "lblStatus");
   lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   cmdExport = Button(this, "cmdExport", tr("&Export..."), false);
+  cmdExport->setToolTip(tr("Writes the table of the page shown as CSV"));
+  cmdExportHtml = Button(this, "cmdExportHtml", tr("Export &HTML..."), false);
+  cmdExportHtml->setToolTip(tr("Writes a web page of the figures, the chart and both tables"));
   cmdClose = Button(this, "cmdClose", tr("&Close"), false);
-  for (QPushButton* button : {cmdExport, cmdClose})
+  for (QPushButton* button : {cmdExport, cmdExportHtml, cmdClose})
     button->setMinimumSize(TwipsSize(1335, 375));
 
   // The period and the way dates read apply to both pages, so they stand above them.
@@ -172,6 +187,7 @@ void frmUsersOverview::CreateControls() {
   auto* bottomRow = new QHBoxLayout;
   bottomRow->addWidget(lblStatus, 1);
   bottomRow->addWidget(cmdExport);
+  bottomRow->addWidget(cmdExportHtml);
   bottomRow->addWidget(cmdClose);
 
   auto* layout = OuterColumn(this, 120, 90);
@@ -256,7 +272,7 @@ QWidget* frmUsersOverview::CreateActivityPage() {
   chtActivity = Named(new ActivityChart(page), "chtActivity");
   lblActivity = Named(new QLabel(page), "lblActivity");
   lblActivity->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  cmdSaveChart = Button(page, "cmdSaveChart", tr("Save C&hart..."), false);
+  cmdSaveChart = Button(page, "cmdSaveChart", tr("Save Chart Ima&ge..."), false);
   cmdSaveChart->setMinimumSize(TwipsSize(1335, 375));
   auto* captionRow = new QHBoxLayout;
   captionRow->addWidget(lblActivity, 1);
@@ -267,19 +283,45 @@ QWidget* frmUsersOverview::CreateActivityPage() {
   return page;
 }
 
+// What is fetched: the files table with a Find of its own; a double-click shows the uploader.
+QWidget* frmUsersOverview::CreateFilesPage() {
+  auto* page = Named(new QWidget(this), "pgFiles");
+  txtFindFiles = Named(new QLineEdit(page), "txtFindFiles");
+  txtFindFiles->setClearButtonEnabled(true);
+  lblFindFiles = NewCaption(page, "lblFindFiles", tr("Fi&nd:"), txtFindFiles);
+  lvwFiles = Named(new QTableView(page), "lvwFiles");
+  lvwFiles->setModel(filesModel_);
+  lvwFiles->setAccessibleName(tr("Files"));
+  DressAsList(lvwFiles, QAbstractItemView::SingleSelection, 4);
+  lvwFiles->setAlternatingRowColors(true);
+  lvwFiles->horizontalHeader()->setSortIndicator(FileFiguresModel::Downloads, Qt::DescendingOrder);
+  lvwFiles->setSortingEnabled(true);
+  lvwFiles->horizontalHeader()->setSectionResizeMode(FileFiguresModel::File, QHeaderView::Stretch);
+  auto* findRow = new QHBoxLayout;
+  findRow->addWidget(lblFindFiles);
+  findRow->addWidget(txtFindFiles, 1);
+  auto* layout = OuterColumn(page, 90, 90);
+  layout->addLayout(findRow);
+  layout->addWidget(lvwFiles, 1);
+  return page;
+}
+
 void frmUsersOverview::SetTabOrder() {
-  const std::vector<QWidget*> order = {chkAllTime,   dtpFrom,         dtpTo,       cboDates,
-                                       tabViews,     txtFind,         cboSortBy,   chkDescending,
-                                       chkLeeches,   spnMinDownloads, spnMinRatio, lvwUsers,
-                                       cmdSaveChart, chtActivity,     cmdExport,   cmdClose};
+  const std::vector<QWidget*> order = {chkAllTime,   dtpFrom,         dtpTo,        cboDates,
+                                       tabViews,     txtFind,         cboSortBy,    chkDescending,
+                                       chkLeeches,   spnMinDownloads, spnMinRatio,  lvwUsers,
+                                       cmdSaveChart, chtActivity,     txtFindFiles, lvwFiles,
+                                       cmdExport,    cmdExportHtml,   cmdClose};
   for (std::size_t i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
 }
 
 void frmUsersOverview::LoadSettings() {
   const QSettings settings;
-  spnMinDownloads->setValue(settings.value(kMinDownloadsKey, kDefaultMinDownloads).toInt());
-  spnMinRatio->setValue(settings.value(kMinRatioKey, kDefaultMinRatio).toDouble());
+  spnMinDownloads->setValue(
+      settings.value(kMinDownloadsKey, static_cast<int>(LeechRule().minDownloads)).toInt());
+  spnMinRatio->setValue(
+      settings.value(kMinRatioKey, LeechRule().minRatioHundredths / 100.0).toDouble());
 }
 
 std::optional<Period> frmUsersOverview::ChosenPeriod() const {
@@ -329,7 +371,27 @@ void frmUsersOverview::Refresh() {
     undatedLeftOut_ = inPeriod.undatedLeftOut;
   }
   SelectUsers(selected, chosen);
+  filesStale_ = true;
+  if (tabViews->currentWidget() == pgFiles)
+    ShowFiles();
   UpdateStatus();
+}
+
+void frmUsersOverview::ShowFiles() {
+  filesStale_ = false;
+  const LogTable& downloads = main_.DownloadLog().Table();
+  const LogTable& uploads = main_.UploadLog().Table();
+  if (period_.AllTime()) {
+    filesModel_->SetFiles(ComputeFileFigures(downloads, uploads));
+  } else {
+    const PeriodLogs inPeriod = SelectPeriod(downloads, uploads, period_);
+    filesModel_->SetFiles(ComputeFileFigures(inPeriod.logs.downloads, inPeriod.logs.uploads));
+  }
+}
+
+void frmUsersOverview::ShowUploaderInMain(int row) {
+  if (row >= 0 && row < filesModel_->rowCount() && !filesModel_->FileAt(row).firstUploader.empty())
+    main_.ShowUser(QString::fromStdString(std::string(filesModel_->FileAt(row).firstUploader)));
 }
 
 void frmUsersOverview::ApplyFilter() {
@@ -338,8 +400,9 @@ void frmUsersOverview::ApplyFilter() {
   UserFiguresModel::Filter filter;
   filter.part = txtFind->text().toStdString();
   filter.leechesOnly = chkLeeches->isChecked();
-  filter.minDownloads = static_cast<std::size_t>(spnMinDownloads->value());
-  filter.minRatioHundredths = static_cast<std::uint64_t>(std::llround(spnMinRatio->value() * 100));
+  filter.leeches.minDownloads = static_cast<std::size_t>(spnMinDownloads->value());
+  filter.leeches.minRatioHundredths =
+      static_cast<std::uint64_t>(std::llround(spnMinRatio->value() * 100));
   model_->SetFilter(std::move(filter));
   SelectUsers(selected, chosen);
   UpdateStatus();
@@ -397,6 +460,33 @@ void frmUsersOverview::cboDates_Click() {
 }
 
 void frmUsersOverview::cmdExport_Click() {
+  // A narrowed table is said to be one before it is written, lest it pass for the whole.
+  const bool files = tabViews->currentWidget() == pgFiles;
+  if (files && filesStale_)
+    ShowFiles();
+  const int shown = files ? filesModel_->rowCount() : model_->rowCount();
+  const std::size_t all = files ? filesModel_->FileCount() : model_->UserCount();
+  if (static_cast<std::size_t>(shown) < all &&
+      !ui_.AskYesNo(tr("Export"), (files ? tr("Export the %1 files shown of %2?")
+                                         : tr("Export the %1 users shown of %2?"))
+                                      .arg(shown)
+                                      .arg(all)))
+    return;
+  if (files) {
+    const std::optional<QString> chosen =
+        ui_.ChooseSaveFile(tr("Export Files"), tr("Files.csv"), tr("CSV files (*.csv)"));
+    if (!chosen)
+      return;
+    SaveFile(tr("Export"), *chosen, tr("The files table could not be saved to %1."),
+             [this](QIODevice& file) {
+               if (filesStale_)
+                 ShowFiles();
+               const std::string csv = FormatCsvFiles(filesModel_->ShownFiles());
+               return file.write(csv.data(), static_cast<qint64>(csv.size())) ==
+                      static_cast<qint64>(csv.size());
+             });
+    return;
+  }
   const std::optional<QString> chosen = ui_.ChooseSaveFile(
       tr("Export Users Overview"), tr("Users Overview.csv"), tr("CSV files (*.csv)"));
   if (!chosen)
@@ -406,6 +496,28 @@ void frmUsersOverview::cmdExport_Click() {
              const std::string csv = FormatCsvUsers(model_->ShownUsers());
              return file.write(csv.data(), static_cast<qint64>(csv.size())) ==
                     static_cast<qint64>(csv.size());
+           });
+}
+
+// The page the report command writes for the same tables and period, byte for byte.
+void frmUsersOverview::cmdExportHtml_Click() {
+  const std::optional<QString> chosen = ui_.ChooseSaveFile(
+      tr("Export HTML Report"), tr("Transfers.html"), tr("HTML pages (*.html *.htm)"));
+  if (!chosen)
+    return;
+  SaveFile(tr("Export HTML"), *chosen, tr("The page could not be saved to %1."),
+           [this](QIODevice& file) {
+             ReportRequest request;
+             request.format = ReportFormat::Html;
+             if (!period_.AllTime())
+               request.period = period_;
+             for (const QString& path : main_.LogPaths())
+               request.logNames.push_back(path.toStdString());
+             const std::string html = FormatHtmlReport(
+                 BuildReport(main_.DownloadLog().Table(), main_.UploadLog().Table(), request),
+                 request);
+             return file.write(html.data(), static_cast<qint64>(html.size())) ==
+                    static_cast<qint64>(html.size());
            });
 }
 
@@ -451,7 +563,10 @@ void frmUsersOverview::UpdateStatus() {
     lblStatus->setText(tr("From is after To: the figures are still those of the last period."));
     return;
   }
-  QString status = tr("Users shown: %1 of %2").arg(model_->rowCount()).arg(model_->UserCount());
+  QString status =
+      tabViews->currentWidget() == pgFiles
+          ? tr("Files shown: %1 of %2").arg(filesModel_->rowCount()).arg(filesModel_->FileCount())
+          : tr("Users shown: %1 of %2").arg(model_->rowCount()).arg(model_->UserCount());
   if (undatedLeftOut_ > 0)
     status += tr("; undated rows left out: %1").arg(undatedLeftOut_);
   lblStatus->setText(status);
@@ -466,11 +581,18 @@ void frmUsersOverview::ChartChanged() {
 void frmUsersOverview::DrawChart() {
   chartStale_ = false;
   const std::vector<std::string> users = SelectedUsers();
+  // The selected users by name, up to three: "ann", "ann and Bob", "ann, Bob, cy and 2 more".
   QString whose = tr("everyone");
-  if (users.size() == 1)
-    whose = QString::fromStdString(users.front());
+  QStringList names;
+  for (std::size_t i = 0; i < std::min<std::size_t>(users.size(), 3); ++i)
+    names << QString::fromStdString(users[i]);
+  if (users.size() > 3)
+    whose = tr("%1 and %2 more").arg(names.join(QStringLiteral(", "))).arg(users.size() - 3);
   else if (users.size() > 1)
-    whose = tr("%1 selected users").arg(users.size());
+    whose = tr("%1 and %2")
+                .arg(names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last());
+  else if (users.size() == 1)
+    whose = names.front();
   chtActivity->Show(
       CountActivity(main_.DownloadLog().Table(), main_.UploadLog().Table(), users, period_), whose);
   lblActivity->setText(chtActivity->Description());

@@ -25,6 +25,7 @@ class QTimer;
 namespace quorvane {
 
 class ActivityChart;
+class FileFiguresModel;
 class Interaction;
 class UserFiguresModel;
 class frmMain;
@@ -33,7 +34,8 @@ class frmMain;
 // any column and narrows to names or to leeches, follows every change of the main window's
 // tables, shows a user's report there on a double-click or Enter, and exports to CSV. A period
 // narrows every figure to the transfers dated in it; the Activity chart shows the transfers of
-// everyone, or of the users selected in the table, over time.
+// everyone, or of the users selected in the table, over time; the Files page what is fetched
+// most. Export HTML writes the page `quorvane-report --format html` writes.
 class frmUsersOverview : public QWidget {
   Q_OBJECT
 
@@ -54,6 +56,7 @@ class frmUsersOverview : public QWidget {
   void CreateControls();
   QWidget* CreateUsersPage();
   QWidget* CreateActivityPage();
+  QWidget* CreateFilesPage();
   void SetTabOrder();
   void LoadSettings();
 
@@ -65,6 +68,10 @@ class frmUsersOverview : public QWidget {
   void cboDates_Click();
   void cmdExport_Click();
   void cmdSaveChart_Click();
+  void cmdExportHtml_Click();
+  // The files table is counted again only while its page shows.
+  void ShowFiles();
+  void ShowUploaderInMain(int row);
   // Writes the file through `write` under the name chosen, whole or not at all, never over a
   // loaded log; a message under `title` tells what went wrong, after `failure`.
   void SaveFile(const QString& title, const QString& path, const QString& failure,
@@ -88,11 +95,13 @@ class frmUsersOverview : public QWidget {
   frmMain& main_;
   Interaction& ui_;
   UserFiguresModel* model_;
+  FileFiguresModel* filesModel_;
   QTimer* refreshDue_;
   Period period_;                   // the period of the figures shown
   std::size_t undatedLeftOut_ = 0;  // rows without a date that the period left out
   bool periodRefused_ = false;      // From is after To: the figures are still the last period's
   bool chartStale_ = true;
+  bool filesStale_ = true;
   bool selecting_ = false;  // the selection is being put back: the chart waits for the whole
 
   // The period, above both pages.
@@ -121,9 +130,15 @@ class frmUsersOverview : public QWidget {
   QLabel* lblActivity = nullptr;
   ActivityChart* chtActivity = nullptr;
   QPushButton* cmdSaveChart = nullptr;
+  // The Files page.
+  QWidget* pgFiles = nullptr;
+  QLabel* lblFindFiles = nullptr;
+  QLineEdit* txtFindFiles = nullptr;
+  QTableView* lvwFiles = nullptr;
   // The row below both pages.
   QLabel* lblStatus = nullptr;
   QPushButton* cmdExport = nullptr;
+  QPushButton* cmdExportHtml = nullptr;
   QPushButton* cmdClose = nullptr;
 };
 

@@ -1,3 +1,4 @@
+#include "app/Controls.h"
 #include "support/MainWindowFixture.h"
 
 namespace quorvane {
@@ -43,6 +44,19 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
     EXPECT_NEAR(overview->y(), rename.bottom() + 1 + 120 / 15, 1);
     EXPECT_GE(overview->width(), std::max(rename.width(), overview->sizeHint().width()));
   }
+}
+
+// The Users Overview goes to the right of the main window, else to its left, level with it and
+// inside the screen; without room on either side, nowhere beside it.
+TEST(Placement, BesideTheMainWindowWhenTheScreenHasRoom) {
+  const QRect screen(0, 0, 1920, 1080);
+  const QSize size(700, 500);
+  EXPECT_EQ(BesideOnScreen(screen, QRect(320, 50, 900, 600), size), QPoint(1220, 50));
+  EXPECT_EQ(BesideOnScreen(screen, QRect(1219, 50, 700, 600), size), QPoint(519, 50));
+  EXPECT_EQ(BesideOnScreen(screen, QRect(1220, 700, 700, 300), size), QPoint(520, 580));
+  EXPECT_EQ(BesideOnScreen(screen, QRect(1221, 50, 699, 600), size), QPoint(521, 50));
+  EXPECT_EQ(BesideOnScreen(screen, QRect(600, 50, 800, 600), size), std::nullopt);
+  EXPECT_EQ(BesideOnScreen(QRect(0, 0, 800, 600), QRect(0, 0, 720, 520), size), std::nullopt);
 }
 
 // The window cannot be made smaller than its controls need: at its minimum no control covers

@@ -207,6 +207,12 @@ TEST_F(UsersOverview, ExportsTheRowsAsShownAsTheReportCommandWritesThem) {
   EXPECT_EQ(fake->questions.last(), "Export Users Overview|Users Overview.csv|CSV files (*.csv)");
   Get<QLineEdit>("txtFind")->setText("O");
   SortBy(1, true);
+  // Narrowed: said so first; No writes nothing.
+  const qsizetype asked = fake->questions.size();
+  QTest::mouseClick(Get<QPushButton>("cmdExport"), Qt::LeftButton);
+  EXPECT_EQ(fake->yesNoQuestions.last().toStdString(), "Export|Export the 5 users shown of 8?|Yes");
+  EXPECT_EQ(fake->questions.size(), asked) << "no file asked for, nothing written";
+  fake->answerYes = true;
   QStringList names;
   for (const QString& line : Export(path).split('\n', Qt::SkipEmptyParts))
     names << line.section(',', 0, 0);
@@ -243,6 +249,60 @@ TEST_F(UsersOverview, ExportNeverWritesOverALogAndReportsAFailedWrite) {
   }
 }
 
+// The Files page: most fetched first, Find and any column narrow and sort it, Export writes the
+// command's CSV, a double-click shows the first uploader; Export HTML writes the command's page.
+TEST_F(UsersOverview, FilesPageAndTheHtmlPageAreTheCommands) {
+  Get<QTabWidget>("tabViews")->setCurrentWidget(Get<QWidget>("pgFiles"));
+  auto* files = Get<QTableView>("lvwFiles");
+  const auto shown = [files](int column) {
+    QStringList cells;
+    for (int row = 0; row < files->model()->rowCount(); ++row)
+      cells << files->model()->index(row, column).data().toString();
+    return cells.join(' ').toStdString();
+  };
+  EXPECT_EQ(shown(0), "x a.zip c d e f");
+  EXPECT_EQ(shown(2) + " " + shown(4), "4 1 0 0 0 0  ann cy dee Eve fay");
+  Get<QLineEdit>("txtFindFiles")->setText("A.");
+  EXPECT_EQ(shown(0), "a.zip");
+  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 1 of 6");
+  Get<QLineEdit>("txtFindFiles")->clear();
+  files->sortByColumn(3, Qt::DescendingOrder);
+  EXPECT_EQ(shown(0), "c d a.zip e f x");
+  const QPoint cell = files->visualRect(files->model()->index(2, 0)).center();
+  QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, cell);
+  QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, cell);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText(), "ann");
+
+  const std::string logs[] = {(folder.Path() / "Download Log.txt").string(),
+                              (folder.Path() / "Upload Log.txt").string()};
+  const auto command = [&](std::vector<std::string> args) {
+    std::ostringstream out, err;
+    args.insert(args.end(), std::begin(logs), std::end(logs));
+    EXPECT_EQ(RunReportCommand(args, out, err), 0) << err.str();
+    return QString::fromStdString(out.str());
+  };
+  files->sortByColumn(1, Qt::DescendingOrder);
+  const QString csv = WriteLog("files.csv", {});
+  EXPECT_EQ(Export(csv), command({"--format", "csv", "--files"}));
+  EXPECT_EQ(fake->questions.last(), "Export Files|Files.csv|CSV files (*.csv)");
+  const QString html = WriteLog("page.html", {});
+  const auto exportHtml = [&](const QString& path) {
+    fake->saveAnswer = path;
+    QTest::mouseClick(Get<QPushButton>("cmdExportHtml"), Qt::LeftButton);
+    return Read(path);
+  };
+  EXPECT_EQ(exportHtml(html), command({"--format", "html"}));
+  SetPeriod(QDate(2026, 12, 6), QDate(2026, 12, 7));
+  EXPECT_EQ(exportHtml(html),
+            command({"--format", "html", "--from", "2026-12-06", "--to", "2026-12-07"}));
+  EXPECT_TRUE(fake->messages.isEmpty());
+  const QString log = QString::fromStdString(logs[1]);
+  const QString logText = Read(log);
+  EXPECT_EQ(exportHtml(log), logText);
+  ASSERT_EQ(fake->messages.size(), 1);
+  EXPECT_TRUE(fake->messages[0].startsWith("Export HTML|" + log + " is one of the loaded logs"));
+}
+
 TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   SortBy(1, true);
   Pick("fay");
@@ -277,7 +337,7 @@ TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
       keys << text.section('&', 1).left(1).toLower();
   }
   keys.sort();
-  EXPECT_EQ(keys.join(""), "acdefhlmorstuvw");
+  EXPECT_EQ(keys.join(""), "acdefghilmnorstuvw");
   LoadLogs({}, {});
   EXPECT_FALSE(Control<QPushButton>("cmdUsersOverview")->isEnabled());
 }
@@ -369,12 +429,12 @@ TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOver
                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
   EXPECT_EQ(Bars(), "3/2/2026:1/0 3/3/2026:0/1 3/4/2026:0/0 3/5/2026:1/0 ");
   EXPECT_EQ(chart->accessibleDescription(),
-            "Downloads and uploads per day, 2026-03-02 to 2026-03-05, of 2 selected users");
+            "Downloads and uploads per day, 2026-03-02 to 2026-03-05, of bob and cy");
   // The selection stays through a period, and the chart follows both.
   SetPeriod(QDate(2026, 3, 2), QDate(2026, 3, 3));
   EXPECT_EQ(Bars(), "3/2/2026:1/0 3/3/2026:0/1 ");
   EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
-            "Downloads and uploads per day, 3/2/2026 to 3/3/2026, of 2 selected users");
+            "Downloads and uploads per day, 3/2/2026 to 3/3/2026, of bob and cy");
   // 120 days: a date under every few bars, the first bar's among them.
   SetPeriod(QDate(2026, 1, 1), QDate(2026, 4, 30));
   const QStringList labels = chart->ShownLabels();
@@ -388,7 +448,14 @@ TEST_F(UsersOverviewOverTime, TheChartCountsEveryoneOrTheSelectedUsersPerDayOver
   // 121 days: a bar a week, Monday to Sunday.
   SetPeriod(QDate(2026, 1, 1), QDate(2026, 5, 1));
   EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
-            "Downloads and uploads per week, 12/29/2025 to 5/3/2026, of 2 selected users");
+            "Downloads and uploads per week, 12/29/2025 to 5/3/2026, of bob and cy");
+  table->selectAll();
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().section(", of ", 1).toStdString(),
+            "ann, bob and cy");
+  Get<QCheckBox>("chkAllTime")->setChecked(true);
+  table->selectAll();
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().section(", of ", 1).toStdString(),
+            "ann, bob, cy and 1 more");
 }
 
 TEST_F(UsersOverviewOverTime, SaveChartWritesAPngButNeverOverALog) {

@@ -67,6 +67,22 @@ TEST_F(ReportCommandTest, UsersListsEachUsersCounts) {
             "\xC3\xA9mile\t1\t0\t1.00/0\n");
 }
 
+// --top N: the most downloads first, equals in display order, cut at N (more than there are: all).
+TEST_F(ReportCommandTest, TopKeepsTheUsersWithTheMostDownloads) {
+  const std::string top = Report({"--users", "--top", "3", downloads, uploads}).out;
+  EXPECT_EQ(top.substr(top.find("\nUsers:")),
+            "\nUsers: 3\nann\t2\t1\t2.00/1\nBob\t1\t0\t1.00/0\n\xC3\xA9mile\t1\t0\t1.00/0\n");
+  EXPECT_EQ(
+      Report({"--format", "csv", "--top=1", "--user", "zed", "--user", "Bob", downloads, uploads})
+          .out,
+      "user,downloads,uploads,ratio,credit,addresses,first_seen,last_seen\n"
+      "Bob,1,0,1.00/0,0,1,,\n");
+  const Outcome all = Report({"--users", "--files", "--top", "99", downloads, uploads});
+  EXPECT_EQ(all.out.substr(all.out.find("\nFiles:")),
+            "\nFiles: 6\na.zip\t1\t1\t0\t\nb.zip\t1\t1\t0\t\nc.zip\t1\t1\t0\t\n"
+            "d.zip\t1\t1\t0\t\nup one.txt\t0\t0\t1\tann\nz.txt\t0\t0\t1\tzed\n");
+}
+
 TEST_F(ReportCommandTest, TextOutputEscapesControlCharactersBackslashesAndInvalidUtf8) {
   const std::string rows = testing::LogText(
       {{"d", "1.1.1.1", "c", "two\nlines", "a\x1B[1m"}, {"d", "2.2.2.2", "c", "back\\slash", "b"}});
@@ -97,7 +113,9 @@ TEST_F(ReportCommandTest, UsageErrorsAndHelp) {
   const std::vector<Args> wrong = {
       {"--bogus"}, {"--encoding", "latin-9"}, {"--format", "CSV"}, {"--format", ""},
       {"--from", "2026-02-29"}, {"--to", "2026-3-01"}, {"--from", "2026-03-02", "--to", "2026-03-01"},
-      {"--date-order", "ymd"}, {uploads}, {"--user"}};
+      {"--date-order", "ymd"}, {uploads}, {"--user"}, {"--top", "0"}, {"--top", "-1"},
+      {"--top", "+2"}, {"--top", "2x"}, {"--top", ""}, {"--top", "18446744073709551616"},
+      {"--format", "HTML"}};
   // clang-format on
   for (const Args& options : wrong) {
     Args args = {downloads};
@@ -145,6 +163,12 @@ TEST_F(ReportCommandTest, EveryNameOnARowIsAUserWhateverItsAddress) {
   const std::string json = Report({"--format", "json", "--users", shared, up}).out;
   for (const char* user : {"\"\"", "\"ann\"", "\"eve\"", "\"sam\""})
     EXPECT_NE(json.find(std::string("{\"user\": ") + user), std::string::npos) << user;
+  // --top and the page take them too.
+  const Outcome top = Report({"--users", "--top", "1", shared, up});
+  EXPECT_EQ(top.out.substr(top.out.find("\nUsers:")), "\nUsers: 1\nsam\t2\t0\t2.00/0\n");
+  const std::string page = Report({"--format", "html", shared, up}).out;
+  EXPECT_NE(page.find("<tr><td class=\"w\">sam</td><td class=\"n\">2</td>"), std::string::npos);
+  EXPECT_NE(page.find("<h2>Users: 4</h2>"), std::string::npos);
 }
 
 class ReportFormats : public ::testing::Test {
@@ -229,6 +253,38 @@ TEST_F(ReportFormats, JsonHoldsTotalsAveragesUsersAndReportsInThatOrder) {
   // A name that is not UTF-8 cannot break the document.
   EXPECT_NE(Run({"--format", "json", "--user", "a\xFF\x01"}).find("\"a\xEF\xBF\xBD\\u0001\""),
             std::string::npos);
+}
+
+// The files table: most fetched first, then by text; a file only uploaded, an undated one.
+TEST_F(ReportFormats, FilesInEveryFormat) {
+  EXPECT_EQ(Run({"--format", "csv", "--files", "--users"}),
+            "file,downloads,downloaders,uploads,first_uploader,first_download,last_download\n"
+            "\"a,b.txt\",3,3,1,ann,2026-01-03 10:00:00,2026-03-05 13:02:03\n"
+            "q,1,1,0,,,\n"
+            "new\\file,0,0,1,ann,,\n");
+  const std::string text = Run({"--files", "--users", "--user", "bob"});
+  EXPECT_NE(text.find("\xC3\xAB\t1\t0\t1.00/0\n"
+                      "\nFiles: 3\na,b.txt\t3\t3\t1\tann\nq\t1\t1\t0\t\nnew\\\\file\t0\t0\t1\tann\n"
+                      "\nUser Name: bob\n"),
+            std::string::npos)
+      << text;
+  const std::string files =
+      "  \"files\": [\n"
+      "    {\"file\": \"a,b.txt\", \"downloads\": 3, \"downloaders\": 3, \"uploads\": 1, "
+      "\"first_uploader\": \"ann\", \"first_download\": \"2026-01-03 10:00:00\", "
+      "\"last_download\": \"2026-03-05 13:02:03\"},\n"
+      "    {\"file\": \"q\", \"downloads\": 1, \"downloaders\": 1, \"uploads\": 0, "
+      "\"first_uploader\": \"\", \"first_download\": null, \"last_download\": null},\n"
+      "    {\"file\": \"new\\\\file\", \"downloads\": 0, \"downloaders\": 0, \"uploads\": 1, "
+      "\"first_uploader\": \"ann\", \"first_download\": null, \"last_download\": null}\n"
+      "  ]";
+  const std::string json = Run({"--format", "json", "--files", "--users", "--user", "ann"});
+  EXPECT_NE(json.find("}\n  ],\n" + files + ",\n  \"reports\": ["), std::string::npos) << json;
+  EXPECT_NE(Run({"--format", "json", "--files"}).find("\"ratio\": \"1/1\"},\n" + files + "\n}\n"),
+            std::string::npos);
+  EXPECT_EQ(Run({"--format", "csv", "--files", "--top", "1"}),
+            "file,downloads,downloaders,uploads,first_uploader,first_download,last_download\n"
+            "\"a,b.txt\",3,3,1,ann,2026-01-03 10:00:00,2026-03-05 13:02:03\n");
 }
 
 // Every figure over the rows dated in the period; undated rows are counted and left out.

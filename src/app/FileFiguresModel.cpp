@@ -1,0 +1,141 @@
+#include "app/FileFiguresModel.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "app/DateText.h"
+#include "logs/UserList.h"
+
+namespace quorvane {
+
+namespace {
+
+// The sort key of a column; names compare by their bytes, times with the undated first.
+int CompareOn(int column, const FileFigures& a, const FileFigures& b) {
+  const auto compare = [](const auto& x, const auto& y) { return x < y ? -1 : (y < x ? 1 : 0); };
+  switch (column) {
+    case FileFiguresModel::File:
+      return compare(a.file, b.file);
+    case FileFiguresModel::Downloads:
+      return compare(a.downloads, b.downloads);
+    case FileFiguresModel::Downloaders:
+      return compare(a.downloaders, b.downloaders);
+    case FileFiguresModel::Uploads:
+      return compare(a.uploads, b.uploads);
+    case FileFiguresModel::FirstUploader:
+      return compare(a.firstUploader, b.firstUploader);
+    case FileFiguresModel::FirstDownload:
+      return compare(a.firstDownload, b.firstDownload);
+    default:
+      return compare(a.lastDownload, b.lastDownload);
+  }
+}
+
+}  // namespace
+
+FileFiguresModel::FileFiguresModel(QObject* parent) : ReadOnlyTableModel(parent) {}
+
+void FileFiguresModel::SetFiles(FilesTable files) {
+  beginResetModel();
+  files_ = std::move(files);
+  Arrange();
+  endResetModel();
+}
+
+void FileFiguresModel::SetFind(std::string part) {
+  beginResetModel();
+  part_ = std::move(part);
+  Arrange();
+  endResetModel();
+}
+
+void FileFiguresModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= ColumnCount)
+    return;
+  beginResetModel();
+  sortColumn_ = column;
+  sortOrder_ = order;
+  Arrange();
+  endResetModel();
+}
+
+void FileFiguresModel::Arrange() {
+  shown_.clear();
+  for (std::size_t file = 0; file < files_.files.size(); ++file) {
+    if (ContainsFolded(files_.files[file].file, part_))
+      shown_.push_back(file);
+  }
+  const bool descending = sortOrder_ == Qt::DescendingOrder;
+  std::stable_sort(shown_.begin(), shown_.end(), [&](std::size_t a, std::size_t b) {
+    const int key = CompareOn(sortColumn_, files_.files[a], files_.files[b]);
+    return descending ? key > 0 : key < 0;
+  });
+}
+
+FilesTable FileFiguresModel::ShownFiles() const {
+  FilesTable shown;
+  shown.texts = files_.texts;
+  shown.files.reserve(shown_.size());
+  for (std::size_t file : shown_)
+    shown.files.push_back(files_.files[file]);
+  return shown;
+}
+
+int FileFiguresModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+int FileFiguresModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    return {};
+  const int column = index.column();
+  const bool text = column == File || column == FirstUploader;
+  if (role == Qt::TextAlignmentRole)
+    return QVariant::fromValue(Qt::AlignVCenter | (text ? Qt::AlignLeft : Qt::AlignRight));
+  if (role != Qt::DisplayRole)
+    return {};
+  const FileFigures& file = FileAt(index.row());
+  const auto fromUtf8 = [](std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+  };
+  switch (column) {
+    case File:
+      return fromUtf8(file.file);
+    case Downloads:
+      return QString::number(file.downloads);
+    case Downloaders:
+      return QString::number(file.downloaders);
+    case Uploads:
+      return QString::number(file.uploads);
+    case FirstUploader:
+      return fromUtf8(file.firstUploader);
+    case FirstDownload:
+      return ShortDateTime(file.firstDownload);
+    default:
+      return ShortDateTime(file.lastDownload);
+  }
+}
+
+QVariant FileFiguresModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+    return {};
+  if (role == Qt::TextAlignmentRole) {
+    const bool text = section == File || section == FirstUploader;
+    return QVariant::fromValue(Qt::AlignVCenter | (text ? Qt::AlignLeft : Qt::AlignRight));
+  }
+  if (role == Qt::ToolTipRole && section == Downloaders)
+    return tr("How many different names downloaded this file");
+  if (role != Qt::DisplayRole)
+    return {};
+  static const char* const captions[] = {QT_TR_NOOP("File"),           QT_TR_NOOP("Downloads"),
+                                         QT_TR_NOOP("Downloaders"),    QT_TR_NOOP("Uploads"),
+                                         QT_TR_NOOP("First Uploader"), QT_TR_NOOP("First Download"),
+                                         QT_TR_NOOP("Last Download")};
+  return tr(captions[section]);
+}
+
+}  // namespace quorvane

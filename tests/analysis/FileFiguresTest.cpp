@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <set>
+
+#include "analysis/FileFigures.h"
+#include "analysis/Period.h"
+#include "support/TempLogs.h"
+
+namespace quorvane {
+namespace {
+
+// date, name, file
+LogTable Log(const std::vector<std::array<std::string, 3>>& transfers) {
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& [date, name, file] : transfers)
+    rows.push_back({date, "1.2.3.4", "acct", name, file});
+  LogTable table = testing::TableOf(rows);
+  table.ReadDates(DateOrder::Detect);
+  return table;
+}
+
+std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads,
+                               std::size_t limit = SIZE_MAX) {
+  std::vector<std::string> lines;
+  const FilesTable table = ComputeFileFigures(downloads, uploads, limit);
+  for (const FileFigures& f : table.files) {
+    lines.push_back(std::string(f.file) + "|" + std::to_string(f.downloads) + "|" +
+                    std::to_string(f.downloaders) + "|" + std::to_string(f.uploads) + "|" +
+                    std::string(f.firstUploader) + "|" + FormatTimestamp(f.firstDownload) + "|" +
+                    FormatTimestamp(f.lastDownload));
+  }
+  return lines;
+}
+
+// game.sit: uploaded by ann, then bob; fetched by ann herself, by cid twice (once undated) and by
+// the empty name. "Game.sit" is another file. An empty File Name is a file like any other. Ties go
+// by the bytes of the text; files never fetched come last.
+class FileFiguresTest : public ::testing::Test {
+ protected:
+  LogTable uploads = Log({{"2026-01-05", "ann", "game.sit"},
+                          {"2026-01-06", "bob", "game.sit"},
+                          {"2026-01-07", "bob", "doc.txt"},
+                          {"undated", "", ""}});
+  LogTable downloads = Log({{"2026-01-10 10:00", "ann", "game.sit"},
+                            {"2026-01-08", "cid", "game.sit"},
+                            {"garbage", "cid", "game.sit"},
+                            {"2026-01-09", "", "game.sit"},
+                            {"2026-01-02", "dan", "Game.sit"},
+                            {"undated", "eve", "zeta"},
+                            {"2026-01-03", "eve", "zeta"},
+                            {"2026-01-04", "eve", ""}});
+};
+
+TEST_F(FileFiguresTest, EveryFileOfEitherTable) {
+  EXPECT_EQ(Lines(downloads, uploads),
+            (std::vector<std::string>{
+                "game.sit|4|3|2|ann|2026-01-08 00:00:00|2026-01-10 10:00:00",
+                "zeta|2|1|0||2026-01-03 00:00:00|2026-01-03 00:00:00",
+                "|1|1|1||2026-01-04 00:00:00|2026-01-04 00:00:00",
+                "Game.sit|1|1|0||2026-01-02 00:00:00|2026-01-02 00:00:00",
+                "doc.txt|0|0|1|bob||",
+            }));
+  // Kept to the first few, the same first few.
+  const std::vector<std::string> all = Lines(downloads, uploads);
+  for (std::size_t limit : {1, 4, 5, 6})
+    EXPECT_EQ(Lines(downloads, uploads, limit),
+              std::vector<std::string>(all.begin(), all.begin() + std::min<std::size_t>(limit, 5)));
+}
+
+TEST_F(FileFiguresTest, APeriodTakesItsRowsOnly) {
+  const Period period{DayFromCivil({2026, 1, 6}), DayFromCivil({2026, 1, 9})};
+  const PeriodLogs inPeriod = SelectPeriod(downloads, uploads, period);
+  EXPECT_EQ(Lines(inPeriod.logs.downloads, inPeriod.logs.uploads),
+            (std::vector<std::string>{
+                "game.sit|2|2|1|bob|2026-01-08 00:00:00|2026-01-09 00:00:00",
+                "doc.txt|0|0|1|bob||",
+            }));
+  EXPECT_TRUE(ComputeFileFigures(LogTable(), LogTable()).files.empty());
+}
+
+// Windows-1252 0x80 is the euro sign (UTF-8 E2 82 AC), 0xE9 e acute (C3 A9): the order is that of
+// the UTF-8 text, not of the file's bytes; a file in a UTF-8 log is the same file.
+TEST(FileFigures, TextsOfOtherEncodingsCompareAndSortAsUtf8) {
+  const LogTable cp1252 = Log({{"", "a", "\x80"}, {"", "b", "\xE9"}, {"", "c", "caf\xE9"}});
+  const LogTable utf8 = Log({{"", "Zo\xC3\xAB", "caf\xC3\xA9"}});
+  ASSERT_EQ(cp1252.TextEncoding(), Encoding::Windows1252);
+  EXPECT_EQ(Lines(cp1252, utf8),
+            (std::vector<std::string>{"caf\xC3\xA9|1|1|1|Zo\xC3\xAB||", "\xC3\xA9|1|1|0|||",
+                                      "\xE2\x82\xAC|1|1|0|||"}));
+  EXPECT_EQ(Lines(cp1252, cp1252)[1], "\xC3\xA9|1|1|1|b||");
+}
+
+// Big tables take the two-core path: the whole table must agree with a plain count.
+TEST(FileFigures, BigTablesAgreeWithAPlainCount) {
+  std::uint32_t state = 54321;
+  const auto pick = [&](const char* prefix, std::uint32_t bound) {
+    state = state * 1103515245u + 12345u;
+    return std::string(prefix).append(std::to_string((state >> 8) % bound));
+  };
+  std::vector<std::array<std::string, 3>> down, up;
+  for (int i = 0; i < 120000; ++i)
+    (i % 4 == 0 ? up : down).push_back({"", pick("u", 50), pick("f", 3000)});
+  struct Expected {
+    std::size_t downloads = 0, uploads = 0;
+    std::set<std::string> downloaders;
+    std::string firstUploader;
+  };
+  std::map<std::string, Expected> expected;
+  for (const auto& [date, name, file] : down) {
+    ++expected[file].downloads;
+    expected[file].downloaders.insert(name);
+  }
+  for (const auto& [date, name, file] : up) {
+    if (expected[file].uploads++ == 0)
+      expected[file].firstUploader = name;
+  }
+  std::vector<std::string> lines;
+  for (const auto& [file, e] : expected) {
+    lines.push_back(std::string(10 - std::to_string(e.downloads).size(), '0') +
+                    std::to_string(e.downloads) + " " + file + " " +
+                    std::to_string(e.downloaders.size()) + " " + std::to_string(e.uploads) + " " +
+                    e.firstUploader);
+  }
+  // Most downloads first; equal counts keep the map's order, by name.
+  std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(0, 10) > b.substr(0, 10);
+  });
+  std::vector<std::string> actual;
+  for (const FileFigures& f : ComputeFileFigures(Log(down), Log(up)).files) {
+    actual.push_back(std::string(10 - std::to_string(f.downloads).size(), '0') +
+                     std::to_string(f.downloads) + " " + std::string(f.file) + " " +
+                     std::to_string(f.downloaders) + " " + std::to_string(f.uploads) + " " +
+                     std::string(f.firstUploader));
+  }
+  EXPECT_EQ(actual, lines);
+}
+
+}  // namespace
+}  // namespace quorvane
