@@ -55,6 +55,9 @@ class DateColumnParser {
   void Add(std::string_view cell);
   // One timestamp per added cell, kUndated where the cell is not a date.
   std::vector<Timestamp> Finish() &&;
+  // Whether a row added so far waits for the file's day/month order (so that rows still to come
+  // may change its date).
+  bool Unsettled() const { return monthFirstRows_ + dayFirstRows_ > 0; }
 
  private:
   DateOrder order_;
