@@ -99,7 +99,7 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
       // No second thread to be had: this one does every task.
     }
   }
-  const ProgressFor relayed_direct = [&](std::size_t i) -> ByteProgressFn {
+  const ProgressFor passedOn = [&](std::size_t i) -> ByteProgressFn {
     ByteProgressFn mine = direct(i);
     if (!second.valid() || !progress)
       return mine;
@@ -110,7 +110,7 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
   };
   try {
     for (std::size_t t; (t = next++) < tasks.size();)
-      tasks[t](relayed_direct);
+      tasks[t](passedOn);
   } catch (...) {
     if (second.valid())
       second.wait();  // the other thread uses this frame
