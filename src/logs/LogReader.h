@@ -47,6 +47,9 @@ struct ReadOptions {
   KeptCells kept;
   // Read the Date/Time cells into timestamps in this order (Detect: as the file shows), or not.
   std::optional<DateOrder> dates;
+  // Server logs: the dates only up to each table's first dated row that no other row's order can
+  // change; the rows behind it read as undated (for ordering files whose dates are not kept).
+  bool firstDateOnly = false;
 };
 
 // A longer line is refused; no transfer takes a thousandth of it.

@@ -297,10 +297,11 @@ std::optional<LogTable> Combine(std::vector<Part>& parts, const SourcesOptions& 
                    LogTable::SameRow(table, i, *tail[j].first, tail[j].second);
           });
     }
-    if (takenRows == 0 || (takenStart == &table && part.overlap == takenRows))
-      takenStart = part.table;
-    else
-      takenStart = nullptr;
+    // A part that adds no rows leaves the rows taken as they were.
+    if (part.rows != part.overlap) {
+      const bool continues = takenRows == 0 || (takenStart == &table && part.overlap == takenRows);
+      takenStart = continues ? part.table : nullptr;
+    }
     taken.push_back({part.table, part.overlap, part.rows});
     takenRows += part.rows - part.overlap;
   }
@@ -367,8 +368,10 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
     const auto reader = [&](std::size_t i, std::vector<PrefixCut>* cuts) -> Task {
       return [&, i, cuts](const ProgressFor& progressFor) {
         ReadOptions own = readOptions;
-        if (onlyShared)
+        if (onlyShared) {
           own.kept = options.kept;
+          own.firstDateOnly = !options.dates;  // only the parts' order needs them
+        }
         own.progress = progressFor(i);
         std::vector<PrefixCut> none;
         reads[i] =

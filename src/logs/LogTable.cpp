@@ -260,13 +260,13 @@ bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std:
   return true;
 }
 
-LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates)
+LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates, bool firstDateOnly)
     : keep_(kept),
       kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
       addresses_(std::make_unique<StringPool>()),
       names_(std::make_unique<StringPool>()) {
   if (dates)
-    dates_.emplace(*dates);
+    dates_.emplace(*dates, 0, firstDateOnly);
 }
 LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;

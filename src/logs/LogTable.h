@@ -125,7 +125,9 @@ class LogTable {
 class LogTableBuilder {
  public:
   // `dates`: read the Date/Time cells into timestamps in that order, or not at all.
-  explicit LogTableBuilder(KeptCells kept = {}, std::optional<DateOrder> dates = std::nullopt);
+  // `firstDateOnly`: see ReadOptions.
+  explicit LogTableBuilder(KeptCells kept = {}, std::optional<DateOrder> dates = std::nullopt,
+                           bool firstDateOnly = false);
   LogTableBuilder(LogTableBuilder&&) noexcept;
   LogTableBuilder& operator=(LogTableBuilder&&) noexcept;
   ~LogTableBuilder();
