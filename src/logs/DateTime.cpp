@@ -347,7 +347,7 @@ DateColumnParser::DateColumnParser(DateOrder order, std::size_t expectedRows, bo
 
 void DateColumnParser::Add(std::string_view cell) {
   if (done_) {
-    values_.push_back(kUndated);
+    ++undatedBehind_;  // filled in at the end, at once
     return;
   }
   ScannedDate d;
@@ -385,6 +385,7 @@ std::vector<Timestamp> DateColumnParser::Finish() && {
         value = Settle(value, dayFirst);
     }
   }
+  values_.resize(values_.size() + undatedBehind_, kUndated);
   return std::move(values_);
 }
 

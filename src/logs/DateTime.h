@@ -72,6 +72,7 @@ class DateColumnParser {
   bool dayFirstSeen_ = false;
   bool firstOnly_ = false;
   bool done_ = false;
+  std::size_t undatedBehind_ = 0;  // rows added once done
 };
 
 // Parses the cells of one file: `cell(row)` yields a view of that row's Date/Time cell.
