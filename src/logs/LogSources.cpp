@@ -141,6 +141,21 @@ struct Sharing {
   std::vector<char> same;            // each member's bytes are the host's start
 };
 
+// Reads up to `size` bytes, fewer only at the end; nothing on a read error.
+std::optional<std::size_t> ReadFull(LogInput& input, char* to, std::size_t size) {
+  std::size_t got = 0;
+  std::string error;
+  while (got < size) {
+    const std::optional<std::size_t> more = input.Read(to + got, size - got, error);
+    if (!more)
+      return std::nullopt;
+    if (*more == 0)
+      break;
+    got += *more;
+  }
+  return got;
+}
+
 std::optional<Sharing> PlanSharing(const std::vector<LogSource>& sources) {
   std::vector<std::pair<std::uint64_t, std::size_t>> candidates;  // size, source
   for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -166,28 +181,29 @@ std::optional<Sharing> PlanSharing(const std::vector<LogSource>& sources) {
   Sharing sharing;
   sharing.host = host->second;
   candidates.erase(host);
+  // A quick look leaves out files that plainly are no such start (another part of a rotated log,
+  // a copy taken in the middle of a line), so that the shared read seldom has to be done again.
+  constexpr std::size_t kHead = std::size_t{64} << 10;
+  std::string hostHead(kHead, '\0'), head(kHead, '\0');
+  LogInput hostInput(sources[sharing.host].input);
+  const std::optional<std::size_t> hostGot = ReadFull(hostInput, hostHead.data(), kHead);
+  if (!hostGot)
+    return std::nullopt;
   for (const auto& [size, source] : candidates) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHead));
+    LogInput input(sources[source].input);
+    if (LastByteOf(sources[source].input) != '\n' || want > *hostGot ||
+        ReadFull(input, head.data(), want) != want ||
+        std::memcmp(head.data(), hostHead.data(), want) != 0)
+      continue;
     sharing.members.push_back(source);
     sharing.sizes.push_back(size);
     sharing.cuts.push_back({size});
   }
+  if (sharing.members.empty())
+    return std::nullopt;
   sharing.same.assign(sharing.members.size(), 0);
   return sharing;
-}
-
-// Reads up to `size` bytes, fewer only at the end; nothing on a read error.
-std::optional<std::size_t> ReadFull(LogInput& input, char* to, std::size_t size) {
-  std::size_t got = 0;
-  std::string error;
-  while (got < size) {
-    const std::optional<std::size_t> more = input.Read(to + got, size - got, error);
-    if (!more)
-      return std::nullopt;
-    if (*more == 0)
-      break;
-    got += *more;
-  }
-  return got;
 }
 
 // Compares each member's bytes with the host's start, reading the host once.
@@ -343,135 +359,132 @@ namespace {
 std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
                                       const SourcesOptions& options, bool share) {
   SourcesResult result;
-  {
-    // A table fed by two files or more compares whole rows and orders them by date, so those
-    // reads keep every cell and the dates; the joined table keeps what was asked for.
-    std::size_t feeding[2] = {0, 0};
-    for (const LogSource& source : sources) {
-      if (source.role != SourceRole::Upload)
-        ++feeding[0];
-      if (source.role != SourceRole::Download)
-        ++feeding[1];
-    }
-    ReadOptions readOptions{options.encoding, {}, options.kept, options.dates};
-    if (feeding[0] > 1 || feeding[1] > 1) {
-      readOptions.kept = KeptCells{};
-      readOptions.dates = options.dates.value_or(DateOrder::Detect);
-    }
-    std::optional<Sharing> sharing;
-    if (share)
-      sharing = PlanSharing(sources);
-    // When one read stands for every file and the parts turn out to follow each other's starts,
-    // no rows are compared: the read keeps only the cells asked for (and the dates, for order).
-    const bool onlyShared = sharing && sharing->members.size() + 1 == sources.size();
-    std::vector<AnyReadResult> reads(sources.size());
-    const auto reader = [&](std::size_t i, std::vector<PrefixCut>* cuts) -> Task {
-      return [&, i, cuts](const ProgressFor& progressFor) {
-        ReadOptions own = readOptions;
-        if (onlyShared) {
-          own.kept = options.kept;
-          own.firstDateOnly = !options.dates;  // only the parts' order needs them
-        }
-        own.progress = progressFor(i);
-        std::vector<PrefixCut> none;
-        reads[i] =
-            ReadAnyLog(sources[i].input, ExpectOf(sources[i].role), own, cuts ? *cuts : none);
-      };
+  // A table fed by two files or more compares whole rows and orders them by date, so those
+  // reads keep every cell and the dates; the joined table keeps what was asked for.
+  std::size_t feeding[2] = {0, 0};
+  for (const LogSource& source : sources) {
+    if (source.role != SourceRole::Upload)
+      ++feeding[0];
+    if (source.role != SourceRole::Download)
+      ++feeding[1];
+  }
+  ReadOptions readOptions{options.encoding, {}, options.kept, options.dates};
+  if (feeding[0] > 1 || feeding[1] > 1) {
+    readOptions.kept = KeptCells{};
+    readOptions.dates = options.dates.value_or(DateOrder::Detect);
+  }
+  std::optional<Sharing> sharing;
+  if (share)
+    sharing = PlanSharing(sources);
+  // When one read stands for every file and the parts turn out to follow each other's starts,
+  // no rows are compared: the read keeps only the cells asked for (and the dates, for order).
+  const bool onlyShared = sharing && sharing->members.size() + 1 == sources.size();
+  std::vector<AnyReadResult> reads(sources.size());
+  const auto reader = [&](std::size_t i, std::vector<PrefixCut>* cuts) -> Task {
+    return [&, i, cuts](const ProgressFor& progressFor) {
+      ReadOptions own = readOptions;
+      if (onlyShared) {
+        own.kept = options.kept;
+        own.firstDateOnly = !options.dates;  // only the parts' order needs them
+      }
+      own.progress = progressFor(i);
+      std::vector<PrefixCut> none;
+      reads[i] = ReadAnyLog(sources[i].input, ExpectOf(sources[i].role), own, cuts ? *cuts : none);
     };
-    std::vector<Task> tasks;
-    std::vector<char> shared(sources.size(), 0);  // given by the host's read
-    if (sharing) {
-      tasks.push_back(reader(sharing->host, &sharing->cuts));
-      tasks.push_back(
-          [&](const ProgressFor& progressFor) { CompareWithHost(sources, *sharing, progressFor); });
-      for (std::size_t m : sharing->members)
-        shared[m] = 1;
-    }
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      if (!shared[i] && !(sharing && i == sharing->host))
-        tasks.push_back(reader(i, nullptr));
+  };
+  std::vector<Task> tasks;
+  std::vector<char> shared(sources.size(), 0);  // given by the host's read
+  if (sharing) {
+    tasks.push_back(reader(sharing->host, &sharing->cuts));
+    tasks.push_back(
+        [&](const ProgressFor& progressFor) { CompareWithHost(sources, *sharing, progressFor); });
+    for (std::size_t m : sharing->members)
+      shared[m] = 1;
+  }
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    if (!shared[i] && !(sharing && i == sharing->host))
+      tasks.push_back(reader(i, nullptr));
+  }
+  RunAll(tasks, sources.size(), options.progress);
+  if (sharing) {
+    // A member the host's read cannot stand for is read on its own.
+    tasks.clear();
+    const AnyReadResult& host = reads[sharing->host];
+    for (std::size_t m = 0; m < sharing->members.size(); ++m) {
+      const PrefixCut& cut = sharing->cuts[m];
+      AnyReadResult& read = reads[sharing->members[m]];
+      if (host.Ok() && sharing->same[m] && cut.usable) {
+        read.format = host.format;
+        read.unreadableLines.assign(
+            host.unreadableLines.begin(),
+            host.unreadableLines.begin() + static_cast<std::ptrdiff_t>(cut.unreadable));
+      } else {
+        if (onlyShared)
+          return std::nullopt;
+        shared[sharing->members[m]] = 0;
+        tasks.push_back(reader(sharing->members[m], nullptr));
+      }
     }
     RunAll(tasks, sources.size(), options.progress);
-    if (sharing) {
-      // A member the host's read cannot stand for is read on its own.
-      tasks.clear();
-      const AnyReadResult& host = reads[sharing->host];
-      for (std::size_t m = 0; m < sharing->members.size(); ++m) {
-        const PrefixCut& cut = sharing->cuts[m];
-        AnyReadResult& read = reads[sharing->members[m]];
-        if (host.Ok() && sharing->same[m] && cut.usable) {
-          read.format = host.format;
-          read.unreadableLines.assign(
-              host.unreadableLines.begin(),
-              host.unreadableLines.begin() + static_cast<std::ptrdiff_t>(cut.unreadable));
-        } else {
-          if (onlyShared)
-            return std::nullopt;
-          shared[sharing->members[m]] = 0;
-          tasks.push_back(reader(sharing->members[m], nullptr));
-        }
-      }
-      RunAll(tasks, sources.size(), options.progress);
-    }
-    for (std::size_t i = 0; i < reads.size(); ++i) {
-      if (!reads[i].Ok()) {
-        result.failure = SourceFailure{i, sources[i].input, std::move(*reads[i].error)};
-        return result;
-      }
-    }
-
-    // Each member's cut, by source.
-    std::vector<const PrefixCut*> cutOf(sources.size(), nullptr);
-    for (std::size_t m = 0; sharing && m < sharing->members.size(); ++m) {
-      if (shared[sharing->members[m]])
-        cutOf[sharing->members[m]] = &sharing->cuts[m];
-    }
-    std::vector<Part> downloads, uploads;
-    for (std::size_t i = 0; i < reads.size(); ++i) {
-      SourceInfo info;
-      info.input = sources[i].input;
-      info.format = reads[i].format;
-      info.classicKind = ClassicKindOf(sources[i].role);
-      info.compressed = reads[i].compressed;
-      info.unreadableLines = std::move(reads[i].unreadableLines);
-      result.sources.push_back(std::move(info));
-      if (const PrefixCut* cut = cutOf[i]) {
-        AnyReadResult& host = reads[sharing->host];
-        downloads.push_back({i, &host.downloads, cut->downloads});
-        uploads.push_back({i, &host.uploads, cut->uploads});
-      } else if (reads[i].format != LogFormat::Classic) {
-        downloads.push_back({i, &reads[i].downloads, reads[i].downloads.RowCount()});
-        uploads.push_back({i, &reads[i].uploads, reads[i].uploads.RowCount()});
-      } else {
-        LogTable& table = reads[i].table;
-        (ClassicKindOf(sources[i].role) == LogKind::Download ? downloads : uploads)
-            .push_back({i, &table, table.RowCount()});
-      }
-    }
-    // Counted before the parts' tables are moved into the joined ones.
-    const auto count = [&](const std::vector<Part>& parts, std::size_t SourceInfo::*rows) {
-      for (const Part& part : parts)
-        result.sources[part.source].*rows += part.rows;
-    };
-    count(downloads, &SourceInfo::downloads);
-    count(uploads, &SourceInfo::uploads);
-    std::optional<LogTable> joined[2] = {Combine(downloads, options, !onlyShared), std::nullopt};
-    if (joined[0])
-      joined[1] = Combine(uploads, options, !onlyShared);
-    if (!joined[1])
-      return std::nullopt;
-    LogPair pair;
-    pair.downloads = std::move(*joined[0]);
-    pair.uploads = std::move(*joined[1]);
-    for (const std::vector<Part>* parts : {&downloads, &uploads}) {
-      for (const Part& part : *parts) {
-        SourceInfo& info = result.sources[part.source];
-        (parts == &downloads ? info.downloads : info.uploads) -= part.overlap;
-        info.overlapLeftOut += part.overlap;
-      }
-    }
-    result.logs = std::move(pair);
   }
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    if (!reads[i].Ok()) {
+      result.failure = SourceFailure{i, sources[i].input, std::move(*reads[i].error)};
+      return result;
+    }
+  }
+
+  // Each member's cut, by source.
+  std::vector<const PrefixCut*> cutOf(sources.size(), nullptr);
+  for (std::size_t m = 0; sharing && m < sharing->members.size(); ++m) {
+    if (shared[sharing->members[m]])
+      cutOf[sharing->members[m]] = &sharing->cuts[m];
+  }
+  std::vector<Part> downloads, uploads;
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    SourceInfo info;
+    info.input = sources[i].input;
+    info.format = reads[i].format;
+    info.classicKind = ClassicKindOf(sources[i].role);
+    info.compressed = reads[i].compressed;
+    info.unreadableLines = std::move(reads[i].unreadableLines);
+    result.sources.push_back(std::move(info));
+    if (const PrefixCut* cut = cutOf[i]) {
+      AnyReadResult& host = reads[sharing->host];
+      downloads.push_back({i, &host.downloads, cut->downloads});
+      uploads.push_back({i, &host.uploads, cut->uploads});
+    } else if (reads[i].format != LogFormat::Classic) {
+      downloads.push_back({i, &reads[i].downloads, reads[i].downloads.RowCount()});
+      uploads.push_back({i, &reads[i].uploads, reads[i].uploads.RowCount()});
+    } else {
+      LogTable& table = reads[i].table;
+      (ClassicKindOf(sources[i].role) == LogKind::Download ? downloads : uploads)
+          .push_back({i, &table, table.RowCount()});
+    }
+  }
+  // Counted before the parts' tables are moved into the joined ones.
+  const auto count = [&](const std::vector<Part>& parts, std::size_t SourceInfo::*rows) {
+    for (const Part& part : parts)
+      result.sources[part.source].*rows += part.rows;
+  };
+  count(downloads, &SourceInfo::downloads);
+  count(uploads, &SourceInfo::uploads);
+  std::optional<LogTable> joined[2] = {Combine(downloads, options, !onlyShared), std::nullopt};
+  if (joined[0])
+    joined[1] = Combine(uploads, options, !onlyShared);
+  if (!joined[1])
+    return std::nullopt;
+  LogPair pair;
+  pair.downloads = std::move(*joined[0]);
+  pair.uploads = std::move(*joined[1]);
+  for (const std::vector<Part>* parts : {&downloads, &uploads}) {
+    for (const Part& part : *parts) {
+      SourceInfo& info = result.sources[part.source];
+      (parts == &downloads ? info.downloads : info.uploads) -= part.overlap;
+      info.overlapLeftOut += part.overlap;
+    }
+  }
+  result.logs = std::move(pair);
   return result;
 }
 

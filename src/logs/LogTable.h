@@ -88,9 +88,9 @@ class LogTable {
   LogTable SelectRows(const std::vector<std::size_t>& rows) const;
 
   // The rows of several tables, each from its `firstRow` up to its `endRow`, one part after the
-  // other, as one
-  // table that keeps the `kept` cells and, when `dates`, each part's own dates. When the parts'
-  // encodings differ, every cell is made UTF-8 so each still reads as its file wrote it.
+  // other, as one table that keeps the `kept` cells and, when `dates`, each part's own dates.
+  // When the parts' encodings differ, every cell is made UTF-8 so each still reads as its file
+  // wrote it.
   struct Part {
     const LogTable* table;
     std::size_t firstRow;
