@@ -340,15 +340,21 @@ std::string FormatTimestamp(Timestamp t) {
   return FormatDay(day) + std::string(text, static_cast<std::size_t>(length));
 }
 
-DateColumnParser::DateColumnParser(DateOrder order, std::size_t expectedRows) : order_(order) {
+DateColumnParser::DateColumnParser(DateOrder order, std::size_t expectedRows, bool firstOnly)
+    : order_(order), firstOnly_(firstOnly) {
   values_.reserve(expectedRows);
 }
 
 void DateColumnParser::Add(std::string_view cell) {
+  if (done_) {
+    ++undatedBehind_;  // filled in at the end, at once
+    return;
+  }
   ScannedDate d;
   const CellKind kind = Scan(cell, d);
   if (kind == CellKind::Dated) {
     values_.push_back(StampOf(d.year, d.first, d.second, d.seconds));
+    done_ = firstOnly_ && !Unsettled();
     return;
   }
   if (kind == CellKind::Undated) {
@@ -379,6 +385,7 @@ std::vector<Timestamp> DateColumnParser::Finish() && {
         value = Settle(value, dayFirst);
     }
   }
+  values_.resize(values_.size() + undatedBehind_, kUndated);
   return std::move(values_);
 }
 

@@ -50,11 +50,17 @@ std::string FormatDay(std::int64_t day);
 // scanned in place, with no allocation; the only memory is the result, one value per row.
 class DateColumnParser {
  public:
-  explicit DateColumnParser(DateOrder order = DateOrder::Detect, std::size_t expectedRows = 0);
+  // `firstOnly`: once a row is dated and no row before it waits for the order, the cells behind
+  // it are not read and their rows are undated.
+  explicit DateColumnParser(DateOrder order = DateOrder::Detect, std::size_t expectedRows = 0,
+                            bool firstOnly = false);
 
   void Add(std::string_view cell);
   // One timestamp per added cell, kUndated where the cell is not a date.
   std::vector<Timestamp> Finish() &&;
+  // Whether a row added so far waits for the file's day/month order (so that rows still to come
+  // may change its date).
+  bool Unsettled() const { return monthFirstRows_ + dayFirstRows_ > 0; }
 
  private:
   DateOrder order_;
@@ -64,6 +70,9 @@ class DateColumnParser {
   std::size_t dayFirstRows_ = 0;
   bool monthFirstSeen_ = false;
   bool dayFirstSeen_ = false;
+  bool firstOnly_ = false;
+  bool done_ = false;
+  std::size_t undatedBehind_ = 0;  // rows added once done
 };
 
 // Parses the cells of one file: `cell(row)` yields a view of that row's Date/Time cell.

@@ -194,4 +194,31 @@ std::optional<std::size_t> LogInput::Inflate(char* to, std::size_t size, std::st
   }
 }
 
+std::optional<char> LastByteOf(const InputName& name) {
+  if (name.standardInput)
+    return std::nullopt;
+  std::optional<char> last;
+  char byte = 0;
+#ifdef _WIN32
+  const int fd = _wopen(name.path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0)
+    return std::nullopt;
+  struct _stat64 status;
+  if (_fstat64(fd, &status) == 0 && (status.st_mode & _S_IFREG) != 0 && status.st_size > 0 &&
+      _lseeki64(fd, status.st_size - 1, SEEK_SET) == status.st_size - 1 && _read(fd, &byte, 1) == 1)
+    last = byte;
+  _close(fd);
+#else
+  const int fd = open(name.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0)
+    return std::nullopt;
+  struct stat status;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+      pread(fd, &byte, 1, status.st_size - 1) == 1)
+    last = byte;
+  close(fd);
+#endif
+  return last;
+}
+
 }  // namespace quorvane

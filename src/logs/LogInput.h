@@ -56,4 +56,8 @@ class LogInput {
   std::unique_ptr<Inflater> inflater_;
 };
 
+// The last byte of a regular file as stored, read without reading the rest; nothing for anything
+// else, an empty file or a failed read.
+std::optional<char> LastByteOf(const InputName& name);
+
 }  // namespace quorvane

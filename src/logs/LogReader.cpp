@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -309,6 +310,15 @@ class AnyParser {
     if (classic_)
       classic_->Reserve(rows);
   }
+  // Notes what was read up to a cut; `allTaken`: every byte given so far was taken.
+  void Cut(PrefixCut& cut, bool allTaken) const {
+    cut.usable = allTaken && server_ && !server_->Stopped() && !server_->DatesUnsettled();
+    if (cut.usable) {
+      cut.downloads = server_->Downloads();
+      cut.uploads = server_->Uploads();
+      cut.unreadable = server_->UnreadableCount();
+    }
+  }
   AnyReadResult Finish() {
     AnyReadResult result;
     if (mismatch_) {
@@ -345,10 +355,11 @@ class AnyParser {
 };
 
 // Reads the input to its end (or the parser's), feeding the parser as the bytes come in; the
-// read's failure, if any.
+// read's failure, if any. A read never crosses a cut, so that the parser is asked at each.
 template <typename AnyParserType>
 std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
-                                    const ReadOptions& options) {
+                                    const ReadOptions& options,
+                                    std::vector<PrefixCut>* cuts = nullptr) {
   const std::uint64_t size = input.Size();
   std::uint64_t nextReport = kProgressStep;
   const auto report = [&] {
@@ -365,7 +376,14 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
   std::uint64_t textRead = 0;
   bool atEnd = false;
   bool estimated = input.Compressed();  // packed sizes tell nothing of the rows
+  std::size_t nextCut = 0;
   while (!parser.Stopped() && !atEnd) {
+    if constexpr (std::is_same_v<AnyParserType, AnyParser>) {
+      for (; cuts && nextCut < cuts->size() && (*cuts)[nextCut].bytes <= textRead; ++nextCut) {
+        if ((*cuts)[nextCut].bytes == textRead)
+          parser.Cut((*cuts)[nextCut], begin == end);
+      }
+    }
     if (begin != 0 && capacity - end < kReadChunk) {
       std::memmove(buffer.get(), buffer.get() + begin, end - begin);
       end -= begin;
@@ -378,8 +396,12 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
       buffer = std::move(grown);
       capacity = bigger;
     }
+    std::size_t room = capacity - end;
+    if (cuts && nextCut < cuts->size())
+      room = static_cast<std::size_t>(
+          std::min<std::uint64_t>(room, (*cuts)[nextCut].bytes - textRead));
     std::string error;
-    const std::optional<std::size_t> got = input.Read(buffer.get() + end, capacity - end, error);
+    const std::optional<std::size_t> got = input.Read(buffer.get() + end, room, error);
     if (!got)
       return ReadError{0, error};
     atEnd = *got == 0;
@@ -438,6 +460,12 @@ ReadResult ReadLogFile(const std::filesystem::path& path, const ReadOptions& opt
 }
 
 AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions& options) {
+  std::vector<PrefixCut> none;
+  return ReadAnyLog(name, expect, options, none);
+}
+
+AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions& options,
+                         std::vector<PrefixCut>& cuts) {
   AnyReadResult result;
   try {
     LogInput input(name);
@@ -446,7 +474,8 @@ AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions
       return result;
     }
     AnyParser parser(expect, options);
-    if (std::optional<ReadError> error = ReadStream(input, parser, options)) {
+    if (std::optional<ReadError> error =
+            ReadStream(input, parser, options, cuts.empty() ? nullptr : &cuts)) {
       result.error = std::move(error);
       return result;
     }

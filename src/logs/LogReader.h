@@ -47,6 +47,9 @@ struct ReadOptions {
   KeptCells kept;
   // Read the Date/Time cells into timestamps in this order (Detect: as the file shows), or not.
   std::optional<DateOrder> dates;
+  // Server logs: the dates only up to each table's first dated row that no other row's order can
+  // change; the rows behind it read as undated (for ordering files whose dates are not kept).
+  bool firstDateOnly = false;
 };
 
 // A longer line is refused; no transfer takes a thousandth of it.
@@ -88,6 +91,21 @@ struct AnyReadResult {
 // 100 non-empty lines reads whole as a server record, else as a classic log; a file of the kind
 // not expected is a failure without reading it further.
 AnyReadResult ReadAnyLog(const InputName& input, Expect expect, const ReadOptions& options = {});
+
+// A point in a server log's text where a shorter file holding the same bytes ends, and what the
+// read had taken up to it. `usable` only when that file's own read would give exactly these
+// first rows and unreadable lines: the read took every byte before the cut as whole lines of a
+// server log (its layout known before the cut), and no date taken waits for rows behind it.
+struct PrefixCut {
+  std::uint64_t bytes = 0;
+  bool usable = false;
+  std::size_t downloads = 0;
+  std::size_t uploads = 0;
+  std::size_t unreadable = 0;
+};
+// ReadAnyLog, filling in each cut (sorted by `bytes`) as the read passes it.
+AnyReadResult ReadAnyLog(const InputName& input, Expect expect, const ReadOptions& options,
+                         std::vector<PrefixCut>& cuts);
 // What the input's first lines show it to be, reading no further than they need (for a window
 // that asks for upload logs only when the files picked are not server logs); nothing when it
 // cannot be read.

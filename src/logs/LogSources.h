@@ -63,6 +63,9 @@ struct SourcesOptions {
   KeptCells kept;
   std::optional<DateOrder> dates;
   SourceProgressFn progress;
+  // Read a plain server log whose text starts another one's only within that longer read; the
+  // result is the same either way.
+  bool readPrefixesOnce = true;
 };
 
 // Reads every file into one pair of tables, all or nothing: a failure names the first failing

@@ -184,7 +184,8 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
   std::size_t rowCount = 0;
   for (const Part& part : parts) {
     mixed = mixed || part.table->encoding_ != parts.front().table->encoding_;
-    rowCount += part.table->rows_.size() - std::min(part.firstRow, part.table->rows_.size());
+    const std::size_t end = std::min(part.endRow, part.table->rows_.size());
+    rowCount += end - std::min(part.firstRow, end);
   }
   auto keptBytes = std::make_shared<ByteArena>(kKeptBlockShift);
   auto addresses = std::make_shared<StringPool>();
@@ -201,7 +202,7 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
     // Each part's ids are looked up once, not once per row.
     std::vector<std::uint32_t> addressIds(table.addresses_->Size(), kNone);
     std::vector<std::uint32_t> nameIds(table.names_->Size(), kNone);
-    for (std::size_t i = part.firstRow; i < table.rows_.size(); ++i) {
+    for (std::size_t i = part.firstRow; i < std::min(part.endRow, table.rows_.size()); ++i) {
       const Row& from = table.rows_[i];
       Row row;
       if (addressIds[from.address] == kNone) {
@@ -259,13 +260,13 @@ bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std:
   return true;
 }
 
-LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates)
+LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates, bool firstDateOnly)
     : keep_(kept),
       kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
       addresses_(std::make_unique<StringPool>()),
       names_(std::make_unique<StringPool>()) {
   if (dates)
-    dates_.emplace(*dates);
+    dates_.emplace(*dates, 0, firstDateOnly);
 }
 LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;

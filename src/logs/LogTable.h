@@ -54,6 +54,8 @@ class LogTable {
   bool HasDates() const { return !dates_.empty() || rows_.empty(); }
   // Reads the dates again from the kept Date/Time cells, in another order.
   void ReadDates(DateOrder order);
+  // Forgets the dates, as if the table had been read without them.
+  void DropDates() { dates_ = {}; }
 
   // The Address cell's bytes and its id: rows with equal Address bytes share one id.
   std::string_view Address(std::size_t row) const { return addresses_->Text(rows_[row].address); }
@@ -85,12 +87,14 @@ class LogTable {
   // table's cells instead of copying them. Throws std::out_of_range for a row past the end.
   LogTable SelectRows(const std::vector<std::size_t>& rows) const;
 
-  // The rows of several tables, each from its `firstRow` on, one part after the other, as one
-  // table that keeps the `kept` cells and, when `dates`, each part's own dates. When the parts'
-  // encodings differ, every cell is made UTF-8 so each still reads as its file wrote it.
+  // The rows of several tables, each from its `firstRow` up to its `endRow`, one part after the
+  // other, as one table that keeps the `kept` cells and, when `dates`, each part's own dates.
+  // When the parts' encodings differ, every cell is made UTF-8 so each still reads as its file
+  // wrote it.
   struct Part {
     const LogTable* table;
     std::size_t firstRow;
+    std::size_t endRow = SIZE_MAX;  // past the table's end: to its end
   };
   static LogTable Join(const std::vector<Part>& parts, KeptCells kept, bool dates);
   // Whether row `i` of `a` and row `j` of `b` read as the same five cells. Tables of one encoding
@@ -121,7 +125,9 @@ class LogTable {
 class LogTableBuilder {
  public:
   // `dates`: read the Date/Time cells into timestamps in that order, or not at all.
-  explicit LogTableBuilder(KeptCells kept = {}, std::optional<DateOrder> dates = std::nullopt);
+  // `firstDateOnly`: see ReadOptions.
+  explicit LogTableBuilder(KeptCells kept = {}, std::optional<DateOrder> dates = std::nullopt,
+                           bool firstDateOnly = false);
   LogTableBuilder(LogTableBuilder&&) noexcept;
   LogTableBuilder& operator=(LogTableBuilder&&) noexcept;
   ~LogTableBuilder();
@@ -135,6 +141,8 @@ class LogTableBuilder {
   void AddRows(const Cells* rows, std::size_t count);
   std::size_t RowCount() const { return rows_.size(); }
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
+  // Whether a row's date so far waits for the order the rows still to come show.
+  bool DatesUnsettled() const { return dates_ && dates_->Unsettled(); }
   // The table, its Name texts decoded from `encoding`.
   LogTable Finish(Encoding encoding) &&;
 

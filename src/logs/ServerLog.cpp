@@ -626,7 +626,8 @@ void ServerLineReader::Finish(LogTableBuilder::Cells& cells) {
 }
 
 ServerLogParser::ServerLogParser(const ReadOptions& options)
-    : downloads_(options.kept, options.dates), uploads_(options.kept, options.dates) {}
+    : downloads_(options.kept, options.dates, options.firstDateOnly),
+      uploads_(options.kept, options.dates, options.firstDateOnly) {}
 
 void ServerLogParser::Take(std::string_view line) {
   LogTableBuilder::Cells cells;

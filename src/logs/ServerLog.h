@@ -49,6 +49,10 @@ class ServerLogParser {
   const char* Parse(const char* begin, const char* end, bool atEnd);
   bool Stopped() const { return error_.has_value(); }
   std::size_t RowCount() const { return downloads_.RowCount() + uploads_.RowCount(); }
+  std::size_t Downloads() const { return downloads_.RowCount(); }
+  std::size_t Uploads() const { return uploads_.RowCount(); }
+  std::size_t UnreadableCount() const { return unreadable_.size(); }
+  bool DatesUnsettled() const { return downloads_.DatesUnsettled() || uploads_.DatesUnsettled(); }
 
   struct Result {
     std::optional<ReadError> error;
