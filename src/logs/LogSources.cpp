@@ -233,6 +233,10 @@ SourcesResult LoadSources(const std::vector<LogSource>& sources, const SourcesOp
       info.classicKind = ClassicKindOf(sources[i].role);
       info.compressed = reads[i].compressed;
       info.unreadableLines = std::move(reads[i].unreadableLines);
+      info.bytesUsed = reads[i].bytesUsed;
+      info.openTail = reads[i].openTail;
+      info.dataEnded = reads[i].dataEnded;
+      info.encoding = reads[i].table.TextEncoding();
       result.sources.push_back(std::move(info));
       if (reads[i].format != LogFormat::Classic) {
         downloads.push_back({i, &reads[i].downloads});
