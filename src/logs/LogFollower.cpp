@@ -167,6 +167,7 @@ struct LogFollower::File {
 
 struct LogFollower::Batch {
   struct Row {
+    std::size_t source;
     LogKind table;
     Encoding encoding;
     std::optional<std::size_t> replaces;
@@ -354,7 +355,8 @@ FollowUpdate LogFollower::Poll() {
     const Batch::Row& first = batch.rows[i];
     std::size_t end = i + 1;
     while (!first.replaces && end < batch.rows.size() && !batch.rows[end].replaces &&
-           batch.rows[end].table == first.table && batch.rows[end].encoding == first.encoding)
+           batch.rows[end].source == first.source && batch.rows[end].table == first.table &&
+           batch.rows[end].encoding == first.encoding)
       ++end;
     LogTableBuilder builder(options_.kept, options_.dates);
     for (; i < end; ++i) {
@@ -363,7 +365,8 @@ FollowUpdate LogFollower::Poll() {
                                          row.cells[4]};
       builder.AddRows(&cells, 1);
     }
-    update.rows.push_back({first.table, first.replaces, std::move(builder).Finish(first.encoding)});
+    update.rows.push_back(
+        {first.source, first.table, first.replaces, std::move(builder).Finish(first.encoding)});
   }
   return update;
 }
@@ -455,7 +458,7 @@ void LogFollower::PollFile(std::size_t index, Batch& batch, FollowUpdate& update
     std::optional<std::size_t> row;
     if (made) {
       const std::size_t k = made->table == LogKind::Upload;
-      Batch::Row out{made->table, made->encoding, std::nullopt, {}};
+      Batch::Row out{index, made->table, made->encoding, std::nullopt, {}};
       if (before && before->first == made->table) {
         out.replaces = before->second;
         row = before->second;

@@ -15,6 +15,7 @@ namespace quorvane {
 // Rows that arrived in one table: appended to it, or one row read again whole that replaces row
 // `replaces` (a line taken without its line end that bytes then continued).
 struct FollowedRows {
+  std::size_t source = 0;  // the file they came from: its index in the sources followed
   LogKind table = LogKind::Download;
   std::optional<std::size_t> replaces;
   LogTable rows;
