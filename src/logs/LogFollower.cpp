@@ -139,6 +139,7 @@ struct LogFollower::File {
   std::uint64_t offset = 0;  // bytes read from the file
   std::string pending;       // bytes read that are no whole line yet
   Clock::time_point changed = Clock::now();
+  std::optional<Clock::time_point> goneSeen;  // when its name stopped naming the open file
   bool missing = false;
 
   // A classic log's state: its header, its data's end, its line ends.
@@ -570,15 +571,20 @@ void LogFollower::PollFile(std::size_t index, Batch& batch, FollowUpdate& update
   const FileStat now = StatPath(path);
   if (now.error != 0)
     return fail(std::strerror(now.error));
-  if (f.fd >= 0 && !now.exists) {
-    finish(FollowEventKind::Deleted);
-    f.missing = true;
-    return;
-  }
-  if (f.fd >= 0 && now.inode != f.inode) {
-    finish(FollowEventKind::Rotated);
-    if (stopped_)
+  if (f.fd >= 0 && (!now.exists || now.inode != f.inode)) {
+    // The writer may still finish the old file through its handle: it is read until quiet.
+    if (!f.goneSeen)
+      f.goneSeen = Clock::now();
+    if (!drain())
       return;
+    if (Clock::now() - std::max(f.changed, *f.goneSeen) < options_.quiet)
+      return lines(false);
+    f.goneSeen.reset();
+    finish(now.exists ? FollowEventKind::Rotated : FollowEventKind::Deleted);
+    if (stopped_ || !now.exists) {
+      f.missing = !now.exists;
+      return;
+    }
     f.Restart();
   }
   if (f.fd < 0) {
