@@ -53,6 +53,9 @@ class DateColumnParser {
   explicit DateColumnParser(DateOrder order = DateOrder::Detect, std::size_t expectedRows = 0);
 
   void Add(std::string_view cell);
+  // The order the cells added so far are read in: the one given, or the one they show (Detect
+  // while they show none).
+  DateOrder Settled() const;
   // One timestamp per added cell, kUndated where the cell is not a date.
   std::vector<Timestamp> Finish() &&;
 

@@ -132,6 +132,7 @@ struct LogFollower::File {
   LogFormat format = LogFormat::Classic;
   LogKind classicKind = LogKind::Download;
   Encoding encoding = Encoding::Utf8;
+  DateOrder datesOrder = DateOrder::Detect;  // as the load read the file's dates
   std::optional<FormatDetector> detector;
 
   int fd = -1;
@@ -169,6 +170,7 @@ struct LogFollower::File {
 struct LogFollower::Batch {
   struct Row {
     std::size_t source;
+    DateOrder dates;
     LogKind table;
     Encoding encoding;
     std::optional<std::size_t> replaces;
@@ -223,6 +225,7 @@ LogFollower::LogFollower(const std::vector<LogSource>& sources,
     f.format = info.format;
     f.classicKind = ClassicKind(f.source.role);
     f.encoding = info.encoding;
+    f.datesOrder = info.datesOrder;
     const bool readBefore = info.bytesUsed != 0 || info.downloads + info.uploads != 0;
     const bool either = f.source.role == SourceRole::DownloadOrServerLog ||
                         f.source.role == SourceRole::UploadOrServerLog;
@@ -356,10 +359,14 @@ FollowUpdate LogFollower::Poll() {
     const Batch::Row& first = batch.rows[i];
     std::size_t end = i + 1;
     while (!first.replaces && end < batch.rows.size() && !batch.rows[end].replaces &&
-           batch.rows[end].source == first.source && batch.rows[end].table == first.table &&
-           batch.rows[end].encoding == first.encoding)
+           batch.rows[end].source == first.source && batch.rows[end].dates == first.dates &&
+           batch.rows[end].table == first.table && batch.rows[end].encoding == first.encoding)
       ++end;
-    LogTableBuilder builder(options_.kept, options_.dates);
+    // A file's rows are dated in the order its load settled on, not each batch by itself.
+    std::optional<DateOrder> dates = options_.dates;
+    if (dates == DateOrder::Detect)
+      dates = first.dates;
+    LogTableBuilder builder(options_.kept, dates);
     for (; i < end; ++i) {
       const Batch::Row& row = batch.rows[i];
       const LogTableBuilder::Cells cells{row.cells[0], row.cells[1], row.cells[2], row.cells[3],
@@ -459,7 +466,7 @@ void LogFollower::PollFile(std::size_t index, Batch& batch, FollowUpdate& update
     std::optional<std::size_t> row;
     if (made) {
       const std::size_t k = made->table == LogKind::Upload;
-      Batch::Row out{index, made->table, made->encoding, std::nullopt, {}};
+      Batch::Row out{index, f.datesOrder, made->table, made->encoding, std::nullopt, {}};
       if (before && before->first == made->table) {
         out.replaces = before->second;
         row = before->second;

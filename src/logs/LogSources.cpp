@@ -237,6 +237,7 @@ SourcesResult LoadSources(const std::vector<LogSource>& sources, const SourcesOp
       info.openTail = reads[i].openTail;
       info.dataEnded = reads[i].dataEnded;
       info.encoding = reads[i].table.TextEncoding();
+      info.datesOrder = reads[i].table.DatesOrder();
       result.sources.push_back(std::move(info));
       if (reads[i].format != LogFormat::Classic) {
         downloads.push_back({i, &reads[i].downloads});

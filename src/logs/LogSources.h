@@ -37,6 +37,7 @@ struct SourceInfo {
   std::uint64_t openTail = 0;
   bool dataEnded = false;
   Encoding encoding = Encoding::Utf8;
+  DateOrder datesOrder = DateOrder::Detect;  // what a classic log's dates showed
 
   // "classic-download", "classic-upload", "mobius" or "mobius-legacy".
   std::string FormatName() const;

@@ -54,6 +54,7 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     other.rows_.clear();
     dates_ = std::move(other.dates_);
     other.dates_.clear();
+    datesOrder_ = other.datesOrder_;
   }
   return *this;
 }
@@ -329,6 +330,7 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
   joined.addresses_ = std::move(addresses);
   joined.names_ = std::move(names);
   joined.encoding_ = mixed ? Encoding::Utf8 : parts.front().table->encoding_;
+  joined.datesOrder_ = parts.back().table->datesOrder_;
   return joined;
 }
 
@@ -421,8 +423,10 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   table.names_ = std::move(names_);
   table.encoding_ = encoding;
   table.rows_ = std::move(rows_);
-  if (dates_)
+  if (dates_) {
+    table.datesOrder_ = dates_->Settled();
     table.dates_ = std::move(*dates_).Finish();
+  }
   return table;
 }
 

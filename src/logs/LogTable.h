@@ -52,6 +52,9 @@ class LogTable {
   // date or the table was read without its dates.
   Timestamp Date(std::size_t row) const { return dates_.empty() ? kUndated : dates_[row]; }
   bool HasDates() const { return !dates_.empty() || rows_.empty(); }
+  // The day/month order the reader settled on for the file (for a joined table, its last part's),
+  // so that rows read later are dated alike; Detect when the dates showed none.
+  DateOrder DatesOrder() const { return datesOrder_; }
   // Reads the dates again from the kept Date/Time cells, in another order.
   void ReadDates(DateOrder order);
 
@@ -128,6 +131,7 @@ class LogTable {
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
   std::vector<Timestamp> dates_;  // one per row, or none
+  DateOrder datesOrder_ = DateOrder::Detect;
 };
 
 // Fills a LogTable row by row; the reader's way of making one.
