@@ -36,6 +36,7 @@ struct FileStat {
   bool exists = false;
   int error = 0;  // why it could not be looked at, other than not being there
   std::uint64_t size = 0;
+  bool regular = true;  // a FIFO has no size to be cut short to
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
 };
@@ -82,7 +83,8 @@ FileStat StatOf(int result, const struct stat& st) {
     return stat;
   }
   stat.exists = true;
-  stat.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  stat.regular = S_ISREG(st.st_mode);
+  stat.size = stat.regular ? static_cast<std::uint64_t>(st.st_size) : 0;
   stat.device = static_cast<std::uint64_t>(st.st_dev);
   stat.inode = static_cast<std::uint64_t>(st.st_ino);
   return stat;
@@ -612,7 +614,7 @@ void LogFollower::PollFile(std::size_t index, Batch& batch, FollowUpdate& update
       f.missing = false;
       event(FollowEventKind::Back);
     }
-  } else if (StatFd(f.fd).size < f.offset && now.size < f.offset) {
+  } else if (now.regular && StatFd(f.fd).size < f.offset && now.size < f.offset) {
     // Cut short in place: what was read stays; the file is read again from its start.
     lines(true);
     f.Restart();
