@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "analysis/Report.h"
+#include "logs/LogFollower.h"
 #include "logs/LogLoader.h"
 #include "logs/LogSources.h"
 
@@ -23,7 +26,7 @@ constexpr std::string_view kUsage =
     "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
     "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
     "                       [DOWNLOAD_LOG UPLOAD_LOG] [--download FILE]... [--upload FILE]...\n"
-    "                       [--log FILE]...\n";
+    "                       [--log FILE]... [--follow]\n";
 
 constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -43,10 +46,14 @@ constexpr std::string_view kHelp =
     "downloads and uploads both); - is standard input, as in\n"
     "  journalctl -u mobius-hotline-server | quorvane-report --log -\n"
     "Several files make one history: rows a file repeats from another are counted once.\n"
-    "A file starting with gzip's signature is unpacked as it is read.\n";
+    "A file starting with gzip's signature is unpacked as it is read.\n"
+    "--follow (with --format json) keeps reading the logs as the server writes them: the\n"
+    "report on one line, then the whole report again on a line of its own each time\n"
+    "transfers arrive (at most once a second), until interrupted or standard input ends.\n";
 
 struct Options {
   ReportRequest request;
+  bool follow = false;
   EncodingChoice encoding = EncodingChoice::Auto;
   std::vector<LogSource> sources;  // in the order of the command line
   std::vector<std::size_t> pair;   // the positional logs among them
@@ -168,6 +175,10 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
       (arg == "--users" ? options.request.listUsers : options.request.listFiles) = true;
       continue;
     }
+    if (arg == "--follow") {
+      options.follow = true;
+      continue;
+    }
     std::string name = arg;
     std::optional<std::string> value;
     if (const std::size_t equals = arg.find('='); equals != std::string::npos) {
@@ -199,6 +210,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
                     [](const LogSource& source) { return source.input.standardInput; });
   if (stdinCount > 1)
     return UsageError(err, "standard input (-) can be read only once");
+  if (options.follow && options.request.format != ReportFormat::Json)
+    return UsageError(err, "--follow writes JSON only: give --format json");
   return options;
 }
 
@@ -288,6 +301,145 @@ void TellLeftOut(std::ostream& err, const SourceInfo& source) {
   }
 }
 
+volatile std::sig_atomic_t stopFollowing = 0;
+
+extern "C" void OnStopSignal(int) {
+  stopFollowing = 1;
+}
+
+// Ends the follow on SIGINT and SIGTERM; a reader that went away makes a write fail, not a
+// SIGPIPE that ends the program without its line.
+void CatchStopSignals() {
+  stopFollowing = 0;
+#ifdef _WIN32
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+#else
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: the wait for the files ends at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+// The JSON report on one line: its layout is the only place a line end can stand, as strings
+// hold theirs escaped.
+std::string OneLine(const std::string& json) {
+  std::string line;
+  line.reserve(json.size());
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    if (json[i] != '\n') {
+      line.push_back(json[i]);
+      continue;
+    }
+    while (i + 1 < json.size() && json[i + 1] == ' ')
+      ++i;
+  }
+  return line + '\n';
+}
+
+const char* Happened(FollowEventKind kind) {
+  switch (kind) {
+    case FollowEventKind::Rotated:
+      return "rotated; reading the new file from its start";
+    case FollowEventKind::Truncated:
+      return "cut short; reading it again from its start";
+    case FollowEventKind::Deleted:
+      return "deleted; its rows stay, and reading resumes if it comes back";
+    case FollowEventKind::Back:
+      return "back; reading it from its start";
+    case FollowEventKind::UnreadableLine:
+      return "a line could not be read and was left out";
+  }
+  return "";
+}
+
+// Loads the logs but standard input, which is read as it comes, then writes the report each
+// time transfers arrived.
+int Follow(const Options& options, std::ostream& out, std::ostream& err) {
+  CatchStopSignals();
+  const LoadOptions load = LoadOptionsFor(options.request, options.encoding);
+  std::vector<LogSource> files;
+  for (const LogSource& source : options.sources) {
+    if (!source.input.standardInput)
+      files.push_back(source);
+  }
+  LogPair tables;
+  std::vector<SourceInfo> infos;
+  if (!files.empty()) {
+    SourcesResult loaded = LoadSources(files, {options.encoding, load.kept, load.dates, {}});
+    if (!loaded.Ok()) {
+      SourceFailure failure = *loaded.failure;
+      failure.source = static_cast<std::size_t>(
+          std::find_if(options.sources.begin(), options.sources.end(),
+                       [&](const LogSource& s) { return s.input.path == failure.input.path; }) -
+          options.sources.begin());
+      Complain(err, FailureMessage(failure, options.sources));
+      return 1;
+    }
+    tables = std::move(*loaded.logs);
+    infos = std::move(loaded.sources);
+  }
+  for (std::size_t i = 0; i < options.sources.size(); ++i) {
+    if (options.sources[i].input.standardInput) {
+      SourceInfo info;
+      info.input = options.sources[i].input;
+      info.format =
+          options.sources[i].role == SourceRole::ServerLog ? LogFormat::Mobius : LogFormat::Classic;
+      infos.insert(infos.begin() + static_cast<std::ptrdiff_t>(i), info);
+    }
+  }
+  const auto write = [&] {
+    Report report = BuildReport(static_cast<const LogPair&>(tables), options.request);
+    report.sources = infos;
+    return Write(OneLine(FormatReport(report, options.request)), out, err);
+  };
+  if (write() != 0)
+    return 1;
+  using Clock = std::chrono::steady_clock;
+  LogFollower follower(options.sources, infos, tables.downloads.RowCount(),
+                       tables.uploads.RowCount(),
+                       {options.encoding, load.kept, load.dates, std::chrono::seconds(1)});
+  Clock::time_point written = Clock::now();
+  bool arrived = false;
+  while (!stopFollowing) {
+    const auto sinceWritten = Clock::now() - written;
+    follower.Wait(arrived && sinceWritten < std::chrono::seconds(1)
+                      ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::seconds(1) - sinceWritten) +
+                            std::chrono::milliseconds(1)
+                      : std::chrono::milliseconds(1000));
+    if (stopFollowing)
+      break;
+    const FollowUpdate update = follower.Poll();
+    ApplyFollowUpdate(update, tables);
+    for (const FollowedRows& rows : update.rows) {
+      arrived = true;
+      if (!rows.replaces)
+        (rows.table == LogKind::Download ? infos[rows.source].downloads
+                                         : infos[rows.source].uploads) += rows.rows.RowCount();
+    }
+    for (const FollowEvent& event : update.events)
+      Complain(err, infos[event.source].input.Text() + ": " + Happened(event.kind));
+    if (update.failure) {
+      Complain(err, *update.failure + "; following stopped");
+      return 1;
+    }
+    if (arrived && (update.inputEnded || Clock::now() - written >= std::chrono::seconds(1))) {
+      if (write() != 0)
+        return 1;
+      written = Clock::now();
+      arrived = false;
+    }
+    if (update.inputEnded)
+      return 0;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -305,6 +457,14 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   if (const std::optional<std::string> both = GivenAsBoth(options->sources)) {
     Complain(err, *both + ": given as both a download log and an upload log");
     return 1;
+  }
+  if (options->follow) {
+    try {
+      return Follow(*options, out, err);
+    } catch (const std::bad_alloc&) {
+      Complain(err, "there is not enough memory to make the report");
+      return 1;
+    }
   }
   std::string text;
   try {

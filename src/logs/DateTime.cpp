@@ -376,6 +376,14 @@ void DateColumnParser::Add(std::string_view cell) {
   values_.push_back(monthFirst || dayFirst ? Pending(d) : kUndated);
 }
 
+DateOrder DateColumnParser::Settled() const {
+  if (order_ != DateOrder::Detect || (!dayFirstSeen_ && !monthFirstSeen_))
+    return order_;
+  return dayFirstSeen_ && (!monthFirstSeen_ || dayFirstRows_ > monthFirstRows_)
+             ? DateOrder::DayFirst
+             : DateOrder::MonthFirst;
+}
+
 std::vector<Timestamp> DateColumnParser::Finish() && {
   if (monthFirstRows_ + dayFirstRows_ > 0) {
     // When a file shows both orders, the one that dates more rows wins; a tie goes to month first.

@@ -56,6 +56,9 @@ class DateColumnParser {
                             bool firstOnly = false);
 
   void Add(std::string_view cell);
+  // The order the cells added so far are read in: the one given, or the one they show (Detect
+  // while they show none).
+  DateOrder Settled() const;
   // One timestamp per added cell, kUndated where the cell is not a date.
   std::vector<Timestamp> Finish() &&;
   // Whether a row added so far waits for the file's day/month order (so that rows still to come

@@ -106,6 +106,8 @@ class Parser {
   const char* Parse(const char* begin, const char* end, bool atEnd);
   // The data ended (at an empty line) or a line failed: nothing further is needed.
   bool Stopped() const { return stopped_; }
+  // The bytes of the last line taken when the input ended without its line end.
+  std::size_t OpenTail() const { return openTail_; }
   std::size_t RowCount() const { return builder_.RowCount(); }
   void Reserve(std::size_t rows) { builder_.Reserve(rows); }
   ReadResult Finish();
@@ -132,6 +134,7 @@ class Parser {
   bool headerSeen_ = false;
   bool stopped_ = false;
   std::uint64_t line_ = 0;  // lines taken so far
+  std::size_t openTail_ = 0;
   // Bytes at the start of the unfinished line known to hold no line end: a long line that
   // comes in many pieces is searched once, not once per piece.
   std::size_t searched_ = 0;
@@ -240,6 +243,7 @@ const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
         return p;
     }
     headerSeen_ = true;
+    openTail_ = lineEnd == end ? static_cast<std::size_t>(end - p) : 0;
     p = next;
   }
   // The rows point into the bytes given: they go to the builder before this returns.
@@ -306,6 +310,10 @@ class AnyParser {
   std::size_t RowCount() const {
     return server_ ? server_->RowCount() : classic_ ? classic_->RowCount() : 0;
   }
+  std::size_t OpenTail() const {
+    return server_ ? server_->OpenTail() : classic_ ? classic_->OpenTail() : 0;
+  }
+  bool DataEnded() const { return classic_ && classic_->Stopped(); }
   void Reserve(std::size_t rows) {
     if (classic_)
       classic_->Reserve(rows);
@@ -359,7 +367,8 @@ class AnyParser {
 template <typename AnyParserType>
 std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
                                     const ReadOptions& options,
-                                    std::vector<PrefixCut>* cuts = nullptr) {
+                                    std::vector<PrefixCut>* cuts = nullptr,
+                                    std::uint64_t* used = nullptr) {
   const std::uint64_t size = input.Size();
   std::uint64_t nextReport = kProgressStep;
   const auto report = [&] {
@@ -428,6 +437,8 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
     }
   }
   report();
+  if (used)
+    *used = textRead - (end - begin);
   return std::nullopt;
 }
 
@@ -474,13 +485,17 @@ AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions
       return result;
     }
     AnyParser parser(expect, options);
+    std::uint64_t used = 0;
     if (std::optional<ReadError> error =
-            ReadStream(input, parser, options, cuts.empty() ? nullptr : &cuts)) {
+            ReadStream(input, parser, options, cuts.empty() ? nullptr : &cuts, &used)) {
       result.error = std::move(error);
       return result;
     }
     result = parser.Finish();
     result.compressed = input.Compressed();
+    result.bytesUsed = used;
+    result.openTail = parser.OpenTail();
+    result.dataEnded = parser.DataEnded();
   } catch (const std::bad_alloc&) {
     result = AnyReadResult();
     result.error = ReadError{0, kNoMemory};

@@ -83,6 +83,12 @@ struct AnyReadResult {
   LogTable downloads;
   LogTable uploads;
   std::vector<std::uint64_t> unreadableLines;
+  // Where reading stopped, for a caller that follows the file: the text bytes used (up to the end
+  // of the last line taken, or of the data), the bytes of that line when it had no line end, and
+  // whether a classic log's data ended (at an empty line) before the file did.
+  std::uint64_t bytesUsed = 0;
+  std::uint64_t openTail = 0;
+  bool dataEnded = false;
 
   bool Ok() const { return !error.has_value(); }
 };

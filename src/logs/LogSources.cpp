@@ -157,7 +157,7 @@ std::optional<std::size_t> ReadFull(LogInput& input, char* to, std::size_t size)
 }
 
 std::optional<Sharing> PlanSharing(const std::vector<LogSource>& sources) {
-  std::vector<std::pair<std::uint64_t, std::size_t>> candidates;  // size, source
+  std::vector<std::size_t> possible;
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const LogSource& source = sources[i];
     if (source.role == SourceRole::Download || source.role == SourceRole::Upload ||
@@ -165,9 +165,15 @@ std::optional<Sharing> PlanSharing(const std::vector<LogSource>& sources) {
       continue;
     // A pipe or a device could not be read again: regular files only.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(source.input.path, error))
-      continue;
-    LogInput input(source.input);
+    if (std::filesystem::is_regular_file(source.input.path, error))
+      possible.push_back(i);
+  }
+  // Nothing is opened unless two files could share a read: a plain pair of logs opens each once.
+  if (possible.size() < 2)
+    return std::nullopt;
+  std::vector<std::pair<std::uint64_t, std::size_t>> candidates;  // size, source
+  for (std::size_t i : possible) {
+    LogInput input(sources[i].input);
     if (input.OpenError().empty() && !input.Compressed() && input.Size() > 0)
       candidates.emplace_back(input.Size(), i);
   }
@@ -448,6 +454,13 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
     info.classicKind = ClassicKindOf(sources[i].role);
     info.compressed = reads[i].compressed;
     info.unreadableLines = std::move(reads[i].unreadableLines);
+    // Where each read stopped, for following: a member given by the host's read ended whole.
+    const AnyReadResult& own = cutOf[i] ? reads[sharing->host] : reads[i];
+    info.bytesUsed = cutOf[i] ? cutOf[i]->bytes : own.bytesUsed;
+    info.openTail = cutOf[i] ? 0 : own.openTail;
+    info.dataEnded = cutOf[i] ? true : own.dataEnded;
+    info.encoding = own.table.TextEncoding();
+    info.datesOrder = own.table.DatesOrder();
     result.sources.push_back(std::move(info));
     if (const PrefixCut* cut = cutOf[i]) {
       AnyReadResult& host = reads[sharing->host];

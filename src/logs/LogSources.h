@@ -31,6 +31,13 @@ struct SourceInfo {
   std::size_t uploads = 0;
   std::size_t overlapLeftOut = 0;  // rows left out as already read from another file
   std::vector<std::uint64_t> unreadableLines;
+  // Where the read stopped, for following the file (see AnyReadResult), and the encoding a
+  // classic log's own table was read in.
+  std::uint64_t bytesUsed = 0;
+  std::uint64_t openTail = 0;
+  bool dataEnded = false;
+  Encoding encoding = Encoding::Utf8;
+  DateOrder datesOrder = DateOrder::Detect;  // what a classic log's dates showed
 
   // "classic-download", "classic-upload", "mobius" or "mobius-legacy".
   std::string FormatName() const;

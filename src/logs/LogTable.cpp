@@ -15,12 +15,12 @@ constexpr unsigned kKeptBlockShift = 23;
 
 // What an empty table (and one moved from) shares, so it needs no memory of its own. A rename
 // never changes the empty name pool: it finds no name to rename in it.
-const std::shared_ptr<const ByteArena>& NoBytes() {
-  static const auto empty = std::make_shared<const ByteArena>(kKeptBlockShift);
+const std::shared_ptr<ByteArena>& NoBytes() {
+  static const auto empty = std::make_shared<ByteArena>(kKeptBlockShift);
   return empty;
 }
-const std::shared_ptr<const StringPool>& NoAddresses() {
-  static const auto empty = std::make_shared<const StringPool>();
+const std::shared_ptr<StringPool>& NoAddresses() {
+  static const auto empty = std::make_shared<StringPool>();
   return empty;
 }
 const std::shared_ptr<StringPool>& NoNames() {
@@ -54,6 +54,7 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     other.rows_.clear();
     dates_ = std::move(other.dates_);
     other.dates_.clear();
+    datesOrder_ = other.datesOrder_;
   }
   return *this;
 }
@@ -130,6 +131,97 @@ void LogTable::RemoveRow(std::size_t row) {
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
   if (!dates_.empty())
     dates_.erase(dates_.begin() + static_cast<std::ptrdiff_t>(row));
+}
+
+StringPool& LogTable::OwnAddresses() {
+  if (addresses_.use_count() > 1)  // shared with a selection or the empty tables
+    addresses_ = std::make_shared<StringPool>(*addresses_);
+  return *addresses_;
+}
+
+StringPool& LogTable::OwnNames() {
+  if (names_.use_count() > 1)
+    names_ = std::make_shared<StringPool>(*names_);
+  return *names_;
+}
+
+void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t last) {
+  last = std::min(last, from.rows_.size());
+  if (first >= last)
+    return;
+  if (rows_.empty() && dates_.empty()) {
+    // Nothing kept yet: the table takes the encoding of what it is given.
+    encoding_ = from.encoding_;
+    if (!from.dates_.empty())
+      dates_.reserve(last - first);
+  }
+  const bool wantDates = !dates_.empty() || (rows_.empty() && !from.dates_.empty());
+  if (from.encoding_ != encoding_ && encoding_ != Encoding::Utf8) {
+    bool ascii = true;
+    for (std::size_t i = first; i < last && ascii; ++i) {
+      const Row& r = from.rows_[i];
+      for (const std::string_view text :
+           {from.kept_->View(r.kept, r.keptLength), from.addresses_->Text(r.address)})
+        ascii = ascii && std::all_of(text.begin(), text.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    }
+    if (!ascii) {
+      // Join makes every cell UTF-8 when its parts' encodings differ; an empty UTF-8 part does.
+      const LogTable none;
+      *this = Join({{this, 0}, {&none, 0}}, KeptCells{}, wantDates);
+    }
+  }
+  const bool decode = from.encoding_ != encoding_ && encoding_ == Encoding::Utf8;
+  if (kept_ == NoBytes())
+    kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
+  StringPool& addresses = OwnAddresses();
+  StringPool& names = OwnNames();
+  std::optional<DateColumnParser> dates;
+  if (wantDates && from.dates_.empty())
+    dates.emplace(DateOrder::Detect, last - first);
+  std::string cells[3];
+  for (std::size_t i = first; i < last; ++i) {
+    const Row& source = from.rows_[i];
+    Row row;
+    const std::string_view address = from.addresses_->Text(source.address);
+    row.address = addresses.Intern(decode ? DecodeToUtf8(address, from.encoding_) : address);
+    row.name = names.Intern(from.names_->Text(source.name));
+    std::size_t length = 0;
+    for (int c = 0; c < 3; ++c) {
+      const std::string_view field = from.Field(source, c);
+      cells[c] = decode ? DecodeToUtf8(field, from.encoding_) : std::string(field);
+      length += cells[c].size() + (c < 2 ? LengthSize(cells[c].size()) : 0);
+    }
+    if (length > 2) {
+      char* at = kept_->Extend(length, row.kept);
+      PutLength(at, cells[0].size());
+      PutLength(at, cells[1].size());
+      for (const std::string& cell : cells)
+        at = std::copy(cell.begin(), cell.end(), at);
+      row.keptLength = static_cast<std::uint32_t>(length);
+    }
+    rows_.push_back(row);
+    if (dates)
+      dates->Add(from.Field(source, 0));
+    else if (wantDates)
+      dates_.push_back(from.dates_[i]);
+  }
+  if (dates) {
+    const std::vector<Timestamp> read = std::move(*dates).Finish();
+    dates_.insert(dates_.end(), read.begin(), read.end());
+  }
+}
+
+void LogTable::ReplaceRow(std::size_t row, const LogTable& from, std::size_t fromRow) {
+  if (row >= rows_.size() || fromRow >= from.rows_.size())
+    throw std::out_of_range("ReplaceRow: no such row");
+  AppendRows(from, fromRow, fromRow + 1);
+  rows_[row] = rows_.back();
+  rows_.pop_back();
+  if (!dates_.empty()) {
+    dates_[row] = dates_.back();
+    dates_.pop_back();
+  }
 }
 
 std::size_t LogTable::RenameUser(std::string_view from, std::string_view to) {
@@ -239,6 +331,7 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
   joined.addresses_ = std::move(addresses);
   joined.names_ = std::move(names);
   joined.encoding_ = mixed ? Encoding::Utf8 : parts.front().table->encoding_;
+  joined.datesOrder_ = parts.back().table->datesOrder_;
   return joined;
 }
 
@@ -331,8 +424,10 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   table.names_ = std::move(names_);
   table.encoding_ = encoding;
   table.rows_ = std::move(rows_);
-  if (dates_)
+  if (dates_) {
+    table.datesOrder_ = dates_->Settled();
     table.dates_ = std::move(*dates_).Finish();
+  }
   return table;
 }
 

@@ -52,6 +52,9 @@ class LogTable {
   // date or the table was read without its dates.
   Timestamp Date(std::size_t row) const { return dates_.empty() ? kUndated : dates_[row]; }
   bool HasDates() const { return !dates_.empty() || rows_.empty(); }
+  // The day/month order the reader settled on for the file (for a joined table, its last part's),
+  // so that rows read later are dated alike; Detect when the dates showed none.
+  DateOrder DatesOrder() const { return datesOrder_; }
   // Reads the dates again from the kept Date/Time cells, in another order.
   void ReadDates(DateOrder order);
   // Forgets the dates, as if the table had been read without them.
@@ -75,6 +78,16 @@ class LogTable {
 
   // Removes one row; the rows behind it move up by one.
   void RemoveRow(std::size_t row);
+
+  // Appends rows [first, last) of `from` (last clamped to its row count), interning their texts
+  // into this table's pools and carrying their dates (read from their cells when `from` has
+  // none and this table has dates). Costs what the rows appended hold, but once: a table of a
+  // code page that is given non-ASCII cells of another encoding becomes UTF-8 first. Tables made
+  // from this one keep seeing only their own rows; none may be read on another thread meanwhile.
+  void AppendRows(const LogTable& from, std::size_t first = 0, std::size_t last = SIZE_MAX);
+  // Puts row `fromRow` of `from` in place of row `row` (a line read again whole because bytes
+  // continued it). Throws std::out_of_range for a row past either end.
+  void ReplaceRow(std::size_t row, const LogTable& from, std::size_t fromRow);
 
   // Rewrites every Name cell that equals `from` exactly to `to`; returns how many it rewrote.
   std::size_t RenameUser(std::string_view from, std::string_view to);
@@ -112,13 +125,17 @@ class LogTable {
   };
 
   std::string_view Field(const Row& row, int index) const;
+  // Pools this table alone may add to.
+  StringPool& OwnAddresses();
+  StringPool& OwnNames();
 
-  std::shared_ptr<const ByteArena> kept_;
-  std::shared_ptr<const StringPool> addresses_;
+  std::shared_ptr<ByteArena> kept_;
+  std::shared_ptr<StringPool> addresses_;
   std::shared_ptr<StringPool> names_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
   std::vector<Timestamp> dates_;  // one per row, or none
+  DateOrder datesOrder_ = DateOrder::Detect;
 };
 
 // Fills a LogTable row by row; the reader's way of making one.

@@ -671,6 +671,7 @@ const char* ServerLogParser::Parse(const char* begin, const char* end, bool atEn
       error_ = ReadError{line_, "the rows up to this line take more than 4 GiB"};
       break;
     }
+    openTail_ = lf == end ? static_cast<std::size_t>(end - p) : 0;
     p = lf == end ? end : lf + 1;
   }
   return p;

@@ -48,6 +48,8 @@ class ServerLogParser {
 
   const char* Parse(const char* begin, const char* end, bool atEnd);
   bool Stopped() const { return error_.has_value(); }
+  // The bytes of the last line taken when the input ended without its line end.
+  std::size_t OpenTail() const { return openTail_; }
   std::size_t RowCount() const { return downloads_.RowCount() + uploads_.RowCount(); }
   std::size_t Downloads() const { return downloads_.RowCount(); }
   std::size_t Uploads() const { return uploads_.RowCount(); }
@@ -72,6 +74,7 @@ class ServerLogParser {
   std::optional<ReadError> error_;
   std::uint64_t line_ = 0;
   std::size_t searched_ = 0;
+  std::size_t openTail_ = 0;
 };
 
 // Looks at a log's first lines (split at CR or LF) for a server record.

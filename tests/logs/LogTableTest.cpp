@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "logs/LogReader.h"
 #include "logs/LogTable.h"
 #include "logs/UserList.h"
 #include "support/TempLogs.h"
@@ -150,6 +151,93 @@ TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
       {odon, "od", false}};  // a diaeresis is not folded away
   for (const auto& [text, part, found] : cases)
     EXPECT_EQ(ContainsFolded(text, part), found) << text << " / " << part;
+}
+
+// Every cell, date and name of a table, as text: what a reader sees.
+std::string Dump(const LogTable& table) {
+  std::string text;
+  for (std::size_t row = 0; row < table.RowCount(); ++row) {
+    for (int c = 0; c < kColumnCount; ++c)
+      text += table.CellText(row, static_cast<Column>(c)) + '|';
+    text += FormatTimestamp(table.Date(row)) + '\n';
+  }
+  return text;
+}
+
+// Rows appended in pieces, in any encoding, read as the whole file read at once does; equal
+// names share one id across the pieces.
+TEST(AppendRows, PiecesReadAsTheWhole) {
+  const std::vector<std::vector<std::string>> rows = {
+      {"3/14/2025 9:07:45 PM", "10.0.0.1", "guest", "Alice", "a.sit"},
+      {"3/15/2025 9:07:45 PM", "10.0.0.2", "bob", "Bob", "b.sit"},
+      {"3/16/2025 9:07:45 PM", "10.0.0.1", "guest", "Alice", "c.sit"},
+      {"3/17/2025 1:00:00 AM", "10.0.0.3", "x", "Bob", "a.sit"}};
+  ReadOptions options;
+  options.dates = DateOrder::Detect;
+  const auto read = [&](std::size_t first, std::size_t last, std::string_view name) {
+    std::vector<std::vector<std::string>> part(rows.begin() + first, rows.begin() + last);
+    if (!name.empty())
+      part.back()[3] = name;
+    ReadResult result = ParseLog(testing::LogText(part), options);
+    EXPECT_TRUE(result.Ok()) << result.error.reason;
+    return std::move(*result.table);
+  };
+  struct Case {
+    std::size_t split;
+    std::string lastName;  // the last row's Name, bytes as its file has them
+  } cases[] = {{0, ""},
+               {1, ""},
+               {3, ""},
+               {4, ""},
+               {2,
+                "Ren\xE9"
+                "e"},
+               {3,
+                "Ren\xC3\xA9"
+                "e"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.split);
+    LogTable whole = read(0, rows.size(), c.lastName);
+    LogTable table = c.split == 0 ? LogTable() : read(0, c.split, "");
+    if (c.split < rows.size())
+      table.AppendRows(read(c.split, rows.size(), c.lastName));
+    table.AppendRows(read(0, 1, ""), 1);  // nothing past the end
+    EXPECT_EQ(Dump(table), Dump(whole));
+    EXPECT_EQ(table.NameId(0), table.NameId(2));
+    EXPECT_EQ(table.AddressId(0), table.AddressId(2));
+  }
+}
+
+// A code-page table given non-ASCII text of another encoding becomes UTF-8, and its old rows
+// still read as before; ASCII leaves it as it was.
+TEST(AppendRows, OtherEncodingsStayReadable) {
+  LogTable table = TableOf({{"d", "1", "c", "M\xFCller", "f\xE9"}});
+  ASSERT_EQ(table.TextEncoding(), Encoding::Windows1252);
+  table.AppendRows(TableOf({{"d", "2", "c", "plain", "f"}}));
+  EXPECT_EQ(table.TextEncoding(), Encoding::Windows1252);
+  table.AppendRows(TableOf({{"d", "3", "c", "M\xC3\xBCller", "\xE5\xB1\xB1"}}));
+  EXPECT_EQ(Dump(table),
+            "d|1|c|M\xC3\xBCller|f\xC3\xA9|\nd|2|c|plain|f|\n"
+            "d|3|c|M\xC3\xBCller|\xE5\xB1\xB1|\n");
+  EXPECT_EQ(table.NameId(0), table.NameId(2));
+}
+
+// A replaced row reads as its new line, dates too; the rows around it and a selection made
+// before stay as they were.
+TEST(ReplaceRow, PutsTheNewRowInPlace) {
+  LogTable table =
+      TableOf({{"3/14/2025", "a", "c", "one", "f1"}, {"3/15/2025", "b", "c", "tw", "f"}});
+  table.ReadDates(DateOrder::Detect);
+  const LogTable before = table.SelectRows({1});
+  LogTable line = TableOf({{"3/16/2025", "b", "c", "two", "f2"}});
+  line.ReadDates(DateOrder::Detect);
+  table.ReplaceRow(1, line, 0);
+  EXPECT_EQ(Dump(table),
+            "3/14/2025|a|c|one|f1|2025-03-14 00:00:00\n"
+            "3/16/2025|b|c|two|f2|2025-03-16 00:00:00\n");
+  EXPECT_EQ(Dump(before), "3/15/2025|b|c|tw|f|2025-03-15 00:00:00\n");
+  EXPECT_THROW(table.ReplaceRow(2, line, 0), std::out_of_range);
+  EXPECT_THROW(table.ReplaceRow(0, line, 1), std::out_of_range);
 }
 
 }  // namespace

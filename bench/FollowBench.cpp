@@ -1,0 +1,111 @@
+// Following: a follow of many small appends against loading the final file at once, and the
+// user figures kept up to date against computing them again, on the 1,000,000 + 250,000 pair.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "LogGenerator.h"
+#include "analysis/LiveUserFigures.h"
+#include "logs/LogFollower.h"
+#include "logs/UserList.h"
+
+namespace quorvane::bench {
+namespace {
+
+std::string Cells(const LogTable& table) {
+  std::string text;
+  for (std::size_t row = 0; row < table.RowCount(); ++row) {
+    for (int c = 0; c < kColumnCount; ++c)
+      text += table.CellText(row, static_cast<Column>(c)) + '\t';
+    text += '\n';
+  }
+  return text;
+}
+
+std::string Figures(const std::vector<UserFigures>& figures) {
+  std::string text;
+  for (const UserFigures& f : figures)
+    text += f.name + ' ' + std::to_string(f.downloads) + ' ' + std::to_string(f.uploads) + ' ' +
+            std::to_string(f.credit) + ' ' + std::to_string(f.addresses) + ' ' +
+            std::to_string(f.firstSeen) + ' ' + std::to_string(f.lastSeen) + '\n';
+  return text;
+}
+
+// A download log loaded with its first thousand rows (which settle its day/month order), then
+// written one record at a time, polled after each: the tables and figures it ends with must be
+// those of loading the final file.
+void BM_FollowSmallAppends(benchmark::State& state) {
+  const auto appends = static_cast<std::size_t>(state.range(0));
+  const std::string text = MakeLogText(appends, 7, false);
+  std::size_t headerEnd = 0;
+  for (int line = 0; line <= 1000; ++line)
+    headerEnd = text.find("\r\n", headerEnd) + 2;
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "quorvane-bench-follow.txt";
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text.substr(0, headerEnd);
+    const std::vector<LogSource> sources{{{path, false}, SourceRole::Download}};
+    SourcesResult loaded = LoadSources(sources, {{}, {}, DateOrder::Detect, {}});
+    LogPair tables = std::move(*loaded.logs);
+    LogFollower follower(sources, loaded.sources, tables.downloads.RowCount(), 0,
+                         {{}, {}, DateOrder::Detect, std::chrono::seconds(1)});
+    LiveUserFigures live(tables.downloads, tables.uploads);
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    state.ResumeTiming();
+    for (std::size_t at = headerEnd; at < text.size();) {
+      const std::size_t end = text.find("\r\n", at) + 2;
+      out.write(text.data() + at, static_cast<std::streamsize>(end - at));
+      out.flush();
+      at = end;
+      const FollowUpdate update = follower.Poll();
+      const std::size_t before = tables.downloads.RowCount();
+      ApplyFollowUpdate(update, tables);
+      live.AddRows(LogKind::Download, tables.downloads, before, tables.downloads.RowCount());
+    }
+    state.PauseTiming();
+    ReadOptions options;
+    options.dates = DateOrder::Detect;
+    const ReadResult fresh = ReadLogFile(path, options);
+    if (!fresh.Ok() || Cells(fresh.table.value()) != Cells(tables.downloads) ||
+        Figures(live.Figures()) !=
+            Figures(ComputeUserFigures(*fresh.table, LogTable(),
+                                       CollectEveryUserName(*fresh.table, LogTable()))))
+      return state.SkipWithError("the follow does not end with the final file's rows and figures");
+    state.ResumeTiming();
+  }
+  state.counters["appends"] = static_cast<double>(appends);
+  std::filesystem::remove(path);
+}
+BENCHMARK(BM_FollowSmallAppends)->Arg(21000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// 1,000 download rows appended to the 1,000,000 + 250,000 pair: their figures kept up to date
+// (compare BM_UserFigures, which computes every user's from scratch).
+void BM_LiveFigures1000Rows(benchmark::State& state) {
+  const auto [downloadPath, uploadPath] =
+      WriteLogPair(std::filesystem::temp_directory_path() / "quorvane-bench", 1000000, 250000);
+  ReadOptions options;
+  options.dates = DateOrder::Detect;
+  LogTable downloads = *ReadLogFile(downloadPath, options).table;
+  const LogTable uploads = *ReadLogFile(uploadPath, options).table;
+  LiveUserFigures live(downloads, uploads);
+  ReadResult more = ParseLog(MakeLogText(1000, 99, false), options);
+  const std::size_t first = downloads.RowCount();
+  downloads.AppendRows(*more.table);
+  for (auto _ : state) {
+    live.AddRows(LogKind::Download, downloads, first, downloads.RowCount());
+    state.PauseTiming();
+    for (std::size_t row = first; row < downloads.RowCount(); ++row)
+      live.RemoveRow(LogKind::Download, downloads, row);
+    state.ResumeTiming();
+  }
+  live.AddRows(LogKind::Download, downloads, first, downloads.RowCount());
+  if (Figures(live.Figures()) !=
+      Figures(ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads))))
+    state.SkipWithError("the kept figures differ from computing them again");
+}
+BENCHMARK(BM_LiveFigures1000Rows)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quorvane::bench

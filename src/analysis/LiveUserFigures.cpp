@@ -1,0 +1,197 @@
+#include "analysis/LiveUserFigures.h"
+
+#include "logs/TextEncoding.h"
+#include "logs/UserList.h"
+
+namespace quorvane {
+
+namespace {
+
+template <typename Map, typename Key>
+void TakeOne(Map& counts, const Key& key) {
+  const auto it = counts.find(key);
+  if (it != counts.end() && --it->second == 0)
+    counts.erase(it);
+}
+
+}  // namespace
+
+LiveUserFigures::LiveUserFigures(const LogTable& downloads, const LogTable& uploads) {
+  AddRows(LogKind::Download, downloads, 0, downloads.RowCount());
+  AddRows(LogKind::Upload, uploads, 0, uploads.RowCount());
+}
+
+void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t first,
+                              std::size_t last) {
+  for (std::size_t row = first; row < last && row < rows.RowCount(); ++row)
+    Change(table, rows, row, +1);
+}
+
+void LiveUserFigures::RemoveRow(LogKind table, const LogTable& rows, std::size_t row) {
+  if (row < rows.RowCount() && byName_.contains(std::string(rows.Name(row))))
+    Change(table, rows, row, -1);
+}
+
+std::uint32_t LiveUserFigures::IdOf(std::unordered_map<std::string, std::uint32_t>& ids,
+                                    std::string text) {
+  return ids.try_emplace(std::move(text), static_cast<std::uint32_t>(ids.size())).first->second;
+}
+
+std::uint32_t LiveUserFigures::UserOf(std::string_view name) {
+  const auto [it, added] = byName_.try_emplace(std::string(name), 0);
+  if (added) {
+    if (freeUsers_.empty()) {
+      it->second = static_cast<std::uint32_t>(users_.size());
+      users_.emplace_back();
+    } else {
+      it->second = freeUsers_.back();
+      freeUsers_.pop_back();
+    }
+    users_[it->second].name = name;
+  }
+  return it->second;
+}
+
+void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t row, int step) {
+  const std::uint32_t u = UserOf(rows.Name(row));
+  User& user = users_[u];
+  const auto text = [&](std::string_view bytes) {
+    return rows.TextEncoding() == Encoding::Utf8 ? std::string(bytes)
+                                                 : DecodeToUtf8(bytes, rows.TextEncoding());
+  };
+  const std::uint32_t address = IdOf(addressIds_, text(rows.Address(row)));
+  const std::uint32_t fileId = IdOf(fileIds_, text(rows.FileNameBytes(row)));
+  if (fileId == files_.size())
+    files_.emplace_back();
+  File& file = files_[fileId];
+  const Timestamp date = rows.Date(row);
+  const bool download = table == LogKind::Download;
+  Use& use = user.files[fileId];
+  if (step > 0) {
+    ++(download ? user.downloads : user.uploads);
+    if (date != kUndated)
+      ++user.dates[date];
+    ++user.addresses[address];
+    if (download) {
+      ++file.downloads;
+      ++use.downloads;
+      ++file.downloadsBy[u];
+      // Every other uploader of the file has one fetch more of what they brought.
+      for (const auto& [uploader, count] : file.uploadsBy) {
+        if (uploader != u)
+          ++users_[uploader].credit;
+      }
+    } else {
+      ++use.uploads;
+      if (++file.uploadsBy[u] == 1)
+        user.credit += file.downloads - use.downloads;
+    }
+    return;
+  }
+  --(download ? user.downloads : user.uploads);
+  if (date != kUndated)
+    TakeOne(user.dates, date);
+  TakeOne(user.addresses, address);
+  if (download) {
+    --file.downloads;
+    --use.downloads;
+    TakeOne(file.downloadsBy, u);
+    for (const auto& [uploader, count] : file.uploadsBy) {
+      if (uploader != u)
+        --users_[uploader].credit;
+    }
+  } else {
+    --use.uploads;
+    const auto it = file.uploadsBy.find(u);
+    if (--it->second == 0) {
+      file.uploadsBy.erase(it);
+      user.credit -= file.downloads - use.downloads;
+    }
+  }
+  if (use.downloads == 0 && use.uploads == 0)
+    user.files.erase(fileId);
+  if (user.downloads + user.uploads == 0) {
+    byName_.erase(user.name);
+    user = User();
+    freeUsers_.push_back(u);
+  }
+}
+
+void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
+  const auto found = byName_.find(std::string(from));
+  if (from == to || found == byName_.end())
+    return;
+  const std::uint32_t a = found->second;
+  byName_.erase(found);
+  const auto [target, added] = byName_.try_emplace(std::string(to), a);
+  if (added) {  // a new name: the same figures under it
+    users_[a].name = to;
+    return;
+  }
+  const std::uint32_t b = target->second;
+  User& gone = users_[a];
+  User& into = users_[b];
+  into.downloads += gone.downloads;
+  into.uploads += gone.uploads;
+  for (const auto& [date, count] : gone.dates)
+    into.dates[date] += count;
+  for (const auto& [address, count] : gone.addresses)
+    into.addresses[address] += count;
+  // Other uploaders keep their credit: a file's fetches and theirs do not change.
+  for (const auto& [fileId, use] : gone.files) {
+    File& file = files_[fileId];
+    for (auto* by : {&file.uploadsBy, &file.downloadsBy}) {
+      const auto it = by->find(a);
+      if (it != by->end()) {
+        (*by)[b] += it->second;
+        by->erase(a);
+      }
+    }
+    Use& merged = into.files[fileId];
+    merged.downloads += use.downloads;
+    merged.uploads += use.uploads;
+  }
+  into.credit = 0;
+  for (const auto& [fileId, use] : into.files) {
+    if (use.uploads != 0)
+      into.credit += files_[fileId].downloads - use.downloads;
+  }
+  gone = User();
+  freeUsers_.push_back(a);
+}
+
+UserFigures LiveUserFigures::FiguresOf(const User& user) const {
+  UserFigures figures;
+  figures.name = user.name;
+  figures.downloads = user.downloads;
+  figures.uploads = user.uploads;
+  figures.credit = user.credit;
+  figures.addresses = user.addresses.size();
+  if (!user.dates.empty()) {
+    figures.firstSeen = user.dates.begin()->first;
+    figures.lastSeen = user.dates.rbegin()->first;
+  }
+  return figures;
+}
+
+std::optional<UserFigures> LiveUserFigures::Find(std::string_view name) const {
+  const auto it = byName_.find(std::string(name));
+  if (it == byName_.end())
+    return std::nullopt;
+  return FiguresOf(users_[it->second]);
+}
+
+std::vector<UserFigures> LiveUserFigures::Figures() const {
+  std::vector<std::string> names;
+  names.reserve(byName_.size());
+  for (const auto& [name, id] : byName_)
+    names.push_back(name);
+  SortForDisplay(names);
+  std::vector<UserFigures> figures;
+  figures.reserve(names.size());
+  for (const std::string& name : names)
+    figures.push_back(FiguresOf(users_[byName_.at(name)]));
+  return figures;
+}
+
+}  // namespace quorvane

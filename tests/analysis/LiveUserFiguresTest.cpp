@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "analysis/LiveUserFigures.h"
+#include "logs/UserList.h"
+#include "support/TempLogs.h"
+
+namespace quorvane {
+namespace {
+
+std::string Line(const UserFigures& f) {
+  return f.name + " " + std::to_string(f.downloads) + "/" + std::to_string(f.uploads) + " credit " +
+         std::to_string(f.credit) + " addresses " + std::to_string(f.addresses) + " " +
+         FormatTimestamp(f.firstSeen) + ".." + FormatTimestamp(f.lastSeen);
+}
+std::string Lines(const std::vector<UserFigures>& figures) {
+  std::string text;
+  for (const UserFigures& f : figures)
+    text += Line(f) + '\n';
+  return text;
+}
+
+// Random appends, removals and renames over a few names, files and addresses (so that uploaders
+// share files, users fetch their own files, and users vanish and return), in two encodings: after
+// each step the kept figures equal a computation over the tables from scratch.
+TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
+  const char* names[] = {"ann", "bob", "", "M\xFCller", "Ann"};
+  const char* cells[] = {"1", "2", "3", "x\xE9"};
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&](auto& from) { return std::string(from[random() % std::size(from)]); };
+    const auto rows = [&](std::size_t count) {
+      std::vector<std::vector<std::string>> made;
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::string day = random() % 5 == 0 ? "soon" : std::to_string(random() % 28 + 1);
+        std::string name = pick(names);
+        if (seed % 2 == 0 && name == "M\xFCller")
+          name = "M\xC3\xBCller";  // a UTF-8 table instead of a code page's
+        made.push_back({"3/" + day + "/2025", pick(cells), "acct", name, pick(cells)});
+      }
+      LogTable table = testing::TableOf(made);
+      table.ReadDates(DateOrder::MonthFirst);
+      return table;
+    };
+    LogPair tables{rows(3), rows(3)};
+    LiveUserFigures live(tables.downloads, tables.uploads);
+    for (int step = 0; step < 60; ++step) {
+      const LogKind kind = random() % 2 ? LogKind::Upload : LogKind::Download;
+      LogTable& table = kind == LogKind::Upload ? tables.uploads : tables.downloads;
+      const auto what = random() % 6;
+      if (what < 3) {
+        const std::size_t before = table.RowCount();
+        table.AppendRows(rows(random() % 4 + 1));
+        live.AddRows(kind, table, before, table.RowCount());
+      } else if (what < 5 && !table.Empty()) {
+        const std::size_t row = random() % table.RowCount();
+        live.RemoveRow(kind, table, row);
+        table.RemoveRow(row);
+      } else {
+        const std::string from = pick(names), to = pick(names);
+        tables.downloads.RenameUser(from, to);
+        tables.uploads.RenameUser(from, to);
+        live.Rename(from, to);
+      }
+      const std::vector<UserFigures> fresh = ComputeUserFigures(
+          tables.downloads, tables.uploads, CollectEveryUserName(tables.downloads, tables.uploads));
+      ASSERT_EQ(Lines(live.Figures()), Lines(fresh)) << "seed " << seed << " step " << step;
+      if (!fresh.empty()) {
+        EXPECT_EQ(Line(*live.Find(fresh.front().name)), Line(fresh.front()));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
