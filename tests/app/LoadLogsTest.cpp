@@ -57,6 +57,8 @@ TEST_F(LoadLogsCommand, GoodFilesReplaceBothTablesAndTheUserList) {
     downloadBar.ExpectRanTo(static_cast<int>(downloads.size()), true);
     uploadBar.ExpectRanTo(static_cast<int>(uploads.size()), true);
     EXPECT_EQ(Text("lblTotalRatio"), "") << "the report on the old rows goes with them";
+    EXPECT_EQ(Text("lblDownloadSources") + '|' + Text("lblUploadSources"),
+              "From Download Log.txt|From Upload Log.txt");
   }
 }
 
