@@ -44,6 +44,12 @@ namespace quorvane {
 
 namespace {
 
+// Writes the whole text; false when the file took less of it.
+bool WriteAll(QIODevice& file, const std::string& text) {
+  return file.write(text.data(), static_cast<qint64>(text.size())) ==
+         static_cast<qint64>(text.size());
+}
+
 const QString kMinDownloadsKey = QStringLiteral("UsersOverview/LeechMinDownloads");
 const QString kMinRatioKey = QStringLiteral("UsersOverview/LeechMinRatio");
 
@@ -481,9 +487,7 @@ void frmUsersOverview::cmdExport_Click() {
              [this](QIODevice& file) {
                if (filesStale_)
                  ShowFiles();
-               const std::string csv = FormatCsvFiles(filesModel_->ShownFiles());
-               return file.write(csv.data(), static_cast<qint64>(csv.size())) ==
-                      static_cast<qint64>(csv.size());
+               return WriteAll(file, FormatCsvFiles(filesModel_->ShownFiles()));
              });
     return;
   }
@@ -491,12 +495,9 @@ void frmUsersOverview::cmdExport_Click() {
       tr("Export Users Overview"), tr("Users Overview.csv"), tr("CSV files (*.csv)"));
   if (!chosen)
     return;
-  SaveFile(tr("Export"), *chosen, tr("The users overview could not be saved to %1."),
-           [this](QIODevice& file) {
-             const std::string csv = FormatCsvUsers(model_->ShownUsers());
-             return file.write(csv.data(), static_cast<qint64>(csv.size())) ==
-                    static_cast<qint64>(csv.size());
-           });
+  SaveFile(
+      tr("Export"), *chosen, tr("The users overview could not be saved to %1."),
+      [this](QIODevice& file) { return WriteAll(file, FormatCsvUsers(model_->ShownUsers())); });
 }
 
 // The page the report command writes for the same tables and period, byte for byte.
@@ -513,11 +514,9 @@ void frmUsersOverview::cmdExportHtml_Click() {
                request.period = period_;
              for (const QString& path : main_.LogPaths())
                request.logNames.push_back(path.toStdString());
-             const std::string html = FormatHtmlReport(
-                 BuildReport(main_.DownloadLog().Table(), main_.UploadLog().Table(), request),
-                 request);
-             return file.write(html.data(), static_cast<qint64>(html.size())) ==
-                    static_cast<qint64>(html.size());
+             return WriteAll(file, FormatHtmlReport(BuildReport(main_.DownloadLog().Table(),
+                                                                main_.UploadLog().Table(), request),
+                                                    request));
            });
 }
 
