@@ -9,7 +9,7 @@ marked, a header click re-sorts, no script but the page's own runs (a canary in 
 dialog opens, no policy is violated, nothing is fetched. Then screenshots, light and dark, at
 1280x900 into OUT_DIR.
 """
-import base64, csv, io, json, os, shutil, signal, subprocess, sys, tempfile
+import base64, csv, io, json, os, shutil, signal, subprocess, sys, tempfile, time
 
 report, out_dir = sys.argv[1], sys.argv[2]
 if not shutil.which("chromium"):
@@ -128,9 +128,15 @@ signal.signal(signal.SIGALRM, give_up)
 signal.alarm(120)
 
 
-def wait_for(method, session):
-    while not any(e.get("method") == method for e in events):
-        send("Runtime.evaluate", session, expression="1")
+def wait_for_load(session, url):
+    # Polls gently: a renderer answering back-to-back protocol calls can starve the very task
+    # that fires the load event, which is how a busy machine once waited out the alarm.
+    while not any(e.get("method") == "Page.loadEventFired" for e in events):
+        state = send("Runtime.evaluate", session, returnByValue=True,
+                     expression="location.href + ' ' + document.readyState")
+        if state["result"].get("value") == url + " complete":
+            return
+        time.sleep(0.1)
 
 
 try:
@@ -142,7 +148,7 @@ try:
          deviceScaleFactor=1, mobile=False)
     url = "file://" + page
     send("Page.navigate", session, url=url)
-    wait_for("Page.loadEventFired", session)
+    wait_for_load(session, url)
 
     def js(expression):
         result = send("Runtime.evaluate", session, expression=expression, returnByValue=True)
