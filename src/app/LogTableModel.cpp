@@ -23,6 +23,22 @@ void LogTableModel::RemoveTableRow(int row) {
   endRemoveRows();
 }
 
+void LogTableModel::AppendTableRows(const LogTable& rows) {
+  if (rows.RowCount() == 0)
+    return;
+  const int first = rowCount();
+  beginInsertRows({}, first, first + static_cast<int>(rows.RowCount()) - 1);
+  table_.AppendRows(rows);
+  endInsertRows();
+}
+
+void LogTableModel::ReplaceTableRow(int row, const LogTable& from, std::size_t fromRow) {
+  if (row < 0 || row >= rowCount())
+    return;
+  table_.ReplaceRow(static_cast<std::size_t>(row), from, fromRow);
+  emit dataChanged(index(row, 0), index(row, kColumnCount - 1), {Qt::DisplayRole});
+}
+
 std::size_t LogTableModel::RenameUser(std::string_view from, std::string_view to) {
   const std::size_t renamed = table_.RenameUser(from, to);
   if (renamed > 0) {

@@ -24,6 +24,10 @@ class LogTableModel : public ReadOnlyTableModel {
   void SetTable(LogTable table);
   // Removes one row; the rows behind it move up by one.
   void RemoveTableRow(int row);
+  // Appends the rows of `rows`; a view keeps its place.
+  void AppendTableRows(const LogTable& rows);
+  // Puts row `fromRow` of `from` in place of row `row`.
+  void ReplaceTableRow(int row, const LogTable& from, std::size_t fromRow);
   // Rewrites every Name cell equal to `from` to `to`; returns how many it rewrote.
   std::size_t RenameUser(std::string_view from, std::string_view to);
   // Reads the rows' dates again in another order; nothing shown changes.

@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -18,7 +19,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
@@ -29,6 +33,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/Averages.h"
@@ -37,6 +42,8 @@
 #include "app/AppIdentity.h"
 #include "app/BarProgress.h"
 #include "app/Controls.h"
+#include "app/DateText.h"
+#include "app/LogDocument.h"
 #include "app/LogTableModel.h"
 #include "app/QtInteraction.h"
 #include "app/frmAbout.h"
@@ -82,6 +89,7 @@ const QStringList kArialFamilies = {"Arial", "Liberation Sans", "Arimo", "Nimbus
 const QString kContactAddress = QStringLiteral("ideas@quorvane.example");
 const QColor kInvitationYellow(255, 255, 128);
 const QColor kContactYellow(255, 255, 192);
+const QString kFollowKey = QStringLiteral("Main/Follow");
 
 std::filesystem::path ToPath(const QString& path) {
 #ifdef _WIN32
@@ -147,11 +155,9 @@ class frmMain::BusyPointer {
 frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
     : QWidget(parent),
       interaction_(std::move(interaction)),
-      dateOrder_(RememberedDateOrder()),  // before any log is read
-      downloads_(new LogTableModel(
-          {tr("Date/TIme"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)),
-      uploads_(new LogTableModel(
-          {tr("Date/Time"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)) {
+      document_(new LogDocument(RememberedDateOrder(), this)),  // before any log is read
+      downloads_(&document_->Downloads()),
+      uploads_(&document_->Uploads()) {
   setObjectName(QStringLiteral("frmMain"));
   if (!interaction_)
     interaction_ = std::make_unique<QtInteraction>(this);
@@ -165,6 +171,28 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
   setAcceptDrops(true);
   connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this,
           &frmMain::Form_Reload);
+  connect(document_, &LogDocument::Replaced, this, &frmMain::Document_Replaced);
+  connect(document_, &LogDocument::RowsArrived, this, [this] {
+    if (!std::exchange(arrivalDue_, true))
+      QTimer::singleShot(0, this, &frmMain::RowsArrived);  // once for all a read brought
+  });
+  connect(document_, &LogDocument::FollowChanged, this, &frmMain::ShowFollowState);
+  // A list scrolled to its end stays at the end as rows arrive; anywhere else it stays put.
+  for (QTableView* list : {lvwDownloadLog, lvwUploadLog}) {
+    auto atEnd = std::make_shared<bool>(false);
+    connect(list->model(), &QAbstractItemModel::rowsAboutToBeInserted, list, [list, atEnd] {
+      const QScrollBar* bar = list->verticalScrollBar();
+      *atEnd = bar->value() == bar->maximum();
+    });
+    connect(list->model(), &QAbstractItemModel::rowsInserted, list, [list, atEnd] {
+      if (*atEnd)
+        list->scrollToBottom();
+    });
+  }
+  chkFollow->setChecked(QSettings().value(kFollowKey, false).toBool());
+  connect(chkFollow, &QCheckBox::toggled, this, &frmMain::chkFollow_Click);
+  document_->SetFollowing(chkFollow->isChecked());
+  ShowFollowState();
 }
 
 frmMain::~frmMain() {
@@ -347,7 +375,16 @@ void frmMain::CreateAnalysisPanel() {
   panel->AddRule(6840, 240, 6840, 2640);
   panel->AddRule(120, 2640, 10200, 2640);
 
+  // Following sits where the analysis bar shows while Analyze runs.
+  chkFollow =
+      Place(new QCheckBox(tr("&Follow logs"), panel), "chkFollow", TwipsRect(120, 2820, 1455, 255));
+  chkFollow->setAccessibleName(tr("Follow the logs as the server writes them"));
+  chkFollow->setToolTip(tr("Shows transfers as the server logs them, within a second"));
+  lblFollow = Place(new QLabel(panel), "lblFollow", TwipsRect(1620, 2820, 7155, 255));
+  lblFollow->setAccessibleName(tr("Following"));
+  lblFollow->setTextFormat(Qt::PlainText);
   prgAnalyze = Bar(panel, "prgAnalyze", tr("Analysis progress"), TwipsRect(120, 2820, 8655, 255));
+  prgAnalyze->raise();
   cmdAnalyzeLog = Button(panel, "cmdAnalyzeLog", tr("&Analyze"), TwipsRect(8880, 2760, 1335, 375));
 
   connect(cmdAnalyzeLog, &QPushButton::clicked, this, &frmMain::cmdAnalyzeLog_Click);
@@ -358,7 +395,8 @@ void frmMain::CreateAnalysisPanel() {
 void frmMain::SetTabOrder() {
   const std::vector<QWidget*> order = {cmdExit,     cmdAbout,      cmdAnalyzeLog,    cboUsers,
                                        lstUploads,  txtEmail,      lvwDownloadLog,   lvwUploadLog,
-                                       cmdLoadLogs, cmdRenameUser, cmdUsersOverview, cmdSources};
+                                       cmdLoadLogs, cmdRenameUser, cmdUsersOverview, cmdSources,
+                                       chkFollow};
   for (std::size_t i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
 }
@@ -417,11 +455,12 @@ bool frmMain::ConfirmPair(const QStringList& downloadLogs, const QStringList& up
 // F5: the logs grow while the server runs. A reload is a load, and the report of the old rows
 // goes with them.
 void frmMain::Form_Reload() {
-  if (sources_.empty()) {
+  if (document_->Sources().empty()) {
     cmdLoadLogs_Click();
     return;
   }
-  LoadFiles(sources_);
+  const std::vector<LogSource> sources = document_->Sources();  // a load replaces them
+  LoadFiles(sources);
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
@@ -507,7 +546,7 @@ bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
     BarProgress bars[2] = {BarProgress(*prgDownloadLog), BarProgress(*prgUploadLog)};
     std::vector<std::uint64_t> done(sources.size(), 0), sizes(sources.size(), 0);
     SourcesOptions options;
-    options.dates = dateOrder_;
+    options.dates = document_->ReadingDateOrder();
     options.progress = [&](std::size_t source, std::uint64_t bytes, std::uint64_t size) {
       done[source] = bytes;
       sizes[source] = size;
@@ -530,14 +569,7 @@ bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
     bars[0].Hide();
     bars[1].Hide();
     if (loaded.Ok()) {
-      downloads_->SetTable(std::move(loaded.logs->downloads));
-      uploads_->SetTable(std::move(loaded.logs->uploads));
-      // The figures and the report described the old rows.
-      ClearFigures(kFigureCount);
-      LoadUsers();
-      sources_ = sources;
-      sourceInfo_ = std::move(loaded.sources);
-      ShowSources();
+      document_->Replace(sources, std::move(*loaded.logs), std::move(loaded.sources));
       RememberLogFolder(FileText(sources.front().input).isEmpty()
                             ? QString()
                             : QFileInfo(FileText(sources.front().input)).absolutePath());
@@ -561,6 +593,22 @@ bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
   return false;
 }
 
+const std::vector<SourceInfo>& frmMain::Sources() const {
+  return document_->SourceInfos();
+}
+
+DateOrder frmMain::ReadingDateOrder() const {
+  return document_->ReadingDateOrder();
+}
+
+void frmMain::Document_Replaced() {
+  // The figures and the report described the old rows.
+  ClearFigures(kFigureCount);
+  analyzed_ = false;
+  LoadUsers();
+  ShowSources();
+}
+
 // Under each list, the files its rows came from and what was left out of them; Sources tells
 // each file's figures.
 void frmMain::ShowSources() {
@@ -568,7 +616,7 @@ void frmMain::ShowSources() {
     const bool uploads = line == lblUploadSources;
     QStringList names, paths;
     std::size_t leftOut = 0, unreadable = 0;
-    for (const SourceInfo& source : sourceInfo_) {
+    for (const SourceInfo& source : document_->SourceInfos()) {
       if (source.format == LogFormat::Classic && (source.classicKind == LogKind::Upload) != uploads)
         continue;
       names << QFileInfo(FileText(source.input)).fileName();
@@ -588,9 +636,9 @@ void frmMain::ShowSources() {
     line->setText(names.isEmpty() ? QString() : text);
     line->setToolTip(paths.join('\n'));
   }
-  cmdSources->setEnabled(!sourceInfo_.empty());
+  cmdSources->setEnabled(!document_->SourceInfos().empty());
   if (auto* open = qobject_cast<frmSources*>(sourcesWindow_.data()))
-    open->Show(sourceInfo_);
+    open->Show(document_->SourceInfos());
 }
 
 // One Sources window, kept up to date while it is open.
@@ -601,7 +649,7 @@ void frmMain::cmdSources_Click() {
     sourcesWindow_ = window;
   }
   auto* window = static_cast<frmSources*>(sourcesWindow_.data());
-  window->Show(sourceInfo_);
+  window->Show(document_->SourceInfos());
   window->show();
   window->raise();
   window->activateWindow();
@@ -644,14 +692,12 @@ void frmMain::LoadUsers() {
   cboUsers->addItems(entries);
   cboUsers->setCurrentIndex(-1);
   cmdUsersOverview->setEnabled(cboUsers->count() > 0);
-  emit TablesChanged();
 }
 
 std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
   const std::string oldName = from.toStdString();
   const std::string newName = to.toStdString();
-  const std::size_t renamed =
-      downloads_->RenameUser(oldName, newName) + uploads_->RenameUser(oldName, newName);
+  const std::size_t renamed = document_->RenameUser(oldName, newName);
   LoadUsers();
   ClearFigures(kUserFigureCount);  // no user is chosen in the new list
   return renamed;
@@ -686,31 +732,6 @@ void frmMain::ClearFigures(std::size_t count) {
   cboUsers->setPlaceholderText(QString());
 }
 
-void frmMain::SetDateOrder(DateOrder order) {
-  if (order == dateOrder_)
-    return;
-  dateOrder_ = order;
-  BusyPointer busy(*this);
-  downloads_->ReadDates(order);
-  uploads_->ReadDates(order);
-  emit TablesChanged();
-}
-
-QStringList frmMain::LogPaths() const {
-  QStringList paths;
-  for (const LogSource& source : sources_)
-    paths << QString::fromStdString(source.input.Text());
-  return paths;
-}
-
-bool frmMain::IsLoadedLog(const QString& path) const {
-  return std::any_of(sources_.begin(), sources_.end(), [&](const LogSource& source) {
-    std::error_code unreadable;  // a file that is not there is no log
-    return !source.input.standardInput &&
-           std::filesystem::equivalent(ToPath(path), source.input.path, unreadable);
-  });
-}
-
 // --- Analyze ---
 
 void frmMain::cmdAnalyzeLog_Click() {
@@ -735,6 +756,7 @@ void frmMain::cmdAnalyzeLog_Click() {
   AnalyzeAvg();
   if (user)
     AnalyzeUser();
+  analyzed_ = true;
   prgAnalyze->setValue(0);
   prgAnalyze->setVisible(false);
 
@@ -821,8 +843,7 @@ void frmMain::LogList_KeyPress(QTableView& list, LogTableModel& model, int keyAs
   if (selected.isEmpty())
     return;
   const int row = selected.first().row();
-  model.RemoveTableRow(row);
-  emit TablesChanged();
+  document_->RemoveRow(&model == downloads_ ? LogKind::Download : LogKind::Upload, row);
   // The row that moved up takes the selection, so holding the key removes one row per repeat.
   if (model.rowCount() > 0) {
     list.selectionModel()->setCurrentIndex(
@@ -859,7 +880,8 @@ void frmMain::cmdRenameUser_Click() {
 void frmMain::cmdUsersOverview_Click() {
   if (overview_.isNull()) {
     BusyPointer busy(*this);
-    overview_ = new frmUsersOverview(*this, *interaction_);
+    overview_ = new frmUsersOverview(*document_, *interaction_, *this);
+    connect(overview_, &frmUsersOverview::ShowUserRequested, this, &frmMain::ShowUser);
     // Beside the main window when the screen has room, so both log lists stay in sight; else
     // over it, but above its report: a user shown from the overview appears there, in sight.
     // The title bar the window manager adds is reckoned in.
@@ -878,6 +900,79 @@ void frmMain::cmdUsersOverview_Click() {
   overview_->show();
   overview_->raise();
   overview_->activateWindow();
+}
+
+// --- Follow ---
+
+void frmMain::chkFollow_Click(bool on) {
+  QSettings().setValue(kFollowKey, on);
+  // After a file could not be read, following starts again on the files as they are now.
+  if (on && document_->FollowerStopped())
+    Form_Reload();
+  document_->SetFollowing(on);
+}
+
+void frmMain::ShowFollowState() {
+  const QString failure = document_->FollowFailure();
+  if (!failure.isEmpty() && chkFollow->isChecked()) {
+    const QSignalBlocker keepSetting(chkFollow);  // the person's choice stays for the next run
+    chkFollow->setChecked(false);
+    lblFollow->setText(tr("Following stopped: %1").arg(failure));
+    interaction_->ShowMessage(
+        tr("Follow Logs"), tr("Following stopped: %1\n\nThe rows read so far stay.").arg(failure));
+    return;
+  }
+  if (!document_->Following()) {
+    if (failure.isEmpty())
+      lblFollow->clear();
+    return;
+  }
+  if (document_->Sources().empty()) {
+    lblFollow->setText(tr("Following starts with the next load."));
+    return;
+  }
+  const std::size_t files = document_->FollowedFiles();
+  QString text = files == 1 ? tr("Following 1 file") : tr("Following %1 files").arg(files);
+  const QStringList gone = document_->MissingFiles();
+  if (!gone.isEmpty())
+    text += tr(" (gone: %1)").arg(gone.join(QStringLiteral(", ")));
+  if (document_->NewestTransfer() != kUndated)
+    text += tr("; newest transfer %1").arg(ShortDateTime(document_->NewestTransfer()));
+  lblFollow->setText(text);
+}
+
+// Rows arrived: the user list (the chosen user stays chosen), the figures once Analyze has run,
+// the Sources lines. The lists and the overview follow on their own.
+void frmMain::RowsArrived() {
+  arrivalDue_ = false;
+  const QString chosen = ChosenUser();
+  const bool picked = cboUsers->currentIndex() >= 0;
+  const std::vector<std::string> names = CollectUserNames(downloads_->Table(), uploads_->Table());
+  if (names.size() != static_cast<std::size_t>(cboUsers->count()) ||
+      !std::equal(names.begin(), names.end(), UserNames().begin(),
+                  [](const std::string& name, const QString& entry) {
+                    return QString::fromStdString(name) == entry;
+                  })) {
+    QStringList entries;
+    entries.reserve(static_cast<qsizetype>(names.size()));
+    for (const std::string& name : names)
+      entries.push_back(QString::fromStdString(name));
+    const QSignalBlocker quiet(cboUsers);
+    cboUsers->clear();
+    cboUsers->addItems(entries);
+    const int entry =
+        picked ? cboUsers->findText(chosen, Qt::MatchExactly | Qt::MatchCaseSensitive) : -1;
+    cboUsers->setCurrentIndex(entry);
+    cboUsers->setPlaceholderText(entry < 0 ? chosen : QString());
+    cmdUsersOverview->setEnabled(cboUsers->count() > 0);
+  }
+  if (analyzed_) {
+    AnalyzeTotal();
+    AnalyzeAvg();
+    if (!chosen.isEmpty())
+      AnalyzeUser();
+  }
+  ShowSources();
 }
 
 void frmMain::SetBusy(bool busy) {
@@ -944,6 +1039,7 @@ void frmMain::Form_Resize() {
   SetWidth(Label21, 3255 - give);
   SetWidth(txtEmail, 3015 - give);
   SetWidth(prgAnalyze, 8655 - give);
+  SetWidth(lblFollow, 7155 - give);
   SetLeft(cmdAnalyzeLog, 8880 - give);
 }
 

@@ -13,6 +13,7 @@
 #include "logs/DateTime.h"
 #include "logs/LogSources.h"
 
+class QCheckBox;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
@@ -26,12 +27,14 @@ class QTableView;
 
 namespace quorvane {
 
+class LogDocument;
 class LogTableModel;
 class RuledFrame;
 class frmUsersOverview;
 
 // The working window: the two log lists, the analysis panel and the buttons that start every
-// command. Every control carries its control name as objectName.
+// command; a view of the document of what is loaded, which it owns. Every control carries its
+// control name as objectName.
 class frmMain : public QWidget {
   Q_OBJECT
 
@@ -54,7 +57,7 @@ class frmMain : public QWidget {
   // for.
   void OpenLogs(const QStringList& files);
   // What each file of the set loaded last gave, in the order given.
-  const std::vector<SourceInfo>& Sources() const { return sourceInfo_; }
+  const std::vector<SourceInfo>& Sources() const;
   // Rebuilds the user list from both tables, with nothing chosen.
   void LoadUsers();
   // Replaces the name `from` by `to` in every matching Name cell of both tables and rebuilds the
@@ -65,21 +68,13 @@ class frmMain : public QWidget {
   // Chooses the name in the user list and shows that user's report, as a person's pick does; a
   // name the list leaves out gets its report too, shown in the box without joining the list.
   void ShowUser(const QString& name);
-  // The paths of the files loaded last, in the order given (none before a load).
-  QStringList LogPaths() const;
-  // Whether `path` is one of the loaded log files (the same file by any name).
-  bool IsLoadedLog(const QString& path) const;
   // Whether a date such as 3/4/2024 reads month or day first: as each log shows (Detect), or as
-  // set. Setting it reads the loaded logs' dates again.
-  DateOrder ReadingDateOrder() const { return dateOrder_; }
-  void SetDateOrder(DateOrder order);
+  // set (the Users Overview sets it).
+  DateOrder ReadingDateOrder() const;
 
+  LogDocument& Document() const { return *document_; }
   const LogTableModel& DownloadLog() const { return *downloads_; }
   const LogTableModel& UploadLog() const { return *uploads_; }
-
- signals:
-  // The tables or the user list changed: a load, a rename or a removed row.
-  void TablesChanged();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -129,6 +124,12 @@ class frmMain : public QWidget {
   void ClearFigures(std::size_t count);
   void SetBusy(bool busy);
 
+  // Following: the check box, the line that tells its state, and what arrived.
+  void chkFollow_Click(bool on);
+  void ShowFollowState();
+  void RowsArrived();
+  void Document_Replaced();
+
   QGroupBox* fraDownloadLog = nullptr;
   QGroupBox* fraUploadLog = nullptr;
   RuledFrame* fraAnalyzeLog = nullptr;
@@ -151,6 +152,9 @@ class frmMain : public QWidget {
   QLabel* Label21 = nullptr;  // the notice
   QLineEdit* txtEmail = nullptr;
   QProgressBar* prgAnalyze = nullptr;
+  // Following the logs as the server writes them, and what it is doing (under the analysis bar).
+  QCheckBox* chkFollow = nullptr;
+  QLabel* lblFollow = nullptr;
   QProgressBar* prgAnalyzeUser = nullptr;
   // The figures of both logs.
   QLabel* lblTotalDownloads = nullptr;
@@ -166,11 +170,11 @@ class frmMain : public QWidget {
 
   std::unique_ptr<Interaction> interaction_;
   int busyDepth_ = 0;
-  std::vector<LogSource> sources_;  // the set loaded last
-  std::vector<SourceInfo> sourceInfo_;
-  DateOrder dateOrder_ = DateOrder::Detect;
+  LogDocument* document_;
   LogTableModel* downloads_;
   LogTableModel* uploads_;
+  bool analyzed_ = false;    // Analyze ran on these tables: its figures follow what arrives
+  bool arrivalDue_ = false;  // rows arrived; the views catch up once events are handled
   QPointer<frmUsersOverview> overview_;
   QPointer<QWidget> sourcesWindow_;
 };

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "analysis/Activity.h"
+#include "analysis/LiveUserFigures.h"
 #include "analysis/Report.h"
 #include "analysis/UserFigures.h"
 #include "app/ActivityChart.h"
@@ -35,9 +36,8 @@
 #include "app/DateText.h"
 #include "app/FileFiguresModel.h"
 #include "app/Interaction.h"
-#include "app/LogTableModel.h"
+#include "app/LogDocument.h"
 #include "app/UserFiguresModel.h"
-#include "app/frmMain.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
@@ -68,9 +68,9 @@ QDateEdit* NewDateField(QWidget* parent, const char* name) {
 
 }  // namespace
 
-frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
-    : QWidget(&main, Qt::Window),
-      main_(main),
+frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidget& owner)
+    : QWidget(&owner, Qt::Window),
+      document_(document),
       ui_(ui),
       model_(new UserFiguresModel(this)),
       filesModel_(new FileFiguresModel(this)),
@@ -135,7 +135,16 @@ frmUsersOverview::frmUsersOverview(frmMain& main, Interaction& ui)
   connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
   refreshDue_->setSingleShot(true);
   connect(refreshDue_, &QTimer::timeout, this, &frmUsersOverview::Refresh);
-  connect(&main_, &frmMain::TablesChanged, refreshDue_, qOverload<>(&QTimer::start));
+  const auto whole = [this] {
+    wholeDue_ = true;
+    refreshDue_->start();
+  };
+  const auto part = [this] { refreshDue_->start(); };
+  connect(&document_, &LogDocument::Replaced, this, whole);
+  connect(&document_, &LogDocument::DatesRead, this, whole);
+  connect(&document_, &LogDocument::RowsArrived, this, part);
+  connect(&document_, &LogDocument::RowRemoved, this, part);
+  connect(&document_, &LogDocument::NamesMerged, this, part);
 
   ApplyFilter();
   Refresh();
@@ -154,7 +163,7 @@ void frmUsersOverview::CreateControls() {
   cboDates = Named(new QComboBox(this), "cboDates");
   cboDates->addItems({tr("As each log shows"), tr("Month first (3/4 = March 4)"),
                       tr("Day first (3/4 = 3 April)")});
-  cboDates->setCurrentIndex(static_cast<int>(main_.ReadingDateOrder()));
+  cboDates->setCurrentIndex(static_cast<int>(document_.ReadingDateOrder()));
   cboDates->setToolTip(
       tr("How to read dates such as 3/4/2026: as each log shows by its other "
          "dates, or always month first or day first"));
@@ -342,7 +351,7 @@ std::optional<Period> frmUsersOverview::ChosenPeriod() const {
 
 void frmUsersOverview::ShowLogDays() {
   const std::optional<Period> days =
-      DatedDays(main_.DownloadLog().Table(), main_.UploadLog().Table());
+      DatedDays(document_.Table(LogKind::Download), document_.Table(LogKind::Upload));
   const QSignalBlocker blockFrom(dtpFrom);
   const QSignalBlocker blockTo(dtpTo);
   dtpFrom->setDate(days ? ToQDate(*days->firstDay) : QDate::currentDate());
@@ -362,11 +371,15 @@ void frmUsersOverview::Refresh() {
   period_ = *period;
   const std::optional<std::string> chosen = CurrentUser();
   const std::vector<std::string> selected = SelectedUsers();
-  const LogTable& downloads = main_.DownloadLog().Table();
-  const LogTable& uploads = main_.UploadLog().Table();
+  const LogTable& downloads = document_.Table(LogKind::Download);
+  const LogTable& uploads = document_.Table(LogKind::Upload);
+  const bool whole = std::exchange(wholeDue_, false);
   if (period_.AllTime()) {
+    // After a load every figure is counted (in two threads, the quickest way); after a change
+    // the document's kept figures are: what changed costs what it touched.
     model_->SetUsers(
-        ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads)));
+        whole ? ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads))
+              : document_.LiveUsers().Figures());
     undatedLeftOut_ = 0;
   } else {
     // As the report command computes a period's figures, so that both export the same.
@@ -385,8 +398,8 @@ void frmUsersOverview::Refresh() {
 
 void frmUsersOverview::ShowFiles() {
   filesStale_ = false;
-  const LogTable& downloads = main_.DownloadLog().Table();
-  const LogTable& uploads = main_.UploadLog().Table();
+  const LogTable& downloads = document_.Table(LogKind::Download);
+  const LogTable& uploads = document_.Table(LogKind::Upload);
   if (period_.AllTime()) {
     filesModel_->SetFiles(ComputeFileFigures(downloads, uploads));
   } else {
@@ -397,7 +410,8 @@ void frmUsersOverview::ShowFiles() {
 
 void frmUsersOverview::ShowUploaderInMain(int row) {
   if (row >= 0 && row < filesModel_->rowCount() && !filesModel_->FileAt(row).firstUploader.empty())
-    main_.ShowUser(QString::fromStdString(std::string(filesModel_->FileAt(row).firstUploader)));
+    emit ShowUserRequested(
+        QString::fromStdString(std::string(filesModel_->FileAt(row).firstUploader)));
 }
 
 void frmUsersOverview::ApplyFilter() {
@@ -454,14 +468,16 @@ void frmUsersOverview::FitNameColumn() {
 
 void frmUsersOverview::ShowUserInMain(int row) {
   if (row >= 0 && row < model_->rowCount())
-    main_.ShowUser(QString::fromStdString(model_->UserAt(row).name));
+    emit ShowUserRequested(QString::fromStdString(model_->UserAt(row).name));
 }
 
-// Kept for the next run; the main window reads its logs' dates again and the figures follow.
+// Kept for the next run; the document reads its logs' dates again and the figures follow.
 void frmUsersOverview::cboDates_Click() {
   const auto order = static_cast<DateOrder>(cboDates->currentIndex());
   RememberDateOrder(order);
-  main_.SetDateOrder(order);
+  ui_.SetBusy(true);
+  document_.SetDateOrder(order);
+  ui_.SetBusy(false);
   Refresh();
 }
 
@@ -512,11 +528,12 @@ void frmUsersOverview::cmdExportHtml_Click() {
              request.format = ReportFormat::Html;
              if (!period_.AllTime())
                request.period = period_;
-             for (const QString& path : main_.LogPaths())
+             for (const QString& path : document_.LogPaths())
                request.logNames.push_back(path.toStdString());
-             return WriteAll(file, FormatHtmlReport(BuildReport(main_.DownloadLog().Table(),
-                                                                main_.UploadLog().Table(), request),
-                                                    request));
+             return WriteAll(
+                 file, FormatHtmlReport(BuildReport(document_.Table(LogKind::Download),
+                                                    document_.Table(LogKind::Upload), request),
+                                        request));
            });
 }
 
@@ -543,7 +560,7 @@ void frmUsersOverview::SaveFile(const QString& title, const QString& path, const
     raise();
     activateWindow();
   };
-  if (main_.IsLoadedLog(path)) {
+  if (document_.IsLoadedLog(path)) {
     complain(tr("%1 is one of the loaded logs, and a log is never written over.\n\n"
                 "Nothing was saved; choose another file.")
                  .arg(shown));
@@ -592,8 +609,9 @@ void frmUsersOverview::DrawChart() {
                 .arg(names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last());
   else if (users.size() == 1)
     whose = names.front();
-  chtActivity->Show(
-      CountActivity(main_.DownloadLog().Table(), main_.UploadLog().Table(), users, period_), whose);
+  chtActivity->Show(CountActivity(document_.Table(LogKind::Download),
+                                  document_.Table(LogKind::Upload), users, period_),
+                    whose);
   lblActivity->setText(chtActivity->Description());
 }
 

@@ -27,27 +27,32 @@ namespace quorvane {
 class ActivityChart;
 class FileFiguresModel;
 class Interaction;
+class LogDocument;
 class UserFiguresModel;
-class frmMain;
 
-// Every user of the main window's user list at a glance: their figures in a table that sorts by
-// any column and narrows to names or to leeches, follows every change of the main window's
-// tables, shows a user's report there on a double-click or Enter, and exports to CSV. A period
-// narrows every figure to the transfers dated in it; the Activity chart shows the transfers of
-// everyone, or of the users selected in the table, over time; the Files page what is fetched
+// Every user at a glance: their figures in a table that sorts by any column and narrows to names
+// or to leeches, follows every change of the document (a load, rows arriving, removed or renamed),
+// asks for a user's report in the main window on a double-click or Enter, and exports to CSV. A
+// period narrows every figure to the transfers dated in it; the Activity chart shows the transfers
+// of everyone, or of the users selected in the table, over time; the Files page what is fetched
 // most. Export HTML writes the page `quorvane-report --format html` writes.
 class frmUsersOverview : public QWidget {
   Q_OBJECT
 
  public:
-  // A window of its own over `main`, closed with it; `ui` asks for the files to save.
-  frmUsersOverview(frmMain& main, Interaction& ui);
+  // A window of its own over `owner`, closed with it; `ui` asks for the files to save.
+  frmUsersOverview(LogDocument& document, Interaction& ui, QWidget& owner);
 
-  // Computes the figures again from the main window's tables, over the period: for all time
-  // those of its user list, for a period those of the users with transfers in it. Keeps the sort,
-  // the filter, the selection and the chosen user. Changes in the main window call for it once
-  // events are handled, so a held Backspace costs one pass, not one per row.
+  // Computes the figures again from the document's tables, over the period: for all time those
+  // of every user, for a period those of the users with transfers in it. Keeps the sort, the
+  // filter, the selection and the chosen user. Changes to the document call for it once events
+  // are handled, so a held Backspace costs one pass, not one per row; over all time a change
+  // takes the figures the document keeps up to date instead of counting every row again.
   void Refresh();
+
+ signals:
+  // The person asked to see this user's report.
+  void ShowUserRequested(const QString& name);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -92,11 +97,12 @@ class frmUsersOverview : public QWidget {
   void SelectUsers(const std::vector<std::string>& names,
                    const std::optional<std::string>& current);
 
-  frmMain& main_;
+  LogDocument& document_;
   Interaction& ui_;
   UserFiguresModel* model_;
   FileFiguresModel* filesModel_;
   QTimer* refreshDue_;
+  bool wholeDue_ = true;            // a load or new dates: every figure counted again
   Period period_;                   // the period of the figures shown
   std::size_t undatedLeftOut_ = 0;  // rows without a date that the period left out
   bool periodRefused_ = false;      // From is after To: the figures are still the last period's

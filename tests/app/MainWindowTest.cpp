@@ -56,13 +56,13 @@ TEST_F(MainWindow, TabOrderRunsFromExitAndFocusStartsThere) {
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   QStringList visited;
-  for (int step = 0; step < 11; ++step) {
+  for (int step = 0; step < 12; ++step) {
     visited << QApplication::focusWidget()->objectName();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
   EXPECT_EQ(visited.join(' '),
             "cmdExit cmdAbout cmdAnalyzeLog cboUsers lstUploads txtEmail lvwDownloadLog "
-            "lvwUploadLog cmdLoadLogs cmdRenameUser cmdExit");
+            "lvwUploadLog cmdLoadLogs cmdRenameUser chkFollow cmdExit");
 }
 
 // About opens the About box, Rename Users a dialog once there are users, Exit quits. Closing a

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "logs/DateTime.h"
+#include "logs/LogFollower.h"
+#include "logs/LogLoader.h"
+#include "logs/LogSources.h"
+
+namespace quorvane {
+
+class LiveUserFigures;
+class LogTableModel;
+
+// What is loaded, below every window: the set of files and what each gave, both tables (as the
+// models the lists show), the person's changes (rows removed, names merged), the date order and
+// the follow state. The windows are its views: they change it through these calls and learn of
+// every change from its signals, so none needs another window to know what is loaded.
+class LogDocument : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit LogDocument(DateOrder order, QObject* parent = nullptr);
+  ~LogDocument() override;
+
+  LogTableModel& Downloads() const { return *downloads_; }
+  LogTableModel& Uploads() const { return *uploads_; }
+  const LogTable& Table(LogKind kind) const;
+
+  // Takes a load's tables and files in place of everything; following, when on, starts again on
+  // the new files.
+  void Replace(std::vector<LogSource> sources, LogPair tables, std::vector<SourceInfo> infos);
+  const std::vector<LogSource>& Sources() const { return sources_; }
+  // What each file gave, the rows that arrived since the load counted in.
+  const std::vector<SourceInfo>& SourceInfos() const { return infos_; }
+  // The paths of the files loaded, in the order given (none before a load).
+  QStringList LogPaths() const;
+  // Whether `path` is one of the loaded files (the same file by any name).
+  bool IsLoadedLog(const QString& path) const;
+
+  DateOrder ReadingDateOrder() const { return dateOrder_; }
+  // Reads the loaded rows' dates again in the new order.
+  void SetDateOrder(DateOrder order);
+
+  // The person's changes: they hold for rows that arrive later too.
+  void RemoveRow(LogKind kind, int row);
+  std::size_t RenameUser(const std::string& from, const std::string& to);
+
+  // Every user's figures over all time, kept up to date from here on (made on first use).
+  const LiveUserFigures& LiveUsers();
+
+  // Following: off until asked for; it runs while on and files are loaded, on a thread of its
+  // own, so a slow or blocked file never holds a window. A file that cannot be read any more
+  // turns it off (FollowFailure says which).
+  void SetFollowing(bool on);
+  bool Following() const { return following_; }
+  std::size_t FollowedFiles() const { return followedFiles_; }
+  // The files gone since they were followed (deleted; reading resumes if they come back).
+  QStringList MissingFiles() const;
+  Timestamp NewestTransfer() const { return newest_; }
+  const QString& FollowFailure() const { return followFailure_; }
+  // Following stopped on a failure: it can start again only on a new load.
+  bool FollowerStopped() const { return follower_ && follower_->Stopped(); }
+
+  // Takes what a follow read: appends rows, replaces a row read again whole, notes events.
+  // Called on the window's thread (the follow thread hands its updates here).
+  void Apply(const FollowUpdate& update);
+
+ signals:
+  // Everything changed: a load.
+  void Replaced();
+  // Rows appended to a table (or a row replaced in it), from `first` on.
+  void RowsArrived(LogKind kind, int first, int count);
+  void RowRemoved(LogKind kind, int row);
+  void NamesMerged(const QString& from, const QString& to);
+  void DatesRead();
+  // Following turned on or off, a file went or came back, or the newest transfer moved.
+  void FollowChanged();
+
+ private:
+  void StartFollowing();
+  void StopThread();
+  // The row of the table now showing row `followed` as the follower counts rows (every row it
+  // reported, none removed), or none when the person removed it.
+  std::optional<std::size_t> CurrentRow(LogKind kind, std::size_t followed) const;
+  void NoteNewest(const LogTable& table, std::size_t first);
+
+  LogTableModel* downloads_;
+  LogTableModel* uploads_;
+  std::vector<LogSource> sources_;
+  std::vector<SourceInfo> infos_;
+  DateOrder dateOrder_;
+  // Per table, the rows the person removed, as the follower counts rows, in order.
+  std::vector<std::size_t> removed_[2];
+  std::vector<std::pair<std::string, std::string>> renames_;
+  std::unique_ptr<LiveUserFigures> live_;
+
+  bool following_ = false;
+  std::size_t followedFiles_ = 0;
+  std::vector<bool> missing_;
+  Timestamp newest_ = kUndated;
+  QString followFailure_;
+  // Kept while following is off, so turning it on again reads on from where it stopped.
+  std::unique_ptr<LogFollower> follower_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+};
+
+}  // namespace quorvane

@@ -1,0 +1,120 @@
+#include <QAbstractItemModel>
+#include <QCheckBox>
+#include <QSettings>
+#include <QSignalSpy>
+#include <fstream>
+
+#include "app/LogDocument.h"
+#include "app/frmUsersOverview.h"
+#include "support/MainWindowFixture.h"
+
+namespace quorvane {
+namespace {
+
+using quorvane::testing::Rows;
+
+class Follow : public MainWindowFixture {
+ protected:
+  void Append(const QString& log, const LogRows& rows) {
+    std::string text = testing::LogText(rows);
+    text.erase(0, text.find('\n') + 1);  // the rows without the header
+    std::ofstream(log.toStdString(), std::ios::binary | std::ios::app) << text;
+  }
+  bool RowsBecome(int downloads, int uploads) {
+    return QTest::qWaitFor(
+        [&] {
+          return window->DownloadLog().rowCount() == downloads &&
+                 window->UploadLog().rowCount() == uploads;
+        },
+        5000);
+  }
+  void PressSpace(const char* name) {
+    auto* box = Control<QCheckBox>(name);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Space);
+  }
+};
+
+// Rows the server adds reach the lists, the user list, the figures Analyze showed and the
+// overview; a removed row stays removed and a merged name stays merged for rows that arrive.
+TEST_F(Follow, ArrivingRowsReachEveryViewAndThePersonsChangesHold) {
+  LogRows first = Rows({{"a", "ann"}, {"b", "bob"}});
+  first[1][0] = "12/26/2026 09:30:00";  // the newest transfer, and 12/06 reads as December
+  const QString downloads = WriteLog("Download Log.txt", first);
+  const QString uploads = WriteLog("Upload Log.txt", Rows({{"c", "cy"}}));
+  LoadFiles(downloads, uploads);
+  window->RenameUser("ann", "annie");
+  ChooseUser("annie");
+  Click("cmdAnalyzeLog");
+  ASSERT_EQ(Text("lblUserDownloads"), "1");
+  Click("cmdUsersOverview");
+  auto* overview = window->findChild<QWidget*>("frmUsersOverview");
+  ASSERT_NE(overview, nullptr);
+  auto* list = Control<QTableView>("lvwDownloadLog");
+  list->setFocus();
+  list->setCurrentIndex(list->model()->index(1, 0));
+  QTest::keyClick(list, Qt::Key_Backspace);  // bob's row
+
+  PressSpace("chkFollow");
+  EXPECT_TRUE(QSettings().value("Main/Follow").toBool()) << "remembered between runs";
+  EXPECT_EQ(Text("lblFollow"), "Following 2 files; newest transfer 12/26/2026 9:30 AM");
+  Append(downloads, Rows({{"d", "dan"}, {"a", "ann"}}));
+  Append(uploads, Rows({{"a", "ann"}}));
+  ASSERT_TRUE(RowsBecome(3, 2));
+  EXPECT_EQ(Names(window->DownloadLog()).join(' '), "annie dan annie");
+  EXPECT_EQ(Names(window->UploadLog()).join(' '), "cy annie");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Users().join(' ') == "annie cy dan"; }))
+      << Users().join(' ').toStdString();
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText(), "annie") << "the chosen user stays";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Text("lblTotalDownloads") == "3"; }));
+  EXPECT_EQ(Text("lblTotalUploads"), "2");
+  EXPECT_EQ(Text("lblUserDownloads"), "2");
+  EXPECT_EQ(Text("lblUserUploads"), "1");
+  auto* status = overview->findChild<QLabel*>("lblStatus");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return status->text() == "Users shown: 3 of 3"; }))
+      << status->text().toStdString();
+
+  // Off: nothing is read; on again: reading goes on from where it stopped, nothing twice.
+  PressSpace("chkFollow");
+  EXPECT_EQ(Text("lblFollow"), "");
+  EXPECT_FALSE(QSettings().value("Main/Follow").toBool());
+  Append(downloads, Rows({{"e", "eve"}}));
+  QTest::qWait(1500);
+  EXPECT_EQ(window->DownloadLog().rowCount(), 3);
+  PressSpace("chkFollow");
+  ASSERT_TRUE(RowsBecome(4, 2));
+  EXPECT_EQ(Names(window->DownloadLog()).join(' '), "annie dan annie eve");
+
+  // A new load while following follows the new files from their ends.
+  LoadFiles(downloads, uploads);
+  ASSERT_EQ(window->DownloadLog().rowCount(), 5);
+  Append(uploads, Rows({{"f", "fay"}}));
+  ASSERT_TRUE(RowsBecome(5, 3));
+  EXPECT_EQ(Names(window->UploadLog()).join(' '), "cy ann fay");
+}
+
+// The overview is a view of the document alone: it needs no main window.
+TEST(UsersOverviewOfADocument, ShowsAndFollowsTheDocumentWithoutTheMainWindow) {
+  FakeInteraction ui;
+  QWidget owner;
+  LogDocument document(DateOrder::Detect);
+  LogPair tables{testing::TableOf(Rows({{"a", "ann"}, {"b", "bob"}})),
+                 testing::TableOf(Rows({{"c", "cy"}}))};
+  document.Replace({}, std::move(tables), {});
+  frmUsersOverview overview(document, ui, owner);
+  auto* status = overview.findChild<QLabel*>("lblStatus");
+  EXPECT_EQ(status->text(), "Users shown: 3 of 3");
+  document.RemoveRow(LogKind::Download, 0);
+  document.RenameUser("bob", "cy");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return status->text() == "Users shown: 1 of 1"; }));
+  QSignalSpy asked(&overview, &frmUsersOverview::ShowUserRequested);
+  auto* users = overview.findChild<QTableView*>("lvwUsers");
+  users->setFocus();
+  users->setCurrentIndex(users->model()->index(0, 0));
+  QTest::keyClick(users, Qt::Key_Return);
+  ASSERT_EQ(asked.count(), 1);
+  EXPECT_EQ(asked.front().front().toString(), "cy");
+}
+
+}  // namespace
+}  // namespace quorvane
