@@ -107,5 +107,21 @@ void BM_LiveFigures1000Rows(benchmark::State& state) {
 }
 BENCHMARK(BM_LiveFigures1000Rows)->Unit(benchmark::kMillisecond);
 
+// The kept figures made from both tables, as the first change after a load makes them (compare
+// BM_UserFigures, which computes the figures alone).
+void BM_LiveFiguresMade(benchmark::State& state) {
+  const auto [downloadPath, uploadPath] =
+      WriteLogPair(std::filesystem::temp_directory_path() / "quorvane-bench", 1000000, 250000);
+  ReadOptions options;
+  options.dates = DateOrder::Detect;
+  const LogTable downloads = *ReadLogFile(downloadPath, options).table;
+  const LogTable uploads = *ReadLogFile(uploadPath, options).table;
+  for (auto _ : state) {
+    LiveUserFigures live(downloads, uploads);
+    benchmark::DoNotOptimize(live.UserCount());
+  }
+}
+BENCHMARK(BM_LiveFiguresMade)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace quorvane::bench

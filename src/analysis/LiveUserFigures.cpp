@@ -1,5 +1,7 @@
 #include "analysis/LiveUserFigures.h"
 
+#include <algorithm>
+
 #include "logs/TextEncoding.h"
 #include "logs/UserList.h"
 
@@ -16,25 +18,72 @@ void TakeOne(Map& counts, const Key& key) {
 
 }  // namespace
 
-LiveUserFigures::LiveUserFigures(const LogTable& downloads, const LogTable& uploads) {
+LiveUserFigures::LiveUserFigures(const LogTable& downloads, const LogTable& uploads,
+                                 const std::atomic<bool>* cancel)
+    : cancel_(cancel) {
   AddRows(LogKind::Download, downloads, 0, downloads.RowCount());
   AddRows(LogKind::Upload, uploads, 0, uploads.RowCount());
+  cancel_ = nullptr;
 }
 
 void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t first,
                               std::size_t last) {
-  for (std::size_t row = first; row < last && row < rows.RowCount(); ++row)
-    Change(table, rows, row, +1);
+  last = std::min(last, rows.RowCount());
+  if (first >= last)
+    return;
+  const std::size_t count = last - first;
+  if (count < 4096 || count < rows.NameIdCount() + rows.AddressIdCount()) {
+    for (std::size_t row = first; row < last; ++row)
+      Change(table, rows, row, +1, IdsOf(rows, row));
+    return;
+  }
+  // Many rows (a load): each distinct name, address and file text is looked up once, by the
+  // table's own ids and bytes, instead of once per row.
+  constexpr std::uint32_t kNone = UINT32_MAX;
+  std::vector<std::uint32_t> users(rows.NameIdCount(), kNone);
+  std::vector<std::uint32_t> addresses(rows.AddressIdCount(), kNone);
+  std::unordered_map<std::string_view, std::uint32_t> files;
+  for (std::size_t row = first; row < last; ++row) {
+    if (cancel_ != nullptr && row % 4096 == 0 && cancel_->load(std::memory_order_relaxed)) {
+      complete_ = false;
+      return;
+    }
+    Ids ids;
+    std::uint32_t& user = users[rows.NameId(row)];
+    if (user == kNone)
+      user = UserOf(rows.Name(row));
+    ids.user = user;
+    std::uint32_t& address = addresses[rows.AddressId(row)];
+    if (address == kNone)
+      address = IdOf(addressIds_, Utf8Of(rows, rows.Address(row)));
+    ids.address = address;
+    const std::string_view fileBytes = rows.FileNameBytes(row);
+    const auto [file, added] = files.try_emplace(fileBytes, 0);
+    if (added)
+      file->second = IdOf(fileIds_, Utf8Of(rows, fileBytes));
+    ids.file = file->second;
+    Change(table, rows, row, +1, ids);
+  }
 }
 
 void LiveUserFigures::RemoveRow(LogKind table, const LogTable& rows, std::size_t row) {
   if (row < rows.RowCount() && byName_.contains(std::string(rows.Name(row))))
-    Change(table, rows, row, -1);
+    Change(table, rows, row, -1, IdsOf(rows, row));
+}
+
+std::string LiveUserFigures::Utf8Of(const LogTable& rows, std::string_view bytes) {
+  return rows.TextEncoding() == Encoding::Utf8 ? std::string(bytes)
+                                               : DecodeToUtf8(bytes, rows.TextEncoding());
 }
 
 std::uint32_t LiveUserFigures::IdOf(std::unordered_map<std::string, std::uint32_t>& ids,
                                     std::string text) {
   return ids.try_emplace(std::move(text), static_cast<std::uint32_t>(ids.size())).first->second;
+}
+
+LiveUserFigures::Ids LiveUserFigures::IdsOf(const LogTable& rows, std::size_t row) {
+  return {UserOf(rows.Name(row)), IdOf(addressIds_, Utf8Of(rows, rows.Address(row))),
+          IdOf(fileIds_, Utf8Of(rows, rows.FileNameBytes(row)))};
 }
 
 std::uint32_t LiveUserFigures::UserOf(std::string_view name) {
@@ -52,15 +101,12 @@ std::uint32_t LiveUserFigures::UserOf(std::string_view name) {
   return it->second;
 }
 
-void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t row, int step) {
-  const std::uint32_t u = UserOf(rows.Name(row));
+void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t row, int step,
+                             Ids ids) {
+  const std::uint32_t u = ids.user;
   User& user = users_[u];
-  const auto text = [&](std::string_view bytes) {
-    return rows.TextEncoding() == Encoding::Utf8 ? std::string(bytes)
-                                                 : DecodeToUtf8(bytes, rows.TextEncoding());
-  };
-  const std::uint32_t address = IdOf(addressIds_, text(rows.Address(row)));
-  const std::uint32_t fileId = IdOf(fileIds_, text(rows.FileNameBytes(row)));
+  const std::uint32_t address = ids.address;
+  const std::uint32_t fileId = ids.file;
   if (fileId == files_.size())
     files_.emplace_back();
   File& file = files_[fileId];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -21,8 +22,11 @@ namespace quorvane {
 class LiveUserFigures {
  public:
   LiveUserFigures() = default;
-  // Takes every row of both tables.
-  LiveUserFigures(const LogTable& downloads, const LogTable& uploads);
+  // Takes every row of both tables. A caller on another thread may give up on it: when `cancel`
+  // turns true the figures stop part way (Complete() false) and are of no use.
+  LiveUserFigures(const LogTable& downloads, const LogTable& uploads,
+                  const std::atomic<bool>* cancel = nullptr);
+  bool Complete() const { return complete_; }
 
   // Rows [first, last) of a table, once they are in it.
   void AddRows(LogKind table, const LogTable& rows, std::size_t first, std::size_t last);
@@ -53,7 +57,12 @@ class LiveUserFigures {
     std::unordered_map<std::uint32_t, std::size_t> uploadsBy, downloadsBy;  // by user
   };
 
-  void Change(LogKind table, const LogTable& rows, std::size_t row, int step);
+  struct Ids {
+    std::uint32_t user = 0, address = 0, file = 0;
+  };
+  Ids IdsOf(const LogTable& rows, std::size_t row);
+  void Change(LogKind table, const LogTable& rows, std::size_t row, int step, Ids ids);
+  static std::string Utf8Of(const LogTable& rows, std::string_view bytes);
   std::uint32_t UserOf(std::string_view name);
   static std::uint32_t IdOf(std::unordered_map<std::string, std::uint32_t>& ids, std::string text);
   UserFigures FiguresOf(const User& user) const;
@@ -64,6 +73,8 @@ class LiveUserFigures {
   std::unordered_map<std::string, std::uint32_t> addressIds_;
   std::unordered_map<std::string, std::uint32_t> fileIds_;
   std::vector<File> files_;
+  const std::atomic<bool>* cancel_ = nullptr;
+  bool complete_ = true;
 };
 
 }  // namespace quorvane

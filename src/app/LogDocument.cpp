@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -26,6 +27,8 @@ std::filesystem::path ToPath(const QString& path) {
 // How long the follow thread sleeps at most between looks: a turn-off waits no longer, and a
 // file's quiet second is noticed in time.
 constexpr std::chrono::milliseconds kFollowTick{250};
+// How long changes must pause before the kept figures are made again after one stopped them.
+constexpr int kFiguresPauseMs = 2000;
 
 }  // namespace
 
@@ -35,10 +38,19 @@ LogDocument::LogDocument(DateOrder order, QObject* parent)
           {tr("Date/TIme"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)),
       uploads_(new LogTableModel(
           {tr("Date/Time"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)),
-      dateOrder_(order) {}
+      dateOrder_(order),
+      makeFiguresDue_(new QTimer(this)),
+      figuresMadeDue_(new QTimer(this)) {
+  makeFiguresDue_->setSingleShot(true);
+  makeFiguresDue_->setInterval(kFiguresPauseMs);
+  connect(makeFiguresDue_, &QTimer::timeout, this, &LogDocument::MakeFigures);
+  figuresMadeDue_->setInterval(100);
+  connect(figuresMadeDue_, &QTimer::timeout, this, [this] { LiveUsers(); });
+}
 
 LogDocument::~LogDocument() {
   StopThread();
+  SettleFigures();
 }
 
 const LogTable& LogDocument::Table(LogKind kind) const {
@@ -48,6 +60,8 @@ const LogTable& LogDocument::Table(LogKind kind) const {
 void LogDocument::Replace(std::vector<LogSource> sources, LogPair tables,
                           std::vector<SourceInfo> infos) {
   StopThread();
+  waiting_.clear();  // the old files' reads
+  SettleFigures();
   follower_.reset();
   downloads_->SetTable(std::move(tables.downloads));
   uploads_->SetTable(std::move(tables.uploads));
@@ -57,6 +71,7 @@ void LogDocument::Replace(std::vector<LogSource> sources, LogPair tables,
   removed_[1].clear();
   renames_.clear();
   live_.reset();
+  MakeFigures();
   missing_.assign(sources_.size(), false);
   followFailure_.clear();
   newest_ = kUndated;
@@ -87,9 +102,11 @@ void LogDocument::SetDateOrder(DateOrder order) {
   if (order == dateOrder_)
     return;
   dateOrder_ = order;
+  SettleFigures();
   downloads_->ReadDates(order);
   uploads_->ReadDates(order);
   live_.reset();  // first and last seen moved
+  MakeFigures();
   newest_ = kUndated;
   NoteNewest(Table(LogKind::Download), 0);
   NoteNewest(Table(LogKind::Upload), 0);
@@ -116,6 +133,9 @@ void LogDocument::RemoveRow(LogKind kind, int row) {
   for (; at != removed.end() && *at <= followed; ++at)
     ++followed;
   removed.insert(at, followed);
+  SettleFigures();
+  if (!live_)
+    makeFiguresDue_->start();  // once the person's changes pause
   if (live_)
     live_->RemoveRow(kind, model.Table(), static_cast<std::size_t>(row));
   model.RemoveTableRow(row);
@@ -123,6 +143,9 @@ void LogDocument::RemoveRow(LogKind kind, int row) {
 }
 
 std::size_t LogDocument::RenameUser(const std::string& from, const std::string& to) {
+  SettleFigures();
+  if (!live_)
+    makeFiguresDue_->start();
   const std::size_t renamed = downloads_->RenameUser(from, to) + uploads_->RenameUser(from, to);
   if (live_)
     live_->Rename(from, to);
@@ -131,10 +154,47 @@ std::size_t LogDocument::RenameUser(const std::string& from, const std::string& 
   return renamed;
 }
 
-const LiveUserFigures& LogDocument::LiveUsers() {
-  if (!live_)
-    live_ = std::make_unique<LiveUserFigures>(Table(LogKind::Download), Table(LogKind::Upload));
-  return *live_;
+const LiveUserFigures* LogDocument::LiveUsers() {
+  if (making_.valid() && making_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+    SettleFigures();
+  return live_.get();
+}
+
+void LogDocument::MakeFigures() {
+  if (live_ || making_.valid())
+    return;
+  stopMaking_ = false;
+  making_ = std::async(std::launch::async, [this] {
+    auto live = std::make_unique<LiveUserFigures>(Table(LogKind::Download), Table(LogKind::Upload),
+                                                  &stopMaking_);
+    return live->Complete() ? std::move(live) : nullptr;
+  });
+}
+
+void LogDocument::SettleFigures() {
+  if (making_.valid()) {
+    if (making_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      stopMaking_ = true;
+    live_ = making_.get();
+    if (!live_)
+      makeFiguresDue_->start();  // again once the changes pause
+  }
+  figuresMadeDue_->stop();
+  // Reads that waited go in now, in the order they came.
+  for (const std::shared_ptr<FollowUpdate>& update : std::exchange(waiting_, {}))
+    Apply(*update);
+}
+
+void LogDocument::Take(std::shared_ptr<FollowUpdate> update) {
+  // Rows wait while the figures are made from the tables (a few seconds after a load): the
+  // thread making them reads the tables, and giving up would leave them never made while a
+  // server keeps writing.
+  if (making_.valid() && making_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    waiting_.push_back(std::move(update));
+    figuresMadeDue_->start();
+    return;
+  }
+  Apply(*update);
 }
 
 void LogDocument::NoteNewest(const LogTable& table, std::size_t first) {
@@ -186,7 +246,7 @@ void LogDocument::StartFollowing() {
           this,
           [this, follower, update] {
             if (follower == follower_.get())
-              Apply(*update);
+              Take(update);
           },
           Qt::QueuedConnection);
       if (ends)
@@ -213,6 +273,8 @@ QStringList LogDocument::MissingFiles() const {
 
 void LogDocument::Apply(const FollowUpdate& update) {
   bool changed = false;
+  if (!update.rows.empty())
+    SettleFigures();
   for (const FollowedRows& arrived : update.rows) {
     LogTableModel& model = arrived.table == LogKind::Download ? *downloads_ : *uploads_;
     const LogTable* rows = &arrived.rows;

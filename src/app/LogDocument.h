@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <atomic>
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,8 @@
 #include "logs/LogFollower.h"
 #include "logs/LogLoader.h"
 #include "logs/LogSources.h"
+
+class QTimer;
 
 namespace quorvane {
 
@@ -56,8 +59,10 @@ class LogDocument : public QObject {
   void RemoveRow(LogKind kind, int row);
   std::size_t RenameUser(const std::string& from, const std::string& to);
 
-  // Every user's figures over all time, kept up to date from here on (made on first use).
-  const LiveUserFigures& LiveUsers();
+  // Every user's figures over all time, kept up to date, once made: on a second thread after a
+  // load, and again once changes have paused for a while when one came before they were done.
+  // Null until then.
+  const LiveUserFigures* LiveUsers();
 
   // Following: off until asked for; it runs while on and files are loaded, on a thread of its
   // own, so a slow or blocked file never holds a window. A file that cannot be read any more
@@ -94,6 +99,12 @@ class LogDocument : public QObject {
   // reported, none removed), or none when the person removed it.
   std::optional<std::size_t> CurrentRow(LogKind kind, std::size_t followed) const;
   void NoteNewest(const LogTable& table, std::size_t first);
+  // Before the tables change: takes figures made meanwhile, or gives up on them while under way
+  // (the thread making them reads the tables) and makes them again later.
+  void SettleFigures();
+  void MakeFigures();
+  // A follow's read: applied now, or once the figures under way are made.
+  void Take(std::shared_ptr<FollowUpdate> update);
 
   LogTableModel* downloads_;
   LogTableModel* uploads_;
@@ -104,6 +115,11 @@ class LogDocument : public QObject {
   std::vector<std::size_t> removed_[2];
   std::vector<std::pair<std::string, std::string>> renames_;
   std::unique_ptr<LiveUserFigures> live_;
+  std::future<std::unique_ptr<LiveUserFigures>> making_;
+  std::atomic<bool> stopMaking_{false};
+  QTimer* makeFiguresDue_;
+  std::vector<std::shared_ptr<FollowUpdate>> waiting_;  // reads that wait for the figures
+  QTimer* figuresMadeDue_;                              // looks whether they are made
 
   bool following_ = false;
   std::size_t followedFiles_ = 0;

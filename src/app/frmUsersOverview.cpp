@@ -118,7 +118,7 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   connect(tabViews, &QTabWidget::currentChanged, this, [this] {
     if (chartStale_)
       ChartChanged();
-    if (filesStale_)
+    if (filesStale_ && tabViews->currentWidget() == pgFiles)
       ShowFiles();
     UpdateStatus();
   });
@@ -376,10 +376,12 @@ void frmUsersOverview::Refresh() {
   const bool whole = std::exchange(wholeDue_, false);
   if (period_.AllTime()) {
     // After a load every figure is counted (in two threads, the quickest way); after a change
-    // the document's kept figures are: what changed costs what it touched.
+    // the document's kept figures are taken once it has them: what changed costs what it touched.
+    const LiveUserFigures* live = whole ? nullptr : document_.LiveUsers();
     model_->SetUsers(
-        whole ? ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads))
-              : document_.LiveUsers().Figures());
+        live != nullptr
+            ? live->Figures()
+            : ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads)));
     undatedLeftOut_ = 0;
   } else {
     // As the report command computes a period's figures, so that both export the same.
