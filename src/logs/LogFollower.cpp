@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "logs/ServerLog.h"
 #include "logs/TextEncoding.h"
@@ -144,6 +145,7 @@ struct LogFollower::File {
   Clock::time_point changed = Clock::now();
   std::optional<Clock::time_point> goneSeen;  // when its name stopped naming the open file
   bool missing = false;
+  bool replacedSinceLoad = false;  // told as Rotated by the first Poll
 
   // A classic log's state: its header, its data's end, its line ends.
   bool headerSeen = false;
@@ -256,6 +258,12 @@ LogFollower::LogFollower(const std::vector<LogSource>& sources,
     const FileStat opened = StatFd(f.fd);
     f.device = opened.device;
     f.inode = opened.inode;
+    if (info.inode != 0 && (opened.inode != info.inode || opened.device != info.device)) {
+      // Another file under the name than the one the load read (rotated since): it is read from
+      // its start; what the old one took after the load is out of reach.
+      f.replacedSinceLoad = true;
+      continue;
+    }
     if (f.format == LogFormat::Classic) {
       std::string head(kReadPiece, '\0');
       const long long got = ReadFd(f.fd, head.data(), head.size());
@@ -353,6 +361,10 @@ FollowUpdate LogFollower::Poll() {
   if (stopped_)
     return update;
   Batch batch;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (std::exchange(files_[i]->replacedSinceLoad, false))
+      update.events.push_back({i, FollowEventKind::Rotated});
+  }
   for (std::size_t i = 0; i < files_.size() && !stopped_; ++i)
     PollFile(i, batch, update);
 

@@ -79,8 +79,11 @@ LogInput::LogInput(const InputName& name) {
     size_ = static_cast<std::uint64_t>(status.st_size);
 #else
   struct stat status;
-  if (fstat(fd_, &status) == 0 && S_ISREG(status.st_mode))
+  if (fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
     size_ = static_cast<std::uint64_t>(status.st_size);
+    device_ = static_cast<std::uint64_t>(status.st_dev);
+    inode_ = static_cast<std::uint64_t>(status.st_ino);
+  }
 #endif
   // The first two bytes tell a gzip file; they are handed out again as the text's start when not.
   while (headLength_ < 2) {

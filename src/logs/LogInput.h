@@ -32,6 +32,10 @@ class LogInput {
   bool Compressed() const { return inflater_ != nullptr; }
   // The file's size on disk (packed, for a compressed file), 0 when not a regular file.
   std::uint64_t Size() const { return size_; }
+  // Which file was opened (device and inode), so that a follower can tell another file put under
+  // the same name since; 0 where the system gives none.
+  std::uint64_t Device() const { return device_; }
+  std::uint64_t Inode() const { return inode_; }
   // Bytes taken from the file so far (packed bytes, for a compressed file).
   std::uint64_t BytesTaken() const { return taken_; }
 
@@ -47,6 +51,7 @@ class LogInput {
   bool ownFd_ = false;
   std::string openError_;
   std::uint64_t size_ = 0;
+  std::uint64_t device_ = 0, inode_ = 0;
   std::uint64_t taken_ = 0;
   // Bytes read ahead to look for gzip's signature, handed out before the rest.
   char head_[2] = {0, 0};

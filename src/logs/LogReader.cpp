@@ -496,6 +496,8 @@ AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions
     result.bytesUsed = used;
     result.openTail = parser.OpenTail();
     result.dataEnded = parser.DataEnded();
+    result.device = input.Device();
+    result.inode = input.Inode();
   } catch (const std::bad_alloc&) {
     result = AnyReadResult();
     result.error = ReadError{0, kNoMemory};

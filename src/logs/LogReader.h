@@ -89,6 +89,7 @@ struct AnyReadResult {
   std::uint64_t bytesUsed = 0;
   std::uint64_t openTail = 0;
   bool dataEnded = false;
+  std::uint64_t device = 0, inode = 0;  // the file read (LogInput::Device, Inode)
 
   bool Ok() const { return !error.has_value(); }
 };

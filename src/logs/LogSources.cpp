@@ -461,6 +461,10 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
     info.dataEnded = cutOf[i] ? true : own.dataEnded;
     info.encoding = own.table.TextEncoding();
     info.datesOrder = own.table.DatesOrder();
+    if (!cutOf[i]) {
+      info.device = own.device;
+      info.inode = own.inode;
+    }
     result.sources.push_back(std::move(info));
     if (const PrefixCut* cut = cutOf[i]) {
       AnyReadResult& host = reads[sharing->host];

@@ -38,6 +38,9 @@ struct SourceInfo {
   bool dataEnded = false;
   Encoding encoding = Encoding::Utf8;
   DateOrder datesOrder = DateOrder::Detect;  // what a classic log's dates showed
+  // The file read, so that following it can tell another one put under its name since (0: not
+  // known, as for a file read within another's read).
+  std::uint64_t device = 0, inode = 0;
 
   // "classic-download", "classic-upload", "mobius" or "mobius-legacy".
   std::string FormatName() const;

@@ -40,13 +40,16 @@ std::string Mobius(int i) {
 // rotated or deleted, then what it holds now), once the follower has seen the step.
 class FollowTest : public ::testing::Test {
  protected:
-  void Start(std::string_view text, bool server) {
+  // `meanwhile` runs between the load and the follow.
+  void Start(std::string_view text, bool server, const std::function<void()>& meanwhile = {}) {
     path_ = dir_.Write(server ? "mobius.log" : "Download Log.txt", text);
     server_ = server;
     sources_ = {{{path_, false}, server ? SourceRole::ServerLog : SourceRole::Download}};
     SourcesResult loaded = LoadSources(sources_);
     ASSERT_TRUE(loaded.Ok());
     tables_ = std::move(*loaded.logs);
+    if (meanwhile)
+      meanwhile();
     follower_ = std::make_unique<LogFollower>(
         sources_, loaded.sources, tables_.downloads.RowCount(), tables_.uploads.RowCount(),
         FollowOptions{{}, {}, {}, std::chrono::milliseconds(300)});
@@ -146,6 +149,19 @@ TEST_F(FollowTest, ServerLogRotatedByRenameAndCreate) {
   Append(path_, Mobius(5) + "panic: not a record\n" + Mobius(6));
   Settle();
   EXPECT_EQ(tables_.downloads.RowCount(), 7u);
+}
+
+// Rotated after the load, before the follow began, into a file already longer than the one
+// loaded: the new file is read from its start, not from where the old one's read stopped.
+TEST_F(FollowTest, RotatedBetweenTheLoadAndTheFollow) {
+  Start(Mobius(0) + Mobius(1), true, [&] {
+    ended_ = Expected();
+    std::filesystem::rename(path_, path_.string() + ".1");
+    Append(path_, Mobius(2) + Mobius(3) + Mobius(4) + Mobius(5));
+  });
+  Settle();
+  EXPECT_EQ(tables_.downloads.RowCount(), 6u);
+  EXPECT_NE(std::find(events_.begin(), events_.end(), FollowEventKind::Rotated), events_.end());
 }
 
 }  // namespace
