@@ -30,6 +30,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kReadPiece = std::size_t{64} << 10;
+constexpr std::size_t kSeenBytes = 64;
 
 // The little of the file system a follower needs: POSIX calls, or the C runtime's on Windows
 // (which has no inode: a rotation there shows only as a shorter file).
@@ -73,6 +74,13 @@ bool SeekTo(int fd, std::uint64_t offset) {
 long long ReadFd(int fd, char* to, std::size_t size) {
   return _read(fd, to, static_cast<unsigned>(size));
 }
+long long ReadAt(int fd, char* to, std::size_t size, std::uint64_t offset) {
+  const long long here = _lseeki64(fd, 0, SEEK_CUR);
+  if (here < 0 || !SeekTo(fd, offset))
+    return -1;
+  const long long got = ReadFd(fd, to, size);
+  return SeekTo(fd, static_cast<std::uint64_t>(here)) ? got : -1;
+}
 bool Readable(int) {
   return true;
 }
@@ -111,6 +119,9 @@ bool SeekTo(int fd, std::uint64_t offset) {
 long long ReadFd(int fd, char* to, std::size_t size) {
   return ::read(fd, to, size);
 }
+long long ReadAt(int fd, char* to, std::size_t size, std::uint64_t offset) {
+  return ::pread(fd, to, size, static_cast<off_t>(offset));
+}
 // Whether a read would not wait: standard input is not made non-blocking (its description is
 // shared with whoever started us), so it is asked first.
 bool Readable(int fd) {
@@ -142,6 +153,10 @@ struct LogFollower::File {
   std::uint64_t device = 0, inode = 0;
   std::uint64_t offset = 0;  // bytes read from the file
   std::string pending;       // bytes read that are no whole line yet
+  // The last bytes read, ending at offset: a file cut short and written past that point again
+  // between two looks shows itself by other bytes there.
+  std::string seen;
+  std::uint64_t sizeSeen = 0;
   Clock::time_point changed = Clock::now();
   std::optional<Clock::time_point> goneSeen;  // when its name stopped naming the open file
   bool missing = false;
@@ -165,6 +180,7 @@ struct LogFollower::File {
   void Restart() {
     offset = 0;
     pending.clear();
+    seen.clear();
     headerSeen = dataEnded = skipLf = openTaken = false;
     lines = Lines::Unknown;
     openRow.reset();
@@ -301,6 +317,13 @@ LogFollower::LogFollower(const std::vector<LogSource>& sources,
           f.openRow = {{k ? LogKind::Upload : LogKind::Download, rows_[k] - 1}};
       }
     }
+  }
+  for (const auto& f : files_) {
+    if (f->fd < 0 || f->standardInput || f->offset == 0)
+      continue;
+    f->seen.resize(static_cast<std::size_t>(std::min<std::uint64_t>(f->offset, kSeenBytes)));
+    const long long got = ReadAt(f->fd, f->seen.data(), f->seen.size(), f->offset - f->seen.size());
+    f->seen.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   }
 #ifdef __linux__
   if (notify_ >= 0) {
@@ -544,6 +567,16 @@ void LogFollower::PollFile(std::size_t index, Batch& batch, FollowUpdate& update
   };
 
   // Reads what the handle has up to its end; false after a read error.
+  // Cut short and written past where reading stopped between two looks: the bytes before that
+  // point changed. Looked at only when the size did.
+  const auto rewritten = [&](std::uint64_t size) {
+    if (size == std::exchange(f.sizeSeen, size) || f.seen.empty() || f.offset < f.seen.size())
+      return false;
+    char there[kSeenBytes];
+    const long long got = ReadAt(f.fd, there, f.seen.size(), f.offset - f.seen.size());
+    return got == static_cast<long long>(f.seen.size()) &&
+           std::string_view(there, f.seen.size()) != f.seen;
+  };
   const auto drain = [&]() -> bool {
     char piece[kReadPiece];
     for (;;) {
@@ -567,6 +600,9 @@ void LogFollower::PollFile(std::size_t index, Batch& batch, FollowUpdate& update
       f.skipLf = false;
       f.pending.append(piece + from, static_cast<std::size_t>(got) - from);
       f.offset += static_cast<std::uint64_t>(got);
+      f.seen.append(piece, static_cast<std::size_t>(got));
+      if (f.seen.size() > kSeenBytes)
+        f.seen.erase(0, f.seen.size() - kSeenBytes);
       f.changed = Clock::now();
       if (f.standardInput)
         return true;  // one piece a poll: a pipe that keeps writing never holds us here
@@ -626,7 +662,8 @@ void LogFollower::PollFile(std::size_t index, Batch& batch, FollowUpdate& update
       f.missing = false;
       event(FollowEventKind::Back);
     }
-  } else if (now.regular && StatFd(f.fd).size < f.offset && now.size < f.offset) {
+  } else if (now.regular &&
+             ((StatFd(f.fd).size < f.offset && now.size < f.offset) || rewritten(now.size))) {
     // Cut short in place: what was read stays; the file is read again from its start.
     lines(true);
     f.Restart();

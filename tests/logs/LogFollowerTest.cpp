@@ -134,6 +134,17 @@ TEST_F(FollowTest, ClassicLogTruncatedDeletedAndBack) {
   EXPECT_NE(std::find(events_.begin(), events_.end(), FollowEventKind::Back), events_.end());
 }
 
+// Cut short and written past its old size before the follower looked again.
+TEST_F(FollowTest, ClassicLogTruncatedAndRegrownBetweenLooks) {
+  const std::string header = "Date/Time\tAddress\tAccount\tName\tFile Name";
+  Start(header + Classic(0) + Classic(1) + "\r", false);
+  EndLife();
+  std::ofstream(path_, std::ios::binary | std::ios::trunc)
+      << header + Classic(2) + Classic(3) + Classic(4) + Classic(5) + "\r";
+  Settle();
+  EXPECT_NE(std::find(events_.begin(), events_.end(), FollowEventKind::Truncated), events_.end());
+}
+
 TEST_F(FollowTest, ServerLogRotatedByRenameAndCreate) {
   Start(Mobius(0) + Mobius(1), true);
   Append(path_, Mobius(2) + Mobius(3).substr(0, 30));
