@@ -36,7 +36,7 @@ step_fuzz() {
   local seconds="${FUZZ_SECONDS:-60}"
   cmake --preset fuzz
   cmake --build --preset fuzz
-  for target in reader server report; do
+  for target in reader server report follow; do
     local work
     work="$(mktemp -d)"
     cp "fuzz/corpus/$target"/* "$work/"
