@@ -109,8 +109,9 @@ std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
 
 // Both tables' rows by partition: partition p's downloads, then its uploads, each in table order.
 struct Spread {
-  explicit Spread(std::size_t rows) : transfers(rows) {}
+  explicit Spread(std::size_t rows) : transfers(rows), hashes(rows) {}
   Buffer<Transfer> transfers;
+  Buffer<std::uint64_t> hashes;  // the downloads', then the uploads', in table order
   // Partition p's downloads are [start[2p], start[2p + 1]), its uploads up to start[2p + 2].
   std::vector<std::size_t> start;
   std::size_t keyBytes = 0;  // of every row
@@ -129,8 +130,7 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
   begin[1][1] = std::min(half - begin[1][0], counts[1]);
 
   // One block for both tables: fresh memory is cheap only in huge pages.
-  Buffer<std::uint64_t> hashes(counts[0] + counts[1]);
-  std::uint64_t* const hashesOf[2] = {hashes.data(), hashes.data() + counts[0]};
+  std::uint64_t* const hashesOf[2] = {spread.hashes.data(), spread.hashes.data() + counts[0]};
   std::vector<std::size_t> at[2][2];  // by thread and table: the next place in each partition
   std::size_t keyBytes[2] = {};
   const auto count = [&](int thread) {
@@ -281,8 +281,9 @@ std::size_t FirstSplit(const SortItem* items, std::size_t n, std::size_t depth) 
 // buckets by one byte, from `items` into `other` (room for as many), and goes on within each
 // bucket the other way round; bytes all items share are skipped, and small buckets are sorted by
 // comparing. The sorted items end in `items` when `home`, else in `other`.
-void SortItems(SortItem* items, SortItem* other, std::size_t n, bool home, const Counts* counts,
-               std::size_t depth = 0, unsigned nesting = 0) {
+// `digits` has room for n bytes' buckets.
+void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::size_t n, bool home,
+               const Counts* counts, std::size_t depth = 0, unsigned nesting = 0) {
   constexpr std::size_t kSmall = 32;
   // Texts that share long starts make deep recursion; past this depth comparing is no slower.
   constexpr unsigned kDeepest = 48;
@@ -308,9 +309,22 @@ void SortItems(SortItem* items, SortItem* other, std::size_t n, bool home, const
     }
     depth = FirstSplit(items, n, depth);
     std::array<std::size_t, 257> end{};
-    for (std::size_t i = 0; i < n; ++i)
-      ++end[DigitAt(items[i], counts, depth)];
-    if (end[DigitAt(items[0], counts, depth)] == n) {
+    if (depth < kKeyBytes) {
+      // Within the keys: one shift and mask an item.
+      const std::size_t word = depth / 8, shift = 56 - 8 * (depth % 8);
+      const bool inText = depth >= kCountBytes;
+      const std::size_t at = depth - kCountBytes;  // the text's byte there
+      for (std::size_t i = 0; i < n; ++i) {
+        digits[i] = inText && items[i].length <= at
+                        ? static_cast<std::uint16_t>(0)
+                        : static_cast<std::uint16_t>(1 + ((items[i].key[word] >> shift) & 0xFF));
+        ++end[digits[i]];
+      }
+    } else {
+      for (std::size_t i = 0; i < n; ++i)
+        ++end[digits[i] = static_cast<std::uint16_t>(DigitAt(items[i], counts, depth))];
+    }
+    if (end[digits[0]] == n) {
       ++depth;
       continue;
     }
@@ -320,10 +334,11 @@ void SortItems(SortItem* items, SortItem* other, std::size_t n, bool home, const
       at = end[b] += at;
     }
     for (std::size_t i = 0; i < n; ++i)
-      other[next[DigitAt(items[i], counts, depth)]++] = items[i];
+      other[next[digits[i]]++] = items[i];
     for (std::size_t b = 0, from = 0; b < end.size(); from = end[b++]) {
       if (end[b] > from) {
-        SortItems(other + from, items + from, end[b] - from, !home, counts, depth + 1, nesting + 1);
+        SortItems(other + from, items + from, digits + from, end[b] - from, !home, counts,
+                  depth + 1, nesting + 1);
       }
     }
     return;
@@ -502,9 +517,12 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       counter.Count(&spread.transfers[at[0]], at[1] - at[0], &spread.transfers[at[1]],
                     at[2] - at[1]);
     }
-    // The share's rows are read: their memory is the sort's, as there is a file at most per row.
+    // The share's rows and their hashes are done with: their memory is the sort's, as there is
+    // a file at most per row.
     SortItem* const spare = new (static_cast<void*>(&spread.transfers[begin])) SortItem[shareRows];
-    SortItems(share.items.data(), spare, share.items.size(), true, share.counts.data());
+    std::uint16_t* const digits =
+        new (static_cast<void*>(&spread.hashes[begin])) std::uint16_t[shareRows];
+    SortItems(share.items.data(), spare, digits, share.items.size(), true, share.counts.data());
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
