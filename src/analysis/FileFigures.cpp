@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "analysis/HashIndex.h"
 
