@@ -27,9 +27,21 @@ constexpr std::array<const char*, 8> kFolders = {"Games", "Utilities", "Sounds",
                                                  "Icons", "Fonts",     "Uploads", "Movies"};
 constexpr std::array<const char*, 6> kKinds = {"sit", "zip", "txt", "mp3", "sea", "png"};
 
+constexpr std::uint32_t kCatalogue = 4000;
+constexpr std::uint32_t kUploadedFiles = 2000;
+
+// A catalogue file's number for a row. A number picked below a bound that is itself picked
+// uniformly: the first files are fetched far more often than the last, as on a real server.
+std::uint32_t CatalogueFile(Random& random, bool uploads) {
+  if (uploads && random.Next(5) == 0)
+    return kCatalogue + random.Next(kUploadedFiles);  // a file the uploads add
+  const std::uint32_t all = uploads ? kCatalogue : kCatalogue + kUploadedFiles;
+  return random.Next(random.Next(all) + 1);
+}
+
 }  // namespace
 
-std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads, Users users) {
+std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads, Users users, Files files) {
   Random random(seed);
   std::string text = "Date/Time\tAddress\tAccount\tName\tFile Name\r\n";
   text.reserve(rows * 78);
@@ -45,13 +57,29 @@ std::string MakeLogText(std::size_t rows, unsigned seed, bool uploads, Users use
       user = static_cast<std::uint32_t>(i) + (uploads ? 100000000u : 0u);
       octets = {user >> 24, (user >> 16) & 255, (user >> 8) & 255, user & 255};
     }
-    const int length = std::snprintf(
-        line, sizeof line,
-        "%02u/%02u/2026 %02u:%02u:%02u\t%u.%u.%u.%u\t%s\tuser%u\t%s/File %u.%s\r\n",
-        1 + random.Next(28), 1 + random.Next(12), random.Next(24), random.Next(60), random.Next(60),
-        octets[0], octets[1], octets[2], octets[3], user % 5 == 0 ? "guest" : "member", user,
-        kFolders[random.Next(kFolders.size())], random.Next(uploads ? 5000 : 20000),
-        kKinds[random.Next(kKinds.size())]);
+    int length;
+    if (files == Files::Catalogue) {
+      // A catalogue file's name follows from its number alone.
+      const std::uint32_t day = 1 + random.Next(28), month = 1 + random.Next(12);
+      const std::uint32_t hour = random.Next(24), minute = random.Next(60),
+                          second = random.Next(60);
+      const std::uint32_t number = CatalogueFile(random, uploads);
+      const std::uint32_t folder = number >= kCatalogue ? 6 : number % kFolders.size();
+      length =
+          std::snprintf(line, sizeof line,
+                        "%02u/%02u/2026 %02u:%02u:%02u\t%u.%u.%u.%u\t%s\tuser%u\t%s/File %u.%s\r\n",
+                        day, month, hour, minute, second, octets[0], octets[1], octets[2],
+                        octets[3], user % 5 == 0 ? "guest" : "member", user, kFolders[folder],
+                        number, kKinds[number / kFolders.size() % kKinds.size()]);
+    } else {
+      length = std::snprintf(
+          line, sizeof line,
+          "%02u/%02u/2026 %02u:%02u:%02u\t%u.%u.%u.%u\t%s\tuser%u\t%s/File %u.%s\r\n",
+          1 + random.Next(28), 1 + random.Next(12), random.Next(24), random.Next(60),
+          random.Next(60), octets[0], octets[1], octets[2], octets[3],
+          user % 5 == 0 ? "guest" : "member", user, kFolders[random.Next(kFolders.size())],
+          random.Next(uploads ? 5000 : 20000), kKinds[random.Next(kKinds.size())]);
+    }
     text.append(line, static_cast<std::size_t>(length));
   }
   return text;
@@ -120,12 +148,12 @@ std::filesystem::path WriteOnce(const std::filesystem::path& path, const std::st
 }
 
 std::pair<std::filesystem::path, std::filesystem::path> WriteLogPair(
-    const std::filesystem::path& dir, std::size_t downloadRows, std::size_t uploadRows,
-    Users users) {
+    const std::filesystem::path& dir, std::size_t downloadRows, std::size_t uploadRows, Users users,
+    Files files) {
   std::filesystem::create_directories(dir);
   const auto write = [&](const char* name, std::size_t rows, unsigned seed, bool uploads) {
     const std::filesystem::path path = dir / name;
-    const std::string text = MakeLogText(rows, seed, uploads, users);
+    const std::string text = MakeLogText(rows, seed, uploads, users, files);
     std::error_code error;
     if (std::filesystem::file_size(path, error) != text.size() || error) {
       std::ofstream(path, std::ios::binary)

@@ -1,6 +1,7 @@
 // Writes a generated log pair for measuring the command-line tools by hand:
-//   quorvane_make_logs DIR [DOWNLOAD_ROWS [UPLOAD_ROWS [distinct]]]
-// With `distinct`, every row has a name and an address of its own.
+//   quorvane_make_logs DIR [DOWNLOAD_ROWS [UPLOAD_ROWS [distinct|catalogue]]]
+// With `distinct`, every row has a name and an address of its own; with `catalogue`, the rows
+// fetch and send the files of a server's catalogue of a few thousand.
 //   quorvane_make_logs DIR mobius [LINES]
 // writes DIR/mobius.log, a Mobius log of LINES lines (2,000,000), a quarter of them transfers;
 //   quorvane_make_logs DIR history [RECORDS]
@@ -17,7 +18,8 @@
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: quorvane_make_logs DIR [DOWNLOAD_ROWS [UPLOAD_ROWS [distinct]]]\n");
+                 "usage: quorvane_make_logs DIR [DOWNLOAD_ROWS [UPLOAD_ROWS "
+                 "[distinct|catalogue]]]\n");
     return 2;
   }
   namespace bench = quorvane::bench;
@@ -43,9 +45,11 @@ int main(int argc, char** argv) {
   const std::size_t downloads = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1000000;
   const std::size_t uploads = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 250000;
   const bool distinct = argc > 4 && std::strcmp(argv[4], "distinct") == 0;
+  const bool catalogue = argc > 4 && std::strcmp(argv[4], "catalogue") == 0;
   const auto [d, u] = quorvane::bench::WriteLogPair(
       argv[1], downloads, uploads,
-      distinct ? quorvane::bench::Users::Distinct : quorvane::bench::Users::Typical);
+      distinct ? quorvane::bench::Users::Distinct : quorvane::bench::Users::Typical,
+      catalogue ? quorvane::bench::Files::Catalogue : quorvane::bench::Files::Scattered);
   std::printf("%s\n%s\n", d.string().c_str(), u.string().c_str());
   return 0;
 }

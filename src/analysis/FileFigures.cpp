@@ -1,10 +1,14 @@
 #include "analysis/FileFigures.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <future>
-#include <numeric>
+#include <new>
 #include <optional>
+#include <type_traits>
+#include <utility>
 
 #include "analysis/HashIndex.h"
 
@@ -14,256 +18,552 @@ namespace {
 
 using namespace detail;
 
-// The download table's files: each row's file id, and per file its count and dated ends.
-struct DownloadedFiles {
-  explicit DownloadedFiles(std::size_t rows) : index(rows), fileOfRow(rows) {}
-  TextIndex index;
-  Array<std::uint32_t> fileOfRow;
-  Array<std::uint32_t> downloads;
-  Array<Timestamp> first;
-  Array<Timestamp> last;
+// Half a million files of a million rows do not fit in any cache: a hash table over them waits
+// on memory at every row, and so does every array indexed by file. So the rows are first spread,
+// by the top bits of their File Name's hash, over partitions of a thousand or two rows, copied
+// out of the tables in row order; then each partition is counted on its own with tables that stay
+// in cache. Rows of both tables whose texts are equal land in one partition, so each file is
+// counted whole there. The files are then sorted by a radix sort on their count and text bytes.
+
+constexpr unsigned kNameBlockShift = 20;
+constexpr std::size_t kRowsPerPartition = 2048;
+constexpr unsigned kMostPartitionBits = 14;
+constexpr std::size_t kAhead = 8;  // rows whose texts are fetched ahead of the one compared
+
+// Scratch memory left as it is: each element is written before it is read.
+template <typename T>
+class Buffer {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  explicit Buffer(std::size_t size)
+      : data_(reinterpret_cast<T*>(AllocateLarge(std::max<std::size_t>(size, 1) * sizeof(T)))) {}
+  Buffer(Buffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+  Buffer& operator=(Buffer&& other) noexcept {
+    std::swap(data_, other.data_);
+    return *this;
+  }
+  ~Buffer() {
+    if (data_ != nullptr)
+      FreeLarge(reinterpret_cast<char*>(data_));
+  }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  T* data() { return data_; }
+
+ private:
+  T* data_;
 };
 
-// The upload table's files: per file its count and the Name id of its first row.
-struct UploadedFiles {
-  explicit UploadedFiles(std::size_t rows) : index(rows) {}
-  TextIndex index;
-  Array<std::uint32_t> uploads;
-  Array<std::uint32_t> firstUploader;
-};
-
-// Calls each(row, id) for every row of the table in order, its file interned into `index`.
-template <typename Each>
-void InternFiles(const LogTable& table, CellKeys& keys, TextIndex& index, Each each) {
-  std::string_view batch[TextIndex::kBatch];
-  for (std::size_t first = 0; first < table.RowCount(); first += TextIndex::kBatch) {
-    const std::size_t count = std::min(TextIndex::kBatch, table.RowCount() - first);
-    for (std::size_t i = 0; i < count; ++i)
-      batch[i] = keys.Of(table, table.FileNameBytes(first + i));
-    index.AddBatch(batch, count, [&](std::size_t i, std::uint32_t id) { each(first + i, id); });
+// Runs both, on two threads when asked.
+template <typename First, typename Second>
+void RunBoth(bool parallel, First first, Second second) {
+  if (parallel) {
+    auto other = std::async(std::launch::async, second);
+    first();
+    other.get();
+  } else {
+    first();
+    second();
   }
 }
 
-DownloadedFiles IndexDownloads(const LogTable& table, CellKeys& keys) {
-  DownloadedFiles files(table.RowCount());
-  // Room for a file per row: pages are only touched as files come, and nothing is copied.
-  files.downloads.reserve(table.RowCount());
-  files.first.reserve(table.RowCount());
-  files.last.reserve(table.RowCount());
-  InternFiles(table, keys, files.index, [&](std::size_t row, std::uint32_t id) {
-    files.fileOfRow[row] = id;
-    if (id == files.downloads.size()) {
-      files.downloads.push_back(0);
-      files.first.push_back(kUndated);
-      files.last.push_back(kUndated);
+// A table's File Name keys: the cells' bytes, or their UTF-8 text when the two tables' encodings
+// differ, so that texts compare as the files' bytes decode.
+class Keys {
+ public:
+  Keys(const LogTable& table, bool decode) : table_(table), decode_(decode) {
+    if (!decode)
+      return;
+    ends_.reserve(table.RowCount());
+    for (std::size_t row = 0; row < table.RowCount(); ++row) {
+      decoded_ += DecodeToUtf8(table.FileNameBytes(row), table.TextEncoding());
+      ends_.push_back(decoded_.size());
     }
-    ++files.downloads[id];
-    const Timestamp date = table.Date(row);
-    if (date != kUndated) {
-      if (files.first[id] == kUndated || date < files.first[id])
-        files.first[id] = date;
-      if (date > files.last[id])  // kUndated is below every date
-        files.last[id] = date;
-    }
-  });
-  return files;
-}
-
-UploadedFiles IndexUploads(const LogTable& table, CellKeys& keys) {
-  UploadedFiles files(table.RowCount());
-  files.uploads.reserve(table.RowCount());
-  files.firstUploader.reserve(table.RowCount());
-  InternFiles(table, keys, files.index, [&](std::size_t row, std::uint32_t id) {
-    if (id == files.uploads.size()) {
-      files.uploads.push_back(0);
-      files.firstUploader.push_back(table.NameId(row));
-    }
-    ++files.uploads[id];
-  });
-  return files;
-}
-
-// The distinct Name ids among each file's download rows: the rows' names grouped by file (the
-// counts give each file's range), then each group walked with a mark per name.
-Array<std::uint32_t> CountDownloaders(const LogTable& table, const DownloadedFiles& files) {
-  const std::size_t fileCount = files.downloads.size();
-  Array<std::uint32_t> start(fileCount + 1, 0);
-  std::partial_sum(files.downloads.begin(), files.downloads.end(), start.begin() + 1);
-  Array<std::uint32_t> names(table.RowCount());
-  {
-    Array<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (std::size_t row = 0; row < table.RowCount(); ++row)
-      names[next[files.fileOfRow[row]]++] = table.NameId(row);
   }
-  Array<std::uint32_t> downloaders(fileCount, 0);
-  Array<std::uint32_t> markedFor(table.NameIdCount(), kNobody);
-  for (std::uint32_t file = 0; file < fileCount; ++file) {
-    for (std::uint32_t i = start[file]; i < start[file + 1]; ++i) {
-      if (markedFor[names[i]] != file) {
-        markedFor[names[i]] = file;
-        ++downloaders[file];
+  std::string_view Of(std::size_t row) const {
+    if (!decode_)
+      return table_.FileNameBytes(row);
+    const std::size_t begin = row == 0 ? 0 : ends_[row - 1];
+    return std::string_view(decoded_).substr(begin, ends_[row] - begin);
+  }
+
+ private:
+  const LogTable& table_;
+  bool decode_;
+  std::string decoded_;
+  std::vector<std::size_t> ends_;
+};
+
+// One row as a partition is counted: its key's hash and text, its Name id and its date.
+struct Transfer {
+  std::uint64_t hash;
+  const char* text;
+  std::uint32_t length;
+  std::uint32_t name;
+  Timestamp date;
+};
+
+std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
+  return static_cast<std::size_t>((hash >> 1) >> (63 - bits));  // bits may be 0
+}
+
+// Both tables' rows by partition: partition p's downloads, then its uploads, each in table order.
+struct Spread {
+  explicit Spread(std::size_t rows) : transfers(rows), hashes(rows) {}
+  Buffer<Transfer> transfers;
+  Buffer<std::uint64_t> hashes;  // the downloads', then the uploads', in table order
+  // Partition p's downloads are [start[2p], start[2p + 1]), its uploads up to start[2p + 2].
+  std::vector<std::size_t> start;
+  std::size_t keyBytes = 0;  // of every row
+};
+
+// Spreads the rows of both tables, on two threads when `parallel`: the first takes the first half
+// of the rows (downloads, then uploads), so that each partition's rows still come in table order.
+void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2], unsigned bits,
+                bool parallel, Spread& spread) {
+  const std::size_t partitions = std::size_t{1} << bits;
+  const std::size_t counts[2] = {tables[0]->RowCount(), tables[1]->RowCount()};
+  const std::size_t half = parallel ? (counts[0] + counts[1]) / 2 : counts[0] + counts[1];
+  // Rows [begin[thread][table], begin[thread + 1][table]) of each table are the thread's.
+  std::size_t begin[3][2] = {{0, 0}, {}, {counts[0], counts[1]}};
+  begin[1][0] = std::min(half, counts[0]);
+  begin[1][1] = std::min(half - begin[1][0], counts[1]);
+
+  // One block for both tables: fresh memory is cheap only in huge pages.
+  std::uint64_t* const hashesOf[2] = {spread.hashes.data(), spread.hashes.data() + counts[0]};
+  std::vector<std::size_t> at[2][2];  // by thread and table: the next place in each partition
+  std::size_t keyBytes[2] = {};
+  const auto count = [&](int thread) {
+    for (int t = 0; t < 2; ++t) {
+      std::vector<std::size_t>& sizes = at[thread][t];
+      sizes.assign(partitions, 0);
+      for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
+        const std::string_view key = keys[t]->Of(row);
+        const std::uint64_t hash = StringPool::Hash(key);
+        keyBytes[thread] += key.size();
+        hashesOf[t][row] = hash;
+        ++sizes[PartitionOf(hash, bits)];
+      }
+    }
+  };
+  RunBoth(
+      parallel, [&] { count(0); }, [&] { count(1); });
+  spread.keyBytes = keyBytes[0] + keyBytes[1];
+
+  spread.start.assign(2 * partitions + 1, 0);
+  std::size_t next = 0;
+  for (std::size_t p = 0; p < partitions; ++p) {
+    for (int t = 0; t < 2; ++t) {
+      spread.start[2 * p + t] = next;
+      for (int thread = 0; thread < 2; ++thread)
+        next += std::exchange(at[thread][t][p], next);
+    }
+  }
+  spread.start[2 * partitions] = next;
+
+  const auto place = [&](int thread) {
+    for (int t = 0; t < 2; ++t) {
+      std::vector<std::size_t>& to = at[thread][t];
+      for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
+        const std::string_view key = keys[t]->Of(row);
+        const std::uint64_t hash = hashesOf[t][row];
+        spread.transfers[to[PartitionOf(hash, bits)]++] = {
+            hash, key.data(), static_cast<std::uint32_t>(key.size()), tables[t]->NameId(row),
+            tables[t]->Date(row)};
+      }
+    }
+  };
+  RunBoth(
+      parallel, [&] { place(0); }, [&] { place(1); });
+}
+
+// A file's figures besides its downloads, and its text as shown.
+struct Counts {
+  const char* text;
+  std::uint32_t downloaders = 0;
+  std::uint32_t uploads = 0;
+  std::uint32_t firstUploader = kNobody;  // the upload table's Name id
+  Timestamp first = kUndated;
+  Timestamp last = kUndated;
+};
+
+// A file's place in the order: the complement of its downloads (most first), then its text's
+// first 20 bytes big-endian (zeros past its end); the rest of the text breaks ties.
+struct SortItem {
+  std::uint64_t key[3];
+  std::uint32_t entry;  // its Counts
+  std::uint32_t length;
+};
+// The items are sorted in the memory their share's rows took.
+static_assert(sizeof(SortItem) <= sizeof(Transfer) && alignof(SortItem) <= alignof(Transfer));
+
+constexpr std::size_t kCountBytes = 4;
+constexpr std::size_t kKeyBytes = 24;  // 4 of the count, 20 of the text
+constexpr std::size_t kTextInKey = kKeyBytes - kCountBytes;
+
+// Bytes [from, from + 8) of a text as a big-endian number, zeros past its end.
+std::uint64_t BigEndian(const char* text, std::size_t length, std::size_t from) {
+  std::uint64_t value = 0;
+  if (from + 8 <= length) {
+    std::memcpy(&value, text + from, 8);
+    return std::endian::native == std::endian::little ? __builtin_bswap64(value) : value;
+  }
+  for (std::size_t i = from; i < from + 8; ++i)
+    value = value << 8 | (i < length ? static_cast<unsigned char>(text[i]) : 0u);
+  return value;
+}
+
+// Whether n bytes at a and b are equal: file names are short, and a call to memcmp costs more
+// than comparing them here.
+bool SameBytes(const char* a, const char* b, std::size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y)
+      return false;
+  }
+  for (; n > 0; --n) {
+    if (*a++ != *b++)
+      return false;
+  }
+  return true;
+}
+
+// Whether file a (its texts in `as`) comes before file b.
+bool Before(const SortItem& a, const Counts* as, const SortItem& b, const Counts* bs) {
+  for (int w = 0; w < 3; ++w) {
+    if (a.key[w] != b.key[w])
+      return a.key[w] < b.key[w];
+  }
+  // Equal counts and first 20 bytes: a text that ends within them is the other's start.
+  if (a.length <= kTextInKey || b.length <= kTextInKey)
+    return a.length < b.length;
+  return std::string_view(as[a.entry].text + kTextInKey, a.length - kTextInKey) <
+         std::string_view(bs[b.entry].text + kTextInKey, b.length - kTextInKey);
+}
+
+// Byte `depth` of an item's order as a bucket: 0 where its text has ended, else the byte + 1.
+unsigned DigitAt(const SortItem& item, const Counts* counts, std::size_t depth) {
+  if (depth >= kCountBytes && depth - kCountBytes >= item.length)
+    return 0;
+  if (depth < kKeyBytes)
+    return 1 + static_cast<unsigned>((item.key[depth / 8] >> (56 - 8 * (depth % 8))) & 0xFF);
+  return 1 + static_cast<unsigned char>(counts[item.entry].text[depth - kCountBytes]);
+}
+
+// The first depth from `depth` on, within the keys, where the items' buckets differ, found in
+// one pass over the key words; past the keys, `kKeyBytes`.
+std::size_t FirstSplit(const SortItem* items, std::size_t n, std::size_t depth) {
+  if (depth >= kKeyBytes)
+    return depth;
+  const std::size_t firstWord = depth / 8;
+  std::size_t shortest = SIZE_MAX;
+  std::uint64_t differ[3] = {};
+  for (std::size_t i = 0; i < n; ++i) {
+    shortest = std::min<std::size_t>(shortest, items[i].length);
+    for (std::size_t w = firstWord; w < 3; ++w)
+      differ[w] |= items[i].key[w] ^ items[0].key[w];
+  }
+  differ[firstWord] &= ~std::uint64_t{0} >> (8 * (depth % 8));
+  std::size_t split = kKeyBytes;
+  for (std::size_t w = firstWord; w < 3; ++w) {
+    if (differ[w] != 0) {
+      split = w * 8 + std::countl_zero(differ[w]) / 8;
+      break;
+    }
+  }
+  // A text that ends makes a bucket of its own there.
+  return std::max(depth, std::min(split, kCountBytes + shortest));
+}
+
+// Sorts by count and text, most significant byte first: each pass deals the items into 257
+// buckets by one byte, from `items` into `other` (room for as many), and goes on within each
+// bucket the other way round; bytes all items share are skipped, and small buckets are sorted by
+// comparing. The sorted items end in `items` when `home`, else in `other`.
+// `digits` has room for n bytes' buckets.
+void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::size_t n, bool home,
+               const Counts* counts, std::size_t depth = 0, unsigned nesting = 0) {
+  constexpr std::size_t kSmall = 32;
+  // Texts that share long starts make deep recursion; past this depth comparing is no slower.
+  constexpr unsigned kDeepest = 48;
+  const auto before = [counts](const SortItem& a, const SortItem& b) {
+    return Before(a, counts, b, counts);
+  };
+  for (;;) {
+    if (n <= kSmall || nesting >= kDeepest) {
+      if (n > kSmall) {
+        std::sort(items, items + n, before);
+      } else {
+        for (std::size_t i = 1; i < n; ++i) {
+          const SortItem item = items[i];
+          std::size_t j = i;
+          for (; j > 0 && before(item, items[j - 1]); --j)
+            items[j] = items[j - 1];
+          items[j] = item;
+        }
+      }
+      if (!home)
+        std::copy(items, items + n, other);
+      return;
+    }
+    depth = FirstSplit(items, n, depth);
+    std::array<std::size_t, 257> end{};
+    if (depth < kKeyBytes) {
+      // Within the keys: one shift and mask an item.
+      const std::size_t word = depth / 8, shift = 56 - 8 * (depth % 8);
+      const bool inText = depth >= kCountBytes;
+      const std::size_t at = depth - kCountBytes;  // the text's byte there
+      for (std::size_t i = 0; i < n; ++i) {
+        digits[i] = inText && items[i].length <= at
+                        ? static_cast<std::uint16_t>(0)
+                        : static_cast<std::uint16_t>(1 + ((items[i].key[word] >> shift) & 0xFF));
+        ++end[digits[i]];
+      }
+    } else {
+      for (std::size_t i = 0; i < n; ++i)
+        ++end[digits[i] = static_cast<std::uint16_t>(DigitAt(items[i], counts, depth))];
+    }
+    if (end[digits[0]] == n) {
+      ++depth;
+      continue;
+    }
+    std::array<std::size_t, 257> next;
+    for (std::size_t b = 0, at = 0; b < end.size(); ++b) {
+      next[b] = at;
+      at = end[b] += at;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+      other[next[digits[i]]++] = items[i];
+    for (std::size_t b = 0, from = 0; b < end.size(); from = end[b++]) {
+      if (end[b] > from) {
+        SortItems(other + from, items + from, digits + from, end[b] - from, !home, counts,
+                  depth + 1, nesting + 1);
+      }
+    }
+    return;
+  }
+}
+
+// The files of the partitions one thread counts: figures and sort items by entry, the texts.
+struct Share {
+  // Room for the texts of every row its partitions hold: only the pages used are touched.
+  explicit Share(std::size_t room) : texts(room) {}
+  Array<Counts> counts;
+  Array<SortItem> items;
+  Buffer<char> texts;
+  std::size_t textsUsed = 0;
+};
+
+// Counts one partition at a time into a Share; its tables are sized to the partition.
+class PartitionCounter {
+ public:
+  // `decode`: the keys are bytes of this encoding, to be shown as UTF-8.
+  PartitionCounter(Share& share, std::optional<Encoding> decode) : share_(share), decode_(decode) {}
+
+  void Count(const Transfer* downloads, std::size_t downloadCount, const Transfer* uploads,
+             std::size_t uploadCount) {
+    const std::size_t base = share_.items.size();
+    files_.clear();
+    slots_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * (downloadCount + uploadCount))), 0);
+    pairs_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * downloadCount)), kNoPair);
+    for (std::size_t i = 0; i < downloadCount; ++i) {
+      if (i + kAhead < downloadCount)
+        __builtin_prefetch(downloads[i + kAhead].text);
+      const Transfer& row = downloads[i];
+      const std::uint32_t file = Find(row);
+      ++files_[file].downloads;
+      Counts& counts = share_.counts[base + file];
+      if (row.date != kUndated) {
+        if (counts.first == kUndated || row.date < counts.first)
+          counts.first = row.date;
+        if (row.date > counts.last)  // kUndated is below every date
+          counts.last = row.date;
+      }
+      if (AddPair(std::uint64_t{file} << 32 | row.name))
+        ++counts.downloaders;
+    }
+    for (std::size_t i = 0; i < uploadCount; ++i) {
+      if (i + kAhead < uploadCount)
+        __builtin_prefetch(uploads[i + kAhead].text);
+      const Transfer& row = uploads[i];
+      Counts& counts = share_.counts[base + Find(row)];
+      if (counts.uploads++ == 0)
+        counts.firstUploader = row.name;
+    }
+    for (std::size_t file = 0; file < files_.size(); ++file)
+      share_.items[base + file].key[0] |= std::uint64_t{~files_[file].downloads} << 32;
+  }
+
+ private:
+  static constexpr std::uint64_t kNoPair = ~std::uint64_t{0};
+
+  // A file of the partition: its key, to compare rows with, and its downloads so far.
+  struct File {
+    std::uint64_t hash;
+    const char* text;
+    std::uint32_t length;
+    std::uint32_t downloads;
+  };
+
+  std::uint32_t Find(const Transfer& row) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = row.hash & mask;; i = (i + 1) & mask) {
+      const std::uint32_t slot = slots_[i];
+      if (slot == 0) {
+        slots_[i] = Add(row) + 1;
+        return slots_[i] - 1;
+      }
+      const File& file = files_[slot - 1];
+      if (file.hash == row.hash && file.length == row.length &&
+          SameBytes(file.text, row.text, row.length))
+        return slot - 1;
+    }
+  }
+
+  std::uint32_t Add(const Transfer& row) {
+    const std::string_view key(row.text, row.length);
+    std::string decoded;
+    const std::string_view text =
+        decode_ ? std::string_view(decoded = DecodeToUtf8(key, *decode_)) : key;
+    char* kept = share_.texts.data() + share_.textsUsed;
+    std::copy(text.begin(), text.end(), kept);
+    share_.textsUsed += text.size();
+    // Later rows are compared with the copy, which is in cache, unless it was decoded.
+    files_.push_back({row.hash, decode_ ? row.text : kept, row.length, 0});
+    const auto entry = static_cast<std::uint32_t>(share_.items.size());
+    share_.counts.push_back({kept});
+    share_.items.push_back(
+        {{BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
+          BigEndian(kept, text.size(), kCountBytes + 8)},
+         entry,
+         static_cast<std::uint32_t>(text.size())});
+    return static_cast<std::uint32_t>(files_.size() - 1);
+  }
+
+  // Whether the (file, name) pair is new to the partition.
+  bool AddPair(std::uint64_t pair) {
+    // The finaliser of MurmurHash3: every key bit reaches the low bits the mask keeps.
+    std::uint64_t h = pair;
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    const std::size_t mask = pairs_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      if (pairs_[i] == pair)
+        return false;
+      if (pairs_[i] == kNoPair) {
+        pairs_[i] = pair;
+        return true;
       }
     }
   }
-  return downloaders;
-}
+
+  Share& share_;
+  std::optional<Encoding> decode_;
+  std::vector<std::uint32_t> slots_;  // file + 1, 0: free
+  std::vector<File> files_;
+  std::vector<std::uint64_t> pairs_;
+};
+
+// What the figures' views point into.
+struct Texts {
+  Buffer<char> files[2];
+  ByteArena names{kNameBlockShift};
+};
 
 }  // namespace
 
 FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads,
                               std::size_t limit) {
-  // Each table has keys of its own: the two passes may run at once.
-  CellKeys downloadKeys(downloads, uploads);
-  CellKeys uploadKeys(downloads, uploads);
-  std::optional<DownloadedFiles> downloaded;
-  std::optional<UploadedFiles> uploaded;
-  Array<std::uint32_t> downloaders;
-  const auto downloadPass = [&] {
-    downloaded.emplace(IndexDownloads(downloads, downloadKeys));
-    downloaders = CountDownloaders(downloads, *downloaded);
-  };
-  const auto uploadPass = [&] { uploaded.emplace(IndexUploads(uploads, uploadKeys)); };
-  if (downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread) {
-    auto other = std::async(std::launch::async, uploadPass);
-    downloadPass();
-    other.get();
-  } else {
-    downloadPass();
-    uploadPass();
-  }
+  const std::size_t rows = downloads.RowCount() + uploads.RowCount();
+  const bool parallel = rows >= kRowsWorthAThread;
+  unsigned bits = 0;
+  while (bits < kMostPartitionBits && (rows >> bits) > kRowsPerPartition)
+    ++bits;
+  const std::size_t partitions = std::size_t{1} << bits;
 
-  // One entry per downloaded file (its id), then the files only uploaded.
-  const std::size_t downloadedCount = downloaded->downloads.size();
-  Array<std::string_view> keys(downloadedCount);
-  for (std::uint32_t id = 0; id < downloadedCount; ++id)
-    keys[id] = downloaded->index.Text(id);
-  Array<std::uint32_t> entryOfUpload(uploaded->uploads.size(), kNobody);
-  for (std::size_t first = 0; first < entryOfUpload.size(); first += TextIndex::kBatch) {
-    std::string_view batch[TextIndex::kBatch];
-    const std::size_t count = std::min(TextIndex::kBatch, entryOfUpload.size() - first);
-    for (std::size_t i = 0; i < count; ++i)
-      batch[i] = uploaded->index.Text(static_cast<std::uint32_t>(first + i));
-    downloaded->index.FindBatch(
-        batch, count, [&](std::size_t i, std::uint32_t id) { entryOfUpload[first + i] = id; });
+  const bool decodeRows = downloads.TextEncoding() != uploads.TextEncoding();
+  std::optional<Encoding> decodeFiles;
+  if (!decodeRows && downloads.TextEncoding() != Encoding::Utf8)
+    decodeFiles = downloads.TextEncoding();
+  std::optional<Keys> downloadKeys, uploadKeys;
+  RunBoth(
+      parallel && decodeRows, [&] { downloadKeys.emplace(downloads, decodeRows); },
+      [&] { uploadKeys.emplace(uploads, decodeRows); });
+  Spread spread(rows);
+  SpreadRows({&downloads, &uploads}, {&*downloadKeys, &*uploadKeys}, bits, parallel, spread);
+
+  // Two shares of about as many rows each, a run of whole partitions each.
+  std::size_t middle = partitions;
+  if (parallel) {
+    middle = 0;
+    while (middle < partitions && spread.start[2 * middle] < (rows + 1) / 2)
+      ++middle;
   }
-  for (std::uint32_t id = 0; id < entryOfUpload.size(); ++id) {
-    if (entryOfUpload[id] == kNobody) {
-      entryOfUpload[id] = static_cast<std::uint32_t>(keys.size());
-      keys.push_back(uploaded->index.Text(id));
+  // A text of a code page may take three bytes a byte in UTF-8.
+  const std::size_t textRoom = spread.keyBytes * (decodeFiles ? 3 : 1);
+  Share shares[2] = {Share(textRoom), Share(parallel ? textRoom : 0)};
+  const auto count = [&](int half) {
+    Share& share = shares[half];
+    const std::size_t first = half == 0 ? 0 : middle, end = half == 0 ? middle : partitions;
+    const std::size_t begin = spread.start[2 * first], shareRows = spread.start[2 * end] - begin;
+    // Room for a file per row: pages are only touched as files come.
+    share.counts.reserve(shareRows);
+    share.items.reserve(shareRows);
+    PartitionCounter counter(share, decodeFiles);
+    for (std::size_t p = first; p < end; ++p) {
+      const std::size_t* at = &spread.start[2 * p];
+      counter.Count(&spread.transfers[at[0]], at[1] - at[0], &spread.transfers[at[1]],
+                    at[2] - at[1]);
     }
-  }
+    // The share's rows and their hashes are done with: their memory is the sort's, as there is
+    // a file at most per row.
+    SortItem* const spare = new (static_cast<void*>(&spread.transfers[begin])) SortItem[shareRows];
+    std::uint16_t* const digits =
+        new (static_cast<void*>(&spread.hashes[begin])) std::uint16_t[shareRows];
+    SortItems(share.items.data(), spare, digits, share.items.size(), true, share.counts.data());
+  };
+  RunBoth(
+      parallel, [&] { count(0); }, [&] { count(1); });
 
-  // Keys are UTF-8 when the tables' encodings differ or both are UTF-8, else the bytes of their
-  // one encoding, decoded here once per file.
-  std::string decodedTexts;
-  if (!downloadKeys.Decodes() && downloads.TextEncoding() != Encoding::Utf8) {
-    std::vector<std::size_t> ends;
-    for (std::string_view key : keys)
-      ends.push_back(decodedTexts.append(DecodeToUtf8(key, downloads.TextEncoding())).size());
-    for (std::size_t entry = 0, begin = 0; entry < keys.size(); begin = ends[entry++])
-      keys[entry] = std::string_view(decodedTexts).substr(begin, ends[entry] - begin);
-  }
-
-  // Sorted by integers while they tell: downloads, then the text's first 24 bytes big-endian
-  // (file names share their folder's start: the first eight bytes rarely tell).
-  struct SortKey {
-    std::uint64_t fewerDownloads, head, next, rest;
-    std::uint32_t entry;
+  // The two shares' orders merged.
+  auto texts = std::make_shared<Texts>(
+      Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
+  Array<std::string_view> nameOf(uploads.NameIdCount());
+  Array<std::uint8_t> named(uploads.NameIdCount(), 0);
+  const auto uploader = [&](std::uint32_t id) {
+    if (!named[id]) {
+      const std::string_view name = uploads.NameText(id);
+      std::uint32_t offset;
+      char* kept = name.empty() ? nullptr : texts->names.Extend(name.size(), offset);
+      std::copy(name.begin(), name.end(), kept);
+      nameOf[id] = std::string_view(kept, name.size());
+      named[id] = 1;
+    }
+    return nameOf[id];
   };
-  const auto bigEndian = [](std::string_view text, std::size_t from) {
-    unsigned char bytes[8] = {};
-    if (from < text.size())
-      std::memcpy(bytes, text.data() + from, std::min<std::size_t>(8, text.size() - from));
-    std::uint64_t value = 0;
-    for (unsigned char byte : bytes)
-      value = value << 8 | byte;
-    return value;
-  };
-  Array<SortKey> order(keys.size());
-  for (std::uint32_t entry = 0; entry < keys.size(); ++entry) {
-    const std::uint64_t count = entry < downloadedCount ? downloaded->downloads[entry] : 0;
-    order[entry] = {~count, bigEndian(keys[entry], 0), bigEndian(keys[entry], 8),
-                    bigEndian(keys[entry], 16), entry};
-  }
-  const auto before = [&](const SortKey& a, const SortKey& b) {
-    if (a.fewerDownloads != b.fewerDownloads)
-      return a.fewerDownloads < b.fewerDownloads;
-    if (a.head != b.head)
-      return a.head < b.head;
-    if (a.next != b.next)
-      return a.next < b.next;
-    if (a.rest != b.rest)
-      return a.rest < b.rest;
-    return keys[a.entry] < keys[b.entry];
-  };
-  // The first few only, when that is all that is kept; else half a million files sort in halves
-  // on two cores, then merge.
-  const auto middle = order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2);
-  if (limit < order.size()) {
-    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(limit),
-                      order.end(), before);
-    order.resize(limit);
-  } else if (order.size() >= kRowsWorthAThread) {
-    auto firstHalf =
-        std::async(std::launch::async, [&] { std::sort(order.begin(), middle, before); });
-    std::sort(middle, order.end(), before);
-    firstHalf.get();
-    Array<SortKey> merged(order.size());
-    std::merge(order.begin(), middle, middle, order.end(), merged.begin(), before);
-    order = std::move(merged);
-  } else {
-    std::sort(order.begin(), order.end(), before);
-  }
-
-  Array<std::uint32_t> uploadOfEntry(keys.size(), kNobody);
-  for (std::uint32_t id = 0; id < entryOfUpload.size(); ++id)
-    uploadOfEntry[entryOfUpload[id]] = id;
-  const auto uploaderOf = [&](std::uint32_t upload) {
-    return uploads.NameText(uploaded->firstUploader[upload]);
-  };
-  // One block for every text, its size known first: the views into it never move.
-  std::size_t size = 0;
-  for (const SortKey& key : order) {
-    const std::uint32_t entry = key.entry;
-    size += keys[entry].size();
-    if (uploadOfEntry[entry] != kNobody)
-      size += uploaderOf(uploadOfEntry[entry]).size();
-  }
-  auto texts = std::make_shared<Array<char>>(size);
-  char* end = texts->data();
-  const auto keep = [&end](std::string_view text) {
-    std::copy(text.begin(), text.end(), end);
-    end += text.size();
-    return std::string_view(end - text.size(), text.size());
-  };
+  const SortItem* next[2] = {shares[0].items.data(), shares[1].items.data()};
+  const SortItem* const end[2] = {next[0] + shares[0].items.size(),
+                                  next[1] + shares[1].items.size()};
+  const Counts* const counts[2] = {shares[0].counts.data(), shares[1].counts.data()};
   FilesTable table;
-  table.files.resize(order.size());
-  constexpr std::size_t kAhead = 8;  // the entries come in text order: fetch theirs ahead
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i + kAhead < order.size()) {
-      const std::uint32_t ahead = order[i + kAhead].entry;
-      __builtin_prefetch(keys[ahead].data());
-      __builtin_prefetch(&uploadOfEntry[ahead]);
-      if (ahead < downloadedCount) {
-        __builtin_prefetch(&downloaded->downloads[ahead]);
-        __builtin_prefetch(&downloaded->first[ahead]);
-        __builtin_prefetch(&downloaded->last[ahead]);
-        __builtin_prefetch(&downloaders[ahead]);
-      }
-    }
-    const std::uint32_t entry = order[i].entry;
-    FileFigures& file = table.files[i];
-    file.file = keep(keys[entry]);
-    if (entry < downloadedCount) {
-      file.downloads = downloaded->downloads[entry];
-      file.downloaders = downloaders[entry];
-      file.firstDownload = downloaded->first[entry];
-      file.lastDownload = downloaded->last[entry];
-    }
-    if (const std::uint32_t upload = uploadOfEntry[entry]; upload != kNobody) {
-      file.uploads = uploaded->uploads[upload];
-      file.firstUploader = keep(uploaderOf(upload));
-    }
+  table.files.reserve(std::min(limit, shares[0].items.size() + shares[1].items.size()));
+  while (table.files.size() < limit && (next[0] != end[0] || next[1] != end[1])) {
+    const int from =
+        next[0] == end[0] || (next[1] != end[1] && Before(*next[1], counts[1], *next[0], counts[0]))
+            ? 1
+            : 0;
+    const SortItem& item = *next[from]++;
+    if (end[from] - next[from] > static_cast<std::ptrdiff_t>(kAhead))
+      __builtin_prefetch(&counts[from][next[from][kAhead].entry]);
+    const Counts& file = counts[from][item.entry];
+    table.files.push_back({std::string_view(file.text, item.length),
+                           ~static_cast<std::uint32_t>(item.key[0] >> 32), file.downloaders,
+                           file.uploads,
+                           file.uploads != 0 ? uploader(file.firstUploader) : std::string_view(),
+                           file.first, file.last});
   }
   table.texts = std::move(texts);
   return table;

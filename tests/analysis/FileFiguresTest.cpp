@@ -93,6 +93,48 @@ TEST(FileFigures, TextsOfOtherEncodingsCompareAndSortAsUtf8) {
   EXPECT_EQ(Lines(cp1252, cp1252)[1], "\xC3\xA9|1|1|1|b||");
 }
 
+// Texts that share long starts, end inside one another, hold NUL bytes and characters of several
+// bytes: files fetched as often go by their bytes, as std::string orders them, past the first
+// bytes the sort compares at once and however deep the shared starts go.
+TEST(FileFigures, TextsSharingLongStartsGoByTheirBytes) {
+  const std::string stem = "Games/Strategy/Civilization II";
+  const std::string ends[] = {
+      "", std::string(1, '\0'), std::string("\0a", 2), "a", "\xC3\xA9", "\xF0\x9F\x98\x80", "z",
+      " "};
+  std::set<std::string> texts;
+  for (std::size_t cut = 0; cut <= stem.size(); ++cut) {
+    for (const std::string& end : ends) {
+      for (const std::string& more : ends)
+        texts.insert(stem.substr(0, cut) + end + more);
+    }
+  }
+  for (std::size_t length = 1; length <= 400; ++length) {
+    texts.insert(std::string(length, 'x'));
+    std::string nuls(1 + length % 41, '\0');
+    nuls.front() = 's';
+    texts.insert(nuls);
+  }
+  // Every third of the stem's fetched twice: the counts come first.
+  std::vector<std::array<std::string, 3>> down;
+  std::map<std::string, std::size_t> counts;
+  std::size_t i = 0;
+  for (const std::string& text : texts) {
+    for (std::size_t n = text.starts_with("G") && i++ % 3 == 0 ? 2 : 1; n > 0; --n) {
+      down.push_back({"", "u", text});
+      ++counts[text];
+    }
+  }
+  std::vector<std::pair<std::size_t, std::string>> expected;
+  for (const auto& [text, count] : counts)
+    expected.emplace_back(SIZE_MAX - count, text);
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::pair<std::size_t, std::string>> actual;
+  for (const FileFigures& f : ComputeFileFigures(Log(down), LogTable()).files)
+    actual.emplace_back(SIZE_MAX - f.downloads, std::string(f.file));
+  ASSERT_GT(down.size(), 2048u);  // more than one partition
+  EXPECT_EQ(actual, expected);
+}
+
 // Big tables take the two-core path: the whole table must agree with a plain count.
 TEST(FileFigures, BigTablesAgreeWithAPlainCount) {
   std::uint32_t state = 54321;
