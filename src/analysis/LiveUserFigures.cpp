@@ -89,6 +89,7 @@ LiveUserFigures::Ids LiveUserFigures::IdsOf(const LogTable& rows, std::size_t ro
 std::uint32_t LiveUserFigures::UserOf(std::string_view name) {
   const auto [it, added] = byName_.try_emplace(std::string(name), 0);
   if (added) {
+    ordered_ = false;
     if (freeUsers_.empty()) {
       it->second = static_cast<std::uint32_t>(users_.size());
       users_.emplace_back();
@@ -157,6 +158,7 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
   if (use.downloads == 0 && use.uploads == 0)
     user.files.erase(fileId);
   if (user.downloads + user.uploads == 0) {
+    ordered_ = false;
     byName_.erase(user.name);
     user = User();
     freeUsers_.push_back(u);
@@ -168,6 +170,7 @@ void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
   if (from == to || found == byName_.end())
     return;
   const std::uint32_t a = found->second;
+  ordered_ = false;
   byName_.erase(found);
   const auto [target, added] = byName_.try_emplace(std::string(to), a);
   if (added) {  // a new name: the same figures under it
@@ -228,15 +231,21 @@ std::optional<UserFigures> LiveUserFigures::Find(std::string_view name) const {
 }
 
 std::vector<UserFigures> LiveUserFigures::Figures() const {
-  std::vector<std::string> names;
-  names.reserve(byName_.size());
-  for (const auto& [name, id] : byName_)
-    names.push_back(name);
-  SortForDisplay(names);
+  if (!ordered_) {
+    std::vector<std::string> names;
+    names.reserve(byName_.size());
+    for (const auto& [name, id] : byName_)
+      names.push_back(name);
+    SortForDisplay(names);
+    order_.clear();
+    for (const std::string& name : names)
+      order_.push_back(byName_.at(name));
+    ordered_ = true;
+  }
   std::vector<UserFigures> figures;
-  figures.reserve(names.size());
-  for (const std::string& name : names)
-    figures.push_back(FiguresOf(users_[byName_.at(name)]));
+  figures.reserve(order_.size());
+  for (const std::uint32_t id : order_)
+    figures.push_back(FiguresOf(users_[id]));
   return figures;
 }
 

@@ -74,6 +74,9 @@ class LiveUserFigures {
   std::unordered_map<std::string, std::uint32_t> fileIds_;
   std::vector<File> files_;
   const std::atomic<bool>* cancel_ = nullptr;
+  // The users' ids in display order, sorted again only once the set of names changed.
+  mutable std::vector<std::uint32_t> order_;
+  mutable bool ordered_ = false;
   bool complete_ = true;
 };
 

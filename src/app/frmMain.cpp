@@ -685,10 +685,17 @@ void frmMain::LoadUsers() {
   downloadBar.Hide();
   uploadBar.Hide();
 
+  FillUserList(names);
+}
+
+void frmMain::FillUserList(const std::vector<std::string>& names) {
   QStringList entries;
   entries.reserve(static_cast<qsizetype>(names.size()));
   for (const std::string& name : names)
     entries.push_back(QString::fromStdString(name));
+  const QSignalBlocker quiet(cboUsers);
+  cboUsers->clear();
+  cboUsers->setPlaceholderText(QString());
   cboUsers->addItems(entries);
   cboUsers->setCurrentIndex(-1);
   cmdUsersOverview->setEnabled(cboUsers->count() > 0);
@@ -697,8 +704,13 @@ void frmMain::LoadUsers() {
 std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
   const std::string oldName = from.toStdString();
   const std::string newName = to.toStdString();
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(cboUsers->count()));
+  for (const QString& name : UserNames())
+    names.push_back(name.toStdString());
   const std::size_t renamed = document_->RenameUser(oldName, newName);
-  LoadUsers();
+  // The same rows stand first for each address: the list follows from itself, not from the rows.
+  FillUserList(RenamedUserNames(std::move(names), oldName, newName));
   ClearFigures(kUserFigureCount);  // no user is chosen in the new list
   return renamed;
 }
@@ -953,18 +965,12 @@ void frmMain::RowsArrived() {
                   [](const std::string& name, const QString& entry) {
                     return QString::fromStdString(name) == entry;
                   })) {
-    QStringList entries;
-    entries.reserve(static_cast<qsizetype>(names.size()));
-    for (const std::string& name : names)
-      entries.push_back(QString::fromStdString(name));
-    const QSignalBlocker quiet(cboUsers);
-    cboUsers->clear();
-    cboUsers->addItems(entries);
+    FillUserList(names);
     const int entry =
         picked ? cboUsers->findText(chosen, Qt::MatchExactly | Qt::MatchCaseSensitive) : -1;
+    const QSignalBlocker quiet(cboUsers);
     cboUsers->setCurrentIndex(entry);
     cboUsers->setPlaceholderText(entry < 0 ? chosen : QString());
-    cmdUsersOverview->setEnabled(cboUsers->count() > 0);
   }
   if (analyzed_) {
     AnalyzeTotal();

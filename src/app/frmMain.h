@@ -122,6 +122,8 @@ class frmMain : public QWidget {
   QString DecimalSeparator() const;
   QString ChosenUser() const;
   void ClearFigures(std::size_t count);
+  // Puts these names in the user list, none chosen.
+  void FillUserList(const std::vector<std::string>& names);
   void SetBusy(bool busy);
 
   // Following: the check box, the line that tells its state, and what arrived.

@@ -349,9 +349,7 @@ std::optional<Period> frmUsersOverview::ChosenPeriod() const {
   return Period{first, last};
 }
 
-void frmUsersOverview::ShowLogDays() {
-  const std::optional<Period> days =
-      DatedDays(document_.Table(LogKind::Download), document_.Table(LogKind::Upload));
+void frmUsersOverview::ShowLogDays(const std::optional<Period>& days) {
   const QSignalBlocker blockFrom(dtpFrom);
   const QSignalBlocker blockTo(dtpTo);
   dtpFrom->setDate(days ? ToQDate(*days->firstDay) : QDate::currentDate());
@@ -360,8 +358,6 @@ void frmUsersOverview::ShowLogDays() {
 
 void frmUsersOverview::Refresh() {
   refreshDue_->stop();
-  if (chkAllTime->isChecked())
-    ShowLogDays();
   const std::optional<Period> period = ChosenPeriod();
   periodRefused_ = !period;
   if (!period) {
@@ -378,10 +374,22 @@ void frmUsersOverview::Refresh() {
     // After a load every figure is counted (in two threads, the quickest way); after a change
     // the document's kept figures are taken once it has them: what changed costs what it touched.
     const LiveUserFigures* live = whole ? nullptr : document_.LiveUsers();
-    model_->SetUsers(
+    std::vector<UserFigures> users =
         live != nullptr
             ? live->Figures()
-            : ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads)));
+            : ComputeUserFigures(downloads, uploads, CollectEveryUserName(downloads, uploads));
+    // Every dated row is some user's: the first and last seen of all of them span the logs.
+    std::optional<Period> days;
+    for (const UserFigures& user : users) {
+      if (user.firstSeen == kUndated)
+        continue;
+      if (!days)
+        days = Period{DayOf(user.firstSeen), DayOf(user.lastSeen)};
+      days->firstDay = std::min(*days->firstDay, DayOf(user.firstSeen));
+      days->lastDay = std::max(*days->lastDay, DayOf(user.lastSeen));
+    }
+    ShowLogDays(days);
+    model_->SetUsers(std::move(users));
     undatedLeftOut_ = 0;
   } else {
     // As the report command computes a period's figures, so that both export the same.

@@ -86,7 +86,7 @@ class frmUsersOverview : public QWidget {
   // The period the fields ask for: all time while All time is checked; nothing when From is after
   // To. While All time is checked the fields show the logs' first and last dated day.
   std::optional<Period> ChosenPeriod() const;
-  void ShowLogDays();
+  void ShowLogDays(const std::optional<Period>& days);
   // The chart draws now when it shows, else when its tab is chosen.
   void ChartChanged();
   void DrawChart();

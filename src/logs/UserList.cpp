@@ -254,4 +254,17 @@ bool ContainsFolded(std::string_view text, std::string_view part) {
   return part.empty() || FoldKey(text).find(FoldKey(part)) != std::string::npos;
 }
 
+std::vector<std::string> RenamedUserNames(std::vector<std::string> names, std::string_view from,
+                                          std::string_view to) {
+  const auto listed = std::find(names.begin(), names.end(), from);
+  if (from == to || listed == names.end())
+    return names;
+  names.erase(listed);
+  if (std::find(names.begin(), names.end(), to) == names.end()) {
+    names.emplace_back(to);
+    SortForDisplay(names);
+  }
+  return names;
+}
+
 }  // namespace quorvane

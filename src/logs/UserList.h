@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "logs/LogTable.h"
@@ -27,6 +28,12 @@ struct ListedUser {
 std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& uploads,
                                   const ProgressFn& downloadProgress = {},
                                   const ProgressFn& uploadProgress = {});
+
+// What CollectUserNames lists once every Name `from` of both tables says `to`
+// (LogTable::RenameUser), from what it listed before, without a pass over the rows: the same row
+// stands first for each Address, so `from` gives way to `to`, once, in display order.
+std::vector<std::string> RenamedUserNames(std::vector<std::string> names, std::string_view from,
+                                          std::string_view to);
 
 // Every distinct Name text that stands on a row of either table, whatever the row's Address (the
 // empty Name too), each once, in display order: the users of the views of the whole population.

@@ -135,6 +135,24 @@ TEST(EveryUser, EveryNameOnARowCountsWhateverItsAddress) {
   EXPECT_EQ(downloads.NameText(ids[2].downloadId), "dan");
 }
 
+// The list after a rename, from the list before, is the list a full pass over the renamed tables
+// makes: renames into a listed name, a new one, an unlisted one, one of another case, itself.
+TEST(UserList, RenamedListIsTheListOfTheRenamedTables) {
+  const std::vector<std::pair<std::string, std::string>> renames = {
+      {"bob", "ann"},  {"cy", "Zoe"}, {"hidden", "amy"}, {"ann", "ANN"},  {"Zoe", "Zoe"},
+      {"nobody", "x"}, {"ANN", ""},   {"", "émile"},     {"dee", "Émile"}};
+  LogTable downloads =
+      TableOf(Rows({{"1", "bob"}, {"1", "hidden"}, {"2", "ann"}, {"3", "cy"}, {"4", ""}}));
+  LogTable uploads = TableOf(Rows({{"1", "dee"}, {"5", "hidden"}, {"5", "bob"}}));
+  std::vector<std::string> names = CollectUserNames(downloads, uploads);
+  for (const auto& [from, to] : renames) {
+    downloads.RenameUser(from, to);
+    uploads.RenameUser(from, to);
+    names = RenamedUserNames(std::move(names), from, to);
+    EXPECT_EQ(names, CollectUserNames(downloads, uploads)) << from << " -> " << to;
+  }
+}
+
 TEST(DisplayOrder, IgnoresCaseOfEveryLetterThenUsesCodePoints) {
   Names names = {"b",    "\u00DCber",  "A",   "\u00FCber", "a",  "\u00C9mile",
                  "emil", "\u00E9mile", "Zed", "_x",        "10", "9"};
