@@ -16,14 +16,6 @@ namespace quorvane {
 
 namespace {
 
-std::filesystem::path ToPath(const QString& path) {
-#ifdef _WIN32
-  return std::filesystem::path(path.toStdWString());
-#else
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
 // How long the follow thread sleeps at most between looks: a turn-off waits no longer, and a
 // file's quiet second is noticed in time.
 constexpr std::chrono::milliseconds kFollowTick{250};
@@ -31,6 +23,14 @@ constexpr std::chrono::milliseconds kFollowTick{250};
 constexpr int kFiguresPauseMs = 2000;
 
 }  // namespace
+
+std::filesystem::path ToPath(const QString& path) {
+#ifdef _WIN32
+  return std::filesystem::path(path.toStdWString());
+#else
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
 
 LogDocument::LogDocument(DateOrder order, QObject* parent)
     : QObject(parent),

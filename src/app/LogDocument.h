@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <atomic>
 #include <cstddef>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <optional>
@@ -24,6 +25,9 @@ namespace quorvane {
 
 class LiveUserFigures;
 class LogTableModel;
+
+// A path the person chose, as the core opens it.
+std::filesystem::path ToPath(const QString& path);
 
 // What is loaded, below every window: the set of files and what each gave, both tables (as the
 // models the lists show), the person's changes (rows removed, names merged), the date order and

@@ -91,14 +91,6 @@ const QColor kInvitationYellow(255, 255, 128);
 const QColor kContactYellow(255, 255, 192);
 const QString kFollowKey = QStringLiteral("Main/Follow");
 
-std::filesystem::path ToPath(const QString& path) {
-#ifdef _WIN32
-  return std::filesystem::path(path.toStdWString());
-#else
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
 QString Capitalized(QString text) {
   if (!text.isEmpty())
     text[0] = text[0].toUpper();
