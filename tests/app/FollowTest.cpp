@@ -3,9 +3,14 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <fstream>
+#include <tuple>
 
+#include "analysis/UserFigures.h"
 #include "app/LogDocument.h"
+#include "app/UserFiguresModel.h"
 #include "app/frmUsersOverview.h"
+#include "logs/LogReader.h"
+#include "logs/UserList.h"
 #include "support/MainWindowFixture.h"
 
 namespace quorvane {
@@ -114,6 +119,56 @@ TEST(UsersOverviewOfADocument, ShowsAndFollowsTheDocumentWithoutTheMainWindow) {
   QTest::keyClick(users, Qt::Key_Return);
   ASSERT_EQ(asked.count(), 1);
   EXPECT_EQ(asked.front().front().toString(), "cy");
+}
+
+// Once the document keeps the figures, each change reaches the overview through them: its rows
+// are, cell for cell, every user's figures computed again from the tables after the change.
+TEST(UsersOverviewOfADocument, KeptFiguresAreTheFiguresOfTheTables) {
+  FakeInteraction ui;
+  QWidget owner;
+  LogDocument document(DateOrder::Detect);
+  auto rows = [](std::initializer_list<std::pair<std::string, std::string>> cells, int day) {
+    MainWindowFixture::LogRows made = Rows(cells);
+    for (std::size_t i = 0; i < made.size(); ++i)
+      made[i][0] = "3/" + std::to_string(day + static_cast<int>(i)) + "/2026 10:00:00";
+    ReadOptions dated;
+    dated.dates = DateOrder::Detect;
+    return std::move(*ParseLog(testing::LogText(made), dated).table);
+  };
+  MainWindowFixture::LogRows uploads = Rows({{"a", "ann"}, {"c", "cy"}});
+  uploads[0][4] = uploads[1][4] = "file1.zip";  // what bob and dee fetch below
+  document.Replace(
+      {},
+      {rows({{"a", "bob"}, {"b", "bob"}, {"d", "dee"}, {"e", ""}}, 13), testing::TableOf(uploads)},
+      {});
+  frmUsersOverview overview(document, ui, owner);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return document.LiveUsers() != nullptr; }));
+  auto* model =
+      static_cast<UserFiguresModel*>(overview.findChild<QTableView*>("lvwUsers")->model());
+  const auto check = [&](const char* step) {
+    QApplication::processEvents();
+    const LogTable& d = document.Table(LogKind::Download);
+    const LogTable& u = document.Table(LogKind::Upload);
+    const std::vector<UserFigures> want = ComputeUserFigures(d, u, CollectEveryUserName(d, u));
+    const std::vector<UserFigures> shown = model->ShownUsers();
+    ASSERT_EQ(shown.size(), want.size()) << step;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      EXPECT_EQ(std::tie(shown[i].name, shown[i].downloads, shown[i].uploads, shown[i].credit,
+                         shown[i].addresses, shown[i].firstSeen, shown[i].lastSeen),
+                std::tie(want[i].name, want[i].downloads, want[i].uploads, want[i].credit,
+                         want[i].addresses, want[i].firstSeen, want[i].lastSeen))
+          << step << ": " << want[i].name;
+    }
+  };
+  document.RemoveRow(LogKind::Download, 0);  // bob's first fetch, his earliest day
+  check("a row removed");
+  document.RenameUser("dee", "ann");  // into an uploader of what dee fetched
+  check("a name merged");
+  FollowUpdate update;
+  update.rows.push_back({0, LogKind::Download, std::nullopt, rows({{"z", "zed"}, {"a", "cy"}}, 1)});
+  document.Apply(update);
+  check("rows arrived");
+  EXPECT_NE(document.LiveUsers(), nullptr) << "the changes went through the kept figures";
 }
 
 }  // namespace
