@@ -164,11 +164,18 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
   connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this,
           &frmMain::Form_Reload);
   connect(document_, &LogDocument::Replaced, this, &frmMain::Document_Replaced);
-  connect(document_, &LogDocument::RowsArrived, this, [this] {
+  connect(document_, &LogDocument::RowsArrived, this, [this](LogKind kind, int first) {
+    if (kind == LogKind::Upload && uploadListCovers_ &&
+        static_cast<std::size_t>(first) < *uploadListCovers_)
+      uploadListCovers_.reset();  // a row read again whole
     if (!std::exchange(arrivalDue_, true))
       QTimer::singleShot(0, this, &frmMain::RowsArrived);  // once for all a read brought
   });
   connect(document_, &LogDocument::FollowChanged, this, &frmMain::ShowFollowState);
+  connect(document_, &LogDocument::RowRemoved, this, [this](LogKind kind) {
+    if (kind == LogKind::Upload)
+      uploadListCovers_.reset();  // the rows behind moved up
+  });
   // A list scrolled to its end stays at the end as rows arrive; anywhere else it stays put.
   for (QTableView* list : {lvwDownloadLog, lvwUploadLog}) {
     auto atEnd = std::make_shared<bool>(false);
@@ -733,6 +740,7 @@ void frmMain::ClearFigures(std::size_t count) {
   for (std::size_t i = kFigureCount - count; i < kFigureCount; ++i)
     (this->*Figures()[i].label)->clear();
   lstUploads->clear();
+  uploadListCovers_.reset();
   cboUsers->setPlaceholderText(QString());
 }
 
@@ -793,13 +801,16 @@ void frmMain::cboUsers_Click() {
   AnalyzeUser();
 }
 
-void frmMain::AnalyzeUser() {
+void frmMain::AnalyzeUser(bool arriving) {
   const LogTable& downloads = downloads_->Table();
   const LogTable& uploads = uploads_->Table();
-  lstUploads->clear();
+  const std::size_t listed = arriving && uploadListCovers_ ? *uploadListCovers_ : 0;
+  if (listed == 0)
+    lstUploads->clear();
   BarProgress userBar(*prgAnalyzeUser);
   BarProgress analyzeBar(*prgAnalyze);  // hidden unless Analyze runs this report
-  userBar.Show(downloads.RowCount() + uploads.RowCount());
+  if (!arriving)
+    userBar.Show(downloads.RowCount() + uploads.RowCount());
   const UserReport report =
       BuildUserReport(downloads, uploads, ChosenUser().toStdString(),
                       DecimalSeparator().toStdString(), [&](std::size_t done) {
@@ -810,9 +821,11 @@ void frmMain::AnalyzeUser() {
   QStringList files;
   files.reserve(static_cast<qsizetype>(report.uploadRows.size()));
   for (std::size_t row : report.uploadRows) {
-    files.push_back(QString::fromStdString(uploads.CellText(row, Column::FileName)));
+    if (row >= listed)
+      files.push_back(QString::fromStdString(uploads.CellText(row, Column::FileName)));
   }
   lstUploads->addItems(files);
+  uploadListCovers_ = uploads.RowCount();
   lblUserUploads->setText(QString::number(report.uploads));
   lblUserRatio->setText(QString::fromStdString(report.ratio));
   userBar.Hide();
@@ -968,7 +981,7 @@ void frmMain::RowsArrived() {
     AnalyzeTotal();
     AnalyzeAvg();
     if (!chosen.isEmpty())
-      AnalyzeUser();
+      AnalyzeUser(true);
   }
   ShowSources();
 }

@@ -118,7 +118,9 @@ class frmMain : public QWidget {
 
   void AnalyzeTotal();
   void AnalyzeAvg();
-  void AnalyzeUser();
+  // `arriving`: rows arrived while following; no bar, and the upload list only gains the new rows
+  // when it still shows the rest.
+  void AnalyzeUser(bool arriving = false);
   QString DecimalSeparator() const;
   QString ChosenUser() const;
   void ClearFigures(std::size_t count);
@@ -177,6 +179,9 @@ class frmMain : public QWidget {
   LogTableModel* uploads_;
   bool analyzed_ = false;    // Analyze ran on these tables: its figures follow what arrives
   bool arrivalDue_ = false;  // rows arrived; the views catch up once events are handled
+  // The upload list shows the chosen user's upload rows up to this many of the table's rows
+  // (none removed or read again since): arriving rows are added to it, not the whole list again.
+  std::optional<std::size_t> uploadListCovers_;
   QPointer<frmUsersOverview> overview_;
   QPointer<QWidget> sourcesWindow_;
 };

@@ -1,5 +1,6 @@
 #include <QAbstractItemModel>
 #include <QCheckBox>
+#include <QListWidget>
 #include <QSettings>
 #include <QSignalSpy>
 #include <fstream>
@@ -75,6 +76,9 @@ TEST_F(Follow, ArrivingRowsReachEveryViewAndThePersonsChangesHold) {
   EXPECT_EQ(Text("lblTotalUploads"), "2");
   EXPECT_EQ(Text("lblUserDownloads"), "2");
   EXPECT_EQ(Text("lblUserUploads"), "1");
+  auto* uploadList = Control<QListWidget>("lstUploads");
+  ASSERT_EQ(uploadList->count(), 1);
+  EXPECT_EQ(uploadList->item(0)->text(), "file1.zip");
   auto* status = overview->findChild<QLabel*>("lblStatus");
   EXPECT_TRUE(QTest::qWaitFor([&] { return status->text() == "Users shown: 3 of 3"; }))
       << status->text().toStdString();
