@@ -49,8 +49,13 @@ LogDocument::LogDocument(DateOrder order, QObject* parent)
 }
 
 LogDocument::~LogDocument() {
+  // Nothing is applied or told now: the views may be going too.
   StopThread();
-  SettleFigures();
+  waiting_.clear();
+  if (making_.valid()) {
+    stopMaking_ = true;
+    making_.wait();
+  }
 }
 
 const LogTable& LogDocument::Table(LogKind kind) const {
