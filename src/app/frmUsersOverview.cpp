@@ -135,11 +135,16 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
   refreshDue_->setSingleShot(true);
   connect(refreshDue_, &QTimer::timeout, this, &frmUsersOverview::Refresh);
+  // What the logs span is known again only once the figures are.
   const auto whole = [this] {
     wholeDue_ = true;
+    logDays_.reset();
     refreshDue_->start();
   };
-  const auto part = [this] { refreshDue_->start(); };
+  const auto part = [this] {
+    logDays_.reset();
+    refreshDue_->start();
+  };
   connect(&document_, &LogDocument::Replaced, this, whole);
   connect(&document_, &LogDocument::DatesRead, this, whole);
   connect(&document_, &LogDocument::RowsArrived, this, part);
@@ -388,6 +393,7 @@ void frmUsersOverview::Refresh() {
       days->firstDay = std::min(*days->firstDay, DayOf(user.firstSeen));
       days->lastDay = std::max(*days->lastDay, DayOf(user.lastSeen));
     }
+    logDays_ = days;
     ShowLogDays(days);
     model_->SetUsers(std::move(users));
     undatedLeftOut_ = 0;
@@ -619,8 +625,10 @@ void frmUsersOverview::DrawChart() {
                 .arg(names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last());
   else if (users.size() == 1)
     whose = names.front();
+  // Everyone over all time spans the logs' dated days, known already: no pass to find them.
+  const Period counted = users.empty() && period_.AllTime() && logDays_ ? *logDays_ : period_;
   chtActivity->Show(CountActivity(document_.Table(LogKind::Download),
-                                  document_.Table(LogKind::Upload), users, period_),
+                                  document_.Table(LogKind::Upload), users, counted),
                     whose);
   lblActivity->setText(chtActivity->Description());
 }

@@ -104,6 +104,7 @@ class frmUsersOverview : public QWidget {
   QTimer* refreshDue_;
   bool wholeDue_ = true;            // a load or new dates: every figure counted again
   Period period_;                   // the period of the figures shown
+  std::optional<Period> logDays_;   // over all time: the first and last dated day of the logs
   std::size_t undatedLeftOut_ = 0;  // rows without a date that the period left out
   bool periodRefused_ = false;      // From is after To: the figures are still the last period's
   bool chartStale_ = true;
