@@ -7,6 +7,7 @@ is committed beside it.
   utf8.txt          byte sequences around every boundary of UTF-8's lead and second bytes, and
                     whether a strict decoder takes them
   calendar.txt      year, month, the month's length and its first day's number from 1970-01-01
+  names.txt         the English month and weekday names, full and short
 """
 import calendar
 import datetime
@@ -44,3 +45,10 @@ with open("calendar.txt", "w", encoding="ascii") as out:
         for m in range(1, 13):
             days = calendar.monthrange(y, m)[1]
             out.write(f"{y} {m} {days} {(datetime.date(y, m, 1) - epoch).days}\n")
+
+with open("names.txt", "w", encoding="ascii") as out:
+    out.write("# month number full short / weekday number (Monday 0) full short\n")
+    for m in range(1, 13):
+        out.write(f"month {m} {calendar.month_name[m]} {calendar.month_abbr[m]}\n")
+    for d in range(7):
+        out.write(f"weekday {d} {calendar.day_name[d]} {calendar.day_abbr[d]}\n")

@@ -2,6 +2,7 @@
 // calendar (tests/data/make_tables.py), so no sample can hide a wrong entry.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -100,6 +101,35 @@ TEST(Calendar, MonthLengthsAndDayNumbersAsPythonsCalendar) {
             1, [&](std::size_t) { return std::string_view(cell); }, order);
         EXPECT_EQ(stamp[0], expected ? *expected * 86400 : kUndated) << cell;
       }
+    }
+  }
+}
+
+// Every month and weekday name, full and short, in any case, in each named form.
+TEST(Calendar, EveryMonthAndWeekdayNameAsPythonsCalendar) {
+  const auto table = Table("names.txt");
+  ASSERT_EQ(table.size(), 19u);
+  const auto read = [](const std::string& cell) {
+    const std::vector<Timestamp> stamp =
+        ParseDateColumn(1, [&](std::size_t) { return std::string_view(cell); });
+    return stamp[0] == kUndated ? std::string("undated") : FormatDay(DayOf(stamp[0]));
+  };
+  for (const auto& line : table) {
+    std::string upper = line[2];
+    for (char& c : upper)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (line[0] == "month") {
+      const std::string day =
+          "2000-" + std::string(line[1].size() == 1 ? "0" : "") + line[1] + "-02";
+      for (const std::string& name : {line[2], line[3], upper, line[3] + "."}) {
+        EXPECT_EQ(read(name + " 2, 2000"), day) << name;
+        EXPECT_EQ(read("2 " + name + " 2000"), day) << name;
+      }
+      // Four letters name a month only when they are all of it.
+      EXPECT_EQ(read(line[2].substr(0, 4) + " 2 2000"), line[2].size() <= 4 ? day : "undated");
+    } else {
+      for (const std::string& name : {line[2], line[3], upper})
+        EXPECT_EQ(read(name + ", Jan 2 2000"), "2000-01-02") << name;
     }
   }
 }
