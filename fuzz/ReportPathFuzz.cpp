@@ -1,7 +1,8 @@
 // Two logs through the whole report path: reader, user list, totals, averages, every user's
 // report, the files table, then a rename and the removal of a row from each table, after which the
 // user list and the reports are checked again. Every figure is compared with one counted here the
-// plain way.
+// plain way, every ratio and average with its text made from the exact fraction, and the names
+// read back out of the text, CSV, JSON and HTML writers by plain readers of those formats.
 //
 // Input: one control byte (which name is renamed to what, which rows go), then the download log
 // up to the first form feed (0x0C), then the upload log.
@@ -20,6 +21,7 @@
 #include "analysis/Averages.h"
 #include "analysis/FileFigures.h"
 #include "analysis/RatioText.h"
+#include "analysis/Report.h"
 #include "analysis/Totals.h"
 #include "analysis/UserFigures.h"
 #include "analysis/UserReport.h"
@@ -107,25 +109,199 @@ double ExpectedAverage(const Cells& cells) {
   return static_cast<double>(sum) / static_cast<double>(cells.size());
 }
 
+// num / den in hundredths, rounded half up from the exact fraction, shown as the program shows it
+// (no leading zero).
+std::string ReferenceHundredths(std::uint64_t num, std::uint64_t den, std::string_view separator) {
+  const std::uint64_t hundredths = (200 * num + den) / (2 * den);
+  std::string text = hundredths >= 100 ? std::to_string(hundredths / 100) : "";
+  text.append(separator);
+  text.push_back(static_cast<char>('0' + hundredths / 10 % 10));
+  text.push_back(static_cast<char>('0' + hundredths % 10));
+  return text;
+}
+
+// The ratio of d to u, each in units of 1/scale.
+std::string ReferenceRatio(std::uint64_t d, std::uint64_t u, std::uint64_t scale,
+                           std::string_view separator = ".") {
+  if (d == 0)
+    return "0/" + ReferenceHundredths(u, scale, separator);
+  if (u == 0)
+    return ReferenceHundredths(d, scale, separator) + "/0";
+  if (d == u)
+    return "1/1";
+  return d > u ? ReferenceHundredths(d, u, separator) + "/1"
+               : "1/" + ReferenceHundredths(u, d, separator);
+}
+
+// The hundredths an average of rows per address shows.
+std::uint64_t AverageHundredths(const Cells& cells) {
+  if (cells.empty())
+    return 0;
+  std::map<std::string, std::uint64_t> rowsPerAddress;
+  for (const auto& row : cells)
+    ++rowsPerAddress[row[1]];
+  std::uint64_t sum = 0;
+  for (const auto& row : cells)
+    sum += rowsPerAddress[row[1]];
+  return (200 * sum + cells.size()) / (2 * cells.size());
+}
+
+// Plain readers of each format's text: each yields the name as written in, or kBroken when the
+// text breaks the format's rules.
+const char kBroken[] =
+    "\x01"
+    "broken";
+std::string FromTextReport(std::string_view text) {
+  std::string name;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20)
+      return kBroken;
+    if (c != '\\') {
+      name.push_back(text[i]);
+    } else if (i + 1 < text.size() && std::string_view("\\rnt").find(text[i + 1]) < 4) {
+      name.push_back("\\\r\n\t"[std::string_view("\\rnt").find(text[++i])]);
+    } else if (i + 3 < text.size() && text[i + 1] == 'x') {
+      name.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 2, 2)), nullptr, 16)));
+      i += 3;
+    } else {
+      return kBroken;
+    }
+  }
+  return name;
+}
+
+// The first field of a CSV line and where the line ends.
+std::string FromCsv(std::string_view csv, std::size_t& at) {
+  std::string field;
+  if (csv[at] != '"') {
+    while (at < csv.size() && csv[at] != ',' && csv[at] != '\n') {
+      if (csv[at] == '\r' || csv[at] == '"')
+        return kBroken;
+      field.push_back(csv[at++]);
+    }
+    return field;
+  }
+  for (++at; at < csv.size(); ++at) {
+    if (csv[at] == '"' && (++at == csv.size() || csv[at] != '"'))
+      return field;
+    field.push_back(csv[at]);
+  }
+  return kBroken;
+}
+
+std::string FromJson(std::string_view json, std::size_t& at) {
+  std::string text;
+  for (; at < json.size() && json[at] != '"'; ++at) {
+    if (static_cast<unsigned char>(json[at]) < 0x20)
+      return kBroken;
+    if (json[at] != '\\') {
+      text.push_back(json[at]);
+      continue;
+    }
+    const char e = json[++at];
+    if (e == 'u') {
+      const int unit = std::stoi(std::string(json.substr(at + 1, 4)), nullptr, 16);
+      if (unit >= 0x20 || json.substr(at + 1, 2) != "00")
+        return kBroken;  // only controls are written as \u
+      text.push_back(static_cast<char>(unit));
+      at += 4;
+    } else {
+      const std::size_t simple = std::string_view("\"\\nrt").find(e);
+      if (simple == std::string_view::npos)
+        return kBroken;
+      text.push_back("\"\\\n\r\t"[simple]);
+    }
+  }
+  return text;
+}
+
+std::string FromHtml(std::string_view html) {
+  std::string text;
+  for (std::size_t i = 0; i < html.size(); ++i) {
+    const auto c = static_cast<unsigned char>(html[i]);
+    if (std::string_view("<>\"'").find(html[i]) != std::string_view::npos ||
+        (c < 0x20 && c != '\t' && c != '\n') || c == 0x7F)
+      return kBroken;
+    if (html[i] != '&') {
+      text.push_back(html[i]);
+      continue;
+    }
+    const std::size_t end = html.find(';', i);
+    const std::string_view entity = html.substr(i + 1, end - i - 1);
+    const std::pair<std::string_view, char> named[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"#39", '\''}};
+    bool found = false;
+    for (const auto& [word, meant] : named) {
+      if (entity == word) {
+        text.push_back(meant);
+        found = true;
+      }
+    }
+    if (!found && entity == "#65533") {
+      text.push_back('\0');  // NUL, which the page may not hold
+    } else if (!found) {
+      const int code = std::stoi(std::string(entity.substr(1)));
+      if (entity[0] != '#' || (code >= 0x20 && code != 0x7F) || code == '\t' || code == '\n')
+        return kBroken;
+      text.push_back(static_cast<char>(code));
+    }
+    i = end;
+  }
+  return text;
+}
+
+// Every user's name read back out of each writer, in the list's order, with its counts.
+void CheckFormats(const std::vector<UserFigures>& users) {
+  Report report;
+  report.figures = users;
+  report.users.emplace(users.begin(), users.end());
+  const std::string text = FormatTextReport(report);
+  const std::string csv = FormatCsvUsers(users);
+  const std::string json = FormatJsonReport(report);
+  const std::string html = FormatHtmlReport(report, {});
+  std::size_t textAt = text.find("\nUsers: ") + 1, csvAt = csv.find('\n') + 1, jsonAt = 0,
+              htmlAt = html.find("<tbody>");
+  for (const UserFigures& user : users) {
+    textAt = text.find('\n', textAt) + 1;
+    FUZZ_CHECK(FromTextReport(text.substr(textAt, text.find('\t', textAt) - textAt)) == user.name);
+    FUZZ_CHECK(FromCsv(csv, csvAt) == user.name);
+    std::string counts(1, ',');
+    counts.append(std::to_string(user.downloads)).append(",");
+    counts.append(std::to_string(user.uploads)).append(",").append(user.Ratio()).append(",");
+    FUZZ_CHECK(csv.compare(csvAt, counts.size(), counts) == 0);
+    csvAt = csv.find('\n', csvAt) + 1;
+    jsonAt = json.find("{\"user\": \"", jsonAt) + 10;
+    FUZZ_CHECK(FromJson(json, jsonAt) == user.name);
+    htmlAt = html.find("<tr", htmlAt + 1);
+    const std::size_t cell = html.find('>', html.find("<td", htmlAt)) + 1;
+    FUZZ_CHECK(FromHtml(html.substr(cell, html.find("</td>", cell) - cell)) == user.name);
+  }
+}
+
 void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cells& downloadCells,
                   const Cells& uploadCells, const std::vector<std::string>& names) {
   const std::size_t allRows = downloads.RowCount() + uploads.RowCount();
   const Totals totals = ComputeTotals(downloads, uploads);
   FUZZ_CHECK(totals.downloads == downloadCells.size() && totals.uploads == uploadCells.size());
-  FUZZ_CHECK(totals.ratio ==
-             RatioText(static_cast<double>(totals.downloads), static_cast<double>(totals.uploads)));
+  FUZZ_CHECK(totals.ratio == ReferenceRatio(totals.downloads, totals.uploads, 1));
+  FUZZ_CHECK(ComputeTotals(downloads, uploads, ",").ratio ==
+             ReferenceRatio(totals.downloads, totals.uploads, 1, ","));
 
   ProgressLog averageProgress;
   const Averages averages = ComputeAverages(downloads, uploads, ".", averageProgress.Fn());
   averageProgress.Check(allRows);
   FUZZ_CHECK(averages.downloads == ExpectedAverage(downloadCells));
   FUZZ_CHECK(averages.uploads == ExpectedAverage(uploadCells));
-  FUZZ_CHECK(averages.downloadsText == FormatHundredths(averages.downloads));
-  FUZZ_CHECK(averages.uploadsText == FormatHundredths(averages.uploads));
+  const std::uint64_t d = AverageHundredths(downloadCells), u = AverageHundredths(uploadCells);
+  FUZZ_CHECK(averages.downloadsText == ReferenceHundredths(d, 100, "."));
+  FUZZ_CHECK(averages.uploadsText == ReferenceHundredths(u, 100, "."));
+  FUZZ_CHECK(averages.ratio == ReferenceRatio(d, u, 100));
 
   // Every user counted by ids is every user counted by names.
   const std::vector<UserCounts> listed = CountEveryUser(downloads, uploads);
   const std::vector<UserFigures> byName = ComputeUserFigures(downloads, uploads, names);
+  CheckFormats(byName);
   FUZZ_CHECK(listed.size() == byName.size());
   for (std::size_t i = 0; i < listed.size(); ++i) {
     FUZZ_CHECK(listed[i].name == byName[i].name && listed[i].downloads == byName[i].downloads &&
@@ -154,8 +330,7 @@ void CheckReports(const LogTable& downloads, const LogTable& uploads, const Cell
     FUZZ_CHECK(report.downloads == downloadMatches);
     FUZZ_CHECK(report.uploads == uploadMatches.size());
     FUZZ_CHECK(report.uploadRows == uploadMatches);
-    FUZZ_CHECK(report.ratio == RatioText(static_cast<double>(downloadMatches),
-                                         static_cast<double>(uploadMatches.size())));
+    FUZZ_CHECK(report.ratio == ReferenceRatio(downloadMatches, uploadMatches.size(), 1));
     FUZZ_CHECK(counts[i].name == name && counts[i].downloads == downloadMatches &&
                counts[i].uploads == uploadMatches.size() && counts[i].Ratio() == report.ratio);
   }

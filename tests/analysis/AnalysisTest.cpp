@@ -31,13 +31,19 @@ TEST(Averages, RowsPerAddressOverRowsAndTheRatioOfTheShownFigures) {
       {"", "aa", "0/2.00 .00 2.00 0/2.00"},      // no rows: taken as zero
       {"aa", "", "2.00/0 2.00 .00 2.00/0"},
       {"", "", "0/.00 .00 .00 0/.00"}};
+  // Every figure again with the separators of other locales: a comma, and Arabic's, two bytes.
   for (const auto& [downloads, uploads, expected] : cases) {
     const LogTable d = AddressTable(downloads), u = AddressTable(uploads);
-    const Averages averages = ComputeAverages(d, u);
-    EXPECT_EQ(ComputeTotals(d, u).ratio + ' ' + averages.downloadsText + ' ' +
-                  averages.uploadsText + ' ' + averages.ratio,
-              expected)
-        << downloads << " / " << uploads;
+    for (const std::string separator : {".", ",", "\xD9\xAB"}) {
+      const Averages averages = ComputeAverages(d, u, separator);
+      std::string shown;
+      for (const char c : std::string_view(expected))
+        shown += c == '.' ? separator : std::string(1, c);
+      EXPECT_EQ(ComputeTotals(d, u, separator).ratio + ' ' + averages.downloadsText + ' ' +
+                    averages.uploadsText + ' ' + averages.ratio,
+                shown)
+          << downloads << " / " << uploads;
+    }
   }
 }
 
@@ -62,8 +68,12 @@ TEST(FormatHundredths, RoundsHalfAwayFromZeroAtFifteenDigits) {
       {1e-300, ".00"}, {1e20, "100000000000000000000.00"}, {123456, "123456.00"},
       {5.0 / 3.0, "1.67"}, {-1.125, "-1.13"}, {-0.001, ".00"}};
   // clang-format on
-  for (const auto& [value, text] : cases)
+  for (const auto& [value, text] : cases) {
     EXPECT_EQ(FormatHundredths(value), text) << value;
+    std::string comma = text;
+    std::replace(comma.begin(), comma.end(), '.', ',');
+    EXPECT_EQ(FormatHundredths(value, ","), comma) << value;
+  }
 }
 
 TEST(DisplayedValue, IsTheNumberAsShown) {

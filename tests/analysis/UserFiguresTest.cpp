@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "analysis/Report.h"
 #include "analysis/UserFigures.h"
 #include "support/TempLogs.h"
 
@@ -106,6 +107,26 @@ TEST(UserFigures, BigTablesAgreeWithAPlainCount) {
     EXPECT_EQ(actual[i].addresses, addresses[name].size()) << name;
     EXPECT_EQ(actual[i].credit, credit) << name;
   }
+}
+
+// The default leech (at least 10 downloads, at least 10.00 downloads per upload) at, just under
+// and just over each limit, and the page's note saying the rule.
+TEST(LeechRule, DefaultsAtTheirLimits) {
+  const std::tuple<std::size_t, std::size_t, bool> cases[] = {
+      {10, 0, true},   {9, 0, false},   {11, 0, true},      {10, 1, true},     {100, 10, true},
+      {99, 10, false}, {101, 10, true}, {1000, 101, false}, {1010, 101, true}, {0, 0, false}};
+  for (const auto& [downloads, uploads, leech] : cases)
+    EXPECT_EQ(LeechRule{}.Matches({"", downloads, uploads}), leech) << downloads << "/" << uploads;
+  ReportRequest request;
+  request.leeches = {1000, 1005};
+  EXPECT_NE(
+      FormatHtmlReport({}, request)
+          .find("Leeches, in red, have at least 1,000 downloads and 10.05 downloads per upload."),
+      std::string::npos);
+  request.leeches = {1, 50};
+  EXPECT_NE(
+      FormatHtmlReport({}, request).find("at least 1 downloads and 0.50 downloads per upload."),
+      std::string::npos);
 }
 
 }  // namespace

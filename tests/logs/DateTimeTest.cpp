@@ -96,7 +96,19 @@ TEST(DateColumn, SettlesTheDayMonthOrderPerFile) {
       {{"1/2/2000", "1/13/2000", "2000-01-02"},
        DateOrder::DayFirst,
        {"2000-02-01", "", "2000-01-02"}},
-      {{"13/1/2000", "1/2/2000"}, DateOrder::MonthFirst, {"", "2000-01-02"}}};
+      {{"13/1/2000", "1/2/2000"}, DateOrder::MonthFirst, {"", "2000-01-02"}},
+      // 12 fits both places, so it shows nothing; 13 is the first number that does.
+      {{"12/5/2000"}, DateOrder::Detect, {"2000-12-05"}},
+      {{"5/12/2000"}, DateOrder::Detect, {"2000-05-12"}},
+      {{"12/5/2000", "13/5/2000"}, DateOrder::Detect, {"2000-05-12", "2000-05-13"}},
+      {{"12/5/2000", "5/13/2000"}, DateOrder::Detect, {"2000-12-05", "2000-05-13"}},
+      // Both orders shown: two rows against one decides, either way.
+      {{"13/1/2000", "14/1/2000", "1/13/2000"},
+       DateOrder::Detect,
+       {"2000-01-13", "2000-01-14", ""}},
+      {{"13/1/2000", "1/13/2000", "1/14/2000"},
+       DateOrder::Detect,
+       {"", "2000-01-13", "2000-01-14"}}};
   for (const auto& [cells, order, expected] : cases) {
     Texts days;
     for (const std::string& text : Read(cells, order))

@@ -103,6 +103,21 @@ TEST(ReaderRejects, WithLineAndReason) {
   }
 }
 
+// A line of exactly the longest length is read; one byte more is refused by its number.
+TEST(ReaderRejects, LinesPastTheLongestLength) {
+  std::string text = kHeader;
+  text.append("\r\nd\ta\tc\tn\t").append(kMaxLineBytes - 8, 'x').append("\r\n");
+  const ReadResult at = ParseLog(text);
+  ASSERT_TRUE(at.Ok()) << at.error.reason;
+  EXPECT_EQ(at.table->CellText(0, Column::FileName).size(), kMaxLineBytes - 8);
+  text.pop_back();
+  text.back() = 'x';
+  text.append("\r\n");
+  const ReadResult over = ParseLog(text);
+  ASSERT_FALSE(over.Ok());
+  EXPECT_EQ(over.error.line, 2u);
+}
+
 // A log long enough to be read in several pieces, with lines across their boundaries.
 std::string ManyRows(std::size_t rows) {
   std::string text = kHeader + "\r\n";
@@ -147,29 +162,6 @@ TEST(LoadLogPair, ReadsManyRowsAndReportsBothLogsProgressOnTheCallingThread) {
   EXPECT_EQ(table.CellText(rows - 1, Column::Address) + std::string(table.Name(rows - 1)),
             "10.0.0.249user999");
   EXPECT_EQ(table.AddressIdCount(), 250u);
-}
-
-TEST(DecodeToUtf8, CodePagesAreLosslessForEveryByte) {
-  std::string all;
-  for (int b = 0; b < 256; ++b)
-    all.push_back(static_cast<char>(b));
-  for (Encoding encoding : {Encoding::Windows1252, Encoding::MacRoman}) {
-    const std::u32string decoded = Utf8ToCodePoints(DecodeToUtf8(all, encoding));
-    ASSERT_EQ(decoded.size(), 256u);
-    // Every byte has its own character, so two different names never decode alike.
-    std::u32string sorted = decoded;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    EXPECT_EQ(decoded.substr(0, 128), Utf8ToCodePoints(all.substr(0, 128)));  // ASCII as it is
-  }
-  const std::u32string cp1252 = Utf8ToCodePoints(DecodeToUtf8(all, Encoding::Windows1252));
-  EXPECT_EQ(cp1252.substr(0x80, 2), U"\u20AC\u0081");
-  EXPECT_EQ(cp1252[0x9F], U'\u0178');
-  EXPECT_EQ(cp1252[0xFC], U'\u00FC');
-  const std::u32string macRoman = Utf8ToCodePoints(DecodeToUtf8(all, Encoding::MacRoman));
-  EXPECT_EQ(macRoman.substr(0x80, 2), U"\u00C4\u00C5");
-  EXPECT_EQ(macRoman.substr(0xDB, 1) + macRoman.substr(0xF0, 1) + macRoman.substr(0xFF, 1),
-            U"\u20AC\uF8FF\u02C7");
 }
 
 }  // namespace

@@ -80,10 +80,11 @@ TEST(ServerLine, ReadsEachRecordKindAndNothingElse) {
       // The older layout, its four records, its JSON escapes and the journal's prefix.
       {Legacy("File download started",
               "{\"remoteAddr\": \"203.0.113.5:51234\", \"login\": \"guest\", \"name\": "
-              "\"Al\\u00e9\\ud83d\\ude00\\ud800\", \"filePath\": \"/A \\\"B\\\"\\\\\\/\\t\"}"),
+              "\"Al\\u00e9\\ud83d\\ude00\\ud800\", \"filePath\": \"/A "
+              "\\\"B\\\"\\\\\\/\\t\\b\\f\\n\\r\"}"),
        D,
        {kLegacyTime, "203.0.113.5", "guest", "Al\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD",
-        "/A \"B\"\\/\t"}},
+        "/A \"B\"\\/\t\b\f\n\r"}},
       {journal + Legacy("Start folder download", "{\"path\": \"/S\", \"n\": [1, {\"a\": null}]}"),
        D,
        {kLegacyTime, "", "", "", "/S"}},

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <locale>
 
 #include "ReportCommand.h"
 #include "support/TempLogs.h"
@@ -138,6 +140,66 @@ TEST_F(ReportCommandTest, UsageErrorsAndHelp) {
   EXPECT_EQ(Report({"--user", "--version", downloads, uploads}).out.find("Quorvane"),
             std::string::npos)
       << "a value, not a request for the version";
+}
+
+// --opt=value and --opt value are one; a repeated option's last value counts; after -- every
+// argument is a log, whatever it looks like.
+TEST_F(ReportCommandTest, OptionSyntaxBeyondTheHappyPath) {
+  using Args = std::vector<std::string>;
+  const std::vector<std::pair<Args, Args>> same = {
+      {{"--top=2", "--users"}, {"--users", "--top", "2"}},
+      {{"--format=csv"}, {"--format", "csv"}},
+      {{"--format", "json", "--format", "csv"}, {"--format", "csv"}},
+      {{"--date-order=dmy", "--format=json"}, {"--date-order", "dmy", "--format", "json"}},
+      {{"--from=0001-01-01", "--to=9999-12-31"}, {"--from", "0001-01-01", "--to", "9999-12-31"}},
+      {{"--user=ann", "--user="}, {"--user", "ann", "--user", ""}},
+      {{"--encoding=utf-8", "--files"}, {"--files", "--encoding", "utf-8"}}};
+  for (const auto& [a, b] : same) {
+    Args first = a, second = b;
+    first.insert(first.end(), {downloads, uploads});
+    second.insert(second.begin(), {"--download=" + downloads, "--upload", uploads});
+    const Outcome one = Report(first), other = Report(second);
+    EXPECT_EQ(one.status, 0) << a[0] << one.err;
+    EXPECT_EQ(one.out, other.out) << a[0];
+  }
+  // Each option that takes a value, given none at the end; values and flags given the other way.
+  for (const char* option : {"--user", "--encoding", "--format", "--from", "--to", "--date-order",
+                             "--top", "--download", "--upload", "--log"}) {
+    const Outcome run = Report({downloads, uploads, option});
+    EXPECT_EQ(run.status, 2) << option;
+    EXPECT_EQ(run.err.rfind(std::string("quorvane-report: ") + option + " needs a value\n", 0), 0u)
+        << run.err;
+  }
+  for (const char* wrong :
+       {"--top=", "--format=", "--users=yes", "--follow=1", "-x", "--to=2026-02-30",
+        "--from=2026-02-29", "--top=0", "--top=1.5", "--date-order=DMY"}) {
+    const Outcome run = Report({downloads, uploads, wrong});
+    EXPECT_EQ(run.status, 2) << wrong;
+    EXPECT_EQ(run.out, "") << wrong;
+  }
+  // --top at, just under and just over the number of users (four).
+  for (const auto& [top, shown] : {std::pair{"3", "3"}, {"4", "4"}, {"5", "4"}}) {
+    const std::string out = Report({"--users", "--top", top, downloads, uploads}).out;
+    EXPECT_NE(out.find(std::string("\nUsers: ") + shown + "\n"), std::string::npos) << top;
+    // JSON's users are every user, cut alike, whoever has a report.
+    const std::string json = Report({"--format=json", "--users", "--user", "zed",
+                                     "--top=" + std::string(top), downloads, uploads})
+                                 .out;
+    EXPECT_EQ(std::to_string(std::count(json.begin(), json.end(), '{') - 6), shown) << top;
+  }
+#ifdef QUORVANE_REPORT_BINARY
+  // Logs named like options, in the current folder: only after -- are they logs.
+  dir.Write("-d.txt", testing::LogText({{"d", "1.1.1.1", "c", "dash", "f"}}));
+  dir.Write("--help", testing::LogText({{"d", "2.2.2.2", "c", "helper", "g"}}));
+  const std::string cd = "cd '" + dir.Path().string() + "' && '" + QUORVANE_REPORT_BINARY + "' ";
+  const testing::ShellRun files = testing::RunShell(cd + "--users -- -d.txt --help");
+  EXPECT_EQ(files.status, 0) << files.err;
+  EXPECT_NE(files.out.find("\nUsers: 2\ndash\t1\t0\t1.00/0\nhelper\t0\t1\t0/1.00\n"),
+            std::string::npos)
+      << files.out;
+  EXPECT_EQ(testing::RunShell(cd + "--users -d.txt -- --help").status, 2);
+  EXPECT_EQ(testing::RunShell(cd + "--users -- -d.txt - < /dev/null").status, 1) << "- is stdin";
+#endif
 }
 
 // A user whose every row came from an address someone else used first is a user all the same,
@@ -364,6 +426,46 @@ TEST_F(ReportCommandTest, TakesServerLogsAndSeveralFiles) {
           uploads +
           "\", \"format\": \"classic-upload\", \"compressed\": false, \"downloads\": 0, "
           "\"uploads\": 2, \"overlap_left_out\": 0, \"unreadable_lines\": []}\n  ],\n");
+  // Ten lines are all named, with no ellipsis.
+  std::string ten = "time=2025-03-14T21:07:45Z " + record + "Started\n";
+  for (int line = 2; line <= 11; ++line)
+    ten += "time=d " + record + "\"File upload complete\" dstFile=\"open\n";
+  const std::string tenLog = dir.Write("ten.log", ten).string();
+  EXPECT_EQ(Report({"--log", tenLog}).err,
+            "quorvane-report: " + tenLog +
+                ": 10 transfer lines could not be read (lines 2, 3, 4, 5, 6, 7, 8, 9, 10, 11)\n");
+}
+
+// Every number of every format is the same under a German locale (a decimal comma) as under C:
+// the report never takes the process's locale.
+TEST(ReportLocale, NumbersDoNotFollowTheProcessLocale) {
+  const testing::TempDir dir;
+  const std::filesystem::path locales = dir.Path() / "locales";
+  std::filesystem::create_directory(locales);
+  if (testing::RunShell("localedef -i de_DE -f UTF-8 '" + (locales / "de_DE.UTF-8").string() + "'")
+          .status != 0)
+    GTEST_SKIP() << "localedef cannot make de_DE.UTF-8";
+  const std::string examples = QUORVANE_EXAMPLES_DIR;
+  const auto all = [&] {
+    std::string out;
+    for (const char* format : {"text", "csv", "json", "html"}) {
+      out += Report({"--users", "--files", "--user", "joe32", "--format", format,
+                     examples + "/Download Log.txt", examples + "/Upload Log.txt"})
+                 .out;
+    }
+    return out;
+  };
+  const std::string inC = all();
+  setenv("LOCPATH", locales.c_str(), 1);
+  std::locale::global(std::locale("de_DE.UTF-8"));
+  char number[16];
+  std::snprintf(number, sizeof number, "%.2f", 1.5);
+  const std::string german = all();
+  std::locale::global(std::locale::classic());
+  unsetenv("LOCPATH");
+  ASSERT_STREQ(number, "1,50");
+  EXPECT_EQ(german, inC);
+  EXPECT_NE(inC.find(".00"), std::string::npos);
 }
 
 #ifdef QUORVANE_REPORT_BINARY

@@ -3,13 +3,16 @@
 catches. Used to check that trimming or reworking tests loses no fault the suite caught before.
 
   tools/mutation/run.py [--rev REV] [--faults FILE] [--only NAME...] [--out FILE]
+                        [--define NAME=VALUE]... [--tree DIR]
   tools/mutation/run.py --compare BEFORE AFTER
   tools/mutation/run.py --check          (each fault's text stands once in this working tree)
 
 The faults are read from tools/mutation/faults.txt (see its header). The run checks out REV
 (default HEAD) into a scratch worktree, builds it once, then for each fault: applies it, rebuilds,
 runs ctest (stopping at the first failure), and puts the file back. The working tree you are in is
-never touched. Results are written as TSV lines: name, result (caught, missed, no-build), seconds.
+never touched. --define passes a CMake setting (QUORVANE_GUI=OFF: the core and its tests only,
+much quicker where the faults are all in the core). --tree DIR keeps the scratch worktree and its
+build in DIR for the next run, which checks REV out there and builds only what changed. Results are written as TSV lines: name, result (caught, missed, no-build), seconds.
 --compare reads two result files and fails when AFTER misses a fault BEFORE caught.
 """
 
@@ -68,15 +71,26 @@ def mutate(args):
     faults = read_faults(args.faults)
     if args.only:
         faults = [f for f in faults if f["name"] in args.only]
-    scratch = pathlib.Path(tempfile.mkdtemp(prefix="quorvane-mutation-"))
-    tree = scratch / "tree"
-    subprocess.run(["git", "-C", str(ROOT), "worktree", "add", "--detach", str(tree), args.rev],
-                   check=True, stdout=subprocess.DEVNULL)
+    if args.tree:
+        scratch = None
+        tree = pathlib.Path(args.tree).resolve()
+        if tree.exists():
+            subprocess.run(["git", "-C", str(tree), "checkout", "--detach", args.rev], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        else:
+            subprocess.run(["git", "-C", str(ROOT), "worktree", "add", "--detach", str(tree),
+                            args.rev], check=True, stdout=subprocess.DEVNULL)
+    else:
+        scratch = pathlib.Path(tempfile.mkdtemp(prefix="quorvane-mutation-"))
+        tree = scratch / "tree"
+        subprocess.run(["git", "-C", str(ROOT), "worktree", "add", "--detach", str(tree),
+                        args.rev], check=True, stdout=subprocess.DEVNULL)
     out = open(args.out, "w", encoding="utf-8")
     try:
         build = tree / "build"
         subprocess.run(["cmake", "-S", str(tree), "-B", str(build), "-G", "Ninja",
-                        "-DCMAKE_BUILD_TYPE=Release", "-DQUORVANE_BENCH=OFF"], check=True,
+                        "-DCMAKE_BUILD_TYPE=Release", "-DQUORVANE_BENCH=OFF"] +
+                       [f"-D{d}" for d in args.define], check=True,
                        stdout=subprocess.DEVNULL)
         if run(["cmake", "--build", str(build)], tree) != 0:
             sys.exit(f"{args.rev} does not build")
@@ -108,9 +122,10 @@ def mutate(args):
         print(f"caught {caught} of {len(faults)} faults")
     finally:
         out.close()
-        subprocess.run(["git", "-C", str(ROOT), "worktree", "remove", "--force", str(tree)],
-                       stdout=subprocess.DEVNULL)
-        shutil.rmtree(scratch, ignore_errors=True)
+        if scratch:
+            subprocess.run(["git", "-C", str(ROOT), "worktree", "remove", "--force", str(tree)],
+                           stdout=subprocess.DEVNULL)
+            shutil.rmtree(scratch, ignore_errors=True)
 
 
 def results(path):
@@ -140,6 +155,8 @@ def main():
     parser.add_argument("--out", default="mutation-results.tsv")
     parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     parser.add_argument("--check", action="store_true")
+    parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE")
+    parser.add_argument("--tree")
     args = parser.parse_args()
     if args.compare:
         sys.exit(compare(*args.compare))
