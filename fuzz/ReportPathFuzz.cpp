@@ -97,16 +97,21 @@ std::vector<std::string> CheckUserList(const LogTable& downloads, const LogTable
   return everyone;
 }
 
-double ExpectedAverage(const Cells& cells) {
-  if (cells.empty())
-    return 0;
+// Over every row, the number of rows of its address: the average's numerator.
+std::uint64_t RowsOfEachRowsAddress(const Cells& cells) {
   std::map<std::string, std::uint64_t> rowsPerAddress;
   for (const auto& row : cells)
     ++rowsPerAddress[row[1]];
   std::uint64_t sum = 0;
   for (const auto& row : cells)
     sum += rowsPerAddress[row[1]];
-  return static_cast<double>(sum) / static_cast<double>(cells.size());
+  return sum;
+}
+
+double ExpectedAverage(const Cells& cells) {
+  if (cells.empty())
+    return 0;
+  return static_cast<double>(RowsOfEachRowsAddress(cells)) / static_cast<double>(cells.size());
 }
 
 // num / den in hundredths, rounded half up from the exact fraction, shown as the program shows it
@@ -137,13 +142,7 @@ std::string ReferenceRatio(std::uint64_t d, std::uint64_t u, std::uint64_t scale
 std::uint64_t AverageHundredths(const Cells& cells) {
   if (cells.empty())
     return 0;
-  std::map<std::string, std::uint64_t> rowsPerAddress;
-  for (const auto& row : cells)
-    ++rowsPerAddress[row[1]];
-  std::uint64_t sum = 0;
-  for (const auto& row : cells)
-    sum += rowsPerAddress[row[1]];
-  return (200 * sum + cells.size()) / (2 * cells.size());
+  return (200 * RowsOfEachRowsAddress(cells) + cells.size()) / (2 * cells.size());
 }
 
 // Plain readers of each format's text: each yields the name as written in, or kBroken when the
