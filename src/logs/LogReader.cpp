@@ -307,9 +307,8 @@ class AnyParser {
   bool Stopped() const {
     return mismatch_ || (server_ && server_->Stopped()) || (classic_ && classic_->Stopped());
   }
-  std::size_t RowCount() const {
-    return server_ ? server_->RowCount() : classic_ ? classic_->RowCount() : 0;
-  }
+  // Only a classic log's rows are reserved ahead.
+  std::size_t RowCount() const { return classic_ ? classic_->RowCount() : 0; }
   std::size_t OpenTail() const {
     return server_ ? server_->OpenTail() : classic_ ? classic_->OpenTail() : 0;
   }
@@ -319,7 +318,9 @@ class AnyParser {
       classic_->Reserve(rows);
   }
   // Notes what was read up to a cut; `allTaken`: every byte given so far was taken.
-  void Cut(PrefixCut& cut, bool allTaken) const {
+  void Cut(PrefixCut& cut, bool allTaken) {
+    if (server_)
+      server_->Settle();
     cut.usable = allTaken && server_ && !server_->Stopped() && !server_->DatesUnsettled();
     if (cut.usable) {
       cut.downloads = server_->Downloads();

@@ -1,8 +1,13 @@
 #include "logs/ServerLog.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "logs/DateTime.h"
 #include "logs/TextEncoding.h"
@@ -518,6 +523,16 @@ std::optional<PlainHead> ReadPlainHead(std::string_view record) {
 
 }  // namespace
 
+bool ServerLineReader::PlainlyOther(std::string_view line) {
+  if (line.empty())
+    return true;
+  const std::optional<std::string_view> record = KeyValueRecord(line);
+  if (!record)
+    return false;
+  const std::optional<PlainHead> head = ReadPlainHead(*record);
+  return head && !FindTransfer(head->message, kKeyValueTransfers);
+}
+
 ServerLineKind ServerLineReader::ReadKeyValue(std::string_view record,
                                               LogTableBuilder::Cells& cells) {
   const char* p = record.data();
@@ -625,25 +640,186 @@ void ServerLineReader::Finish(LogTableBuilder::Cells& cells) {
   }
 }
 
+namespace {
+
+// One line into its table, or its number into the unreadable ones. Throws std::length_error as
+// AddRows does.
+void TakeLine(ServerLineReader& reader, std::string_view line, std::uint64_t number,
+              LogTableBuilder& downloads, LogTableBuilder& uploads,
+              std::vector<std::uint64_t>& unreadable) {
+  LogTableBuilder::Cells cells;
+  switch (reader.Read(line, cells)) {
+    case ServerLineKind::Other:
+      return;
+    case ServerLineKind::Unreadable:
+      unreadable.push_back(number);
+      return;
+    case ServerLineKind::Download:
+      downloads.AddRows(&cells, 1);
+      return;
+    case ServerLineKind::Upload:
+      uploads.AddRows(&cells, 1);
+      return;
+  }
+}
+
+// A log smaller than this is read on one thread: a second one would cost more than it saves.
+constexpr std::uint64_t kRelayAfterBytes = std::uint64_t{8} << 20;
+
+}  // namespace
+
+// Lines on their way from the reading thread, which passes over plain other traffic, to one
+// that reads the rest into the tables: batches of copied lines, taken in order.
+class ServerLogParser::RowRelay {
+ public:
+  RowRelay(LogTableBuilder& downloads, LogTableBuilder& uploads,
+           std::vector<std::uint64_t>& unreadable)
+      : downloads_(downloads),
+        uploads_(uploads),
+        unreadable_(unreadable),
+        thread_([this] { Run(); }) {}
+  ~RowRelay() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // False once a line before this one could not be added; Settle() then tells why.
+  bool Add(std::uint64_t number, std::string_view line) {
+    filling_.bytes.append(line);
+    filling_.lines.push_back({number, line.size()});
+    if (filling_.lines.size() < kBatchLines && filling_.bytes.size() < kBatchBytes)
+      return true;
+    std::unique_lock lock(mutex_);
+    return Submit(lock);
+  }
+
+  // Waits until every line given is read; the error of a row that did not fit, if any.
+  // Running out of memory there is thrown here.
+  std::optional<ReadError> Settle() {
+    std::unique_lock lock(mutex_);
+    if (!filling_.lines.empty())
+      Submit(lock);
+    changed_.wait(lock, [this] { return stopped_ || (full_.empty() && !busy_); });
+    if (failure_)
+      std::rethrow_exception(failure_);
+    return error_;
+  }
+
+ private:
+  static constexpr std::size_t kBatchLines = 2048;
+  static constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kBatchesWaiting = 4;
+
+  struct Line {
+    std::uint64_t number;
+    std::size_t length;
+  };
+  struct Batch {
+    std::string bytes;
+    std::vector<Line> lines;
+  };
+
+  bool Submit(std::unique_lock<std::mutex>& lock) {
+    changed_.wait(lock, [this] { return stopped_ || full_.size() < kBatchesWaiting; });
+    if (!stopped_) {
+      full_.push_back(std::move(filling_));
+      changed_.notify_all();
+    }
+    if (spare_.empty()) {
+      filling_ = Batch();
+    } else {
+      filling_ = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    return !stopped_;
+  }
+
+  void ReadBatch(const Batch& batch) {
+    std::size_t at = 0;
+    for (const Line& line : batch.lines) {
+      try {
+        TakeLine(reader_, std::string_view(batch.bytes).substr(at, line.length), line.number,
+                 downloads_, uploads_, unreadable_);
+      } catch (const std::length_error&) {
+        error_ = ReadError{line.number, "the rows up to this line take more than 4 GiB"};
+        return;
+      }
+      at += line.length;
+    }
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return quit_ || (!stopped_ && !full_.empty()); });
+      if (quit_)
+        return;
+      Batch batch = std::move(full_.front());
+      full_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      try {
+        ReadBatch(batch);  // error_ is only read once stopped_ or !busy_ says so
+      } catch (...) {
+        failure_ = std::current_exception();
+      }
+      batch.bytes.clear();
+      batch.lines.clear();
+      lock.lock();
+      busy_ = false;
+      spare_.push_back(std::move(batch));
+      if (error_ || failure_) {
+        stopped_ = true;
+        full_.clear();
+      }
+      changed_.notify_all();
+    }
+  }
+
+  // The thread's own while it runs.
+  ServerLineReader reader_;
+  LogTableBuilder& downloads_;
+  LogTableBuilder& uploads_;
+  std::vector<std::uint64_t>& unreadable_;
+
+  Batch filling_;  // the reading thread's own
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Batch> full_;
+  std::vector<Batch> spare_;
+  bool busy_ = false;
+  bool stopped_ = false;
+  bool quit_ = false;
+  std::optional<ReadError> error_;
+  std::exception_ptr failure_;
+  std::thread thread_;  // last, so that it starts with the rest made
+};
+
 ServerLogParser::ServerLogParser(const ReadOptions& options)
     : downloads_(options.kept, options.dates, options.firstDateOnly),
       uploads_(options.kept, options.dates, options.firstDateOnly) {}
 
+ServerLogParser::~ServerLogParser() = default;
+
 void ServerLogParser::Take(std::string_view line) {
-  LogTableBuilder::Cells cells;
-  switch (reader_.Read(line, cells)) {
-    case ServerLineKind::Other:
-      return;
-    case ServerLineKind::Unreadable:
-      unreadable_.push_back(line_);
-      return;
-    case ServerLineKind::Download:
-      downloads_.AddRows(&cells, 1);
-      return;
-    case ServerLineKind::Upload:
-      uploads_.AddRows(&cells, 1);
-      return;
+  if (!relay_) {
+    TakeLine(reader_, line, line_, downloads_, uploads_, unreadable_);
+  } else if (!ServerLineReader::PlainlyOther(line) && !relay_->Add(line_, line)) {
+    Settle();
   }
+}
+
+void ServerLogParser::Settle() {
+  if (!relay_)
+    return;
+  // The reading thread is ahead of the relay's: its error stands on the earlier line.
+  if (std::optional<ReadError> error = relay_->Settle())
+    error_ = std::move(error);
 }
 
 const char* ServerLogParser::Parse(const char* begin, const char* end, bool atEnd) {
@@ -674,10 +850,15 @@ const char* ServerLogParser::Parse(const char* begin, const char* end, bool atEn
     openTail_ = lf == end ? static_cast<std::size_t>(end - p) : 0;
     p = lf == end ? end : lf + 1;
   }
+  bytesTaken_ += static_cast<std::uint64_t>(p - begin);
+  if (!relay_ && !error_ && bytesTaken_ >= kRelayAfterBytes)
+    relay_ = std::make_unique<RowRelay>(downloads_, uploads_, unreadable_);
   return p;
 }
 
 ServerLogParser::Result ServerLogParser::Finish() {
+  Settle();
+  relay_.reset();
   Result result;
   if (error_) {
     result.error = std::move(error_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ enum class ServerLineKind { Other, Download, Upload, Unreadable };
 class ServerLineReader {
  public:
   ServerLineKind Read(std::string_view line, LogTableBuilder::Cells& cells);
+  // Whether Read() would plainly find `line` Other, told at a glance: other traffic whose head
+  // is plain, or an empty line. False tells nothing.
+  static bool PlainlyOther(std::string_view line);
 
  private:
   ServerLineKind ReadKeyValue(std::string_view record, LogTableBuilder::Cells& cells);
@@ -42,15 +46,22 @@ class ServerLineReader {
 
 // Turns a server log's lines into rows as the bytes come in, like the classic reader: Parse()
 // takes the whole lines of what it is given and says where the first unfinished one starts.
+// Past the first few megabytes, transfer lines are read into the tables on a second thread while
+// this one finds the lines and passes over other traffic.
 class ServerLogParser {
  public:
   explicit ServerLogParser(const ReadOptions& options);
+  ~ServerLogParser();
+  ServerLogParser(const ServerLogParser&) = delete;
+  ServerLogParser& operator=(const ServerLogParser&) = delete;
 
   const char* Parse(const char* begin, const char* end, bool atEnd);
   bool Stopped() const { return error_.has_value(); }
   // The bytes of the last line taken when the input ended without its line end.
   std::size_t OpenTail() const { return openTail_; }
-  std::size_t RowCount() const { return downloads_.RowCount() + uploads_.RowCount(); }
+  // Waits until every line taken is read into the tables (and Stopped() tells if a row did not
+  // fit). Call it before asking for the counts below.
+  void Settle();
   std::size_t Downloads() const { return downloads_.RowCount(); }
   std::size_t Uploads() const { return uploads_.RowCount(); }
   std::size_t UnreadableCount() const { return unreadable_.size(); }
@@ -65,12 +76,17 @@ class ServerLogParser {
   Result Finish();
 
  private:
+  class RowRelay;
+
   void Take(std::string_view line);
 
   ServerLineReader reader_;
   LogTableBuilder downloads_;
   LogTableBuilder uploads_;
   std::vector<std::uint64_t> unreadable_;
+  // While it runs, only the relay touches the builders and unreadable_.
+  std::unique_ptr<RowRelay> relay_;
+  std::uint64_t bytesTaken_ = 0;
   std::optional<ReadError> error_;
   std::uint64_t line_ = 0;
   std::size_t searched_ = 0;

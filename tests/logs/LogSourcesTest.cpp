@@ -128,6 +128,30 @@ TEST(History, OrdersThePartsAndCountsRepeatedRowsOnce) {
   }
 }
 
+void ExpectSameLoads(const SourcesResult& shared, const SourcesResult& plain, int round) {
+  for (std::size_t i = 0; i < plain.sources.size(); ++i) {
+    const SourceInfo &a = shared.sources[i], &b = plain.sources[i];
+    EXPECT_EQ(std::tie(a.format, a.compressed, a.downloads, a.uploads, a.overlapLeftOut,
+                       a.unreadableLines),
+              std::tie(b.format, b.compressed, b.downloads, b.uploads, b.overlapLeftOut,
+                       b.unreadableLines))
+        << round << " file " << i;
+  }
+  for (auto table : {&LogPair::downloads, &LogPair::uploads}) {
+    const LogTable &a = *shared.logs.*table, &b = *plain.logs.*table;
+    ASSERT_EQ(std::tuple(a.RowCount(), a.HasDates(), a.TextEncoding()),
+              std::tuple(b.RowCount(), b.HasDates(), b.TextEncoding()))
+        << round;
+    for (std::size_t row = 0; row < a.RowCount(); ++row) {
+      EXPECT_EQ(std::tuple(a.Date(row), a.NameId(row), a.AddressId(row)),
+                std::tuple(b.Date(row), b.NameId(row), b.AddressId(row)))
+          << round;
+      for (int c = 0; c < kColumnCount; ++c)
+        EXPECT_EQ(a.CellText(row, Column(c)), b.CellText(row, Column(c))) << round;
+    }
+  }
+}
+
 // Files whose text starts another's are read within the longer read; the oracle reads each.
 TEST(History, ReadingSharedStartsOnceChangesNothing) {
   std::mt19937 random(19);
@@ -168,28 +192,43 @@ TEST(History, ReadingSharedStartsOnceChangesNothing) {
       EXPECT_EQ(shared.failure->Describe(), plain.failure->Describe());
       continue;
     }
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      const SourceInfo &a = shared.sources[i], &b = plain.sources[i];
-      EXPECT_EQ(std::tie(a.format, a.compressed, a.downloads, a.uploads, a.overlapLeftOut,
-                         a.unreadableLines),
-                std::tie(b.format, b.compressed, b.downloads, b.uploads, b.overlapLeftOut,
-                         b.unreadableLines))
-          << round << " file " << i;
-    }
-    for (auto table : {&LogPair::downloads, &LogPair::uploads}) {
-      const LogTable &a = *shared.logs.*table, &b = *plain.logs.*table;
-      ASSERT_EQ(std::tuple(a.RowCount(), a.HasDates(), a.TextEncoding()),
-                std::tuple(b.RowCount(), b.HasDates(), b.TextEncoding()))
-          << round;
-      for (std::size_t row = 0; row < a.RowCount(); ++row) {
-        EXPECT_EQ(std::tuple(a.Date(row), a.NameId(row), a.AddressId(row)),
-                  std::tuple(b.Date(row), b.NameId(row), b.AddressId(row)))
-            << round;
-        for (int c = 0; c < kColumnCount; ++c)
-          EXPECT_EQ(a.CellText(row, Column(c)), b.CellText(row, Column(c))) << round;
-      }
-    }
+    ExpectSameLoads(shared, plain, round);
   }
+}
+
+// Past its first megabytes a log's transfer lines are read on a second thread, within a shared
+// read too; the oracle parses the text in one piece, on one thread.
+TEST(History, ABigLogReadsAsItsTextParses) {
+  std::string log = Records({});
+  std::vector<std::size_t> ends;
+  for (int n = 0; log.size() < (std::size_t{10} << 20); ++n) {
+    log += n % 9 == 0   ? "time=1 level=INFO msg=\"Download file\" filePath=/x Name=\"o\n"
+           : n % 5 == 0 ? "time=1 level=INFO msg=\"Logged in\" login=g\n"
+                        : Record(n % 60, n % 3 == 0, n % 7 ? "2025-03-14" : "undated");
+    ends.push_back(log.size());
+  }
+  TempDir dir;
+  const std::vector<LogSource> sources = {
+      {{dir.Write("old", log.substr(0, ends[ends.size() * 9 / 10])), false}, SourceRole::ServerLog},
+      {{dir.Write("new", log), false}, SourceRole::ServerLog}};
+  SourcesOptions options;
+  options.dates = DateOrder::Detect;
+  const SourcesResult shared = LoadSources(sources, options);
+  options.readPrefixesOnce = false;
+  const SourcesResult plain = LoadSources(sources, options);
+  ASSERT_TRUE(shared.Ok() && plain.Ok());
+  ExpectSameLoads(shared, plain, 0);
+
+  ReadOptions read;
+  read.dates = DateOrder::Detect;
+  AnyReadResult whole = ParseAnyLog(log, Expect::ServerLog, read);
+  ASSERT_TRUE(whole.Ok());
+  EXPECT_EQ(plain.sources[1].unreadableLines, whole.unreadableLines);
+  EXPECT_GT(whole.unreadableLines.back(), 90000u);
+  SourcesResult parsed;
+  parsed.logs = LogPair{std::move(whole.downloads), std::move(whole.uploads)};
+  parsed.sources = shared.sources;
+  ExpectSameLoads(parsed, plain, 1);
 }
 
 std::string Gzip(std::string_view text, int level = 6) {
