@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -175,6 +176,9 @@ void frmUsersOverview::CreateControls() {
   lblDates = NewCaption(this, "lblDates", tr("Da&tes:"), cboDates);
 
   tabViews = Named(new QTabWidget(this), "tabViews");
+  // Tab stops at the tab bar, once (see SetTabOrder); the tab widget passes its policy on.
+  tabViews->setFocusPolicy(Qt::NoFocus);
+  tabViews->tabBar()->setFocusPolicy(Qt::TabFocus);
   tabViews->addTab(CreateUsersPage(), tr("&Users"));
   pgActivity = CreateActivityPage();
   tabViews->addTab(pgActivity, tr("Acti&vity"));
@@ -327,11 +331,13 @@ QWidget* frmUsersOverview::CreateFilesPage() {
 }
 
 void frmUsersOverview::SetTabOrder() {
-  const std::vector<QWidget*> order = {chkAllTime,   dtpFrom,         dtpTo,        cboDates,
-                                       tabViews,     txtFind,         cboSortBy,    chkDescending,
-                                       chkLeeches,   spnMinDownloads, spnMinRatio,  lvwUsers,
-                                       cmdSaveChart, chtActivity,     txtFindFiles, lvwFiles,
-                                       cmdExport,    cmdExportHtml,   cmdClose};
+  // The tab bar, not the tab widget: the pages' controls are the tab widget's children, and
+  // ordering a widget behind one that contains it takes it out of the window's focus chain.
+  const std::vector<QWidget*> order = {
+      chkAllTime,  dtpFrom,   dtpTo,         cboDates,    tabViews->tabBar(),
+      txtFind,     cboSortBy, chkDescending, chkLeeches,  spnMinDownloads,
+      spnMinRatio, lvwUsers,  cmdSaveChart,  chtActivity, txtFindFiles,
+      lvwFiles,    cmdExport, cmdExportHtml, cmdClose};
   for (std::size_t i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
 }

@@ -342,6 +342,59 @@ TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
   EXPECT_FALSE(Control<QPushButton>("cmdUsersOverview")->isEnabled());
 }
 
+// Tab runs through the controls of the page shown as they are laid out, top left to bottom right
+// (a date field steps through its day, month and year first).
+TEST_F(UsersOverview, TabFollowsTheLayoutOfThePageShown) {
+  overview->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(overview));
+  const auto tabs = [&](int steps) {
+    QStringList visited;
+    Get<QCheckBox>("chkAllTime")->setFocus();
+    for (int step = 0; step < steps; ++step) {
+      QWidget* focus = QApplication::focusWidget();
+      while (focus->objectName().isEmpty() || focus->objectName().startsWith("qt_"))
+        focus = focus->parentWidget();  // a spin box's or a tab widget's own part
+      if (visited.isEmpty() || visited.back() != focus->objectName())
+        visited << focus->objectName();
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    return visited.join(' ').toStdString();
+  };
+  EXPECT_EQ(tabs(14),
+            "chkAllTime cboDates tabViews txtFind cboSortBy chkDescending chkLeeches "
+            "spnMinDownloads spnMinRatio lvwUsers cmdExport cmdExportHtml cmdClose chkAllTime");
+  Get<QCheckBox>("chkAllTime")->setChecked(false);
+  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+  EXPECT_EQ(tabs(15),
+            "chkAllTime dtpFrom dtpTo cboDates tabViews cmdSaveChart chtActivity "
+            "cmdExport cmdExportHtml cmdClose chkAllTime");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  EXPECT_EQ(tabs(14),
+            "chkAllTime dtpFrom dtpTo cboDates tabViews txtFindFiles lvwFiles "
+            "cmdExport cmdExportHtml cmdClose");
+}
+
+// The smallest logs that have a user: every column, the status, one bar and one file.
+TEST_F(UsersOverview, OneDownloadIsAWholeOverview) {
+  LoadLogs(Dated("solo 2026-06-12"), {});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "solo"; }));
+  std::string row;
+  for (int column = 0; column < table->model()->columnCount(); ++column)
+    row += Shown(column) + '|';
+  EXPECT_EQ(row, "solo|1|0|1.00/0|0|1|6/12/2026 10:00 AM|6/12/2026 10:00 AM|");
+  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 1");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+  EXPECT_EQ(Bars(), "6/12/2026:1/0 ");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  const QAbstractItemModel* files = Get<QTableView>("lvwFiles")->model();
+  ASSERT_EQ(files->rowCount(), 1);
+  QStringList cells;
+  for (int column = 0; column < files->columnCount(); ++column)
+    cells << files->index(0, column).data().toString();
+  EXPECT_EQ(cells.join('|').toStdString(), "f|1|1|0||6/12/2026 10:00 AM|6/12/2026 10:00 AM");
+  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 1 of 1");
+}
+
 class UsersOverviewOverTime : public UsersOverview {
  protected:
   void SetUp() override {
