@@ -227,8 +227,7 @@ void LogDocument::StartFollowing() {
     return;
   if (!follower_) {
     FollowOptions options;
-    if (dateOrder_ != DateOrder::Detect)
-      options.dates = dateOrder_;
+    options.dates = dateOrder_;  // Detect: in the order each file's load settled on
     // The follower counts every row it reported; the person's removals are mapped (CurrentRow).
     follower_ = std::make_unique<LogFollower>(
         sources_, infos_, Table(LogKind::Download).RowCount() + removed_[0].size(),
@@ -283,14 +282,19 @@ void LogDocument::Apply(const FollowUpdate& update) {
   for (const FollowedRows& arrived : update.rows) {
     LogTableModel& model = arrived.table == LogKind::Download ? *downloads_ : *uploads_;
     const LogTable* rows = &arrived.rows;
-    LogTable renamed;
-    if (!renames_.empty()) {  // names merged stay merged for rows that arrive later
+    LogTable adjusted;
+    // Names merged stay merged for rows that arrive later, and an order of dates the person set
+    // since the follower started holds for them too.
+    const bool redate = dateOrder_ != DateOrder::Detect && arrived.rows.HasDates();
+    if (!renames_.empty() || redate) {
       std::vector<std::size_t> all(arrived.rows.RowCount());
       std::iota(all.begin(), all.end(), std::size_t{0});
-      renamed = arrived.rows.SelectRows(all);  // shares the cells; a rename copies what it changes
+      adjusted = arrived.rows.SelectRows(all);  // shares the cells; a rename copies what it changes
       for (const auto& [from, to] : renames_)
-        renamed.RenameUser(from, to);
-      rows = &renamed;
+        adjusted.RenameUser(from, to);
+      if (redate)
+        adjusted.ReadDates(dateOrder_);
+      rows = &adjusted;
     }
     if (arrived.replaces) {
       const std::optional<std::size_t> row = CurrentRow(arrived.table, *arrived.replaces);

@@ -100,6 +100,27 @@ TEST_F(Follow, ArrivingRowsReachEveryViewAndThePersonsChangesHold) {
   Append(uploads, Rows({{"f", "fay"}}));
   ASSERT_TRUE(RowsBecome(5, 3));
   EXPECT_EQ(Names(window->UploadLog()).join(' '), "cy ann fay");
+
+  // Days first from now on: the rows that arrive are read so too (12/26 no longer reads).
+  overview->findChild<QComboBox*>("cboDates")->setCurrentIndex(2);
+  Append(downloads, {{"11/12/2026 10:00:00", "g", "guest", "gil", "g.zip"}});
+  ASSERT_TRUE(RowsBecome(6, 3));
+  EXPECT_EQ(Text("lblFollow").toStdString(),
+            "Following 2 files; newest transfer 12/11/2026 10:00 AM");
+}
+
+// Rows that arrive are dated in the order their file showed at the load.
+TEST_F(Follow, ArrivingRowsAreDatedAsTheirFileWas) {
+  LogRows days = Rows({{"a", "ann"}}), uploads = Rows({{"c", "cy"}});
+  days[0][0] = "26/11/2026 10:00:00";  // day first
+  uploads[0][0] = "01/01/2026 10:00:00";
+  const QString downloads = WriteLog("Download Log.txt", days);
+  LoadFiles(downloads, WriteLog("Upload Log.txt", uploads));
+  PressSpace("chkFollow");
+  Append(downloads, {{"05/12/2026 10:00:00", "b", "guest", "bob", "b.zip"}});
+  ASSERT_TRUE(RowsBecome(2, 1));
+  EXPECT_EQ(Text("lblFollow").toStdString(),
+            "Following 2 files; newest transfer 12/5/2026 10:00 AM");
 }
 
 // The overview is a view of the document alone: it needs no main window.
