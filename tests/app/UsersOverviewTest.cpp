@@ -150,6 +150,14 @@ TEST_F(UsersOverview, SortsNumbersAsNumbersRatiosWithoutUploadsHighestTiesInDisp
     EXPECT_EQ(Get<QCheckBox>("chkDescending")->isChecked(), descending) << second;
     EXPECT_EQ(Shown(), descending ? "Bob fay cy ann dee Eve" : "Eve dee ann cy fay Bob") << second;
   }
+  // Addresses: ann uses two, bob one, cy three.
+  LoadLogs(testing::Rows(
+               {{"a", "ann"}, {"b", "ann"}, {"c", "bob"}, {"d", "cy"}, {"e", "cy"}, {"f", "cy"}}),
+           {});
+  SortBy(5, false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "bob ann cy"; })) << Shown();
+  SortBy(5, true);
+  EXPECT_EQ(Shown(), "cy ann bob");
 }
 
 TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
