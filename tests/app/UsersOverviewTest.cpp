@@ -150,9 +150,15 @@ TEST_F(UsersOverview, SortsNumbersAsNumbersRatiosWithoutUploadsHighestTiesInDisp
     EXPECT_EQ(Get<QCheckBox>("chkDescending")->isChecked(), descending) << second;
     EXPECT_EQ(Shown(), descending ? "Bob fay cy ann dee Eve" : "Eve dee ann cy fay Bob") << second;
   }
-  // Addresses: ann uses two, bob one, cy three.
-  LoadLogs(testing::Rows(
-               {{"a", "ann"}, {"b", "ann"}, {"c", "bob"}, {"d", "cy"}, {"e", "cy"}, {"f", "cy"}}),
+  // Addresses: ann uses two, bob one (for three downloads), cy three.
+  LoadLogs(testing::Rows({{"a", "ann"},
+                          {"b", "ann"},
+                          {"c", "bob"},
+                          {"c", "bob"},
+                          {"c", "bob"},
+                          {"d", "cy"},
+                          {"e", "cy"},
+                          {"f", "cy"}}),
            {});
   SortBy(5, false);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "bob ann cy"; })) << Shown();
