@@ -331,6 +331,13 @@ TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   QApplication::processEvents();
   EXPECT_EQ(Shown(1), "32 12 2 1 0");
   EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 5 of 5");
+  // Find holds across a change: a renamed user it no longer finds goes.
+  Get<QLineEdit>("txtFind")->setText("e");
+  EXPECT_EQ(Shown(), "dee Eve");
+  window->RenameUser("Eve", "Ivy");
+  QApplication::processEvents();
+  EXPECT_EQ(Shown(), "dee");
+  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 5");
 }
 
 TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
