@@ -57,6 +57,8 @@ TEST_F(Analyze, ReportsTotalsAndAveragesOfTheLoadedTables) {
       {"AAAB and AAB", OfAddresses("AAAB"), OfAddresses("AAB"), "en_US",
        "4|3|1.33/1|2.50|1.67|1.50/1", false},
       {"empty download log", {}, OfAddresses("AAB"), "en_US", "0|3|0/3.00|.00|1.67|0/1.67", true},
+      {"AAAB and AAB in German", OfAddresses("AAAB"), OfAddresses("AAB"), "de_DE",
+       "4|3|1,33/1|2,50|1,67|1,50/1", false},
       {"two empty logs", {}, {}, "de_DE", "0|0|0/,00|,00|,00|0/,00", true}};
   for (const auto& [label, downloads, uploads, locale, report, asks] : cases) {
     SCOPED_TRACE(label);
