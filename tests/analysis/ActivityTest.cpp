@@ -52,16 +52,19 @@ TEST(Activity, TheFinestStepThatFitsAboutAHundredAndTwentyBars) {
     ActivityStep step;
     std::size_t bars;
     const char* firstBar;
+    const char* firstBarEnds;
   };
-  const Case cases[] = {{"2026-01-01", "2026-04-30", ActivityStep::Day, 120, "2026-01-01"},
-                        {"2026-01-01", "2026-05-01", ActivityStep::Week, 18, "2025-12-29"},
-                        {"2023-01-15", "2026-03-01", ActivityStep::Month, 39, "2023-01-01"},
-                        {"1990-06-01", "2026-03-01", ActivityStep::Year, 37, "1990-01-01"}};
+  const Case cases[] = {
+      {"2026-01-01", "2026-04-30", ActivityStep::Day, 120, "2026-01-01", "2026-01-01"},
+      {"2026-01-01", "2026-05-01", ActivityStep::Week, 18, "2025-12-29", "2026-01-04"},
+      {"2024-02-15", "2027-03-01", ActivityStep::Month, 38, "2024-02-01", "2024-02-29"},
+      {"1990-06-01", "2026-03-01", ActivityStep::Year, 37, "1990-01-01", "1990-12-31"}};
   for (const Case& c : cases) {
     const Activity activity = CountActivity(LogTable(), LogTable(), {}, {Day(c.from), Day(c.to)});
     EXPECT_EQ(activity.step, c.step) << c.from;
     EXPECT_EQ(activity.bars.size(), c.bars) << c.from;
     EXPECT_EQ(FormatDay(activity.bars.front().firstDay), c.firstBar) << c.from;
+    EXPECT_EQ(FormatDay(LastDayOfBar(c.step, activity.bars.front().firstDay)), c.firstBarEnds);
   }
   EXPECT_TRUE(CountActivity(LogTable(), LogTable(), {}, {}).bars.empty());
 }
