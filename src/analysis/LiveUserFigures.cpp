@@ -115,10 +115,6 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
   const bool download = table == LogKind::Download;
   Use& use = user.files[fileId];
   Touch(u);
-  if (download && ordered_) {
-    for (const auto& [uploader, count] : file.uploadsBy)
-      Touch(uploader);  // their credit moves
-  }
   if (step > 0) {
     ++(download ? user.downloads : user.uploads);
     if (date != kUndated)
@@ -130,8 +126,10 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
       ++file.downloadsBy[u];
       // Every other uploader of the file has one fetch more of what they brought.
       for (const auto& [uploader, count] : file.uploadsBy) {
-        if (uploader != u)
+        if (uploader != u) {
           ++users_[uploader].credit;
+          Touch(uploader);
+        }
       }
     } else {
       ++use.uploads;
@@ -149,8 +147,10 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
     --use.downloads;
     TakeOne(file.downloadsBy, u);
     for (const auto& [uploader, count] : file.uploadsBy) {
-      if (uploader != u)
+      if (uploader != u) {
         --users_[uploader].credit;
+        Touch(uploader);
+      }
     }
   } else {
     --use.uploads;
