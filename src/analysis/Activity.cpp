@@ -68,6 +68,24 @@ std::vector<bool> CountedNames(const LogTable& table, const std::vector<std::str
   return counted;
 }
 
+// The bars of the days from `first` to `last`, none counted, and the number of the first.
+Activity EmptyBars(std::int64_t first, std::int64_t last, std::int64_t& firstBar) {
+  Activity activity;
+  if (first > last)
+    return activity;
+  for (ActivityStep step :
+       {ActivityStep::Day, ActivityStep::Week, ActivityStep::Month, ActivityStep::Year}) {
+    activity.step = step;
+    firstBar = BarNumber(step, first);
+    if (BarNumber(step, last) - firstBar < static_cast<std::int64_t>(kMaxActivityBars))
+      break;
+  }
+  activity.bars.resize(static_cast<std::size_t>(BarNumber(activity.step, last) - firstBar + 1));
+  for (std::size_t bar = 0; bar < activity.bars.size(); ++bar)
+    activity.bars[bar].firstDay = FirstDayOfBar(activity.step, first, bar);
+  return activity;
+}
+
 }  // namespace
 
 Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
@@ -126,6 +144,66 @@ Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
 
 std::int64_t LastDayOfBar(ActivityStep step, std::int64_t firstDay) {
   return FirstDayOfBar(step, firstDay, 1) - 1;
+}
+
+GrowingActivity::GrowingActivity(const LogTable& downloads, const LogTable& uploads,
+                                 const Period& span)
+    : span_(span) {
+  if (span.firstDay && span.lastDay)
+    activity_ = EmptyBars(*span.firstDay, *span.lastDay, firstBar_);
+  Take(downloads, rows_[0], &ActivityBar::downloads);
+  Take(uploads, rows_[1], &ActivityBar::uploads);
+}
+
+bool GrowingActivity::Grow(const LogTable& downloads, const LogTable& uploads, const Period& span) {
+  if (!span.firstDay || !span.lastDay)
+    return false;
+  if (span.firstDay != span_.firstDay || span.lastDay != span_.lastDay) {
+    const auto holdsTaken = [&](const Period& period) {
+      return seenFirst_ > seenLast_ ||
+             (period.firstDay && period.lastDay && *period.firstDay <= seenFirst_ &&
+              seenLast_ <= *period.lastDay);
+    };
+    if (!holdsTaken(span_) || !holdsTaken(span))
+      return false;
+    std::int64_t firstBar = 0;
+    Activity moved = EmptyBars(*span.firstDay, *span.lastDay, firstBar);
+    if (moved.step != activity_.step && seenFirst_ <= seenLast_)
+      return false;
+    // Each counted bar goes where its days are now; their rows lie in the new span.
+    for (std::size_t bar = 0; bar < activity_.bars.size(); ++bar) {
+      const ActivityBar& old = activity_.bars[bar];
+      if (old.downloads == 0 && old.uploads == 0)
+        continue;
+      const std::int64_t at = firstBar_ + static_cast<std::int64_t>(bar) - firstBar;
+      if (at < 0 || at >= static_cast<std::int64_t>(moved.bars.size()))
+        return false;
+      moved.bars[static_cast<std::size_t>(at)].downloads = old.downloads;
+      moved.bars[static_cast<std::size_t>(at)].uploads = old.uploads;
+    }
+    activity_ = std::move(moved);
+    firstBar_ = firstBar;
+    span_ = span;
+  }
+  Take(downloads, rows_[0], &ActivityBar::downloads);
+  Take(uploads, rows_[1], &ActivityBar::uploads);
+  return true;
+}
+
+void GrowingActivity::Take(const LogTable& table, std::size_t& taken,
+                           std::size_t ActivityBar::*count) {
+  for (std::size_t row = taken; row < table.RowCount(); ++row) {
+    const Timestamp date = table.Date(row);
+    if (date == kUndated)
+      continue;
+    const std::int64_t day = DayOf(date);
+    seenFirst_ = std::min(seenFirst_, day);
+    seenLast_ = std::max(seenLast_, day);
+    if (!activity_.bars.empty() && span_.Contains(date))
+      ++(activity_.bars[static_cast<std::size_t>(BarNumber(activity_.step, day) - firstBar_)].*
+         count);
+  }
+  taken = std::max(taken, table.RowCount());
 }
 
 }  // namespace quorvane

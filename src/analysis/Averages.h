@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "logs/LogTable.h"
 #include "logs/Progress.h"
@@ -23,5 +25,29 @@ struct Averages {
 // row.
 Averages ComputeAverages(const LogTable& downloads, const LogTable& uploads,
                          std::string_view decimalSeparator = ".", const ProgressFn& progress = {});
+
+// Both averages kept as rows are appended to the tables (following): a row adds 2c + 1 to the sum
+// of its table, c being the rows of its Address before it, so it costs one step, not a pass.
+class GrowingAverages {
+ public:
+  // One pass over each table; `progress` counts as ComputeAverages' does.
+  GrowingAverages(const LogTable& downloads, const LogTable& uploads,
+                  const ProgressFn& progress = {});
+  // Takes the rows appended since: the rows taken before must not have changed.
+  void Grow(const LogTable& downloads, const LogTable& uploads);
+  // The rows of each table taken so far.
+  std::size_t RowsTaken(bool uploads) const { return kept_[uploads ? 1 : 0].rows; }
+  // What ComputeAverages gives for the tables taken.
+  Averages Compute(std::string_view decimalSeparator) const;
+
+ private:
+  struct Kept {
+    std::vector<std::uint64_t> rowsPerAddress;
+    std::uint64_t sum = 0;  // of each row's address count: the sum of their squares
+    std::size_t rows = 0;
+  };
+  static void Take(Kept& kept, const LogTable& table, const ProgressFn& progress);
+  Kept kept_[2];
+};
 
 }  // namespace quorvane

@@ -114,6 +114,7 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
   const Timestamp date = rows.Date(row);
   const bool download = table == LogKind::Download;
   Use& use = user.files[fileId];
+  Touch(u);
   if (step > 0) {
     ++(download ? user.downloads : user.uploads);
     if (date != kUndated)
@@ -125,8 +126,10 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
       ++file.downloadsBy[u];
       // Every other uploader of the file has one fetch more of what they brought.
       for (const auto& [uploader, count] : file.uploadsBy) {
-        if (uploader != u)
+        if (uploader != u) {
           ++users_[uploader].credit;
+          Touch(uploader);
+        }
       }
     } else {
       ++use.uploads;
@@ -144,8 +147,10 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
     --use.downloads;
     TakeOne(file.downloadsBy, u);
     for (const auto& [uploader, count] : file.uploadsBy) {
-      if (uploader != u)
+      if (uploader != u) {
         --users_[uploader].credit;
+        Touch(uploader);
+      }
     }
   } else {
     --use.uploads;
@@ -241,12 +246,22 @@ std::vector<UserFigures> LiveUserFigures::Figures() const {
     for (const std::string& name : names)
       order_.push_back(byName_.at(name));
     ordered_ = true;
+    place_.assign(users_.size(), 0);
+    touched_.assign(users_.size(), false);
+    changed_.clear();
+    figures_.clear();
+    figures_.reserve(order_.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+      place_[order_[i]] = static_cast<std::uint32_t>(i);
+      figures_.push_back(FiguresOf(users_[order_[i]]));
+    }
   }
-  std::vector<UserFigures> figures;
-  figures.reserve(order_.size());
-  for (const std::uint32_t id : order_)
-    figures.push_back(FiguresOf(users_[id]));
-  return figures;
+  for (const std::uint32_t id : changed_) {
+    figures_[place_[id]] = FiguresOf(users_[id]);
+    touched_[id] = false;
+  }
+  changed_.clear();
+  return figures_;
 }
 
 }  // namespace quorvane

@@ -74,9 +74,22 @@ class LiveUserFigures {
   std::unordered_map<std::string, std::uint32_t> fileIds_;
   std::vector<File> files_;
   const std::atomic<bool>* cancel_ = nullptr;
-  // The users' ids in display order, sorted again only once the set of names changed.
+  // A user's figures changed: once Figures() was asked for, only those are made again.
+  void Touch(std::uint32_t user) {
+    if (ordered_ && !touched_[user]) {
+      touched_[user] = true;
+      changed_.push_back(user);
+    }
+  }
+
+  // The users' ids in display order, sorted again only once the set of names changed, and their
+  // figures in that order, each made again once the user changed.
   mutable std::vector<std::uint32_t> order_;
   mutable bool ordered_ = false;
+  mutable std::vector<UserFigures> figures_;
+  mutable std::vector<std::uint32_t> place_;  // by user id: where in order_
+  mutable std::vector<bool> touched_;         // by user id
+  mutable std::vector<std::uint32_t> changed_;
   bool complete_ = true;
 };
 

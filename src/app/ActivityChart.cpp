@@ -91,6 +91,13 @@ bool ActivityChart::viewportEvent(QEvent* event) {
 }
 
 void ActivityChart::Show(Activity activity, const QString& whose) {
+  // The same bars under the same labels (rows arrived, say): only the counts that moved change,
+  // and the axes stay, so the chart's layout is not worked out again.
+  const bool sameBars =
+      activity.step == activity_.step && activity.bars.size() == activity_.bars.size() &&
+      std::equal(
+          activity.bars.begin(), activity.bars.end(), activity_.bars.begin(),
+          [](const ActivityBar& a, const ActivityBar& b) { return a.firstDay == b.firstDay; });
   activity_ = std::move(activity);
   QList<qreal> downloads, uploads;
   QStringList labels;
@@ -101,16 +108,30 @@ void ActivityChart::Show(Activity activity, const QString& whose) {
     labels << Label(bar);
     highest = std::max({highest, bar.downloads, bar.uploads});
   }
+  const double interval = TickInterval(highest);
+  const double top = std::max(1.0, std::ceil(static_cast<double>(highest) / interval)) * interval;
+  if (counts_->tickInterval() != interval || counts_->max() != top) {
+    counts_->setTickInterval(interval);
+    counts_->setRange(0, top);
+  }
+  if (sameBars && labels == bars_->categories() && downloads_->count() == downloads.size() &&
+      uploads_->count() == uploads.size()) {
+    for (int bar = 0; bar < downloads_->count(); ++bar) {
+      if (downloads_->at(bar) != downloads[bar])
+        downloads_->replace(bar, downloads[bar]);
+      if (uploads_->at(bar) != uploads[bar])
+        uploads_->replace(bar, uploads[bar]);
+    }
+    description_ = Describe(&ShortDate, whose);
+    setAccessibleDescription(Describe(&IsoDay, whose));
+    return;
+  }
   downloads_->remove(0, downloads_->count());
   downloads_->append(downloads);
   uploads_->remove(0, uploads_->count());
   uploads_->append(uploads);
   bars_->clear();
   bars_->append(labels);
-  const double interval = TickInterval(highest);
-  counts_->setTickInterval(interval);
-  counts_->setRange(0,
-                    std::max(1.0, std::ceil(static_cast<double>(highest) / interval)) * interval);
 
   for (QGraphicsSimpleTextItem* item : labels_)
     delete item;

@@ -165,9 +165,14 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
           &frmMain::Form_Reload);
   connect(document_, &LogDocument::Replaced, this, &frmMain::Document_Replaced);
   connect(document_, &LogDocument::RowsArrived, this, [this](LogKind kind, int first) {
-    if (kind == LogKind::Upload && uploadListCovers_ &&
-        static_cast<std::size_t>(first) < *uploadListCovers_)
+    const bool uploads = kind == LogKind::Upload;
+    const auto row = static_cast<std::size_t>(first);
+    if (uploads && uploadListCovers_ && row < *uploadListCovers_)
       uploadListCovers_.reset();  // a row read again whole
+    if (userList_ && row < userList_->RowsTaken(uploads))
+      userList_.reset();
+    if (averages_ && row < averages_->RowsTaken(uploads))
+      averages_.reset();
     if (!std::exchange(arrivalDue_, true))
       QTimer::singleShot(0, this, &frmMain::RowsArrived);  // once for all a read brought
   });
@@ -175,6 +180,8 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
   connect(document_, &LogDocument::RowRemoved, this, [this](LogKind kind) {
     if (kind == LogKind::Upload)
       uploadListCovers_.reset();  // the rows behind moved up
+    userList_.reset();            // an address's first row may be gone
+    averages_.reset();
   });
   // A list scrolled to its end stays at the end as rows arrive; anywhere else it stays put.
   for (QTableView* list : {lvwDownloadLog, lvwUploadLog}) {
@@ -670,7 +677,7 @@ void frmMain::LoadUsers() {
   };
   if (!downloads.Empty())
     downloadBar.Show(downloads.RowCount());
-  const std::vector<std::string> names = CollectUserNames(
+  userList_.emplace(
       downloads, uploads,
       [&](std::size_t done) {
         downloadBar.Advance(done);
@@ -681,10 +688,11 @@ void frmMain::LoadUsers() {
         startUploads();
         uploadBar.Advance(done);
       });
+  averages_.reset();  // of other tables
   downloadBar.Hide();
   uploadBar.Hide();
 
-  FillUserList(names);
+  FillUserList(userList_->Names());
 }
 
 void frmMain::FillUserList(const std::vector<std::string>& names) {
@@ -708,6 +716,7 @@ std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
   for (const QString& name : UserNames())
     names.push_back(name.toStdString());
   const std::size_t renamed = document_->RenameUser(oldName, newName);
+  userList_.reset();  // the addresses stay, and so do the averages
   // The same rows stand first for each address: the list follows from itself, not from the rows.
   FillUserList(RenamedUserNames(std::move(names), oldName, newName));
   ClearFigures(kUserFigureCount);  // no user is chosen in the new list
@@ -786,11 +795,15 @@ void frmMain::AnalyzeTotal() {
   lblTotalRatio->setText(QString::fromStdString(totals.ratio));
 }
 
-void frmMain::AnalyzeAvg() {
+void frmMain::AnalyzeAvg(bool arriving) {
   BarProgress bar(*prgAnalyze);
-  const Averages averages =
-      ComputeAverages(downloads_->Table(), uploads_->Table(), DecimalSeparator().toStdString(),
+  if (arriving && averages_) {
+    averages_->Grow(downloads_->Table(), uploads_->Table());
+  } else {
+    averages_.emplace(downloads_->Table(), uploads_->Table(),
                       [&](std::size_t done) { bar.Advance(done); });
+  }
+  const Averages averages = averages_->Compute(DecimalSeparator().toStdString());
   lblAvgDownloads->setText(QString::fromStdString(averages.downloadsText));
   lblAvgUploads->setText(QString::fromStdString(averages.uploadsText));
   lblAvgRatio->setText(QString::fromStdString(averages.ratio));
@@ -964,13 +977,21 @@ void frmMain::RowsArrived() {
   arrivalDue_ = false;
   const QString chosen = ChosenUser();
   const bool picked = cboUsers->currentIndex() >= 0;
-  const std::vector<std::string> names = CollectUserNames(downloads_->Table(), uploads_->Table());
-  if (names.size() != static_cast<std::size_t>(cboUsers->count()) ||
-      !std::equal(names.begin(), names.end(), UserNames().begin(),
-                  [](const std::string& name, const QString& entry) {
-                    return QString::fromStdString(name) == entry;
-                  })) {
-    FillUserList(names);
+  // Appended rows only add names: the list then changes only when one came in.
+  bool changed = false;
+  if (userList_) {
+    changed = userList_->Grow(downloads_->Table(), uploads_->Table());
+  } else {
+    userList_.emplace(downloads_->Table(), uploads_->Table());
+    const std::vector<std::string>& names = userList_->Names();
+    changed = names.size() != static_cast<std::size_t>(cboUsers->count()) ||
+              !std::equal(names.begin(), names.end(), UserNames().begin(),
+                          [](const std::string& name, const QString& entry) {
+                            return QString::fromStdString(name) == entry;
+                          });
+  }
+  if (changed) {
+    FillUserList(userList_->Names());
     const int entry =
         picked ? cboUsers->findText(chosen, Qt::MatchExactly | Qt::MatchCaseSensitive) : -1;
     const QSignalBlocker quiet(cboUsers);
@@ -979,7 +1000,7 @@ void frmMain::RowsArrived() {
   }
   if (analyzed_) {
     AnalyzeTotal();
-    AnalyzeAvg();
+    AnalyzeAvg(true);
     if (!chosen.isEmpty())
       AnalyzeUser(true);
   }

@@ -9,9 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/Averages.h"
 #include "app/Interaction.h"
 #include "logs/DateTime.h"
 #include "logs/LogSources.h"
+#include "logs/UserList.h"
 
 class QCheckBox;
 class QComboBox;
@@ -117,7 +119,8 @@ class frmMain : public QWidget {
   void Form_Resize();
 
   void AnalyzeTotal();
-  void AnalyzeAvg();
+  // `arriving`: rows were appended since; the averages take them alone when they can.
+  void AnalyzeAvg(bool arriving = false);
   // `arriving`: rows arrived while following; no bar, and the upload list only gains the new rows
   // when it still shows the rest.
   void AnalyzeUser(bool arriving = false);
@@ -182,6 +185,10 @@ class frmMain : public QWidget {
   // The upload list shows the chosen user's upload rows up to this many of the table's rows
   // (none removed or read again since): arriving rows are added to it, not the whole list again.
   std::optional<std::size_t> uploadListCovers_;
+  // The user list and the averages as rows are appended; gone when rows change otherwise, and
+  // made again by a pass when next needed.
+  std::optional<GrowingUserList> userList_;
+  std::optional<GrowingAverages> averages_;
   QPointer<frmUsersOverview> overview_;
   QPointer<QWidget> sourcesWindow_;
 };

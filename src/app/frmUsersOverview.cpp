@@ -140,6 +140,7 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   const auto whole = [this] {
     wholeDue_ = true;
     logDays_.reset();
+    everyone_.reset();
     refreshDue_->start();
   };
   const auto part = [this] {
@@ -148,9 +149,18 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   };
   connect(&document_, &LogDocument::Replaced, this, whole);
   connect(&document_, &LogDocument::DatesRead, this, whole);
-  connect(&document_, &LogDocument::RowsArrived, this, part);
-  connect(&document_, &LogDocument::RowRemoved, this, part);
-  connect(&document_, &LogDocument::NamesMerged, this, part);
+  connect(&document_, &LogDocument::RowsArrived, this, [this, part](LogKind kind, int first) {
+    // A row read again whole, among those counted, is counted anew.
+    if (everyone_ &&
+        static_cast<std::size_t>(first) < everyone_->RowsTaken(kind == LogKind::Upload))
+      everyone_.reset();
+    part();
+  });
+  connect(&document_, &LogDocument::RowRemoved, this, [this, part] {
+    everyone_.reset();
+    part();
+  });
+  connect(&document_, &LogDocument::NamesMerged, this, part);  // everyone's chart stays
 
   ApplyFilter();
   Refresh();
@@ -631,11 +641,17 @@ void frmUsersOverview::DrawChart() {
                 .arg(names.mid(0, names.size() - 1).join(QStringLiteral(", ")), names.last());
   else if (users.size() == 1)
     whose = names.front();
-  // Everyone over all time spans the logs' dated days, known already: no pass to find them.
-  const Period counted = users.empty() && period_.AllTime() && logDays_ ? *logDays_ : period_;
-  chtActivity->Show(CountActivity(document_.Table(LogKind::Download),
-                                  document_.Table(LogKind::Upload), users, counted),
-                    whose);
+  // Everyone over all time spans the logs' dated days, known already: no pass to find them; and
+  // rows that arrived are added to the bars counted before.
+  const LogTable& downloads = document_.Table(LogKind::Download);
+  const LogTable& uploads = document_.Table(LogKind::Upload);
+  if (users.empty() && period_.AllTime() && logDays_) {
+    if (!everyone_ || !everyone_->Grow(downloads, uploads, *logDays_))
+      everyone_.emplace(downloads, uploads, *logDays_);
+    chtActivity->Show(everyone_->Counted(), whose);
+  } else {
+    chtActivity->Show(CountActivity(downloads, uploads, users, period_), whose);
+  }
   lblActivity->setText(chtActivity->Description());
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/Activity.h"
 #include "analysis/Period.h"
 
 class QCheckBox;
@@ -110,6 +111,8 @@ class frmUsersOverview : public QWidget {
   bool chartStale_ = true;
   bool filesStale_ = true;
   bool selecting_ = false;  // the selection is being put back: the chart waits for the whole
+  // Everyone's chart over all time, counted on as rows arrive; gone when rows change otherwise.
+  std::optional<GrowingActivity> everyone_;
 
   // The period, above both pages.
   QCheckBox* chkAllTime = nullptr;

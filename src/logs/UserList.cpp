@@ -218,6 +218,44 @@ std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTa
                  uploads);
 }
 
+GrowingUserList::GrowingUserList(const LogTable& downloads, const LogTable& uploads,
+                                 const ProgressFn& downloadProgress,
+                                 const ProgressFn& uploadProgress) {
+  Take(0, downloads, downloadProgress);
+  Take(1, uploads, uploadProgress);
+  SortForDisplay(names_);
+}
+
+bool GrowingUserList::Grow(const LogTable& downloads, const LogTable& uploads) {
+  const bool downloadNames = Take(0, downloads, {});
+  if (!(Take(1, uploads, {}) || downloadNames))
+    return false;
+  SortForDisplay(names_);
+  return true;
+}
+
+bool GrowingUserList::Take(int table, const LogTable& rows, const ProgressFn& progress) {
+  std::vector<bool>& seen = addressSeen_[table];
+  seen.resize(rows.AddressIdCount(), false);
+  const ProgressTicker ticker(progress);
+  const std::size_t count = rows.RowCount();
+  bool added = false;
+  for (std::size_t row = rows_[table]; row < count; ++row) {
+    const std::uint32_t address = rows.AddressId(row);
+    if (!seen[address]) {
+      seen[address] = true;
+      if (!rows.Address(row).empty() && listed_.emplace(rows.Name(row)).second) {
+        names_.emplace_back(rows.Name(row));
+        added = true;
+      }
+    }
+    ticker.Step(row);
+  }
+  ticker.Finish(count);
+  rows_[table] = std::max(rows_[table], count);
+  return added;
+}
+
 std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads) {
   std::vector<ListedUser> users;
   const std::vector<std::uint32_t> downloadIds = NameIdsOnRows(downloads);

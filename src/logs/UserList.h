@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "logs/LogTable.h"
@@ -16,6 +17,28 @@ namespace quorvane {
 std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTable& uploads,
                                           const ProgressFn& downloadProgress = {},
                                           const ProgressFn& uploadProgress = {});
+
+// What CollectUserNames lists, kept as rows are appended to the tables (following): a new row
+// brings in a name only when its Address is new to its table, and takes none out, so it costs a
+// look-up, not a pass; the list is sorted again only when a name came in.
+class GrowingUserList {
+ public:
+  // One pass over each table, the progress as CollectUserNames reports it.
+  GrowingUserList(const LogTable& downloads, const LogTable& uploads,
+                  const ProgressFn& downloadProgress = {}, const ProgressFn& uploadProgress = {});
+  // Takes the rows appended since (the rows taken before must not have changed); true when a
+  // name came in.
+  bool Grow(const LogTable& downloads, const LogTable& uploads);
+  std::size_t RowsTaken(bool uploads) const { return rows_[uploads ? 1 : 0]; }
+  const std::vector<std::string>& Names() const { return names_; }
+
+ private:
+  bool Take(int table, const LogTable& rows, const ProgressFn& progress);
+  std::vector<bool> addressSeen_[2];
+  std::size_t rows_[2] = {0, 0};
+  std::unordered_set<std::string> listed_;
+  std::vector<std::string> names_;  // in display order
+};
 
 // A user of the user list by the Name id the name has in each log, kNoName where it has none.
 inline constexpr std::uint32_t kNoName = UINT32_MAX;

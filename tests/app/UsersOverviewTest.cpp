@@ -16,7 +16,9 @@
 #include <sstream>
 
 #include "ReportCommand.h"
+#include "analysis/Averages.h"
 #include "app/ActivityChart.h"
+#include "app/LogDocument.h"
 #include "app/frmUsersOverview.h"
 #include "support/MainWindowFixture.h"
 
@@ -105,8 +107,8 @@ class UsersOverview : public MainWindowFixture {
     Get<QDateEdit>("dtpTo")->setDate(to);
   }
   // The chart's bars as "label:downloads/uploads", from the series it draws.
-  std::string Bars() {
-    auto* chart = Get<ActivityChart>("chtActivity")->chart();
+  std::string Bars(ActivityChart* drawn = nullptr) {
+    auto* chart = (drawn != nullptr ? drawn : Get<ActivityChart>("chtActivity"))->chart();
     const auto* series = static_cast<QBarSeries*>(chart->series().at(0));
     const QStringList labels =
         static_cast<QBarCategoryAxis*>(chart->axes(Qt::Horizontal)[0])->categories();
@@ -426,6 +428,53 @@ class UsersOverviewOverTime : public UsersOverview {
     QApplication::processEvents();
   }
 };
+
+// Rows arriving (some past the logs' last day), read again whole, or arriving after a removal or a
+// rename: the user list, the averages and everyone's chart, kept from what arrived, show what full
+// passes over the tables give.
+TEST_F(UsersOverviewOverTime, ArrivingRowsShowAsFullPassesCountThem) {
+  Click("cmdAnalyzeLog");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+  LogDocument& document = window->Document();
+  const auto arrive = [&](LogKind kind, const QString& rows, std::optional<std::size_t> replaces) {
+    LogTable arrived = testing::TableOf(Dated(rows));
+    arrived.ReadDates(DateOrder::MonthFirst);
+    FollowUpdate update;
+    update.rows.push_back({0, kind, replaces, std::move(arrived)});
+    document.Apply(update);
+  };
+  const std::vector<std::function<void()>> steps = {
+      [&] { arrive(LogKind::Download, "ann 2026-03-04, eve 2026-03-02", {}); },
+      [&] { arrive(LogKind::Upload, "fay 2026-03-09", {}); },  // a later day: more bars
+      [&] { arrive(LogKind::Upload, "ann 2026-03-01", 2); },   // fay's row read again
+      [&] {
+        document.RemoveRow(LogKind::Download, 5);  // dee's only row
+        arrive(LogKind::Download, "bob 2026-03-03", {});
+      },
+      [&] {
+        window->RenameUser("bob", "ann");
+        arrive(LogKind::Upload, "hal 2026-03-05", {});
+      }};
+  for (std::size_t step = 0; step < steps.size(); ++step) {
+    steps[step]();
+    QApplication::processEvents();
+    QApplication::processEvents();
+    const LogTable& downloads = document.Table(LogKind::Download);
+    const LogTable& uploads = document.Table(LogKind::Upload);
+    QStringList names;
+    for (const std::string& name : CollectUserNames(downloads, uploads))
+      names << QString::fromStdString(name);
+    EXPECT_EQ(Users(), names) << step;
+    const Averages averages = ComputeAverages(downloads, uploads, ".");
+    EXPECT_EQ(
+        Text("lblAvgDownloads") + Text("lblAvgUploads") + Text("lblAvgRatio"),
+        QString::fromStdString(averages.downloadsText + averages.uploadsText + averages.ratio))
+        << step;
+    ActivityChart counted;  // drawn whole
+    counted.Show(CountActivity(downloads, uploads, {}, *DatedDays(downloads, uploads)), "");
+    EXPECT_EQ(Bars(), Bars(&counted)) << step;
+  }
+}
 
 TEST_F(UsersOverviewOverTime, FirstAndLastSeenShowAndSortWithTheUndatedFirst) {
   EXPECT_EQ(Shown(6), "3/1/2026 10:00 AM 3/2/2026 10:00 AM 3/3/2026 10:00 AM ");
