@@ -55,6 +55,14 @@ class Buffer {
   T* data_;
 };
 
+// Faults in the pages of fresh memory, before it holds anything, by writing a byte a page.
+void TouchPages(char* begin, std::size_t bytes) {
+  constexpr std::size_t kPage = 4096;
+  volatile char* const bytesAt = begin;
+  for (std::size_t at = 0; at < bytes; at += kPage)
+    bytesAt[at] = 0;
+}
+
 // Runs both, on two threads when asked.
 template <typename First, typename Second>
 void RunBoth(bool parallel, First first, Second second) {
@@ -611,6 +619,14 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   const std::size_t half = parallel ? files / 2 : files;
   const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
   FilesTable table;
+  table.files.reserve(files);
+  // The kernel zeroes each fresh page as it is first touched, which for the table's tens of
+  // megabytes takes longer than filling it: the two threads fault in a half each first.
+  const std::size_t bytes = files * sizeof(FileFigures);
+  char* const storage = reinterpret_cast<char*>(table.files.data());
+  RunBoth(
+      parallel, [&] { TouchPages(storage, bytes / 2); },
+      [&] { TouchPages(storage + bytes / 2, bytes - bytes / 2); });
   table.files.resize(files);
   FileFigures* const out = table.files.data();
   RunBoth(
