@@ -23,7 +23,8 @@ using namespace detail;
 // by the top bits of their File Name's hash, over partitions of a thousand or two rows, copied
 // out of the tables in row order; then each partition is counted on its own with tables that stay
 // in cache. Rows of both tables whose texts are equal land in one partition, so each file is
-// counted whole there. The files are then sorted by a radix sort on their count and text bytes.
+// counted whole there. The files are then sorted by a radix sort on their count and text bytes,
+// each thread its own partitions' files, and the two orders merged, each thread writing a half.
 
 constexpr unsigned kNameBlockShift = 20;
 constexpr std::size_t kRowsPerPartition = 2048;
