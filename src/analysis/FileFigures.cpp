@@ -187,6 +187,13 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
       parallel, [&] { place(0); }, [&] { place(1); });
 }
 
+// Has a row's text fetched into cache ahead of its comparison: both its ends, as a text of a few
+// dozen bytes often crosses into a second cache line and would wait on memory twice.
+void FetchAhead(const Transfer& row) {
+  __builtin_prefetch(row.text);
+  __builtin_prefetch(row.text + (row.length == 0 ? 0 : row.length - 1));
+}
+
 // A file's figures besides its downloads, and its text as shown.
 struct Counts {
   const char* text;
@@ -381,7 +388,7 @@ class PartitionCounter {
     pairs_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * downloadCount)), kNoPair);
     for (std::size_t i = 0; i < downloadCount; ++i) {
       if (i + kAhead < downloadCount)
-        __builtin_prefetch(downloads[i + kAhead].text);
+        FetchAhead(downloads[i + kAhead]);
       const Transfer& row = downloads[i];
       const std::uint32_t file = Find(row);
       ++files_[file].downloads;
@@ -397,7 +404,7 @@ class PartitionCounter {
     }
     for (std::size_t i = 0; i < uploadCount; ++i) {
       if (i + kAhead < uploadCount)
-        __builtin_prefetch(uploads[i + kAhead].text);
+        FetchAhead(uploads[i + kAhead]);
       const Transfer& row = uploads[i];
       Counts& counts = share_.counts[base + Find(row)];
       if (counts.uploads++ == 0) {
