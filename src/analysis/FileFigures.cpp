@@ -23,7 +23,8 @@ using namespace detail;
 // by the top bits of their File Name's hash, over partitions of a thousand or two rows, copied
 // out of the tables in row order; then each partition is counted on its own with tables that stay
 // in cache. Rows of both tables whose texts are equal land in one partition, so each file is
-// counted whole there. The files are then sorted by a radix sort on their count and text bytes.
+// counted whole there. The files are then sorted by a radix sort on their count and text bytes,
+// each thread its own partitions' files, and the two orders merged, each thread writing a half.
 
 constexpr unsigned kNameBlockShift = 20;
 constexpr std::size_t kRowsPerPartition = 2048;
@@ -54,6 +55,14 @@ class Buffer {
  private:
   T* data_;
 };
+
+// Faults in the pages of fresh memory, before it holds anything, by writing a byte a page.
+void TouchPages(char* begin, std::size_t bytes) {
+  constexpr std::size_t kPage = 4096;
+  volatile char* const bytesAt = begin;
+  for (std::size_t at = 0; at < bytes; at += kPage)
+    bytesAt[at] = 0;
+}
 
 // Runs both, on two threads when asked.
 template <typename First, typename Second>
@@ -176,6 +185,13 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
   };
   RunBoth(
       parallel, [&] { place(0); }, [&] { place(1); });
+}
+
+// Has a row's text fetched into cache ahead of its comparison: both its ends, as a text of a few
+// dozen bytes often crosses into a second cache line and would wait on memory twice.
+void FetchAhead(const Transfer& row) {
+  __builtin_prefetch(row.text);
+  __builtin_prefetch(row.text + (row.length == 0 ? 0 : row.length - 1));
 }
 
 // A file's figures besides its downloads, and its text as shown.
@@ -349,11 +365,13 @@ void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::siz
 // The files of the partitions one thread counts: figures and sort items by entry, the texts.
 struct Share {
   // Room for the texts of every row its partitions hold: only the pages used are touched.
-  explicit Share(std::size_t room) : texts(room) {}
+  Share(std::size_t room, std::size_t uploaderIds) : texts(room), firstUploaders(uploaderIds, 0) {}
   Array<Counts> counts;
   Array<SortItem> items;
   Buffer<char> texts;
   std::size_t textsUsed = 0;
+  // By the upload table's Name id: 1 where the name is the first uploader of one of its files.
+  Array<std::uint8_t> firstUploaders;
 };
 
 // Counts one partition at a time into a Share; its tables are sized to the partition.
@@ -370,7 +388,7 @@ class PartitionCounter {
     pairs_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * downloadCount)), kNoPair);
     for (std::size_t i = 0; i < downloadCount; ++i) {
       if (i + kAhead < downloadCount)
-        __builtin_prefetch(downloads[i + kAhead].text);
+        FetchAhead(downloads[i + kAhead]);
       const Transfer& row = downloads[i];
       const std::uint32_t file = Find(row);
       ++files_[file].downloads;
@@ -386,11 +404,13 @@ class PartitionCounter {
     }
     for (std::size_t i = 0; i < uploadCount; ++i) {
       if (i + kAhead < uploadCount)
-        __builtin_prefetch(uploads[i + kAhead].text);
+        FetchAhead(uploads[i + kAhead]);
       const Transfer& row = uploads[i];
       Counts& counts = share_.counts[base + Find(row)];
-      if (counts.uploads++ == 0)
+      if (counts.uploads++ == 0) {
         counts.firstUploader = row.name;
+        share_.firstUploaders[row.name] = 1;
+      }
     }
     for (std::size_t file = 0; file < files_.size(); ++file)
       share_.items[base + file].key[0] |= std::uint64_t{~files_[file].downloads} << 32;
@@ -467,6 +487,63 @@ class PartitionCounter {
   std::vector<std::uint64_t> pairs_;
 };
 
+// A share's sorted items, or a run of them; `counts` is the whole share's, as items refer to it.
+struct SortedRun {
+  const SortItem* items;
+  std::size_t size;
+  const Counts* counts;
+
+  SortedRun Part(std::size_t begin, std::size_t end) const {
+    return {items + begin, end - begin, counts};
+  }
+};
+
+// How many of a's items are among the first k of a and b merged, a's first where they tie: the
+// order is cut there so that two threads can each merge a part. A bisection on a's share, as the
+// more a gives, the later its last item given and the earlier b's.
+std::size_t TakenFromFirst(const SortedRun& a, const SortedRun& b, std::size_t k) {
+  std::size_t low = k > b.size ? k - b.size : 0, high = std::min(k, a.size);
+  while (low < high) {
+    const std::size_t i = low + (high - low) / 2;
+    // Does a's item i come before b's item k - i - 1, the last b would give?
+    if (!Before(b.items[k - i - 1], b.counts, a.items[i], a.counts))
+      low = i + 1;
+    else
+      high = i;
+  }
+  return low;
+}
+
+// Writes the first n files of a and b merged, a's first where they tie. `uploaderOf`: the first
+// uploaders' names by Name id.
+void Merge(SortedRun a, SortedRun b, std::size_t n, const std::string_view* uploaderOf,
+           FileFigures* out) {
+  std::size_t at[2] = {0, 0};
+  const SortedRun* const runs[2] = {&a, &b};
+  for (std::size_t k = 0; k < n; ++k) {
+    const int from = at[0] == a.size || (at[1] != b.size &&
+                                         Before(b.items[at[1]], b.counts, a.items[at[0]], a.counts))
+                         ? 1
+                         : 0;
+    const SortedRun& run = *runs[from];
+    const SortItem& item = run.items[at[from]++];
+    if (at[from] + kAhead < run.size) {
+      // Counts of 40 bytes often straddle two cache lines: both are fetched.
+      const Counts* const ahead = &run.counts[run.items[at[from] + kAhead].entry];
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(reinterpret_cast<const char*>(ahead + 1) - 1);
+    }
+    const Counts& file = run.counts[item.entry];
+    out[k] = {std::string_view(file.text, item.length),
+              ~static_cast<std::uint32_t>(item.key[0] >> 32),
+              file.downloaders,
+              file.uploads,
+              file.uploads != 0 ? uploaderOf[file.firstUploader] : std::string_view(),
+              file.first,
+              file.last};
+  }
+}
+
 // What the figures' views point into.
 struct Texts {
   Buffer<char> files[2];
@@ -504,7 +581,8 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   }
   // A text of a code page may take three bytes a byte in UTF-8.
   const std::size_t textRoom = spread.keyBytes * (decodeFiles ? 3 : 1);
-  Share shares[2] = {Share(textRoom), Share(parallel ? textRoom : 0)};
+  Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
+                     Share(parallel ? textRoom : 0, uploads.NameIdCount())};
   const auto count = [&](int half) {
     Share& share = shares[half];
     const std::size_t first = half == 0 ? 0 : middle, end = half == 0 ? middle : partitions;
@@ -528,43 +606,52 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
 
-  // The two shares' orders merged.
+  // The first uploaders' names, copied into the table's texts before the merge reads them.
   auto texts = std::make_shared<Texts>(
       Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
-  Array<std::string_view> nameOf(uploads.NameIdCount());
-  Array<std::uint8_t> named(uploads.NameIdCount(), 0);
-  const auto uploader = [&](std::uint32_t id) {
-    if (!named[id]) {
-      const std::string_view name = uploads.NameText(id);
+  Array<std::string_view> uploaderOf(uploads.NameIdCount());
+  for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
+    if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
+      continue;
+    const std::string_view name = uploads.NameText(id);
+    if (!name.empty()) {
       std::uint32_t offset;
-      char* kept = name.empty() ? nullptr : texts->names.Extend(name.size(), offset);
+      char* kept = texts->names.Extend(name.size(), offset);
       std::copy(name.begin(), name.end(), kept);
-      nameOf[id] = std::string_view(kept, name.size());
-      named[id] = 1;
+      uploaderOf[id] = std::string_view(kept, name.size());
     }
-    return nameOf[id];
-  };
-  const SortItem* next[2] = {shares[0].items.data(), shares[1].items.data()};
-  const SortItem* const end[2] = {next[0] + shares[0].items.size(),
-                                  next[1] + shares[1].items.size()};
-  const Counts* const counts[2] = {shares[0].counts.data(), shares[1].counts.data()};
-  FilesTable table;
-  table.files.reserve(std::min(limit, shares[0].items.size() + shares[1].items.size()));
-  while (table.files.size() < limit && (next[0] != end[0] || next[1] != end[1])) {
-    const int from =
-        next[0] == end[0] || (next[1] != end[1] && Before(*next[1], counts[1], *next[0], counts[0]))
-            ? 1
-            : 0;
-    const SortItem& item = *next[from]++;
-    if (end[from] - next[from] > static_cast<std::ptrdiff_t>(kAhead))
-      __builtin_prefetch(&counts[from][next[from][kAhead].entry]);
-    const Counts& file = counts[from][item.entry];
-    table.files.push_back({std::string_view(file.text, item.length),
-                           ~static_cast<std::uint32_t>(item.key[0] >> 32), file.downloaders,
-                           file.uploads,
-                           file.uploads != 0 ? uploader(file.firstUploader) : std::string_view(),
-                           file.first, file.last});
   }
+
+  // The two shares' orders merged: the first half of the files on this thread, the rest on
+  // another, each half cut where the shares' items meet.
+  const SortedRun sorted[2] = {
+      {shares[0].items.data(), shares[0].items.size(), shares[0].counts.data()},
+      {shares[1].items.data(), shares[1].items.size(), shares[1].counts.data()}};
+  const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
+  const std::size_t half = parallel ? files / 2 : files;
+  const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
+  FilesTable table;
+  table.files.reserve(files);
+  // The kernel zeroes each fresh page as it is first touched, which for the table's tens of
+  // megabytes takes longer than filling it: the two threads fault in a half each first.
+  const std::size_t bytes = files * sizeof(FileFigures);
+  char* const storage = reinterpret_cast<char*>(table.files.data());
+  RunBoth(
+      parallel, [&] { TouchPages(storage, bytes / 2); },
+      [&] { TouchPages(storage + bytes / 2, bytes - bytes / 2); });
+  table.files.resize(files);
+  FileFigures* const out = table.files.data();
+  RunBoth(
+      parallel,
+      [&] {
+        Merge(sorted[0].Part(0, fromFirst), sorted[1].Part(0, half - fromFirst), half,
+              uploaderOf.data(), out);
+      },
+      [&] {
+        Merge(sorted[0].Part(fromFirst, sorted[0].size),
+              sorted[1].Part(half - fromFirst, sorted[1].size), files - half, uploaderOf.data(),
+              out + half);
+      });
   table.texts = std::move(texts);
   return table;
 }
