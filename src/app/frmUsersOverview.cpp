@@ -392,8 +392,8 @@ void frmUsersOverview::Refresh() {
   const LogTable& uploads = document_.Table(LogKind::Upload);
   const bool whole = std::exchange(wholeDue_, false);
   if (period_.AllTime()) {
-    // After a load every figure is counted (in two threads, the quickest way); after a change
-    // the document's kept figures are taken once it has them: what changed costs what it touched.
+    // The document's kept figures once it has them (opening costs a few milliseconds, a change
+    // what it touched); until then, and after a load, every figure is counted on two threads.
     const LiveUserFigures* live = whole ? nullptr : document_.LiveUsers();
     std::vector<UserFigures> users =
         live != nullptr
