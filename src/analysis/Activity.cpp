@@ -114,21 +114,8 @@ Activity CountActivity(const LogTable& downloads, const LogTable& uploads,
   }
   first = period.firstDay.value_or(first);
   last = period.lastDay.value_or(last);
-  Activity activity;
-  if (first > last)
-    return activity;
-
   std::int64_t firstBar = 0;
-  for (ActivityStep step :
-       {ActivityStep::Day, ActivityStep::Week, ActivityStep::Month, ActivityStep::Year}) {
-    activity.step = step;
-    firstBar = BarNumber(step, first);
-    if (BarNumber(step, last) - firstBar < static_cast<std::int64_t>(kMaxActivityBars))
-      break;
-  }
-  activity.bars.resize(static_cast<std::size_t>(BarNumber(activity.step, last) - firstBar + 1));
-  for (std::size_t bar = 0; bar < activity.bars.size(); ++bar)
-    activity.bars[bar].firstDay = FirstDayOfBar(activity.step, first, bar);
+  Activity activity = EmptyBars(first, last, firstBar);
   for (const auto& [table, counted, count] :
        {std::tuple{&downloads, &countedDownloads, &ActivityBar::downloads},
         std::tuple{&uploads, &countedUploads, &ActivityBar::uploads}}) {
