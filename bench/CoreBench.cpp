@@ -52,11 +52,20 @@ void BM_ReadDownloadLog(benchmark::State& state) {
 BENCHMARK(BM_ReadDownloadLog)->Unit(benchmark::kMillisecond);
 
 void BM_UserList(benchmark::State& state) {
-  Logs();  // load outside the timed loop
-  for (auto _ : state)
-    benchmark::DoNotOptimize(CollectUserNames(Logs().downloads, Logs().uploads));
+  static const LogPair distinct = [] {
+    ReadResult d = ParseLog(MakeLogText(kDownloadRows, 1, false, Users::Distinct));
+    ReadResult u = ParseLog(MakeLogText(kUploadRows, 2, true, Users::Distinct));
+    return LogPair{std::move(*d.table), std::move(*u.table)};
+  }();
+  const LogPair& logs = state.range(1) ? distinct : Logs();
+  for (auto _ : state) {
+    if (state.range(0))
+      benchmark::DoNotOptimize(GrowingUserList(logs.downloads, logs.uploads).Names().size());
+    else
+      benchmark::DoNotOptimize(CollectUserNames(logs.downloads, logs.uploads));
+  }
 }
-BENCHMARK(BM_UserList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UserList)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 void BM_Averages(benchmark::State& state) {
   Logs();  // load outside the timed loop

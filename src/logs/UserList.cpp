@@ -128,14 +128,18 @@ std::vector<std::uint32_t> DisplayOrder(std::size_t count, NameAt nameAt) {
   return DisplaySorter<NameAt>(count, nameAt).Order();
 }
 
-// The ids of the names a table brings in, in order of first appearance.
-std::vector<std::uint32_t> ListedNameIds(const LogTable& table, const ProgressFn& progress) {
-  std::vector<bool> addressSeen(table.AddressIdCount(), false);
-  std::vector<bool> nameSeen(table.NameIdCount(), false);
+// The ids of the names a table's rows from `from` on bring in, in order of first appearance: the
+// Name of each Address's first row, unless the Address is empty. `addressSeen` and `nameSeen`
+// carry what the rows before brought.
+std::vector<std::uint32_t> FirstNames(const LogTable& table, std::size_t from,
+                                      std::vector<bool>& addressSeen, std::vector<bool>& nameSeen,
+                                      const ProgressFn& progress) {
+  addressSeen.resize(table.AddressIdCount(), false);
+  nameSeen.resize(table.NameIdCount(), false);
   std::vector<std::uint32_t> ids;
   const ProgressTicker ticker(progress);
   const std::size_t rows = table.RowCount();
-  for (std::size_t row = 0; row < rows; ++row) {
+  for (std::size_t row = from; row < rows; ++row) {
     const std::uint32_t address = table.AddressId(row);
     if (!addressSeen[address]) {
       addressSeen[address] = true;
@@ -149,6 +153,11 @@ std::vector<std::uint32_t> ListedNameIds(const LogTable& table, const ProgressFn
   }
   ticker.Finish(rows);
   return ids;
+}
+
+std::vector<std::uint32_t> ListedNameIds(const LogTable& table, const ProgressFn& progress) {
+  std::vector<bool> addressSeen, nameSeen;
+  return FirstNames(table, 0, addressSeen, nameSeen, progress);
 }
 
 // The ids of the names that stand on a row of the table, in id order.
@@ -221,39 +230,45 @@ std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTa
 GrowingUserList::GrowingUserList(const LogTable& downloads, const LogTable& uploads,
                                  const ProgressFn& downloadProgress,
                                  const ProgressFn& uploadProgress) {
-  Take(0, downloads, downloadProgress);
-  Take(1, uploads, uploadProgress);
-  SortForDisplay(names_);
+  const std::vector<Brought> brought = Take(downloads, uploads, downloadProgress, uploadProgress);
+  // Sorted by the texts the pools hold, then copied once.
+  const auto nameAt = [&](std::size_t i) {
+    return (brought[i].uploads ? uploads : downloads).NameText(brought[i].id);
+  };
+  names_.reserve(brought.size());
+  for (std::uint32_t i : DisplayOrder(brought.size(), nameAt))
+    names_.emplace_back(nameAt(i));
 }
 
 bool GrowingUserList::Grow(const LogTable& downloads, const LogTable& uploads) {
-  const bool downloadNames = Take(0, downloads, {});
-  if (!(Take(1, uploads, {}) || downloadNames))
-    return false;
-  SortForDisplay(names_);
-  return true;
+  const std::vector<Brought> brought = Take(downloads, uploads, {}, {});
+  for (const Brought& name : brought)
+    names_.emplace_back((name.uploads ? uploads : downloads).NameText(name.id));
+  if (!brought.empty())
+    SortForDisplay(names_);
+  return !brought.empty();
 }
 
-bool GrowingUserList::Take(int table, const LogTable& rows, const ProgressFn& progress) {
-  std::vector<bool>& seen = addressSeen_[table];
-  seen.resize(rows.AddressIdCount(), false);
-  const ProgressTicker ticker(progress);
-  const std::size_t count = rows.RowCount();
-  bool added = false;
-  for (std::size_t row = rows_[table]; row < count; ++row) {
-    const std::uint32_t address = rows.AddressId(row);
-    if (!seen[address]) {
-      seen[address] = true;
-      if (!rows.Address(row).empty() && listed_.emplace(rows.Name(row)).second) {
-        names_.emplace_back(rows.Name(row));
-        added = true;
-      }
+std::vector<GrowingUserList::Brought> GrowingUserList::Take(const LogTable& downloads,
+                                                            const LogTable& uploads,
+                                                            const ProgressFn& downloadProgress,
+                                                            const ProgressFn& uploadProgress) {
+  const LogTable* const tables[2] = {&downloads, &uploads};
+  const ProgressFn* const progress[2] = {&downloadProgress, &uploadProgress};
+  std::vector<Brought> brought;
+  for (int t = 0; t < 2; ++t) {
+    const LogTable& table = *tables[t];
+    for (std::uint32_t id :
+         FirstNames(table, rows_[t], addressSeen_[t], nameSeen_[t], *progress[t])) {
+      // Listed already when the other table brought in the same text.
+      const std::optional<std::uint32_t> there = tables[1 - t]->FindName(table.NameText(id));
+      const std::vector<bool>& otherSeen = nameSeen_[1 - t];
+      if (!there || *there >= otherSeen.size() || !otherSeen[*there])
+        brought.push_back({t == 1, id});
     }
-    ticker.Step(row);
+    rows_[t] = std::max(rows_[t], table.RowCount());
   }
-  ticker.Finish(count);
-  rows_[table] = std::max(rows_[table], count);
-  return added;
+  return brought;
 }
 
 std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads) {

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "logs/LogTable.h"
@@ -33,10 +32,17 @@ class GrowingUserList {
   const std::vector<std::string>& Names() const { return names_; }
 
  private:
-  bool Take(int table, const LogTable& rows, const ProgressFn& progress);
+  // A name the rows taken brought into the list: its id in the table that brought it.
+  struct Brought {
+    bool uploads;
+    std::uint32_t id;
+  };
+  std::vector<Brought> Take(const LogTable& downloads, const LogTable& uploads,
+                            const ProgressFn& downloadProgress, const ProgressFn& uploadProgress);
+  // By table: the Addresses and the Names (by id) its rows taken brought in.
   std::vector<bool> addressSeen_[2];
+  std::vector<bool> nameSeen_[2];
   std::size_t rows_[2] = {0, 0};
-  std::unordered_set<std::string> listed_;
   std::vector<std::string> names_;  // in display order
 };
 
