@@ -91,13 +91,6 @@ bool ActivityChart::viewportEvent(QEvent* event) {
 }
 
 void ActivityChart::Show(Activity activity, const QString& whose) {
-  // The same bars under the same labels (rows arrived, say): only the counts that moved change,
-  // and the axes stay, so the chart's layout is not worked out again.
-  const bool sameBars =
-      activity.step == activity_.step && activity.bars.size() == activity_.bars.size() &&
-      std::equal(
-          activity.bars.begin(), activity.bars.end(), activity_.bars.begin(),
-          [](const ActivityBar& a, const ActivityBar& b) { return a.firstDay == b.firstDay; });
   activity_ = std::move(activity);
   QList<qreal> downloads, uploads;
   QStringList labels;
@@ -114,8 +107,9 @@ void ActivityChart::Show(Activity activity, const QString& whose) {
     counts_->setTickInterval(interval);
     counts_->setRange(0, top);
   }
-  if (sameBars && labels == bars_->categories() && downloads_->count() == downloads.size() &&
-      uploads_->count() == uploads.size()) {
+  // The same bars under the same labels (rows arrived, say): only the counts that moved change,
+  // and the axes stay, so the chart's layout is not worked out again.
+  if (labels == bars_->categories()) {
     for (int bar = 0; bar < downloads_->count(); ++bar) {
       if (downloads_->at(bar) != downloads[bar])
         downloads_->replace(bar, downloads[bar]);
