@@ -138,7 +138,6 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   connect(refreshDue_, &QTimer::timeout, this, &frmUsersOverview::Refresh);
   // What the logs span is known again only once the figures are.
   const auto whole = [this] {
-    wholeDue_ = true;
     logDays_.reset();
     everyone_.reset();
     refreshDue_->start();
@@ -390,11 +389,11 @@ void frmUsersOverview::Refresh() {
   const std::vector<std::string> selected = SelectedUsers();
   const LogTable& downloads = document_.Table(LogKind::Download);
   const LogTable& uploads = document_.Table(LogKind::Upload);
-  const bool whole = std::exchange(wholeDue_, false);
   if (period_.AllTime()) {
     // The document's kept figures once it has them (opening costs a few milliseconds, a change
-    // what it touched); until then, and after a load, every figure is counted on two threads.
-    const LiveUserFigures* live = whole ? nullptr : document_.LiveUsers();
+    // what it touched); until then, as after a load or new dates, every figure is counted on two
+    // threads.
+    const LiveUserFigures* live = document_.LiveUsers();
     std::vector<UserFigures> users =
         live != nullptr
             ? live->Figures()

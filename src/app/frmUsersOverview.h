@@ -103,7 +103,6 @@ class frmUsersOverview : public QWidget {
   UserFiguresModel* model_;
   FileFiguresModel* filesModel_;
   QTimer* refreshDue_;
-  bool wholeDue_ = false;           // a load or new dates: every figure counted again
   Period period_;                   // the period of the figures shown
   std::optional<Period> logDays_;   // over all time: the first and last dated day of the logs
   std::size_t undatedLeftOut_ = 0;  // rows without a date that the period left out
