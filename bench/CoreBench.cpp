@@ -51,13 +51,20 @@ void BM_ReadDownloadLog(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadDownloadLog)->Unit(benchmark::kMillisecond);
 
-void BM_UserList(benchmark::State& state) {
-  static const LogPair distinct = [] {
-    ReadResult d = ParseLog(MakeLogText(kDownloadRows, 1, false, Users::Distinct));
-    ReadResult u = ParseLog(MakeLogText(kUploadRows, 2, true, Users::Distinct));
-    return LogPair{std::move(*d.table), std::move(*u.table)};
+// The pair whose every row has a name and an address of its own.
+const LogPair& DistinctLogs() {
+  static const LogPair logs = [] {
+    ReadResult downloads = ParseLog(MakeLogText(kDownloadRows, 1, false, Users::Distinct));
+    ReadResult uploads = ParseLog(MakeLogText(kUploadRows, 2, true, Users::Distinct));
+    return LogPair{std::move(*downloads.table), std::move(*uploads.table)};
   }();
-  const LogPair& logs = state.range(1) ? distinct : Logs();
+  return logs;
+}
+
+// The report's user list (/0) and the window's, which rows arriving add to (/1), on the typical
+// pair (/0) and the all-distinct one (/1).
+void BM_UserList(benchmark::State& state) {
+  const LogPair& logs = state.range(1) ? DistinctLogs() : Logs();
   for (auto _ : state) {
     if (state.range(0))
       benchmark::DoNotOptimize(GrowingUserList(logs.downloads, logs.uploads).Names().size());
