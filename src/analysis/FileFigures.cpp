@@ -230,23 +230,6 @@ std::uint64_t BigEndian(const char* text, std::size_t length, std::size_t from) 
   return value;
 }
 
-// Whether n bytes at a and b are equal: file names are short, and a call to memcmp costs more
-// than comparing them here.
-bool SameBytes(const char* a, const char* b, std::size_t n) {
-  for (; n >= 8; a += 8, b += 8, n -= 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x != y)
-      return false;
-  }
-  for (; n > 0; --n) {
-    if (*a++ != *b++)
-      return false;
-  }
-  return true;
-}
-
 // Whether file a (its texts in `as`) comes before file b.
 bool Before(const SortItem& a, const Counts* as, const SortItem& b, const Counts* bs) {
   for (int w = 0; w < 3; ++w) {

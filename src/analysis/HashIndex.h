@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <string>
@@ -31,6 +32,23 @@ inline std::size_t TableSizeFor(std::size_t entries) {
 
 inline std::uint64_t Pair(std::uint32_t high, std::uint32_t low) {
   return (std::uint64_t{high} << 32) | low;
+}
+
+// Whether n bytes at a and b are equal: file names are short, and a call to memcmp costs more
+// than comparing them here.
+inline bool SameBytes(const char* a, const char* b, std::size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y)
+      return false;
+  }
+  for (; n > 0; --n) {
+    if (*a++ != *b++)
+      return false;
+  }
+  return true;
 }
 
 // A set of 64-bit keys: open addressing with linear probing.
@@ -164,8 +182,13 @@ class TextIndex {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       const std::uint64_t slot = slots_[i];
-      if (slot == 0 || ((slot & kTagMask) == (hash & kTagMask) && texts_[IdOf(slot)] == text))
+      if (slot == 0)
         return i;
+      if ((slot & kTagMask) == (hash & kTagMask)) {
+        const std::string_view held = texts_[IdOf(slot)];
+        if (held.size() == text.size() && SameBytes(held.data(), text.data(), text.size()))
+          return i;
+      }
     }
   }
 

@@ -34,17 +34,29 @@ struct Uploads {
   explicit Uploads(std::size_t rows) : files(rows) {}
 
   void Index(const LogTable& uploads, const std::vector<std::uint32_t>& uploaders, CellKeys& keys) {
+    std::string_view texts[TextIndex::kBatch];
+    std::uint32_t users[TextIndex::kBatch];
+    std::size_t count = 0;
+    const auto add = [&] {
+      files.AddBatch(texts, count, [&](std::size_t i, std::uint32_t file) {
+        if (file == firstUploader.size()) {
+          firstUploader.push_back(users[i]);
+        } else if (firstUploader[file] != users[i]) {
+          otherUploaders.Insert(Pair(file, users[i]));
+        }
+      });
+      count = 0;
+    };
     for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
       const std::uint32_t user = uploaders[uploads.NameId(row)];
       if (user == kNobody)
         continue;
-      const std::uint32_t file = files.Add(keys.Of(uploads, uploads.FileNameBytes(row)));
-      if (file == firstUploader.size()) {
-        firstUploader.push_back(user);
-      } else if (firstUploader[file] != user) {
-        otherUploaders.Insert(Pair(file, user));
-      }
+      texts[count] = keys.Of(uploads, uploads.FileNameBytes(row));
+      users[count] = user;
+      if (++count == TextIndex::kBatch)
+        add();
     }
+    add();
   }
 
   TextIndex files;
@@ -176,16 +188,19 @@ std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const Log
   const std::vector<std::uint32_t> uploaders = UsersByNameId(uploads, users);
   CellKeys keys(downloads, uploads);
   std::vector<UserFigures> figures(users.size());
-  CountRows(downloads, downloaders, &UserFigures::downloads, figures);
-  CountRows(uploads, uploaders, &UserFigures::uploads, figures);
+  const auto count = [&] {
+    CountRows(downloads, downloaders, &UserFigures::downloads, figures);
+    CountRows(uploads, uploaders, &UserFigures::uploads, figures);
+    CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
+  };
   Uploads uploaded(uploads.RowCount());
   const auto index = [&] { uploaded.Index(uploads, uploaders, keys); };
   // Big tables share the work between two cores: one indexes the uploaded files while the other
-  // counts addresses, then each looks up half of the downloaded files.
+  // counts rows and addresses, then each looks up half of the downloaded files.
   Fetches fetches;
   if (downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread) {
     auto indexing = std::async(std::launch::async, index);
-    CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
+    count();
     indexing.get();
     const std::size_t half = downloads.RowCount() / 2;
     auto firstHalf = std::async(std::launch::async, [&] {
@@ -197,7 +212,7 @@ std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const Log
     Merge(fetches, secondHalf);
   } else {
     index();
-    CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
+    count();
     fetches = CountFetches(downloads, 0, downloads.RowCount(), downloaders, uploaded, keys);
   }
   AddCredit(uploaded, fetches, figures);
