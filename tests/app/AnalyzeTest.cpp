@@ -65,10 +65,15 @@ TEST_F(Analyze, ReportsTotalsAndAveragesOfTheLoadedTables) {
     QLocale::setDefault(QLocale(locale));
     LoadLogs(downloads, uploads);
     fake->questions.clear();
+    QString whileAsking;
+    fake->duringQuestion = [&] { whileAsking = Report(); };
     for (int run = 1; run <= 2; ++run) {  // again on the same tables: the same report
       Click("cmdAnalyzeLog");
       EXPECT_EQ(Report(), report);
       EXPECT_EQ(fake->questions.size(), asks ? run : 0);
+      if (asks) {
+        EXPECT_EQ(whileAsking, "|||||") << "run " << run << " showed the last run's figures";
+      }
     }
   }
 }
