@@ -117,19 +117,8 @@ class TextIndex {
   std::size_t Size() const { return texts_.size(); }
   static std::uint64_t Hash(std::string_view text) { return StringPool::Hash(text); }
 
-  // The id of the text, adding it when it is new. At most `capacity` texts.
-  std::uint32_t Add(std::string_view text) { return Add(text, Hash(text)); }
-  std::uint32_t Add(std::string_view text, std::uint64_t hash) {
-    std::uint64_t& slot = slots_[SlotOf(text, hash)];
-    if (slot == 0) {
-      texts_.push_back(text);
-      slot = (hash & kTagMask) | texts_.size();
-    }
-    return IdOf(slot);
-  }
-
-  // Adds the `count` texts in order, what they are compared with fetched ahead; added(i, id) for
-  // each.
+  // Adds the `count` texts in order, each when it is new, what they are compared with fetched
+  // ahead; added(i, id) for each, before the next is added. At most `capacity` texts in all.
   template <typename Added>
   void AddBatch(const std::string_view* texts, std::size_t count, Added added) {
     std::uint64_t hashes[kBatch];
@@ -154,6 +143,15 @@ class TextIndex {
  private:
   // A slot holds the hash's high half and the id + 1 (0: free).
   static constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;
+
+  std::uint32_t Add(std::string_view text, std::uint64_t hash) {
+    std::uint64_t& slot = slots_[SlotOf(text, hash)];
+    if (slot == 0) {
+      texts_.push_back(text);
+      slot = (hash & kTagMask) | texts_.size();
+    }
+    return IdOf(slot);
+  }
 
   // Hashes the texts and fetches, in three rounds so that the waits overlap, each one's first
   // slot, the text it names and that text's bytes: a lookup in a big index otherwise waits on
