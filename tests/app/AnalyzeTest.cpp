@@ -60,12 +60,13 @@ TEST_F(Analyze, ReportsTotalsAndAveragesOfTheLoadedTables) {
       {"AAAB and AAB in German", OfAddresses("AAAB"), OfAddresses("AAB"), "de_DE",
        "4|3|1,33/1|2,50|1,67|1,50/1", false},
       {"two empty logs", {}, {}, "de_DE", "0|0|0/,00|,00|,00|0/,00", true}};
+  QString whileAsking;  // outlives the loop: the next case's load asks too
   for (const auto& [label, downloads, uploads, locale, report, asks] : cases) {
     SCOPED_TRACE(label);
     QLocale::setDefault(QLocale(locale));
     LoadLogs(downloads, uploads);
     fake->questions.clear();
-    QString whileAsking;
+    whileAsking.clear();
     fake->duringQuestion = [&] { whileAsking = Report(); };
     for (int run = 1; run <= 2; ++run) {  // again on the same tables: the same report
       Click("cmdAnalyzeLog");
@@ -76,6 +77,7 @@ TEST_F(Analyze, ReportsTotalsAndAveragesOfTheLoadedTables) {
       }
     }
   }
+  fake->duringQuestion = nullptr;
 }
 
 // Pressed from the keyboard: the button is disabled while it runs and keeps the focus after.
