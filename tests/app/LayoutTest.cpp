@@ -46,6 +46,15 @@ TEST_F(Layout, ControlsFollowTheClientSize) {
   }
 }
 
+// Twips (15 to the pixel) become the nearest pixel: a truncation would put each control up to
+// a pixel short, and a pixel off where several meet.
+TEST(Twips, BecomeTheNearestPixel) {
+  const std::pair<double, int> cases[] = {{0, 0},    {7, 0},  {7.5, 1},      {22, 1},
+                                          {22.5, 2}, {23, 2}, {6007.5, 401}, {12375, 825}};
+  for (const auto& [twips, pixels] : cases)
+    EXPECT_EQ(Px(twips), pixels) << twips;
+}
+
 // The Users Overview goes to the right of the main window, else to its left, level with it and
 // inside the screen; without room on either side, nowhere beside it.
 TEST(Placement, BesideTheMainWindowWhenTheScreenHasRoom) {
