@@ -69,6 +69,10 @@ def run(command, cwd, timeout=None):
 
 def mutate(args):
     faults = read_faults(args.faults)
+    # Named here, not in the scratch tree, where HEAD is whatever the last run checked out.
+    args.rev = subprocess.run(["git", "-C", str(ROOT), "rev-parse", "--verify",
+                               args.rev + "^{commit}"], check=True, capture_output=True,
+                              text=True).stdout.strip()
     if args.only:
         faults = [f for f in faults if f["name"] in args.only]
     if args.tree:
