@@ -77,7 +77,6 @@ TEST_F(Analyze, ReportsTotalsAndAveragesOfTheLoadedTables) {
       }
     }
   }
-  fake->duringQuestion = nullptr;
 }
 
 // Pressed from the keyboard: the button is disabled while it runs and keeps the focus after.

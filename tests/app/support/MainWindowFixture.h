@@ -99,6 +99,8 @@ class MainWindowFixture : public ::testing::Test {
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
+  // A test's callback captures its locals, gone once it ends: the window outlives them.
+  void TearDown() override { fake->duringQuestion = nullptr; }
   ~MainWindowFixture() override { QLocale::setDefault(previousLocale); }
 
   // A child of the window by control name; fails the test when there is none.
