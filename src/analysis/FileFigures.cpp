@@ -38,21 +38,22 @@ class Buffer {
 
  public:
   explicit Buffer(std::size_t size)
-      : data_(reinterpret_cast<T*>(AllocateLarge(std::max<std::size_t>(size, 1) * sizeof(T)))) {}
-  Buffer(Buffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+      : bytes_(std::max<std::size_t>(size, 1) * sizeof(T)),
+        data_(reinterpret_cast<T*>(AllocateLarge(bytes_))) {}
+  Buffer(Buffer&& other) noexcept
+      : bytes_(std::exchange(other.bytes_, 0)), data_(std::exchange(other.data_, nullptr)) {}
   Buffer& operator=(Buffer&& other) noexcept {
+    std::swap(bytes_, other.bytes_);
     std::swap(data_, other.data_);
     return *this;
   }
-  ~Buffer() {
-    if (data_ != nullptr)
-      FreeLarge(reinterpret_cast<char*>(data_));
-  }
+  ~Buffer() { FreeLarge(reinterpret_cast<char*>(data_), bytes_); }
   T& operator[](std::size_t i) { return data_[i]; }
   const T& operator[](std::size_t i) const { return data_[i]; }
   T* data() { return data_; }
 
  private:
+  std::size_t bytes_;
   T* data_;
 };
 

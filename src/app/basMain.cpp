@@ -1,10 +1,12 @@
 #include "app/basMain.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include "app/AppIdentity.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
+#include "logs/LargeMemory.h"
 
 namespace quorvane {
 
@@ -53,6 +55,10 @@ void Main(const QStringList& logs) {
     frmSplash splash;
     splash.exec();
   }
+  // The scratch memory counting keeps for its next run goes back to the system once idle.
+  auto* release = new QTimer(QCoreApplication::instance());
+  QObject::connect(release, &QTimer::timeout, [] { ReleaseIdleMemory(); });
+  release->start(5000);
   auto* main = new frmMain();
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();

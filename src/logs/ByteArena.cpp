@@ -7,41 +7,14 @@
 #include <stdexcept>
 #include <utility>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace quorvane {
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::uint64_t kOffsetSpace = std::uint64_t{1} << 32;
 constexpr std::size_t kFirstBlock = 4096;
 
 }  // namespace
-
-char* AllocateLarge(std::size_t capacity) {
-  if (capacity == 0)
-    capacity = 1;
-#if defined(__linux__)
-  if (capacity >= 4 * kHugePage) {
-    const std::size_t rounded = (capacity + kHugePage - 1) / kHugePage * kHugePage;
-    if (void* p = std::aligned_alloc(kHugePage, rounded)) {
-      madvise(p, rounded, MADV_HUGEPAGE);  // only advice: ignored where huge pages are off
-      return static_cast<char*>(p);
-    }
-    throw std::bad_alloc();
-  }
-#endif
-  if (void* p = std::malloc(capacity))
-    return static_cast<char*>(p);
-  throw std::bad_alloc();
-}
-
-void FreeLarge(char* p) {
-  std::free(p);
-}
 
 ByteArena::ByteArena(unsigned blockShift)
     : shift_(blockShift),
@@ -98,7 +71,7 @@ ByteArena::~ByteArena() {
 
 void ByteArena::Release() noexcept {
   for (const Block& block : blocks_)
-    FreeLarge(block.data);
+    FreeLarge(block.data, block.capacity);
   blocks_.clear();
   current_ = SIZE_MAX;
 }

@@ -6,26 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "logs/LargeMemory.h"
+
 namespace quorvane {
-
-// Memory for big tables. Fresh memory costs a page fault per page on first touch; for blocks of
-// many megabytes these ask the system for huge pages, which cuts those faults five-hundredfold.
-char* AllocateLarge(std::size_t bytes);
-void FreeLarge(char* p);
-
-template <typename T>
-struct LargeAllocator {
-  using value_type = T;
-  LargeAllocator() = default;
-  template <typename U>
-  LargeAllocator(const LargeAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return reinterpret_cast<T*>(AllocateLarge(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t) noexcept { FreeLarge(reinterpret_cast<char*>(p)); }
-  template <typename U>
-  bool operator==(const LargeAllocator<U>&) const noexcept {
-    return true;
-  }
-};
 
 // Append-only bytes found again by a 32-bit offset. The bytes live in blocks that are never
 // copied once full, so growing never holds the old and the new storage at once the way a single

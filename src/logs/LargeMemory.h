@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+
+namespace quorvane {
+
+// Memory for big tables. Fresh memory costs a page fault per page on first touch; for blocks of
+// many megabytes these ask the system for huge pages, which cuts those faults five-hundredfold.
+// Such a block, once freed, is kept a few seconds for the next of about its size to ask for:
+// in a virtual machine the host may take back memory the system has freed, and touching tens of
+// megabytes anew then costs more than the counting done in them.
+char* AllocateLarge(std::size_t bytes);
+// `bytes`: as asked of AllocateLarge.
+void FreeLarge(char* p, std::size_t bytes) noexcept;
+
+// Hands the kept blocks freed over `seconds` ago back to the system. Each allocation and free
+// does this too; a program that may stay idle calls it now and then.
+void ReleaseIdleMemory(double seconds = 5.0) noexcept;
+// The bytes kept for reuse now.
+std::size_t KeptMemory() noexcept;
+
+template <typename T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <typename U>
+  LargeAllocator(const LargeAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return reinterpret_cast<T*>(AllocateLarge(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept {
+    FreeLarge(reinterpret_cast<char*>(p), n * sizeof(T));
+  }
+  template <typename U>
+  bool operator==(const LargeAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+}  // namespace quorvane
