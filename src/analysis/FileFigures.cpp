@@ -29,7 +29,7 @@ using namespace detail;
 constexpr unsigned kNameBlockShift = 20;
 constexpr std::size_t kRowsPerPartition = 2048;
 constexpr unsigned kMostPartitionBits = 14;
-constexpr std::size_t kAhead = 8;  // rows whose texts are fetched ahead of the one compared
+constexpr std::size_t kAhead = 8;  // files whose figures are fetched ahead of the one written
 
 // Scratch memory left as it is: each element is written before it is read.
 template <typename T>
@@ -123,6 +123,9 @@ struct Spread {
   explicit Spread(std::size_t rows) : transfers(rows), hashes(rows) {}
   Buffer<Transfer> transfers;
   Buffer<std::uint64_t> hashes;  // the downloads', then the uploads', in table order
+  // The rows' keys in the transfers' order, so that a partition's texts lie together: read from
+  // the tables, each row's text would be a fetch from anywhere in them.
+  std::optional<Buffer<char>> texts;
   // Partition p's downloads are [start[2p], start[2p + 1]), its uploads up to start[2p + 2].
   std::vector<std::size_t> start;
   std::size_t keyBytes = 0;  // of every row
@@ -142,57 +145,62 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
 
   // One block for both tables: fresh memory is cheap only in huge pages.
   std::uint64_t* const hashesOf[2] = {spread.hashes.data(), spread.hashes.data() + counts[0]};
-  std::vector<std::size_t> at[2][2];  // by thread and table: the next place in each partition
-  std::size_t keyBytes[2] = {};
+  // By thread and table, for each partition: its rows and their key bytes, then where the next
+  // of each goes.
+  std::vector<std::size_t> rowsAt[2][2], bytesAt[2][2];
   const auto count = [&](int thread) {
     for (int t = 0; t < 2; ++t) {
-      std::vector<std::size_t>& sizes = at[thread][t];
-      sizes.assign(partitions, 0);
+      std::vector<std::size_t>& rows = rowsAt[thread][t];
+      std::vector<std::size_t>& bytes = bytesAt[thread][t];
+      rows.assign(partitions, 0);
+      bytes.assign(partitions, 0);
       for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
         const std::string_view key = keys[t]->Of(row);
         const std::uint64_t hash = StringPool::Hash(key);
-        keyBytes[thread] += key.size();
         hashesOf[t][row] = hash;
-        ++sizes[PartitionOf(hash, bits)];
+        const std::size_t p = PartitionOf(hash, bits);
+        ++rows[p];
+        bytes[p] += key.size();
       }
     }
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
-  spread.keyBytes = keyBytes[0] + keyBytes[1];
 
   spread.start.assign(2 * partitions + 1, 0);
-  std::size_t next = 0;
+  std::size_t nextRow = 0, nextByte = 0;
   for (std::size_t p = 0; p < partitions; ++p) {
     for (int t = 0; t < 2; ++t) {
-      spread.start[2 * p + t] = next;
-      for (int thread = 0; thread < 2; ++thread)
-        next += std::exchange(at[thread][t][p], next);
+      spread.start[2 * p + t] = nextRow;
+      for (int thread = 0; thread < 2; ++thread) {
+        nextRow += std::exchange(rowsAt[thread][t][p], nextRow);
+        nextByte += std::exchange(bytesAt[thread][t][p], nextByte);
+      }
     }
   }
-  spread.start[2 * partitions] = next;
+  spread.start[2 * partitions] = nextRow;
+  spread.keyBytes = nextByte;
+  spread.texts.emplace(nextByte);
 
+  char* const texts = spread.texts->data();
   const auto place = [&](int thread) {
     for (int t = 0; t < 2; ++t) {
-      std::vector<std::size_t>& to = at[thread][t];
+      std::vector<std::size_t>& rows = rowsAt[thread][t];
+      std::vector<std::size_t>& bytes = bytesAt[thread][t];
       for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
         const std::string_view key = keys[t]->Of(row);
         const std::uint64_t hash = hashesOf[t][row];
-        spread.transfers[to[PartitionOf(hash, bits)]++] = {
-            hash, key.data(), static_cast<std::uint32_t>(key.size()), tables[t]->NameId(row),
-            tables[t]->Date(row)};
+        const std::size_t p = PartitionOf(hash, bits);
+        char* const text = texts + bytes[p];
+        std::memcpy(text, key.data(), key.size());
+        bytes[p] += key.size();
+        spread.transfers[rows[p]++] = {hash, text, static_cast<std::uint32_t>(key.size()),
+                                       tables[t]->NameId(row), tables[t]->Date(row)};
       }
     }
   };
   RunBoth(
       parallel, [&] { place(0); }, [&] { place(1); });
-}
-
-// Has a row's text fetched into cache ahead of its comparison: both its ends, as a text of a few
-// dozen bytes often crosses into a second cache line and would wait on memory twice.
-void FetchAhead(const Transfer& row) {
-  __builtin_prefetch(row.text);
-  __builtin_prefetch(row.text + (row.length == 0 ? 0 : row.length - 1));
 }
 
 // A file's figures besides its downloads, and its text as shown.
@@ -371,8 +379,6 @@ class PartitionCounter {
     slots_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * (downloadCount + uploadCount))), 0);
     pairs_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * downloadCount)), kNoPair);
     for (std::size_t i = 0; i < downloadCount; ++i) {
-      if (i + kAhead < downloadCount)
-        FetchAhead(downloads[i + kAhead]);
       const Transfer& row = downloads[i];
       const std::uint32_t file = Find(row);
       ++files_[file].downloads;
@@ -387,8 +393,6 @@ class PartitionCounter {
         ++counts.downloaders;
     }
     for (std::size_t i = 0; i < uploadCount; ++i) {
-      if (i + kAhead < uploadCount)
-        FetchAhead(uploads[i + kAhead]);
       const Transfer& row = uploads[i];
       Counts& counts = share_.counts[base + Find(row)];
       if (counts.uploads++ == 0) {
