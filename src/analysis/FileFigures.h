@@ -16,9 +16,10 @@ namespace quorvane {
 // it first. The texts are held by the FilesTable the figures belong to.
 struct FileFigures {
   std::string_view file;  // UTF-8
-  std::size_t downloads = 0;
-  std::size_t downloaders = 0;  // distinct Name texts among its download rows, the empty one too
-  std::size_t uploads = 0;
+  // Counts of rows, which a table holds fewer than 2^32 of: 64 bytes a file, not 72.
+  std::uint32_t downloads = 0;
+  std::uint32_t downloaders = 0;  // distinct Name texts among its download rows, the empty one too
+  std::uint32_t uploads = 0;
   std::string_view firstUploader;  // the Name of its first upload row in table order; empty: none
   // The earliest and latest dated download rows (kUndated: none dated).
   Timestamp firstDownload = kUndated;
