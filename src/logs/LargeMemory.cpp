@@ -31,10 +31,12 @@ constexpr std::size_t kSmallestHuge = 4 * kHugePage;
 // What is kept at most: the scratch of a few passes over a few million rows.
 constexpr std::size_t kMostKept = std::size_t{256} << 20;
 
+#if defined(__linux__)
 // The size a big block really has: whole huge pages.
 std::size_t Rounded(std::size_t bytes) {
   return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
+#endif
 
 // Big blocks freed, newest last; a block asked for takes the smallest that fits it and is not
 // more than twice its size, so a kept block never doubles what a table holds.
@@ -141,7 +143,7 @@ char* AllocateLarge(std::size_t bytes) {
   throw std::bad_alloc();
 }
 
-void FreeLarge(char* p, std::size_t bytes) noexcept {
+void FreeLarge(char* p, [[maybe_unused]] std::size_t bytes) noexcept {
   if (p == nullptr)
     return;
 #if defined(__linux__)
