@@ -58,7 +58,7 @@ void Main(const QStringList& logs) {
   // The scratch memory counting keeps for its next run goes back to the system once idle.
   auto* release = new QTimer(QCoreApplication::instance());
   QObject::connect(release, &QTimer::timeout, [] { ReleaseIdleMemory(); });
-  release->start(5000);
+  release->start(kKeptBlockSeconds * 1000);
   auto* main = new frmMain();
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();

@@ -90,7 +90,7 @@ class KeptBlocks {
   KeptBlocks() { kept_.reserve(kMostKept / kSmallestHuge); }
 
  private:
-  static constexpr Clock::duration kKeptFor = std::chrono::seconds(5);
+  static constexpr Clock::duration kKeptFor = std::chrono::seconds(kKeptBlockSeconds);
 
   struct Block {
     char* data;

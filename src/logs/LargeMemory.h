@@ -13,9 +13,12 @@ char* AllocateLarge(std::size_t bytes);
 // `bytes`: as asked of AllocateLarge.
 void FreeLarge(char* p, std::size_t bytes) noexcept;
 
+// How long a freed block is kept for reuse.
+inline constexpr int kKeptBlockSeconds = 5;
+
 // Hands the kept blocks freed over `seconds` ago back to the system. Each allocation and free
-// does this too; a program that may stay idle calls it now and then.
-void ReleaseIdleMemory(double seconds = 5.0) noexcept;
+// does this for blocks kept their time; a program that may stay idle calls it now and then.
+void ReleaseIdleMemory(double seconds = kKeptBlockSeconds) noexcept;
 // The bytes kept for reuse now.
 std::size_t KeptMemory() noexcept;
 
