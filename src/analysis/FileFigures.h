@@ -16,7 +16,8 @@ namespace quorvane {
 // it first. The texts are held by the FilesTable the figures belong to.
 struct FileFigures {
   std::string_view file;  // UTF-8
-  // Counts of rows, which a table holds fewer than 2^32 of: 64 bytes a file, not 72.
+  // Counts of rows, 32-bit as the counting keeps them (2^32 rows would take 64 GiB for the rows
+  // alone): 64 bytes a file, not 72.
   std::uint32_t downloads = 0;
   std::uint32_t downloaders = 0;  // distinct Name texts among its download rows, the empty one too
   std::uint32_t uploads = 0;
