@@ -415,6 +415,8 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
     if (!got)
       return ReadError{0, error};
     atEnd = *got == 0;
+    if (options.observeText && *got != 0)
+      options.observeText(std::string_view(buffer.get() + end, *got));
     end += *got;
     textRead += *got;
     if (input.BytesTaken() >= nextReport) {

@@ -50,6 +50,9 @@ struct ReadOptions {
   // Server logs: the dates only up to each table's first dated row that no other row's order can
   // change; the rows behind it read as undated (for ordering files whose dates are not kept).
   bool firstDateOnly = false;
+  // Sees the text as it is read, every byte once and in order (unpacked, for a compressed file):
+  // a history tells a file by its content without reading it twice.
+  std::function<void(std::string_view text)> observeText = nullptr;
 };
 
 // A longer line is refused; no transfer takes a thousandth of it.

@@ -256,25 +256,15 @@ void CompareWithHost(const std::vector<LogSource>& sources, Sharing& sharing,
   }
 }
 
-// The rows one file gives one table.
-struct Part {
-  std::size_t source;
-  LogTable* table;
-  std::size_t rows;  // the table's first rows, shared with another file where fewer than all
-  Timestamp firstDated = kUndated;
-  std::size_t overlap = 0;
-};
+}  // namespace
 
-// Puts the parts of one table in order, leaves out each part's overlap with the rows taken
-// before it, and joins them. Without `wholeRows` (parts read keeping only the cells asked for),
-// nothing when an overlap would have to compare rows.
-std::optional<LogTable> Combine(std::vector<Part>& parts, const SourcesOptions& options,
-                                bool wholeRows) {
+std::optional<LogTable> CombineParts(std::vector<TablePart>& parts, const SourcesOptions& options,
+                                     bool wholeRows, bool join) {
   if (parts.empty())
     return LogTable();
-  if (parts.size() == 1)
+  if (parts.size() == 1 && join && parts.front().rows == parts.front().table->RowCount())
     return std::move(*parts.front().table);  // a file's whole table: shared ones come in twos
-  for (Part& part : parts) {
+  for (TablePart& part : parts) {
     for (std::size_t row = 0; row < part.rows; ++row) {
       if (part.table->Date(row) != kUndated) {
         part.firstDated = part.table->Date(row);
@@ -282,8 +272,8 @@ std::optional<LogTable> Combine(std::vector<Part>& parts, const SourcesOptions& 
       }
     }
   }
-  std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
-    const auto key = [](const Part& p) {
+  std::stable_sort(parts.begin(), parts.end(), [](const TablePart& a, const TablePart& b) {
+    const auto key = [](const TablePart& p) {
       return std::make_tuple(p.firstDated == kUndated, p.firstDated, p.rows, p.source);
     };
     return key(a) < key(b);
@@ -295,7 +285,7 @@ std::optional<LogTable> Combine(std::vector<Part>& parts, const SourcesOptions& 
   // A table whose first takenRows rows are all the rows taken, if one is.
   LogTable* takenStart = nullptr;
   std::vector<std::pair<const LogTable*, std::size_t>> tail;
-  for (Part& part : parts) {
+  for (TablePart& part : parts) {
     const LogTable& table = *part.table;
     if (takenStart == &table && part.rows >= takenRows) {
       // The part starts with every row taken, so its longest start equal to their end is all.
@@ -327,6 +317,8 @@ std::optional<LogTable> Combine(std::vector<Part>& parts, const SourcesOptions& 
     taken.push_back({part.table, part.overlap, part.rows});
     takenRows += part.rows - part.overlap;
   }
+  if (!join)
+    return LogTable();
   if (!wholeRows && takenStart && takenRows == takenStart->RowCount()) {
     // All of one table, read keeping just the cells asked for: joining would copy it as it is.
     LogTable& all = *takenStart;
@@ -336,8 +328,6 @@ std::optional<LogTable> Combine(std::vector<Part>& parts, const SourcesOptions& 
   }
   return LogTable::Join(taken, options.kept, options.dates.has_value());
 }
-
-}  // namespace
 
 std::string SourceInfo::FormatName() const {
   switch (format) {
@@ -446,7 +436,7 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
     if (shared[sharing->members[m]])
       cutOf[sharing->members[m]] = &sharing->cuts[m];
   }
-  std::vector<Part> downloads, uploads;
+  std::vector<TablePart> downloads, uploads;
   for (std::size_t i = 0; i < reads.size(); ++i) {
     SourceInfo info;
     info.input = sources[i].input;
@@ -480,22 +470,22 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
     }
   }
   // Counted before the parts' tables are moved into the joined ones.
-  const auto count = [&](const std::vector<Part>& parts, std::size_t SourceInfo::*rows) {
-    for (const Part& part : parts)
+  const auto count = [&](const std::vector<TablePart>& parts, std::size_t SourceInfo::*rows) {
+    for (const TablePart& part : parts)
       result.sources[part.source].*rows += part.rows;
   };
   count(downloads, &SourceInfo::downloads);
   count(uploads, &SourceInfo::uploads);
-  std::optional<LogTable> joined[2] = {Combine(downloads, options, !onlyShared), std::nullopt};
+  std::optional<LogTable> joined[2] = {CombineParts(downloads, options, !onlyShared), std::nullopt};
   if (joined[0])
-    joined[1] = Combine(uploads, options, !onlyShared);
+    joined[1] = CombineParts(uploads, options, !onlyShared);
   if (!joined[1])
     return std::nullopt;
   LogPair pair;
   pair.downloads = std::move(*joined[0]);
   pair.uploads = std::move(*joined[1]);
-  for (const std::vector<Part>* parts : {&downloads, &uploads}) {
-    for (const Part& part : *parts) {
+  for (const std::vector<TablePart>* parts : {&downloads, &uploads}) {
+    for (const TablePart& part : *parts) {
       SourceInfo& info = result.sources[part.source];
       (parts == &downloads ? info.downloads : info.uploads) -= part.overlap;
       info.overlapLeftOut += part.overlap;

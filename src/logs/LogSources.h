@@ -87,6 +87,25 @@ struct SourcesOptions {
 SourcesResult LoadSources(const std::vector<LogSource>& sources,
                           const SourcesOptions& options = {});
 
+// The rows one file gives one table: the first `rows` of `table` (fewer than all where the table
+// is shared with another file). `source` orders ties.
+struct TablePart {
+  std::size_t source = 0;
+  LogTable* table = nullptr;
+  std::size_t rows = 0;
+  Timestamp firstDated = kUndated;  // filled in by CombineParts
+  std::size_t overlap = 0;          // filled in: the rows of its start left out
+};
+
+// Puts the parts of one table in order (as LoadSources does), leaves out each part's overlap with
+// the rows taken before it, and joins them, keeping `options.kept` (and the dates when
+// `options.dates`). `parts` ends sorted, each with its overlap. Without `wholeRows` (parts read
+// keeping only the cells asked for), nothing when an overlap would have to compare rows. A lone
+// part's table is moved, not copied. Without `join`, only orders the parts and finds their
+// overlaps, and gives back an empty table.
+std::optional<LogTable> CombineParts(std::vector<TablePart>& parts, const SourcesOptions& options,
+                                     bool wholeRows = true, bool join = true);
+
 // The length of the longest start of a part that equals the end of the rows taken before it:
 // `within(i, j)` tells whether part rows i and j are equal, `across(i, j)` whether part row i
 // equals row j of the last `min(partRows, takenRows)` rows taken. Linear in the rows (Knuth,

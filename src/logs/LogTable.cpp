@@ -120,6 +120,30 @@ std::string LogTable::CellText(std::size_t row, Column column) const {
   return {};
 }
 
+std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
+  const Row& r = rows_[row];
+  switch (column) {
+    case Column::DateTime:
+      return Field(r, 0);
+    case Column::Address:
+      return addresses_->Text(r.address);
+    case Column::Account:
+      return Field(r, 1);
+    case Column::Name:
+      return names_->Text(r.name);
+    case Column::FileName:
+      return Field(r, 2);
+  }
+  return {};
+}
+
+void LogTable::SetDates(std::vector<Timestamp> dates, DateOrder order) {
+  if (dates.size() != rows_.size())
+    throw std::invalid_argument("one date per row");
+  dates_ = std::move(dates);
+  datesOrder_ = order;
+}
+
 void LogTable::ReadDates(DateOrder order) {
   dates_ = ParseDateColumn(
       rows_.size(), [this](std::size_t row) { return Field(rows_[row], 0); }, order);

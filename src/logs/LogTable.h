@@ -47,6 +47,8 @@ class LogTable {
 
   // A cell as UTF-8 display text.
   std::string CellText(std::size_t row, Column column) const;
+  // A cell's bytes as the file has them (the Name as UTF-8): CellText without decoding.
+  std::string_view CellBytes(std::size_t row, Column column) const;
 
   // When the row's transfer happened, read from its Date/Time cell; kUndated when the cell is no
   // date or the table was read without its dates.
@@ -57,6 +59,9 @@ class LogTable {
   DateOrder DatesOrder() const { return datesOrder_; }
   // Reads the dates again from the kept Date/Time cells, in another order.
   void ReadDates(DateOrder order);
+  // Gives the rows the dates read before, one per row (a history keeps them beside the cells).
+  // Throws std::invalid_argument when the counts differ.
+  void SetDates(std::vector<Timestamp> dates, DateOrder order);
   // Forgets the dates, as if the table had been read without them.
   void DropDates() { dates_ = {}; }
 
