@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -15,6 +16,10 @@
 #include "logs/LogFollower.h"
 #include "logs/LogLoader.h"
 #include "logs/LogSources.h"
+
+#ifdef QUORVANE_HISTORY
+#include "history/History.h"
+#endif
 
 namespace quorvane {
 
@@ -26,7 +31,7 @@ constexpr std::string_view kUsage =
     "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
     "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
     "                       [DOWNLOAD_LOG UPLOAD_LOG] [--download FILE]... [--upload FILE]...\n"
-    "                       [--log FILE]... [--follow]\n";
+    "                       [--log FILE]... [--follow] [--history FILE]\n";
 
 constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -49,11 +54,15 @@ constexpr std::string_view kHelp =
     "A file starting with gzip's signature is unpacked as it is read.\n"
     "--follow (with --format json) keeps reading the logs as the server writes them: the\n"
     "report on one line, then the whole report again on a line of its own each time\n"
-    "transfers arrive (at most once a second), until interrupted or standard input ends.\n";
+    "transfers arrive (at most once a second), until interrupted or standard input ends.\n"
+    "--history FILE keeps every transfer of the logs given in FILE (a SQLite database, made\n"
+    "when missing) and reports over all it holds, also once the logs are gone; with no logs\n"
+    "given, the report comes from FILE alone.\n";
 
 struct Options {
   ReportRequest request;
   bool follow = false;
+  std::optional<std::filesystem::path> history;
   EncodingChoice encoding = EncodingChoice::Auto;
   std::vector<LogSource> sources;  // in the order of the command line
   std::vector<std::size_t> pair;   // the positional logs among them
@@ -90,7 +99,7 @@ constexpr std::pair<std::string_view, DateOrder> kDateOrders[] = {{"mdy", DateOr
 bool TakesValue(std::string_view arg) {
   return arg == "--user" || arg == "--encoding" || arg == "--format" || arg == "--from" ||
          arg == "--to" || arg == "--date-order" || arg == "--top" || arg == "--download" ||
-         arg == "--upload" || arg == "--log";
+         arg == "--upload" || arg == "--log" || arg == "--history";
 }
 
 // A file named on the command line; "-" is standard input.
@@ -138,6 +147,10 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
                             : name == "--upload" ? SourceRole::Upload
                                                  : SourceRole::ServerLog;
     options.sources.push_back(SourceOf(value, role));
+  } else if (name == "--history") {
+    if (value.empty())
+      return std::string("--history needs a file name");
+    options.history = PathOf(value);
   } else if (name == "--top") {
     std::size_t count = 0;
     const char* end = value.data() + value.size();
@@ -203,8 +216,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     return UsageError(err,
                       "give the download log and the upload log as a pair, or with "
                       "--download and --upload");
-  if (options.sources.empty())
-    return UsageError(err, "give at least one log");
+  if (options.sources.empty() && !options.history)
+    return UsageError(err, "give at least one log, or a history file with --history");
   const auto stdinCount =
       std::count_if(options.sources.begin(), options.sources.end(),
                     [](const LogSource& source) { return source.input.standardInput; });
@@ -440,9 +453,61 @@ int Follow(const Options& options, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+// What a history file gave: its tables, the files it learned from, their names.
+struct HeldReport {
+  LogPair logs;
+  std::vector<SourceInfo> files;
+  std::vector<std::string> names;
+};
+
+// How long a run waits for another one adding to the same history file.
+constexpr std::chrono::seconds kHistoryWait{30};
+
+// Adds the logs given to the history file and reads back all it holds; nothing after saying why
+// not in one line.
+std::optional<HeldReport> FromHistory(const Options& options, const LoadOptions& load,
+                                      std::ostream& err) {
+#ifdef QUORVANE_HISTORY
+  std::string error;
+  const std::unique_ptr<History> history = History::Open(
+      *options.history, options.sources.empty() ? History::Access::Read : History::Access::Write,
+      kHistoryWait, error);
+  if (!history) {
+    Complain(err, error);
+    return std::nullopt;
+  }
+  History::Result held =
+      history->Update(options.sources, {options.encoding, load.kept, load.dates, {}});
+  if (held.sourceFailure) {
+    Complain(err, FailureMessage(*held.sourceFailure, options.sources));
+    return std::nullopt;
+  }
+  if (held.failure) {
+    Complain(err, *held.failure);
+    return std::nullopt;
+  }
+  for (const SourceInfo& source : held.read)
+    TellLeftOut(err, source);
+  HeldReport report{std::move(*held.logs), std::move(held.files), {}};
+  for (const SourceInfo& file : report.files)
+    report.names.push_back(file.input.Text());
+  return report;
+#else
+  (void)options;
+  (void)load;
+  Complain(err, "--history: this build keeps no history (it was made without SQLite)");
+  return std::nullopt;
+#endif
+}
+
 }  // namespace
 
 int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+#ifndef _WIN32
+  // A file-size limit reached is a failed write to report, as a full disk is, not a signal that
+  // ends the program without its line.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   const std::string_view asked = WantsHelpOrVersion(args);
   if (asked == "--help")
     return Write(std::string(kUsage) + std::string(kHelp), out, err);
@@ -471,6 +536,16 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     std::optional<Report> report;
     {
       const LoadOptions load = LoadOptionsFor(options->request, options->encoding);
+      if (options->history) {
+        std::optional<HeldReport> held = FromHistory(*options, load, err);
+        if (!held)
+          return 1;
+        options->request.logNames = std::move(held->names);
+        report = BuildReport(std::move(held->logs), options->request);
+        report->sources = std::move(held->files);
+        text = FormatReport(*report, options->request);
+        return Write(text, out, err);
+      }
       SourcesResult loaded =
           LoadSources(options->sources, {options->encoding, load.kept, load.dates, {}});
       if (!loaded.Ok()) {
