@@ -30,6 +30,7 @@ CREATE TABLE texts(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
 -- One row per log known by its text. A file's rows are its parse's rows from `skipped_*` on
 -- (the start left out because the history already held it when the file came), `stored_*` of
 -- them; the report leaves out the first `left_out_*` of those as repeated from another file.
+-- Files are taken in the order of `first_dated_*`, their whole text's first dated row.
 CREATE TABLE files(
   id INTEGER PRIMARY KEY,
   name TEXT NOT NULL,
@@ -43,6 +44,7 @@ CREATE TABLE files(
   skipped_downloads INTEGER NOT NULL, skipped_uploads INTEGER NOT NULL,
   stored_downloads INTEGER NOT NULL, stored_uploads INTEGER NOT NULL,
   left_out_downloads INTEGER NOT NULL, left_out_uploads INTEGER NOT NULL,
+  first_dated_downloads INTEGER, first_dated_uploads INTEGER,
   first_read TEXT NOT NULL,
   last_read TEXT NOT NULL);
 CREATE TABLE file_names(
@@ -387,6 +389,7 @@ struct StoredFile {
   std::size_t skipped[2] = {0, 0};
   std::size_t stored[2] = {0, 0};
   std::size_t leftOut[2] = {0, 0};
+  Timestamp firstDated[2] = {kUndated, kUndated};
   std::string firstRead;
 };
 
@@ -640,7 +643,15 @@ struct Owner {
   LogTable* part[2] = {nullptr, nullptr};
   std::size_t skip[2] = {0, 0};  // a reading's first rows not part of it
   std::size_t overlap[2] = {0, 0};
-  LogTable selected[2];  // a reading's rows from `skip` on
+  // What orders it among the others: its whole text's first dated row, even when its start is
+  // left out.
+  Timestamp firstDated[2] = {kUndated, kUndated};
+  std::size_t leftBefore[2] = {0, 0};  // the start of its text the history left out
+  LogTable selected[2];
+
+  std::size_t WholeRows(int d) const {
+    return leftBefore[d] + part[d]->RowCount();
+  }  // a reading's rows from `skip` on
 };
 
 }  // namespace
@@ -663,7 +674,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       Statement files(db,
                       "SELECT id, name, standard_input, format, compressed, encoding, date_order, "
                       "text_bytes, digest, skipped_downloads, skipped_uploads, stored_downloads, "
-                      "stored_uploads, left_out_downloads, left_out_uploads, first_read "
+                      "stored_uploads, left_out_downloads, left_out_uploads, first_read, "
+                      "first_dated_downloads, first_dated_uploads "
                       "FROM files ORDER BY id");
       while (files.Step()) {
         StoredFile file;
@@ -682,6 +694,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
           file.leftOut[d] = static_cast<std::size_t>(files.Int(13 + d));
         }
         file.firstRead = files.Text(15);
+        for (int d = 0; d < 2; ++d)
+          file.firstDated[d] = files.Null(16 + d) ? kUndated : files.Int(16 + d);
         stored.push_back(std::move(file));
       }
     }
@@ -746,13 +760,25 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     for (std::size_t i = 0; i < stored.size(); ++i) {
       owners[i].stored = i;
       ownerOfStored[i] = i;
+      owners[i].firstDated[0] = stored[i].firstDated[0];
+      owners[i].firstDated[1] = stored[i].firstDated[1];
     }
     for (std::size_t i = 0; i < readings.size(); ++i) {
       if (readings[i].file) {
         if (readings[i].longest)
           owners[*readings[i].file].reading = i;
       } else {
-        owners.emplace_back().reading = i;
+        Owner& owner = owners.emplace_back();
+        owner.reading = i;
+        for (int d = 0; d < 2; ++d) {
+          const LogTable* table = TableOf(readings[i].read, ClassicKindOf(sources[i].role), d);
+          for (std::size_t row = 0; table && row < table->RowCount(); ++row) {
+            if (table->Date(row) != kUndated) {
+              owner.firstDated[d] = table->Date(row);
+              break;
+            }
+          }
+        }
       }
     }
     {
@@ -803,11 +829,13 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       for (int d = 0; d < 2; ++d) {
         if (!owner.reading) {
           owner.part[d] = &owner.tables[d];
+          owner.leftBefore[d] = stored[*owner.stored].skipped[d];
           continue;
         }
         Reading& reading = readings[*owner.reading];
         LogTable* table = TableOf(reading.read, ClassicKindOf(sources[*owner.reading].role), d);
         const std::size_t skip = owner.stored ? stored[*owner.stored].skipped[d] : owner.skip[d];
+        owner.leftBefore[d] = table ? std::min(skip, table->RowCount()) : 0;
         if (!table || skip == 0) {
           owner.part[d] = table ? table : &owner.tables[d];
           continue;
@@ -824,7 +852,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       for (int d = 0; d < 2; ++d) {
         std::vector<TablePart> parts;
         for (std::size_t o = 0; o < owners.size(); ++o)
-          parts.push_back({o, owners[o].part[d], owners[o].part[d]->RowCount()});
+          parts.push_back({o, owners[o].part[d], owners[o].part[d]->RowCount(),
+                           owners[o].firstDated[d], owners[o].WholeRows(d)});
         CombineParts(parts, orderOnly, true, false);
         for (const TablePart& part : parts)
           owners[part.source].overlap[d] = part.overlap;
@@ -868,13 +897,12 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       Statement addRow(db,
                        "INSERT INTO rows(file, direction, seq, time, date_text, address, account, "
                        "name, file_name) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-      Statement addFile(
-          db,
-          "INSERT INTO files(name, standard_input, format, compressed, encoding, "
-          "date_order, text_bytes, digest, skipped_downloads, skipped_uploads, "
-          "stored_downloads, stored_uploads, left_out_downloads, left_out_uploads, "
-          "first_read, last_read) VALUES(?, ?, ?, ?, ?, ?, 0, NULL, ?, ?, 0, 0, 0, 0, "
-          "?, ?)");
+      Statement addFile(db,
+                        "INSERT INTO files(name, standard_input, format, compressed, encoding, "
+                        "date_order, text_bytes, digest, skipped_downloads, skipped_uploads, "
+                        "stored_downloads, stored_uploads, left_out_downloads, left_out_uploads, "
+                        "first_read, last_read, first_dated_downloads, first_dated_uploads) "
+                        "VALUES(?, ?, ?, ?, ?, ?, 0, NULL, ?, ?, 0, 0, 0, 0, ?, ?, ?, ?)");
       Statement grow(db,
                      "UPDATE files SET name = ?, compressed = ?, encoding = ?, date_order = ?, "
                      "text_bytes = ?, digest = ?, stored_downloads = ?, stored_uploads = ?, "
@@ -914,8 +942,14 @@ History::Result History::Update(const std::vector<LogSource>& sources,
               .Bind(7, static_cast<std::int64_t>(owner.skip[0]))
               .Bind(8, static_cast<std::int64_t>(owner.skip[1]))
               .Bind(9, std::string_view(now))
-              .Bind(10, std::string_view(now))
-              .Run();
+              .Bind(10, std::string_view(now));
+          for (int d = 0; d < 2; ++d) {
+            if (owner.firstDated[d] == kUndated)
+              addFile.BindNull(11 + d);
+            else
+              addFile.Bind(11 + d, owner.firstDated[d]);
+          }
+          addFile.Run();
           made.id = sqlite3_last_insert_rowid(db);
           stored.push_back(std::move(made));
           owner.stored = stored.size() - 1;
@@ -1036,7 +1070,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       std::vector<TablePart> parts;
       for (std::size_t o = 0; o < owners.size(); ++o) {
         if (owners[o].part[d]->RowCount() != 0)
-          parts.push_back({o, owners[o].part[d], owners[o].part[d]->RowCount()});
+          parts.push_back({o, owners[o].part[d], owners[o].part[d]->RowCount(),
+                           owners[o].firstDated[d], owners[o].WholeRows(d)});
       }
       std::optional<LogTable> joined = CombineParts(parts, options);
       (d == 0 ? pair.downloads : pair.uploads) = std::move(*joined);

@@ -265,7 +265,7 @@ std::optional<LogTable> CombineParts(std::vector<TablePart>& parts, const Source
   if (parts.size() == 1 && join && parts.front().rows == parts.front().table->RowCount())
     return std::move(*parts.front().table);  // a file's whole table: shared ones come in twos
   for (TablePart& part : parts) {
-    for (std::size_t row = 0; row < part.rows; ++row) {
+    for (std::size_t row = 0; row < part.rows && part.firstDated == kUndated; ++row) {
       if (part.table->Date(row) != kUndated) {
         part.firstDated = part.table->Date(row);
         break;
@@ -274,7 +274,8 @@ std::optional<LogTable> CombineParts(std::vector<TablePart>& parts, const Source
   }
   std::stable_sort(parts.begin(), parts.end(), [](const TablePart& a, const TablePart& b) {
     const auto key = [](const TablePart& p) {
-      return std::make_tuple(p.firstDated == kUndated, p.firstDated, p.rows, p.source);
+      return std::make_tuple(p.firstDated == kUndated, p.firstDated,
+                             p.orderRows != 0 ? p.orderRows : p.rows, p.source);
     };
     return key(a) < key(b);
   });

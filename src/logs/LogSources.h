@@ -93,8 +93,11 @@ struct TablePart {
   std::size_t source = 0;
   LogTable* table = nullptr;
   std::size_t rows = 0;
-  Timestamp firstDated = kUndated;  // filled in by CombineParts
-  std::size_t overlap = 0;          // filled in: the rows of its start left out
+  Timestamp firstDated = kUndated;  // its first dated row's: filled in by CombineParts if not given
+  // How many rows it counts as among parts of one first date (0: `rows`): a part whose start
+  // was left out before still takes the place of the whole.
+  std::size_t orderRows = 0;
+  std::size_t overlap = 0;  // filled in: the rows of its start left out
 };
 
 // Puts the parts of one table in order (as LoadSources does), leaves out each part's overlap with

@@ -113,8 +113,10 @@ class HistoryContract : public ::testing::TestWithParam<unsigned> {
       if (logs_[i].given.empty())
         continue;
       const bool now = std::find(logs.begin(), logs.end(), i) != logs.end();
-      const fs::path copy =
-          oracle_.Write(std::to_string(n++) + ".log", now ? logs_[i].given : Whole(logs_[i].given));
+      const std::string text = now ? logs_[i].given : Whole(logs_[i].given);
+      if (text.empty())
+        continue;  // a file with no bytes yet gave nothing
+      const fs::path copy = oracle_.Write(std::to_string(n++) + ".log", text);
       plain += " " + logs_[i].option + " " + Quoted(copy);
     }
     for (std::size_t j = 0; j < journals_.size(); ++j) {
@@ -122,9 +124,13 @@ class HistoryContract : public ::testing::TestWithParam<unsigned> {
       plain += " --log " + Quoted(oracle_.Write(std::to_string(n++) + ".log",
                                                 now ? journals_[j] : Whole(journals_[j])));
     }
+    if (n == 0) {
+      EXPECT_NE(run.out.find("\"totals\": {\"downloads\": 0, \"uploads\": 0"), std::string::npos);
+      return;
+    }
     const testing::ShellRun expected = Report(plain);
     ASSERT_EQ(expected.status, 0) << expected.err;
-    ASSERT_EQ(Figures(run.out), Figures(expected.out)) << "step " << step_;
+    ASSERT_EQ(Figures(run.out), Figures(expected.out)) << "step " << step_ << " " << plain;
     // The same from the history alone, after this run has kept what it may.
     const testing::ShellRun alone =
         Report("--history " + Quoted(db_) + " --users --files --format json");
