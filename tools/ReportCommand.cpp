@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 
+#include "OutputFile.h"
 #include "analysis/Report.h"
 #include "logs/LogFollower.h"
 #include "logs/LogLoader.h"
@@ -26,7 +27,7 @@ constexpr std::string_view kUsage =
     "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
     "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
     "                       [DOWNLOAD_LOG UPLOAD_LOG] [--download FILE]... [--upload FILE]...\n"
-    "                       [--log FILE]... [--follow]\n";
+    "                       [--log FILE]... [--follow] [--output FILE]\n";
 
 constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -49,11 +50,14 @@ constexpr std::string_view kHelp =
     "A file starting with gzip's signature is unpacked as it is read.\n"
     "--follow (with --format json) keeps reading the logs as the server writes them: the\n"
     "report on one line, then the whole report again on a line of its own each time\n"
-    "transfers arrive (at most once a second), until interrupted or standard input ends.\n";
+    "transfers arrive (at most once a second), until interrupted or standard input ends.\n"
+    "--output FILE writes the report to FILE instead of standard output: whole, into a new\n"
+    "file beside it that then replaces it, so that a web server never serves half a page.\n";
 
 struct Options {
   ReportRequest request;
   bool follow = false;
+  std::optional<std::string> output;  // the file to write instead of standard output
   EncodingChoice encoding = EncodingChoice::Auto;
   std::vector<LogSource> sources;  // in the order of the command line
   std::vector<std::size_t> pair;   // the positional logs among them
@@ -90,7 +94,7 @@ constexpr std::pair<std::string_view, DateOrder> kDateOrders[] = {{"mdy", DateOr
 bool TakesValue(std::string_view arg) {
   return arg == "--user" || arg == "--encoding" || arg == "--format" || arg == "--from" ||
          arg == "--to" || arg == "--date-order" || arg == "--top" || arg == "--download" ||
-         arg == "--upload" || arg == "--log";
+         arg == "--upload" || arg == "--log" || arg == "--output";
 }
 
 // A file named on the command line; "-" is standard input.
@@ -145,6 +149,12 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
     if (error != std::errc() || stop != end || count == 0)
       return "--top " + value + " is not a whole number of at least 1";
     request.top = count;
+  } else if (name == "--output") {
+    if (value.empty())
+      return std::string("--output needs a file name");
+    options.output = value;
+    if (value == "-")
+      options.output.reset();  // standard output, as for the logs
   } else if (name == "--date-order") {
     const std::optional<DateOrder> order = Named(value, kDateOrders);
     if (!order)
@@ -212,6 +222,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     return UsageError(err, "standard input (-) can be read only once");
   if (options.follow && options.request.format != ReportFormat::Json)
     return UsageError(err, "--follow writes JSON only: give --format json");
+  if (options.follow && options.output)
+    return UsageError(err, "--follow writes to standard output: leave out --output");
   return options;
 }
 
@@ -278,6 +290,27 @@ std::optional<std::string> GivenAsBoth(const std::vector<LogSource>& sources) {
     }
   }
   return std::nullopt;
+}
+
+// Whether the file is one of the logs: nothing ever writes over a log.
+bool IsALog(const std::filesystem::path& file, const std::vector<LogSource>& sources) {
+  return std::any_of(sources.begin(), sources.end(), [&](const LogSource& source) {
+    std::error_code unreadable;
+    return !source.input.standardInput &&
+           std::filesystem::equivalent(file, source.input.path, unreadable);
+  });
+}
+
+// Writes the report to the file named by --output, or to `out`.
+int WriteReport(const Options& options, std::string_view text, std::ostream& out,
+                std::ostream& err) {
+  if (!options.output)
+    return Write(text, out, err);
+  if (const std::optional<std::string> error = WriteFileAtomically(PathOf(*options.output), text)) {
+    Complain(err, *options.output + ": cannot write the report: " + *error);
+    return 1;
+  }
+  return 0;
 }
 
 // One line for each kind of row a file had left out.
@@ -458,6 +491,10 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     Complain(err, *both + ": given as both a download log and an upload log");
     return 1;
   }
+  if (options->output && IsALog(PathOf(*options->output), options->sources)) {
+    Complain(err, *options->output + ": cannot write the report: it is one of the logs");
+    return 1;
+  }
   if (options->follow) {
     try {
       return Follow(*options, out, err);
@@ -490,7 +527,7 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     Complain(err, "there is not enough memory to make the report");
     return 1;
   }
-  return Write(text, out, err);
+  return WriteReport(*options, text, out, err);
 }
 
 }  // namespace quorvane

@@ -164,14 +164,14 @@ TEST_F(ReportCommandTest, OptionSyntaxBeyondTheHappyPath) {
   }
   // Each option that takes a value, given none at the end; values and flags given the other way.
   for (const char* option : {"--user", "--encoding", "--format", "--from", "--to", "--date-order",
-                             "--top", "--download", "--upload", "--log"}) {
+                             "--top", "--download", "--upload", "--log", "--output"}) {
     const Outcome run = Report({downloads, uploads, option});
     EXPECT_EQ(run.status, 2) << option;
     EXPECT_EQ(run.err.rfind(std::string("quorvane-report: ") + option + " needs a value\n", 0), 0u)
         << run.err;
   }
   for (const char* wrong :
-       {"--top=", "--format=", "--users=yes", "--follow=1", "-x", "--to=2026-02-30",
+       {"--top=", "--format=", "--output=", "--users=yes", "--follow=1", "-x", "--to=2026-02-30",
         "--from=2026-02-29", "--top=0", "--top=1.5", "--date-order=DMY"}) {
     const Outcome run = Report({downloads, uploads, wrong});
     EXPECT_EQ(run.status, 2) << wrong;
