@@ -12,6 +12,7 @@
 #include <optional>
 #include <string_view>
 
+#include "OutputFile.h"
 #include "analysis/Report.h"
 #include "logs/LogFollower.h"
 #include "logs/LogLoader.h"
@@ -31,7 +32,7 @@ constexpr std::string_view kUsage =
     "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
     "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
     "                       [DOWNLOAD_LOG UPLOAD_LOG] [--download FILE]... [--upload FILE]...\n"
-    "                       [--log FILE]... [--follow] [--history FILE]\n";
+    "                       [--log FILE]... [--follow] [--history FILE] [--output FILE]\n";
 
 constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -57,12 +58,15 @@ constexpr std::string_view kHelp =
     "transfers arrive (at most once a second), until interrupted or standard input ends.\n"
     "--history FILE keeps every transfer of the logs given in FILE (a SQLite database, made\n"
     "when missing) and reports over all it holds, also once the logs are gone; with no logs\n"
-    "given, the report comes from FILE alone.\n";
+    "given, the report comes from FILE alone.\n"
+    "--output FILE writes the report to FILE instead of standard output: whole, into a new\n"
+    "file beside it that then replaces it, so that a web server never serves half a page.\n";
 
 struct Options {
   ReportRequest request;
   bool follow = false;
   std::optional<std::filesystem::path> history;
+  std::optional<std::string> output;  // the file to write instead of standard output
   EncodingChoice encoding = EncodingChoice::Auto;
   std::vector<LogSource> sources;  // in the order of the command line
   std::vector<std::size_t> pair;   // the positional logs among them
@@ -99,7 +103,7 @@ constexpr std::pair<std::string_view, DateOrder> kDateOrders[] = {{"mdy", DateOr
 bool TakesValue(std::string_view arg) {
   return arg == "--user" || arg == "--encoding" || arg == "--format" || arg == "--from" ||
          arg == "--to" || arg == "--date-order" || arg == "--top" || arg == "--download" ||
-         arg == "--upload" || arg == "--log" || arg == "--history";
+         arg == "--upload" || arg == "--log" || arg == "--history" || arg == "--output";
 }
 
 // A file named on the command line; "-" is standard input.
@@ -158,6 +162,12 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
     if (error != std::errc() || stop != end || count == 0)
       return "--top " + value + " is not a whole number of at least 1";
     request.top = count;
+  } else if (name == "--output") {
+    if (value.empty())
+      return std::string("--output needs a file name");
+    options.output = value;
+    if (value == "-")
+      options.output.reset();  // standard output, as for the logs
   } else if (name == "--date-order") {
     const std::optional<DateOrder> order = Named(value, kDateOrders);
     if (!order)
@@ -225,6 +235,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
     return UsageError(err, "standard input (-) can be read only once");
   if (options.follow && options.request.format != ReportFormat::Json)
     return UsageError(err, "--follow writes JSON only: give --format json");
+  if (options.follow && options.output)
+    return UsageError(err, "--follow writes to standard output: leave out --output");
   return options;
 }
 
@@ -291,6 +303,27 @@ std::optional<std::string> GivenAsBoth(const std::vector<LogSource>& sources) {
     }
   }
   return std::nullopt;
+}
+
+// Whether the file is one of the logs: nothing ever writes over a log.
+bool IsALog(const std::filesystem::path& file, const std::vector<LogSource>& sources) {
+  return std::any_of(sources.begin(), sources.end(), [&](const LogSource& source) {
+    std::error_code unreadable;
+    return !source.input.standardInput &&
+           std::filesystem::equivalent(file, source.input.path, unreadable);
+  });
+}
+
+// Writes the report to the file named by --output, or to `out`.
+int WriteReport(const Options& options, std::string_view text, std::ostream& out,
+                std::ostream& err) {
+  if (!options.output)
+    return Write(text, out, err);
+  if (const std::optional<std::string> error = WriteFileAtomically(PathOf(*options.output), text)) {
+    Complain(err, *options.output + ": cannot write the report: " + *error);
+    return 1;
+  }
+  return 0;
 }
 
 // One line for each kind of row a file had left out.
@@ -523,6 +556,14 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     Complain(err, *both + ": given as both a download log and an upload log");
     return 1;
   }
+  if (options->output && IsALog(PathOf(*options->output), options->sources)) {
+    Complain(err, *options->output + ": cannot write the report: it is one of the logs");
+    return 1;
+  }
+  if (options->output && options->history && PathOf(*options->output) == *options->history) {
+    Complain(err, *options->output + ": cannot write the report: it is the history file");
+    return 1;
+  }
   if (options->follow) {
     try {
       return Follow(*options, out, err);
@@ -543,20 +584,19 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
         options->request.logNames = std::move(held->names);
         report = BuildReport(std::move(held->logs), options->request);
         report->sources = std::move(held->files);
-        text = FormatReport(*report, options->request);
-        return Write(text, out, err);
+      } else {
+        SourcesResult loaded =
+            LoadSources(options->sources, {options->encoding, load.kept, load.dates, {}});
+        if (!loaded.Ok()) {
+          Complain(err, FailureMessage(*loaded.failure, options->sources));
+          return 1;
+        }
+        for (const SourceInfo& source : loaded.sources)
+          TellLeftOut(err, source);
+        // The tables go as the report no longer needs them, before the text is made.
+        report = BuildReport(std::move(*loaded.logs), options->request);
+        report->sources = std::move(loaded.sources);
       }
-      SourcesResult loaded =
-          LoadSources(options->sources, {options->encoding, load.kept, load.dates, {}});
-      if (!loaded.Ok()) {
-        Complain(err, FailureMessage(*loaded.failure, options->sources));
-        return 1;
-      }
-      for (const SourceInfo& source : loaded.sources)
-        TellLeftOut(err, source);
-      // The tables go as the report no longer needs them, before the text is made.
-      report = BuildReport(std::move(*loaded.logs), options->request);
-      report->sources = std::move(loaded.sources);
     }
     // The whole report is made before any of it is written, so a failure on the way never
     // leaves half of it on stdout.
@@ -565,7 +605,7 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     Complain(err, "there is not enough memory to make the report");
     return 1;
   }
-  return Write(text, out, err);
+  return WriteReport(*options, text, out, err);
 }
 
 }  // namespace quorvane

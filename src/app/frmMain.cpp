@@ -120,10 +120,21 @@ QString FileText(const InputName& input) {
   return QDir::toNativeSeparators(QString::fromStdString(input.Text()));
 }
 
-// Whether the file's first lines show a server log (one log of every transfer).
-bool IsServerLog(const QString& file) {
-  const std::optional<LogFormat> format = ProbeLogFormat({ToPath(file), false});
-  return format && *format != LogFormat::Classic;
+// Which of the files are server logs (one log of every transfer) by their first lines. An empty
+// file is one when another of them is: a server log is empty from its rotation until its next
+// line, picked beside its backups. Alone, or beside classic logs, it goes as a classic log.
+std::vector<bool> ServerLogsAmong(const QStringList& files) {
+  std::vector<bool> server, empty;
+  for (const QString& file : files) {
+    const std::optional<LogProbe> probe = ProbeLog({ToPath(file), false});
+    server.push_back(probe && probe->format != LogFormat::Classic);
+    empty.push_back(probe && probe->empty);
+  }
+  if (std::find(server.begin(), server.end(), true) != server.end()) {
+    for (std::size_t i = 0; i < server.size(); ++i)
+      server[i] = server[i] || empty[i];
+  }
+  return server;
 }
 
 bool FillsUploads(SourceRole role) {
@@ -418,8 +429,10 @@ void frmMain::cmdLoadLogs_Click() {
   // logs were picked.
   std::vector<LogSource> sources;
   QStringList downloads;
-  for (const QString& file : *picked) {
-    const bool server = IsServerLog(file);
+  const std::vector<bool> servers = ServerLogsAmong(*picked);
+  for (qsizetype i = 0; i < picked->size(); ++i) {
+    const QString& file = (*picked)[i];
+    const bool server = servers[static_cast<std::size_t>(i)];
     sources.push_back(SourceFor(file, server ? SourceRole::ServerLog : SourceRole::Download));
     if (!server)
       downloads << file;
@@ -486,11 +499,12 @@ void frmMain::dropEvent(QDropEvent* event) {
 void frmMain::OpenLogs(const QStringList& files) {
   QStringList downloads, uploads;
   std::vector<SourceRole> roles;
+  const std::vector<bool> servers = ServerLogsAmong(files);
   for (const QString& file : files) {
     const bool upload = NamedUpload(file);
-    roles.push_back(IsServerLog(file) ? SourceRole::ServerLog
-                    : upload          ? SourceRole::Upload
-                                      : SourceRole::Download);
+    roles.push_back(servers[roles.size()] ? SourceRole::ServerLog
+                    : upload              ? SourceRole::Upload
+                                          : SourceRole::Download);
     if (roles.back() != SourceRole::ServerLog)
       (upload ? uploads : downloads) << file;
   }
@@ -525,6 +539,12 @@ void frmMain::OpenLogs(const QStringList& files) {
 }
 
 bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
+  // Each is told by its content as it is read, but for a server log and an empty file: the
+  // empty one has no content to tell it by.
+  if (ServerLogsAmong({downloadLog, uploadLog}) == std::vector<bool>{true, true}) {
+    return LoadFiles({SourceFor(downloadLog, SourceRole::ServerLog),
+                      SourceFor(uploadLog, SourceRole::ServerLog)});
+  }
   return LoadFiles({SourceFor(downloadLog, SourceRole::DownloadOrServerLog),
                     SourceFor(uploadLog, SourceRole::UploadOrServerLog)});
 }

@@ -45,18 +45,18 @@ class frmMain : public QWidget {
   explicit frmMain(std::unique_ptr<Interaction> interaction = nullptr, QWidget* parent = nullptr);
   ~frmMain() override;
 
-  // Reads both logs and, only when both read whole, shows them, rebuilds the user list and
-  // remembers the pair. Otherwise nothing changes and a message says which log failed, where and
-  // why.
+  // Reads both logs (a server log and an empty file: both server logs) and, only when both read
+  // whole, shows them, rebuilds the user list and remembers the pair. Otherwise nothing changes and
+  // a message says which log failed, where and why.
   bool LoadLog(const QString& downloadLog, const QString& uploadLog);
   // The same for any set of files: classic download and upload logs and server logs, read as one
   // history. F5 reads the set again.
   bool LoadFiles(const std::vector<LogSource>& sources);
   // Loads logs dropped on the window or named on the command line. Server logs are told by their
-  // content. Of the classic logs, two alone are a pair (the one named "upload" is the upload log,
-  // else the first is the download log); otherwise those named "upload" are upload logs and the
-  // rest download logs, and when only one kind is there and no server log, the other is asked
-  // for.
+  // content, and an empty file beside them is one (the live log just rotated). Of the classic logs,
+  // two alone are a pair (the one named "upload" is the upload log, else the first is the download
+  // log); otherwise those named "upload" are upload logs and the rest download logs, and when only
+  // one kind is there and no server log, the other is asked for.
   void OpenLogs(const QStringList& files);
   // What each file of the set loaded last gave, in the order given.
   const std::vector<SourceInfo>& Sources() const;

@@ -285,7 +285,7 @@ class AnyParser {
 
   const char* Parse(const char* begin, const char* end, bool atEnd) {
     if (!format_) {
-      format_ = detector_.Look(begin, end, atEnd);
+      format_ = Decide(begin, end, atEnd);
       if (!format_)
         return begin;  // the bytes wait until the format is known
       const bool server = *format_ != LogFormat::Classic;
@@ -335,7 +335,7 @@ class AnyParser {
       return result;
     }
     if (!format_)  // only when nothing was given
-      format_ = detector_.Look(nullptr, nullptr, true);
+      format_ = Decide(nullptr, nullptr, true);
     result.format = *format_;
     if (server_) {
       ServerLogParser::Result read = server_->Finish();
@@ -354,6 +354,15 @@ class AnyParser {
   }
 
  private:
+  // While the format is unknown, the bytes given start at the input's start.
+  std::optional<LogFormat> Decide(const char* begin, const char* end, bool atEnd) {
+    // A server log holds no byte from its rotation until the server's next line: given as one,
+    // such an input is one with no transfers. An empty classic log has no header and fails.
+    if (begin == end && atEnd && expect_ == Expect::ServerLog)
+      return LogFormat::Mobius;
+    return detector_.Look(begin, end, atEnd);
+  }
+
   Expect expect_;
   const ReadOptions& options_;
   FormatDetector detector_;
@@ -508,7 +517,7 @@ AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions
   return result;
 }
 
-std::optional<LogFormat> ProbeLogFormat(const InputName& name) {
+std::optional<LogProbe> ProbeLog(const InputName& name) {
   try {
     LogInput input(name);
     if (!input.OpenError().empty())
@@ -525,7 +534,7 @@ std::optional<LogFormat> ProbeLogFormat(const InputName& name) {
       text.resize(had + *got);
       if (const std::optional<LogFormat> format =
               detector.Look(text.data(), text.data() + text.size(), *got == 0))
-        return format;
+        return LogProbe{*format, text.empty()};
     }
   } catch (const std::bad_alloc&) {
     return std::nullopt;

@@ -99,7 +99,8 @@ struct AnyReadResult {
 
 // Reads the input (a file, a gzip file or standard input) as a server log when one of its first
 // 100 non-empty lines reads whole as a server record, else as a classic log; a file of the kind
-// not expected is a failure without reading it further.
+// not expected is a failure without reading it further. An input without a byte (its text, for a
+// gzip file) expected to be a server log is one with no transfers.
 AnyReadResult ReadAnyLog(const InputName& input, Expect expect, const ReadOptions& options = {});
 
 // A point in a server log's text where a shorter file holding the same bytes ends, and what the
@@ -118,8 +119,13 @@ AnyReadResult ReadAnyLog(const InputName& input, Expect expect, const ReadOption
                          std::vector<PrefixCut>& cuts);
 // What the input's first lines show it to be, reading no further than they need (for a window
 // that asks for upload logs only when the files picked are not server logs); nothing when it
-// cannot be read.
-std::optional<LogFormat> ProbeLogFormat(const InputName& input);
+// cannot be read. An input without a byte (`empty`, its format Classic) may be either kind: a
+// server log is so from its rotation until its next line.
+struct LogProbe {
+  LogFormat format = LogFormat::Classic;
+  bool empty = false;
+};
+std::optional<LogProbe> ProbeLog(const InputName& input);
 // The same over bytes in memory.
 AnyReadResult ParseAnyLog(std::string_view bytes, Expect expect, const ReadOptions& options = {});
 

@@ -178,6 +178,35 @@ TEST_F(LoadLogsCommand, ServerLogsFillBothTablesAndTellTheirSources) {
   EXPECT_EQ(rows.join('|'), "Mobius server log,1,1,1,0|Mobius server log,1,0,1,0");
 }
 
+// The live log right after a rotation is empty: picked, dropped or named on the command line
+// beside its backup, it is a server log too, and no upload log is asked for.
+TEST_F(LoadLogsCommand, AnEmptyFileBesideServerLogsIsOneOfThem) {
+  const QString empty = QString::fromStdString(folder.Write("mobius.log", "").string());
+  for (const char* way : {"picked", "dropped", "named"}) {
+    SCOPED_TRACE(way);
+    const QString backup = QString::fromStdString(
+        folder
+            .Write(
+                "mobius-2025-03-14T04-07-45.000.log",
+                "time=2025-03-14T21:07:45Z level=INFO msg=\"Download file\" remoteAddr=10.0.0.1:5 "
+                "login=guest Name=" +
+                    std::string(way) + " filePath=/a.sit\n")
+            .string());
+    fake->questions.clear();
+    if (way[0] == 'p') {
+      fake->answers = {empty + '\n' + backup};
+      Click("cmdLoadLogs");
+    } else if (way[0] == 'd')
+      window->OpenLogs({empty, backup});
+    else
+      window->LoadLog(empty, backup);
+    EXPECT_EQ(fake->questions.join('|'), way[0] == 'p' ? "Choose a Download Log file..." : "");
+    EXPECT_TRUE(fake->messages.isEmpty()) << fake->messages.join('|').toStdString();
+    EXPECT_EQ(Names(window->DownloadLog()).join('|') + '|' + Names(window->UploadLog()).join('|'),
+              QString(way) + '|');
+  }
+}
+
 using OpenLogs = MainWindowFixture;
 
 // Two files dropped are a pair: the one named "upload" is the upload log, or else the first is the

@@ -257,9 +257,11 @@ TEST(History, ReadsGzipFilesAndRefusesBrokenOnes) {
       {{dir.Write("c", testing::LogText({{"1/1/2025", "1.1.1.1", "g", "caf\xC3\xA9", "x"}})),
         false},
        SourceRole::Download}};
-  EXPECT_EQ(ProbeLogFormat(sources[0].input), LogFormat::Mobius);
-  EXPECT_EQ(ProbeLogFormat(sources[1].input), LogFormat::Classic);
-  EXPECT_EQ(ProbeLogFormat({dir.Path() / "missing", false}), std::nullopt);
+  EXPECT_EQ(ProbeLog(sources[0].input)->format, LogFormat::Mobius);
+  EXPECT_EQ(ProbeLog(sources[1].input)->format, LogFormat::Classic);
+  EXPECT_EQ(ProbeLog({dir.Path() / "missing", false}), std::nullopt);
+  EXPECT_TRUE(ProbeLog({dir.Write("none.gz", Gzip("")), false})->empty);
+  EXPECT_FALSE(ProbeLog(sources[1].input)->empty);
   const SourcesResult result = LoadSources(sources);
   ASSERT_TRUE(result.Ok()) << result.failure->Describe();
   EXPECT_TRUE(result.sources[0].compressed && result.sources[1].compressed);

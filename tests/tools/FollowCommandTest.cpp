@@ -180,6 +180,18 @@ TEST_F(FollowCommand, WriterAppendsRotatesTruncatesDeletesThenSignal) {
   EXPECT_EQ(ExitStatus(), 0);
 }
 
+// The live log right after a rotation is empty: its first report has no transfers (as a classic
+// log of its header alone), and what the server then writes counts.
+TEST_F(FollowCommand, AnEmptyServerLogIsFollowedFromItsStart) {
+  const fs::path server = dir_.Write("mobius.log", "");
+  Start({"--follow", "--format", "json", "--users", "--log", server.string()});
+  Expect({kHeader});
+  Append(server, Mobius(1) + Mobius(2) + Mobius(3));
+  Expect({Read(server)});
+  kill(child_, SIGTERM);
+  EXPECT_EQ(ExitStatus(), 0);
+}
+
 // Standard input ends the follow after its last report; a reader that goes away ends it with
 // status 1 and one line.
 TEST_F(FollowCommand, EndOfInputAndAReaderGone) {

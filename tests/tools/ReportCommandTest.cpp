@@ -164,14 +164,14 @@ TEST_F(ReportCommandTest, OptionSyntaxBeyondTheHappyPath) {
   }
   // Each option that takes a value, given none at the end; values and flags given the other way.
   for (const char* option : {"--user", "--encoding", "--format", "--from", "--to", "--date-order",
-                             "--top", "--download", "--upload", "--log"}) {
+                             "--top", "--download", "--upload", "--log", "--output"}) {
     const Outcome run = Report({downloads, uploads, option});
     EXPECT_EQ(run.status, 2) << option;
     EXPECT_EQ(run.err.rfind(std::string("quorvane-report: ") + option + " needs a value\n", 0), 0u)
         << run.err;
   }
   for (const char* wrong :
-       {"--top=", "--format=", "--users=yes", "--follow=1", "-x", "--to=2026-02-30",
+       {"--top=", "--format=", "--output=", "--users=yes", "--follow=1", "-x", "--to=2026-02-30",
         "--from=2026-02-29", "--top=0", "--top=1.5", "--date-order=DMY"}) {
     const Outcome run = Report({downloads, uploads, wrong});
     EXPECT_EQ(run.status, 2) << wrong;
@@ -484,6 +484,47 @@ TEST(ReportBinary, ReadsAServerLogFromStandardInput) {
   const testing::ShellRun closed = testing::RunShell(report + "--log - <&-");
   EXPECT_EQ(closed.status, 1);
   EXPECT_EQ(closed.err.rfind("quorvane-report: server log -: ", 0), 0u) << closed.err;
+}
+
+// A server log holds no byte from its rotation until its next line: given as a server log, such
+// a file (alone, beside its backup, packed, or standard input, followed or not) has no transfers.
+// Blank lines, junk, and an empty classic log fail as before.
+TEST(ReportBinary, AnEmptyFileIsAServerLogWithNoTransfers) {
+  const testing::TempDir dir;
+  const auto file = [&](const char* name, std::string_view bytes) {
+    return dir.Write(name, bytes).string();
+  };
+  const std::string empty = file("mobius.log", ""), blank = file("blank.log", "\n\r\n\n"),
+                    junk = file("junk.log", std::string("\x01\xFE\0\x7F", 4)),
+                    packed =
+                        file("old.log.gz",
+                             std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03\x03\0\0\0\0\0\0\0\0\0", 20)),
+                    up = file("up.txt", testing::LogText({{"d", "1.1.1.1", "c", "ann", "f"}})),
+                    backup = file("mobius-2025-03-14T04-07-45.000.log",
+                                  "time=2025-03-14T21:07:45Z level=INFO msg=\"Download file\" "
+                                  "remoteAddr=10.0.0.1:5 login=guest Name=ann filePath=/srv/a\n");
+  const std::string none = "\"totals\": {\"downloads\": 0, \"uploads\": 0, \"ratio\": \"0/.00\"}";
+  const std::string notServer =
+      ": not a server log; give a download or upload log with --download or --upload\n";
+  // The arguments, the exit status, and what it wrote: its totals, or its one line on stderr.
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"--log " + empty, 0, none},
+      {"--log " + empty + " --log " + backup, 0, "\"totals\": {\"downloads\": 1, \"uploads\": 0"},
+      {"--log " + packed, 0, none},
+      {"--log - < /dev/null", 0, none},
+      {"--follow --log - < /dev/null", 0, none},
+      {"--log " + blank, 1, "quorvane-report: " + blank + notServer},
+      {"--log " + junk, 1, "quorvane-report: " + junk + notServer},
+      {"--download " + empty + " --upload " + up, 1,
+       "quorvane-report: download log " + empty +
+           ": line 1: there is no header line (the file is empty or its first line is empty)\n"}};
+  for (const auto& [args, status, said] : cases) {
+    const testing::ShellRun run =
+        testing::RunShell(std::string(QUORVANE_REPORT_BINARY) + " --format json " + args);
+    EXPECT_EQ(run.status, status) << args << run.err;
+    EXPECT_NE((status == 0 ? run.out : run.err).find(said), std::string::npos) << args << run.err;
+    EXPECT_EQ(run.err.empty(), status == 0) << args;
+  }
 }
 
 TEST(ReportBinary, AFailedWriteIsAFailure) {

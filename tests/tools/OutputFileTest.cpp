@@ -1,0 +1,150 @@
+// --output: the report written whole into a new file that replaces the old one, or nothing changed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "OutputFile.h"
+#include "ReportCommand.h"
+#include "support/TempLogs.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+std::string Slurp(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every name under the folder, sorted, so that a file left behind anywhere shows.
+Names Listing(const fs::path& folder) {
+  Names names;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    names.push_back(fs::relative(entry.path(), folder).string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+Outcome Report(const Names& args) {
+  std::ostringstream out, err;
+  const int status = RunReportCommand(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+class OutputOption : public ::testing::Test {
+ protected:
+  Names WithLogs(Names args) const {
+    for (const char* log : {"/Download Log.txt", "/Upload Log.txt"})
+      args.push_back(QUORVANE_EXAMPLES_DIR + std::string(log));
+    return args;
+  }
+  testing::TempDir dir;
+};
+
+// In every format the file holds what standard output would have, byte for byte, in place of what
+// it held; a new file gets the permissions the umask leaves, a replaced one keeps its own.
+TEST_F(OutputOption, TheFileHoldsWhatStandardOutputWouldHave) {
+  const fs::path page = dir.Write("report", "an old, longer report than any of these..........");
+  for (const char* format : {"text", "csv", "json", "html"}) {
+    const Outcome printed = Report(WithLogs({"--users", "--files", "--format", format}));
+    const Outcome written =
+        Report(WithLogs({"--users", "--files", "--format", format, "--output", page.string()}));
+    EXPECT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(written.out + written.err, "");
+    EXPECT_EQ(Slurp(page), printed.out) << format;
+  }
+  EXPECT_EQ(Report(WithLogs({"--output", "-"})).out, Report(WithLogs({})).out);
+
+  const mode_t mask = umask(027);
+  const fs::path fresh = dir.Path() / "fresh";
+  const int status = Report(WithLogs({"--output", fresh.string()})).status;
+  const fs::perms made = fs::status(fresh).permissions();
+  fs::permissions(fresh, fs::perms(0604));
+  Report(WithLogs({"--output=" + fresh.string()}));
+  umask(mask);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(made, fs::perms(0640));
+  EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0604));
+  EXPECT_EQ(Listing(dir.Path()), Names({"fresh", "report"})) << "no file left beside them";
+}
+
+// A write that cannot be done leaves what was there as it was and nothing beside it, and says why
+// in one line.
+TEST_F(OutputOption, AFailedWriteChangesNothing) {
+  const fs::path log = dir.Write("Download Log.txt",
+                                 Slurp(QUORVANE_EXAMPLES_DIR + std::string("/Download Log.txt")));
+  dir.Write("a file", "kept");
+  fs::create_directory(dir.Path() / "a folder");
+  dir.Write("a folder/inside", "kept too");
+  const std::pair<fs::path, std::string> cases[] = {
+      {dir.Path() / "missing/page.html", std::strerror(ENOENT)},
+      {dir.Path() / "a file/page.html", std::strerror(ENOTDIR)},
+      {dir.Path() / "a folder", std::strerror(EISDIR)},
+      {log, "it is one of the logs"}};
+  for (const auto& [target, reason] : cases) {
+    const Names before = Listing(dir.Path());
+    const Outcome run = Report({"--output", target.string(), "--download", log.string(), "--upload",
+                                QUORVANE_EXAMPLES_DIR + std::string("/Upload Log.txt")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "quorvane-report: " + target.string() +
+                           ": cannot write the report: " + reason + "\n");
+    EXPECT_EQ(Listing(dir.Path()), before);
+  }
+  EXPECT_EQ(Slurp(dir.Path() / "a file") + Slurp(dir.Path() / "a folder/inside") + Slurp(log),
+            "keptkept too" + Slurp(QUORVANE_EXAMPLES_DIR + std::string("/Download Log.txt")));
+#ifdef QUORVANE_REPORT_BINARY
+  // Failing half-way, as on a full disk: here the file size limit (its signal ignored, a write
+  // past it fails).
+  const fs::path page = dir.Write("page.html", "the old page");
+  const Names before = Listing(dir.Path());
+  const testing::ShellRun full = testing::RunShell(
+      "trap '' XFSZ; ulimit -f 1; '" + std::string(QUORVANE_REPORT_BINARY) + "' --format html '" +
+      QUORVANE_EXAMPLES_DIR + "/Download Log.txt' '" + QUORVANE_EXAMPLES_DIR +
+      "/Upload Log.txt' --output '" + page.string() + "'");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "quorvane-report: " + page.string() +
+                          ": cannot write the report: " + std::strerror(EFBIG) + "\n");
+  EXPECT_EQ(Slurp(page), "the old page");
+  EXPECT_EQ(Listing(dir.Path()), before);
+#endif
+}
+
+// While another thread replaces the file again and again, every read of it is the whole of one
+// text or the other: never a start, never nothing.
+TEST(WriteFileAtomically, AReaderSeesAWholeOldOrNewTextOnly) {
+  const testing::TempDir dir;
+  const fs::path file = dir.Path() / "page.html";
+  const std::string texts[2] = {std::string(300000, 'a') + "end", std::string(200000, 'b')};
+  ASSERT_EQ(WriteFileAtomically(file, texts[0]), std::nullopt);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 1; i <= 200; ++i)
+      EXPECT_EQ(WriteFileAtomically(file, texts[i % 2]), std::nullopt);
+    done = true;
+  });
+  int reads = 0, torn = 0;
+  for (; !done; ++reads) {
+    const std::string seen = Slurp(file);
+    torn += seen != texts[0] && seen != texts[1];
+  }
+  writer.join();
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_GT(reads, 10);
+  EXPECT_EQ(Slurp(file), texts[0]);
+  EXPECT_EQ(Listing(dir.Path()), Names({"page.html"}));
+}
+
+}  // namespace
+}  // namespace quorvane
