@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -26,11 +27,16 @@ constexpr int kSchemaVersion = 1;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE history(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
-CREATE TABLE texts(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
--- One row per log known by its text. A file's rows are its parse's rows from `skipped_*` on
--- (the start left out because the history already held it when the file came), `stored_*` of
--- them; the report leaves out the first `left_out_*` of those as repeated from another file.
--- Files are taken in the order of `first_dated_*`, their whole text's first dated row.
+-- Each text once, by the column it stands in.
+CREATE TABLE addresses(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
+CREATE TABLE accounts(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
+CREATE TABLE names(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
+CREATE TABLE file_names(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
+-- One row per log, known by its text (`digest` of its first `text_bytes`). Its rows of each
+-- direction are its reading's rows from `skipped_*` on (a start the history held already when
+-- the log came), `stored_*` of them; the report leaves out the first `left_out_*` of those as
+-- repeated from another log. Logs are taken in the order of `first_dated_*` (their whole text's
+-- first dated row), then of their whole text's rows.
 CREATE TABLE files(
   id INTEGER PRIMARY KEY,
   name TEXT NOT NULL,
@@ -47,34 +53,40 @@ CREATE TABLE files(
   first_dated_downloads INTEGER, first_dated_uploads INTEGER,
   first_read TEXT NOT NULL,
   last_read TEXT NOT NULL);
-CREATE TABLE file_names(
+-- The names each log was read under.
+CREATE TABLE file_reads(
   file INTEGER NOT NULL REFERENCES files(id), name TEXT NOT NULL, last_read TEXT NOT NULL,
   PRIMARY KEY(file, name)) WITHOUT ROWID;
--- direction: 0 download, 1 upload; seq: the row's place among its file's rows of that direction;
+-- What one run added of one log's rows of one direction (0 downloads, 1 uploads): rows
+-- first_row..last_row, its rows from first_seq on; the report counts them from counted_from.
+CREATE TABLE runs(
+  id INTEGER PRIMARY KEY,
+  file INTEGER NOT NULL REFERENCES files(id),
+  direction INTEGER NOT NULL,
+  first_seq INTEGER NOT NULL,
+  first_row INTEGER NOT NULL,
+  last_row INTEGER NOT NULL,
+  counted_from INTEGER NOT NULL);
 -- time: seconds since 1970-01-01 as the reports count them, NULL when undated.
 CREATE TABLE rows(
   id INTEGER PRIMARY KEY,
-  file INTEGER NOT NULL,
-  direction INTEGER NOT NULL,
-  seq INTEGER NOT NULL,
-  time INTEGER,
-  date_text TEXT NOT NULL,
   address INTEGER NOT NULL,
-  account INTEGER NOT NULL,
   name INTEGER NOT NULL,
-  file_name INTEGER NOT NULL);
+  time INTEGER,
+  file_name INTEGER NOT NULL,
+  account INTEGER NOT NULL,
+  date_text TEXT NOT NULL);
 CREATE VIEW transfers AS
-  SELECT CASE r.direction WHEN 0 THEN 'download' ELSE 'upload' END AS direction,
+  SELECT CASE u.direction WHEN 0 THEN 'download' ELSE 'upload' END AS direction,
          CASE WHEN r.time IS NULL THEN NULL ELSE datetime(r.time, 'unixepoch') END AS time,
          r.date_text AS date_text, a.text AS address, c.text AS account, n.text AS name,
          p.text AS file
-  FROM rows r
-  JOIN files f ON f.id = r.file
-  JOIN texts a ON a.id = r.address
-  JOIN texts c ON c.id = r.account
-  JOIN texts n ON n.id = r.name
-  JOIN texts p ON p.id = r.file_name
-  WHERE r.seq >= CASE r.direction WHEN 0 THEN f.left_out_downloads ELSE f.left_out_uploads END;
+  FROM runs u
+  CROSS JOIN rows r ON r.id BETWEEN u.counted_from AND u.last_row
+  JOIN addresses a ON a.id = r.address
+  JOIN accounts c ON c.id = r.account
+  JOIN names n ON n.id = r.name
+  JOIN file_names p ON p.id = r.file_name;
 )sql";
 
 // A SQLite error, with its code so that the line said can tell a lock from a full disk.
@@ -374,6 +386,15 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
+// What one run added of a file's rows of one direction.
+struct Run {
+  std::int64_t id = 0;
+  std::size_t firstSeq = 0;
+  std::int64_t firstRow = 0, lastRow = 0, countedFrom = 0;
+
+  std::size_t Rows() const { return static_cast<std::size_t>(lastRow - firstRow + 1); }
+};
+
 // What the history holds of one file.
 struct StoredFile {
   std::int64_t id = 0;
@@ -390,7 +411,7 @@ struct StoredFile {
   std::size_t stored[2] = {0, 0};
   std::size_t leftOut[2] = {0, 0};
   Timestamp firstDated[2] = {kUndated, kUndated};
-  std::string firstRead;
+  std::vector<Run> runs[2];  // by first_seq
 };
 
 std::string FormatWord(LogFormat format, LogKind kind) {
@@ -627,32 +648,534 @@ Reading ReadSource(const LogSource& source, const ReadOptions& options,
   return reading;
 }
 
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const {
-    return XXH3_64bits(text.data(), text.size());
+// The texts of one column, by id, and (for adding) the id of each text.
+class TextIndex {
+ public:
+  // Reads every text of `table`; with `lookup`, also the index for IdOf.
+  void Load(sqlite3* db, const char* table, bool lookup) {
+    table_ = table;
+    Statement all(db, (std::string("SELECT id, text FROM ") + table + " ORDER BY id").c_str());
+    while (all.Step()) {
+      const std::int64_t id = all.Int(0);
+      if (id <= 0 || id > std::int64_t{1} << 32)
+        throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
+      Put(static_cast<std::size_t>(id), all.Text(1));
+    }
+    if (lookup) {
+      lookup_ = true;
+      Rehash(std::bit_ceil(std::max<std::size_t>(64, texts_.size() * 2)));
+    }
   }
-};
-using TextIds = std::unordered_map<std::string, std::int64_t, TextHash, std::equal_to<>>;
+  std::string_view Text(std::int64_t id) const {
+    if (id <= 0 || static_cast<std::size_t>(id) >= texts_.size() ||
+        texts_[static_cast<std::size_t>(id)].second == kMissing)
+      throw Failure(std::string("a row names a text ") + table_ + " does not hold", SQLITE_CORRUPT);
+    const auto& [at, length] = texts_[static_cast<std::size_t>(id)];
+    return std::string_view(arena_).substr(at, length);
+  }
+  // The text's id, adding it (through `insert`, which takes the id and the text) when new.
+  std::int64_t IdOf(std::string_view text, Statement& insert) {
+    const std::uint64_t hash = XXH3_64bits(text.data(), text.size());
+    std::size_t slot = static_cast<std::size_t>(hash) & (slots_.size() - 1);
+    for (; slots_[slot].id != 0; slot = (slot + 1) & (slots_.size() - 1)) {
+      if (slots_[slot].hash == hash && Text(slots_[slot].id) == text)
+        return slots_[slot].id;
+    }
+    const auto id = static_cast<std::int64_t>(std::max<std::size_t>(texts_.size(), 1));
+    insert.Bind(1, id).Bind(2, text).Run();
+    Put(static_cast<std::size_t>(id), text);
+    slots_[slot] = {hash, id};
+    if (++used_ * 2 > slots_.size())
+      Rehash(slots_.size() * 2);
+    return id;
+  }
 
-// What each part of the report is: a stored file, read now or not.
-struct Owner {
+ private:
+  static constexpr std::uint32_t kMissing = UINT32_MAX;
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::int64_t id = 0;
+  };
+  void Put(std::size_t id, std::string_view text) {
+    if (texts_.size() <= id)
+      texts_.resize(id + 1, {0, kMissing});
+    texts_[id] = {arena_.size(), static_cast<std::uint32_t>(text.size())};
+    arena_.append(text);
+  }
+  void Rehash(std::size_t size) {
+    slots_.assign(size, Slot{});
+    used_ = 0;
+    for (std::size_t id = 1; id < texts_.size(); ++id) {
+      if (texts_[id].second == kMissing)
+        continue;
+      const std::string_view text = Text(static_cast<std::int64_t>(id));
+      const std::uint64_t hash = XXH3_64bits(text.data(), text.size());
+      std::size_t slot = static_cast<std::size_t>(hash) & (size - 1);
+      while (slots_[slot].id != 0)
+        slot = (slot + 1) & (size - 1);
+      slots_[slot] = {hash, static_cast<std::int64_t>(id)};
+      ++used_;
+    }
+  }
+
+  const char* table_ = "";
+  std::string arena_;
+  std::vector<std::pair<std::size_t, std::uint32_t>> texts_;  // by id: where in the arena
+  bool lookup_ = false;
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
+// The texts of every column.
+struct Texts {
+  TextIndex addresses, accounts, names, fileNames;
+};
+
+// Fills a table with stored rows, in the order given, keeping the cells asked for.
+class StoredRows {
+ public:
+  StoredRows(sqlite3* db, const Texts& texts, KeptCells kept, bool dates)
+      : texts_(texts), kept_(kept), dates_(dates), builder_(kept, std::nullopt) {
+    std::string columns = "address, name";
+    if (dates)
+      columns += ", time";
+    if (kept.fileName)
+      columns += ", file_name";
+    if (kept.account)
+      columns += ", account";
+    if (kept.dateTime)
+      columns += ", date_text";
+    select_.emplace(db, ("SELECT " + columns + " FROM rows WHERE id BETWEEN ? AND ?").c_str());
+  }
+
+  // Adds a file's rows of one direction from `from` (its part's row number) to `to`.
+  void Add(const StoredFile& file, int direction, std::size_t from, std::size_t to) {
+    for (const Run& run : file.runs[direction]) {
+      const std::size_t first = std::max(from, run.firstSeq);
+      const std::size_t end = std::min(to, run.firstSeq + run.Rows());
+      if (first >= end)
+        continue;
+      select_->Bind(1, run.firstRow + static_cast<std::int64_t>(first - run.firstSeq))
+          .Bind(2, run.firstRow + static_cast<std::int64_t>(end - run.firstSeq) - 1);
+      while (select_->Step()) {
+        int column = 2;
+        LogTableBuilder::Cells cells;
+        cells.address = texts_.addresses.Text(select_->Int(0));
+        cells.name = texts_.names.Text(select_->Int(1));
+        if (dates_) {
+          times_.push_back(select_->Null(column) ? kUndated : select_->Int(column));
+          ++column;
+        }
+        if (kept_.fileName)
+          cells.fileName = texts_.fileNames.Text(select_->Int(column++));
+        if (kept_.account)
+          cells.account = texts_.accounts.Text(select_->Int(column++));
+        if (kept_.dateTime)
+          cells.dateTime = select_->Text(column++);
+        builder_.AddRows(&cells, 1);
+      }
+    }
+    order_ = file.order;
+  }
+  LogTable Finish() && {
+    LogTable table = std::move(builder_).Finish(Encoding::Utf8);
+    if (dates_)
+      table.SetDates(std::move(times_), order_);
+    return table;
+  }
+
+ private:
+  const Texts& texts_;
+  KeptCells kept_;
+  bool dates_;
+  LogTableBuilder builder_;
+  std::vector<Timestamp> times_;
+  DateOrder order_ = DateOrder::Detect;
+  std::optional<Statement> select_;
+};
+
+// One file's rows of one direction in the report: a stored file's, or those of a source read now
+// (from `skip` on).
+struct Part {
+  std::size_t owner = 0;
   std::optional<std::size_t> stored;   // its stored file
   std::optional<std::size_t> reading;  // its reading in this run
-  LogTable tables[2];                  // the rows of a stored file not read now
-  LogTable* part[2] = {nullptr, nullptr};
-  std::size_t skip[2] = {0, 0};  // a reading's first rows not part of it
-  std::size_t overlap[2] = {0, 0};
-  // What orders it among the others: its whole text's first dated row, even when its start is
-  // left out.
-  Timestamp firstDated[2] = {kUndated, kUndated};
-  std::size_t leftBefore[2] = {0, 0};  // the start of its text the history left out
-  LogTable selected[2];
-
-  std::size_t WholeRows(int d) const {
-    return leftBefore[d] + part[d]->RowCount();
-  }  // a reading's rows from `skip` on
+  LogTable* table = nullptr;           // a reading's table
+  std::size_t skip = 0;                // the reading's first rows the history left out
+  std::size_t rows = 0;                // the part's rows
+  std::size_t wholeRows = 0;           // the rows of its whole text, for its place in the order
+  Timestamp firstDated = kUndated;
+  std::size_t overlap = 0;
 };
+
+// The order in which files' rows are taken: by their first dated row (undated last), then fewer
+// rows, then the order the history learned of them.
+void SortParts(std::vector<Part>& parts) {
+  std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
+    const auto key = [](const Part& p) {
+      return std::make_tuple(p.firstDated == kUndated, p.firstDated, p.wholeRows, p.owner);
+    };
+    return key(a) < key(b);
+  });
+}
+
+Timestamp FirstDated(const LogTable* table) {
+  for (std::size_t row = 0; table && row < table->RowCount(); ++row) {
+    if (table->Date(row) != kUndated)
+      return table->Date(row);
+  }
+  return kUndated;
+}
+
+// Finds the overlap of every part from `first` on (in order) with the rows taken before it; the
+// parts before keep theirs. Reads the stored rows it needs whole: those of stored parts from
+// `first` on, and as many of the rows taken before `first` as a later part could repeat.
+void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sqlite3* db,
+                  const Texts& texts, const std::vector<StoredFile>& stored) {
+  if (first >= parts.size())
+    return;
+  std::size_t longest = 0;
+  for (std::size_t i = first; i < parts.size(); ++i)
+    longest = std::max(longest, parts[i].rows);
+  // The last `longest` rows taken before `first`, in order: each part's counted rows are its
+  // last ones.
+  std::vector<std::pair<std::size_t, std::size_t>> before;  // part, its first row needed
+  std::size_t need = longest;
+  for (std::size_t i = first; i-- > 0 && need > 0;) {
+    const std::size_t counted = parts[i].rows - std::min(parts[i].rows, parts[i].overlap);
+    const std::size_t take = std::min(counted, need);
+    if (take != 0)
+      before.emplace_back(i, parts[i].rows - take);
+    need -= take;
+  }
+  std::reverse(before.begin(), before.end());
+  StoredRows tailRows(db, texts, KeptCells{}, true);
+  for (const auto& [i, from] : before)
+    tailRows.Add(stored[*parts[i].stored], direction, from, parts[i].rows);
+  LogTable tail = std::move(tailRows).Finish();
+  std::vector<LogTable> loaded(parts.size() - first);
+  std::vector<TablePart> tables;
+  if (tail.RowCount() != 0) {
+    // First whatever the others' dates: it is what was taken before them.
+    tables.push_back({SIZE_MAX, &tail, tail.RowCount(), std::numeric_limits<Timestamp>::min() + 1});
+  }
+  for (std::size_t i = first; i < parts.size(); ++i) {
+    Part& part = parts[i];
+    LogTable& table = loaded[i - first];
+    if (!part.reading) {
+      StoredRows rows(db, texts, KeptCells{}, true);
+      rows.Add(stored[*part.stored], direction, 0, part.rows);
+      table = std::move(rows).Finish();
+    } else if (part.skip != 0) {
+      std::vector<std::size_t> rows(part.rows);
+      for (std::size_t row = 0; row < part.rows; ++row)
+        rows[row] = part.skip + row;
+      table = part.table->SelectRows(rows);
+    }
+    tables.push_back({i, part.reading && part.skip == 0 ? part.table : &table, part.rows,
+                      part.firstDated, part.wholeRows});
+  }
+  CombineParts(tables, SourcesOptions{}, true, false);
+  for (const TablePart& table : tables) {
+    if (table.source != SIZE_MAX)
+      parts[table.source].overlap = table.overlap;
+  }
+}
+
+// Adds rows many at a time: one statement of 64 rows costs little more than one of one.
+class RowInserter {
+ public:
+  static constexpr int kColumns = 7, kBatch = 64;
+  explicit RowInserter(sqlite3* db) : one_(db, Sql(1).c_str()), many_(db, Sql(kBatch).c_str()) {}
+
+  struct Row {
+    std::int64_t id, address, name, time, fileName, account;
+  };
+  void Add(const Row& row, std::string_view dateText) {
+    dates_[pending_.size()].assign(dateText);  // reuses the string's room
+    pending_.push_back(row);
+    if (pending_.size() == static_cast<std::size_t>(kBatch))
+      Flush();
+  }
+  void Flush() {
+    Statement& statement = pending_.size() == static_cast<std::size_t>(kBatch) ? many_ : one_;
+    if (&statement == &one_) {
+      for (std::size_t i = 0; i < pending_.size(); ++i) {
+        Bind(statement, 0, pending_[i], dates_[i]);
+        statement.Run();
+      }
+    } else {
+      for (std::size_t i = 0; i < pending_.size(); ++i)
+        Bind(statement, static_cast<int>(i) * kColumns, pending_[i], dates_[i]);
+      statement.Run();
+    }
+    pending_.clear();
+  }
+
+ private:
+  static std::string Sql(int rows) {
+    std::string sql =
+        "INSERT INTO rows(id, address, name, time, file_name, account, date_text) VALUES";
+    for (int i = 0; i < rows; ++i)
+      sql += i == 0 ? "(?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?)";
+    return sql;
+  }
+  static void Bind(Statement& statement, int at, const Row& row, std::string_view dateText) {
+    statement.Bind(at + 1, row.id).Bind(at + 2, row.address).Bind(at + 3, row.name);
+    if (row.time == kUndated)
+      statement.BindNull(at + 4);
+    else
+      statement.Bind(at + 4, row.time);
+    statement.Bind(at + 5, row.fileName).Bind(at + 6, row.account).Bind(at + 7, dateText);
+  }
+
+  Statement one_, many_;
+  std::vector<Row> pending_;
+  std::array<std::string, kBatch> dates_;
+};
+
+std::vector<StoredFile> LoadStored(sqlite3* db) {
+  std::vector<StoredFile> stored;
+  Statement files(db,
+                  "SELECT id, name, standard_input, format, compressed, encoding, date_order, "
+                  "text_bytes, digest, skipped_downloads, skipped_uploads, stored_downloads, "
+                  "stored_uploads, left_out_downloads, left_out_uploads, "
+                  "first_dated_downloads, first_dated_uploads FROM files ORDER BY id");
+  std::unordered_map<std::int64_t, std::size_t> indexOf;
+  while (files.Step()) {
+    StoredFile file;
+    file.id = files.Int(0);
+    file.name = files.Text(1);
+    file.standardInput = files.Int(2) != 0;
+    ParseFormat(files.Text(3), file);
+    file.compressed = files.Int(4) != 0;
+    file.encoding = EncodingOf(files.Text(5));
+    file.order = files.Null(6) ? DateOrder::Detect : OrderOf(files.Text(6));
+    file.textBytes = static_cast<std::uint64_t>(files.Int(7));
+    file.digest = files.Blob(8);
+    for (int d = 0; d < 2; ++d) {
+      file.skipped[d] = static_cast<std::size_t>(files.Int(9 + d));
+      file.stored[d] = static_cast<std::size_t>(files.Int(11 + d));
+      file.leftOut[d] = static_cast<std::size_t>(files.Int(13 + d));
+      file.firstDated[d] = files.Null(15 + d) ? kUndated : files.Int(15 + d);
+    }
+    indexOf.emplace(file.id, stored.size());
+    stored.push_back(std::move(file));
+  }
+  Statement runs(db,
+                 "SELECT id, file, direction, first_seq, first_row, last_row, counted_from "
+                 "FROM runs ORDER BY file, direction, first_seq");
+  while (runs.Step()) {
+    const auto found = indexOf.find(runs.Int(1));
+    if (found == indexOf.end() || runs.Int(5) < runs.Int(4))
+      throw Failure("a run of rows belongs to no file", SQLITE_CORRUPT);
+    Run run;
+    run.id = runs.Int(0);
+    run.firstSeq = static_cast<std::size_t>(runs.Int(3));
+    run.firstRow = runs.Int(4);
+    run.lastRow = runs.Int(5);
+    run.countedFrom = runs.Int(6);
+    stored[found->second].runs[runs.Int(2) != 0 ? 1 : 0].push_back(run);
+  }
+  return stored;
+}
+
+// Adds what the sources read now hold beyond what the history holds: each file's whole rows
+// behind those it has (a new file's from the start it did not already hold), as a run of rows
+// per direction, and sets where every run's counted rows begin.
+void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& readings,
+            std::vector<StoredFile>& stored, std::vector<std::optional<std::size_t>>& storedOf,
+            const std::vector<std::optional<std::size_t>>& readingOf,
+            const std::vector<std::array<std::size_t, 2>>& skip,
+            const std::vector<Part> (&parts)[2], Texts& texts, sqlite3* db,
+            std::size_t (&added)[2]) {
+  const std::string now = NowText();
+  Statement addAddress(db, "INSERT INTO addresses(id, text) VALUES(?, ?)");
+  Statement addAccount(db, "INSERT INTO accounts(id, text) VALUES(?, ?)");
+  Statement addName(db, "INSERT INTO names(id, text) VALUES(?, ?)");
+  Statement addFileName(db, "INSERT INTO file_names(id, text) VALUES(?, ?)");
+  Statement addFile(db,
+                    "INSERT INTO files(name, standard_input, format, compressed, encoding, "
+                    "text_bytes, skipped_downloads, skipped_uploads, stored_downloads, "
+                    "stored_uploads, left_out_downloads, left_out_uploads, first_dated_downloads, "
+                    "first_dated_uploads, first_read, last_read) "
+                    "VALUES(?, ?, ?, ?, ?, 0, ?, ?, 0, 0, 0, 0, ?, ?, ?, ?)");
+  Statement grow(db,
+                 "UPDATE files SET name = ?, compressed = ?, encoding = ?, date_order = ?, "
+                 "text_bytes = ?, digest = ?, stored_downloads = ?, stored_uploads = ?, "
+                 "last_read = ? WHERE id = ?");
+  Statement readAs(db,
+                   "INSERT INTO file_reads(file, name, last_read) VALUES(?, ?, ?) "
+                   "ON CONFLICT(file, name) DO UPDATE SET last_read = excluded.last_read");
+  Statement addRun(db,
+                   "INSERT INTO runs(file, direction, first_seq, first_row, last_row, "
+                   "counted_from) VALUES(?, ?, ?, ?, ?, ?)");
+  RowInserter inserter(db);
+  Statement last(db, "SELECT coalesce(max(id), 0) FROM rows");
+  last.Step();
+  std::int64_t nextRow = last.Int(0) + 1;
+  last.Step();  // done
+
+  const auto firstDatedOf = [&](std::size_t owner, int d) {
+    for (const Part& part : parts[d]) {
+      if (part.owner == owner)
+        return part.firstDated;
+    }
+    return kUndated;
+  };
+  for (std::size_t o = 0; o < storedOf.size(); ++o) {
+    if (!readingOf[o])
+      continue;
+    const Reading& reading = readings[*readingOf[o]];
+    const LogSource& source = sources[*readingOf[o]];
+    if (!reading.wholeDigest && !source.input.standardInput)
+      continue;  // where its whole lines end is not known: kept by a later run
+    const LogKind kind = ClassicKindOf(source.role);
+    const LogTable* any = TableOf(const_cast<AnyReadResult&>(reading.read), kind, 0);
+    if (!any)
+      any = TableOf(const_cast<AnyReadResult&>(reading.read), kind, 1);
+    const std::string fileName = source.input.Text();
+    if (!storedOf[o]) {
+      if (reading.wholeRows[0] + reading.wholeRows[1] == 0)
+        continue;  // nothing whole yet: a file is known by its first rows
+      StoredFile made;
+      made.format = reading.read.format;
+      made.classicKind = kind;
+      const std::string format = FormatWord(made.format, kind);
+      addFile.Bind(1, std::string_view(fileName))
+          .Bind(2, std::int64_t{source.input.standardInput})
+          .Bind(3, std::string_view(format))
+          .Bind(4, std::int64_t{reading.read.compressed})
+          .Bind(5, std::string_view(EncodingWord(any->TextEncoding())));
+      for (int d = 0; d < 2; ++d) {
+        made.skipped[d] = skip[o][d];
+        made.firstDated[d] = firstDatedOf(o, d);
+        addFile.Bind(6 + d, static_cast<std::int64_t>(made.skipped[d]));
+        if (made.firstDated[d] == kUndated)
+          addFile.BindNull(8 + d);
+        else
+          addFile.Bind(8 + d, made.firstDated[d]);
+      }
+      addFile.Bind(10, std::string_view(now)).Bind(11, std::string_view(now)).Run();
+      made.id = sqlite3_last_insert_rowid(db);
+      stored.push_back(std::move(made));
+      storedOf[o] = stored.size() - 1;
+    }
+    StoredFile& file = stored[*storedOf[o]];
+    for (int d = 0; d < 2; ++d) {
+      const LogTable* table = TableOf(const_cast<AnyReadResult&>(reading.read), kind, d);
+      const std::size_t from = file.skipped[d] + file.stored[d];
+      if (!table || reading.wholeRows[d] <= from)
+        continue;
+      const bool utf8 = table->TextEncoding() == Encoding::Utf8;
+      std::string decoded;
+      const auto cell = [&](std::size_t row, Column column) -> std::string_view {
+        if (utf8 || column == Column::Name)
+          return table->CellBytes(row, column);
+        decoded = table->CellText(row, column);
+        return decoded;
+      };
+      // Addresses and names are interned in the table already: each is looked up once.
+      std::vector<std::int64_t> addressIds(table->AddressIdCount(), 0);
+      std::vector<std::int64_t> nameIds(table->NameIdCount(), 0);
+      std::string lastAccount;
+      std::int64_t lastAccountId = 0;
+      const std::int64_t firstRow = nextRow;
+      for (std::size_t row = from; row < reading.wholeRows[d]; ++row) {
+        std::int64_t& address = addressIds[table->AddressId(row)];
+        if (address == 0)
+          address = texts.addresses.IdOf(cell(row, Column::Address), addAddress);
+        std::int64_t& userName = nameIds[table->NameId(row)];
+        if (userName == 0)
+          userName = texts.names.IdOf(cell(row, Column::Name), addName);
+        const std::string_view account = cell(row, Column::Account);
+        if (lastAccountId == 0 || account != lastAccount) {
+          lastAccount = account;
+          lastAccountId = texts.accounts.IdOf(account, addAccount);
+        }
+        const std::int64_t path = texts.fileNames.IdOf(cell(row, Column::FileName), addFileName);
+        inserter.Add({nextRow++, address, userName, table->Date(row), path, lastAccountId},
+                     cell(row, Column::DateTime));
+      }
+      inserter.Flush();
+      Run run;
+      run.firstSeq = from - file.skipped[d];
+      run.firstRow = run.countedFrom = firstRow;
+      run.lastRow = nextRow - 1;
+      addRun.Bind(1, file.id)
+          .Bind(2, std::int64_t{d})
+          .Bind(3, static_cast<std::int64_t>(run.firstSeq))
+          .Bind(4, run.firstRow)
+          .Bind(5, run.lastRow)
+          .Bind(6, run.countedFrom)
+          .Run();
+      run.id = sqlite3_last_insert_rowid(db);
+      file.runs[d].push_back(run);
+      added[d] += reading.wholeRows[d] - from;
+      file.stored[d] = reading.wholeRows[d] - file.skipped[d];
+    }
+    const char* order = OrderWord(any->DatesOrder());
+    grow.Bind(1, std::string_view(fileName))
+        .Bind(2, std::int64_t{reading.read.compressed})
+        .Bind(3, std::string_view(EncodingWord(any->TextEncoding())));
+    if (order)
+      grow.Bind(4, std::string_view(order));
+    else
+      grow.BindNull(4);
+    grow.Bind(5, static_cast<std::int64_t>(reading.wholeEnd));
+    if (reading.wholeDigest && !source.input.standardInput)
+      grow.BindBlob(6, *reading.wholeDigest);
+    else
+      grow.BindNull(6);
+    grow.Bind(7, static_cast<std::int64_t>(file.stored[0]))
+        .Bind(8, static_cast<std::int64_t>(file.stored[1]))
+        .Bind(9, std::string_view(now))
+        .Bind(10, file.id)
+        .Run();
+    readAs.Bind(1, file.id)
+        .Bind(2, std::string_view(fileName))
+        .Bind(3, std::string_view(now))
+        .Run();
+    file.name = fileName;
+    file.standardInput = source.input.standardInput;
+    file.compressed = reading.read.compressed;
+  }
+
+  // Where each run's counted rows begin, for the view, and how many each file leaves out.
+  Statement counted(db, "UPDATE runs SET counted_from = ? WHERE id = ?");
+  Statement leftOut(db,
+                    "UPDATE files SET left_out_downloads = ?, left_out_uploads = ? WHERE id = ?");
+  std::vector<std::array<std::size_t, 2>> overlaps(stored.size(), {0, 0});
+  for (int d = 0; d < 2; ++d) {
+    for (const Part& part : parts[d]) {
+      if (!storedOf[part.owner])
+        continue;
+      StoredFile& file = stored[*storedOf[part.owner]];
+      const std::size_t overlap = std::min(part.overlap, file.stored[d]);
+      overlaps[*storedOf[part.owner]][d] = overlap;
+      for (Run& run : file.runs[d]) {
+        const std::size_t within =
+            overlap <= run.firstSeq ? 0 : std::min(overlap - run.firstSeq, run.Rows());
+        const std::int64_t from = run.firstRow + static_cast<std::int64_t>(within);
+        if (run.countedFrom != from) {
+          run.countedFrom = from;
+          counted.Bind(1, from).Bind(2, run.id).Run();
+        }
+      }
+    }
+  }
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    StoredFile& file = stored[i];
+    if (overlaps[i][0] != file.leftOut[0] || overlaps[i][1] != file.leftOut[1]) {
+      file.leftOut[0] = overlaps[i][0];
+      file.leftOut[1] = overlaps[i][1];
+      leftOut.Bind(1, static_cast<std::int64_t>(file.leftOut[0]))
+          .Bind(2, static_cast<std::int64_t>(file.leftOut[1]))
+          .Bind(3, file.id)
+          .Run();
+    }
+  }
+}
 
 }  // namespace
 
@@ -664,55 +1187,28 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     result.failure = name + ": cannot add to it: the file is read-only";
     return result;
   }
+  const bool writing = !sources.empty();
   sqlite3* db = db_->db;
   bool inTransaction = false;
   try {
-    db_->Exec(sources.empty() ? "BEGIN" : "BEGIN IMMEDIATE");
+    db_->Exec(writing ? "BEGIN IMMEDIATE" : "BEGIN");
     inTransaction = true;
-    std::vector<StoredFile> stored;
-    {
-      Statement files(db,
-                      "SELECT id, name, standard_input, format, compressed, encoding, date_order, "
-                      "text_bytes, digest, skipped_downloads, skipped_uploads, stored_downloads, "
-                      "stored_uploads, left_out_downloads, left_out_uploads, first_read, "
-                      "first_dated_downloads, first_dated_uploads "
-                      "FROM files ORDER BY id");
-      while (files.Step()) {
-        StoredFile file;
-        file.id = files.Int(0);
-        file.name = files.Text(1);
-        file.standardInput = files.Int(2) != 0;
-        ParseFormat(files.Text(3), file);
-        file.compressed = files.Int(4) != 0;
-        file.encoding = EncodingOf(files.Text(5));
-        file.order = files.Null(6) ? DateOrder::Detect : OrderOf(files.Text(6));
-        file.textBytes = static_cast<std::uint64_t>(files.Int(7));
-        file.digest = files.Blob(8);
-        for (int d = 0; d < 2; ++d) {
-          file.skipped[d] = static_cast<std::size_t>(files.Int(9 + d));
-          file.stored[d] = static_cast<std::size_t>(files.Int(11 + d));
-          file.leftOut[d] = static_cast<std::size_t>(files.Int(13 + d));
-        }
-        file.firstRead = files.Text(15);
-        for (int d = 0; d < 2; ++d)
-          file.firstDated[d] = files.Null(16 + d) ? kUndated : files.Int(16 + d);
-        stored.push_back(std::move(file));
-      }
-    }
+    std::vector<StoredFile> stored = LoadStored(db);
 
     // Every source is read whole, keeping every cell and the dates, as several files are.
     std::vector<Reading> readings(sources.size());
-    ReadOptions readOptions{
+    const ReadOptions readOptions{
         options.encoding, {}, KeptCells{}, options.dates.value_or(DateOrder::Detect)};
     for (std::size_t i = 0; i < sources.size(); ++i) {
+      const LogKind kind = ClassicKindOf(sources[i].role);
       readings[i] = ReadSource(sources[i], readOptions, stored);
       if (readings[i].read.Ok() && readings[i].file) {
-        // A file that goes on goes on as it was read: its text's encoding and its dates' order,
+        // A file that goes on is read as it was: its text's encoding and its dates' order,
         // unless this run asks for others.
         const StoredFile& file = stored[*readings[i].file];
-        const LogTable* any = TableOf(readings[i].read, ClassicKindOf(sources[i].role), 0);
+        const LogTable* any = TableOf(readings[i].read, kind, 0);
         if (!any)
-          any = TableOf(readings[i].read, ClassicKindOf(sources[i].role), 1);
+          any = TableOf(readings[i].read, kind, 1);
         ReadOptions same = readOptions;
         if (options.encoding == EncodingChoice::Auto && any->TextEncoding() != file.encoding)
           same.encoding = ChoiceOf(file.encoding);
@@ -728,7 +1224,7 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         return result;
       }
     }
-    // Where several sources continue one stored file, the longest stands for it; the others'
+    // Where several sources go on from one stored file, the longest stands for it: the others'
     // text is its start.
     for (std::size_t i = 0; i < readings.size(); ++i) {
       for (std::size_t j = 0; j < readings.size(); ++j) {
@@ -739,303 +1235,91 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       }
     }
 
-    // The texts, by id, and (to add) their ids.
-    std::vector<std::string> texts;
-    TextIds ids;
-    {
-      Statement all(db, "SELECT id, text FROM texts ORDER BY id");
-      while (all.Step()) {
-        const auto id = static_cast<std::size_t>(all.Int(0));
-        if (id >= texts.size())
-          texts.resize(id + 1);
-        texts[id] = all.Text(1);
-        if (!sources.empty())
-          ids.emplace(texts[id], static_cast<std::int64_t>(id));
-      }
-    }
-
-    // The parts: each stored file (as read now when it was), then each new source.
-    std::vector<Owner> owners(stored.size());
-    std::vector<std::size_t> ownerOfStored(stored.size());
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-      owners[i].stored = i;
-      ownerOfStored[i] = i;
-      owners[i].firstDated[0] = stored[i].firstDated[0];
-      owners[i].firstDated[1] = stored[i].firstDated[1];
-    }
+    // Owners of parts: each stored file (with its reading when it was read now), then each new
+    // source.
+    std::vector<std::optional<std::size_t>> storedOf(stored.size()), readingOf(stored.size());
+    for (std::size_t i = 0; i < stored.size(); ++i)
+      storedOf[i] = i;
     for (std::size_t i = 0; i < readings.size(); ++i) {
-      if (readings[i].file) {
-        if (readings[i].longest)
-          owners[*readings[i].file].reading = i;
-      } else {
-        Owner& owner = owners.emplace_back();
-        owner.reading = i;
-        for (int d = 0; d < 2; ++d) {
-          const LogTable* table = TableOf(readings[i].read, ClassicKindOf(sources[i].role), d);
-          for (std::size_t row = 0; table && row < table->RowCount(); ++row) {
-            if (table->Date(row) != kUndated) {
-              owner.firstDated[d] = table->Date(row);
-              break;
-            }
-          }
-        }
+      if (!readings[i].file) {
+        storedOf.emplace_back();
+        readingOf.emplace_back(i);
+      } else if (readings[i].longest) {
+        readingOf[*readings[i].file] = i;
       }
     }
-    {
-      // The rows of the stored files not read now.
-      std::vector<std::optional<LogTableBuilder>> builders(stored.size() * 2);
-      std::vector<std::vector<Timestamp>> dates(stored.size() * 2);
-      std::unordered_map<std::int64_t, std::size_t> indexOf;
-      for (std::size_t i = 0; i < stored.size(); ++i) {
-        if (!owners[i].reading)
-          indexOf.emplace(stored[i].id, i);
-      }
-      if (!indexOf.empty()) {
-        Statement rows(db,
-                       "SELECT file, direction, time, date_text, address, account, name, "
-                       "file_name FROM rows ORDER BY id");
-        const auto text = [&texts](std::int64_t id) -> std::string_view {
-          if (id < 0 || static_cast<std::size_t>(id) >= texts.size())
-            throw Failure("a row names a text it does not hold", SQLITE_CORRUPT);
-          return texts[static_cast<std::size_t>(id)];
-        };
-        while (rows.Step()) {
-          const auto found = indexOf.find(rows.Int(0));
-          if (found == indexOf.end())
-            continue;
-          const std::size_t slot = found->second * 2 + (rows.Int(1) != 0 ? 1 : 0);
-          if (!builders[slot])
-            builders[slot].emplace(KeptCells{}, std::nullopt);
-          const LogTableBuilder::Cells cells{rows.Text(3), text(rows.Int(4)), text(rows.Int(5)),
-                                             text(rows.Int(6)), text(rows.Int(7))};
-          builders[slot]->AddRows(&cells, 1);
-          dates[slot].push_back(rows.Null(2) ? kUndated : rows.Int(2));
-        }
-      }
-      for (std::size_t i = 0; i < stored.size(); ++i) {
-        for (int d = 0; d < 2; ++d) {
-          auto& builder = builders[i * 2 + static_cast<std::size_t>(d)];
-          if (!builder)
-            continue;
-          owners[i].tables[d] = std::move(*builder).Finish(Encoding::Utf8);
-          owners[i].tables[d].SetDates(std::move(dates[i * 2 + static_cast<std::size_t>(d)]),
-                                       stored[i].order);
-          builder.reset();
-        }
-      }
-    }
-    // Each part's table: a stored file's rows, or a reading's from the start the history left out.
-    const auto choose = [&](Owner& owner) {
-      for (int d = 0; d < 2; ++d) {
-        if (!owner.reading) {
-          owner.part[d] = &owner.tables[d];
-          owner.leftBefore[d] = stored[*owner.stored].skipped[d];
-          continue;
-        }
-        Reading& reading = readings[*owner.reading];
-        LogTable* table = TableOf(reading.read, ClassicKindOf(sources[*owner.reading].role), d);
-        const std::size_t skip = owner.stored ? stored[*owner.stored].skipped[d] : owner.skip[d];
-        owner.leftBefore[d] = table ? std::min(skip, table->RowCount()) : 0;
-        if (!table || skip == 0) {
-          owner.part[d] = table ? table : &owner.tables[d];
-          continue;
-        }
-        std::vector<std::size_t> rows;
-        for (std::size_t row = skip; row < table->RowCount(); ++row)
-          rows.push_back(row);
-        owner.selected[d] = table->SelectRows(rows);
-        owner.part[d] = &owner.selected[d];
-      }
-    };
-    const SourcesOptions orderOnly{};
-    const auto overlaps = [&] {
-      for (int d = 0; d < 2; ++d) {
-        std::vector<TablePart> parts;
-        for (std::size_t o = 0; o < owners.size(); ++o)
-          parts.push_back({o, owners[o].part[d], owners[o].part[d]->RowCount(),
-                           owners[o].firstDated[d], owners[o].WholeRows(d)});
-        CombineParts(parts, orderOnly, true, false);
-        for (const TablePart& part : parts)
-          owners[part.source].overlap[d] = part.overlap;
-      }
-    };
-    for (Owner& owner : owners)
-      choose(owner);
-    // A new file keeps only what the history does not hold yet: the start that repeats the rows
-    // before it is left out for good (standard input read again, a copy of a log's end).
-    overlaps();
-    bool skipped = false;
-    for (Owner& owner : owners) {
-      if (owner.stored)
-        continue;
-      const Reading& reading = readings[*owner.reading];
-      for (int d = 0; d < 2; ++d) {
-        owner.skip[d] = std::min(owner.overlap[d], reading.wholeRows[d]);
-        skipped = skipped || owner.skip[d] != 0;
-      }
-    }
-    if (skipped) {
-      for (Owner& owner : owners)
-        choose(owner);
-      overlaps();
-    }
+    const std::size_t ownerCount = storedOf.size();
+    std::vector<std::array<std::size_t, 2>> skip(ownerCount, {0, 0});
 
-    // What is added: each reading's whole rows behind those held.
-    const std::string now = NowText();
-    if (!sources.empty()) {
-      Statement addText(db, "INSERT INTO texts(id, text) VALUES(?, ?)");
-      const auto idOf = [&](std::string_view text) {
-        if (const auto found = ids.find(text); found != ids.end())
-          return found->second;
-        // Ids count up from 1; `texts` keeps one place for each id taken.
-        const auto id = static_cast<std::int64_t>(std::max<std::size_t>(texts.size(), 1));
-        texts.resize(static_cast<std::size_t>(id) + 1);
-        addText.Bind(1, id).Bind(2, text).Run();
-        ids.emplace(std::string(text), id);
-        return id;
-      };
-      Statement addRow(db,
-                       "INSERT INTO rows(file, direction, seq, time, date_text, address, account, "
-                       "name, file_name) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-      Statement addFile(db,
-                        "INSERT INTO files(name, standard_input, format, compressed, encoding, "
-                        "date_order, text_bytes, digest, skipped_downloads, skipped_uploads, "
-                        "stored_downloads, stored_uploads, left_out_downloads, left_out_uploads, "
-                        "first_read, last_read, first_dated_downloads, first_dated_uploads) "
-                        "VALUES(?, ?, ?, ?, ?, ?, 0, NULL, ?, ?, 0, 0, 0, 0, ?, ?, ?, ?)");
-      Statement grow(db,
-                     "UPDATE files SET name = ?, compressed = ?, encoding = ?, date_order = ?, "
-                     "text_bytes = ?, digest = ?, stored_downloads = ?, stored_uploads = ?, "
-                     "last_read = ? WHERE id = ?");
-      Statement named(db,
-                      "INSERT INTO file_names(file, name, last_read) VALUES(?, ?, ?) "
-                      "ON CONFLICT(file, name) DO UPDATE SET last_read = excluded.last_read");
-      for (Owner& owner : owners) {
-        if (!owner.reading)
-          continue;
-        const std::size_t r = *owner.reading;
-        Reading& reading = readings[r];
-        const LogSource& source = sources[r];
-        if (!reading.wholeDigest && !source.input.standardInput)
-          continue;  // where its whole lines end is not known: kept on a later run
-        const LogKind kind = ClassicKindOf(source.role);
-        const LogTable* any = TableOf(reading.read, kind, 0);
-        if (!any)
-          any = TableOf(reading.read, kind, 1);
-        const std::string fileName = source.input.Text();
-        StoredFile* file = owner.stored ? &stored[*owner.stored] : nullptr;
-        if (!file) {
-          if (reading.wholeRows[0] + reading.wholeRows[1] == 0)
-            continue;  // nothing whole yet: a file is known by its first rows
-          StoredFile made;
-          made.format = reading.read.format;
-          made.classicKind = kind;
-          made.skipped[0] = owner.skip[0];
-          made.skipped[1] = owner.skip[1];
-          const std::string format = FormatWord(made.format, kind);
-          addFile.Bind(1, std::string_view(fileName))
-              .Bind(2, std::int64_t{source.input.standardInput})
-              .Bind(3, std::string_view(format))
-              .Bind(4, std::int64_t{reading.read.compressed})
-              .Bind(5, std::string_view(EncodingWord(any->TextEncoding())))
-              .BindNull(6)
-              .Bind(7, static_cast<std::int64_t>(owner.skip[0]))
-              .Bind(8, static_cast<std::int64_t>(owner.skip[1]))
-              .Bind(9, std::string_view(now))
-              .Bind(10, std::string_view(now));
-          for (int d = 0; d < 2; ++d) {
-            if (owner.firstDated[d] == kUndated)
-              addFile.BindNull(11 + d);
-            else
-              addFile.Bind(11 + d, owner.firstDated[d]);
-          }
-          addFile.Run();
-          made.id = sqlite3_last_insert_rowid(db);
-          stored.push_back(std::move(made));
-          owner.stored = stored.size() - 1;
-          file = &stored.back();
+    Texts texts;
+    texts.addresses.Load(db, "addresses", writing);
+    texts.names.Load(db, "names", writing);
+    if (writing || options.kept.account)
+      texts.accounts.Load(db, "accounts", writing);
+    if (writing || options.kept.fileName)
+      texts.fileNames.Load(db, "file_names", writing);
+
+    // Each direction's parts in order, with the overlap of each.
+    std::vector<Part> parts[2];
+    const auto makeParts = [&](int d) {
+      parts[d].clear();
+      for (std::size_t o = 0; o < ownerCount; ++o) {
+        Part part;
+        part.owner = o;
+        part.stored = storedOf[o];
+        part.reading = readingOf[o];
+        const StoredFile* file = part.stored ? &stored[*part.stored] : nullptr;
+        if (part.reading) {
+          part.table =
+              TableOf(readings[*part.reading].read, ClassicKindOf(sources[*part.reading].role), d);
+          const std::size_t rows = part.table ? part.table->RowCount() : 0;
+          part.skip = std::min(rows, file ? file->skipped[d] : skip[o][d]);
+          part.rows = rows - part.skip;
+          part.wholeRows = rows;
+          part.firstDated = file && file->firstDated[d] != kUndated ? file->firstDated[d]
+                                                                    : FirstDated(part.table);
+        } else {
+          part.rows = file->stored[d];
+          part.wholeRows = file->skipped[d] + file->stored[d];
+          part.firstDated = file->firstDated[d];
+          part.overlap = file->leftOut[d];
         }
-        for (int d = 0; d < 2; ++d) {
-          const LogTable* table = TableOf(reading.read, kind, d);
-          if (!table)
+        parts[d].push_back(part);
+      }
+      SortParts(parts[d]);
+      // The parts before the first one read now keep what they left out.
+      std::size_t first = 0;
+      while (first < parts[d].size() && !parts[d][first].reading)
+        ++first;
+      FindOverlaps(parts[d], first, d, db, texts, stored);
+    };
+    makeParts(0);
+    makeParts(1);
+    if (writing) {
+      // A new file keeps only what the history does not hold yet: the start that repeats the
+      // rows before it (standard input read again, a copy of a log's end) is left out for good.
+      bool skipped = false;
+      for (int d = 0; d < 2; ++d) {
+        for (const Part& part : parts[d]) {
+          if (part.stored || !part.reading)
             continue;
-          const bool utf8 = table->TextEncoding() == Encoding::Utf8;
-          std::string decoded[4];
-          const auto cell = [&](std::size_t row, Column column, int slot) -> std::string_view {
-            if (utf8 || column == Column::Name)
-              return table->CellBytes(row, column);
-            decoded[slot] = table->CellText(row, column);
-            return decoded[slot];
-          };
-          const std::size_t from = file->skipped[d] + file->stored[d];
-          for (std::size_t row = from; row < reading.wholeRows[d]; ++row) {
-            addRow.Bind(1, file->id)
-                .Bind(2, std::int64_t{d})
-                .Bind(3, static_cast<std::int64_t>(row - file->skipped[d]));
-            if (table->Date(row) == kUndated)
-              addRow.BindNull(4);
-            else
-              addRow.Bind(4, table->Date(row));
-            addRow.Bind(5, cell(row, Column::DateTime, 0))
-                .Bind(6, idOf(cell(row, Column::Address, 1)))
-                .Bind(7, idOf(cell(row, Column::Account, 2)))
-                .Bind(8, idOf(cell(row, Column::Name, 3)))
-                .Bind(9, idOf(cell(row, Column::FileName, 3)))
-                .Run();
-          }
-          if (reading.wholeRows[d] > from) {
-            (d == 0 ? result.downloadsAdded : result.uploadsAdded) += reading.wholeRows[d] - from;
-            file->stored[d] = reading.wholeRows[d] - file->skipped[d];
-          }
-        }
-        const char* order = OrderWord(any->DatesOrder());
-        grow.Bind(1, std::string_view(fileName)).Bind(2, std::int64_t{reading.read.compressed});
-        grow.Bind(3, std::string_view(EncodingWord(any->TextEncoding())));
-        if (order)
-          grow.Bind(4, std::string_view(order));
-        else
-          grow.BindNull(4);
-        grow.Bind(5, static_cast<std::int64_t>(reading.wholeEnd));
-        if (reading.wholeDigest && !source.input.standardInput)
-          grow.BindBlob(6, *reading.wholeDigest);
-        else
-          grow.BindNull(6);
-        grow.Bind(7, static_cast<std::int64_t>(file->stored[0]))
-            .Bind(8, static_cast<std::int64_t>(file->stored[1]))
-            .Bind(9, std::string_view(now))
-            .Bind(10, file->id)
-            .Run();
-        named.Bind(1, file->id)
-            .Bind(2, std::string_view(fileName))
-            .Bind(3, std::string_view(now))
-            .Run();
-        file->name = fileName;
-        file->standardInput = source.input.standardInput;
-        file->compressed = reading.read.compressed;
-      }
-      // What the report leaves out of each file's start, for the view to leave out too.
-      Statement leftOut(db,
-                        "UPDATE files SET left_out_downloads = ?, left_out_uploads = ? "
-                        "WHERE id = ?");
-      for (Owner& owner : owners) {
-        if (!owner.stored)
-          continue;
-        StoredFile& file = stored[*owner.stored];
-        std::size_t counted[2];
-        for (int d = 0; d < 2; ++d)
-          counted[d] = std::min(owner.overlap[d], file.stored[d]);
-        if (counted[0] != file.leftOut[0] || counted[1] != file.leftOut[1]) {
-          leftOut.Bind(1, static_cast<std::int64_t>(counted[0]))
-              .Bind(2, static_cast<std::int64_t>(counted[1]))
-              .Bind(3, file.id)
-              .Run();
+          skip[part.owner][d] = std::min(part.overlap, readings[*part.reading].wholeRows[d]);
+          skipped = skipped || skip[part.owner][d] != 0;
         }
       }
+      if (skipped) {
+        makeParts(0);
+        makeParts(1);
+      }
+      std::size_t added[2] = {0, 0};
+      AddNew(sources, readings, stored, storedOf, readingOf, skip, parts, texts, db, added);
+      result.downloadsAdded = added[0];
+      result.uploadsAdded = added[1];
     }
     db_->Exec("COMMIT");
     inTransaction = false;
 
-    // The report's tables and what each file gave them.
+    // What each file gave the report.
     for (std::size_t i = 0; i < readings.size(); ++i) {
       SourceInfo info;
       info.input = sources[i].input;
@@ -1045,10 +1329,11 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       info.unreadableLines = readings[i].read.unreadableLines;
       result.read.push_back(std::move(info));
     }
-    for (Owner& owner : owners) {
-      SourceInfo info;
-      if (owner.stored) {
-        const StoredFile& file = stored[*owner.stored];
+    result.files.resize(ownerCount);
+    for (std::size_t o = 0; o < ownerCount; ++o) {
+      SourceInfo& info = result.files[o];
+      if (storedOf[o]) {
+        const StoredFile& file = stored[*storedOf[o]];
         info.input = file.standardInput ? InputName{{}, true}
                                         : InputName{std::filesystem::path(std::u8string(
                                                         file.name.begin(), file.name.end())),
@@ -1057,29 +1342,62 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         info.classicKind = file.classicKind;
         info.compressed = file.compressed;
       } else {
-        info = result.read[*owner.reading];
+        info = result.read[*readingOf[o]];
         info.unreadableLines.clear();
       }
-      info.downloads = owner.part[0]->RowCount() - owner.overlap[0];
-      info.uploads = owner.part[1]->RowCount() - owner.overlap[1];
-      info.overlapLeftOut = owner.overlap[0] + owner.overlap[1];
-      result.files.push_back(std::move(info));
     }
-    LogPair pair;
     for (int d = 0; d < 2; ++d) {
-      std::vector<TablePart> parts;
-      for (std::size_t o = 0; o < owners.size(); ++o) {
-        if (owners[o].part[d]->RowCount() != 0)
-          parts.push_back({o, owners[o].part[d], owners[o].part[d]->RowCount(),
-                           owners[o].firstDated[d], owners[o].WholeRows(d)});
+      for (const Part& part : parts[d]) {
+        SourceInfo& info = result.files[part.owner];
+        (d == 0 ? info.downloads : info.uploads) += part.rows - std::min(part.rows, part.overlap);
+        info.overlapLeftOut += std::min(part.rows, part.overlap);
       }
-      std::optional<LogTable> joined = CombineParts(parts, options);
-      (d == 0 ? pair.downloads : pair.uploads) = std::move(*joined);
+    }
+
+    // The report's tables: the counted rows of every part, in order. Stored rows are read with
+    // only the cells asked for, straight into one table when no source was read now.
+    LogPair pair;
+    const bool dates = options.dates.has_value();
+    for (int d = 0; d < 2; ++d) {
+      LogTable& table = d == 0 ? pair.downloads : pair.uploads;
+      if (readings.empty()) {
+        StoredRows rows(db, texts, options.kept, dates);
+        for (const Part& part : parts[d])
+          rows.Add(stored[*part.stored], d, std::min(part.overlap, part.rows), part.rows);
+        table = std::move(rows).Finish();
+        continue;
+      }
+      std::vector<LogTable> loaded(parts[d].size());
+      std::vector<LogTable::Part> joined;
+      for (std::size_t i = 0; i < parts[d].size(); ++i) {
+        const Part& part = parts[d][i];
+        const std::size_t from = std::min(part.overlap, part.rows);
+        if (from == part.rows)
+          continue;
+        if (part.reading) {
+          joined.push_back({part.table, part.skip + from, part.skip + part.rows});
+        } else {
+          StoredRows rows(db, texts, options.kept, dates);
+          rows.Add(stored[*part.stored], d, from, part.rows);
+          loaded[i] = std::move(rows).Finish();
+          joined.push_back({&loaded[i], 0, loaded[i].RowCount()});
+        }
+      }
+      if (joined.size() == 1 && joined[0].firstRow == 0 &&
+          joined[0].endRow == joined[0].table->RowCount()) {
+        // One whole table: taken as it is, as a single file's load is.
+        table = std::move(*const_cast<LogTable*>(joined[0].table));
+        if (!dates)
+          table.DropDates();
+      } else if (!joined.empty()) {
+        table = LogTable::Join(joined, options.kept, dates);
+      }
     }
     result.logs = std::move(pair);
   } catch (const Failure& failure) {
     if (inTransaction)
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    result = Result();
     const int code = failure.code & 0xff;
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
       result.failure = name +
