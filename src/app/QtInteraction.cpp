@@ -23,6 +23,12 @@ namespace {
 const QStringList kLogFileNames = {QStringLiteral("Download Log.txt"),
                                    QStringLiteral("Upload Log.txt")};
 
+// A message shows file names and log texts as they are, never as markup.
+int ExecPlain(QMessageBox& box) {
+  box.setTextFormat(Qt::PlainText);
+  return ExecModal(box);
+}
+
 // Qt splits a name filter's patterns at blanks, so "Download Log.txt" cannot be a pattern. The
 // dialog's filter lets through names with any one character in place of the blank, and this proxy
 // keeps, of the files, only the two exact names. Folders always pass, so the user can move about.
@@ -123,7 +129,7 @@ std::optional<QString> QtInteraction::ChooseSaveFile(const QString& title,
 
 void QtInteraction::ShowMessage(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, Owner());
-  ExecModal(box);
+  ExecPlain(box);
 }
 
 // Over the open dialog that asks (About, Rename Users), else over the window in front (the main
@@ -139,12 +145,12 @@ QWidget* QtInteraction::Owner() const {
 bool QtInteraction::AskYesNo(const QString& title, const QString& text, bool noByDefault) {
   QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, Owner());
   box.setDefaultButton(noByDefault ? QMessageBox::No : QMessageBox::Yes);
-  return ExecModal(box) == QMessageBox::Yes;
+  return ExecPlain(box) == QMessageBox::Yes;
 }
 
 void QtInteraction::ShowNotice(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, Owner());
-  ExecModal(box);
+  ExecPlain(box);
 }
 
 void QtInteraction::SetBusy(bool busy) {
