@@ -19,6 +19,8 @@
 #include "logs/LogSources.h"
 
 #ifdef QUORVANE_HISTORY
+#include <sys/stat.h>
+
 #include "history/History.h"
 #endif
 
@@ -32,7 +34,8 @@ constexpr std::string_view kUsage =
     "                       [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--date-order mdy|dmy]\n"
     "                       [--encoding auto|utf-8|windows-1252|mac-roman]\n"
     "                       [DOWNLOAD_LOG UPLOAD_LOG] [--download FILE]... [--upload FILE]...\n"
-    "                       [--log FILE]... [--follow] [--history FILE] [--output FILE]\n";
+    "                       [--log FILE]... [--follow] [--history FILE] [--output FILE]\n"
+    "                       [--every SECONDS]\n";
 
 constexpr std::string_view kHelp =
     "\nReads a Hotline server's download log and upload log and writes who downloads\n"
@@ -60,13 +63,17 @@ constexpr std::string_view kHelp =
     "when missing) and reports over all it holds, also once the logs are gone; with no logs\n"
     "given, the report comes from FILE alone.\n"
     "--output FILE writes the report to FILE instead of standard output: whole, into a new\n"
-    "file beside it that then replaces it, so that a web server never serves half a page.\n";
+    "file beside it that then replaces it, so that a web server never serves half a page.\n"
+    "--follow --history FILE adds every batch of transfers to FILE as it arrives; with\n"
+    "--output PAGE it writes PAGE once at the start and then at most every --every SECONDS\n"
+    "(60 by default) when transfers arrived.\n";
 
 struct Options {
   ReportRequest request;
   bool follow = false;
   std::optional<std::filesystem::path> history;
   std::optional<std::string> output;  // the file to write instead of standard output
+  std::chrono::seconds every{60};     // --follow --output: the page at most this often
   EncodingChoice encoding = EncodingChoice::Auto;
   std::vector<LogSource> sources;  // in the order of the command line
   std::vector<std::size_t> pair;   // the positional logs among them
@@ -103,7 +110,8 @@ constexpr std::pair<std::string_view, DateOrder> kDateOrders[] = {{"mdy", DateOr
 bool TakesValue(std::string_view arg) {
   return arg == "--user" || arg == "--encoding" || arg == "--format" || arg == "--from" ||
          arg == "--to" || arg == "--date-order" || arg == "--top" || arg == "--download" ||
-         arg == "--upload" || arg == "--log" || arg == "--history" || arg == "--output";
+         arg == "--upload" || arg == "--log" || arg == "--history" || arg == "--output" ||
+         arg == "--every";
 }
 
 // A file named on the command line; "-" is standard input.
@@ -155,6 +163,13 @@ std::optional<std::string> ApplyValue(std::string_view name, const std::string& 
     if (value.empty())
       return std::string("--history needs a file name");
     options.history = PathOf(value);
+  } else if (name == "--every") {
+    unsigned seconds = 0;
+    const char* end = value.data() + value.size();
+    const auto [stop, error] = std::from_chars(value.data(), end, seconds);
+    if (error != std::errc() || stop != end || seconds == 0 || seconds > 86400)
+      return "--every " + value + " is not a whole number of seconds from 1 to 86400";
+    options.every = std::chrono::seconds(seconds);
   } else if (name == "--top") {
     std::size_t count = 0;
     const char* end = value.data() + value.size();
@@ -233,10 +248,18 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, std:
                     [](const LogSource& source) { return source.input.standardInput; });
   if (stdinCount > 1)
     return UsageError(err, "standard input (-) can be read only once");
-  if (options.follow && options.request.format != ReportFormat::Json)
+  if (options.follow && options.request.format != ReportFormat::Json && !options.output)
     return UsageError(err, "--follow writes JSON only: give --format json");
-  if (options.follow && options.output)
-    return UsageError(err, "--follow writes to standard output: leave out --output");
+  if (options.follow && options.output && !options.history)
+    return UsageError(err, "--follow writes a file only with a history: give --history FILE");
+  if (options.follow && options.history &&
+      std::any_of(options.sources.begin(), options.sources.end(),
+                  [](const LogSource& source) { return source.input.standardInput; }))
+    return UsageError(err,
+                      "--follow --history reads log files: pipe the journal in without --follow, "
+                      "from a timer");
+  if (options.follow && options.history && options.sources.empty())
+    return UsageError(err, "--follow needs at least one log");
   return options;
 }
 
@@ -486,33 +509,27 @@ int Follow(const Options& options, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-// What a history file gave: its tables, the files it learned from, their names.
+// What a history file gave: its tables, the files it learned from, their names, and what the
+// sources read now were.
 struct HeldReport {
   LogPair logs;
   std::vector<SourceInfo> files;
   std::vector<std::string> names;
+  std::vector<SourceInfo> read;
+  std::size_t added = 0;
 };
 
 // How long a run waits for another one adding to the same history file.
 constexpr std::chrono::seconds kHistoryWait{30};
 
-// Adds the logs given to the history file and reads back all it holds; nothing after saying why
-// not in one line.
-std::optional<HeldReport> FromHistory(const Options& options, const LoadOptions& load,
-                                      std::ostream& err) {
 #ifdef QUORVANE_HISTORY
-  std::string error;
-  const std::unique_ptr<History> history = History::Open(
-      *options.history, options.sources.empty() ? History::Access::Read : History::Access::Write,
-      kHistoryWait, error);
-  if (!history) {
-    Complain(err, error);
-    return std::nullopt;
-  }
-  History::Result held =
-      history->Update(options.sources, {options.encoding, load.kept, load.dates, {}});
+// Adds the sources to the history and reads back all it holds; nothing after saying why not in
+// one line.
+std::optional<HeldReport> Held(History& history, const std::vector<LogSource>& sources,
+                               const Options& options, const LoadOptions& load, std::ostream& err) {
+  History::Result held = history.Update(sources, {options.encoding, load.kept, load.dates, {}});
   if (held.sourceFailure) {
-    Complain(err, FailureMessage(*held.sourceFailure, options.sources));
+    Complain(err, FailureMessage(*held.sourceFailure, sources));
     return std::nullopt;
   }
   if (held.failure) {
@@ -521,10 +538,157 @@ std::optional<HeldReport> FromHistory(const Options& options, const LoadOptions&
   }
   for (const SourceInfo& source : held.read)
     TellLeftOut(err, source);
-  HeldReport report{std::move(*held.logs), std::move(held.files), {}};
+  HeldReport report{std::move(*held.logs),
+                    std::move(held.files),
+                    {},
+                    std::move(held.read),
+                    held.downloadsAdded + held.uploadsAdded};
   for (const SourceInfo& file : report.files)
     report.names.push_back(file.input.Text());
   return report;
+}
+
+std::unique_ptr<History> OpenHistory(const Options& options, std::ostream& err) {
+  std::string error;
+  std::unique_ptr<History> history = History::Open(
+      *options.history, options.sources.empty() ? History::Access::Read : History::Access::Write,
+      kHistoryWait, error);
+  if (!history)
+    Complain(err, error);
+  return history;
+}
+
+// Which file a path names now, (0, 0) when none.
+std::pair<std::uint64_t, std::uint64_t> FileIdOf(const std::filesystem::path& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0)
+    return {0, 0};
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+// Where a file read under `name` went when another took its name or it went away: the file in
+// the same folder that is still that file (a rotation's backup), if any.
+std::optional<std::filesystem::path> RenamedTo(const std::filesystem::path& name,
+                                               std::pair<std::uint64_t, std::uint64_t> file) {
+  std::error_code error;
+  const std::filesystem::path folder =
+      name.parent_path().empty() ? std::filesystem::path(".") : name.parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (entry.is_regular_file(error) && FileIdOf(entry.path()) == file)
+      return name.parent_path() / entry.path().filename();
+  }
+  return std::nullopt;
+}
+
+// Keeps the history file up to date as the server writes its logs: every batch of transfers is
+// committed before it is reported. The report goes to standard output as a JSON line at most once
+// a second, or replaces --output at most every --every seconds, whenever transfers arrived (and
+// once at the start).
+int FollowHistory(const Options& options, std::ostream& out, std::ostream& err) {
+  CatchStopSignals();
+  const LoadOptions load = LoadOptionsFor(options.request, options.encoding);
+  const std::unique_ptr<History> history = OpenHistory(options, err);
+  if (!history)
+    return 1;
+  std::optional<HeldReport> held = Held(*history, options.sources, options, load, err);
+  if (!held)
+    return 1;
+  ReportRequest request = options.request;
+  const auto write = [&] {
+    request.logNames = held->names;
+    Report report = BuildReport(static_cast<const LogPair&>(held->logs), request);
+    report.sources = held->files;
+    const std::string text = FormatReport(report, request);
+    return options.output ? WriteReport(options, text, out, err) : Write(OneLine(text), out, err);
+  };
+  if (write() != 0)
+    return 1;
+  using Clock = std::chrono::steady_clock;
+  const auto every = options.output ? options.every : std::chrono::seconds(1);
+  // The follower only tells when the files changed; the history reads them.
+  LogFollower follower(options.sources, held->read, 0, 0,
+                       {options.encoding, load.kept, load.dates, std::chrono::seconds(1)});
+  // The file each name named at the last read, and the files that names gave up since (a
+  // rotation's backup), read with the others for a while so that their last rows are kept.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> known;
+  for (const SourceInfo& read : held->read)
+    known.emplace_back(read.device, read.inode);
+  std::vector<std::pair<LogSource, Clock::time_point>> gone;
+  constexpr std::chrono::seconds kKeepGone{60};
+  Clock::time_point written = Clock::now();
+  bool pending = false;
+  while (!stopFollowing) {
+    const auto wait = pending ? std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             every - (Clock::now() - written)),
+                                         std::chrono::milliseconds(1))
+                              : std::chrono::milliseconds(1000);
+    follower.Wait(std::min(wait, std::chrono::milliseconds(1000)));
+    if (stopFollowing)
+      break;
+    const FollowUpdate update = follower.Poll();
+    bool changed = !update.rows.empty() || !update.events.empty();
+    for (const FollowEvent& event : update.events)
+      Complain(err, options.sources[event.source].input.Text() + ": " + Happened(event.kind));
+    if (update.failure) {
+      Complain(err, *update.failure + "; following stopped");
+      return 1;
+    }
+    for (std::size_t i = 0; i < options.sources.size(); ++i) {
+      const std::filesystem::path& name = options.sources[i].input.path;
+      if (known[i].second == 0 || FileIdOf(name) == known[i])
+        continue;
+      if (const auto renamed = RenamedTo(name, known[i]))
+        gone.push_back({{InputName{*renamed, false}, options.sources[i].role}, Clock::now()});
+      known[i] = {0, 0};
+      changed = true;
+    }
+    std::erase_if(gone, [&](const auto& file) { return Clock::now() - file.second > kKeepGone; });
+    if (changed) {
+      // A log that is gone for now (deleted, or between a rotation's rename and the new file)
+      // is left out: its rows stay in the history, and it is read again when it is back.
+      std::vector<LogSource> sources;
+      std::vector<std::size_t> given;
+      for (std::size_t i = 0; i < options.sources.size(); ++i) {
+        if (FileIdOf(options.sources[i].input.path).second != 0) {
+          sources.push_back(options.sources[i]);
+          given.push_back(i);
+        }
+      }
+      for (const auto& file : gone) {
+        if (FileIdOf(file.first.input.path).second != 0)
+          sources.push_back(file.first);
+      }
+      std::optional<HeldReport> now = Held(*history, sources, options, load, err);
+      if (!now)
+        return 1;
+      pending = pending || now->added != 0 || now->files.size() != held->files.size();
+      held = std::move(now);
+      for (std::size_t i = 0; i < given.size(); ++i)
+        known[given[i]] = {held->read[i].device, held->read[i].inode};
+    }
+    if (pending && Clock::now() - written >= every) {
+      if (write() != 0)
+        return 1;
+      written = Clock::now();
+      pending = false;
+    }
+  }
+  // A page still waiting for its turn is written before the end.
+  if (pending && write() != 0)
+    return 1;
+  return 0;
+}
+#endif
+
+// Adds the logs given to the history file and reads back all it holds; nothing after saying why
+// not in one line.
+std::optional<HeldReport> FromHistory(const Options& options, const LoadOptions& load,
+                                      std::ostream& err) {
+#ifdef QUORVANE_HISTORY
+  const std::unique_ptr<History> history = OpenHistory(options, err);
+  if (!history)
+    return std::nullopt;
+  return Held(*history, options.sources, options, load, err);
 #else
   (void)options;
   (void)load;
@@ -566,6 +730,10 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   }
   if (options->follow) {
     try {
+#ifdef QUORVANE_HISTORY
+      if (options->history)
+        return FollowHistory(*options, out, err);
+#endif
       return Follow(*options, out, err);
     } catch (const std::bad_alloc&) {
       Complain(err, "there is not enough memory to make the report");

@@ -1327,6 +1327,18 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       info.classicKind = ClassicKindOf(sources[i].role);
       info.compressed = readings[i].read.compressed;
       info.unreadableLines = readings[i].read.unreadableLines;
+      // Where the read stopped, for a caller that follows the file.
+      info.bytesUsed = readings[i].read.bytesUsed;
+      info.openTail = readings[i].read.openTail;
+      info.dataEnded = readings[i].read.dataEnded;
+      info.device = readings[i].read.device;
+      info.inode = readings[i].read.inode;
+      if (const LogTable* any = TableOf(readings[i].read, info.classicKind, 0)
+                                    ? TableOf(readings[i].read, info.classicKind, 0)
+                                    : TableOf(readings[i].read, info.classicKind, 1)) {
+        info.encoding = any->TextEncoding();
+        info.datesOrder = any->DatesOrder();
+      }
       result.read.push_back(std::move(info));
     }
     result.files.resize(ownerCount);

@@ -441,5 +441,60 @@ TEST(HistoryFile, TransfersViewAgreesWithTheReport) {
   EXPECT_EQ(view.out, fromReport);
 }
 
+// --follow --history keeps the file as the server writes: rows written, rotated away (the last of
+// them into the backup after the rename) and deleted all stay, and the page, replaced whole,
+// ends equal to the history's own report.
+TEST(HistoryFile, FollowKeepsWhatARotationMovesAway) {
+  TempDir dir;
+  const fs::path db = dir.Path() / "h.db", page = dir.Path() / "page.json";
+  const fs::path live = dir.Path() / "mobius.log", backup = dir.Path() / "mobius-1.log";
+  const std::string text = MobiusLog(11, 12);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(text.substr(at, end + 1 - at));
+  const auto append = [](const fs::path& file, const std::string& line) {
+    std::ofstream(file, std::ios::app | std::ios::binary) << line;
+  };
+  append(live, lines[0]);
+  const pid_t child = fork();
+  if (child == 0) {
+    freopen("/dev/null", "w", stderr);
+    execl(QUORVANE_REPORT_BINARY, "quorvane-report", "--follow", "--history", db.c_str(),
+          "--format", "json", "--output", page.c_str(), "--every", "1", "--log", live.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto waitFor = [&](std::size_t rows) {
+    // Until the history holds `rows` transfers, for at most ten seconds.
+    for (int tries = 0; tries < 100; ++tries) {
+      const std::string count =
+          RunShell("sqlite3 " + Quoted(db) + " 'SELECT count(*) FROM transfers' 2>/dev/null").out;
+      if (count == std::to_string(rows) + "\n")
+        return true;
+      usleep(100000);
+    }
+    return false;
+  };
+  ASSERT_TRUE(waitFor(1)) << "the first row was not kept";
+  for (std::size_t i = 1; i < 5; ++i)
+    append(live, lines[i]);
+  ASSERT_TRUE(waitFor(5));
+  fs::rename(live, backup);
+  append(backup, lines[5]);  // written through the old handle after the rename
+  append(live, lines[6]);
+  ASSERT_TRUE(waitFor(7)) << "rows around the rotation were lost";
+  fs::remove(backup);
+  for (std::size_t i = 7; i < lines.size(); ++i)
+    append(live, lines[i]);
+  ASSERT_TRUE(waitFor(lines.size()));
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string plain = Report("--format json --log " + Quoted(dir.Write("all.log", text))).out;
+  EXPECT_EQ(Figures(ReadAll(page)), Figures(plain));
+  EXPECT_EQ(Figures(Report("--format json --history " + Quoted(db)).out), Figures(plain));
+}
+
 }  // namespace
 }  // namespace quorvane
