@@ -139,9 +139,17 @@ step_package() {
   for f in usr/bin/quorvane usr/bin/quorvane-report usr/share/applications/quorvane.desktop \
            usr/share/metainfo/org.quorvane.quorvane.metainfo.xml \
            usr/share/icons/hicolor/scalable/apps/quorvane.svg \
-           usr/share/icons/hicolor/32x32/apps/quorvane.png; do
+           usr/share/icons/hicolor/32x32/apps/quorvane.png \
+           usr/lib/systemd/system/quorvane-report.service \
+           usr/lib/systemd/system/quorvane-report-update.service \
+           usr/lib/systemd/system/quorvane-report-update.timer etc/default/quorvane-report; do
     [ -e "$root/$f" ] || { echo "the package lacks /$f"; dpkg -c "$deb"; return 1; }
   done
+  dpkg-deb --info "$deb" conffiles | grep -qx /etc/default/quorvane-report ||
+    { echo "/etc/default/quorvane-report is not a conffile"; return 1; }
+  if command -v systemd-analyze > /dev/null; then
+    systemd-analyze verify --man=no "$root"/usr/lib/systemd/system/quorvane-report*
+  fi
   desktop-file-validate "$root/usr/share/applications/quorvane.desktop"
   appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/*.metainfo.xml
   if ldd "$root/usr/bin/quorvane" | grep "not found"; then

@@ -63,6 +63,43 @@ TEST_F(Install, PutsTheProgramsIconsAndMenuEntryWhereDesktopsLook) {
       << keys["Icon"];
 }
 
+// quorvane-report's systemd units run the program with the settings file installed; their command,
+// as systemd hands it to sh, takes the settings as given and keeps a classic log's name whole.
+TEST_F(Install, PutsTheSystemdUnitsAndTheirSettings) {
+  const fs::path settings = Installed("etc/default/quorvane-report");
+  std::string classic = Slurp(settings) + "QUORVANE_LOGS=\n";  // the pair's lines in use instead
+  for (std::size_t at; (at = classic.find("\n#QUORVANE_")) != std::string::npos;)
+    classic.erase(at + 1, 1);
+  for (const std::string unit : {"quorvane-report.service", "quorvane-report-update.service"}) {
+    const std::string text = Slurp(Installed("lib/systemd/system/" + unit));
+    EXPECT_NE(text.find("\nEnvironmentFile=" + settings.string() + "\n"), std::string::npos);
+    const std::string start =
+        "\nExecStart=/bin/sh -fc 'exec " + Installed("bin/quorvane-report").string();
+    const std::size_t from = text.find(start) + start.size();
+    ASSERT_GT(from, start.size()) << unit;
+    std::string command = "printf '[%s]'" + text.substr(from, text.find('\'', from) - from);
+    for (std::size_t at = 0; (at = command.find("$$", at)) != std::string::npos; ++at)
+      command.erase(at, 1);  // systemd's $$ is sh's $
+    const quorvane::testing::TempDir dir;
+    const auto run = [&](const std::string& script) {
+      return RunShell("sh -f " + Quoted(dir.Write("run", script + '\n' + command))).out;
+    };
+    const bool follows = unit == "quorvane-report.service";
+    EXPECT_EQ(run(Slurp(settings)),
+              std::string(follows ? "[--follow]" : "") +
+                  "[--history][/var/lib/quorvane/history][--format][html][--output][/run/quorvane/"
+                  "index.html]" +
+                  (follows ? "[--every][60]" : "") +
+                  "[--users][--files][--log][/var/log/mobius/mobius.log]");
+    EXPECT_TRUE(
+        run(classic).ends_with("[--files][--download][/srv/hotline/Download Log.txt]"
+                               "[--upload][/srv/hotline/Upload Log.txt]"))
+        << unit;
+  }
+  const std::string timer = Slurp(Installed("lib/systemd/system/quorvane-report-update.timer"));
+  EXPECT_NE(timer.find("\nWantedBy=timers.target\n"), std::string::npos);
+}
+
 // The one metainfo file has a release for this version and launches the desktop entry we ship.
 TEST(Packaging, TheMetainfoDescribesThisVersionAndOurDesktopEntry) {
   const fs::path packaging = QUORVANE_PACKAGING_DIR;
