@@ -15,9 +15,10 @@ class Interaction {
 
   // Asks for log files under this title: the chosen paths (one or more), or nothing on Cancel.
   // The question opens in `folder` with `preset` (a file name there) filled in, or, when `folder`
-  // is empty, on the previous answer.
+  // is empty, on the previous answer. With `orHistory`, history files are offered too.
   virtual std::optional<QStringList> ChooseLogFiles(const QString& title, const QString& folder,
-                                                    const QString& preset = {}) = 0;
+                                                    const QString& preset = {},
+                                                    bool orHistory = false) = 0;
   // Asks under this title for a file to save, offering `suggestedName` and files that match
   // `filter` ("PNG images (*.png)"); a name typed without a suffix gets that of `suggestedName`.
   // The chosen path, or nothing on Cancel. Choosing a file that exists has been confirmed.

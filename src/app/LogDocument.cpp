@@ -25,6 +25,23 @@ namespace {
 constexpr std::chrono::milliseconds kFollowTick{250};
 // How long changes must pause before the kept figures are made again after one stopped them.
 constexpr int kFiguresPauseMs = 2000;
+// How often a followed history file's stamp is looked at: a commit shows within a second.
+constexpr int kHistoryPollMs = 500;
+
+// FNV-1a over rows [first, last) of the table, from `digest` on: each cell's bytes and its end.
+std::uint64_t DigestRows(const LogTable& table, std::size_t first, std::size_t last,
+                         std::uint64_t digest) {
+  for (std::size_t row = first; row < last; ++row) {
+    for (const Column column :
+         {Column::DateTime, Column::Address, Column::Account, Column::Name, Column::FileName}) {
+      for (const char byte : table.CellBytes(row, column))
+        digest = (digest ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
+      digest = (digest ^ 0x100) * 0x100000001b3ULL;
+    }
+  }
+  return digest;
+}
+constexpr std::uint64_t kDigestStart = 0xcbf29ce484222325ULL;
 
 }  // namespace
 
@@ -44,17 +61,22 @@ LogDocument::LogDocument(DateOrder order, QObject* parent)
           {tr("Date/Time"), tr("Address"), tr("Account"), tr("Name"), tr("File Name")}, this)),
       dateOrder_(order),
       makeFiguresDue_(new QTimer(this)),
-      figuresMadeDue_(new QTimer(this)) {
+      figuresMadeDue_(new QTimer(this)),
+      historyDue_(new QTimer(this)) {
   makeFiguresDue_->setSingleShot(true);
   makeFiguresDue_->setInterval(kFiguresPauseMs);
   connect(makeFiguresDue_, &QTimer::timeout, this, &LogDocument::MakeFigures);
   figuresMadeDue_->setInterval(100);
   connect(figuresMadeDue_, &QTimer::timeout, this, [this] { LiveUsers(); });
+  historyDue_->setInterval(kHistoryPollMs);
+  connect(historyDue_, &QTimer::timeout, this, &LogDocument::PollHistory);
 }
 
 LogDocument::~LogDocument() {
   // Nothing is applied or told now: the views may be going too.
   StopThread();
+  if (historyRead_.valid())
+    historyRead_.wait();  // it hands its read to this object
   waiting_.clear();
   if (making_.valid()) {
     stopMaking_ = true;
@@ -67,11 +89,19 @@ const LogTable& LogDocument::Table(LogKind kind) const {
 }
 
 void LogDocument::Replace(std::vector<LogSource> sources, LogPair tables,
-                          std::vector<SourceInfo> infos) {
+                          std::vector<SourceInfo> infos, std::optional<HistoryOrigin> history) {
   StopThread();
   waiting_.clear();  // the old files' reads
+  ++loads_;
   SettleFigures();
   follower_.reset();
+  history_ = std::move(history);
+  if (history_) {
+    historyRows_[0] = tables.downloads.RowCount();
+    historyRows_[1] = tables.uploads.RowCount();
+    historyDigest_[0] = DigestRows(tables.downloads, 0, historyRows_[0], kDigestStart);
+    historyDigest_[1] = DigestRows(tables.uploads, 0, historyRows_[1], kDigestStart);
+  }
   downloads_->SetTable(std::move(tables.downloads));
   uploads_->SetTable(std::move(tables.uploads));
   sources_ = std::move(sources);
@@ -94,16 +124,27 @@ void LogDocument::Replace(std::vector<LogSource> sources, LogPair tables,
 
 QStringList LogDocument::LogPaths() const {
   QStringList paths;
+  if (history_) {
+    for (const SourceInfo& file : infos_)
+      paths << QString::fromStdString(file.input.Text());
+  }
   for (const LogSource& source : sources_)
     paths << QString::fromStdString(source.input.Text());
   return paths;
 }
 
 bool LogDocument::IsLoadedLog(const QString& path) const {
-  return std::any_of(sources_.begin(), sources_.end(), [&](const LogSource& source) {
+  std::vector<InputName> files;
+  for (const LogSource& source : sources_)
+    files.push_back(source.input);
+  if (history_) {
+    files.push_back({ToPath(history_->path), false});
+    for (const SourceInfo& file : infos_)
+      files.push_back(file.input);
+  }
+  return std::any_of(files.begin(), files.end(), [&](const InputName& file) {
     std::error_code unreadable;  // a file that is not there is no log
-    return !source.input.standardInput &&
-           std::filesystem::equivalent(ToPath(path), source.input.path, unreadable);
+    return !file.standardInput && std::filesystem::equivalent(ToPath(path), file.path, unreadable);
   });
 }
 
@@ -232,6 +273,12 @@ void LogDocument::SetFollowing(bool on) {
 }
 
 void LogDocument::StartFollowing() {
+  if (history_) {
+    followedFiles_ = 1;
+    historyDue_->start();
+    PollHistory();  // what was committed while following was off
+    return;
+  }
   if (sources_.empty())
     return;
   if (!follower_) {
@@ -269,10 +316,86 @@ void LogDocument::StartFollowing() {
 }
 
 void LogDocument::StopThread() {
+  historyDue_->stop();  // a history read under way ends on its own; what it read is dropped
   if (!thread_.joinable())
     return;
   stop_ = true;
   thread_.join();
+}
+
+// Cheap: a stamp of two files' sizes and times. Another process's commit changes it; the read
+// runs on a thread of its own, and only one at a time.
+void LogDocument::PollHistory() {
+  if (!history_ || (historyRead_.valid() &&
+                    historyRead_.wait_for(std::chrono::seconds(0)) != std::future_status::ready))
+    return;
+  const std::filesystem::path path = ToPath(history_->path);
+  const HistoryStamp now = StampOf(path);
+  if (now == history_->stamp)
+    return;
+  history_->stamp = now;
+  SourcesOptions options;
+  options.dates = dateOrder_;
+  historyRead_ = std::async(std::launch::async, [this, path, options, load = loads_] {
+    auto read = std::make_shared<HistoryRead>(ReadHistory(path, options));
+    QMetaObject::invokeMethod(
+        this, [this, load, read] { TakeHistory(load, read); }, Qt::QueuedConnection);
+  });
+}
+
+// The history only grows: when each table starts with the rows it gave before, the rows behind
+// them arrive as a follow's do and the person's changes hold. Otherwise (a file it learned since
+// sorts among the others) it is loaded again whole, as F5 would.
+void LogDocument::TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryRead>& read) {
+  if (load != loads_ || !history_)
+    return;
+  if (!following_) {
+    history_->stamp = {};  // read again once following is on
+    return;
+  }
+  if (!read->logs) {
+    // Once more first: a read that met another process's checkpoint half done may fail.
+    if (++historyFailures_ < 2) {
+      history_->stamp = {};
+      return;
+    }
+    followFailure_ = read->failure;
+    following_ = false;
+    StopThread();
+    emit FollowChanged();
+    return;
+  }
+  historyFailures_ = 0;
+  LogTable* tables[2] = {&read->logs->downloads, &read->logs->uploads};
+  std::uint64_t digests[2];
+  for (int d = 0; d < 2; ++d) {
+    digests[d] = tables[d]->RowCount() < historyRows_[d]
+                     ? ~historyDigest_[d]
+                     : DigestRows(*tables[d], 0, historyRows_[d], kDigestStart);
+  }
+  if (digests[0] != historyDigest_[0] || digests[1] != historyDigest_[1]) {
+    Replace({}, std::move(*read->logs), std::move(read->files),
+            HistoryOrigin{history_->path, read->since, read->stamp});
+    return;
+  }
+  auto update = std::make_shared<FollowUpdate>();
+  for (int d = 0; d < 2; ++d) {
+    const std::size_t count = tables[d]->RowCount();
+    if (count == historyRows_[d])
+      continue;
+    historyDigest_[d] = DigestRows(*tables[d], historyRows_[d], count, historyDigest_[d]);
+    std::vector<std::size_t> arrived(count - historyRows_[d]);
+    std::iota(arrived.begin(), arrived.end(), historyRows_[d]);
+    // From no file of infos_: they are taken whole from the read below.
+    update->rows.push_back({SIZE_MAX, d == 0 ? LogKind::Download : LogKind::Upload, std::nullopt,
+                            tables[d]->SelectRows(arrived)});
+    historyRows_[d] = count;
+  }
+  infos_ = std::move(read->files);
+  if (update->Empty())
+    emit FollowChanged();  // the files it learned from may have changed all the same
+  else
+    Take(std::move(update));
 }
 
 QStringList LogDocument::MissingFiles() const {

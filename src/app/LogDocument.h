@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/HistoryFile.h"
 #include "logs/DateTime.h"
 #include "logs/LogFollower.h"
 #include "logs/LogLoader.h"
@@ -28,6 +29,13 @@ class LogTableModel;
 
 // A path the person chose, as the core opens it.
 std::filesystem::path ToPath(const QString& path);
+
+// A history file loaded in place of logs.
+struct HistoryOrigin {
+  QString path;
+  QString since;         // when it was made, as shown
+  HistoryStamp stamp{};  // as it looked when read
+};
 
 // What is loaded, below every window: the set of files and what each gave, both tables (as the
 // models the lists show), the person's changes (rows removed, names merged), the date order and
@@ -45,14 +53,20 @@ class LogDocument : public QObject {
   const LogTable& Table(LogKind kind) const;
 
   // Takes a load's tables and files in place of everything; following, when on, starts again on
-  // the new files.
-  void Replace(std::vector<LogSource> sources, LogPair tables, std::vector<SourceInfo> infos);
+  // the new files. A history file's tables come with no sources, the files it learned from as
+  // the infos, and `history`.
+  void Replace(std::vector<LogSource> sources, LogPair tables, std::vector<SourceInfo> infos,
+               std::optional<HistoryOrigin> history = std::nullopt);
   const std::vector<LogSource>& Sources() const { return sources_; }
   // What each file gave, the rows that arrived since the load counted in.
   const std::vector<SourceInfo>& SourceInfos() const { return infos_; }
-  // The paths of the files loaded, in the order given (none before a load).
+  // The history file loaded, when what is loaded is one.
+  const std::optional<HistoryOrigin>& LoadedHistory() const { return history_; }
+  // The paths of the files loaded, in the order given (none before a load); of a history, the
+  // files it learned from.
   QStringList LogPaths() const;
-  // Whether `path` is one of the loaded files (the same file by any name).
+  // Whether `path` is one of the loaded files, or the history file or one it learned from (the
+  // same file by any name).
   bool IsLoadedLog(const QString& path) const;
 
   DateOrder ReadingDateOrder() const { return dateOrder_; }
@@ -70,7 +84,8 @@ class LogDocument : public QObject {
 
   // Following: off until asked for; it runs while on and files are loaded, on a thread of its
   // own, so a slow or blocked file never holds a window. A file that cannot be read any more
-  // turns it off (FollowFailure says which).
+  // turns it off (FollowFailure says which). A history file is read again, on a thread, when
+  // another process committed to it.
   void SetFollowing(bool on);
   bool Following() const { return following_; }
   std::size_t FollowedFiles() const { return followedFiles_; }
@@ -109,6 +124,9 @@ class LogDocument : public QObject {
   void MakeFigures();
   // A follow's read: applied now, or once the figures under way are made.
   void Take(std::shared_ptr<FollowUpdate> update);
+  // Following a history file: reads it again when its files changed, and takes what it holds.
+  void PollHistory();
+  void TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryRead>& read);
 
   LogTableModel* downloads_;
   LogTableModel* uploads_;
@@ -134,6 +152,16 @@ class LogDocument : public QObject {
   std::unique_ptr<LogFollower> follower_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
+
+  std::optional<HistoryOrigin> history_;
+  std::uint64_t loads_ = 0;  // a history read made for an earlier load is dropped
+  QTimer* historyDue_;       // looks at the history file's stamp while following it
+  std::future<void> historyRead_;
+  int historyFailures_ = 0;  // reads in a row that failed
+  // Per table, the rows the history gave (as the follower counts) and a digest of their cells:
+  // when a read starts with the same rows, only the rows behind them are new.
+  std::size_t historyRows_[2] = {0, 0};
+  std::uint64_t historyDigest_[2] = {0, 0};
 };
 
 }  // namespace quorvane

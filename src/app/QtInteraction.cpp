@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include "app/Controls.h"
+#include "app/HistoryFile.h"
 
 namespace quorvane {
 
@@ -22,6 +23,8 @@ namespace {
 // The two names a Hotline server gives its transfer logs.
 const QStringList kLogFileNames = {QStringLiteral("Download Log.txt"),
                                    QStringLiteral("Upload Log.txt")};
+const QString kLogFilter = QStringLiteral("Hotline Log Files (Download?Log.txt Upload?Log.txt)");
+const QString kAllFilter = QStringLiteral("All Files (*)");
 
 // A message shows file names and log texts as they are, never as markup.
 int ExecPlain(QMessageBox& box) {
@@ -67,8 +70,7 @@ QtInteraction::QtInteraction(QWidget* window) : window_(window), dialog_(new QFi
   dialog_->setAcceptMode(QFileDialog::AcceptOpen);
   // Several files make one history: rotated copies, archives, a server's one log.
   dialog_->setFileMode(QFileDialog::ExistingFiles);
-  dialog_->setNameFilters({QStringLiteral("Hotline Log Files (Download?Log.txt Upload?Log.txt)"),
-                           QStringLiteral("All Files (*)")});
+  dialog_->setNameFilters({kLogFilter, kAllFilter});
   dialog_->setProxyModel(new LogFileNameFilter(dialog_));
   fileName_ = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
   completer_ = fileName_ != nullptr ? fileName_->completer() : nullptr;
@@ -91,8 +93,17 @@ QFileDialog& QtInteraction::Dialog() {
 
 std::optional<QStringList> QtInteraction::ChooseLogFiles(const QString& title,
                                                          const QString& folder,
-                                                         const QString& preset) {
+                                                         const QString& preset, bool orHistory) {
   dialog_->setWindowTitle(title);
+  // The filter chosen last stays chosen where it is still offered (it is named without its
+  // patterns, which the dialog hides).
+  const QString shown = dialog_->selectedNameFilter();
+  dialog_->setNameFilters(orHistory ? QStringList{kLogFilter, HistoryFilter(), kAllFilter}
+                                    : QStringList{kLogFilter, kAllFilter});
+  for (const QString& filter : dialog_->nameFilters()) {
+    if (filter.startsWith(shown + QStringLiteral(" (")))
+      dialog_->selectNameFilter(filter);
+  }
   const QStringList previous = dialog_->selectedFiles();
   if (!folder.isEmpty()) {
     dialog_->setDirectory(folder);

@@ -19,7 +19,8 @@ class QtInteraction : public Interaction {
   ~QtInteraction() override;
 
   std::optional<QStringList> ChooseLogFiles(const QString& title, const QString& folder,
-                                            const QString& preset = {}) override;
+                                            const QString& preset = {},
+                                            bool orHistory = false) override;
   std::optional<QString> ChooseSaveFile(const QString& title, const QString& suggestedName,
                                         const QString& filter) override;
   void ShowMessage(const QString& title, const QString& text) override;

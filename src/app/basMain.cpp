@@ -44,6 +44,8 @@ QString HelpText() {
                            "for the other.\n"
                            "Mobius server logs are told by their content; several files load as "
                            "one history.\n"
+                           "A history file (quorvane-report --history) is told by its content "
+                           "too and opens alone.\n"
                            "\n"
                            "  --help     print this help and exit\n"
                            "  --version  print the version and exit\n");

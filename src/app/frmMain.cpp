@@ -43,6 +43,7 @@
 #include "app/BarProgress.h"
 #include "app/Controls.h"
 #include "app/DateText.h"
+#include "app/HistoryFile.h"
 #include "app/LogDocument.h"
 #include "app/LogTableModel.h"
 #include "app/QtInteraction.h"
@@ -188,6 +189,7 @@ frmMain::frmMain(std::unique_ptr<Interaction> interaction, QWidget* parent)
       QTimer::singleShot(0, this, &frmMain::RowsArrived);  // once for all a read brought
   });
   connect(document_, &LogDocument::FollowChanged, this, &frmMain::ShowFollowState);
+  connect(document_, &LogDocument::FollowChanged, this, &frmMain::ShowSources);
   connect(document_, &LogDocument::RowRemoved, this, [this](LogKind kind) {
     if (kind == LogKind::Upload)
       uploadListCovers_.reset();  // the rows behind moved up
@@ -422,8 +424,8 @@ void frmMain::SetTabOrder() {
 
 void frmMain::cmdLoadLogs_Click() {
   const std::optional<QStringList> picked =
-      interaction_->ChooseLogFiles(tr("Choose a Download Log file..."), LastLogFolder());
-  if (!picked)
+      interaction_->ChooseLogFiles(tr("Choose a Download Log file..."), LastLogFolder(), {}, true);
+  if (!picked || OpenHistoryAmong(*picked))
     return;
   // Server logs hold downloads and uploads both: upload logs are asked for only when classic
   // logs were picked.
@@ -474,6 +476,10 @@ bool frmMain::ConfirmPair(const QStringList& downloadLogs, const QStringList& up
 // F5: the logs grow while the server runs. A reload is a load, and the report of the old rows
 // goes with them.
 void frmMain::Form_Reload() {
+  if (document_->LoadedHistory()) {
+    LoadHistory(QString(document_->LoadedHistory()->path));  // a load replaces it
+    return;
+  }
   if (document_->Sources().empty()) {
     cmdLoadLogs_Click();
     return;
@@ -497,6 +503,8 @@ void frmMain::dropEvent(QDropEvent* event) {
 }
 
 void frmMain::OpenLogs(const QStringList& files) {
+  if (OpenHistoryAmong(files))
+    return;
   QStringList downloads, uploads;
   std::vector<SourceRole> roles;
   const std::vector<bool> servers = ServerLogsAmong(files);
@@ -539,6 +547,8 @@ void frmMain::OpenLogs(const QStringList& files) {
 }
 
 bool frmMain::LoadLog(const QString& downloadLog, const QString& uploadLog) {
+  if (const std::optional<bool> opened = OpenHistoryAmong({downloadLog, uploadLog}))
+    return *opened;
   // Each is told by its content as it is read, but for a server log and an empty file: the
   // empty one has no content to tell it by.
   if (ServerLogsAmong({downloadLog, uploadLog}) == std::vector<bool>{true, true}) {
@@ -619,6 +629,45 @@ bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
   return false;
 }
 
+// A history file is a whole load of its own: logs beside it would be read into nothing.
+std::optional<bool> frmMain::OpenHistoryAmong(const QStringList& files) {
+  const auto history = std::find_if(files.begin(), files.end(), [](const QString& file) {
+    return LooksLikeHistory(ToPath(file));
+  });
+  if (history == files.end())
+    return std::nullopt;
+  if (files.size() == 1)
+    return LoadHistory(files.front());
+  interaction_->ShowMessage(tr("Load Logs"),
+                            tr("%1 is a history file: it opens alone, without logs, so nothing "
+                               "was changed.")
+                                .arg(QDir::toNativeSeparators(*history)));
+  return false;
+}
+
+bool frmMain::LoadHistory(const QString& path) {
+  HistoryRead read;
+  {
+    BusyPointer busy(*this);
+    // The question that just closed goes from the screen before the read holds the window.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    repaint();
+    SourcesOptions options;
+    options.dates = document_->ReadingDateOrder();
+    read = ReadHistory(ToPath(path), options);
+    if (read.logs) {
+      document_->Replace({}, std::move(*read.logs), std::move(read.files),
+                         HistoryOrigin{QFileInfo(path).absoluteFilePath(), read.since, read.stamp});
+      RememberLogFolder(QFileInfo(path).absolutePath());
+      return true;
+    }
+  }
+  interaction_->ShowMessage(tr("Load Logs"),
+                            tr("The history file could not be loaded, so nothing was changed.") +
+                                QStringLiteral("\n\n") + read.failure);
+  return false;
+}
+
 const std::vector<SourceInfo>& frmMain::Sources() const {
   return document_->SourceInfos();
 }
@@ -636,8 +685,9 @@ void frmMain::Document_Replaced() {
 }
 
 // Under each list, the files its rows came from and what was left out of them; Sources tells
-// each file's figures.
+// each file's figures. A history says so first, and since when it keeps transfers.
 void frmMain::ShowSources() {
+  const std::optional<HistoryOrigin>& history = document_->LoadedHistory();
   for (QLabel* line : {lblDownloadSources, lblUploadSources}) {
     const bool uploads = line == lblUploadSources;
     QStringList names, paths;
@@ -656,15 +706,32 @@ void frmMain::ShowSources() {
       said << tr("%1 rows already read left out").arg(leftOut);
     if (unreadable != 0)
       said << tr("%1 lines that could not be read").arg(unreadable);
-    QString text = tr("From %1").arg(said.join(QStringLiteral(", ")));
+    QString files = said.join(QStringLiteral(", "));
     if (names.size() > 1)
-      text += QStringLiteral(": ") + names.join(QStringLiteral(", "));
-    line->setText(names.isEmpty() ? QString() : text);
+      files += QStringLiteral(": ") + names.join(QStringLiteral(", "));
+    QString text = names.isEmpty() ? QString() : tr("From %1").arg(files);
+    if (history) {
+      const QString file = QFileInfo(history->path).fileName();
+      text = names.isEmpty()
+                 ? tr("History file %1, since %2").arg(file, history->since)
+                 : tr("History file %1, since %2, from %3").arg(file, history->since, files);
+      paths.prepend(QDir::toNativeSeparators(history->path));
+    }
+    line->setText(text);
     line->setToolTip(paths.join('\n'));
   }
-  cmdSources->setEnabled(!document_->SourceInfos().empty());
+  cmdSources->setEnabled(!document_->SourceInfos().empty() || history);
   if (auto* open = qobject_cast<frmSources*>(sourcesWindow_.data()))
-    open->Show(document_->SourceInfos());
+    ShowSourcesIn(*open);
+}
+
+void frmMain::ShowSourcesIn(frmSources& window) const {
+  QString history;
+  if (const std::optional<HistoryOrigin>& loaded = document_->LoadedHistory()) {
+    history = tr("History file %1, keeping transfers since %2.")
+                  .arg(QDir::toNativeSeparators(loaded->path), loaded->since);
+  }
+  window.Show(document_->SourceInfos(), history);
 }
 
 // One Sources window, kept up to date while it is open.
@@ -675,7 +742,7 @@ void frmMain::cmdSources_Click() {
     sourcesWindow_ = window;
   }
   auto* window = static_cast<frmSources*>(sourcesWindow_.data());
-  window->Show(document_->SourceInfos());
+  ShowSourcesIn(*window);
   window->show();
   window->raise();
   window->activateWindow();
@@ -977,12 +1044,15 @@ void frmMain::ShowFollowState() {
       lblFollow->clear();
     return;
   }
-  if (document_->Sources().empty()) {
+  const std::optional<HistoryOrigin>& history = document_->LoadedHistory();
+  if (document_->Sources().empty() && !history) {
     lblFollow->setText(tr("Following starts with the next load."));
     return;
   }
   const std::size_t files = document_->FollowedFiles();
-  QString text = files == 1 ? tr("Following 1 file") : tr("Following %1 files").arg(files);
+  QString text = history ? tr("Following history file %1").arg(QFileInfo(history->path).fileName())
+                 : files == 1 ? tr("Following 1 file")
+                              : tr("Following %1 files").arg(files);
   const QStringList gone = document_->MissingFiles();
   if (!gone.isEmpty())
     text += tr(" (gone: %1)").arg(gone.join(QStringLiteral(", ")));

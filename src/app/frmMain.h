@@ -32,6 +32,7 @@ namespace quorvane {
 class LogDocument;
 class LogTableModel;
 class RuledFrame;
+class frmSources;
 class frmUsersOverview;
 
 // The working window: the two log lists, the analysis panel and the buttons that start every
@@ -52,11 +53,15 @@ class frmMain : public QWidget {
   // The same for any set of files: classic download and upload logs and server logs, read as one
   // history. F5 reads the set again.
   bool LoadFiles(const std::vector<LogSource>& sources);
+  // Reads all a history file holds and shows it as a load of logs would; otherwise nothing
+  // changes and a message says why in one line. F5 reads it again.
+  bool LoadHistory(const QString& path);
   // Loads logs dropped on the window or named on the command line. Server logs are told by their
   // content, and an empty file beside them is one (the live log just rotated). Of the classic logs,
   // two alone are a pair (the one named "upload" is the upload log, else the first is the download
   // log); otherwise those named "upload" are upload logs and the rest download logs, and when only
-  // one kind is there and no server log, the other is asked for.
+  // one kind is there and no server log, the other is asked for. A history file (told by its
+  // content) opens alone.
   void OpenLogs(const QStringList& files);
   // What each file of the set loaded last gave, in the order given.
   const std::vector<SourceInfo>& Sources() const;
@@ -107,7 +112,11 @@ class frmMain : public QWidget {
   void cmdLoadLogs_Click();
   void cmdSources_Click();
   bool ConfirmPair(const QStringList& downloadLogs, const QStringList& uploadLogs);
+  // Opens the history file among the files, alone: nothing when none is there, else whether it
+  // loaded.
+  std::optional<bool> OpenHistoryAmong(const QStringList& files);
   void ShowSources();
+  void ShowSourcesIn(frmSources& window) const;
   void Form_Reload();
   void cmdAnalyzeLog_Click();
   void cboUsers_Click();

@@ -100,7 +100,13 @@ frmSources::frmSources(QWidget* parent)
   setObjectName(QStringLiteral("frmSources"));
   setWindowTitle(tr("Sources"));
   setWindowIcon(AppIcon());
-  auto* caption = new QLabel(tr("&Files read by the last load, in the order given:"), this);
+  lblHistory = Named(new QLabel(this), "lblHistory");
+  lblHistory->setTextFormat(Qt::PlainText);
+  lblHistory->setWordWrap(true);
+  lblHistory->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblHistory->hide();
+  auto* caption = Named(new QLabel(this), "lblFiles");
+  lblFiles = caption;
   lvwSources = Named(new QTableView(this), "lvwSources");
   lvwSources->setModel(model_);
   DressAsList(lvwSources, QAbstractItemView::SingleSelection, 2);
@@ -112,14 +118,21 @@ frmSources::frmSources(QWidget* parent)
   buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("cmdClose"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
   auto* layout = OuterColumn(this, 120, 105);
+  layout->addWidget(lblHistory);
   layout->addWidget(caption);
   layout->addWidget(lvwSources, 1);
   layout->addWidget(buttons);
   resize(Px(11000), Px(3600));
 }
 
-void frmSources::Show(const std::vector<SourceInfo>& sources) {
+void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& history) {
   model_->Set(sources);
+  lblHistory->setText(history);
+  lblHistory->setVisible(!history.isEmpty());
+  lblHistory->setAccessibleName(history);
+  lblFiles->setText(history.isEmpty()
+                        ? tr("&Files read by the last load, in the order given:")
+                        : tr("&Files the history file learned from, each with the rows it gives:"));
 }
 
 }  // namespace quorvane

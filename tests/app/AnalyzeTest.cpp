@@ -92,7 +92,7 @@ TEST_F(Analyze, WithAnEmptyTableLoadLogsRunsFirst) {
   analyze->setFocus();
   QTest::keyClick(analyze, Qt::Key_Space);
   EXPECT_EQ(fake->questions.join('|'),
-            "Choose a Download Log file...|Choose an Upload Log file...");
+            "Choose a Download Log file...+history|Choose an Upload Log file...");
   EXPECT_TRUE(disabledDuringQuestion);
   EXPECT_EQ(Report(), "120|30|4.00/1|1.00|1.00|1/1");
   EXPECT_TRUE(analyze->isEnabled());

@@ -40,7 +40,7 @@ TEST_F(LoadLogsCommand, GoodFilesReplaceBothTablesAndTheUserList) {
     const BarWatch uploadBar(Control<QProgressBar>("prgUploadLog"));
     LoadLogs(downloads, uploads);
     EXPECT_EQ(fake->questions.join('|'),
-              "Choose a Download Log file...|Choose an Upload Log file...");
+              "Choose a Download Log file...+history|Choose an Upload Log file...");
     const QString lastFolder = QString::fromStdString(folder.Path().string());
     EXPECT_EQ(fake->folders.mid(fake->folders.size() - 2), QStringList({lastFolder, lastFolder}))
         << "the first question opens in the folder of the last pair, as remembered; the second "
@@ -157,7 +157,7 @@ TEST_F(LoadLogsCommand, ServerLogsFillBothTablesAndTellTheirSources) {
                               "file\" remoteAddr=198.51.100.7:1 Name=Cy filePath=/c\n");
   fake->answers = {newer + '\n' + older};
   Click("cmdLoadLogs");
-  EXPECT_EQ(fake->questions.join('|'), "Choose a Download Log file...");
+  EXPECT_EQ(fake->questions.join('|'), "Choose a Download Log file...+history");
   EXPECT_EQ(Names(window->DownloadLog()).join(' ') + '|' + Names(window->UploadLog()).join(' '),
             "Alice Cy|Bob");
   for (const char* line : {"lblDownloadSources", "lblUploadSources"}) {
@@ -200,7 +200,8 @@ TEST_F(LoadLogsCommand, AnEmptyFileBesideServerLogsIsOneOfThem) {
       window->OpenLogs({empty, backup});
     else
       window->LoadLog(empty, backup);
-    EXPECT_EQ(fake->questions.join('|'), way[0] == 'p' ? "Choose a Download Log file..." : "");
+    EXPECT_EQ(fake->questions.join('|'),
+              way[0] == 'p' ? "Choose a Download Log file...+history" : "");
     EXPECT_TRUE(fake->messages.isEmpty()) << fake->messages.join('|').toStdString();
     EXPECT_EQ(Names(window->DownloadLog()).join('|') + '|' + Names(window->UploadLog()).join('|'),
               QString(way) + '|');
@@ -216,7 +217,7 @@ TEST_F(OpenLogs, DroppedFilesLoadAsAPairOrAskForTheOther) {
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   QTest::keyClick(window.get(), Qt::Key_F5);
-  EXPECT_EQ(fake->questions, QStringList{"Choose a Download Log file..."});
+  EXPECT_EQ(fake->questions, QStringList{"Choose a Download Log file...+history"});
   // The files dropped, each holding one row of a user named as the file; the answer to the
   // question; then the download and upload logs' users and the question asked.
   const std::vector<std::tuple<QStringList, QString, QString, QString>> cases = {

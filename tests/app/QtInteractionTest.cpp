@@ -61,5 +61,29 @@ TEST_F(QtInteractionTest, TheFilterListsOnlyTheTwoLogNamesAndFolders) {
   EXPECT_EQ(all, 7);
 }
 
+// The first log question offers history files beside the logs, the upload question does not;
+// a filter chosen stays chosen where it is still offered.
+TEST_F(QtInteractionTest, HistoryFilesAreOfferedOnlyWhenAskedFor) {
+  QStringList seen;
+  for (const bool orHistory : {true, true, false}) {
+    QTimer::singleShot(0, &dialog, [&] {
+      seen << dialog.nameFilters().join(';') + " > " + dialog.selectedNameFilter();
+      if (seen.size() == 1)
+        dialog.selectNameFilter(dialog.nameFilters()[1]);
+      dialog.reject();
+    });
+    interaction.ChooseLogFiles("Choose", Folder(), {}, orHistory);
+  }
+  const QString logs = "Hotline Log Files (Download?Log.txt Upload?Log.txt)";
+  const QString history = "History files (*.db *.sqlite *.sqlite3 *.quorvane)";
+  const QString all = "All Files (*)";
+  EXPECT_EQ(seen.join('\n').toStdString(),
+            QStringList({logs + ';' + history + ';' + all + " > Hotline Log Files",
+                         logs + ';' + history + ';' + all + " > History files",
+                         logs + ';' + all + " > Hotline Log Files"})
+                .join('\n')
+                .toStdString());
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -88,9 +88,9 @@ TEST_F(WindowHardening, LoadingAnalysingRenamingAndRemovingRowsOnlyReadTheLogs) 
   EXPECT_EQ(window->DownloadLog().rowCount() + window->UploadLog().rowCount(), 40 + 16 - 2);
   EXPECT_FALSE(Users().contains("Marla"));
   Click("cmdAnalyzeLog");
-  // Only Load Logs opens them: the first question's file to tell whether it is a server log,
-  // then each to read it.
-  downloadLog.ExpectOnlyRead(2);
+  // Only Load Logs opens them: the first question's file to tell whether it is a history file,
+  // then a server log, then each to read it.
+  downloadLog.ExpectOnlyRead(3);
   uploadLog.ExpectOnlyRead(1);
 }
 

@@ -17,8 +17,9 @@ class FakeInteraction : public Interaction {
  public:
   // An answer of several files holds them one a line.
   std::optional<QStringList> ChooseLogFiles(const QString& title, const QString& folder,
-                                            const QString& preset = {}) override {
-    questions.push_back(title);
+                                            const QString& preset = {},
+                                            bool orHistory = false) override {
+    questions.push_back(title + (orHistory ? "+history" : ""));
     folders.push_back(folder);
     presets.push_back(preset);
     if (duringQuestion)
