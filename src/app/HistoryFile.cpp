@@ -20,8 +20,10 @@ namespace quorvane {
 namespace {
 
 #ifdef QUORVANE_HISTORY
-// A read waits this long for a writer holding the file.
+// A read waits this long for a writer holding the file; adding waits longer for another run
+// adding to it, as the window is held meanwhile.
 constexpr std::chrono::milliseconds kReadWait{2000};
+constexpr std::chrono::milliseconds kAddWait{10000};
 
 // The core's "YYYY-MM-DD HH:MM:SS" in UTC, as a date and time on the person's clock.
 QString LocalDateTime(const std::string& utc) {
@@ -109,6 +111,33 @@ HistoryRead ReadHistory(const std::filesystem::path& path, const SourcesOptions&
       QObject::tr("%1: this build keeps no history (it was made without SQLite)").arg(name);
 #endif
   return read;
+}
+
+HistoryAdded AddToHistory(const std::filesystem::path& path, const std::vector<LogSource>& sources,
+                          const SourcesOptions& options) {
+  HistoryAdded added;
+#ifdef QUORVANE_HISTORY
+  std::string error;
+  const std::unique_ptr<History> history =
+      History::Open(path, History::Access::Write, kAddWait, error);
+  if (!history) {
+    added.failure = QString::fromStdString(error);
+    return added;
+  }
+  const History::Result result = history->Update(sources, options);
+  if (result.sourceFailure)
+    added.failure = QString::fromStdString(result.sourceFailure->Describe());
+  else if (result.failure)
+    added.failure = QString::fromStdString(*result.failure);
+  added.downloads = result.downloadsAdded;
+  added.uploads = result.uploadsAdded;
+#else
+  (void)sources;
+  (void)options;
+  added.failure = QObject::tr("%1: this build keeps no history (it was made without SQLite)")
+                      .arg(QString::fromStdString(InputName{path, false}.Text()));
+#endif
+  return added;
 }
 
 }  // namespace quorvane

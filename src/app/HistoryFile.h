@@ -12,7 +12,7 @@
 
 namespace quorvane {
 
-// A history file as the window uses it: opened like logs and followed. The
+// A history file as the window uses it: opened like logs, followed, added to from Sources. The
 // core's History does the work; this is the window's side of it, in Qt's texts.
 
 // Whether this build keeps histories (it needs SQLite).
@@ -40,5 +40,14 @@ struct HistoryRead {
 // Reads all the history holds, writing nothing: a file that is no SQLite database is refused
 // before SQLite sees it (which would make an empty or missing file a new history).
 HistoryRead ReadHistory(const std::filesystem::path& path, const SourcesOptions& options);
+
+struct HistoryAdded {
+  std::size_t downloads = 0, uploads = 0;
+  QString failure;
+};
+
+// Adds the logs to the history file, making it when missing, as `quorvane-report --history` does.
+HistoryAdded AddToHistory(const std::filesystem::path& path, const std::vector<LogSource>& sources,
+                          const SourcesOptions& options);
 
 }  // namespace quorvane

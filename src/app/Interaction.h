@@ -21,9 +21,10 @@ class Interaction {
                                                     bool orHistory = false) = 0;
   // Asks under this title for a file to save, offering `suggestedName` and files that match
   // `filter` ("PNG images (*.png)"); a name typed without a suffix gets that of `suggestedName`.
-  // The chosen path, or nothing on Cancel. Choosing a file that exists has been confirmed.
+  // The chosen path, or nothing on Cancel. Choosing a file that exists has been confirmed, unless
+  // `addsTo`: the file is added to, not replaced.
   virtual std::optional<QString> ChooseSaveFile(const QString& title, const QString& suggestedName,
-                                                const QString& filter) = 0;
+                                                const QString& filter, bool addsTo = false) = 0;
   // An OK notice with a title, shown modally.
   virtual void ShowMessage(const QString& title, const QString& text) = 0;
   // A Yes/No question with a title and no icon, Yes the default unless `noByDefault`: true for

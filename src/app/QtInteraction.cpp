@@ -127,12 +127,13 @@ std::optional<QStringList> QtInteraction::ChooseLogFiles(const QString& title,
 // Over the window that asks (the users overview), in the folder of the logs.
 std::optional<QString> QtInteraction::ChooseSaveFile(const QString& title,
                                                      const QString& suggestedName,
-                                                     const QString& filter) {
+                                                     const QString& filter, bool addsTo) {
   QFileDialog dialog(Owner(), title, dialog_->directory().filePath(suggestedName), filter);
   dialog.setObjectName(QStringLiteral("SaveDialog"));
   dialog.setOption(QFileDialog::DontUseNativeDialog);  // the same look as the log questions
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QFileInfo(suggestedName).suffix());
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, addsTo);
   if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
     return std::nullopt;
   return dialog.selectedFiles().first();

@@ -22,7 +22,7 @@ class QtInteraction : public Interaction {
                                             const QString& preset = {},
                                             bool orHistory = false) override;
   std::optional<QString> ChooseSaveFile(const QString& title, const QString& suggestedName,
-                                        const QString& filter) override;
+                                        const QString& filter, bool addsTo = false) override;
   void ShowMessage(const QString& title, const QString& text) override;
   bool AskYesNo(const QString& title, const QString& text, bool noByDefault = false) override;
   void ShowNotice(const QString& title, const QString& text) override;

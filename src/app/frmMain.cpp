@@ -668,6 +668,52 @@ bool frmMain::LoadHistory(const QString& path) {
   return false;
 }
 
+// Adds the loaded logs, read again from disk, to a history file the person names; the window
+// itself goes on showing the logs.
+void frmMain::AddToHistory() {
+  if (document_->Sources().empty() || document_->LoadedHistory())
+    return;
+  const std::optional<QString> chosen = interaction_->ChooseSaveFile(
+      tr("Add to History"), tr("Quorvane history.db"), HistoryFilter(), true);
+  if (!chosen)
+    return;
+  const QString shown = QDir::toNativeSeparators(*chosen);
+  // The message may come up over the main window (the file dialog that just closed leaves no
+  // window active); Sources, which asked, comes back in front after it.
+  const auto tell = [&](bool failed, const QString& text) {
+    if (failed)
+      interaction_->ShowMessage(tr("Add to History"), text);
+    else
+      interaction_->ShowNotice(tr("Add to History"), text);
+    if (!sourcesWindow_.isNull()) {
+      sourcesWindow_->raise();
+      sourcesWindow_->activateWindow();
+    }
+  };
+  if (document_->IsLoadedLog(*chosen)) {
+    tell(true, tr("%1 is one of the loaded logs, and a log is never written over.\n\nNothing "
+                  "was added; choose another file.")
+                   .arg(shown));
+    return;
+  }
+  HistoryAdded added;
+  {
+    BusyPointer busy(*this);
+    SourcesOptions options;
+    options.dates = document_->ReadingDateOrder();
+    added = quorvane::AddToHistory(ToPath(*chosen), document_->Sources(), options);
+  }
+  if (!added.failure.isEmpty()) {
+    tell(true,
+         tr("Nothing was added to the history file.") + QStringLiteral("\n\n") + added.failure);
+  } else {
+    tell(false, tr("%1 downloads and %2 uploads were added to %3.")
+                    .arg(added.downloads)
+                    .arg(added.uploads)
+                    .arg(shown));
+  }
+}
+
 const std::vector<SourceInfo>& frmMain::Sources() const {
   return document_->SourceInfos();
 }
@@ -731,7 +777,8 @@ void frmMain::ShowSourcesIn(frmSources& window) const {
     history = tr("History file %1, keeping transfers since %2.")
                   .arg(QDir::toNativeSeparators(loaded->path), loaded->since);
   }
-  window.Show(document_->SourceInfos(), history);
+  window.Show(document_->SourceInfos(), history,
+              !document_->Sources().empty() && !document_->LoadedHistory());
 }
 
 // One Sources window, kept up to date while it is open.
@@ -739,6 +786,7 @@ void frmMain::cmdSources_Click() {
   if (sourcesWindow_.isNull()) {
     auto* window = new frmSources(this);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    connect(window, &frmSources::AddToHistoryRequested, this, &frmMain::AddToHistory);
     sourcesWindow_ = window;
   }
   auto* window = static_cast<frmSources*>(sourcesWindow_.data());

@@ -115,6 +115,7 @@ class frmMain : public QWidget {
   // Opens the history file among the files, alone: nothing when none is there, else whether it
   // loaded.
   std::optional<bool> OpenHistoryAmong(const QStringList& files);
+  void AddToHistory();
   void ShowSources();
   void ShowSourcesIn(frmSources& window) const;
   void Form_Reload();

@@ -10,6 +10,7 @@
 
 #include "app/AppIdentity.h"
 #include "app/Controls.h"
+#include "app/HistoryFile.h"
 #include "app/ReadOnlyTableModel.h"
 
 namespace quorvane {
@@ -117,6 +118,12 @@ frmSources::frmSources(QWidget* parent)
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("cmdClose"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+  cmdAddToHistory = Named(new QPushButton(tr("Add to &History..."), this), "cmdAddToHistory");
+  cmdAddToHistory->setAccessibleName(tr("Add to History"));
+  cmdAddToHistory->setAutoDefault(false);
+  cmdAddToHistory->setVisible(HistoryBuilt());
+  buttons->addButton(cmdAddToHistory, QDialogButtonBox::ActionRole);
+  connect(cmdAddToHistory, &QPushButton::clicked, this, &frmSources::AddToHistoryRequested);
   auto* layout = OuterColumn(this, 120, 105);
   layout->addWidget(lblHistory);
   layout->addWidget(caption);
@@ -125,7 +132,7 @@ frmSources::frmSources(QWidget* parent)
   resize(Px(11000), Px(3600));
 }
 
-void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& history) {
+void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& history, bool canAdd) {
   model_->Set(sources);
   lblHistory->setText(history);
   lblHistory->setVisible(!history.isEmpty());
@@ -133,6 +140,7 @@ void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& his
   lblFiles->setText(history.isEmpty()
                         ? tr("&Files read by the last load, in the order given:")
                         : tr("&Files the history file learned from, each with the rows it gives:"));
+  cmdAddToHistory->setEnabled(canAdd);
 }
 
 }  // namespace quorvane

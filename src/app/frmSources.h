@@ -7,6 +7,7 @@
 #include "logs/LogSources.h"
 
 class QLabel;
+class QPushButton;
 class QTableView;
 
 namespace quorvane {
@@ -22,13 +23,19 @@ class frmSources : public QDialog {
  public:
   explicit frmSources(QWidget* parent = nullptr);
 
-  // `history`: what the history file loaded is (nothing for logs).
-  void Show(const std::vector<SourceInfo>& sources, const QString& history = {});
+  // `history`: what the history file loaded is (nothing for logs). `canAdd`: Add to History may
+  // add the loaded logs to a history file.
+  void Show(const std::vector<SourceInfo>& sources, const QString& history = {},
+            bool canAdd = false);
+
+ signals:
+  void AddToHistoryRequested();
 
  private:
   QLabel* lblHistory = nullptr;
   QLabel* lblFiles = nullptr;
   QTableView* lvwSources = nullptr;
+  QPushButton* cmdAddToHistory = nullptr;
   SourcesModel* model_;
 };
 

@@ -116,6 +116,7 @@ TEST_F(HistoryInWindow, OpensLikeItsLogsOnceTheyAreGone) {
   for (int row = 0; row < files->rowCount(); ++row)
     rows << files->index(row, 2).data().toString() + '+' + files->index(row, 3).data().toString();
   EXPECT_EQ(rows.join(' '), "40+0 0+16");
+  EXPECT_FALSE(In<QPushButton>(sources, "cmdAddToHistory")->isEnabled()) << "nothing to add";
 
   Click("cmdUsersOverview");
   const auto* overview = window->findChild<frmUsersOverview*>();
@@ -161,6 +162,36 @@ TEST_F(HistoryInWindow, RefusedFilesLeaveWhatWasLoaded) {
     EXPECT_EQ(Shown(), loaded);
     EXPECT_EQ(Text("lblUploadSources"), "From Upload Log.txt");
   }
+}
+
+// Add to History writes the loaded logs into a new file, then adds nothing twice; a loaded log is
+// never made one.
+TEST_F(HistoryInWindow, AddToHistoryWritesTheLoadedLogs) {
+  LoadFiles(downloads, uploads);
+  Click("cmdSources");
+  auto* add = In<QPushButton>(window.get(), "cmdAddToHistory");
+  EXPECT_EQ(add->text(), "Add to &History...");
+  const QString path = Path("new.db");
+  for (const QString& answer : {path, path, uploads}) {
+    fake->saveAnswer = answer;
+    QTest::mouseClick(add, Qt::LeftButton);
+  }
+  EXPECT_EQ(fake->questions.last(),
+            "Add to History|Quorvane history.db|History files (*.db *.sqlite *.sqlite3 "
+            "*.quorvane)|adds");
+  const QString native = QDir::toNativeSeparators(path);
+  EXPECT_EQ(fake->notices.join('|'), "Add to History|40 downloads and 16 uploads were added to " +
+                                         native +
+                                         ".|Add to History|0 downloads and 0 uploads "
+                                         "were added to " +
+                                         native + ".");
+  ASSERT_EQ(fake->messages.size(), 1);
+  EXPECT_TRUE(fake->messages[0].startsWith("Add to History|" + uploads + " is one of the loaded"));
+  EXPECT_FALSE(LooksLikeHistory(ToPath(uploads)));
+  const History::Result held = Update(path, {});
+  ASSERT_TRUE(held.logs);
+  EXPECT_EQ(held.logs->downloads.RowCount(), window->DownloadLog().Table().RowCount());
+  EXPECT_EQ(held.logs->uploads.RowCount(), window->UploadLog().Table().RowCount());
 }
 
 // Following an open history shows what another process adds to it within a second: rows behind

@@ -31,8 +31,8 @@ class FakeInteraction : public Interaction {
     return answer.split('\n');
   }
   std::optional<QString> ChooseSaveFile(const QString& title, const QString& name,
-                                        const QString& filter) override {
-    questions.push_back(title + '|' + name + '|' + filter);
+                                        const QString& filter, bool addsTo = false) override {
+    questions.push_back(title + '|' + name + '|' + filter + (addsTo ? "|adds" : ""));
     return std::exchange(saveAnswer, std::nullopt);
   }
   void ShowMessage(const QString& title, const QString& text) override {
