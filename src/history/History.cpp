@@ -237,6 +237,10 @@ class TextWatcher {
 
   void See(std::string_view text) {
     const std::uint64_t start = total_;
+    if (!firstEnd_) {
+      if (const std::size_t at = text.find_first_of("\r\n"); at != std::string_view::npos)
+        firstEnd_ = text[at];
+    }
     // The points in this piece where a digest is wanted, in order: (offset after it, what).
     std::vector<std::pair<std::size_t, std::ptrdiff_t>> points;
     for (std::size_t i = next_; i < lengths_.size() && lengths_[i] <= start + text.size(); ++i)
@@ -278,6 +282,9 @@ class TextWatcher {
   }
 
   std::uint64_t Total() const { return total_; }
+  // How its lines end, as its first line end shows (a classic log's rule): a line feed, or else
+  // a carriage return.
+  const char* LineSeparator() const { return firstEnd_ == '\n' ? "\n" : "\r"; }
   // The digest of the first `length` bytes, when it was one of the lengths asked for and the
   // text was that long.
   std::optional<Digest> At(std::uint64_t length) const {
@@ -315,6 +322,7 @@ class TextWatcher {
   std::size_t next_ = 0;
   std::uint64_t total_ = 0;
   LineEnd feed_, return_;
+  char firstEnd_ = 0;
 };
 
 // A prepared statement, reset for each use.
@@ -435,7 +443,9 @@ struct Reading {
   std::optional<Digest> wholeDigest;  // of the text up to there; nothing: cannot be kept now
   std::size_t wholeRows[2] = {0, 0};  // rows of its whole lines, per table
   std::optional<std::size_t> file;    // the stored file it continues (index)
-  bool longest = true;                // the longest reading of its stored file
+  // Rows of its text before the table's first (the stored file's, when only the rest was read).
+  std::size_t base[2] = {0, 0};
+  bool longest = true;  // the longest reading of its stored file
 };
 
 }  // namespace
@@ -580,27 +590,53 @@ LogTable* TableOf(AnyReadResult& read, LogKind classicKind, int direction) {
   return (classicKind == LogKind::Upload) == (direction == 1) ? &read.table : nullptr;
 }
 
-// Reads one source, its text watched for the stored files' lengths, and tells which stored file
-// it continues and what of it may be kept.
-Reading ReadSource(const LogSource& source, const ReadOptions& options,
-                   const std::vector<StoredFile>& stored) {
-  std::vector<std::uint64_t> lengths;
-  for (const StoredFile& file : stored) {
-    if (file.digest)
-      lengths.push_back(file.textBytes);
+// Whether a stored file can be what a source given in this role reads.
+bool Fits(const StoredFile& file, const LogSource& source) {
+  const bool classic = file.format == LogFormat::Classic;
+  switch (ExpectOf(source.role)) {
+    case Expect::Classic:
+      return classic && file.classicKind == ClassicKindOf(source.role);
+    case Expect::ServerLog:
+      return !classic;
+    case Expect::Either:
+      break;
   }
-  TextWatcher watcher(std::move(lengths));
-  ReadOptions watched = options;
-  watched.observeText = [&watcher](std::string_view text) { watcher.See(text); };
-  Reading reading;
-  reading.read = ReadAnyLog(source.input, ExpectOf(source.role), watched);
+  return !classic || file.classicKind == ClassicKindOf(source.role);
+}
+
+// The stored file the watched text goes on from: the longest whose text its text starts with,
+// up to `upTo` bytes.
+std::optional<std::size_t> Continued(const TextWatcher& watcher, const LogSource& source,
+                                     const std::vector<StoredFile>& stored, std::uint64_t upTo) {
+  std::optional<std::size_t> found;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    const StoredFile& file = stored[i];
+    if (file.digest && Fits(file, source) && file.textBytes <= upTo &&
+        (!found || file.textBytes > stored[*found].textBytes) &&
+        watcher.At(file.textBytes) == file.digest)
+      found = i;
+  }
+  return found;
+}
+
+// The digest of no text at all.
+Digest EmptyDigest() {
+  XXH3_state_t* empty = XXH3_createState();
+  if (!empty)
+    throw std::bad_alloc();
+  XXH3_128bits_reset(empty);
+  const Digest digest = ToDigest(XXH3_128bits_digest(empty));
+  XXH3_freeState(empty);
+  return digest;
+}
+
+// Where the read's whole lines end, their digest, and the rows they hold: the rows of a last
+// line without its line end are reported but not kept, as it may still be being written (a
+// classic log's is its last row; a server log's line reads alone).
+void FindWhole(Reading& reading, const TextWatcher& watcher, LogKind kind,
+               std::uint64_t textBefore) {
   AnyReadResult& read = reading.read;
-  if (!read.Ok())
-    return reading;
-  const LogKind kind = ClassicKindOf(source.role);
-  reading.wholeEnd = read.bytesUsed - read.openTail;
-  // The rows of a last line without its line end are reported but not kept: it may still be
-  // being written. A classic log's is its last row; a server log's line reads alone.
+  reading.wholeEnd = textBefore + read.bytesUsed - read.openTail;
   std::size_t tail[2] = {0, 0};
   const std::optional<TextWatcher::Whole> whole = watcher.WholeTo(reading.wholeEnd);
   if (read.openTail != 0) {
@@ -617,34 +653,123 @@ Reading ReadSource(const LogSource& source, const ReadOptions& options,
       }
     }
   }
-  if (whole || reading.wholeEnd == 0) {
-    if (whole) {
-      reading.wholeDigest = whole->digest;
-    } else {
-      XXH3_state_t* empty = XXH3_createState();
-      XXH3_128bits_reset(empty);
-      reading.wholeDigest = ToDigest(XXH3_128bits_digest(empty));
-      XXH3_freeState(empty);
-    }
-  }
+  if (whole)
+    reading.wholeDigest = whole->digest;
+  else if (reading.wholeEnd == 0)
+    reading.wholeDigest = EmptyDigest();
   for (int d = 0; d < 2; ++d) {
     const LogTable* table = TableOf(read, kind, d);
     const std::size_t rows = table ? table->RowCount() : 0;
-    reading.wholeRows[d] = rows - std::min(rows, tail[d]);
+    reading.wholeRows[d] = reading.base[d] + rows - std::min(rows, tail[d]);
   }
-  // The stored file it continues: the longest whose text its text starts with.
-  std::uint64_t longest = 0;
-  for (std::size_t i = 0; i < stored.size(); ++i) {
-    const StoredFile& file = stored[i];
-    const bool sameKind = file.format == read.format &&
-                          (file.format != LogFormat::Classic || file.classicKind == kind);
-    if (!file.digest || !sameKind || file.textBytes < longest || file.textBytes > reading.wholeEnd)
-      continue;
-    if (watcher.At(file.textBytes) == file.digest) {
-      reading.file = i;
-      longest = file.textBytes;
+}
+
+// Reads the whole text into the watcher; false when it cannot be read.
+bool Watch(const InputName& input, TextWatcher& watcher) {
+  LogInput file(input);
+  if (!file.OpenError().empty())
+    return false;
+  std::vector<char> buffer(std::size_t{1} << 20);
+  std::string error;
+  for (;;) {
+    const std::optional<std::size_t> got = file.Read(buffer.data(), buffer.size(), error);
+    if (!got)
+      return false;
+    if (*got == 0)
+      return true;
+    watcher.See(std::string_view(buffer.data(), *got));
+  }
+}
+
+// Reads only what a file holds behind the stored file it goes on from, as that file was read
+// (its encoding and its dates' order, unless the run asks for others); nothing when that cannot
+// be done (the file changed meanwhile, or its new lines do not read alone), and the caller reads
+// it whole.
+std::optional<Reading> ReadRest(const LogSource& source, std::size_t index,
+                                const std::vector<StoredFile>& stored, const TextWatcher& watcher,
+                                const ReadOptions& asked) {
+  const StoredFile& file = stored[index];
+  LogInput input(source.input);
+  if (!input.OpenError().empty())
+    return std::nullopt;
+  std::string rest;
+  std::vector<char> buffer(std::size_t{1} << 20);
+  std::string error;
+  for (std::uint64_t at = 0;;) {
+    const std::optional<std::size_t> got = input.Read(buffer.data(), buffer.size(), error);
+    if (!got)
+      return std::nullopt;
+    if (*got == 0)
+      break;
+    const std::uint64_t skip =
+        at < file.textBytes ? std::min<std::uint64_t>(file.textBytes - at, *got) : 0;
+    rest.append(buffer.data() + skip, *got - static_cast<std::size_t>(skip));
+    at += *got;
+  }
+  if (file.textBytes + rest.size() != watcher.Total())
+    return std::nullopt;
+  Reading reading;
+  reading.file = index;
+  for (int d = 0; d < 2; ++d)
+    reading.base[d] = file.skipped[d] + file.stored[d];
+  ReadOptions options = asked;
+  if (options.encoding == EncodingChoice::Auto)
+    options.encoding = ChoiceOf(file.encoding);
+  if (options.dates == DateOrder::Detect)
+    options.dates = file.order;
+  std::size_t header = 0;
+  if (file.format == LogFormat::Classic) {
+    // Its header is behind; one of the same line end stands for it.
+    const std::string head =
+        std::string("Date/time\tAddress\tAccount\tName\tFile Name") + watcher.LineSeparator();
+    header = head.size();
+    reading.read = ParseAnyLog(head + rest, Expect::Classic, options);
+  } else if (!rest.empty()) {
+    reading.read = ParseAnyLog(rest, Expect::ServerLog, options);
+  } else {
+    reading.read.format = file.format;
+  }
+  if (!reading.read.Ok() || reading.read.format != file.format)
+    return std::nullopt;
+  reading.read.bytesUsed -= std::min<std::uint64_t>(header, reading.read.bytesUsed);
+  reading.read.compressed = input.Compressed();
+  reading.read.device = input.Device();
+  reading.read.inode = input.Inode();
+  FindWhole(reading, watcher, ClassicKindOf(source.role), file.textBytes);
+  reading.read.bytesUsed += file.textBytes;
+  if (!reading.wholeDigest && reading.wholeEnd == file.textBytes)
+    reading.wholeDigest = file.digest;
+  return reading;
+}
+
+// Reads one source and tells which stored file it goes on from and what of it may be kept. A
+// named file that goes on from a stored one is read twice: once for its text's digests, once for
+// what follows the stored text, which alone is parsed.
+Reading ReadSource(const LogSource& source, const ReadOptions& options,
+                   const std::vector<StoredFile>& stored) {
+  std::vector<std::uint64_t> lengths;
+  for (const StoredFile& file : stored) {
+    if (file.digest && Fits(file, source))
+      lengths.push_back(file.textBytes);
+  }
+  if (!source.input.standardInput && !lengths.empty()) {
+    TextWatcher first(lengths);
+    if (Watch(source.input, first)) {
+      if (const auto index = Continued(first, source, stored, first.Total())) {
+        if (std::optional<Reading> rest = ReadRest(source, *index, stored, first, options))
+          return std::move(*rest);
+      }
     }
   }
+  TextWatcher watcher(std::move(lengths));
+  ReadOptions watched = options;
+  watched.observeText = [&watcher](std::string_view text) { watcher.See(text); };
+  Reading reading;
+  reading.read = ReadAnyLog(source.input, ExpectOf(source.role), watched);
+  if (!reading.read.Ok())
+    return reading;
+  FindWhole(reading, watcher, ClassicKindOf(source.role), 0);
+  reading.file = Continued(watcher, source, stored, reading.wholeEnd);
   return reading;
 }
 
@@ -731,6 +856,25 @@ struct Texts {
   TextIndex addresses, accounts, names, fileNames;
 };
 
+// One file's rows of one direction in the report: a stored file's, or those of a source read now
+// (from `skip` on).
+//
+// A part is its stored file's first `storedRows` rows (read from the history), then rows
+// [tableFrom, tableEnd) of the table read now.
+struct Part {
+  std::size_t owner = 0;
+  std::optional<std::size_t> stored;   // its stored file
+  std::optional<std::size_t> reading;  // its reading in this run
+  std::size_t storedRows = 0;
+  LogTable* table = nullptr;
+  std::size_t tableFrom = 0, tableEnd = 0;
+  std::size_t wholeRows = 0;  // the rows of its whole text, for its place in the order
+  Timestamp firstDated = kUndated;
+  std::size_t overlap = 0;
+
+  std::size_t Rows() const { return storedRows + (tableEnd - tableFrom); }
+};
+
 // Fills a table with stored rows, in the order given, keeping the cells asked for.
 class StoredRows {
  public:
@@ -777,6 +921,42 @@ class StoredRows {
     }
     order_ = file.order;
   }
+  // Adds rows [from, to) of a table read now.
+  void AddTable(const LogTable& table, std::size_t from, std::size_t to) {
+    const bool utf8 = table.TextEncoding() == Encoding::Utf8;
+    std::string decoded[4];
+    const auto cell = [&](std::size_t row, Column column, int slot) -> std::string_view {
+      if (utf8 || column == Column::Name)
+        return table.CellBytes(row, column);
+      decoded[slot] = table.CellText(row, column);
+      return decoded[slot];
+    };
+    for (std::size_t row = from; row < to; ++row) {
+      LogTableBuilder::Cells cells;
+      cells.address = cell(row, Column::Address, 0);
+      cells.name = cell(row, Column::Name, 0);
+      if (kept_.fileName)
+        cells.fileName = cell(row, Column::FileName, 1);
+      if (kept_.account)
+        cells.account = cell(row, Column::Account, 2);
+      if (kept_.dateTime)
+        cells.dateTime = cell(row, Column::DateTime, 3);
+      if (dates_)
+        times_.push_back(table.Date(row));
+      builder_.AddRows(&cells, 1);
+    }
+    order_ = table.DatesOrder();
+  }
+  // Adds a part's rows from `from` on.
+  void AddPart(const Part& part, const std::vector<StoredFile>& stored, int direction,
+               std::size_t from) {
+    if (from < part.storedRows)
+      Add(stored[*part.stored], direction, from, part.storedRows);
+    const std::size_t tableFrom =
+        part.tableFrom + (from > part.storedRows ? from - part.storedRows : 0);
+    if (part.table && tableFrom < part.tableEnd)
+      AddTable(*part.table, tableFrom, part.tableEnd);
+  }
   LogTable Finish() && {
     LogTable table = std::move(builder_).Finish(Encoding::Utf8);
     if (dates_)
@@ -792,20 +972,6 @@ class StoredRows {
   std::vector<Timestamp> times_;
   DateOrder order_ = DateOrder::Detect;
   std::optional<Statement> select_;
-};
-
-// One file's rows of one direction in the report: a stored file's, or those of a source read now
-// (from `skip` on).
-struct Part {
-  std::size_t owner = 0;
-  std::optional<std::size_t> stored;   // its stored file
-  std::optional<std::size_t> reading;  // its reading in this run
-  LogTable* table = nullptr;           // a reading's table
-  std::size_t skip = 0;                // the reading's first rows the history left out
-  std::size_t rows = 0;                // the part's rows
-  std::size_t wholeRows = 0;           // the rows of its whole text, for its place in the order
-  Timestamp firstDated = kUndated;
-  std::size_t overlap = 0;
 };
 
 // The order in which files' rows are taken: by their first dated row (undated last), then fewer
@@ -836,24 +1002,25 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
     return;
   std::size_t longest = 0;
   for (std::size_t i = first; i < parts.size(); ++i)
-    longest = std::max(longest, parts[i].rows);
+    longest = std::max(longest, parts[i].Rows());
   // The last `longest` rows taken before `first`, in order: each part's counted rows are its
   // last ones.
   std::vector<std::pair<std::size_t, std::size_t>> before;  // part, its first row needed
   std::size_t need = longest;
   for (std::size_t i = first; i-- > 0 && need > 0;) {
-    const std::size_t counted = parts[i].rows - std::min(parts[i].rows, parts[i].overlap);
-    const std::size_t take = std::min(counted, need);
+    const std::size_t rows = parts[i].Rows();
+    const std::size_t take = std::min(rows - std::min(rows, parts[i].overlap), need);
     if (take != 0)
-      before.emplace_back(i, parts[i].rows - take);
+      before.emplace_back(i, rows - take);
     need -= take;
   }
   std::reverse(before.begin(), before.end());
   StoredRows tailRows(db, texts, KeptCells{}, true);
   for (const auto& [i, from] : before)
-    tailRows.Add(stored[*parts[i].stored], direction, from, parts[i].rows);
+    tailRows.AddPart(parts[i], stored, direction, from);
   LogTable tail = std::move(tailRows).Finish();
-  std::vector<LogTable> loaded(parts.size() - first);
+  // Each part from `first` on as one table of whole rows: its stored rows, then the table's.
+  std::vector<LogTable> whole(parts.size() - first);
   std::vector<TablePart> tables;
   if (tail.RowCount() != 0) {
     // First whatever the others' dates: it is what was taken before them.
@@ -861,19 +1028,25 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
   }
   for (std::size_t i = first; i < parts.size(); ++i) {
     Part& part = parts[i];
-    LogTable& table = loaded[i - first];
-    if (!part.reading) {
+    LogTable& table = whole[i - first];
+    LogTable* use = &table;
+    if (part.storedRows != 0) {
       StoredRows rows(db, texts, KeptCells{}, true);
-      rows.Add(stored[*part.stored], direction, 0, part.rows);
+      rows.Add(stored[*part.stored], direction, 0, part.storedRows);
       table = std::move(rows).Finish();
-    } else if (part.skip != 0) {
-      std::vector<std::size_t> rows(part.rows);
-      for (std::size_t row = 0; row < part.rows; ++row)
-        rows[row] = part.skip + row;
+      if (part.tableEnd > part.tableFrom)
+        table = LogTable::Join(
+            {{&table, 0, table.RowCount()}, {part.table, part.tableFrom, part.tableEnd}},
+            KeptCells{}, true);
+    } else if (part.table && part.tableFrom == 0 && part.tableEnd == part.table->RowCount()) {
+      use = part.table;
+    } else if (part.table) {
+      std::vector<std::size_t> rows;
+      for (std::size_t row = part.tableFrom; row < part.tableEnd; ++row)
+        rows.push_back(row);
       table = part.table->SelectRows(rows);
     }
-    tables.push_back({i, part.reading && part.skip == 0 ? part.table : &table, part.rows,
-                      part.firstDated, part.wholeRows});
+    tables.push_back({i, use, part.Rows(), part.firstDated, part.wholeRows});
   }
   CombineParts(tables, SourcesOptions{}, true, false);
   for (const TablePart& table : tables) {
@@ -1003,7 +1176,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   Statement grow(db,
                  "UPDATE files SET name = ?, compressed = ?, encoding = ?, date_order = ?, "
                  "text_bytes = ?, digest = ?, stored_downloads = ?, stored_uploads = ?, "
-                 "last_read = ? WHERE id = ?");
+                 "last_read = ?, first_dated_downloads = ?, first_dated_uploads = ? WHERE id = ?");
   Statement readAs(db,
                    "INSERT INTO file_reads(file, name, last_read) VALUES(?, ?, ?) "
                    "ON CONFLICT(file, name) DO UPDATE SET last_read = excluded.last_read");
@@ -1081,7 +1254,9 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       std::string lastAccount;
       std::int64_t lastAccountId = 0;
       const std::int64_t firstRow = nextRow;
-      for (std::size_t row = from; row < reading.wholeRows[d]; ++row) {
+      // The table's rows start after the text's first `base` rows.
+      const std::size_t base = reading.base[d];
+      for (std::size_t row = from - base; row < reading.wholeRows[d] - base; ++row) {
         std::int64_t& address = addressIds[table->AddressId(row)];
         if (address == 0)
           address = texts.addresses.IdOf(cell(row, Column::Address), addAddress);
@@ -1096,6 +1271,9 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         const std::int64_t path = texts.fileNames.IdOf(cell(row, Column::FileName), addFileName);
         inserter.Add({nextRow++, address, userName, table->Date(row), path, lastAccountId},
                      cell(row, Column::DateTime));
+        // A file whose rows so far had no date takes its place by its first dated one.
+        if (file.firstDated[d] == kUndated)
+          file.firstDated[d] = table->Date(row);
       }
       inserter.Flush();
       Run run;
@@ -1129,9 +1307,14 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       grow.BindNull(6);
     grow.Bind(7, static_cast<std::int64_t>(file.stored[0]))
         .Bind(8, static_cast<std::int64_t>(file.stored[1]))
-        .Bind(9, std::string_view(now))
-        .Bind(10, file.id)
-        .Run();
+        .Bind(9, std::string_view(now));
+    for (int d = 0; d < 2; ++d) {
+      if (file.firstDated[d] == kUndated)
+        grow.BindNull(10 + d);
+      else
+        grow.Bind(10 + d, file.firstDated[d]);
+    }
+    grow.Bind(12, file.id).Run();
     readAs.Bind(1, file.id)
         .Bind(2, std::string_view(fileName))
         .Bind(3, std::string_view(now))
@@ -1270,16 +1453,22 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         part.reading = readingOf[o];
         const StoredFile* file = part.stored ? &stored[*part.stored] : nullptr;
         if (part.reading) {
-          part.table =
-              TableOf(readings[*part.reading].read, ClassicKindOf(sources[*part.reading].role), d);
-          const std::size_t rows = part.table ? part.table->RowCount() : 0;
-          part.skip = std::min(rows, file ? file->skipped[d] : skip[o][d]);
-          part.rows = rows - part.skip;
+          const Reading& reading = readings[*part.reading];
+          part.table = TableOf(const_cast<AnyReadResult&>(reading.read),
+                               ClassicKindOf(sources[*part.reading].role), d);
+          const std::size_t base = reading.base[d];
+          const std::size_t rows = base + (part.table ? part.table->RowCount() : 0);
+          const std::size_t skipped = file ? file->skipped[d] : skip[o][d];
+          // A file read from where its stored rows end starts with them.
+          part.storedRows = base != 0 && file ? file->stored[d] : 0;
+          part.tableFrom = base != 0 ? 0 : std::min(skipped, rows);
+          part.tableEnd = part.table ? part.table->RowCount() : 0;
           part.wholeRows = rows;
           part.firstDated = file && file->firstDated[d] != kUndated ? file->firstDated[d]
                                                                     : FirstDated(part.table);
+          part.overlap = file ? file->leftOut[d] : 0;
         } else {
-          part.rows = file->stored[d];
+          part.storedRows = file->stored[d];
           part.wholeRows = file->skipped[d] + file->stored[d];
           part.firstDated = file->firstDated[d];
           part.overlap = file->leftOut[d];
@@ -1287,10 +1476,34 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         parts[d].push_back(part);
       }
       SortParts(parts[d]);
-      // The parts before the first one read now keep what they left out.
-      std::size_t first = 0;
-      while (first < parts[d].size() && !parts[d][first].reading)
-        ++first;
+      // What a part leaves out depends on it and the parts before it. So it stays as stored up
+      // to the first place where the order differs from the stored files' own (a new file, a file
+      // whose growth moved it), and up to behind the first file that grew (or to it, when all it
+      // had repeated rows before it).
+      std::vector<Part> before;
+      for (const Part& part : parts[d]) {
+        if (part.stored) {
+          const StoredFile& file = stored[*part.stored];
+          Part old = part;
+          old.wholeRows = file.skipped[d] + file.stored[d];
+          old.firstDated = file.firstDated[d];
+          before.push_back(old);
+        }
+      }
+      SortParts(before);
+      std::size_t first = parts[d].size();
+      for (std::size_t i = 0; i < parts[d].size() && first == parts[d].size(); ++i) {
+        const Part& part = parts[d][i];
+        if (i >= before.size() || before[i].owner != part.owner) {
+          first = i;
+          break;
+        }
+        if (!part.reading)
+          continue;
+        const StoredFile& file = stored[*part.stored];
+        if (part.Rows() > file.stored[d])
+          first = file.leftOut[d] >= file.stored[d] ? i : i + 1;
+      }
       FindOverlaps(parts[d], first, d, db, texts, stored);
     };
     makeParts(0);
@@ -1298,18 +1511,16 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     if (writing) {
       // A new file keeps only what the history does not hold yet: the start that repeats the
       // rows before it (standard input read again, a copy of a log's end) is left out for good.
-      bool skipped = false;
+      // What the others take stays as it is: the rows counted are the same.
       for (int d = 0; d < 2; ++d) {
-        for (const Part& part : parts[d]) {
+        for (Part& part : parts[d]) {
           if (part.stored || !part.reading)
             continue;
-          skip[part.owner][d] = std::min(part.overlap, readings[*part.reading].wholeRows[d]);
-          skipped = skipped || skip[part.owner][d] != 0;
+          const std::size_t left = std::min(part.overlap, readings[*part.reading].wholeRows[d]);
+          skip[part.owner][d] = left;
+          part.tableFrom += left;
+          part.overlap -= left;
         }
-      }
-      if (skipped) {
-        makeParts(0);
-        makeParts(1);
       }
       std::size_t added[2] = {0, 0};
       AddNew(sources, readings, stored, storedOf, readingOf, skip, parts, texts, db, added);
@@ -1361,49 +1572,34 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     for (int d = 0; d < 2; ++d) {
       for (const Part& part : parts[d]) {
         SourceInfo& info = result.files[part.owner];
-        (d == 0 ? info.downloads : info.uploads) += part.rows - std::min(part.rows, part.overlap);
-        info.overlapLeftOut += std::min(part.rows, part.overlap);
+        const std::size_t leftOut = std::min(part.Rows(), part.overlap);
+        (d == 0 ? info.downloads : info.uploads) += part.Rows() - leftOut;
+        info.overlapLeftOut += leftOut;
       }
     }
 
-    // The report's tables: the counted rows of every part, in order. Stored rows are read with
-    // only the cells asked for, straight into one table when no source was read now.
+    // The report's tables: the counted rows of every part, in order, with only the cells asked
+    // for; a lone table read now whole is taken as it is, as a single file's load is.
     LogPair pair;
     const bool dates = options.dates.has_value();
     for (int d = 0; d < 2; ++d) {
       LogTable& table = d == 0 ? pair.downloads : pair.uploads;
-      if (readings.empty()) {
-        StoredRows rows(db, texts, options.kept, dates);
-        for (const Part& part : parts[d])
-          rows.Add(stored[*part.stored], d, std::min(part.overlap, part.rows), part.rows);
-        table = std::move(rows).Finish();
-        continue;
+      std::vector<const Part*> counted;
+      for (const Part& part : parts[d]) {
+        if (std::min(part.overlap, part.Rows()) < part.Rows())
+          counted.push_back(&part);
       }
-      std::vector<LogTable> loaded(parts[d].size());
-      std::vector<LogTable::Part> joined;
-      for (std::size_t i = 0; i < parts[d].size(); ++i) {
-        const Part& part = parts[d][i];
-        const std::size_t from = std::min(part.overlap, part.rows);
-        if (from == part.rows)
-          continue;
-        if (part.reading) {
-          joined.push_back({part.table, part.skip + from, part.skip + part.rows});
-        } else {
-          StoredRows rows(db, texts, options.kept, dates);
-          rows.Add(stored[*part.stored], d, from, part.rows);
-          loaded[i] = std::move(rows).Finish();
-          joined.push_back({&loaded[i], 0, loaded[i].RowCount()});
-        }
-      }
-      if (joined.size() == 1 && joined[0].firstRow == 0 &&
-          joined[0].endRow == joined[0].table->RowCount()) {
-        // One whole table: taken as it is, as a single file's load is.
-        table = std::move(*const_cast<LogTable*>(joined[0].table));
+      if (counted.size() == 1 && counted[0]->storedRows == 0 && counted[0]->overlap == 0 &&
+          counted[0]->tableFrom == 0 && counted[0]->tableEnd == counted[0]->table->RowCount()) {
+        table = std::move(*counted[0]->table);
         if (!dates)
           table.DropDates();
-      } else if (!joined.empty()) {
-        table = LogTable::Join(joined, options.kept, dates);
+        continue;
       }
+      StoredRows rows(db, texts, options.kept, dates);
+      for (const Part* part : counted)
+        rows.AddPart(*part, stored, d, std::min(part->overlap, part->Rows()));
+      table = std::move(rows).Finish();
     }
     result.logs = std::move(pair);
   } catch (const Failure& failure) {

@@ -544,10 +544,14 @@ std::optional<LogProbe> ProbeLog(const InputName& name) {
 AnyReadResult ParseAnyLog(std::string_view bytes, Expect expect, const ReadOptions& options) {
   try {
     AnyParser parser(expect, options);
-    parser.Parse(bytes.data(), bytes.data() + bytes.size(), true);
+    const char* stop = parser.Parse(bytes.data(), bytes.data() + bytes.size(), true);
     if (options.progress)
       options.progress(bytes.size(), bytes.size());
-    return parser.Finish();
+    AnyReadResult result = parser.Finish();
+    result.bytesUsed = static_cast<std::uint64_t>(stop - bytes.data());
+    result.openTail = parser.OpenTail();
+    result.dataEnded = parser.DataEnded();
+    return result;
   } catch (const std::bad_alloc&) {
     AnyReadResult result;
     result.error = ReadError{0, kNoMemory};

@@ -130,7 +130,10 @@ class HistoryContract : public ::testing::TestWithParam<unsigned> {
     }
     const testing::ShellRun expected = Report(plain);
     ASSERT_EQ(expected.status, 0) << expected.err;
-    ASSERT_EQ(Figures(run.out), Figures(expected.out)) << "step " << step_ << " " << plain;
+    if (Figures(run.out) != Figures(expected.out)) {
+      RunShell("true");
+    }
+    ASSERT_EQ(Figures(run.out), Figures(expected.out)) << "step " << step_;
     // The same from the history alone, after this run has kept what it may.
     const testing::ShellRun alone =
         Report("--history " + Quoted(db_) + " --users --files --format json");
@@ -156,14 +159,14 @@ TEST_P(HistoryContract, MobiusLogRotatedPackedCopiedAndDeleted) {
     if (what < 5) {
       for (auto k = random() % 6; k > 0; --k)
         log.text += MobiusLine(random, clock);
-      if (random() % 3 == 0) {  // a line still being written
+      if (!log.text.empty() && random() % 3 == 0) {  // a line still being written
         const std::string next = MobiusLine(random, clock);
         log.text += next.substr(0, 20 + random() % (next.size() - 21));
       }
     } else if (what < 7 && !log.text.empty()) {
       // Rotation: the live log (its last line finished) becomes a dated backup.
       if (log.text.back() != '\n')
-        log.text += "\n";
+        dir_.Write(log.name, log.text += "\n");
       const std::string backup = "mobius-" + std::to_string(++backups) + ".log";
       fs::rename(dir_.Path() / log.name, dir_.Path() / backup);
       Log rotated = log;
@@ -261,7 +264,7 @@ TEST_P(HistoryContract, JournalReadAgainFromStandardInput) {
   sqlite3_close(db);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, HistoryContract, ::testing::Values(1u, 2u, 3u, 4u));
+INSTANTIATE_TEST_SUITE_P(Seeds, HistoryContract, ::testing::Range(1u, 9u));
 
 // A Mobius log of `lines` transfers.
 std::string MobiusLog(unsigned seed, int lines) {
