@@ -199,7 +199,10 @@ std::optional<std::string> CheckHeader(const std::filesystem::path& path, bool& 
   auto walPath = path;
   walPath += "-wal";
   const auto walSize = std::filesystem::file_size(walPath, error);
-  const bool hasWal = !error && walSize > 0;
+  // A journal a write left behind holds what the file lacks until SQLite rolls it back.
+  auto journalPath = path;
+  journalPath += "-journal";
+  const bool hasWal = (!error && walSize > 0) || std::filesystem::exists(journalPath, error);
   if (BigEndian(&header[92]) == BigEndian(&header[24]) && pages * pageSize > size && !hasWal)
     return "is damaged: cut short";
   return std::nullopt;
@@ -514,7 +517,8 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
   sqlite3_busy_timeout(db->db, static_cast<int>(std::min<std::int64_t>(wait.count(), INT32_MAX)));
   try {
     if (fresh) {
-      db->Exec("PRAGMA journal_mode=WAL");
+      // A new file takes its first rows with a rollback journal, which writes them once (a
+      // write-ahead log writes them twice); it is switched to one once they are in.
       db->Exec("BEGIN IMMEDIATE");
       // Another run may have made it meanwhile.
       if (db->Pragma("application_id") == 0) {
@@ -545,7 +549,7 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
         db->Exec("PRAGMA journal_mode=WAL");
     }
     db->Exec("PRAGMA synchronous=NORMAL");
-    db->Exec("PRAGMA cache_size=-65536");
+    db->Exec("PRAGMA cache_size=-8192");
   } catch (const Failure& failure) {
     error = name + ": " + failure.what();
     return nullptr;
@@ -773,11 +777,59 @@ Reading ReadSource(const LogSource& source, const ReadOptions& options,
   return reading;
 }
 
+// Adds texts to one column's table, many at a time.
+class TextAdder {
+ public:
+  static constexpr int kBatch = 64;
+  TextAdder(sqlite3* db, const char* table)
+      : one_(db, (std::string("INSERT INTO ") + table + "(id, text) VALUES(?, ?)").c_str()),
+        many_(db, Sql(table).c_str()) {}
+  void Add(std::int64_t id, std::string_view text) {
+    texts_[count_].assign(text);
+    ids_[count_++] = id;
+    if (count_ == kBatch)
+      Flush();
+  }
+  void Flush() {
+    if (count_ == kBatch) {
+      for (int i = 0; i < kBatch; ++i)
+        many_.Bind(2 * i + 1, ids_[i]).Bind(2 * i + 2, texts_[i]);
+      many_.Run();
+    } else {
+      for (int i = 0; i < count_; ++i)
+        one_.Bind(1, ids_[i]).Bind(2, texts_[i]).Run();
+    }
+    count_ = 0;
+  }
+
+ private:
+  static std::string Sql(const char* table) {
+    std::string sql = std::string("INSERT INTO ") + table + "(id, text) VALUES(?, ?)";
+    for (int i = 1; i < kBatch; ++i)
+      sql += ",(?, ?)";
+    return sql;
+  }
+  Statement one_, many_;
+  std::array<std::int64_t, kBatch> ids_{};
+  std::array<std::string, kBatch> texts_;
+  int count_ = 0;
+};
+
 // The texts of one column, by id, and (for adding) the id of each text.
 class TextIndex {
  public:
   // Reads every text of `table`; with `lookup`, also the index for IdOf.
   void Load(sqlite3* db, const char* table, bool lookup) {
+    if (!loaded_) {
+      loaded_ = true;
+      Read(db, table);
+    }
+    if (lookup && !lookup_) {
+      lookup_ = true;
+      Rehash(std::bit_ceil(std::max<std::size_t>(64, texts_.size() * 2)));
+    }
+  }
+  void Read(sqlite3* db, const char* table) {
     table_ = table;
     Statement all(db, (std::string("SELECT id, text FROM ") + table + " ORDER BY id").c_str());
     while (all.Step()) {
@@ -785,10 +837,6 @@ class TextIndex {
       if (id <= 0 || id > std::int64_t{1} << 32)
         throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
       Put(static_cast<std::size_t>(id), all.Text(1));
-    }
-    if (lookup) {
-      lookup_ = true;
-      Rehash(std::bit_ceil(std::max<std::size_t>(64, texts_.size() * 2)));
     }
   }
   std::string_view Text(std::int64_t id) const {
@@ -799,15 +847,22 @@ class TextIndex {
     return std::string_view(arena_).substr(at, length);
   }
   // The text's id, adding it (through `insert`, which takes the id and the text) when new.
-  std::int64_t IdOf(std::string_view text, Statement& insert) {
-    const std::uint64_t hash = XXH3_64bits(text.data(), text.size());
+  static std::uint64_t Hash(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
+  // Starts bringing the slot of a hash into the cache, for a lookup soon after.
+  void Prefetch(std::uint64_t hash) const {
+    __builtin_prefetch(&slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)]);
+  }
+  std::int64_t IdOf(std::string_view text, TextAdder& insert) {
+    return IdOf(text, Hash(text), insert);
+  }
+  std::int64_t IdOf(std::string_view text, std::uint64_t hash, TextAdder& insert) {
     std::size_t slot = static_cast<std::size_t>(hash) & (slots_.size() - 1);
     for (; slots_[slot].id != 0; slot = (slot + 1) & (slots_.size() - 1)) {
       if (slots_[slot].hash == hash && Text(slots_[slot].id) == text)
         return slots_[slot].id;
     }
     const auto id = static_cast<std::int64_t>(std::max<std::size_t>(texts_.size(), 1));
-    insert.Bind(1, id).Bind(2, text).Run();
+    insert.Add(id, text);
     Put(static_cast<std::size_t>(id), text);
     slots_[slot] = {hash, id};
     if (++used_ * 2 > slots_.size())
@@ -846,14 +901,24 @@ class TextIndex {
   const char* table_ = "";
   std::string arena_;
   std::vector<std::pair<std::size_t, std::uint32_t>> texts_;  // by id: where in the arena
-  bool lookup_ = false;
+  bool loaded_ = false, lookup_ = false;
   std::vector<Slot> slots_;
   std::size_t used_ = 0;
 };
 
-// The texts of every column.
+// The texts of every column, each read when first needed.
 struct Texts {
   TextIndex addresses, accounts, names, fileNames;
+
+  // Reads those of the columns `kept` (Address and Name always); with `lookup`, to add to.
+  void Need(sqlite3* db, KeptCells kept, bool lookup) {
+    addresses.Load(db, "addresses", lookup);
+    names.Load(db, "names", lookup);
+    if (kept.account)
+      accounts.Load(db, "accounts", lookup);
+    if (kept.fileName)
+      fileNames.Load(db, "file_names", lookup);
+  }
 };
 
 // One file's rows of one direction in the report: a stored file's, or those of a source read now
@@ -878,8 +943,9 @@ struct Part {
 // Fills a table with stored rows, in the order given, keeping the cells asked for.
 class StoredRows {
  public:
-  StoredRows(sqlite3* db, const Texts& texts, KeptCells kept, bool dates)
+  StoredRows(sqlite3* db, Texts& texts, KeptCells kept, bool dates)
       : texts_(texts), kept_(kept), dates_(dates), builder_(kept, std::nullopt) {
+    texts.Need(db, kept, false);
     std::string columns = "address, name";
     if (dates)
       columns += ", time";
@@ -997,7 +1063,7 @@ Timestamp FirstDated(const LogTable* table) {
 // parts before keep theirs. Reads the stored rows it needs whole: those of stored parts from
 // `first` on, and as many of the rows taken before `first` as a later part could repeat.
 void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sqlite3* db,
-                  const Texts& texts, const std::vector<StoredFile>& stored) {
+                  Texts& texts, const std::vector<StoredFile>& stored) {
   if (first >= parts.size())
     return;
   std::size_t longest = 0;
@@ -1058,11 +1124,12 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
 // Adds rows many at a time: one statement of 64 rows costs little more than one of one.
 class RowInserter {
  public:
-  static constexpr int kColumns = 7, kBatch = 64;
+  static constexpr int kColumns = 6, kBatch = 64;
   explicit RowInserter(sqlite3* db) : one_(db, Sql(1).c_str()), many_(db, Sql(kBatch).c_str()) {}
 
+  // Rows take the next ids, one after the other (the table's largest id and on).
   struct Row {
-    std::int64_t id, address, name, time, fileName, account;
+    std::int64_t address, name, time, fileName, account;
   };
   void Add(const Row& row, std::string_view dateText) {
     dates_[pending_.size()].assign(dateText);  // reuses the string's room
@@ -1087,19 +1154,18 @@ class RowInserter {
 
  private:
   static std::string Sql(int rows) {
-    std::string sql =
-        "INSERT INTO rows(id, address, name, time, file_name, account, date_text) VALUES";
+    std::string sql = "INSERT INTO rows(address, name, time, file_name, account, date_text) VALUES";
     for (int i = 0; i < rows; ++i)
-      sql += i == 0 ? "(?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?)";
+      sql += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
     return sql;
   }
   static void Bind(Statement& statement, int at, const Row& row, std::string_view dateText) {
-    statement.Bind(at + 1, row.id).Bind(at + 2, row.address).Bind(at + 3, row.name);
+    statement.Bind(at + 1, row.address).Bind(at + 2, row.name);
     if (row.time == kUndated)
-      statement.BindNull(at + 4);
+      statement.BindNull(at + 3);
     else
-      statement.Bind(at + 4, row.time);
-    statement.Bind(at + 5, row.fileName).Bind(at + 6, row.account).Bind(at + 7, dateText);
+      statement.Bind(at + 3, row.time);
+    statement.Bind(at + 4, row.fileName).Bind(at + 5, row.account).Bind(at + 6, dateText);
   }
 
   Statement one_, many_;
@@ -1163,10 +1229,8 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
             const std::vector<Part> (&parts)[2], Texts& texts, sqlite3* db,
             std::size_t (&added)[2]) {
   const std::string now = NowText();
-  Statement addAddress(db, "INSERT INTO addresses(id, text) VALUES(?, ?)");
-  Statement addAccount(db, "INSERT INTO accounts(id, text) VALUES(?, ?)");
-  Statement addName(db, "INSERT INTO names(id, text) VALUES(?, ?)");
-  Statement addFileName(db, "INSERT INTO file_names(id, text) VALUES(?, ?)");
+  TextAdder addAddress(db, "addresses"), addAccount(db, "accounts"), addName(db, "names"),
+      addFileName(db, "file_names");
   Statement addFile(db,
                     "INSERT INTO files(name, standard_input, format, compressed, encoding, "
                     "text_bytes, skipped_downloads, skipped_uploads, stored_downloads, "
@@ -1184,6 +1248,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
                    "INSERT INTO runs(file, direction, first_seq, first_row, last_row, "
                    "counted_from) VALUES(?, ?, ?, ?, ?, ?)");
   RowInserter inserter(db);
+  bool needTexts = true;
   Statement last(db, "SELECT coalesce(max(id), 0) FROM rows");
   last.Step();
   std::int64_t nextRow = last.Int(0) + 1;
@@ -1240,14 +1305,19 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       const std::size_t from = file.skipped[d] + file.stored[d];
       if (!table || reading.wholeRows[d] <= from)
         continue;
+      if (needTexts) {
+        texts.Need(db, KeptCells{}, true);
+        needTexts = false;
+      }
       const bool utf8 = table->TextEncoding() == Encoding::Utf8;
-      std::string decoded;
-      const auto cell = [&](std::size_t row, Column column) -> std::string_view {
+      // A cell as UTF-8, decoded into `room` when the file is not.
+      const auto cell = [&](std::size_t row, Column column, std::string& room) -> std::string_view {
         if (utf8 || column == Column::Name)
           return table->CellBytes(row, column);
-        decoded = table->CellText(row, column);
-        return decoded;
+        room = table->CellText(row, column);
+        return room;
       };
+      std::string decoded[3];
       // Addresses and names are interned in the table already: each is looked up once.
       std::vector<std::int64_t> addressIds(table->AddressIdCount(), 0);
       std::vector<std::int64_t> nameIds(table->NameIdCount(), 0);
@@ -1256,26 +1326,45 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       const std::int64_t firstRow = nextRow;
       // The table's rows start after the text's first `base` rows.
       const std::size_t base = reading.base[d];
-      for (std::size_t row = from - base; row < reading.wholeRows[d] - base; ++row) {
-        std::int64_t& address = addressIds[table->AddressId(row)];
-        if (address == 0)
-          address = texts.addresses.IdOf(cell(row, Column::Address), addAddress);
-        std::int64_t& userName = nameIds[table->NameId(row)];
-        if (userName == 0)
-          userName = texts.names.IdOf(cell(row, Column::Name), addName);
-        const std::string_view account = cell(row, Column::Account);
-        if (lastAccountId == 0 || account != lastAccount) {
-          lastAccount = account;
-          lastAccountId = texts.accounts.IdOf(account, addAccount);
+      const std::size_t end = reading.wholeRows[d] - base;
+      // File names are looked up some rows ahead of their use, so that their slots are in the
+      // cache by then.
+      constexpr std::size_t kAhead = 16;
+      std::array<std::string_view, kAhead> paths;
+      std::array<std::string, kAhead> pathRoom;
+      std::array<std::uint64_t, kAhead> pathHashes{};
+      for (std::size_t start = from - base; start < end; start += kAhead) {
+        const std::size_t count = std::min(kAhead, end - start);
+        for (std::size_t i = 0; i < count; ++i) {
+          paths[i] = cell(start + i, Column::FileName, pathRoom[i]);
+          pathHashes[i] = TextIndex::Hash(paths[i]);
+          texts.fileNames.Prefetch(pathHashes[i]);
         }
-        const std::int64_t path = texts.fileNames.IdOf(cell(row, Column::FileName), addFileName);
-        inserter.Add({nextRow++, address, userName, table->Date(row), path, lastAccountId},
-                     cell(row, Column::DateTime));
-        // A file whose rows so far had no date takes its place by its first dated one.
-        if (file.firstDated[d] == kUndated)
-          file.firstDated[d] = table->Date(row);
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::size_t row = start + i;
+          std::int64_t& address = addressIds[table->AddressId(row)];
+          if (address == 0)
+            address = texts.addresses.IdOf(cell(row, Column::Address, decoded[0]), addAddress);
+          std::int64_t& userName = nameIds[table->NameId(row)];
+          if (userName == 0)
+            userName = texts.names.IdOf(cell(row, Column::Name, decoded[0]), addName);
+          const std::string_view account = cell(row, Column::Account, decoded[1]);
+          if (lastAccountId == 0 || account != lastAccount) {
+            lastAccount = account;
+            lastAccountId = texts.accounts.IdOf(account, addAccount);
+          }
+          const std::int64_t path = texts.fileNames.IdOf(paths[i], pathHashes[i], addFileName);
+          ++nextRow;
+          inserter.Add({address, userName, table->Date(row), path, lastAccountId},
+                       cell(row, Column::DateTime, decoded[2]));
+          // A file whose rows so far had no date takes its place by its first dated one.
+          if (file.firstDated[d] == kUndated)
+            file.firstDated[d] = table->Date(row);
+        }
       }
       inserter.Flush();
+      if (sqlite3_last_insert_rowid(db) != nextRow - 1)
+        throw Failure("rows were not given the ids they were counted with", SQLITE_CORRUPT);
       Run run;
       run.firstSeq = from - file.skipped[d];
       run.firstRow = run.countedFrom = firstRow;
@@ -1323,6 +1412,9 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     file.standardInput = source.input.standardInput;
     file.compressed = reading.read.compressed;
   }
+
+  for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName})
+    adder->Flush();
 
   // Where each run's counted rows begin, for the view, and how many each file leaves out.
   Statement counted(db, "UPDATE runs SET counted_from = ? WHERE id = ?");
@@ -1435,12 +1527,6 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     std::vector<std::array<std::size_t, 2>> skip(ownerCount, {0, 0});
 
     Texts texts;
-    texts.addresses.Load(db, "addresses", writing);
-    texts.names.Load(db, "names", writing);
-    if (writing || options.kept.account)
-      texts.accounts.Load(db, "accounts", writing);
-    if (writing || options.kept.fileName)
-      texts.fileNames.Load(db, "file_names", writing);
 
     // Each direction's parts in order, with the overlap of each.
     std::vector<Part> parts[2];
@@ -1529,6 +1615,9 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     }
     db_->Exec("COMMIT");
     inTransaction = false;
+    // Readers never wait on a writer for long, nor a writer on them, with a write-ahead log.
+    if (!readOnly_)
+      db_->Exec("PRAGMA journal_mode=WAL");
 
     // What each file gave the report.
     for (std::size_t i = 0; i < readings.size(); ++i) {
