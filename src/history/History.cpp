@@ -453,6 +453,39 @@ struct Reading {
 
 }  // namespace
 
+namespace {
+
+// Whether a read of the file gets past opening it (a reader of a write-ahead log needs its index
+// file).
+bool Readable(sqlite3* db) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &statement, nullptr) !=
+      SQLITE_OK)
+    return (sqlite3_errcode(db) & 0xff) != SQLITE_READONLY &&
+           (sqlite3_errcode(db) & 0xff) != SQLITE_CANTOPEN;
+  const int code = sqlite3_step(statement) & 0xff;
+  sqlite3_finalize(statement);
+  return code != SQLITE_READONLY && code != SQLITE_CANTOPEN;
+}
+
+// A path as a file: URI's path, its special characters escaped.
+std::string UriPath(const std::filesystem::path& path) {
+  std::string uri;
+  for (const unsigned char c : std::filesystem::absolute(path).string()) {
+    if (c == '%' || c == '?' || c == '#' || c < 0x20 || c >= 0x7f) {
+      static const char* const kHex = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    } else {
+      uri += static_cast<char>(c);
+    }
+  }
+  return uri;
+}
+
+}  // namespace
+
 struct History::Db {
   sqlite3* db = nullptr;
   ~Db() { sqlite3_close_v2(db); }
@@ -507,7 +540,15 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
   auto db = std::make_unique<Db>();
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                     (fresh ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-  const int opened = sqlite3_open_v2(path.c_str(), &db->db, flags, nullptr);
+  int opened = sqlite3_open_v2(path.c_str(), &db->db, flags, nullptr);
+  if (opened == SQLITE_OK && readOnly && !Readable(db->db)) {
+    // A write-ahead log's reader shares an index file beside it, which a user who may not write
+    // the folder cannot make: such a user reads the file as it stands, unchanged meanwhile.
+    sqlite3_close_v2(db->db);
+    db->db = nullptr;
+    opened = sqlite3_open_v2(("file:" + UriPath(path) + "?immutable=1").c_str(), &db->db,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+  }
   if (opened != SQLITE_OK) {
     error = name + ": cannot be opened: " +
             (db->db ? sqlite3_errmsg(db->db) : std::string(sqlite3_errstr(opened)));
