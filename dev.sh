@@ -9,9 +9,11 @@ cd "$(dirname "$0")"
 
 # Debian 12's qt6-charts-dev needs libqt6opengl6-dev for CMake to find it, without depending on it.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev zlib1g-dev fonts-dejavu-core)
-# Only the tests need these: the HTML report is checked in a real browser.
-test_packages=(chromium python3)
+          libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev zlib1g-dev libsqlite3-dev
+          fonts-dejavu-core)
+# Only the tests need these: the HTML report is checked in a real browser, a history file with
+# the sqlite3 command.
+test_packages=(chromium python3 sqlite3)
 
 install_missing() {
   local missing=()

@@ -5,6 +5,12 @@
 //   HistoryVersusLargest   four files, each a copy of the one before plus 20,000 records (about
 //                          1,000,000 transfer records each) / the largest alone (target <= 1.3)
 //   GzipVersusGunzip       --log FILE.gz / gzip -dc FILE.gz > /dev/null (target <= 1.5)
+// and for a history file (--history) holding the 1,000,000 + 250,000-row classic pair:
+//   HistoryAddVersusReport     adding the pair to a new history file / --users on the pair
+//                              (target <= 10); the file's size / the logs' (target <= 1)
+//   HistoryReportVersusLogs    --users from the history alone / --users on the pair (<= 3)
+//   HistoryGrownVersusReport   --users on the pair grown by 1,000 rows (800 downloads, 200
+//                              uploads), adding them / --users from the history alone (<= 1.5)
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "LogGenerator.h"
 
@@ -116,6 +123,69 @@ void BM_GzipVersusGunzip(benchmark::State& state) {
           "gzip -dc " + Quoted(CompressedLog()));
 }
 BENCHMARK(BM_GzipVersusGunzip)->Iterations(9)->Unit(benchmark::kMillisecond);
+
+// The classic pair, and a history file that holds it.
+struct HeldPair {
+  fs::path downloads, uploads, history;
+  std::string Logs() const { return Quoted(downloads) + " " + Quoted(uploads); }
+};
+
+const HeldPair& Held() {
+  static const HeldPair held = [] {
+    HeldPair made;
+    std::tie(made.downloads, made.uploads) = WriteLogPair(Dir() / "pair", 1000000, 250000);
+    made.history = Dir() / "pair" / "held.db";
+    fs::remove(made.history);
+    if (Seconds(kReport + " --history " + Quoted(made.history) + " " + made.Logs()) < 0)
+      std::abort();
+    return made;
+  }();
+  return held;
+}
+
+void BM_HistoryAddVersusReport(benchmark::State& state) {
+  const HeldPair& held = Held();
+  const fs::path fresh = Dir() / "pair" / "fresh.db";
+  const std::string remove = "rm -f " + Quoted(fresh) + " " + Quoted(fresh.string() + "-wal") +
+                             " " + Quoted(fresh.string() + "-shm") + " && ";
+  Compare(state, remove + kReport + " --users --history " + Quoted(fresh) + " " + held.Logs(),
+          kReport + " --users " + held.Logs());
+  state.counters["size_per_log_byte"] =
+      static_cast<double>(fs::file_size(fresh)) /
+      static_cast<double>(fs::file_size(held.downloads) + fs::file_size(held.uploads));
+}
+BENCHMARK(BM_HistoryAddVersusReport)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_HistoryReportVersusLogs(benchmark::State& state) {
+  const HeldPair& held = Held();
+  Compare(state, kReport + " --users --history " + Quoted(held.history),
+          kReport + " --users " + held.Logs());
+}
+BENCHMARK(BM_HistoryReportVersusLogs)->Iterations(9)->Unit(benchmark::kMillisecond);
+
+void BM_HistoryGrownVersusReport(benchmark::State& state) {
+  const HeldPair& held = Held();
+  // Copies of the pair and its history, which grow by 1,000 rows before every measured run.
+  const fs::path dir = Dir() / "grown";
+  fs::create_directories(dir);
+  for (const fs::path& file : {held.downloads, held.uploads, held.history})
+    fs::copy_file(file, dir / file.filename(), fs::copy_options::overwrite_existing);
+  const fs::path rows = dir / "rows", upRows = dir / "up-rows";
+  {
+    const std::string text = MakeLogText(800, 7, false), up = MakeLogText(200, 8, true);
+    std::ofstream(rows, std::ios::binary) << text.substr(text.find('\n') + 1);
+    std::ofstream(upRows, std::ios::binary) << up.substr(up.find('\n') + 1);
+  }
+  const fs::path downloads = dir / held.downloads.filename(),
+                 uploads = dir / held.uploads.filename();
+  const std::string grow = "cat " + Quoted(rows) + " >> " + Quoted(downloads) + " && cat " +
+                           Quoted(upRows) + " >> " + Quoted(uploads) + " && ";
+  const std::string history = " --history " + Quoted(dir / held.history.filename());
+  Compare(state,
+          grow + kReport + " --users" + history + " " + Quoted(downloads) + " " + Quoted(uploads),
+          kReport + " --users" + history);
+}
+BENCHMARK(BM_HistoryGrownVersusReport)->Iterations(9)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvane::bench
