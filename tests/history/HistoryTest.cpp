@@ -26,9 +26,10 @@ std::string Quoted(const fs::path& path) {
   return quoted += "'";
 }
 
-// A run of the built command: its stdout, and its stderr and status checked by the caller.
+// A run of the built command: its stdout, and its stderr and status checked by the caller. A run
+// that hangs fails in seconds (status 124), not at the test's time limit.
 testing::ShellRun Report(const std::string& args) {
-  return RunShell(std::string(QUORVANE_REPORT_BINARY) + " " + args);
+  return RunShell("timeout 20 " + std::string(QUORVANE_REPORT_BINARY) + " " + args);
 }
 
 // The figures of a JSON report (users and files), without the list of files read.
@@ -424,6 +425,17 @@ TEST(HistoryFile, TransfersViewAgreesWithTheReport) {
   const fs::path newer = dir.Write("new.log", text.substr(text.size() / 2) + MobiusLog(9, 10));
   ASSERT_EQ(Report("--history " + Quoted(db) + " --log " + Quoted(newer)).status, 0);
   ASSERT_EQ(Report("--history " + Quoted(db) + " --log " + Quoted(older)).status, 0);
+  // A log of many names and files, given as it grows: a run adds to texts the file holds already.
+  std::string many;
+  for (int i = 0; i < 300; ++i) {
+    many += "time=2025-04-01T10:00:00Z level=INFO msg=\"Download file\" remoteAddr=10.1.0." +
+            std::to_string(i % 250) + ":1 login=guest Name=u" + std::to_string(i % 70) +
+            " filePath=/srv/Files/m" + std::to_string(i) + "\n";
+    if (i == 99 || i == 299) {
+      const fs::path log = dir.Write("many.log", many);
+      ASSERT_EQ(Report("--history " + Quoted(db) + " --log " + Quoted(log)).status, 0);
+    }
+  }
   const std::string users = Report("--users --history " + Quoted(db)).out;
   const testing::ShellRun view = RunShell(
       "sqlite3 -separator '\t' " + Quoted(db) +
