@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <fstream>
 #include <new>
 #include <stdexcept>
@@ -740,7 +741,7 @@ std::optional<Reading> ReadRest(const LogSource& source, std::size_t index,
   std::string rest;
   std::vector<char> buffer(std::size_t{1} << 20);
   std::string error;
-  for (std::uint64_t at = 0;;) {
+  for (std::uint64_t at = input.SkipTo(file.textBytes) ? file.textBytes : 0;;) {
     const std::optional<std::size_t> got = input.Read(buffer.data(), buffer.size(), error);
     if (!got)
       return std::nullopt;
@@ -818,6 +819,12 @@ Reading ReadSource(const LogSource& source, const ReadOptions& options,
   return reading;
 }
 
+struct TextViewHash {
+  std::size_t operator()(std::string_view text) const {
+    return static_cast<std::size_t>(XXH3_64bits(text.data(), text.size()));
+  }
+};
+
 // Adds texts to one column's table, many at a time.
 class TextAdder {
  public:
@@ -861,7 +868,8 @@ class TextIndex {
  public:
   // Reads every text of `table`; with `lookup`, also the index for IdOf.
   void Load(sqlite3* db, const char* table, bool lookup) {
-    if (!loaded_) {
+    if (!loaded_ || partial_) {
+      *this = TextIndex();
       loaded_ = true;
       Read(db, table);
     }
@@ -869,6 +877,32 @@ class TextIndex {
       lookup_ = true;
       Rehash(std::bit_ceil(std::max<std::size_t>(64, texts_.size() * 2)));
     }
+  }
+  // Reads only the texts asked for (those of the rows about to be added, when they are few), and
+  // the index to add to: a scan that keeps next to nothing.
+  void LoadWanted(sqlite3* db, const char* table, const std::vector<std::string_view>& wanted) {
+    if (loaded_) {
+      Load(db, table, true);
+      return;
+    }
+    table_ = table;
+    std::unordered_map<std::string_view, bool, TextViewHash> asked;
+    for (std::string_view text : wanted)
+      asked.emplace(text, true);
+    Statement all(db, (std::string("SELECT id, text FROM ") + table).c_str());
+    std::int64_t largest = 0;
+    while (all.Step()) {
+      const std::int64_t id = all.Int(0);
+      if (id <= 0 || id > std::int64_t{1} << 32)
+        throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
+      largest = std::max(largest, id);
+      if (asked.count(all.Text(1)) != 0)
+        Put(static_cast<std::size_t>(id), all.Text(1));
+    }
+    if (texts_.size() <= static_cast<std::size_t>(largest))
+      texts_.resize(static_cast<std::size_t>(largest) + 1, {0, kMissing});
+    loaded_ = partial_ = lookup_ = true;
+    Rehash(std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
   }
   void Read(sqlite3* db, const char* table) {
     table_ = table;
@@ -942,7 +976,7 @@ class TextIndex {
   const char* table_ = "";
   std::string arena_;
   std::vector<std::pair<std::size_t, std::uint32_t>> texts_;  // by id: where in the arena
-  bool loaded_ = false, lookup_ = false;
+  bool loaded_ = false, partial_ = false, lookup_ = false;
   std::vector<Slot> slots_;
   std::size_t used_ = 0;
 };
@@ -1023,7 +1057,8 @@ class StoredRows {
           cells.account = texts_.accounts.Text(select_->Int(column++));
         if (kept_.dateTime)
           cells.dateTime = select_->Text(column++);
-        builder_.AddRows(&cells, 1);
+        builder_.AddKeyedRow(cells, static_cast<std::uint32_t>(select_->Int(0)),
+                             static_cast<std::uint32_t>(select_->Int(1)));
       }
     }
     order_ = file.order;
@@ -1110,6 +1145,12 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
   std::size_t longest = 0;
   for (std::size_t i = first; i < parts.size(); ++i)
     longest = std::max(longest, parts[i].Rows());
+  if (longest == 0) {
+    // Parts without rows leave nothing out.
+    for (std::size_t i = first; i < parts.size(); ++i)
+      parts[i].overlap = 0;
+    return;
+  }
   // The last `longest` rows taken before `first`, in order: each part's counted rows are its
   // last ones.
   std::vector<std::pair<std::size_t, std::size_t>> before;  // part, its first row needed
@@ -1260,6 +1301,49 @@ std::vector<StoredFile> LoadStored(sqlite3* db) {
   return stored;
 }
 
+// Reads the texts that rows about to be added need to be given ids: every text, or (for a few
+// rows added to a large history, as when a log grew a little) of the file names only those of
+// those rows.
+void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Reading>& readings,
+                    const std::vector<StoredFile>& stored,
+                    const std::vector<std::optional<std::size_t>>& storedOf,
+                    const std::vector<std::optional<std::size_t>>& readingOf, Texts& texts,
+                    sqlite3* db) {
+  texts.Need(db, KeptCells{true, true, false}, true);
+  Statement count(db, "SELECT coalesce(max(id), 0) FROM file_names");
+  count.Step();
+  const auto held = static_cast<std::size_t>(count.Int(0));
+  count.Step();
+  std::vector<std::string_view> wanted;
+  std::deque<std::string> decoded;  // its texts stay where they are as it grows
+  for (std::size_t o = 0; o < storedOf.size(); ++o) {
+    if (!readingOf[o])
+      continue;
+    const Reading& reading = readings[*readingOf[o]];
+    const LogKind kind = ClassicKindOf(sources[*readingOf[o]].role);
+    for (int d = 0; d < 2; ++d) {
+      const LogTable* table = TableOf(const_cast<AnyReadResult&>(reading.read), kind, d);
+      const std::size_t from =
+          storedOf[o] ? stored[*storedOf[o]].skipped[d] + stored[*storedOf[o]].stored[d] : 0;
+      if (!table || reading.wholeRows[d] <= from)
+        continue;
+      if ((wanted.size() + reading.wholeRows[d] - from) * 4 > held) {
+        texts.Need(db, KeptCells{}, true);
+        return;
+      }
+      for (std::size_t row = from - reading.base[d]; row < reading.wholeRows[d] - reading.base[d];
+           ++row) {
+        if (table->TextEncoding() == Encoding::Utf8) {
+          wanted.push_back(table->CellBytes(row, Column::FileName));
+        } else {
+          wanted.push_back(decoded.emplace_back(table->CellText(row, Column::FileName)));
+        }
+      }
+    }
+  }
+  texts.fileNames.LoadWanted(db, "file_names", wanted);
+}
+
 // Adds what the sources read now hold beyond what the history holds: each file's whole rows
 // behind those it has (a new file's from the start it did not already hold), as a run of rows
 // per direction, and sets where every run's counted rows begin.
@@ -1347,7 +1431,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       if (!table || reading.wholeRows[d] <= from)
         continue;
       if (needTexts) {
-        texts.Need(db, KeptCells{}, true);
+        LoadTextsToAdd(sources, readings, stored, storedOf, readingOf, texts, db);
         needTexts = false;
       }
       const bool utf8 = table->TextEncoding() == Encoding::Utf8;

@@ -132,6 +132,22 @@ long long LogInput::ReadRaw(char* to, std::size_t size) {
   }
 }
 
+bool LogInput::SkipTo(std::uint64_t offset) {
+  // A plain file's position moves; a packed one's text must be unpacked to get there.
+  if (inflater_ || size_ == 0 || offset < headLength_ || headUsed_ != 0 || taken_ != headLength_)
+    return false;
+#ifdef _WIN32
+  const long long at = _lseeki64(fd_, static_cast<long long>(offset), SEEK_SET);
+#else
+  const long long at = lseek(fd_, static_cast<off_t>(offset), SEEK_SET);
+#endif
+  if (at < 0 || static_cast<std::uint64_t>(at) != offset)
+    return false;
+  headUsed_ = headLength_;
+  taken_ = offset;
+  return true;
+}
+
 std::optional<std::size_t> LogInput::Read(char* to, std::size_t size, std::string& error) {
   if (inflater_)
     return Inflate(to, size, error);

@@ -42,6 +42,9 @@ class LogInput {
   // Reads up to `size` bytes of text into `to`: how many, 0 at the end, or nothing after setting
   // `error` (a read error, a damaged or cut archive).
   std::optional<std::size_t> Read(char* to, std::size_t size, std::string& error);
+  // Before the first Read: goes straight to `offset` in a plain regular file's text; false (and
+  // nothing changed) where the text must be read to get there (a packed file, a pipe).
+  bool SkipTo(std::uint64_t offset);
 
  private:
   long long ReadRaw(char* to, std::size_t size);

@@ -389,29 +389,32 @@ LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;
 LogTableBuilder::~LogTableBuilder() = default;
 
-void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
-  const bool keepAny = keep_.dateTime || keep_.account || keep_.fileName;
-  for (const Cells& row : std::span(rows, count)) {
-    if (dates_)
-      dates_->Add(row.dateTime);
-    // The kept cells as one text.
-    std::uint32_t kept = 0;
-    std::size_t length = 0;
-    if (keepAny) {
-      const std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
-      const std::string_view account = keep_.account ? row.account : std::string_view();
-      const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
-      length = LengthSize(dateTime.size()) + LengthSize(account.size()) + dateTime.size() +
-               account.size() + fileName.size();
-      char* at = kept_->Extend(length, kept);
-      PutLength(at, dateTime.size());
-      PutLength(at, account.size());
-      // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
-      at = std::copy(dateTime.begin(), dateTime.end(), at);
-      at = std::copy(account.begin(), account.end(), at);
-      std::copy(fileName.begin(), fileName.end(), at);
-    }
+std::pair<std::uint32_t, std::uint32_t> LogTableBuilder::Keep(const Cells& row) {
+  if (dates_)
+    dates_->Add(row.dateTime);
+  // The kept cells as one text.
+  std::uint32_t kept = 0;
+  std::size_t length = 0;
+  if (keep_.dateTime || keep_.account || keep_.fileName) {
+    const std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
+    const std::string_view account = keep_.account ? row.account : std::string_view();
+    const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
+    length = LengthSize(dateTime.size()) + LengthSize(account.size()) + dateTime.size() +
+             account.size() + fileName.size();
+    char* at = kept_->Extend(length, kept);
+    PutLength(at, dateTime.size());
+    PutLength(at, account.size());
+    // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
+    at = std::copy(dateTime.begin(), dateTime.end(), at);
+    at = std::copy(account.begin(), account.end(), at);
+    std::copy(fileName.begin(), fileName.end(), at);
+  }
+  return {kept, static_cast<std::uint32_t>(length)};
+}
 
+void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
+  for (const Cells& row : std::span(rows, count)) {
+    const auto [kept, length] = Keep(row);
     // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
     // mostly keeps its name from row to row: comparing with the name it had last saves a lookup.
     const std::uint32_t address = addresses_->Intern(row.address);
@@ -429,8 +432,24 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
       else
         lastName_.push_back(last);
     }
-    rows_.push_back({kept, static_cast<std::uint32_t>(length), address, name});
+    rows_.push_back({kept, length, address, name});
   }
+}
+
+void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
+                                  std::uint32_t nameKey) {
+  const auto [kept, length] = Keep(row);
+  const auto idOf = [](std::vector<std::uint32_t>& ofKey, std::uint32_t key, StringPool& pool,
+                       std::string_view text) {
+    if (key >= ofKey.size())
+      ofKey.resize(std::max<std::size_t>(key + 1, ofKey.size() * 2), UINT32_MAX);
+    if (ofKey[key] == UINT32_MAX)
+      ofKey[key] = pool.Intern(text);
+    return ofKey[key];
+  };
+  const std::uint32_t address = idOf(addressOfKey_, addressKey, *addresses_, row.address);
+  const std::uint32_t name = idOf(nameOfKey_, nameKey, *names_, row.name);
+  rows_.push_back({kept, length, address, name});
 }
 
 LogTable LogTableBuilder::Finish(Encoding encoding) && {

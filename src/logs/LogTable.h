@@ -161,6 +161,9 @@ class LogTableBuilder {
   // Copies what the rows keep, in order. Throws std::length_error when the kept bytes or a pool
   // would pass 4 GiB, having added the rows before the one that did not fit.
   void AddRows(const Cells* rows, std::size_t count);
+  // Adds one row whose Address and Name the caller has numbered already (a key for each text,
+  // small numbers): a key seen before takes its id without its text hashed again.
+  void AddKeyedRow(const Cells& row, std::uint32_t addressKey, std::uint32_t nameKey);
   std::size_t RowCount() const { return rows_.size(); }
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
   // Whether a row's date so far waits for the order the rows still to come show.
@@ -183,6 +186,10 @@ class LogTableBuilder {
     std::uint64_t head;
   };
   std::vector<LastName> lastName_;
+  std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
+
+  // Takes the row's date and the cells kept; where they went and how long they are.
+  std::pair<std::uint32_t, std::uint32_t> Keep(const Cells& row);
 };
 
 }  // namespace quorvane
