@@ -730,10 +730,14 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
   }
   if (options->follow) {
     try {
+      if (options->history) {
 #ifdef QUORVANE_HISTORY
-      if (options->history)
         return FollowHistory(*options, out, err);
+#else
+        Complain(err, "--history: this build keeps no history (it was made without SQLite)");
+        return 1;
 #endif
+      }
       return Follow(*options, out, err);
     } catch (const std::bad_alloc&) {
       Complain(err, "there is not enough memory to make the report");

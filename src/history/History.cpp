@@ -1740,9 +1740,11 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     }
     db_->Exec("COMMIT");
     inTransaction = false;
-    // Readers never wait on a writer for long, nor a writer on them, with a write-ahead log.
+    // Readers never wait on a writer for long, nor a writer on them, with a write-ahead log. A
+    // new file takes one after its first rows; a reader that has it open meanwhile makes the
+    // switch wait for a later run, which is no failure of this one.
     if (!readOnly_)
-      db_->Exec("PRAGMA journal_mode=WAL");
+      sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
 
     // What each file gave the report.
     for (std::size_t i = 0; i < readings.size(); ++i) {
