@@ -871,11 +871,14 @@ class TextIndex {
     if (!loaded_ || partial_) {
       *this = TextIndex();
       loaded_ = true;
-      Read(db, table);
+      table_ = table;
+      Statement all(db, (std::string("SELECT id, text FROM ") + table).c_str());
+      while (all.Step())
+        Put(IdIn(all, table), all.Text(1), true);
     }
     if (lookup && !lookup_) {
       lookup_ = true;
-      Rehash(std::bit_ceil(std::max<std::size_t>(64, texts_.size() * 2)));
+      Rehash(std::bit_ceil(std::max<std::size_t>(64, entries_.size() * 2)));
     }
   }
   // Reads only the texts asked for (those of the rows about to be added, when they are few), and
@@ -890,56 +893,43 @@ class TextIndex {
     for (std::string_view text : wanted)
       asked.emplace(text, true);
     Statement all(db, (std::string("SELECT id, text FROM ") + table).c_str());
-    std::int64_t largest = 0;
     while (all.Step()) {
-      const std::int64_t id = all.Int(0);
-      if (id <= 0 || id > std::int64_t{1} << 32)
-        throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
-      largest = std::max(largest, id);
+      const std::int64_t id = IdIn(all, table);
+      nextId_ = std::max(nextId_, id + 1);
       if (asked.count(all.Text(1)) != 0)
-        Put(static_cast<std::size_t>(id), all.Text(1));
+        Put(id, all.Text(1), false);
     }
-    if (texts_.size() <= static_cast<std::size_t>(largest))
-      texts_.resize(static_cast<std::size_t>(largest) + 1, {0, kMissing});
     loaded_ = partial_ = lookup_ = true;
     Rehash(std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
   }
-  void Read(sqlite3* db, const char* table) {
-    table_ = table;
-    Statement all(db, (std::string("SELECT id, text FROM ") + table + " ORDER BY id").c_str());
-    while (all.Step()) {
-      const std::int64_t id = all.Int(0);
-      if (id <= 0 || id > std::int64_t{1} << 32)
-        throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
-      Put(static_cast<std::size_t>(id), all.Text(1));
-    }
-  }
   std::string_view Text(std::int64_t id) const {
-    if (id <= 0 || static_cast<std::size_t>(id) >= texts_.size() ||
-        texts_[static_cast<std::size_t>(id)].second == kMissing)
+    if (id <= 0 || static_cast<std::size_t>(id) >= byId_.size() ||
+        byId_[static_cast<std::size_t>(id)].length == kMissing)
       throw Failure(std::string("a row names a text ") + table_ + " does not hold", SQLITE_CORRUPT);
-    const auto& [at, length] = texts_[static_cast<std::size_t>(id)];
-    return std::string_view(arena_).substr(at, length);
+    const Place& place = byId_[static_cast<std::size_t>(id)];
+    return std::string_view(arena_).substr(place.at, place.length);
   }
-  // The text's id, adding it (through `insert`, which takes the id and the text) when new.
   static std::uint64_t Hash(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
   // Starts bringing the slot of a hash into the cache, for a lookup soon after.
   void Prefetch(std::uint64_t hash) const {
     __builtin_prefetch(&slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)]);
   }
+  // The text's id, adding it (through `insert`) when new.
   std::int64_t IdOf(std::string_view text, TextAdder& insert) {
     return IdOf(text, Hash(text), insert);
   }
   std::int64_t IdOf(std::string_view text, std::uint64_t hash, TextAdder& insert) {
     std::size_t slot = static_cast<std::size_t>(hash) & (slots_.size() - 1);
     for (; slots_[slot].id != 0; slot = (slot + 1) & (slots_.size() - 1)) {
-      if (slots_[slot].hash == hash && Text(slots_[slot].id) == text)
-        return slots_[slot].id;
+      const Slot& at = slots_[slot];
+      if (at.hash == hash && at.length == text.size() &&
+          std::string_view(arena_).substr(at.at, at.length) == text)
+        return at.id;
     }
-    const auto id = static_cast<std::int64_t>(std::max<std::size_t>(texts_.size(), 1));
+    const std::int64_t id = nextId_;
     insert.Add(id, text);
-    Put(static_cast<std::size_t>(id), text);
-    slots_[slot] = {hash, id};
+    Put(id, text, !partial_);
+    slots_[slot] = Slot(entries_.back());
     if (++used_ * 2 > slots_.size())
       Rehash(slots_.size() * 2);
     return id;
@@ -947,35 +937,63 @@ class TextIndex {
 
  private:
   static constexpr std::uint32_t kMissing = UINT32_MAX;
+  struct Place {
+    std::size_t at = 0;
+    std::uint32_t length = kMissing;
+  };
+  // A text held: its id, where it is in the arena, its hash.
+  struct Entry {
+    std::int64_t id;
+    std::size_t at;
+    std::uint32_t length;
+    std::uint64_t hash;
+  };
+  // The lookup's slot carries where its text is, so a lookup reads no other table.
   struct Slot {
+    Slot() = default;
+    explicit Slot(const Entry& entry)
+        : hash(entry.hash), id(entry.id), at(entry.at), length(entry.length) {}
     std::uint64_t hash = 0;
     std::int64_t id = 0;
+    std::size_t at = 0;
+    std::uint32_t length = 0;
   };
-  void Put(std::size_t id, std::string_view text) {
-    if (texts_.size() <= id)
-      texts_.resize(id + 1, {0, kMissing});
-    texts_[id] = {arena_.size(), static_cast<std::uint32_t>(text.size())};
+
+  static std::int64_t IdIn(const Statement& row, const char* table) {
+    const std::int64_t id = row.Int(0);
+    if (id <= 0 || id > std::int64_t{1} << 32)
+      throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
+    return id;
+  }
+  // Holds a text; `byId` also for Text(id), which a scan for a few texts does not need.
+  void Put(std::int64_t id, std::string_view text, bool byId) {
+    entries_.push_back({id, arena_.size(), static_cast<std::uint32_t>(text.size()), Hash(text)});
+    if (byId) {
+      const auto index = static_cast<std::size_t>(id);
+      if (byId_.size() <= index)
+        byId_.resize(std::max(index + 1, byId_.size() * 2));
+      byId_[index] = {arena_.size(), static_cast<std::uint32_t>(text.size())};
+    }
     arena_.append(text);
+    nextId_ = std::max(nextId_, id + 1);
   }
   void Rehash(std::size_t size) {
     slots_.assign(size, Slot{});
     used_ = 0;
-    for (std::size_t id = 1; id < texts_.size(); ++id) {
-      if (texts_[id].second == kMissing)
-        continue;
-      const std::string_view text = Text(static_cast<std::int64_t>(id));
-      const std::uint64_t hash = XXH3_64bits(text.data(), text.size());
-      std::size_t slot = static_cast<std::size_t>(hash) & (size - 1);
+    for (const Entry& entry : entries_) {
+      std::size_t slot = static_cast<std::size_t>(entry.hash) & (size - 1);
       while (slots_[slot].id != 0)
         slot = (slot + 1) & (size - 1);
-      slots_[slot] = {hash, static_cast<std::int64_t>(id)};
+      slots_[slot] = Slot(entry);
       ++used_;
     }
   }
 
   const char* table_ = "";
   std::string arena_;
-  std::vector<std::pair<std::size_t, std::uint32_t>> texts_;  // by id: where in the arena
+  std::vector<Entry> entries_;
+  std::vector<Place> byId_;
+  std::int64_t nextId_ = 1;
   bool loaded_ = false, partial_ = false, lookup_ = false;
   std::vector<Slot> slots_;
   std::size_t used_ = 0;
