@@ -943,31 +943,32 @@ class TextIndex {
   };
   // A text held: its id, where it is in the arena, its hash.
   struct Entry {
-    std::int64_t id;
-    std::size_t at;
-    std::uint32_t length;
     std::uint64_t hash;
+    std::size_t at;
+    std::uint32_t id;
+    std::uint32_t length;
   };
   // The lookup's slot carries where its text is, so a lookup reads no other table.
   struct Slot {
     Slot() = default;
     explicit Slot(const Entry& entry)
-        : hash(entry.hash), id(entry.id), at(entry.at), length(entry.length) {}
+        : hash(entry.hash), at(entry.at), id(entry.id), length(entry.length) {}
     std::uint64_t hash = 0;
-    std::int64_t id = 0;
     std::size_t at = 0;
+    std::uint32_t id = 0;  // 0: empty
     std::uint32_t length = 0;
   };
 
   static std::int64_t IdIn(const Statement& row, const char* table) {
     const std::int64_t id = row.Int(0);
-    if (id <= 0 || id > std::int64_t{1} << 32)
+    if (id <= 0 || id >= std::int64_t{UINT32_MAX})
       throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
     return id;
   }
   // Holds a text; `byId` also for Text(id), which a scan for a few texts does not need.
   void Put(std::int64_t id, std::string_view text, bool byId) {
-    entries_.push_back({id, arena_.size(), static_cast<std::uint32_t>(text.size()), Hash(text)});
+    entries_.push_back({Hash(text), arena_.size(), static_cast<std::uint32_t>(id),
+                        static_cast<std::uint32_t>(text.size())});
     if (byId) {
       const auto index = static_cast<std::size_t>(id);
       if (byId_.size() <= index)
