@@ -610,30 +610,17 @@ std::string History::Since() const {
 
 namespace {
 
-Expect ExpectOf(SourceRole role) {
-  switch (role) {
-    case SourceRole::Download:
-    case SourceRole::Upload:
-      return Expect::Classic;
-    case SourceRole::ServerLog:
-      return Expect::ServerLog;
-    case SourceRole::DownloadOrServerLog:
-    case SourceRole::UploadOrServerLog:
-      break;
-  }
-  return Expect::Either;
-}
-
-LogKind ClassicKindOf(SourceRole role) {
-  return role == SourceRole::Upload || role == SourceRole::UploadOrServerLog ? LogKind::Upload
-                                                                             : LogKind::Download;
-}
-
-// The rows a read gives a table (0: downloads, 1: uploads).
-LogTable* TableOf(AnyReadResult& read, LogKind classicKind, int direction) {
+// The rows a read gives a table (0: downloads, 1: uploads), or none.
+template <typename Read>
+auto TableOf(Read& read, LogKind classicKind, int direction) -> decltype(&read.table) {
   if (read.format != LogFormat::Classic)
     return direction == 0 ? &read.downloads : &read.uploads;
   return (classicKind == LogKind::Upload) == (direction == 1) ? &read.table : nullptr;
+}
+
+// The table whose text encoding and dates' order stand for the whole read.
+const LogTable& ReadTable(const AnyReadResult& read) {
+  return read.format == LogFormat::Classic ? read.table : read.downloads;
 }
 
 // Whether a stored file can be what a source given in this role reads.
@@ -665,17 +652,6 @@ std::optional<std::size_t> Continued(const TextWatcher& watcher, const LogSource
   return found;
 }
 
-// The digest of no text at all.
-Digest EmptyDigest() {
-  XXH3_state_t* empty = XXH3_createState();
-  if (!empty)
-    throw std::bad_alloc();
-  XXH3_128bits_reset(empty);
-  const Digest digest = ToDigest(XXH3_128bits_digest(empty));
-  XXH3_freeState(empty);
-  return digest;
-}
-
 // Where the read's whole lines end, their digest, and the rows they hold: the rows of a last
 // line without its line end are reported but not kept, as it may still be being written (a
 // classic log's is its last row; a server log's line reads alone).
@@ -701,8 +677,6 @@ void FindWhole(Reading& reading, const TextWatcher& watcher, LogKind kind,
   }
   if (whole)
     reading.wholeDigest = whole->digest;
-  else if (reading.wholeEnd == 0)
-    reading.wholeDigest = EmptyDigest();
   for (int d = 0; d < 2; ++d) {
     const LogTable* table = TableOf(read, kind, d);
     const std::size_t rows = table ? table->RowCount() : 0;
@@ -1135,14 +1109,14 @@ class StoredRows {
   std::optional<Statement> select_;
 };
 
-// The order in which files' rows are taken: by their first dated row (undated last), then fewer
-// rows, then the order the history learned of them.
+// Puts the parts in the order their rows are taken, as several files' are (a file's whole text
+// counts for its place), ties to the order the history learned of them.
 void SortParts(std::vector<Part>& parts) {
   std::stable_sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
-    const auto key = [](const Part& p) {
-      return std::make_tuple(p.firstDated == kUndated, p.firstDated, p.wholeRows, p.owner);
+    const auto order = [](const Part& p) {
+      return TablePart{p.owner, nullptr, p.Rows(), p.firstDated, p.wholeRows};
     };
-    return key(a) < key(b);
+    return TakenBefore(order(a), order(b));
   });
 }
 
@@ -1341,7 +1315,7 @@ void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Rea
     const Reading& reading = readings[*readingOf[o]];
     const LogKind kind = ClassicKindOf(sources[*readingOf[o]].role);
     for (int d = 0; d < 2; ++d) {
-      const LogTable* table = TableOf(const_cast<AnyReadResult&>(reading.read), kind, d);
+      const LogTable* table = TableOf(reading.read, kind, d);
       const std::size_t from =
           storedOf[o] ? stored[*storedOf[o]].skipped[d] + stored[*storedOf[o]].stored[d] : 0;
       if (!table || reading.wholeRows[d] <= from)
@@ -1413,9 +1387,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     if (!reading.wholeDigest && !source.input.standardInput)
       continue;  // where its whole lines end is not known: kept by a later run
     const LogKind kind = ClassicKindOf(source.role);
-    const LogTable* any = TableOf(const_cast<AnyReadResult&>(reading.read), kind, 0);
-    if (!any)
-      any = TableOf(const_cast<AnyReadResult&>(reading.read), kind, 1);
+    const LogTable* any = &ReadTable(reading.read);
     const std::string fileName = source.input.Text();
     if (!storedOf[o]) {
       if (reading.wholeRows[0] + reading.wholeRows[1] == 0)
@@ -1445,7 +1417,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     }
     StoredFile& file = stored[*storedOf[o]];
     for (int d = 0; d < 2; ++d) {
-      const LogTable* table = TableOf(const_cast<AnyReadResult&>(reading.read), kind, d);
+      const LogTable* table = TableOf(reading.read, kind, d);
       const std::size_t from = file.skipped[d] + file.stored[d];
       if (!table || reading.wholeRows[d] <= from)
         continue;
@@ -1619,15 +1591,12 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     const ReadOptions readOptions{
         options.encoding, {}, KeptCells{}, options.dates.value_or(DateOrder::Detect)};
     for (std::size_t i = 0; i < sources.size(); ++i) {
-      const LogKind kind = ClassicKindOf(sources[i].role);
       readings[i] = ReadSource(sources[i], readOptions, stored);
       if (readings[i].read.Ok() && readings[i].file) {
         // A file that goes on is read as it was: its text's encoding and its dates' order,
         // unless this run asks for others.
         const StoredFile& file = stored[*readings[i].file];
-        const LogTable* any = TableOf(readings[i].read, kind, 0);
-        if (!any)
-          any = TableOf(readings[i].read, kind, 1);
+        const LogTable* any = &ReadTable(readings[i].read);
         ReadOptions same = readOptions;
         if (options.encoding == EncodingChoice::Auto && any->TextEncoding() != file.encoding)
           same.encoding = ChoiceOf(file.encoding);
@@ -1683,9 +1652,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         part.reading = readingOf[o];
         const StoredFile* file = part.stored ? &stored[*part.stored] : nullptr;
         if (part.reading) {
-          const Reading& reading = readings[*part.reading];
-          part.table = TableOf(const_cast<AnyReadResult&>(reading.read),
-                               ClassicKindOf(sources[*part.reading].role), d);
+          Reading& reading = readings[*part.reading];
+          part.table = TableOf(reading.read, ClassicKindOf(sources[*part.reading].role), d);
           const std::size_t base = reading.base[d];
           const std::size_t rows = base + (part.table ? part.table->RowCount() : 0);
           const std::size_t skipped = file ? file->skipped[d] : skip[o][d];
@@ -1779,12 +1747,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       info.dataEnded = readings[i].read.dataEnded;
       info.device = readings[i].read.device;
       info.inode = readings[i].read.inode;
-      if (const LogTable* any = TableOf(readings[i].read, info.classicKind, 0)
-                                    ? TableOf(readings[i].read, info.classicKind, 0)
-                                    : TableOf(readings[i].read, info.classicKind, 1)) {
-        info.encoding = any->TextEncoding();
-        info.datesOrder = any->DatesOrder();
-      }
+      info.encoding = ReadTable(readings[i].read).TextEncoding();
+      info.datesOrder = ReadTable(readings[i].read).DatesOrder();
       result.read.push_back(std::move(info));
     }
     result.files.resize(ownerCount);

@@ -21,8 +21,6 @@
 
 namespace quorvane {
 
-namespace {
-
 Expect ExpectOf(SourceRole role) {
   switch (role) {
     case SourceRole::Download:
@@ -41,6 +39,8 @@ LogKind ClassicKindOf(SourceRole role) {
   return role == SourceRole::Upload || role == SourceRole::UploadOrServerLog ? LogKind::Upload
                                                                              : LogKind::Download;
 }
+
+namespace {
 
 // A piece of reading work, told how to pass on the progress of each file it reads.
 using ProgressFor = std::function<ByteProgressFn(std::size_t source)>;
@@ -258,6 +258,14 @@ void CompareWithHost(const std::vector<LogSource>& sources, Sharing& sharing,
 
 }  // namespace
 
+bool TakenBefore(const TablePart& a, const TablePart& b) {
+  const auto key = [](const TablePart& p) {
+    return std::make_tuple(p.firstDated == kUndated, p.firstDated,
+                           p.orderRows != 0 ? p.orderRows : p.rows, p.source);
+  };
+  return key(a) < key(b);
+}
+
 std::optional<LogTable> CombineParts(std::vector<TablePart>& parts, const SourcesOptions& options,
                                      bool wholeRows, bool join) {
   if (parts.empty())
@@ -272,13 +280,7 @@ std::optional<LogTable> CombineParts(std::vector<TablePart>& parts, const Source
       }
     }
   }
-  std::stable_sort(parts.begin(), parts.end(), [](const TablePart& a, const TablePart& b) {
-    const auto key = [](const TablePart& p) {
-      return std::make_tuple(p.firstDated == kUndated, p.firstDated,
-                             p.orderRows != 0 ? p.orderRows : p.rows, p.source);
-    };
-    return key(a) < key(b);
-  });
+  std::stable_sort(parts.begin(), parts.end(), TakenBefore);
 
   // The rows taken so far, as parts and their rows taken.
   std::vector<LogTable::Part> taken;

@@ -21,6 +21,10 @@ struct LogSource {
   SourceRole role = SourceRole::Download;
 };
 
+// What a file given in a role is read as, and which table a classic log in it fills.
+Expect ExpectOf(SourceRole role);
+LogKind ClassicKindOf(SourceRole role);
+
 // What one file gave.
 struct SourceInfo {
   InputName input;
@@ -99,6 +103,10 @@ struct TablePart {
   std::size_t orderRows = 0;
   std::size_t overlap = 0;  // filled in: the rows of its start left out
 };
+
+// Whether part `a`'s rows are taken before `b`'s: by their first dated row (undated last), then
+// fewer rows, then `source`.
+bool TakenBefore(const TablePart& a, const TablePart& b);
 
 // Puts the parts of one table in order (as LoadSources does), leaves out each part's overlap with
 // the rows taken before it, and joins them, keeping `options.kept` (and the dates when
