@@ -509,6 +509,7 @@ int Follow(const Options& options, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+#ifdef QUORVANE_HISTORY
 // What a history file gave: its tables, the files it learned from, their names, and what the
 // sources read now were.
 struct HeldReport {
@@ -522,7 +523,6 @@ struct HeldReport {
 // How long a run waits for another one adding to the same history file.
 constexpr std::chrono::seconds kHistoryWait{30};
 
-#ifdef QUORVANE_HISTORY
 // Adds the sources to the history and reads back all it holds; nothing after saying why not in
 // one line.
 std::optional<HeldReport> Held(History& history, const std::vector<LogSource>& sources,
@@ -678,24 +678,17 @@ int FollowHistory(const Options& options, std::ostream& out, std::ostream& err) 
     return 1;
   return 0;
 }
-#endif
 
 // Adds the logs given to the history file and reads back all it holds; nothing after saying why
 // not in one line.
 std::optional<HeldReport> FromHistory(const Options& options, const LoadOptions& load,
                                       std::ostream& err) {
-#ifdef QUORVANE_HISTORY
   const std::unique_ptr<History> history = OpenHistory(options, err);
   if (!history)
     return std::nullopt;
   return Held(*history, options.sources, options, load, err);
-#else
-  (void)options;
-  (void)load;
-  Complain(err, "--history: this build keeps no history (it was made without SQLite)");
-  return std::nullopt;
-#endif
 }
+#endif
 
 }  // namespace
 
@@ -724,20 +717,22 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     Complain(err, *options->output + ": cannot write the report: it is one of the logs");
     return 1;
   }
+#ifndef QUORVANE_HISTORY
+  if (options->history) {
+    Complain(err, "--history: this build keeps no history (it was made without SQLite)");
+    return 1;
+  }
+#endif
   if (options->output && options->history && PathOf(*options->output) == *options->history) {
     Complain(err, *options->output + ": cannot write the report: it is the history file");
     return 1;
   }
   if (options->follow) {
     try {
-      if (options->history) {
 #ifdef QUORVANE_HISTORY
+      if (options->history)
         return FollowHistory(*options, out, err);
-#else
-        Complain(err, "--history: this build keeps no history (it was made without SQLite)");
-        return 1;
 #endif
-      }
       return Follow(*options, out, err);
     } catch (const std::bad_alloc&) {
       Complain(err, "there is not enough memory to make the report");
@@ -749,6 +744,7 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     std::optional<Report> report;
     {
       const LoadOptions load = LoadOptionsFor(options->request, options->encoding);
+#ifdef QUORVANE_HISTORY
       if (options->history) {
         std::optional<HeldReport> held = FromHistory(*options, load, err);
         if (!held)
@@ -756,7 +752,9 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
         options->request.logNames = std::move(held->names);
         report = BuildReport(std::move(held->logs), options->request);
         report->sources = std::move(held->files);
-      } else {
+      } else
+#endif
+      {
         SourcesResult loaded =
             LoadSources(options->sources, {options->encoding, load.kept, load.dates, {}});
         if (!loaded.Ok()) {
