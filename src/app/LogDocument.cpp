@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <numeric>
@@ -336,17 +337,33 @@ void LogDocument::PollHistory() {
   history_->stamp = now;
   SourcesOptions options;
   options.dates = dateOrder_;
-  historyRead_ = std::async(std::launch::async, [this, path, options, load = loads_] {
+  // The rows shown and their digest, as they stand while the read runs.
+  const std::array<std::size_t, 2> rows{historyRows_[0], historyRows_[1]};
+  const std::array<std::uint64_t, 2> shown{historyDigest_[0], historyDigest_[1]};
+  historyRead_ = std::async(std::launch::async, [this, path, options, load = loads_, rows, shown] {
     auto read = std::make_shared<HistoryRead>(ReadHistory(path, options));
+    // The digests are taken here, off the window's thread: of the rows shown, and of all.
+    std::array<std::uint64_t, 2> start{}, all{};
+    if (read->logs) {
+      const LogTable* tables[2] = {&read->logs->downloads, &read->logs->uploads};
+      for (int d = 0; d < 2; ++d) {
+        const std::size_t count = tables[d]->RowCount();
+        start[d] = count < rows[d] ? ~shown[d] : DigestRows(*tables[d], 0, rows[d], kDigestStart);
+        all[d] = count < rows[d] ? start[d] : DigestRows(*tables[d], rows[d], count, start[d]);
+      }
+    }
     QMetaObject::invokeMethod(
-        this, [this, load, read] { TakeHistory(load, read); }, Qt::QueuedConnection);
+        this, [this, load, read, start, all] { TakeHistory(load, read, start, all); },
+        Qt::QueuedConnection);
   });
 }
 
 // The history only grows: when each table starts with the rows it gave before, the rows behind
 // them arrive as a follow's do and the person's changes hold. Otherwise (a file it learned since
 // sorts among the others) it is loaded again whole, as F5 would.
-void LogDocument::TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryRead>& read) {
+void LogDocument::TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryRead>& read,
+                              std::array<std::uint64_t, 2> start,
+                              std::array<std::uint64_t, 2> all) {
   if (load != loads_ || !history_)
     return;
   if (!following_) {
@@ -367,13 +384,7 @@ void LogDocument::TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryR
   }
   historyFailures_ = 0;
   LogTable* tables[2] = {&read->logs->downloads, &read->logs->uploads};
-  std::uint64_t digests[2];
-  for (int d = 0; d < 2; ++d) {
-    digests[d] = tables[d]->RowCount() < historyRows_[d]
-                     ? ~historyDigest_[d]
-                     : DigestRows(*tables[d], 0, historyRows_[d], kDigestStart);
-  }
-  if (digests[0] != historyDigest_[0] || digests[1] != historyDigest_[1]) {
+  if (start[0] != historyDigest_[0] || start[1] != historyDigest_[1]) {
     Replace({}, std::move(*read->logs), std::move(read->files),
             HistoryOrigin{history_->path, read->since, read->stamp});
     return;
@@ -383,7 +394,7 @@ void LogDocument::TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryR
     const std::size_t count = tables[d]->RowCount();
     if (count == historyRows_[d])
       continue;
-    historyDigest_[d] = DigestRows(*tables[d], historyRows_[d], count, historyDigest_[d]);
+    historyDigest_[d] = all[d];
     std::vector<std::size_t> arrived(count - historyRows_[d]);
     std::iota(arrived.begin(), arrived.end(), historyRows_[d]);
     // From no file of infos_: they are taken whole from the read below.

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
@@ -126,7 +127,8 @@ class LogDocument : public QObject {
   void Take(std::shared_ptr<FollowUpdate> update);
   // Following a history file: reads it again when its files changed, and takes what it holds.
   void PollHistory();
-  void TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryRead>& read);
+  void TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryRead>& read,
+                   std::array<std::uint64_t, 2> start, std::array<std::uint64_t, 2> all);
 
   LogTableModel* downloads_;
   LogTableModel* uploads_;
