@@ -8,13 +8,17 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace quorvane {
@@ -799,42 +803,135 @@ struct TextViewHash {
   }
 };
 
-// Adds texts to one column's table, many at a time.
+// Runs SQLite's part of adding rows on a second thread, batch after batch in the order given,
+// while the caller reads and numbers the next ones: on two cores an add takes about as long as
+// SQLite alone. The connection is the writer's from the first Submit until Drain returns.
+class BackgroundWriter {
+ public:
+  BackgroundWriter() : thread_([this] { Work(); }) {}
+  ~BackgroundWriter() { Stop(); }
+  // Lets the batch being written end and drops those not begun (once an add failed), so that
+  // the statements they use may go.
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      jobs_.clear();
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+      thread_.join();
+  }
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+  void Submit(std::function<void()> job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // A few batches ahead are enough to keep both threads busy; more would only hold memory.
+    done_.wait(lock, [this] { return jobs_.size() < kAhead || failure_; });
+    Rethrow();
+    jobs_.push_back(std::move(job));
+    wake_.notify_one();
+  }
+  // Waits until every batch is written; the first failure of any is thrown here.
+  void Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return (jobs_.empty() && !busy_) || failure_; });
+    Rethrow();
+  }
+
+ private:
+  static constexpr std::size_t kAhead = 64;
+  void Rethrow() {
+    if (failure_) {
+      jobs_.clear();
+      std::rethrow_exception(failure_);
+    }
+  }
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty() || failure_)
+        return;  // stopping: an add that failed leaves the rest unwritten
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      std::exception_ptr failed;
+      try {
+        job();
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      lock.lock();
+      busy_ = false;
+      if (failed)
+        failure_ = failed;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::deque<std::function<void()>> jobs_;
+  bool busy_ = false, stopping_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;  // last: it starts once the rest is ready
+};
+
+// Adds texts with the ids they were given, a batch to one statement.
 class TextAdder {
  public:
-  static constexpr int kBatch = 64;
-  TextAdder(sqlite3* db, const char* table)
+  static constexpr std::size_t kBatch = 64;
+  TextAdder(sqlite3* db, const char* table, BackgroundWriter& writer)
       : one_(db, (std::string("INSERT INTO ") + table + "(id, text) VALUES(?, ?)").c_str()),
-        many_(db, Sql(table).c_str()) {}
+        many_(db, Sql(table).c_str()),
+        writer_(writer) {}
   void Add(std::int64_t id, std::string_view text) {
-    texts_[count_].assign(text);
-    ids_[count_++] = id;
-    if (count_ == kBatch)
+    batch_.ids.push_back(id);
+    batch_.texts.append(text);
+    batch_.ends.push_back(batch_.texts.size());
+    if (batch_.ids.size() == kJob)
       Flush();
   }
   void Flush() {
-    if (count_ == kBatch) {
-      for (int i = 0; i < kBatch; ++i)
-        many_.Bind(2 * i + 1, ids_[i]).Bind(2 * i + 2, texts_[i]);
-      many_.Run();
-    } else {
-      for (int i = 0; i < count_; ++i)
-        one_.Bind(1, ids_[i]).Bind(2, texts_[i]).Run();
-    }
-    count_ = 0;
+    if (batch_.ids.empty())
+      return;
+    writer_.Submit([this, batch = std::move(batch_)] {
+      // Whole batches to the statement of many texts, the last few one by one.
+      const std::size_t whole = batch.ids.size() / kBatch * kBatch;
+      for (std::size_t i = 0; i < batch.ids.size(); ++i) {
+        const bool many = i < whole;
+        Statement& statement = many ? many_ : one_;
+        const int at = many ? 2 * static_cast<int>(i % kBatch) : 0;
+        const std::size_t from = i == 0 ? 0 : batch.ends[i - 1];
+        statement.Bind(at + 1, batch.ids[i])
+            .Bind(at + 2, std::string_view(batch.texts).substr(from, batch.ends[i] - from));
+        if (!many || i % kBatch == kBatch - 1)
+          statement.Run();
+      }
+    });
+    batch_ = {};
   }
 
  private:
   static std::string Sql(const char* table) {
     std::string sql = std::string("INSERT INTO ") + table + "(id, text) VALUES(?, ?)";
-    for (int i = 1; i < kBatch; ++i)
+    for (std::size_t i = 1; i < kBatch; ++i)
       sql += ",(?, ?)";
     return sql;
   }
+  // Texts handed to the writer at a time.
+  static constexpr std::size_t kJob = 16 * kBatch;
+  struct Batch {
+    std::vector<std::int64_t> ids;
+    std::string texts;  // one after the other, each ending where `ends` says
+    std::vector<std::size_t> ends;
+  };
   Statement one_, many_;
-  std::array<std::int64_t, kBatch> ids_{};
-  std::array<std::string, kBatch> texts_;
-  int count_ = 0;
+  BackgroundWriter& writer_;
+  Batch batch_;
 };
 
 // The texts of one column, by id, and (for adding) the id of each text.
@@ -864,14 +961,34 @@ class TextIndex {
     }
     table_ = table;
     std::unordered_map<std::string_view, bool, TextViewHash> asked;
-    for (std::string_view text : wanted)
+    // Most texts scanned are not asked for: a few bytes of each, looked up in a small table,
+    // tell most of those apart before a whole hash is taken.
+    std::vector<std::uint64_t> sketches(
+        std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
+    const std::size_t mask = sketches.size() - 1;
+    for (std::string_view text : wanted) {
       asked.emplace(text, true);
+      const std::uint64_t sketch = SketchOf(text);
+      std::size_t slot = sketch & mask;
+      while (sketches[slot] != 0 && sketches[slot] != sketch)
+        slot = (slot + 1) & mask;
+      sketches[slot] = sketch;
+    }
+    const auto mayBeAsked = [&](std::string_view text) {
+      const std::uint64_t sketch = SketchOf(text);
+      for (std::size_t slot = sketch & mask; sketches[slot] != 0; slot = (slot + 1) & mask) {
+        if (sketches[slot] == sketch)
+          return true;
+      }
+      return false;
+    };
     Statement all(db, (std::string("SELECT id, text FROM ") + table).c_str());
     while (all.Step()) {
       const std::int64_t id = IdIn(all, table);
       nextId_ = std::max(nextId_, id + 1);
-      if (asked.count(all.Text(1)) != 0)
-        Put(id, all.Text(1), false);
+      const std::string_view text = all.Text(1);
+      if (mayBeAsked(text) && asked.count(text) != 0)
+        Put(id, text, false);
     }
     loaded_ = partial_ = lookup_ = true;
     Rehash(std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
@@ -940,6 +1057,16 @@ class TextIndex {
     return id;
   }
   // Holds a text; `byId` also for Text(id), which a scan for a few texts does not need.
+  // A text's length and its first and last eight bytes, mixed; never 0, the empty slot.
+  static std::uint64_t SketchOf(std::string_view text) {
+    std::uint64_t head = 0, tail = 0;
+    const std::size_t n = std::min<std::size_t>(8, text.size());
+    std::memcpy(&head, text.data(), n);
+    std::memcpy(&tail, text.data() + text.size() - n, n);
+    const std::uint64_t mixed =
+        (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ text.size();
+    return (mixed ^ (mixed >> 29)) | 1;
+  }
   void Put(std::int64_t id, std::string_view text, bool byId) {
     entries_.push_back({Hash(text), arena_.size(), static_cast<std::uint32_t>(id),
                         static_cast<std::uint32_t>(text.size())});
@@ -1200,31 +1327,40 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
 class RowInserter {
  public:
   static constexpr int kColumns = 6, kBatch = 64;
-  explicit RowInserter(sqlite3* db) : one_(db, Sql(1).c_str()), many_(db, Sql(kBatch).c_str()) {}
+  RowInserter(sqlite3* db, BackgroundWriter& writer)
+      : one_(db, Sql(1).c_str()), many_(db, Sql(kBatch).c_str()), writer_(writer) {}
 
   // Rows take the next ids, one after the other (the table's largest id and on).
   struct Row {
     std::int64_t address, name, time, fileName, account;
   };
   void Add(const Row& row, std::string_view dateText) {
-    dates_[pending_.size()].assign(dateText);  // reuses the string's room
-    pending_.push_back(row);
-    if (pending_.size() == static_cast<std::size_t>(kBatch))
+    batch_.rows.push_back(row);
+    batch_.dates.append(dateText);
+    batch_.dateEnds.push_back(batch_.dates.size());
+    if (batch_.rows.size() == kJob)
       Flush();
   }
   void Flush() {
-    Statement& statement = pending_.size() == static_cast<std::size_t>(kBatch) ? many_ : one_;
-    if (&statement == &one_) {
-      for (std::size_t i = 0; i < pending_.size(); ++i) {
-        Bind(statement, 0, pending_[i], dates_[i]);
-        statement.Run();
+    if (batch_.rows.empty())
+      return;
+    writer_.Submit([this, batch = std::move(batch_)] {
+      // Whole batches to the statement of many rows, the last few one by one.
+      const std::size_t whole = batch.rows.size() / kBatch * kBatch;
+      for (std::size_t i = 0; i < batch.rows.size(); ++i) {
+        const bool many = i < whole;
+        Statement& statement = many ? many_ : one_;
+        const std::size_t from = i == 0 ? 0 : batch.dateEnds[i - 1];
+        const std::string_view date =
+            std::string_view(batch.dates).substr(from, batch.dateEnds[i] - from);
+        Bind(statement, many ? static_cast<int>(i % kBatch) * kColumns : 0, batch.rows[i], date);
+        if (!many || i % kBatch == kBatch - 1)
+          statement.Run();
       }
-    } else {
-      for (std::size_t i = 0; i < pending_.size(); ++i)
-        Bind(statement, static_cast<int>(i) * kColumns, pending_[i], dates_[i]);
-      statement.Run();
-    }
-    pending_.clear();
+    });
+    batch_ = {};
+    batch_.rows.reserve(kJob);
+    batch_.dateEnds.reserve(kJob);
   }
 
  private:
@@ -1243,9 +1379,16 @@ class RowInserter {
     statement.Bind(at + 4, row.fileName).Bind(at + 5, row.account).Bind(at + 6, dateText);
   }
 
+  struct Batch {
+    std::vector<Row> rows;
+    std::string dates;  // one after the other, each ending where dateEnds says
+    std::vector<std::size_t> dateEnds;
+  };
+  // Rows handed to the writer at a time: few hand-overs, little held.
+  static constexpr std::size_t kJob = 16 * kBatch;
   Statement one_, many_;
-  std::vector<Row> pending_;
-  std::array<std::string, kBatch> dates_;
+  BackgroundWriter& writer_;
+  Batch batch_;
 };
 
 std::vector<StoredFile> LoadStored(sqlite3* db) {
@@ -1347,8 +1490,9 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
             const std::vector<Part> (&parts)[2], Texts& texts, sqlite3* db,
             std::size_t (&added)[2]) {
   const std::string now = NowText();
-  TextAdder addAddress(db, "addresses"), addAccount(db, "accounts"), addName(db, "names"),
-      addFileName(db, "file_names");
+  BackgroundWriter writer;
+  TextAdder addAddress(db, "addresses", writer), addAccount(db, "accounts", writer),
+      addName(db, "names", writer), addFileName(db, "file_names", writer);
   Statement addFile(db,
                     "INSERT INTO files(name, standard_input, format, compressed, encoding, "
                     "text_bytes, skipped_downloads, skipped_uploads, stored_downloads, "
@@ -1365,7 +1509,12 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   Statement addRun(db,
                    "INSERT INTO runs(file, direction, first_seq, first_row, last_row, "
                    "counted_from) VALUES(?, ?, ?, ?, ?, ?)");
-  RowInserter inserter(db);
+  RowInserter inserter(db, writer);
+  // Before the statements the writer uses go, however this ends.
+  struct StopFirst {
+    BackgroundWriter& writer;
+    ~StopFirst() { writer.Stop(); }
+  } stopFirst{writer};
   bool needTexts = true;
   Statement last(db, "SELECT coalesce(max(id), 0) FROM rows");
   last.Step();
@@ -1422,6 +1571,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       if (!table || reading.wholeRows[d] <= from)
         continue;
       if (needTexts) {
+        writer.Drain();
         LoadTextsToAdd(sources, readings, stored, storedOf, readingOf, texts, db);
         needTexts = false;
       }
@@ -1479,6 +1629,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         }
       }
       inserter.Flush();
+      writer.Drain();
       if (sqlite3_last_insert_rowid(db) != nextRow - 1)
         throw Failure("rows were not given the ids they were counted with", SQLITE_CORRUPT);
       Run run;
@@ -1531,6 +1682,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
 
   for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName})
     adder->Flush();
+  writer.Drain();
 
   // Where each run's counted rows begin, for the view, and how many each file leaves out.
   Statement counted(db, "UPDATE runs SET counted_from = ? WHERE id = ?");
