@@ -21,6 +21,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "logs/ByteArena.h"
+
 namespace quorvane {
 
 namespace {
@@ -947,9 +949,16 @@ class TextIndex {
       while (all.Step())
         Put(IdIn(all, table), all.Text(1), true);
     }
-    if (lookup && !lookup_) {
-      lookup_ = true;
-      Rehash(std::bit_ceil(std::max<std::size_t>(64, entries_.size() * 2)));
+    if (lookup && slots_.empty()) {
+      std::size_t held = 0;
+      for (const Place& place : byId_)
+        held += place.length != kMissing;
+      Rehash(std::bit_ceil(std::max<std::size_t>(64, held * 2)));
+      for (std::size_t id = 0; id < byId_.size(); ++id) {
+        if (byId_[id].length != kMissing)
+          Insert({TagOf(Hash(Text(static_cast<std::int64_t>(id)))), byId_[id].at,
+                  static_cast<std::uint32_t>(id), byId_[id].length});
+      }
     }
   }
   // Reads only the texts asked for (those of the rows about to be added, when they are few), and
@@ -982,6 +991,8 @@ class TextIndex {
       }
       return false;
     };
+    loaded_ = partial_ = true;
+    Rehash(std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
     Statement all(db, (std::string("SELECT id, text FROM ") + table).c_str());
     while (all.Step()) {
       const std::int64_t id = IdIn(all, table);
@@ -990,65 +1001,49 @@ class TextIndex {
       if (mayBeAsked(text) && asked.count(text) != 0)
         Put(id, text, false);
     }
-    loaded_ = partial_ = lookup_ = true;
-    Rehash(std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
   }
   std::string_view Text(std::int64_t id) const {
     if (id <= 0 || static_cast<std::size_t>(id) >= byId_.size() ||
         byId_[static_cast<std::size_t>(id)].length == kMissing)
       throw Failure(std::string("a row names a text ") + table_ + " does not hold", SQLITE_CORRUPT);
     const Place& place = byId_[static_cast<std::size_t>(id)];
-    return std::string_view(arena_).substr(place.at, place.length);
+    return arena_.View(place.at, place.length);
   }
   static std::uint64_t Hash(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
   // Starts bringing the slot of a hash into the cache, for a lookup soon after.
-  void Prefetch(std::uint64_t hash) const {
-    __builtin_prefetch(&slots_[static_cast<std::size_t>(hash) & (slots_.size() - 1)]);
-  }
+  void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[TagOf(hash) & mask_]); }
   // The text's id, adding it (through `insert`) when new.
   std::int64_t IdOf(std::string_view text, TextAdder& insert) {
     return IdOf(text, Hash(text), insert);
   }
   std::int64_t IdOf(std::string_view text, std::uint64_t hash, TextAdder& insert) {
-    std::size_t slot = static_cast<std::size_t>(hash) & (slots_.size() - 1);
-    for (; slots_[slot].id != 0; slot = (slot + 1) & (slots_.size() - 1)) {
+    const std::uint32_t tag = TagOf(hash);
+    for (std::size_t slot = tag & mask_; slots_[slot].id != 0; slot = (slot + 1) & mask_) {
       const Slot& at = slots_[slot];
-      if (at.hash == hash && at.length == text.size() &&
-          std::string_view(arena_).substr(at.at, at.length) == text)
+      if (at.tag == tag && at.length == text.size() && arena_.View(at.at, at.length) == text)
         return at.id;
     }
     const std::int64_t id = nextId_;
     insert.Add(id, text);
-    Put(id, text, !partial_);
-    slots_[slot] = Slot(entries_.back());
-    if (++used_ * 2 > slots_.size())
-      Rehash(slots_.size() * 2);
+    Put(id, text, !partial_, tag);
     return id;
   }
 
  private:
   static constexpr std::uint32_t kMissing = UINT32_MAX;
   struct Place {
-    std::size_t at = 0;
+    std::uint32_t at = 0;
     std::uint32_t length = kMissing;
   };
-  // A text held: its id, where it is in the arena, its hash.
-  struct Entry {
-    std::uint64_t hash;
-    std::size_t at;
-    std::uint32_t id;
-    std::uint32_t length;
-  };
-  // The lookup's slot carries where its text is, so a lookup reads no other table.
+  // The lookup's slot carries where its text is, so a lookup reads no other table. It is placed
+  // by its tag (32 bits of the text's hash), which also tells most other texts apart.
   struct Slot {
-    Slot() = default;
-    explicit Slot(const Entry& entry)
-        : hash(entry.hash), at(entry.at), id(entry.id), length(entry.length) {}
-    std::uint64_t hash = 0;
-    std::size_t at = 0;
+    std::uint32_t tag = 0;
+    std::uint32_t at = 0;
     std::uint32_t id = 0;  // 0: empty
     std::uint32_t length = 0;
   };
+  static std::uint32_t TagOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
 
   static std::int64_t IdIn(const Statement& row, const char* table) {
     const std::int64_t id = row.Int(0);
@@ -1056,7 +1051,6 @@ class TextIndex {
       throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
     return id;
   }
-  // Holds a text; `byId` also for Text(id), which a scan for a few texts does not need.
   // A text's length and its first and last eight bytes, mixed; never 0, the empty slot.
   static std::uint64_t SketchOf(std::string_view text) {
     std::uint64_t head = 0, tail = 0;
@@ -1067,38 +1061,52 @@ class TextIndex {
         (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ text.size();
     return (mixed ^ (mixed >> 29)) | 1;
   }
+  // Holds a text; `byId` also for Text(id), which a scan for a few texts does not need; in the
+  // lookup once there is one.
   void Put(std::int64_t id, std::string_view text, bool byId) {
-    entries_.push_back({Hash(text), arena_.size(), static_cast<std::uint32_t>(id),
-                        static_cast<std::uint32_t>(text.size())});
+    Put(id, text, byId, slots_.empty() ? 0 : TagOf(Hash(text)));
+  }
+  void Put(std::int64_t id, std::string_view text, bool byId, std::uint32_t tag) {
+    const std::uint32_t at = arena_.Append(text);
+    const auto length = static_cast<std::uint32_t>(text.size());
     if (byId) {
       const auto index = static_cast<std::size_t>(id);
       if (byId_.size() <= index)
         byId_.resize(std::max(index + 1, byId_.size() * 2));
-      byId_[index] = {arena_.size(), static_cast<std::uint32_t>(text.size())};
+      byId_[index] = {at, length};
     }
-    arena_.append(text);
     nextId_ = std::max(nextId_, id + 1);
+    if (!slots_.empty()) {
+      Insert({tag, at, static_cast<std::uint32_t>(id), length});
+      if (used_ * 2 > slots_.size())
+        Rehash(slots_.size() * 2);
+    }
+  }
+  void Insert(const Slot& slot) {
+    std::size_t at = slot.tag & mask_;
+    while (slots_[at].id != 0)
+      at = (at + 1) & mask_;
+    slots_[at] = slot;
+    ++used_;
   }
   void Rehash(std::size_t size) {
-    slots_.assign(size, Slot{});
+    std::vector<Slot> old(size);
+    old.swap(slots_);
+    mask_ = size - 1;
     used_ = 0;
-    for (const Entry& entry : entries_) {
-      std::size_t slot = static_cast<std::size_t>(entry.hash) & (size - 1);
-      while (slots_[slot].id != 0)
-        slot = (slot + 1) & (size - 1);
-      slots_[slot] = Slot(entry);
-      ++used_;
+    for (const Slot& slot : old) {
+      if (slot.id != 0)
+        Insert(slot);
     }
   }
 
   const char* table_ = "";
-  std::string arena_;
-  std::vector<Entry> entries_;
+  ByteArena arena_{20};
   std::vector<Place> byId_;
   std::int64_t nextId_ = 1;
-  bool loaded_ = false, partial_ = false, lookup_ = false;
-  std::vector<Slot> slots_;
-  std::size_t used_ = 0;
+  bool loaded_ = false, partial_ = false;
+  std::vector<Slot> slots_;  // empty until a lookup is wanted
+  std::size_t mask_ = 0, used_ = 0;
 };
 
 // The texts of every column, each read when first needed.
