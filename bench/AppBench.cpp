@@ -20,6 +20,7 @@
 
 #include "LogGenerator.h"
 #include "app/ActivityChart.h"
+#include "app/HistoryFile.h"
 #include "app/LogDocument.h"
 #include "app/LogTableModel.h"
 #include "app/frmMain.h"
@@ -96,6 +97,48 @@ void BM_LoadLogs(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadLogs)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+#ifdef QUORVANE_HISTORY
+// A history file holding the pair opened in the window, lists drawn, against loading the logs
+// themselves the same way (target: ratio <= 2). The least time of each is compared.
+void BM_OpenHistoryVersusLoadLogs(benchmark::State& state) {
+  const std::filesystem::path history =
+      std::filesystem::temp_directory_path() / "quorvane-bench" / "pair.history";
+  static const bool made = [&] {
+    std::filesystem::remove(history);
+    const std::vector<quorvane::LogSource> sources = {
+        {{Files().at(0).toStdString(), false}, quorvane::SourceRole::Download},
+        {{Files().at(1).toStdString(), false}, quorvane::SourceRole::Upload}};
+    return quorvane::AddToHistory(history, sources, {}).failure.isEmpty();
+  }();
+  if (!made) {
+    state.SkipWithError("the history could not be made");
+    return;
+  }
+  Window window;
+  using Clock = std::chrono::steady_clock;
+  const auto timed = [&](const auto& open) {
+    const Clock::time_point start = Clock::now();
+    if (!open())
+      state.SkipWithError("open failed");
+    window.Paint();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  double opened = 1e9, loaded = 1e9;
+  for (auto _ : state) {
+    opened =
+        std::min(opened, timed([&] {
+                   return window.main.LoadHistory(QString::fromStdString(history.string())) &&
+                          window.main.DownloadLog().rowCount() == static_cast<int>(kDownloadRows);
+                 }));
+    loaded = std::min(loaded, timed([&] { return window.Load(); }));
+  }
+  state.counters["history_s"] = opened;
+  state.counters["logs_s"] = loaded;
+  state.counters["ratio"] = opened / loaded;
+}
+BENCHMARK(BM_OpenHistoryVersusLoadLogs)->Unit(benchmark::kMillisecond)->Iterations(5);
+#endif
 
 // Both logs read as Load Logs reads them, with their dates (dates:1) or without: what reading
 // the dates adds to a load.

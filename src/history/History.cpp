@@ -805,13 +805,13 @@ struct TextViewHash {
   }
 };
 
-// Runs SQLite's part of adding rows on a second thread, batch after batch in the order given,
-// while the caller reads and numbers the next ones: on two cores an add takes about as long as
-// SQLite alone. The connection is the writer's from the first Submit until Drain returns.
-class BackgroundWriter {
+// Runs jobs on a second thread, one after the other in the order given, while the caller makes
+// the next: SQLite writes an add's rows while the next are read and numbered, and a read's table
+// is made while SQLite gives the next rows. What a job uses is the job's until Drain returns.
+class SecondThread {
  public:
-  BackgroundWriter() : thread_([this] { Work(); }) {}
-  ~BackgroundWriter() { Stop(); }
+  SecondThread() : thread_([this] { Work(); }) {}
+  ~SecondThread() { Stop(); }
   // Lets the batch being written end and drops those not begun (once an add failed), so that
   // the statements they use may go.
   void Stop() {
@@ -824,8 +824,8 @@ class BackgroundWriter {
     if (thread_.joinable())
       thread_.join();
   }
-  BackgroundWriter(const BackgroundWriter&) = delete;
-  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+  SecondThread(const SecondThread&) = delete;
+  SecondThread& operator=(const SecondThread&) = delete;
 
   void Submit(std::function<void()> job) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -886,7 +886,7 @@ class BackgroundWriter {
 class TextAdder {
  public:
   static constexpr std::size_t kBatch = 64;
-  TextAdder(sqlite3* db, const char* table, BackgroundWriter& writer)
+  TextAdder(sqlite3* db, const char* table, SecondThread& writer)
       : one_(db, (std::string("INSERT INTO ") + table + "(id, text) VALUES(?, ?)").c_str()),
         many_(db, Sql(table).c_str()),
         writer_(writer) {}
@@ -932,7 +932,7 @@ class TextAdder {
     std::vector<std::size_t> ends;
   };
   Statement one_, many_;
-  BackgroundWriter& writer_;
+  SecondThread& writer_;
   Batch batch_;
 };
 
@@ -1010,6 +1010,15 @@ class TextIndex {
     return arena_.View(place.at, place.length);
   }
   static std::uint64_t Hash(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
+  // Start bringing where an id's text is, then (some time later) the text, into the cache.
+  void PrefetchPlace(std::uint32_t id) const {
+    if (id < byId_.size())
+      __builtin_prefetch(&byId_[id]);
+  }
+  void PrefetchText(std::uint32_t id) const {
+    if (id < byId_.size() && byId_[id].length != kMissing && byId_[id].length != 0)
+      __builtin_prefetch(arena_.View(byId_[id].at, 1).data());
+  }
   // Starts bringing the slot of a hash into the cache, for a lookup soon after.
   void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[TagOf(hash) & mask_]); }
   // The text's id, adding it (through `insert`) when new.
@@ -1161,7 +1170,8 @@ class StoredRows {
     select_.emplace(db, ("SELECT " + columns + " FROM rows WHERE id BETWEEN ? AND ?").c_str());
   }
 
-  // Adds a file's rows of one direction from `from` (its part's row number) to `to`.
+  // Adds a file's rows of one direction from `from` (its part's row number) to `to`. This thread
+  // steps SQLite while the builder's thread makes the table of the rows before.
   void Add(const StoredFile& file, int direction, std::size_t from, std::size_t to) {
     for (const Run& run : file.runs[direction]) {
       const std::size_t first = std::max(from, run.firstSeq);
@@ -1172,27 +1182,31 @@ class StoredRows {
           .Bind(2, run.firstRow + static_cast<std::int64_t>(end - run.firstSeq) - 1);
       while (select_->Step()) {
         int column = 2;
-        LogTableBuilder::Cells cells;
-        cells.address = texts_.addresses.Text(select_->Int(0));
-        cells.name = texts_.names.Text(select_->Int(1));
+        Ids ids{static_cast<std::uint32_t>(select_->Int(0)),
+                static_cast<std::uint32_t>(select_->Int(1)), 0, 0};
         if (dates_) {
-          times_.push_back(select_->Null(column) ? kUndated : select_->Int(column));
+          batch_.times.push_back(select_->Null(column) ? kUndated : select_->Int(column));
           ++column;
         }
         if (kept_.fileName)
-          cells.fileName = texts_.fileNames.Text(select_->Int(column++));
+          ids.fileName = IdOf(select_->Int(column++));
         if (kept_.account)
-          cells.account = texts_.accounts.Text(select_->Int(column++));
-        if (kept_.dateTime)
-          cells.dateTime = select_->Text(column++);
-        builder_.AddKeyedRow(cells, static_cast<std::uint32_t>(select_->Int(0)),
-                             static_cast<std::uint32_t>(select_->Int(1)));
+          ids.account = IdOf(select_->Int(column++));
+        if (kept_.dateTime) {
+          batch_.dateTexts.append(select_->Text(column++));
+          batch_.dateEnds.push_back(static_cast<std::uint32_t>(batch_.dateTexts.size()));
+        }
+        batch_.ids.push_back(ids);
+        if (batch_.ids.size() == kBatch)
+          Hand();
       }
     }
+    Hand();
     order_ = file.order;
   }
   // Adds rows [from, to) of a table read now.
   void AddTable(const LogTable& table, std::size_t from, std::size_t to) {
+    builderThread_.Drain();
     const bool utf8 = table.TextEncoding() == Encoding::Utf8;
     std::string decoded[4];
     const auto cell = [&](std::size_t row, Column column, int slot) -> std::string_view {
@@ -1228,6 +1242,7 @@ class StoredRows {
       AddTable(*part.table, tableFrom, part.tableEnd);
   }
   LogTable Finish() && {
+    builderThread_.Drain();
     LogTable table = std::move(builder_).Finish(Encoding::Utf8);
     if (dates_)
       table.SetDates(std::move(times_), order_);
@@ -1235,6 +1250,59 @@ class StoredRows {
   }
 
  private:
+  struct Ids {
+    std::uint32_t address, name, fileName, account;
+  };
+  // Rows read from SQLite, not yet in the table: their text ids, times and date texts.
+  struct Batch {
+    std::vector<Ids> ids;
+    std::vector<Timestamp> times;
+    std::string dateTexts;  // one after the other, each ending where dateEnds says
+    std::vector<std::uint32_t> dateEnds;
+  };
+  static constexpr std::size_t kBatch = 4096;
+
+  static std::uint32_t IdOf(std::int64_t id) {
+    // An id no text has; Text() says the file is damaged.
+    return id <= 0 || id >= std::int64_t{UINT32_MAX} ? 0 : static_cast<std::uint32_t>(id);
+  }
+  void Hand() {
+    if (batch_.ids.empty())
+      return;
+    builderThread_.Submit([this, batch = std::move(batch_)] { Build(batch); });
+    batch_ = {};
+  }
+  // The texts of rows read at random places of a large history miss the cache: they are asked
+  // for some rows ahead of their use.
+  void Build(const Batch& batch) {
+    constexpr std::size_t kAhead = 8;
+    const std::size_t rows = batch.ids.size();
+    for (std::size_t row = 0; row < std::min(2 * kAhead, rows) && kept_.fileName; ++row)
+      texts_.fileNames.PrefetchPlace(batch.ids[row].fileName);
+    for (std::size_t row = 0; row < std::min(kAhead, rows) && kept_.fileName; ++row)
+      texts_.fileNames.PrefetchText(batch.ids[row].fileName);
+    for (std::size_t row = 0; row < rows; ++row) {
+      if (kept_.fileName && row + 2 * kAhead < rows)
+        texts_.fileNames.PrefetchPlace(batch.ids[row + 2 * kAhead].fileName);
+      if (kept_.fileName && row + kAhead < rows)
+        texts_.fileNames.PrefetchText(batch.ids[row + kAhead].fileName);
+      const Ids& ids = batch.ids[row];
+      LogTableBuilder::Cells cells;
+      cells.address = texts_.addresses.Text(ids.address);
+      cells.name = texts_.names.Text(ids.name);
+      if (kept_.fileName)
+        cells.fileName = texts_.fileNames.Text(ids.fileName);
+      if (kept_.account)
+        cells.account = texts_.accounts.Text(ids.account);
+      if (kept_.dateTime) {
+        const std::uint32_t from = row == 0 ? 0 : batch.dateEnds[row - 1];
+        cells.dateTime = std::string_view(batch.dateTexts).substr(from, batch.dateEnds[row] - from);
+      }
+      builder_.AddKeyedRow(cells, ids.address, ids.name);
+    }
+    times_.insert(times_.end(), batch.times.begin(), batch.times.end());
+  }
+
   const Texts& texts_;
   KeptCells kept_;
   bool dates_;
@@ -1242,6 +1310,8 @@ class StoredRows {
   std::vector<Timestamp> times_;
   DateOrder order_ = DateOrder::Detect;
   std::optional<Statement> select_;
+  Batch batch_;
+  SecondThread builderThread_;  // last: it ends before what its jobs use
 };
 
 // Puts the parts in the order their rows are taken, as several files' are (a file's whole text
@@ -1335,7 +1405,7 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
 class RowInserter {
  public:
   static constexpr int kColumns = 6, kBatch = 64;
-  RowInserter(sqlite3* db, BackgroundWriter& writer)
+  RowInserter(sqlite3* db, SecondThread& writer)
       : one_(db, Sql(1).c_str()), many_(db, Sql(kBatch).c_str()), writer_(writer) {}
 
   // Rows take the next ids, one after the other (the table's largest id and on).
@@ -1395,7 +1465,7 @@ class RowInserter {
   // Rows handed to the writer at a time: few hand-overs, little held.
   static constexpr std::size_t kJob = 16 * kBatch;
   Statement one_, many_;
-  BackgroundWriter& writer_;
+  SecondThread& writer_;
   Batch batch_;
 };
 
@@ -1498,7 +1568,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
             const std::vector<Part> (&parts)[2], Texts& texts, sqlite3* db,
             std::size_t (&added)[2]) {
   const std::string now = NowText();
-  BackgroundWriter writer;
+  SecondThread writer;
   TextAdder addAddress(db, "addresses", writer), addAccount(db, "accounts", writer),
       addName(db, "names", writer), addFileName(db, "file_names", writer);
   Statement addFile(db,
@@ -1520,7 +1590,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   RowInserter inserter(db, writer);
   // Before the statements the writer uses go, however this ends.
   struct StopFirst {
-    BackgroundWriter& writer;
+    SecondThread& writer;
     ~StopFirst() { writer.Stop(); }
   } stopFirst{writer};
   bool needTexts = true;
@@ -1986,6 +2056,11 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     result = Result();
     result.failure = name + ": there is not enough memory to read the history";
+  } catch (const std::length_error&) {
+    if (inTransaction)
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    result = Result();
+    result.failure = name + ": holds more text than this program can read at once";
   }
   return result;
 }
