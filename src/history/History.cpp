@@ -597,7 +597,7 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
         db->Exec("PRAGMA journal_mode=WAL");
     }
     db->Exec("PRAGMA synchronous=NORMAL");
-    db->Exec("PRAGMA cache_size=-8192");
+    db->Exec("PRAGMA cache_size=-2048");
   } catch (const Failure& failure) {
     error = name + ": " + failure.what();
     return nullptr;
