@@ -14,6 +14,7 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -1820,21 +1821,34 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     std::vector<Reading> readings(sources.size());
     const ReadOptions readOptions{
         options.encoding, {}, KeptCells{}, options.dates.value_or(DateOrder::Detect)};
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-      readings[i] = ReadSource(sources[i], readOptions, stored);
-      if (readings[i].read.Ok() && readings[i].file) {
+    // Each source on a thread of its own, as several files are read.
+    const auto readOne = [&](std::size_t i) {
+      Reading reading = ReadSource(sources[i], readOptions, stored);
+      if (reading.read.Ok() && reading.file) {
         // A file that goes on is read as it was: its text's encoding and its dates' order,
         // unless this run asks for others.
-        const StoredFile& file = stored[*readings[i].file];
-        const LogTable* any = &ReadTable(readings[i].read);
+        const StoredFile& file = stored[*reading.file];
+        const LogTable* any = &ReadTable(reading.read);
         ReadOptions same = readOptions;
         if (options.encoding == EncodingChoice::Auto && any->TextEncoding() != file.encoding)
           same.encoding = ChoiceOf(file.encoding);
         if (!options.dates && file.order != DateOrder::Detect && any->DatesOrder() != file.order)
           same.dates = file.order;
         if (same.encoding != readOptions.encoding || same.dates != readOptions.dates)
-          readings[i] = ReadSource(sources[i], same, stored);
+          reading = ReadSource(sources[i], same, stored);
       }
+      return reading;
+    };
+    {
+      std::vector<std::future<Reading>> others;
+      for (std::size_t i = 1; i < sources.size(); ++i)
+        others.push_back(std::async(std::launch::async, readOne, i));
+      if (!sources.empty())
+        readings[0] = readOne(0);
+      for (std::size_t i = 1; i < sources.size(); ++i)
+        readings[i] = others[i - 1].get();
+    }
+    for (std::size_t i = 0; i < sources.size(); ++i) {
       if (!readings[i].read.Ok()) {
         db_->Exec("ROLLBACK");
         result.sourceFailure =
