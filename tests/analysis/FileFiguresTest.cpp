@@ -232,7 +232,9 @@ TEST(SharedRoot, FolderEveryPathLiesIn) {
     for (const std::string& path : c.paths)
       relative.emplace_back(RelativeTo(root, path));
     EXPECT_EQ(relative, c.relative) << ::testing::PrintToString(c.paths);
-  }
+  }  // A text that is the root itself, or only starts like it, is kept whole.
+  EXPECT_EQ(RelativeTo("/srv/Files/", "/srv/Files/"), "/srv/Files/");
+  EXPECT_EQ(RelativeTo("/srv/Files/", "/srv/Filesystem/a"), "/srv/Filesystem/a");
 }
 
 }  // namespace
