@@ -118,9 +118,12 @@ QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
     return QVariant::fromValue(Qt::AlignVCenter | (text ? Qt::AlignLeft : Qt::AlignRight));
   const FileFigures& file = FileAt(index.row());
   if (column == File && role == Qt::ToolTipRole) {
-    // The whole path as it is written, never read as markup.
-    return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>")
-        .arg(FromUtf8(file.file).toHtmlEscaped());
+    // The whole path as it is written, never read as markup; on one line unless it is longer
+    // than a screen is wide.
+    const QString path = FromUtf8(file.file);
+    return QStringLiteral("<p style=\"white-space:%1\">%2</p>")
+        .arg(path.size() > 120 ? QStringLiteral("pre-wrap") : QStringLiteral("pre"),
+             path.toHtmlEscaped());
   }
   if (column == File && role == Qt::AccessibleTextRole)
     return FromUtf8(RelativeTo(root_, file.file));
