@@ -12,6 +12,7 @@
 
 #include "analysis/Report.h"
 #include "analysis/Sha256.h"
+#include "analysis/SharedRoot.h"
 #include "analysis/TableCells.h"
 #include "logs/TextEncoding.h"
 
@@ -39,9 +40,11 @@ section{background:var(--card);border:1px solid var(--line);border-radius:10px;p
 .swatch{display:inline-block;width:11px;height:11px;border-radius:2px;margin-right:6px;vertical-align:-1px}
 .d{fill:var(--down);background:var(--down)}
 .u{fill:var(--up);background:var(--up)}
-svg{display:block;width:100%;height:auto}
-svg text{fill:var(--muted);font-size:110px}
-svg .grid{stroke:var(--line);stroke-width:4}
+.chart{display:flex;padding-right:36px}
+.chart svg{display:block;flex:none;overflow:visible}
+.chart .bars{flex:1;min-width:0}
+svg text{fill:var(--muted);font-size:12px}
+svg .grid{stroke:var(--line);stroke-width:1}
 svg g:hover rect{opacity:.75}
 .scroll{overflow:auto;max-height:75vh;border:1px solid var(--line);border-radius:8px}
 table{border-collapse:collapse;width:100%;font-variant-numeric:tabular-nums}
@@ -59,6 +62,9 @@ tbody tr:hover{background:var(--head)}
 tr.leech{background:var(--leech)}
 tr.leech td:first-child{color:var(--leech-text);font-weight:600}
 footer{padding-bottom:28px;font-size:13px}
+@media (max-width:600px){header,main,footer{padding:0 10px}header{padding-top:16px}h1{font-size:21px}
+section{padding:12px;margin:12px 0}.figures{grid-template-columns:repeat(2,minmax(0,1fr))}.figures dd{font-size:18px}
+th,td{padding:5px 8px}td.w{min-width:7em;max-width:16em}td.w:first-child{min-width:9em}svg text{font-size:11px}svg text.alt{display:none}}
 @media print{:root{--bg:#fff;--card:#fff;--text:#000;--muted:#333;--line:#bbb;--head:#eee;--leech:#f3f3f3;--leech-text:#000}
 body{font-size:11px}section{border:0;padding:0;break-inside:auto}.scroll{overflow:visible;max-height:none;border:0}
 th{position:static}thead{display:table-header-group}tr{break-inside:avoid}tr.leech td:first-child::after{content:" (leech)"}}
@@ -202,7 +208,18 @@ std::size_t ScaleTop(std::size_t value) {
   }
 }
 
-// The chart in tenths of a pixel: integer coordinates, whatever the locale.
+// A share of the plot's width, given in thousandths of a percent, as CSS reads it whatever the
+// locale: "12.345%".
+std::string Percent(long thousandths) {
+  std::string text = std::to_string(thousandths / 1000) + ".";
+  const std::string fraction = std::to_string(thousandths % 1000 + 1000);
+  return text.append(fraction, 1, 3).append("%");
+}
+
+// The chart as two pictures side by side: the scale, as wide as its longest number, and the
+// bars, stretched to the width left. Heights and texts are in pixels and across is in percent,
+// so the labels keep their size on a phone as on a desk; every other date label gives way on a
+// narrow screen (class "alt").
 void AppendChart(std::string& out, const Activity& activity) {
   static constexpr char kSteps[][6] = {"day", "week", "month", "year"};
   const std::string_view step = kSteps[static_cast<int>(activity.step)];
@@ -218,30 +235,41 @@ void AppendChart(std::string& out, const Activity& activity) {
   for (const ActivityBar& bar : activity.bars)
     most = std::max({most, bar.downloads, bar.uploads});
   const std::size_t top = ScaleTop(most);
-  constexpr long kLeft = 700, kRight = 11400, kTop = 100, kBottom = 2500, kHeight = 2800;
+  constexpr long kTop = 8, kBottom = 216, kHeight = 240, kWidth = 100000;
   const auto y = [&](std::size_t value) {
     return kBottom - static_cast<long>(value * (kBottom - kTop) / top);
   };
-  out.append("<svg viewBox=\"0 0 11500 ")
-      .append(std::to_string(kHeight))
-      .append("\" role=\"img\" aria-label=\"Downloads and uploads per ")
-      .append(step)
-      .append("\">\n");
+  const std::string height = std::to_string(kHeight);
+  // About 7 pixels a digit at the page's 12-pixel labels, and half a date label at least: the
+  // first date reaches under the scale, as the last reaches into the room kept beside the bars.
+  const std::size_t scaleWidth = std::max<std::size_t>(40, 12 + 7 * Grouped(top).size());
+  out.append("<div class=\"chart\"><svg class=\"scale\" width=\"")
+      .append(std::to_string(scaleWidth))
+      .append("\" height=\"")
+      .append(height)
+      .append("\" aria-hidden=\"true\">\n");
+  std::string grid;
   for (std::size_t tick = 0; tick <= 4; ++tick) {
     const std::string at = std::to_string(y(top / 4 * tick));
-    out.append("<line class=\"grid\" x1=\"").append(std::to_string(kLeft)).append("\" x2=\"");
-    out.append(std::to_string(kRight)).append("\" y1=\"").append(at).append("\" y2=\"");
-    out.append(at).append("\"/><text x=\"").append(std::to_string(kLeft - 60));
-    out.append("\" y=\"").append(at).append("\" dy=\"40\" text-anchor=\"end\">");
-    out.append(Grouped(top / 4 * tick)).append("</text>\n");
+    out.append("<text x=\"").append(std::to_string(scaleWidth - 6)).append("\" y=\"").append(at);
+    out.append("\" dy=\"4\" text-anchor=\"end\">").append(Grouped(top / 4 * tick));
+    out += "</text>\n";
+    grid.append("<line class=\"grid\" x1=\"0\" x2=\"100%\" y1=\"").append(at);
+    grid.append("\" y2=\"").append(at).append("\"/>\n");
   }
+  out.append("</svg><svg class=\"bars\" height=\"")
+      .append(height)
+      .append("\" role=\"img\" aria-label=\"Downloads and uploads per ")
+      .append(step)
+      .append("\">\n")
+      .append(grid);
   const long count = static_cast<long>(activity.bars.size());
-  const long slot = (kRight - kLeft) / count;
+  const long slot = kWidth / count;
   const long bar = std::max(1L, slot * 2 / 5);
   const long labelEvery = std::max(1L, (count + 7) / 8);
   for (long i = 0; i < count; ++i) {
     const ActivityBar& b = activity.bars[static_cast<std::size_t>(i)];
-    const long x = kLeft + i * slot + (slot - 2 * bar) / 2;
+    const long x = i * slot + (slot - 2 * bar) / 2;
     const std::int64_t last = LastDayOfBar(activity.step, b.firstDay);
     out.append("<g><title>").append(FormatDay(b.firstDay));
     if (last != b.firstDay)
@@ -252,19 +280,20 @@ void AppendChart(std::string& out, const Activity& activity) {
     out.append(Grouped(b.uploads)).append(b.uploads == 1 ? " upload</title>" : " uploads</title>");
     for (const auto& [value, cls, left] :
          {std::tuple{b.downloads, "d", x}, std::tuple{b.uploads, "u", x + bar}}) {
-      out.append("<rect class=\"").append(cls).append("\" x=\"").append(std::to_string(left));
+      out.append("<rect class=\"").append(cls).append("\" x=\"").append(Percent(left));
       out.append("\" y=\"").append(std::to_string(y(value))).append("\" width=\"");
-      out.append(std::to_string(bar)).append("\" height=\"");
+      out.append(Percent(bar)).append("\" height=\"");
       out.append(std::to_string(kBottom - y(value))).append("\"/>");
     }
     out += "</g>\n";
-    if (i % labelEvery == 0) {
-      out.append("<text x=\"").append(std::to_string(kLeft + i * slot + slot / 2));
-      out.append("\" y=\"").append(std::to_string(kBottom + 160)).append("\" text-anchor=\"");
-      out.append("middle\">").append(BarLabel(activity.step, b.firstDay)).append("</text>\n");
-    }
+    if (i % labelEvery != 0)
+      continue;
+    out.append(i / labelEvery % 2 ? "<text class=\"alt\" x=\"" : "<text x=\"");
+    out.append(Percent(i * slot + slot / 2)).append("\" y=\"");
+    out.append(std::to_string(kHeight - 6)).append("\" text-anchor=\"middle\">");
+    out.append(BarLabel(activity.step, b.firstDay)).append("</text>\n");
   }
-  out += "</svg>\n</section>\n";
+  out += "</svg></div>\n</section>\n";
 }
 
 // The ratio's sort key: downloads per upload in millionths; no uploads sorts above every ratio.
@@ -274,11 +303,12 @@ std::string RatioKey(const UserCounts& user) {
   return std::to_string(user.downloads * 1000000 / user.uploads);
 }
 
-// One sortable table: a header naming the CSV's columns, a row of the CSV's cells per item. The
-// users' ratio sorts by its value, kept beside the text.
+// One sortable table: a heading in words per column of the CSV, a row of the CSV's cells per
+// item, its first cell relative to `root`. The users' ratio sorts by its value, kept beside the
+// text.
 template <typename Items, std::size_t N, typename RowStart>
 void AppendTable(std::string& out, std::string_view id, const detail::TableColumn (&columns)[N],
-                 const Items& items, RowStart rowStart) {
+                 const Items& items, std::string_view root, RowStart rowStart) {
   using detail::CellKind;
   static constexpr std::string_view kCellStart[] = {"<td class=\"w\">", "<td class=\"n\">",
                                                     "<td class=\"n\" data-k=\"", "<td>"};
@@ -287,7 +317,7 @@ void AppendTable(std::string& out, std::string_view id, const detail::TableColum
   for (const detail::TableColumn& column : columns) {
     const bool byValue = column.kind == CellKind::Count || column.kind == CellKind::Ratio;
     out.append(byValue ? "<th scope=\"col\" class=\"n\">" : "<th scope=\"col\">");
-    out.append(column.name).append("</th>");
+    out.append(column.heading).append("</th>");
   }
   out += "</tr></thead>\n<tbody>\n";
   for (const auto& item : items) {
@@ -300,7 +330,7 @@ void AppendTable(std::string& out, std::string_view id, const detail::TableColum
         if (kind == CellKind::Ratio)
           out.append(RatioKey(item)).append("\">");
       }
-      AppendEscaped(out, cell);
+      AppendEscaped(out, column == 1 ? RelativeTo(root, cell) : cell);
       out.append("</td>");
     });
     out += "</tr>\n";
@@ -379,7 +409,7 @@ std::string FormatHtmlReport(const Report& report, const ReportRequest& request)
   out.push_back(static_cast<char>('0' + hundredths / 10));
   out.push_back(static_cast<char>('0' + hundredths % 10));
   out += " downloads per upload. Click a heading to sort.</p>\n";
-  AppendTable(out, "users-table", detail::kUserColumns, users, [&](const UserFigures& user) {
+  AppendTable(out, "users-table", detail::kUserColumns, users, "", [&](const UserFigures& user) {
     out += request.leeches.Matches(user) ? "<tr class=\"leech\">" : "<tr>";
   });
   out += "</section>\n";
@@ -391,7 +421,9 @@ std::string FormatHtmlReport(const Report& report, const ReportRequest& request)
       .append("</h2>\n");
   if (request.top)
     out += "<p class=\"note\">The most fetched.</p>\n";
-  AppendTable(out, "files-table", detail::kFileColumns, files.files,
+  // A server's paths from the folder they share: the page shows what was fetched, not where the
+  // server keeps it.
+  AppendTable(out, "files-table", detail::kFileColumns, files.files, SharedRootOf(files),
               [&](const FileFigures&) { out += "<tr>"; });
   out += "</section>\n</main>\n";
   out +=

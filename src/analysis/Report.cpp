@@ -93,13 +93,15 @@ void KeepMostDownloads(std::vector<User>& users, std::size_t top) {
     users.resize(top);
 }
 
-void KeepTop(Report& report, const std::optional<std::size_t>& top) {
+// The page lists its users by downloads, most first, cut or not.
+void KeepTop(Report& report, const ReportRequest& request) {
+  const std::optional<std::size_t>& top = request.top;
+  if (report.figures && (top || request.format == ReportFormat::Html))
+    KeepMostDownloads(*report.figures, top.value_or(SIZE_MAX));
   if (!top)
     return;
   if (report.users)
     KeepMostDownloads(*report.users, *top);
-  if (report.figures)
-    KeepMostDownloads(*report.figures, *top);
   if (report.files && report.files->files.size() > *top)
     report.files->files.resize(*top);
 }
@@ -145,14 +147,14 @@ Report BuildReport(const LogTable& downloads, const LogTable& uploads,
                    const ReportRequest& request) {
   if (!request.period) {
     Report report = Whole(downloads, uploads, request);
-    KeepTop(report, request.top);
+    KeepTop(report, request);
     return report;
   }
   PeriodLogs inPeriod = SelectPeriod(downloads, uploads, *request.period);
   Report report = Whole(std::move(inPeriod.logs), request);
   report.period = request.period;
   report.undatedLeftOut = inPeriod.undatedLeftOut;
-  KeepTop(report, request.top);
+  KeepTop(report, request);
   return report;
 }
 
@@ -164,7 +166,7 @@ Report BuildReport(LogPair&& logs, const ReportRequest& request) {
   if (request.period)
     return BuildReport(logs.downloads, logs.uploads, request);
   Report report = Whole(std::move(logs), request);
-  KeepTop(report, request.top);
+  KeepTop(report, request);
   return report;
 }
 

@@ -54,7 +54,7 @@ struct Report {
   // Text's users: the user list in display order, with counts only.
   std::optional<std::vector<UserCounts>> users;
   // CSV's and JSON's users table: the user list in display order, or for CSV the users asked for
-  // by name, with every figure.
+  // by name, with every figure; the page's, by downloads, most first.
   std::optional<std::vector<UserFigures>> figures;
   std::optional<FilesTable> files;
   std::vector<NamedUserReport> userReports;

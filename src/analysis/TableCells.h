@@ -14,20 +14,27 @@ namespace quorvane::detail {
 enum class CellKind { Name, Count, Ratio, Time };
 
 struct TableColumn {
-  std::string_view name;
+  std::string_view name;     // the CSV's and JSON's field
+  std::string_view heading;  // the page's, in words
   CellKind kind;
 };
 
-inline constexpr TableColumn kUserColumns[] = {
-    {"user", CellKind::Name},       {"downloads", CellKind::Count}, {"uploads", CellKind::Count},
-    {"ratio", CellKind::Ratio},     {"credit", CellKind::Count},    {"addresses", CellKind::Count},
-    {"first_seen", CellKind::Time}, {"last_seen", CellKind::Time}};
+inline constexpr TableColumn kUserColumns[] = {{"user", "User", CellKind::Name},
+                                               {"downloads", "Downloads", CellKind::Count},
+                                               {"uploads", "Uploads", CellKind::Count},
+                                               {"ratio", "Ratio", CellKind::Ratio},
+                                               {"credit", "Credit", CellKind::Count},
+                                               {"addresses", "Addresses", CellKind::Count},
+                                               {"first_seen", "First seen", CellKind::Time},
+                                               {"last_seen", "Last seen", CellKind::Time}};
 
-inline constexpr TableColumn kFileColumns[] = {
-    {"file", CellKind::Name},           {"downloads", CellKind::Count},
-    {"downloaders", CellKind::Count},   {"uploads", CellKind::Count},
-    {"first_uploader", CellKind::Name}, {"first_download", CellKind::Time},
-    {"last_download", CellKind::Time}};
+inline constexpr TableColumn kFileColumns[] = {{"file", "File", CellKind::Name},
+                                               {"downloads", "Downloads", CellKind::Count},
+                                               {"downloaders", "Downloaders", CellKind::Count},
+                                               {"uploads", "Uploads", CellKind::Count},
+                                               {"first_uploader", "First uploader", CellKind::Name},
+                                               {"first_download", "First download", CellKind::Time},
+                                               {"last_download", "Last download", CellKind::Time}};
 
 // Calls cell(text) for each of the line's cells in column order.
 template <typename Cell>

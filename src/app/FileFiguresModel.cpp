@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "analysis/SharedRoot.h"
 #include "app/DateText.h"
 #include "logs/UserList.h"
 
@@ -31,6 +32,24 @@ int CompareOn(int column, const FileFigures& a, const FileFigures& b) {
   }
 }
 
+QString FromUtf8(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A path too long for a column reads by its ends: where it starts and what it names. Its middle
+// gives way, between whole characters.
+QString ShortenedInTheMiddle(QString path) {
+  constexpr qsizetype kMost = 72, kHead = 24;
+  if (path.size() <= kMost)
+    return path;
+  qsizetype head = kHead, tail = path.size() - (kMost - kHead - 1);
+  if (path[head - 1].isHighSurrogate())
+    --head;
+  if (path[tail].isLowSurrogate())
+    ++tail;
+  return path.left(head) + QChar(0x2026) + path.mid(tail);
+}
+
 }  // namespace
 
 FileFiguresModel::FileFiguresModel(QObject* parent) : ReadOnlyTableModel(parent) {}
@@ -38,6 +57,7 @@ FileFiguresModel::FileFiguresModel(QObject* parent) : ReadOnlyTableModel(parent)
 void FileFiguresModel::SetFiles(FilesTable files) {
   beginResetModel();
   files_ = std::move(files);
+  root_ = SharedRootOf(files_);
   Arrange();
   endResetModel();
 }
@@ -62,7 +82,7 @@ void FileFiguresModel::sort(int column, Qt::SortOrder order) {
 void FileFiguresModel::Arrange() {
   shown_.clear();
   for (std::size_t file = 0; file < files_.files.size(); ++file) {
-    if (ContainsFolded(files_.files[file].file, part_))
+    if (ContainsFolded(RelativeTo(root_, files_.files[file].file), part_))
       shown_.push_back(file);
   }
   const bool descending = sortOrder_ == Qt::DescendingOrder;
@@ -96,15 +116,22 @@ QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
   const bool text = column == File || column == FirstUploader;
   if (role == Qt::TextAlignmentRole)
     return QVariant::fromValue(Qt::AlignVCenter | (text ? Qt::AlignLeft : Qt::AlignRight));
+  const FileFigures& file = FileAt(index.row());
+  if (column == File && role == Qt::ToolTipRole) {
+    // The whole path as it is written, never read as markup; on one line unless it is longer
+    // than a screen is wide.
+    const QString path = FromUtf8(file.file);
+    return QStringLiteral("<p style=\"white-space:%1\">%2</p>")
+        .arg(path.size() > 120 ? QStringLiteral("pre-wrap") : QStringLiteral("pre"),
+             path.toHtmlEscaped());
+  }
+  if (column == File && role == Qt::AccessibleTextRole)
+    return FromUtf8(RelativeTo(root_, file.file));
   if (role != Qt::DisplayRole)
     return {};
-  const FileFigures& file = FileAt(index.row());
-  const auto fromUtf8 = [](std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-  };
   switch (column) {
     case File:
-      return fromUtf8(file.file);
+      return ShortenedInTheMiddle(FromUtf8(RelativeTo(root_, file.file)));
     case Downloads:
       return QString::number(file.downloads);
     case Downloaders:
@@ -112,7 +139,7 @@ QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
     case Uploads:
       return QString::number(file.uploads);
     case FirstUploader:
-      return fromUtf8(file.firstUploader);
+      return FromUtf8(file.firstUploader);
     case FirstDownload:
       return ShortDateTime(file.firstDownload);
     default:

@@ -10,6 +10,8 @@ namespace quorvane {
 
 // The files table of the Users Overview: every file with its figures, sorted by any column and
 // narrowed to the names that contain a text, through a vector of row indices (no proxy model).
+// A server's paths show from the folder they all share (the whole path in the tooltip); what the
+// model hands on to exports is the exact text.
 class FileFiguresModel : public ReadOnlyTableModel {
   Q_OBJECT
 
@@ -29,7 +31,8 @@ class FileFiguresModel : public ReadOnlyTableModel {
 
   // Replaces the files, given most fetched first, keeping the sort and the find text.
   void SetFiles(FilesTable files);
-  // Shows the files whose name contains `part`, folded as the display order folds names.
+  // Shows the files whose path from the shared folder on contains `part`, folded as the display
+  // order folds names.
   void SetFind(std::string part);
 
   std::size_t FileCount() const { return files_.files.size(); }
@@ -51,6 +54,7 @@ class FileFiguresModel : public ReadOnlyTableModel {
   FilesTable files_;
   std::vector<std::size_t> shown_;  // the files passing the find text, in the sort order
   std::string part_;
+  std::string root_;  // the folder every file lies in, or empty
   int sortColumn_ = Downloads;
   Qt::SortOrder sortOrder_ = Qt::DescendingOrder;
 };

@@ -330,6 +330,7 @@ QWidget* frmUsersOverview::CreateFilesPage() {
   lvwFiles->horizontalHeader()->setSortIndicator(FileFiguresModel::Downloads, Qt::DescendingOrder);
   lvwFiles->setSortingEnabled(true);
   lvwFiles->horizontalHeader()->setSectionResizeMode(FileFiguresModel::File, QHeaderView::Stretch);
+  lvwFiles->setTextElideMode(Qt::ElideMiddle);  // a path's end names the file
   auto* findRow = new QHBoxLayout;
   findRow->addWidget(lblFindFiles);
   findRow->addWidget(txtFindFiles, 1);

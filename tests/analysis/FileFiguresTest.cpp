@@ -7,6 +7,7 @@
 
 #include "analysis/FileFigures.h"
 #include "analysis/Period.h"
+#include "analysis/SharedRoot.h"
 #include "support/TempLogs.h"
 
 namespace quorvane {
@@ -183,6 +184,57 @@ TEST(FileFigures, BigTablesAgreeWithAPlainCount) {
     }
     EXPECT_EQ(actual, std::vector<std::string>(lines.begin(), lines.begin() + limit));
   }
+}
+
+// Paths as servers write them, each with the root and the relative texts worked out by hand.
+TEST(SharedRoot, FolderEveryPathLiesIn) {
+  struct Case {
+    std::vector<std::string> paths;
+    std::string root;
+    std::vector<std::string> relative;
+  };
+  const Case cases[] = {
+      {{"/srv/mobius/Files/Apps/Stuffit 5.5.sit", "/srv/mobius/Files/Uploads/demo.sit",
+        "/srv/mobius/Files/Sounds"},
+       "/srv/mobius/Files/",
+       {"Apps/Stuffit 5.5.sit", "Uploads/demo.sit", "Sounds"}},
+      {{"/srv/mobius/Files/Apps/a.sit"}, "/srv/mobius/Files/Apps/", {"a.sit"}},
+      {{"/srv/Files/Sounds", "/srv/Files/Sounds/beep.aiff"},
+       "/srv/Files/",
+       {"Sounds", "Sounds/beep.aiff"}},
+      {{"/srv/Files/Sounds/", "/srv/Files/Sounds/a"}, "/srv/Files/", {"Sounds/", "Sounds/a"}},
+      {{"/srv/Files/Apple/x", "/srv/Files/Apps/y"}, "/srv/Files/", {"Apple/x", "Apps/y"}},
+      {{"/srv/Files/a", "/srv/Files/a"}, "/srv/Files/", {"a", "a"}},
+      {{"", "/srv/Files/a", "/srv/Files/b", ""}, "/srv/Files/", {"", "a", "b", ""}},
+      {{"/srv/a/x", "/home/b/y"}, "", {"/srv/a/x", "/home/b/y"}},
+      {{"/x"}, "", {"/x"}},
+      {{"/"}, "", {"/"}},
+      {{"//srv/x", "//srv/y"}, "//srv/", {"x", "y"}},
+      {{"Stuffit 5.5.sit", "Sounds"}, "", {"Stuffit 5.5.sit", "Sounds"}},
+      {{"Sounds", "/srv/Files/Sounds"}, "", {"Sounds", "/srv/Files/Sounds"}},
+      {{"Files/a", "Files/b"}, "Files/", {"a", "b"}},
+      {{"C:\\Mobius\\Files\\Apps\\a.sit", "C:\\Mobius\\Files\\b.sit"},
+       "C:\\Mobius\\Files\\",
+       {"Apps\\a.sit", "b.sit"}},
+      {{"C:/Mobius/Files\\Apps\\a.sit", "C:/Mobius/Files\\b.sit"},
+       "C:/Mobius/Files\\",
+       {"Apps\\a.sit", "b.sit"}},
+      {{"/srv/Files/a\\b.txt", "/srv/Files/a\\c.txt"}, "/srv/Files/", {"a\\b.txt", "a\\c.txt"}},
+      {{"\\\\", "\\\\x"}, "", {"\\\\", "\\\\x"}},
+      {{}, "", {}}};
+  for (const Case& c : cases) {
+    SharedRootFinder finder;
+    for (const std::string& path : c.paths)
+      finder.Add(path);
+    const std::string root = finder.Root();
+    EXPECT_EQ(root, c.root) << ::testing::PrintToString(c.paths);
+    std::vector<std::string> relative;
+    for (const std::string& path : c.paths)
+      relative.emplace_back(RelativeTo(root, path));
+    EXPECT_EQ(relative, c.relative) << ::testing::PrintToString(c.paths);
+  }  // A text that is the root itself, or only starts like it, is kept whole.
+  EXPECT_EQ(RelativeTo("/srv/Files/", "/srv/Files/"), "/srv/Files/");
+  EXPECT_EQ(RelativeTo("/srv/Files/", "/srv/Filesystem/a"), "/srv/Filesystem/a");
 }
 
 }  // namespace

@@ -92,9 +92,10 @@ TEST(HtmlReport, HostileNamesAreOnlyText) {
       "dt",       "dd",    "span", "svg",  "line",    "text",  "g",      "rect",
       "table",    "thead", "tr",   "th",   "tbody",   "td",    "footer", "script"};
   const std::set<std::string> attributes = {
-      "lang",   "charset", "http-equiv", "content",    "name",   "id",          "class", "scope",
-      "data-k", "viewBox", "role",       "aria-label", "x",      "y",           "x1",    "x2",
-      "y1",     "y2",      "dy",         "width",      "height", "text-anchor", "html"};
+      "lang",  "charset", "http-equiv", "content",     "name", "id",
+      "class", "scope",   "data-k",     "viewBox",     "role", "aria-label",
+      "x",     "y",       "x1",         "x2",          "y1",   "y2",
+      "dy",    "width",   "height",     "text-anchor", "html", "aria-hidden"};
   // Each '<' opens a tag: a name of letters, then attributes, each a name with an optional
   // double-quoted value.
   const auto nameEnd = [](const std::string& in, std::size_t i) {

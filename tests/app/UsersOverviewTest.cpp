@@ -418,6 +418,45 @@ TEST_F(UsersOverview, OneDownloadIsAWholeOverview) {
   EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 1 of 1");
 }
 
+// A server's paths show from the folder they all share, the long one shortened between whole
+// characters, each whole and as plain text in its tooltip; Find looks at what is shown; the
+// export keeps the paths as the logs have them. Expected texts written out by hand.
+TEST_F(UsersOverview, ServerPathsShowFromTheFolderTheyShare) {
+  const std::string root = "/srv/mobius/Files/", hostile = "Uploads/<b>x</b>.sit";
+  const std::string longName = "Apps/" + std::string(18, 'y') + "\xF0\x9F\x98\x80" +
+                               std::string(10, 'z') + "\xF0\x9F\x98\x80" + std::string(39, 'w') +
+                               "end.sit";
+  LoadLogs({{"12/06/2026 10:00:00", "a", "guest", "ann", root + "Apps/a.sit"},
+            {"12/06/2026 10:00:00", "a", "guest", "ann", root + "Apps/a.sit"},
+            {"12/06/2026 10:00:00", "b", "guest", "bob", root + hostile},
+            {"12/06/2026 10:00:00", "b", "guest", "bob", root + hostile},
+            {"12/06/2026 10:00:00", "c", "guest", "cy", root + longName}},
+           {{"12/06/2026 10:00:00", "a", "guest", "ann", root + hostile}});
+  Get<QTabWidget>("tabViews")->setCurrentWidget(Get<QWidget>("pgFiles"));
+  const QAbstractItemModel* files = Get<QTableView>("lvwFiles")->model();
+  const auto column = [files](int role) {
+    QStringList cells;
+    for (int row = 0; row < files->rowCount(); ++row)
+      cells << files->index(row, 0).data(role).toString();
+    return cells.join('|').toStdString();
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return files->rowCount() == 3; }));
+  EXPECT_EQ(column(Qt::DisplayRole), "Apps/a.sit|Uploads/<b>x</b>.sit|Apps/" +
+                                         std::string(18, 'y') + "\u2026" + std::string(39, 'w') +
+                                         "end.sit");
+  EXPECT_EQ(column(Qt::AccessibleTextRole), "Apps/a.sit|" + hostile + "|" + longName);
+  EXPECT_EQ(files->index(1, 0).data(Qt::ToolTipRole).toString().toStdString(),
+            "<p style=\"white-space:pre\">/srv/mobius/Files/Uploads/&lt;b&gt;x&lt;/b&gt;.sit</p>");
+  Get<QLineEdit>("txtFindFiles")->setText("srv");
+  EXPECT_EQ(files->rowCount(), 0);
+  Get<QLineEdit>("txtFindFiles")->setText("APPS/");
+  EXPECT_EQ(files->rowCount(), 2);
+  Get<QLineEdit>("txtFindFiles")->clear();
+  const QString csv = Export(QString::fromStdString(folder.Path() / "files.csv"));
+  for (const std::string path : {"Apps/a.sit", hostile.c_str(), longName.c_str()})
+    EXPECT_TRUE(csv.contains(QString::fromStdString("\n" + root + path + ","))) << path;
+}
+
 class UsersOverviewOverTime : public UsersOverview {
  protected:
   void SetUp() override {

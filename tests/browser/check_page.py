@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Loads quorvane-report's HTML page in headless Chromium and checks it from the DOM.
+"""Loads quorvane-report's HTML pages in headless Chromium and checks them from the DOM.
 
 Usage: check_page.py QUORVANE_REPORT OUT_DIR
 
-Makes hostile logs, writes the page and the CSVs, opens the page through the DevTools protocol
-on a pipe (no port, no Node) and checks: both tables equal the CSVs cell for cell, leeches are
-marked, a header click re-sorts, no script but the page's own runs (a canary in the names), no
-dialog opens, no policy is violated, nothing is fetched. Then screenshots, light and dark, at
-1280x900 into OUT_DIR.
+Makes hostile logs, a classic pair and a Mobius log, writes a page and the CSVs of each, opens
+each page through the DevTools protocol on a pipe (no port, no Node) and checks: headings in
+words, users by downloads most first, both tables equal the CSVs cell for cell (a server's paths
+relative to the folder they share, which the page never shows), leeches are marked, a header
+click re-sorts, no script but the page's own runs (a canary in the names), no dialog opens, no
+policy is violated, nothing is fetched; on a 390-pixel phone nothing but the tables scrolls
+sideways and the chart's labels keep their size without overlapping. Then screenshots, light and
+dark, at 1280x900 and 390x844 into OUT_DIR.
 """
 import base64, csv, io, json, os, shutil, signal, subprocess, sys, tempfile, time
 
@@ -53,20 +56,65 @@ def write_log(path, rows):
             f.write("\t".join([date, address, "acct", name, file]) + "\n")
 
 
-logs = [os.path.join(work, "Download Log.txt"), os.path.join(work, "Upload Log.txt")]
-write_log(logs[0], down)
-write_log(logs[1], up)
+classic = [os.path.join(work, "Download Log.txt"), os.path.join(work, "Upload Log.txt")]
+write_log(classic[0], down)
+write_log(classic[1], up)
 
 
-def run(*args):
-    return subprocess.run([report, *args, *logs], check=True, capture_output=True).stdout
+# Go's quoting as Mobius writes a value (always quoted here, which a reader must take too).
+def go_quoted(text):
+    out = ""
+    for c in text:
+        if c in '"\\':
+            out += "\\" + c
+        elif c in "\n\t\r":
+            out += {"\n": "\\n", "\t": "\\t", "\r": "\\r"}[c]
+        elif ord(c) < 0x20 or ord(c) == 0x7F:
+            out += "\\x%02x" % ord(c)
+        elif c in "\u2028\u202e":
+            out += "\\u%04x" % ord(c)
+        else:
+            out += c
+    return '"' + out + '"'
 
 
-page = os.path.join(work, "report.html")
-with open(page, "wb") as f:
-    f.write(run("--format", "html"))
-users_csv = list(csv.reader(io.StringIO(run("--format", "csv").decode(), newline="")))
-files_csv = list(csv.reader(io.StringIO(run("--format", "csv", "--files").decode(), newline="")))
+server_root = "/srv/mobius/Files/"
+mobius = os.path.join(work, "mobius.log")
+with open(mobius, "w", encoding="utf-8", newline="") as f:
+    for rows, message, key in ((down, "Download file", "filePath"),
+                               (up, "File upload complete", "dstFile")):
+        for date, address, name, file in rows:
+            when = "2026-01-01T00:00:00Z" if date == "undated" else date.replace(" ", "T") + "Z"
+            f.write("time=%s level=INFO msg=%s remoteAddr=%s:5000 login=acct Name=%s %s=%s\n" % (
+                when, go_quoted(message), address, go_quoted(name), key,
+                go_quoted(server_root + ("Apps/" if rows is down else "Uploads/") + file)))
+
+
+def shared_root(paths):
+    """The longest run of whole folders every path starts with, each path keeping a name."""
+    folders = [p.split("/")[:-1] for p in paths if p]
+    common = []
+    for parts in zip(*folders):
+        if any(part != parts[0] for part in parts):
+            break
+        common.append(parts[0])
+    return "/".join(common) + "/" if any(common) else ""
+
+
+def make_page(name, logs):
+    def run(*args):
+        return subprocess.run([report, *args, *logs], check=True, capture_output=True).stdout
+
+    page = os.path.join(work, name + ".html")
+    with open(page, "wb") as f:
+        f.write(run("--format", "html"))
+    users = list(csv.reader(io.StringIO(run("--format", "csv").decode(), newline="")))
+    files = list(csv.reader(io.StringIO(run("--format", "csv", "--files").decode(), newline="")))
+    return page, users, files
+
+
+pages = [("classic", *make_page("classic", classic)),
+         ("mobius", *make_page("mobius", ["--log", mobius]))]
 
 # Chromium with the DevTools protocol on fds 3 (commands in) and 4 (replies out).
 to_browser_r, to_browser_w = os.pipe()
@@ -139,79 +187,125 @@ def wait_for_load(session, url):
         time.sleep(0.1)
 
 
+headings = {"users-table": ["User", "Downloads", "Uploads", "Ratio", "Credit", "Addresses",
+                             "First seen", "Last seen"],
+            "files-table": ["File", "Downloads", "Downloaders", "Uploads", "First uploader",
+                            "First download", "Last download"]}
 try:
     target = send("Target.createTarget", url="about:blank")["targetId"]
     session = send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
     for domain in ("Page", "Network", "Runtime", "Log"):
         send(domain + ".enable", session)
-    send("Emulation.setDeviceMetricsOverride", session, width=1280, height=900,
-         deviceScaleFactor=1, mobile=False)
-    url = "file://" + page
-    send("Page.navigate", session, url=url)
-    wait_for_load(session, url)
 
     def js(expression):
         result = send("Runtime.evaluate", session, expression=expression, returnByValue=True)
         return result["result"].get("value")
 
+    def screen(width, height, scheme):
+        send("Emulation.setDeviceMetricsOverride", session, width=width, height=height,
+             deviceScaleFactor=1, mobile=width < 600)
+        send("Emulation.setEmulatedMedia", session,
+             features=[{"name": "prefers-color-scheme", "value": scheme}])
+
+    def shoot(name):
+        shot = send("Page.captureScreenshot", session, format="png")["data"]
+        with open(os.path.join(out_dir, name + ".png"), "wb") as f:
+            f.write(base64.b64decode(shot))
+
+    os.makedirs(out_dir, exist_ok=True)
     cells = "Array.from(document.querySelectorAll('#%s tbody tr')).map(r => " \
             "Array.from(r.cells).map(c => c.textContent))"
     heads = "Array.from(document.querySelectorAll('#%s thead th')).map(h => h.textContent)"
-    for table, expected in (("users-table", users_csv), ("files-table", files_csv)):
-        check(js(heads % table) == expected[0], table + " headers are the CSV's")
-        rows = js(cells % table)
-        check(len(rows) == len(expected) - 1, "%s has %d rows" % (table, len(expected) - 1))
-        check(rows == expected[1:], table + " cells equal the CSV's")
-    leeches = js("Array.from(document.querySelectorAll('tr.leech')).map(r => r.cells[0].textContent)")
-    check(leeches == ["leechy"], "only leechy is marked a leech: %r" % leeches)
+    for kind, page, users_csv, files_csv in pages:
+        del events[:]
+        screen(1280, 900, "light")
+        url = "file://" + page
+        send("Page.navigate", session, url=url)
+        wait_for_load(session, url)
 
-    # A click on "downloads" sorts most first, another reverses; "user" sorts by text.
-    def column(index):
-        return js("Array.from(document.querySelectorAll('#users-table tbody tr'))"
-                  ".map(r => r.cells[%d].textContent)" % index)
+        # Users by downloads, most first (equals in the CSV's order); files as the CSV has them,
+        # a server's paths without the folder they all share.
+        by_downloads = sorted(users_csv[1:], key=lambda row: -int(row[1]))
+        root = shared_root([row[0] for row in files_csv[1:]])
+        check((root == server_root) == (kind == "mobius"), "%s: shared root %r" % (kind, root))
+        relative = [[row[0][len(root):]] + row[1:] for row in files_csv[1:]]
+        for table, expected in (("users-table", by_downloads), ("files-table", relative)):
+            check(js(heads % table) == headings[table], "%s: %s headings" % (kind, table))
+            rows = js(cells % table)
+            check(len(rows) == len(expected), "%s: %s has %d rows" % (kind, table, len(expected)))
+            check(rows == expected, "%s: %s cells equal the CSV's" % (kind, table))
+        check(root == "" or root not in js("document.documentElement.outerHTML"),
+              kind + ": the page never shows the shared root")
+        leeches = js("Array.from(document.querySelectorAll('tr.leech'))"
+                     ".map(r => r.cells[0].textContent)")
+        check(leeches == ["leechy"], "%s: only leechy is marked a leech: %r" % (kind, leeches))
 
-    js("document.querySelector('#users-table th:nth-child(2) button').click()")
-    counts = [int(v) for v in column(1)]
-    check(counts == sorted(counts, reverse=True) and counts[0] == 12, "downloads sort most first")
-    js("document.querySelector('#users-table th:nth-child(2) button').click()")
-    counts = [int(v) for v in column(1)]
-    check(counts == sorted(counts), "a second click sorts fewest first")
-    js("document.querySelector('#users-table th:nth-child(1) button').click()")
-    names = column(0)
-    check(names == sorted(names), "user sorts by text")  # no name leaves the BMP
-    check(sorted(names) == sorted(row[0] for row in users_csv[1:]), "sorting keeps every row")
+        # A click on "Downloads" sorts most first, another reverses; "User" sorts by text.
+        def column(index):
+            return js("Array.from(document.querySelectorAll('#users-table tbody tr'))"
+                      ".map(r => r.cells[%d].textContent)" % index)
 
-    # Nothing but the page's own script ran; no dialog, no policy violation, nothing fetched.
-    check(js("typeof window.quorvaneCanary") == "undefined", "the canary stayed silent")
-    check(js("document.querySelectorAll('img, iframe, object, embed, a, link, form').length") == 0,
-          "no element a name could have brought")
-    check(all(name in js("document.body.textContent") for name in hostile[:6]),
-          "hostile names show as their literal text")
-    methods = [e.get("method") for e in events]
-    check("Page.javascriptDialogOpening" not in methods, "no dialog opened")
-    requests = [e["params"]["request"]["url"] for e in events
-                if e.get("method") == "Network.requestWillBeSent"]
-    check(requests == [url], "only the page itself was loaded: %r" % requests)
-    logged = [e["params"]["entry"]["text"] for e in events if e.get("method") == "Log.entryAdded"]
-    check(not logged, "nothing logged (a blocked style or script would be): %r" % logged)
-    check(js("getComputedStyle(document.body).backgroundColor") == "rgb(246, 247, 249)",
-          "the page's style applies")
+        js("document.querySelector('#users-table th:nth-child(2) button').click()")
+        counts = [int(v) for v in column(1)]
+        check(counts == sorted(counts, reverse=True) and counts[0] == 12, "downloads sort most first")
+        js("document.querySelector('#users-table th:nth-child(2) button').click()")
+        counts = [int(v) for v in column(1)]
+        check(counts == sorted(counts), "a second click sorts fewest first")
+        js("document.querySelector('#users-table th:nth-child(1) button').click()")
+        names = column(0)
+        check(names == sorted(names), "user sorts by text")  # no name leaves the BMP
+        check(sorted(names) == sorted(row[0] for row in users_csv[1:]), "sorting keeps every row")
 
-    # The page as a visitor sees it, in both colour schemes.
-    os.makedirs(out_dir, exist_ok=True)
-    for scheme in ("light", "dark"):
-        send("Emulation.setEmulatedMedia", session,
-             features=[{"name": "prefers-color-scheme", "value": scheme}])
-        js("window.scrollTo(0, 0)")
-        shot = send("Page.captureScreenshot", session, format="png")["data"]
-        with open(os.path.join(out_dir, "report-%s.png" % scheme), "wb") as f:
-            f.write(base64.b64decode(shot))
-        js("document.getElementById('files').scrollIntoView()")
-        shot = send("Page.captureScreenshot", session, format="png")["data"]
-        with open(os.path.join(out_dir, "report-%s-files.png" % scheme), "wb") as f:
-            f.write(base64.b64decode(shot))
-    check(js("getComputedStyle(document.body).backgroundColor") == "rgb(18, 21, 27)",
-          "the dark scheme applies")
+        # Nothing but the page's own script ran; no dialog, no policy violation, nothing fetched.
+        check(js("typeof window.quorvaneCanary") == "undefined", kind + ": the canary stayed silent")
+        check(js("document.querySelectorAll('img, iframe, object, embed, a, link, form').length")
+              == 0, kind + ": no element a name could have brought")
+        check(all(name in js("document.body.textContent") for name in hostile[:6]),
+              kind + ": hostile names show as their literal text")
+        methods = [e.get("method") for e in events]
+        check("Page.javascriptDialogOpening" not in methods, kind + ": no dialog opened")
+        requests = [e["params"]["request"]["url"] for e in events
+                    if e.get("method") == "Network.requestWillBeSent"]
+        check(requests == [url], "%s: only the page itself was loaded: %r" % (kind, requests))
+        logged = [e["params"]["entry"]["text"] for e in events
+                  if e.get("method") == "Log.entryAdded"]
+        check(not logged, "%s: nothing logged (a blocked style or script would be): %r" % (
+            kind, logged))
+        check(js("getComputedStyle(document.body).backgroundColor") == "rgb(246, 247, 249)",
+              kind + ": the page's style applies")
+
+        # The page as a visitor sees it, on a desk and on a phone, in both colour schemes. On the
+        # phone the page itself never scrolls sideways (the tables do, in their boxes), and the
+        # chart's shown labels are legible, inside the chart and apart.
+        for width, height in ((1280, 900), (390, 844)):
+            for scheme in ("light", "dark"):
+                screen(width, height, scheme)
+                js("window.scrollTo(0, 0)")
+                shoot("report-%s-%d-%s" % (kind, width, scheme))
+                js("document.getElementById('files').scrollIntoView()")
+                shoot("report-%s-%d-%s-files" % (kind, width, scheme))
+            check(js("getComputedStyle(document.body).backgroundColor") == "rgb(18, 21, 27)",
+                  kind + ": the dark scheme applies")
+            check(js("document.documentElement.scrollWidth") <= width,
+                  "%s at %d px: the page does not scroll sideways" % (kind, width))
+            labels = js("""Array.from(document.querySelectorAll('.chart text'))
+                .filter(t => getComputedStyle(t).display != 'none')
+                .map(t => { const r = t.getBoundingClientRect();
+                            return [r.left, r.right, parseFloat(getComputedStyle(t).fontSize),
+                                    t.closest('svg').classList.contains('bars')]; })""")
+            box = js("(r => [r.left, r.right])("
+                     "document.querySelector('.chart').getBoundingClientRect())")
+            dates = sorted(label for label in labels if label[3])
+            check(len(dates) >= 2 and all(label[2] >= 11 for label in labels),
+                  "%s at %d px: %d date labels, all legible" % (kind, width, len(dates)))
+            check(all(box[0] <= label[0] and label[1] <= box[1] for label in labels),
+                  "%s at %d px: the chart's labels stay in the chart" % (kind, width))
+            check(all(a[1] < b[0] for a, b in zip(dates, dates[1:])),
+                  "%s at %d px: the date labels do not overlap: %r" % (kind, width, dates))
+        if width == 390:
+            check(js("Array.from(document.querySelectorAll('.scroll'))"
+                     ".every(s => s.scrollWidth > s.clientWidth)"),
+                  kind + ": on a phone the tables scroll within their boxes")
 finally:
     browser.kill()
     browser.wait()
@@ -219,4 +313,4 @@ finally:
 
 if failures:
     sys.exit("%d check(s) failed" % len(failures))
-print("the page passed every check; screenshots in", out_dir)
+print("the pages passed every check; screenshots in", out_dir)
