@@ -108,4 +108,12 @@ void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, i
 // to its left, top edges level and inside the screen; nothing when neither side has room.
 std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, const QSize& size);
 
+// A name or path as it shows inside a sentence: control characters and line breaks as their
+// visible pictures, and, when it holds right-to-left text or direction marks, isolated from the
+// words around it, so a name can neither break a question into lines nor turn its rest around.
+QString ShownName(const QString& name);
+// A tooltip showing `text` exactly as written: Qt reads a tooltip that looks like markup as markup,
+// so the text is escaped into markup of its own; its lines stay lines.
+QString PlainToolTip(const QString& text);
+
 }  // namespace quorvane

@@ -466,7 +466,7 @@ bool frmMain::ConfirmPair(const QStringList& downloadLogs, const QStringList& up
       return interaction_->AskYesNo(
           tr("Load Logs"),
           tr("%1 is both the download log and the upload log. Load it into both?")
-              .arg(QDir::toNativeSeparators(download)),
+              .arg(ShownName(QDir::toNativeSeparators(download))),
           true);
     }
   }
@@ -620,10 +620,10 @@ bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
                                                       : tr("download log");
     const QString reason = QString::fromStdString(failure.error.reason);
     problem = tr("The %1 could not be loaded, so nothing was changed.").arg(log) +
-              QStringLiteral("\n\n") + FileText(failure.input) + QStringLiteral("\n") +
-              (failure.error.line != 0
-                   ? tr("Line %1: %2").arg(QString::number(failure.error.line), reason)
-                   : Capitalized(reason));
+              QStringLiteral("\n\n") + ShownName(FileText(failure.input)) + QStringLiteral("\n") +
+              ShownName(failure.error.line != 0
+                            ? tr("Line %1: %2").arg(QString::number(failure.error.line), reason)
+                            : Capitalized(reason));
   }
   interaction_->ShowMessage(tr("Load Logs"), problem);
   return false;
@@ -641,7 +641,7 @@ std::optional<bool> frmMain::OpenHistoryAmong(const QStringList& files) {
   interaction_->ShowMessage(tr("Load Logs"),
                             tr("%1 is a history file: it opens alone, without logs, so nothing "
                                "was changed.")
-                                .arg(QDir::toNativeSeparators(*history)));
+                                .arg(ShownName(QDir::toNativeSeparators(*history))));
   return false;
 }
 
@@ -664,7 +664,7 @@ bool frmMain::LoadHistory(const QString& path) {
   }
   interaction_->ShowMessage(tr("Load Logs"),
                             tr("The history file could not be loaded, so nothing was changed.") +
-                                QStringLiteral("\n\n") + read.failure);
+                                QStringLiteral("\n\n") + ShownName(read.failure));
   return false;
 }
 
@@ -677,7 +677,7 @@ void frmMain::AddToHistory() {
       tr("Add to History"), tr("Quorvane history.db"), HistoryFilter(), true);
   if (!chosen)
     return;
-  const QString shown = QDir::toNativeSeparators(*chosen);
+  const QString shown = ShownName(QDir::toNativeSeparators(*chosen));
   // The message may come up over the main window (the file dialog that just closed leaves no
   // window active); Sources, which asked, comes back in front after it.
   const auto tell = [&](bool failed, const QString& text) {
@@ -741,8 +741,8 @@ void frmMain::ShowSources() {
     for (const SourceInfo& source : document_->SourceInfos()) {
       if (source.format == LogFormat::Classic && (source.classicKind == LogKind::Upload) != uploads)
         continue;
-      names << QFileInfo(FileText(source.input)).fileName();
-      paths << FileText(source.input);
+      names << ShownName(QFileInfo(FileText(source.input)).fileName());
+      paths << ShownName(FileText(source.input));
       leftOut += source.overlapLeftOut;
       unreadable += source.unreadableLines.size();
     }
@@ -757,14 +757,14 @@ void frmMain::ShowSources() {
       files += QStringLiteral(": ") + names.join(QStringLiteral(", "));
     QString text = names.isEmpty() ? QString() : tr("From %1").arg(files);
     if (history) {
-      const QString file = QFileInfo(history->path).fileName();
+      const QString file = ShownName(QFileInfo(history->path).fileName());
       text = names.isEmpty()
                  ? tr("History file %1, since %2").arg(file, history->since)
                  : tr("History file %1, since %2, from %3").arg(file, history->since, files);
-      paths.prepend(QDir::toNativeSeparators(history->path));
+      paths.prepend(ShownName(QDir::toNativeSeparators(history->path)));
     }
     line->setText(text);
-    line->setToolTip(paths.join('\n'));
+    line->setToolTip(PlainToolTip(paths.join('\n')));
   }
   cmdSources->setEnabled(!document_->SourceInfos().empty() || history);
   if (auto* open = qobject_cast<frmSources*>(sourcesWindow_.data()))
@@ -775,7 +775,7 @@ void frmMain::ShowSourcesIn(frmSources& window) const {
   QString history;
   if (const std::optional<HistoryOrigin>& loaded = document_->LoadedHistory()) {
     history = tr("History file %1, keeping transfers since %2.")
-                  .arg(QDir::toNativeSeparators(loaded->path), loaded->since);
+                  .arg(ShownName(QDir::toNativeSeparators(loaded->path)), loaded->since);
   }
   window.Show(document_->SourceInfos(), history,
               !document_->Sources().empty() && !document_->LoadedHistory());
@@ -1078,7 +1078,7 @@ void frmMain::chkFollow_Click(bool on) {
 }
 
 void frmMain::ShowFollowState() {
-  const QString failure = document_->FollowFailure();
+  const QString failure = ShownName(document_->FollowFailure());
   if (!failure.isEmpty() && chkFollow->isChecked()) {
     const QSignalBlocker keepSetting(chkFollow);  // the person's choice stays for the next run
     chkFollow->setChecked(false);
@@ -1098,12 +1098,17 @@ void frmMain::ShowFollowState() {
     return;
   }
   const std::size_t files = document_->FollowedFiles();
-  QString text = history ? tr("Following history file %1").arg(QFileInfo(history->path).fileName())
-                 : files == 1 ? tr("Following 1 file")
-                              : tr("Following %1 files").arg(files);
+  QString text =
+      history ? tr("Following history file %1").arg(ShownName(QFileInfo(history->path).fileName()))
+      : files == 1 ? tr("Following 1 file")
+                   : tr("Following %1 files").arg(files);
   const QStringList gone = document_->MissingFiles();
-  if (!gone.isEmpty())
-    text += tr(" (gone: %1)").arg(gone.join(QStringLiteral(", ")));
+  if (!gone.isEmpty()) {
+    QStringList names;
+    for (const QString& name : gone)
+      names << ShownName(name);
+    text += tr(" (gone: %1)").arg(names.join(QStringLiteral(", ")));
+  }
   if (document_->NewestTransfer() != kUndated)
     text += tr("; newest transfer %1").arg(ShortDateTime(document_->NewestTransfer()));
   lblFollow->setText(text);

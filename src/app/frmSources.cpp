@@ -47,11 +47,16 @@ class SourcesModel : public ReadOnlyTableModel {
     const SourceInfo& source = sources_[static_cast<std::size_t>(index.row())];
     if (role == Qt::TextAlignmentRole && index.column() >= Downloads)
       return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
-      return {};
-    switch (index.column()) {
+    if (role == Qt::ToolTipRole)
+      return PlainToolTip(Text(source, index.column()));
+    return role == Qt::DisplayRole ? QVariant(Text(source, index.column())) : QVariant();
+  }
+
+ private:
+  static QString Text(const SourceInfo& source, int column) {
+    switch (column) {
       case File:
-        return QDir::toNativeSeparators(QString::fromStdString(source.input.Text()));
+        return ShownName(QDir::toNativeSeparators(QString::fromStdString(source.input.Text())));
       case Format:
         return FormatText(source);
       case Downloads:
@@ -64,8 +69,6 @@ class SourcesModel : public ReadOnlyTableModel {
         return LinesText(source.unreadableLines);
     }
   }
-
- private:
   static QString FormatText(const SourceInfo& source) {
     QString text;
     switch (source.format) {

@@ -195,6 +195,7 @@ void frmUsersOverview::CreateControls() {
   tabViews->addTab(pgFiles, tr("F&iles"));
 
   lblStatus = Named(new QLabel(this), "lblStatus");
+  lblStatus->setTextFormat(Qt::PlainText);
   lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   cmdExport = Button(this, "cmdExport", tr("&Export..."), false);
   cmdExport->setToolTip(tr("Writes the table of the page shown as CSV"));
@@ -304,6 +305,7 @@ QWidget* frmUsersOverview::CreateActivityPage() {
   auto* page = Named(new QWidget(this), "pgActivity");
   chtActivity = Named(new ActivityChart(page), "chtActivity");
   lblActivity = Named(new QLabel(page), "lblActivity");
+  lblActivity->setTextFormat(Qt::PlainText);
   lblActivity->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   cmdSaveChart = Button(page, "cmdSaveChart", tr("Save Chart Ima&ge..."), false);
   cmdSaveChart->setMinimumSize(TwipsSize(1335, 375));
@@ -325,6 +327,7 @@ QWidget* frmUsersOverview::CreateFilesPage() {
   lvwFiles = Named(new QTableView(page), "lvwFiles");
   lvwFiles->setModel(filesModel_);
   lvwFiles->setAccessibleName(tr("Files"));
+  lvwFiles->installEventFilter(this);
   DressAsList(lvwFiles, QAbstractItemView::SingleSelection, 4);
   lvwFiles->setAlternatingRowColors(true);
   lvwFiles->horizontalHeader()->setSortIndicator(FileFiguresModel::Downloads, Qt::DescendingOrder);
@@ -475,10 +478,15 @@ void frmUsersOverview::SortIndicator_Changed(int column, Qt::SortOrder order) {
 bool frmUsersOverview::eventFilter(QObject* watched, QEvent* event) {
   if (watched == lvwUsers->viewport() && event->type() == QEvent::Resize)
     FitNameColumn();
-  if (watched == lvwUsers && event->type() == QEvent::KeyPress) {
+  // Enter on a row does what a double-click does, so the keyboard reaches every user.
+  const auto* list = qobject_cast<QTableView*>(watched);
+  if ((list == lvwUsers || list == lvwFiles) && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && lvwUsers->currentIndex().isValid()) {
-      ShowUserInMain(lvwUsers->currentIndex().row());
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && list->currentIndex().isValid()) {
+      if (list == lvwUsers)
+        ShowUserInMain(list->currentIndex().row());
+      else
+        ShowUploaderInMain(list->currentIndex().row());
       return true;
     }
   }
@@ -583,7 +591,7 @@ void frmUsersOverview::cmdSaveChart_Click() {
 
 void frmUsersOverview::SaveFile(const QString& title, const QString& path, const QString& failure,
                                 const std::function<bool(QIODevice&)>& write) {
-  const QString shown = QDir::toNativeSeparators(path);
+  const QString shown = ShownName(QDir::toNativeSeparators(path));
   // The message may come up over the main window (the file dialog that just closed leaves no
   // window active); the overview comes back in front after it.
   const auto complain = [&](const QString& text) {
@@ -632,7 +640,7 @@ void frmUsersOverview::DrawChart() {
   QString whose = tr("everyone");
   QStringList names;
   for (std::size_t i = 0; i < std::min<std::size_t>(users.size(), 3); ++i)
-    names << QString::fromStdString(users[i]);
+    names << ShownName(QString::fromStdString(users[i]));
   if (users.size() > 3)
     whose = tr("%1 and %2 more").arg(names.join(QStringLiteral(", "))).arg(users.size() - 3);
   else if (users.size() > 1)
