@@ -72,6 +72,13 @@ QtInteraction::QtInteraction(QWidget* window) : window_(window), dialog_(new QFi
   dialog_->setFileMode(QFileDialog::ExistingFiles);
   dialog_->setNameFilters({kLogFilter, kAllFilter});
   dialog_->setProxyModel(new LogFileNameFilter(dialog_));
+  // Between two dialogs no window is active until the window manager gives one the focus again;
+  // the second dialog still belongs over the window that asked.
+  QObject::connect(qApp, &QApplication::focusChanged, dialog_, [this](QWidget*, QWidget* now) {
+    QWidget* top = now != nullptr ? now->window() : nullptr;
+    if (top != nullptr && !top->isModal() && top->windowType() != Qt::Popup)
+      front_ = top;
+  });
   fileName_ = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
   completer_ = fileName_ != nullptr ? fileName_->completer() : nullptr;
   // The completion list is a window of its own. Left attached, it opens again when the folder of a
@@ -145,12 +152,14 @@ void QtInteraction::ShowMessage(const QString& title, const QString& text) {
 }
 
 // Over the open dialog that asks (About, Rename Users), else over the window in front (the main
-// window or the Users Overview).
+// window or the Users Overview), else over the one that was last.
 QWidget* QtInteraction::Owner() const {
   if (QWidget* dialog = QApplication::activeModalWidget())
     return dialog;
   if (QWidget* active = QApplication::activeWindow())
     return active;
+  if (!front_.isNull() && front_->isVisible())
+    return front_;
   return window_;
 }
 

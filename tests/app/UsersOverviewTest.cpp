@@ -194,7 +194,7 @@ TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
   EXPECT_EQ(Get<QDoubleSpinBox>("spnMinRatio")->value(), 2.5);
 }
 
-TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersReportInTheMainWindow) {
+TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersOrTheUploadersReportInTheMainWindow) {
   Pick("cy");
   const QPoint cell = table->visualRect(table->currentIndex()).center();
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
@@ -204,6 +204,14 @@ TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersReportInTheMainWindow) {
   Pick("dee");
   QTest::keyClick(table, Qt::Key_Return);
   EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "dee1");
+  // On the Files page, Enter chooses the file's first uploader.
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  auto* files = Get<QTableView>("lvwFiles");
+  files->setFocus();
+  files->setCurrentIndex(files->model()->match(files->model()->index(0, 0), Qt::DisplayRole,
+                                               "a.zip", 1, Qt::MatchExactly)[0]);
+  QTest::keyClick(files, Qt::Key_Enter);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "ann3");
   // Names that differ in case only are two users.
   LoadLogs(Runs("Ann 1 x, ann 2 x"), Runs("ann 1 y"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "Ann ann"; }));
