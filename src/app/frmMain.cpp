@@ -51,6 +51,7 @@
 #include "app/frmRenameUsers.h"
 #include "app/frmSources.h"
 #include "app/frmUsersOverview.h"
+#include "logs/LogInput.h"
 #include "logs/LogLoader.h"
 #include "logs/LogReader.h"
 #include "logs/UserList.h"
@@ -136,6 +137,31 @@ std::vector<bool> ServerLogsAmong(const QStringList& files) {
       server[i] = server[i] || empty[i];
   }
   return server;
+}
+
+// A classic log shows its kind in its first two lines, the header and the first record: a file that
+// is no log at all (empty, binary) fails there. Those lines' error, nothing when they read or the
+// file cannot be opened (the load says why).
+std::optional<ReadError> FirstLinesProblem(const QString& file) {
+  LogInput input({ToPath(file), false});
+  if (!input.OpenError().empty())
+    return std::nullopt;
+  std::string text(64 * 1024, '\0');
+  std::size_t have = 0;
+  std::string error;
+  for (std::optional<std::size_t> got; have < text.size(); have += *got) {
+    got = input.Read(text.data() + have, text.size() - have, error);
+    if (!got)
+      return std::nullopt;
+    if (*got == 0)
+      break;
+  }
+  std::size_t end = 0;
+  for (int lines = 0; end < have && lines < 2; ++end) {
+    if (text[end] == '\r' || text[end] == '\n')
+      ++lines;
+  }
+  return ParseAnyLog(std::string_view(text.data(), end < have ? end : have), Expect::Classic).error;
 }
 
 bool FillsUploads(SourceRole role) {
@@ -440,6 +466,12 @@ void frmMain::cmdLoadLogs_Click() {
       downloads << file;
   }
   if (!downloads.isEmpty()) {
+    if (const std::optional<ReadError> problem = FirstLinesProblem(downloads.first())) {
+      interaction_->ShowMessage(
+          tr("Load Logs"), LoadFailureText(tr("download log"),
+                                           QDir::toNativeSeparators(downloads.first()), *problem));
+      return;
+    }
     // In the download log's folder, never on the download log itself: Enter must not load one
     // file as both logs.
     const QDir folder = QFileInfo(downloads.first()).absoluteDir();
@@ -618,15 +650,18 @@ bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
     const QString log = role == SourceRole::ServerLog ? tr("server log")
                         : FillsUploads(role)          ? tr("upload log")
                                                       : tr("download log");
-    const QString reason = QString::fromStdString(failure.error.reason);
-    problem = tr("The %1 could not be loaded, so nothing was changed.").arg(log) +
-              QStringLiteral("\n\n") + ShownName(FileText(failure.input)) + QStringLiteral("\n") +
-              ShownName(failure.error.line != 0
-                            ? tr("Line %1: %2").arg(QString::number(failure.error.line), reason)
-                            : Capitalized(reason));
+    problem = LoadFailureText(log, FileText(failure.input), failure.error);
   }
   interaction_->ShowMessage(tr("Load Logs"), problem);
   return false;
+}
+
+QString frmMain::LoadFailureText(const QString& log, const QString& file, const ReadError& error) {
+  const QString reason = QString::fromStdString(error.reason);
+  return tr("The %1 could not be loaded, so nothing was changed.").arg(log) +
+         QStringLiteral("\n\n") + ShownName(file) + QStringLiteral("\n") +
+         ShownName(error.line != 0 ? tr("Line %1: %2").arg(QString::number(error.line), reason)
+                                   : Capitalized(reason));
 }
 
 // A history file is a whole load of its own: logs beside it would be read into nothing.

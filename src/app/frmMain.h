@@ -101,6 +101,8 @@ class frmMain : public QWidget {
   static constexpr int kNoticeGives = 600;
   static const std::array<Figure, kFigureCount>& Figures();
 
+  // What a message says of a log that failed to read.
+  static QString LoadFailureText(const QString& log, const QString& file, const ReadError& error);
   void CreateControls();
   void FitSizeToScreen();
   int ButtonColumnWidth() const;

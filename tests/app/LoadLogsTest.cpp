@@ -92,12 +92,18 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
       WriteLog("Download Log.txt", {{"d", "a", "g", "n", "f"}, {"only", "three", "fields"}});
   const QString good = WriteLog("Upload Log.txt", Rows({{"x", "new"}}));
   const QString missing = QString::fromStdString((folder.Path() / "gone.txt").string());
+  const QString binary = QString::fromStdString(
+      folder.Write("picture.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)).string());
+  const QString empty = QString::fromStdString(folder.Write("Empty Log.txt", "").string());
   // The files chosen before a Cancel or to the end, then what the message says (none: no message).
   const std::vector<std::tuple<const char*, QStringList, QStringList>> cases = {
       {"Cancel in the first question", {}, {}},
       {"Cancel in the second question", {good}, {}},
       {"a row of three fields", {bad, good}, {"download log", bad, "Line 3: "}},
-      {"a missing upload log", {good, missing}, {"upload log", missing}}};
+      {"a missing upload log", {good, missing}, {"upload log", missing}},
+      // A file that is no log is refused before the second question.
+      {"a binary download log", {binary}, {"download log", binary, "Line 1: "}},
+      {"an empty download log", {empty}, {"download log", empty, "Line 1: "}}};
   for (const auto& [label, answers, said] : cases) {
     SCOPED_TRACE(label);
     fake->questions.clear();
@@ -105,7 +111,8 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
     fake->busyChanges.clear();
     fake->answers = {answers.begin(), answers.end()};
     Click("cmdLoadLogs");
-    EXPECT_EQ(fake->questions.size(), std::min<qsizetype>(answers.size() + 1, 2));
+    EXPECT_EQ(fake->questions.size(),
+              said.isEmpty() ? std::min<qsizetype>(answers.size() + 1, 2) : answers.size());
     ExpectFirstPairStillShown();
     EXPECT_EQ(fake->messages.size(), said.isEmpty() ? 0 : 1);
     for (const QString& message : fake->messages) {
@@ -113,7 +120,8 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
       for (const QString& part : said)
         EXPECT_TRUE(message.contains(part)) << message.toStdString();
     }
-    const std::vector<bool> busy = said.isEmpty() ? std::vector<bool>() : std::vector{true, false};
+    const std::vector<bool> busy =
+        said.isEmpty() || answers.size() < 2 ? std::vector<bool>() : std::vector{true, false};
     EXPECT_EQ(fake->busyChanges, busy) << "the busy pointer only while a load runs";
   }
 }
