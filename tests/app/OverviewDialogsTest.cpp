@@ -58,12 +58,12 @@ class OverviewDialogs : public ::testing::Test {
   void Answer(const char* button, std::deque<Step> steps) {
     SCOPED_TRACE(button);
     QTimer answerer;
-    QPointer<QWidget> last;
+    std::vector<QPointer<QDialog>> answered;  // a dialog is in front again once its question goes
     answerer.callOnTimeout([&] {
       auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (dialog == nullptr || dialog == last)
+      if (dialog == nullptr || std::count(answered.begin(), answered.end(), dialog) > 0)
         return;
-      last = dialog;
+      answered.emplace_back(dialog);
       if (steps.empty()) {
         ADD_FAILURE() << "unexpected dialog " << dialog->windowTitle().toStdString();
         dialog->reject();
