@@ -148,6 +148,9 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   };
   connect(&document_, &LogDocument::Replaced, this, whole);
   connect(&document_, &LogDocument::DatesRead, this, whole);
+  // Counted when the logs are read in another order or replaced, not as rows arrive.
+  connect(&document_, &LogDocument::Replaced, this, &frmUsersOverview::ShowDatesUnread);
+  connect(&document_, &LogDocument::DatesRead, this, &frmUsersOverview::ShowDatesUnread);
   connect(&document_, &LogDocument::RowsArrived, this, [this, part](LogKind kind, int first) {
     // A row read again whole, among those counted, is counted anew.
     if (everyone_ &&
@@ -161,6 +164,7 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   });
   connect(&document_, &LogDocument::NamesMerged, this, part);  // everyone's chart stays
 
+  ShowDatesUnread();
   ApplyFilter();
   Refresh();
   txtFind->setFocus();
@@ -183,6 +187,8 @@ void frmUsersOverview::CreateControls() {
       tr("How to read dates such as 3/4/2026: as each log shows by its other "
          "dates, or always month first or day first"));
   lblDates = NewCaption(this, "lblDates", tr("Da&tes:"), cboDates);
+  lblDatesUnread = Named(new QLabel(this), "lblDatesUnread");
+  lblDatesUnread->setTextFormat(Qt::PlainText);
 
   tabViews = Named(new QTabWidget(this), "tabViews");
   // Tab stops at the tab bar, once (see SetTabOrder); the tab widget passes its policy on.
@@ -215,6 +221,7 @@ void frmUsersOverview::CreateControls() {
   periodRow->addWidget(lblTo);
   periodRow->addWidget(dtpTo);
   periodRow->addStretch();
+  periodRow->addWidget(lblDatesUnread);
   periodRow->addSpacing(Px(240));
   periodRow->addWidget(lblDates);
   periodRow->addWidget(cboDates);
@@ -518,6 +525,20 @@ void frmUsersOverview::cboDates_Click() {
   document_.SetDateOrder(order);
   ui_.SetBusy(false);
   Refresh();
+}
+
+// The figures are those of the order set; beside it, how many rows it leaves undated that the
+// other order would date.
+void frmUsersOverview::ShowDatesUnread() {
+  const auto order = static_cast<DateOrder>(cboDates->currentIndex());
+  const std::size_t unread = document_.Table(LogKind::Download).DatesOnlyInOtherOrder(order) +
+                             document_.Table(LogKind::Upload).DatesOnlyInOtherOrder(order);
+  const QString way = order == DateOrder::MonthFirst ? tr("month first") : tr("day first");
+  lblDatesUnread->setText(
+      unread == 1
+          ? tr("1 dated row does not read %1").arg(way)
+          : tr("%1 dated rows do not read %2").arg(QLocale().toString(qulonglong{unread}), way));
+  lblDatesUnread->setVisible(unread != 0);
 }
 
 void frmUsersOverview::cmdExport_Click() {

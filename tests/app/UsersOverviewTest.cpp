@@ -619,6 +619,20 @@ TEST_F(UsersOverviewOverTime, TheDateOrderSettingRereadsTheLogsAndIsKeptForTheNe
   Get<QComboBox>("cboDates")->setCurrentIndex(1);
   EXPECT_EQ(Shown(), "");
   EXPECT_EQ(frmMain().ReadingDateOrder(), DateOrder::MonthFirst);
+  // Beside the box, how many dated rows the order set leaves undated; the figures are its own.
+  const auto* unread = Get<QLabel>("lblDatesUnread");
+  SetPeriod(QDate(2025, 1, 1), QDate(2026, 12, 31));
+  LoadLogs(Dated("ann 03/04/2026, bob 25/12/2025, cy 13/01/2026, dee 12/25/2025, fay undated"),
+           Dated("eve 31/01/2026"));
+  EXPECT_EQ((unread->isVisible() ? unread->text() : "").toStdString(),
+            "3 dated rows do not read month first");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown() == "ann dee"; })) << Shown();
+  Get<QComboBox>("cboDates")->setCurrentIndex(2);
+  EXPECT_EQ((unread->isVisible() ? unread->text() : "").toStdString(),
+            "1 dated row does not read day first");
+  EXPECT_EQ(Shown(), "ann bob cy eve");
+  Get<QComboBox>("cboDates")->setCurrentIndex(0);
+  EXPECT_FALSE(unread->isVisible());
 }
 
 }  // namespace
