@@ -1,5 +1,7 @@
 #include "app/FileFiguresModel.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <numeric>
 
@@ -99,6 +101,7 @@ QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole)
     return {};
   const FileFigures& file = FileAt(index.row());
+  const QLocale locale;  // counts grouped as the person reads numbers; exports write them bare
   const auto fromUtf8 = [](std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
   };
@@ -106,11 +109,11 @@ QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
     case File:
       return fromUtf8(file.file);
     case Downloads:
-      return QString::number(file.downloads);
+      return locale.toString(qulonglong{file.downloads});
     case Downloaders:
-      return QString::number(file.downloaders);
+      return locale.toString(qulonglong{file.downloaders});
     case Uploads:
-      return QString::number(file.uploads);
+      return locale.toString(qulonglong{file.uploads});
     case FirstUploader:
       return fromUtf8(file.firstUploader);
     case FirstDownload:

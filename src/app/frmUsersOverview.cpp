@@ -639,12 +639,17 @@ void frmUsersOverview::UpdateStatus() {
     lblStatus->setText(tr("From is after To: the figures are still those of the last period."));
     return;
   }
-  QString status =
-      tabViews->currentWidget() == pgFiles
-          ? tr("Files shown: %1 of %2").arg(filesModel_->rowCount()).arg(filesModel_->FileCount())
-          : tr("Users shown: %1 of %2").arg(model_->rowCount()).arg(model_->UserCount());
+  const QLocale locale;
+  const auto count = [&locale](std::size_t n) { return locale.toString(qulonglong{n}); };
+  const bool files = tabViews->currentWidget() == pgFiles;
+  QString status = files ? tr("Files shown: %1 of %2")
+                               .arg(count(static_cast<std::size_t>(filesModel_->rowCount())),
+                                    count(filesModel_->FileCount()))
+                         : tr("Users shown: %1 of %2")
+                               .arg(count(static_cast<std::size_t>(model_->rowCount())),
+                                    count(model_->UserCount()));
   if (undatedLeftOut_ > 0)
-    status += tr("; undated rows left out: %1").arg(undatedLeftOut_);
+    status += tr("; undated rows left out: %1").arg(count(undatedLeftOut_));
   lblStatus->setText(status);
 }
 

@@ -166,6 +166,18 @@ TEST_F(UsersOverview, SortsNumbersAsNumbersRatiosWithoutUploadsHighestTiesInDisp
   ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "bob ann cy"; })) << Shown();
   SortBy(5, true);
   EXPECT_EQ(Shown(), "cy ann bob");
+  // Without uploads, by downloads (9.00/0 above 3.00/0); counts grouped as the locale groups
+  // them, and exported bare.
+  LoadLogs(Runs("three 3 x, nine 1234 x, one 1 x"), Runs("up 1 y"));
+  SortBy(3, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "nine three one up"; })) << Shown();
+  SortBy(3, false);
+  EXPECT_EQ(Shown(), "up one three nine");
+  EXPECT_EQ(Shown(1), "0 1 3 1,234");
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  EXPECT_EQ(Shown(1), "0 1 3 1.234");
+  const QString csv = QString::fromStdString((folder.Path() / "users.csv").string());
+  EXPECT_TRUE(Export(csv).contains("\nnine,1234,0,")) << Read(csv).toStdString();
 }
 
 TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
