@@ -271,19 +271,9 @@ QWidget* frmUsersOverview::CreateUsersPage() {
   QHeaderView* header = lvwUsers->horizontalHeader();
   header->setSortIndicator(UserFiguresModel::User, Qt::AscendingOrder);
   lvwUsers->setSortingEnabled(true);
-  // Each figure is as wide as its caption with the sort arrow, or as seven digits, or as a late
-  // date and time; the names take the rest (FitNameColumn).
-  const QFontMetrics metrics = header->fontMetrics();
-  const int dateWidth =
-      metrics.horizontalAdvance(ShortDateTime(FromCivil(2026, 12, 28, 23, 59, 59))) + Px(120);
-  for (int column = UserFiguresModel::Downloads; column < UserFiguresModel::ColumnCount; ++column) {
-    const QString caption = model_->headerData(column, Qt::Horizontal).toString();
-    const int figureWidth = column >= UserFiguresModel::FirstSeen
-                                ? dateWidth
-                                : metrics.horizontalAdvance(QStringLiteral("0000000"));
-    header->resizeSection(column,
-                          std::max(metrics.horizontalAdvance(caption) + Px(480), figureWidth));
-  }
+  // The names take the room the figures leave (FitNameColumn).
+  FitFigureColumns(lvwUsers, UserFiguresModel::Downloads, UserFiguresModel::FirstSeen,
+                   UserFiguresModel::ColumnCount);
 
   auto* findRow = new QHBoxLayout;
   findRow->addWidget(lblFind);
@@ -340,6 +330,12 @@ QWidget* frmUsersOverview::CreateFilesPage() {
   lvwFiles->horizontalHeader()->setSortIndicator(FileFiguresModel::Downloads, Qt::DescendingOrder);
   lvwFiles->setSortingEnabled(true);
   lvwFiles->horizontalHeader()->setSectionResizeMode(FileFiguresModel::File, QHeaderView::Stretch);
+  lvwFiles->setTextElideMode(Qt::ElideMiddle);  // a path's file name stays in sight
+  FitFigureColumns(lvwFiles, FileFiguresModel::Downloads, FileFiguresModel::FirstUploader,
+                   FileFiguresModel::Uploads + 1);
+  FitFigureColumns(lvwFiles, FileFiguresModel::FirstDownload, FileFiguresModel::FirstDownload,
+                   FileFiguresModel::ColumnCount);
+  lvwFiles->horizontalHeader()->resizeSection(FileFiguresModel::FirstUploader, Px(1800));
   auto* findRow = new QHBoxLayout;
   findRow->addWidget(lblFindFiles);
   findRow->addWidget(txtFindFiles, 1);
@@ -498,6 +494,26 @@ bool frmUsersOverview::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// Columns `first` to before `end` as wide as their caption with the sort arrow and as the widest
+// figure: a count of seven digits as the locale writes it before `dates`, the widest date and time
+// of a year from there on. No figure is ever cut.
+void frmUsersOverview::FitFigureColumns(QTableView* view, int first, int dates, int end) {
+  QHeaderView* header = view->horizontalHeader();
+  const QFontMetrics cells = view->fontMetrics();
+  int dateWidth = 0;
+  for (int month = 1; month <= 12; ++month) {
+    dateWidth = std::max(
+        dateWidth, cells.horizontalAdvance(ShortDateTime(FromCivil(2026, month, 28, 23, 59, 59))));
+  }
+  const int countWidth = cells.horizontalAdvance(QLocale().toString(9999999));
+  for (int column = first; column < end; ++column) {
+    const QString caption = view->model()->headerData(column, Qt::Horizontal).toString();
+    const int figure = (column >= dates ? dateWidth : countWidth) + Px(120);
+    header->resizeSection(
+        column, std::max(header->fontMetrics().horizontalAdvance(caption) + Px(480), figure));
+  }
 }
 
 // The names take the room the figures leave, but never less than 120 pixels: in a narrower window

@@ -73,6 +73,7 @@ class frmUsersOverview : public QWidget {
   void ShowUserInMain(int row);
   void cboDates_Click();
   void ShowDatesUnread();
+  static void FitFigureColumns(QTableView* view, int first, int dates, int end);
   void cmdExport_Click();
   void cmdSaveChart_Click();
   void cmdExportHtml_Click();

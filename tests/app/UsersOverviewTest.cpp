@@ -449,6 +449,28 @@ class UsersOverviewOverTime : public UsersOverview {
   }
 };
 
+// Counts and dates are never cut: each figure column is at least as wide as the view itself
+// measures its widest cell, in every month.
+TEST_F(UsersOverviewOverTime, NoCountOrDateIsCut) {
+  QString rows = "ann 2026-01-01";
+  for (int month = 2; month <= 12; ++month)
+    rows += QString(", bob 2026-%1-28").arg(month, 2, 10, QChar('0'));
+  for (int i = 0; i < 1234; ++i)
+    rows += ", cy 2026-09-30";
+  LoadLogs(Dated(rows), Dated("cy 2026-12-28"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown(1) == "1 11 1,234"; })) << Shown(1);
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  for (auto* view : {table, Get<QTableView>("lvwFiles")}) {
+    for (int column = 1; column < view->model()->columnCount(); ++column) {
+      if (view->model()->headerData(column, Qt::Horizontal).toString() == "First Uploader")
+        continue;  // a name, shortened when long
+      EXPECT_GE(view->horizontalHeader()->sectionSize(column),
+                static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column))
+          << view->objectName().toStdString() << ' ' << column;
+    }
+  }
+}
+
 // Rows arriving (some past the logs' last day), read again whole, or arriving after a removal or a
 // rename: the user list, the averages and everyone's chart, kept from what arrived, show what full
 // passes over the tables give.
