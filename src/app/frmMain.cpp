@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -305,8 +306,27 @@ void frmMain::CreateControls() {
 
 // Where a log list's rows came from, in the place of its progress bar, which covers it while a
 // load runs.
+// A line under a list: it holds its whole text (for screen readers) and shows it fitted to its
+// width, its words whole and its file names shortened in their middle.
+class frmMain::SourcesLabel : public QLabel {
+ public:
+  SourcesLabel(QWidget* parent, const SourcesText& text) : QLabel(parent), text_(text) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
+                          isEnabled(), Fitted(fontMetrics(), contentsRect().width(), text_),
+                          foregroundRole());
+  }
+
+ private:
+  const SourcesText& text_;
+};
+
 QLabel* frmMain::SourcesLine(QGroupBox* frame, const char* name, const QString& meaning) {
-  auto* line = Place(new QLabel(frame), name, TwipsRect(120, 4620, 5775, 255));
+  SourcesText& text = sourcesText_[name == QLatin1String("lblUploadSources") ? 1 : 0];
+  auto* line = Place(new SourcesLabel(frame, text), name, TwipsRect(120, 4620, 5775, 255));
   line->setAccessibleName(meaning);
   line->setTextFormat(Qt::PlainText);
   return line;
@@ -782,23 +802,30 @@ void frmMain::ShowSources() {
       unreadable += source.unreadableLines.size();
     }
     // What was left out first: the names that follow may not fit.
-    QStringList said = {names.size() == 1 ? names.first() : tr("%1 files").arg(names.size())};
-    if (leftOut != 0)
-      said << tr("%1 rows already read left out").arg(leftOut);
-    if (unreadable != 0)
-      said << tr("%1 lines that could not be read").arg(unreadable);
-    QString files = said.join(QStringLiteral(", "));
-    if (names.size() > 1)
-      files += QStringLiteral(": ") + names.join(QStringLiteral(", "));
-    QString text = names.isEmpty() ? QString() : tr("From %1").arg(files);
-    if (history) {
-      const QString file = ShownName(QFileInfo(history->path).fileName());
-      text = names.isEmpty()
-                 ? tr("History file %1, since %2").arg(file, history->since)
-                 : tr("History file %1, since %2, from %3").arg(file, history->since, files);
+    const qsizetype count = names.size();
+    const QString historyFile =
+        history ? ShownName(QFileInfo(history->path).fileName()) : QString();
+    const QString since = history ? history->since : QString();
+    SourcesText& text = sourcesText_[uploads ? 1 : 0];
+    text.names = names;
+    text.compose = [=](const QStringList& shown) {
+      QStringList said = {count == 1 ? shown.value(0) : tr("%1 files").arg(count)};
+      if (leftOut != 0)
+        said << tr("%1 rows already read left out").arg(leftOut);
+      if (unreadable != 0)
+        said << tr("%1 lines that could not be read").arg(unreadable);
+      QString files = said.join(QStringLiteral(", "));
+      if (count > 1 && !shown.isEmpty())
+        files += QStringLiteral(": ") + shown.join(QStringLiteral(", "));
+      if (historyFile.isEmpty())
+        return count == 0 ? QString() : tr("From %1").arg(files);
+      return count == 0 ? tr("History file %1, since %2").arg(historyFile, since)
+                        : tr("History file %1, since %2, from %3").arg(historyFile, since, files);
+    };
+    if (history)
       paths.prepend(ShownName(QDir::toNativeSeparators(history->path)));
-    }
-    line->setText(text);
+    line->setText(text.compose(names));
+    line->update();
     line->setToolTip(PlainToolTip(paths.join('\n')));
   }
   cmdSources->setEnabled(!document_->SourceInfos().empty() || history);
@@ -1196,6 +1223,36 @@ void frmMain::SetBusy(bool busy) {
 void frmMain::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   Form_Resize();
+}
+
+// The line's words stay whole: its file names are shortened in their middle, each as far as the
+// line's width needs; when even short names do not fit, several go (the tooltip has them all).
+QString frmMain::Fitted(const QFontMetrics& metrics, int room, const SourcesText& text) {
+  if (!text.compose)
+    return {};
+  const auto fits = [&](const QString& shown) { return metrics.horizontalAdvance(shown) <= room; };
+  const auto shortened = [&](int width) {
+    QStringList shown;
+    for (const QString& name : text.names)
+      shown << metrics.elidedText(name, Qt::ElideMiddle, width);
+    return text.compose(shown);
+  };
+  int widest = 0;
+  for (const QString& name : text.names)
+    widest = std::max(widest, metrics.horizontalAdvance(name));
+  // The widest a name may be, found by halving: at least a few letters each side of the dots.
+  int low = metrics.horizontalAdvance(QStringLiteral("abc\u2026xyz")), high = widest;
+  while (low < high) {
+    const int middle = (low + high + 1) / 2;
+    if (fits(shortened(middle)))
+      low = middle;
+    else
+      high = middle - 1;
+  }
+  QString shown = shortened(low);
+  if (!fits(shown) && text.names.size() > 1)
+    shown = text.compose({});
+  return shown;
 }
 
 // The right-hand buttons with the gap to their left and the margin to their right, in pixels.
