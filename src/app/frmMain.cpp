@@ -1227,6 +1227,11 @@ void frmMain::resizeEvent(QResizeEvent* event) {
 
 // The line's words stay whole: its file names are shortened in their middle, each as far as the
 // line's width needs; when even short names do not fit, several go (the tooltip has them all).
+QString frmMain::SourcesLineShown(bool uploads) const {
+  const QLabel* line = uploads ? lblUploadSources : lblDownloadSources;
+  return Fitted(line->fontMetrics(), line->contentsRect().width(), sourcesText_[uploads ? 1 : 0]);
+}
+
 QString frmMain::Fitted(const QFontMetrics& metrics, int room, const SourcesText& text) {
   if (!text.compose)
     return {};

@@ -81,6 +81,9 @@ class frmMain : public QWidget {
   // set (the Users Overview sets it).
   DateOrder ReadingDateOrder() const;
 
+  // The line under the download or upload list as it shows in its width; the label holds it whole.
+  QString SourcesLineShown(bool uploads) const;
+
   LogDocument& Document() const { return *document_; }
   const LogTableModel& DownloadLog() const { return *downloads_; }
   const LogTableModel& UploadLog() const { return *uploads_; }

@@ -186,6 +186,47 @@ TEST_F(LoadLogsCommand, ServerLogsFillBothTablesAndTellTheirSources) {
   EXPECT_EQ(rows.join('|'), "Mobius server log,1,1,1,0|Mobius server log,1,0,1,0");
 }
 
+// The line under a list fits its width: its words whole, each file name shortened in its middle
+// (its start and end kept), and with no room for names, none.
+TEST_F(LoadLogsCommand, TheSourcesLineFitsItsWidthShorteningFileNamesInTheirMiddle) {
+  QStringList files, names;
+  for (const char* tag : {"first", "second", "third"}) {
+    names << QString("mobius-2025-03-14T04-07-45.000-kept-by-the-operator-%1.log").arg(tag);
+    files << QString::fromStdString(
+        folder
+            .Write(names.back().toStdString(),
+                   "time=2025-03-14T21:07:45Z level=INFO msg=\"Download file\" "
+                   "remoteAddr=10.0.0.1:5 Name=Cy filePath=/c\n")
+            .string());
+  }
+  fake->answers = {files.join('\n')};
+  Click("cmdLoadLogs");
+  const QString whole = "From 3 files, 2 rows already read left out", lead = whole + ": ";
+  ASSERT_EQ(Text("lblDownloadSources").toStdString(), (lead + names.join(", ")).toStdString());
+  const auto* line = Control<QLabel>("lblDownloadSources");
+  bool shortened = false;
+  for (const int width : {1600, 900, 700, 400}) {
+    window->resize(width, window->height());
+    const QString shown = window->SourcesLineShown(false);
+    SCOPED_TRACE(shown.toStdString());
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(shown), line->contentsRect().width());
+    if (shown == whole)
+      continue;  // no room for names
+    ASSERT_TRUE(shown.startsWith(lead));
+    const QStringList parts = shown.mid(lead.size()).split(", ");
+    ASSERT_EQ(parts.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+      const QStringList ends = parts[i].split(QChar(0x2026));
+      shortened = shortened || ends.size() == 2;
+      EXPECT_TRUE(ends.size() == 1
+                      ? parts[i] == names[i]
+                      : ends.size() == 2 && names[i].startsWith(ends[0]) &&
+                            names[i].endsWith(ends[1]) && !ends[0].isEmpty() && !ends[1].isEmpty());
+    }
+  }
+  EXPECT_TRUE(shortened) << "the narrower widths shorten names";
+}
+
 // The live log right after a rotation is empty: picked, dropped or named on the command line
 // beside its backup, it is a server log too, and no upload log is asked for.
 TEST_F(LoadLogsCommand, AnEmptyFileBesideServerLogsIsOneOfThem) {
