@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -144,6 +146,24 @@ void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& his
                         ? tr("&Files read by the last load, in the order given:")
                         : tr("&Files the history file learned from, each with the rows it gives:"));
   cmdAddToHistory->setEnabled(canAdd);
+  // It opens wide enough for every column, within the screen; once open, its width is the
+  // person's.
+  if (!isVisible()) {
+    const QHeaderView* header = lvwSources->horizontalHeader();
+    int columns = 0;
+    for (int column = 0; column < header->count(); ++column) {
+      columns += std::max(header->sectionSizeHint(column),
+                          static_cast<QAbstractItemView*>(lvwSources)->sizeHintForColumn(column));
+    }
+    const QMargins margins = layout()->contentsMargins();
+    const int frame = margins.left() + margins.right() + 2 * lvwSources->frameWidth() +
+                      lvwSources->verticalScrollBar()->sizeHint().width();
+    // The window manager's frame, as the main window has it.
+    const QWidget* main = parentWidget() != nullptr ? parentWidget()->window() : this;
+    const int room = screen()->availableGeometry().width() -
+                     (main->frameGeometry().width() - main->geometry().width());
+    resize(std::min(room, std::max(Px(11000), columns + frame)), height());
+  }
 }
 
 }  // namespace quorvane

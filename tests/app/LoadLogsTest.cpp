@@ -1,6 +1,8 @@
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMimeData>
+#include <QScreen>
 #include <QUrl>
 #include <algorithm>
 
@@ -225,6 +227,25 @@ TEST_F(LoadLogsCommand, TheSourcesLineFitsItsWidthShorteningFileNamesInTheirMidd
     }
   }
   EXPECT_TRUE(shortened) << "the narrower widths shorten names";
+}
+
+// Sources opens wide enough for every column, within the screen.
+TEST_F(LoadLogsCommand, SourcesOpensWideEnoughForEveryColumn) {
+  LoadFiles(WriteLog("Download Log last week.txt", Rows({{"1", "ann"}})),
+            WriteLog("Upload Log last week.txt", Rows({{"2", "bob"}})));
+  Click("cmdSources");
+  auto* sources = window->findChild<QTableView*>("lvwSources");
+  ASSERT_NE(sources, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(sources->window()));
+  const QHeaderView* header = sources->horizontalHeader();
+  EXPECT_LE(header->length(), sources->viewport()->width());
+  EXPECT_LE(sources->window()->frameGeometry().width(),
+            sources->screen()->availableGeometry().width());
+  for (int column = 0; column < header->count(); ++column) {
+    EXPECT_GE(header->sectionSize(column),
+              static_cast<QAbstractItemView*>(sources)->sizeHintForColumn(column))
+        << column;
+  }
 }
 
 // The live log right after a rotation is empty: picked, dropped or named on the command line
