@@ -231,8 +231,8 @@ TEST_F(LoadLogsCommand, TheSourcesLineFitsItsWidthShorteningFileNamesInTheirMidd
 
 // Sources opens wide enough for every column, within the screen.
 TEST_F(LoadLogsCommand, SourcesOpensWideEnoughForEveryColumn) {
-  LoadFiles(WriteLog("Download Log last week.txt", Rows({{"1", "ann"}})),
-            WriteLog("Upload Log last week.txt", Rows({{"2", "bob"}})));
+  LoadFiles(WriteLog("Download Log week.txt", Rows({{"1", "ann"}})),
+            WriteLog("Upload Log week.txt", Rows({{"2", "bob"}})));
   Click("cmdSources");
   auto* sources = window->findChild<QTableView*>("lvwSources");
   ASSERT_NE(sources, nullptr);
