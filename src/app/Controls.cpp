@@ -221,6 +221,10 @@ std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, c
   return std::nullopt;
 }
 
+NameList::NameList(QWidget* parent) : QComboBox(parent) {
+  view()->setTextElideMode(Qt::ElideMiddle);
+}
+
 QString ShownName(const QString& name) {
   QString shown;
   shown.reserve(name.size() + 2);

@@ -400,7 +400,7 @@ void frmMain::CreateAnalysisPanel() {
   }
 
   QLabel* userName = Caption(panel, "Label13", tr("User Name:"), TwipsRect(2700, 240, 840, 195));
-  cboUsers = Place(new QComboBox(panel), "cboUsers", TwipsRect(3600, 180, 2775, 315));
+  cboUsers = Place(new NameList(panel), "cboUsers", TwipsRect(3600, 180, 2775, 315));
   cboUsers->setEditable(false);  // pick only
   cboUsers->setAccessibleName(tr("User Name"));
   userName->setBuddy(cboUsers);

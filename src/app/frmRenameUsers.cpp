@@ -32,7 +32,7 @@ QLabel* NewLabel(QWidget* parent, const char* name, const char* text) {
 }
 
 QComboBox* NewList(QWidget* parent, const char* name) {
-  auto* list = Named(new QComboBox(parent), name);
+  auto* list = Named(new NameList(parent), name);
   list->setEditable(false);  // pick only
   list->setMinimumSize(TwipsSize(2655, 315));
   list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
