@@ -231,6 +231,28 @@ QString ShownName(const QString& name) {
   bool isolate = false;
   for (const QChar c : name) {
     const char16_t code = c.unicode();
+    switch (c.direction()) {
+      case QChar::DirRLE:
+      case QChar::DirRLO:
+      case QChar::DirLRE:
+      case QChar::DirLRO:
+      case QChar::DirPDF:
+      case QChar::DirRLI:
+      case QChar::DirLRI:
+      case QChar::DirFSI:
+      case QChar::DirPDI:
+        // A direction override would show the name's letters in another order than they are
+        // (a "gpj.exe" that reads "exe.jpg"): it shows as its code instead.
+        shown +=
+            QStringLiteral("[U+%1]").arg(static_cast<unsigned>(code), 4, 16, QChar('0')).toUpper();
+        continue;
+      case QChar::DirR:
+      case QChar::DirAL:
+        isolate = true;
+        break;
+      default:
+        break;
+    }
     if (code < 0x20)
       shown += QChar(0x2400 + code);  // the control pictures: ␀ to ␟
     else if (code == 0x7f)
@@ -241,26 +263,9 @@ QString ShownName(const QString& name) {
       shown += QChar(0x2424);  // ␤
     else
       shown += c;
-    switch (c.direction()) {
-      case QChar::DirR:
-      case QChar::DirAL:
-      case QChar::DirRLE:
-      case QChar::DirRLO:
-      case QChar::DirLRE:
-      case QChar::DirLRO:
-      case QChar::DirPDF:
-      case QChar::DirRLI:
-      case QChar::DirLRI:
-      case QChar::DirFSI:
-      case QChar::DirPDI:
-        isolate = true;
-        break;
-      default:
-        break;
-    }
   }
-  // First strong isolate ... pop directional isolate: the name keeps its own direction, and any
-  // embedding or override it opens ends with it.
+  // First strong isolate ... pop directional isolate: right-to-left letters keep their own order
+  // without turning the words after them around.
   return isolate ? QChar(0x2068) + shown + QChar(0x2069) : shown;
 }
 

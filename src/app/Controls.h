@@ -119,8 +119,9 @@ class NameList : public QComboBox {
 };
 
 // A name or path as it shows inside a sentence: control characters and line breaks as their
-// visible pictures, and, when it holds right-to-left text or direction marks, isolated from the
-// words around it, so a name can neither break a question into lines nor turn its rest around.
+// visible pictures, direction overrides as their codes, and, when it holds right-to-left letters,
+// isolated from the words around it: a name can neither break a question into lines, nor show its
+// letters in another order, nor turn the question's rest around.
 QString ShownName(const QString& name);
 // A tooltip showing `text` exactly as written: Qt reads a tooltip that looks like markup as markup,
 // so the text is escaped into markup of its own; its lines stay lines.

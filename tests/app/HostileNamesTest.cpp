@@ -48,8 +48,10 @@ struct Hostile {
 const Hostile kHostile[] = {
     {"markup", R"("><img src=x onerror=alert(1)>)", R"("><img src=x onerror=alert(1)>)"},
     {"bold", "<b>x</b> &amp;", "<b>x</b> &amp;"},
-    {"right-to-left override", QStringLiteral("eve\u202Egpj.exe"),
-     QStringLiteral("\u2068eve\u202Egpj.exe\u2069")},
+    {"right-to-left override", QStringLiteral("eve\u202Egpj.exe\u202A"),
+     QStringLiteral("eve[U+202E]gpj.exe[U+202A]")},
+    {"right-to-left letters", QStringLiteral("\u05E9\u05DC\u05D5\u05DD 1"),
+     QStringLiteral("\u2068\u05E9\u05DC\u05D5\u05DD 1\u2069")},
     {"control characters", QStringLiteral("a\nb\rc\u0007d\u007Fe\u2028f"),
      QStringLiteral("a␊b␍c␇d␡e␤f")},
     {"very long", QString(180, 'w') + "<i>", QString(180, 'w') + "<i>"},
