@@ -117,8 +117,11 @@ frmSources::frmSources(QWidget* parent)
   lvwSources->setModel(model_);
   DressAsList(lvwSources, QAbstractItemView::SingleSelection, 2);
   lvwSources->setAccessibleName(tr("Files read"));
+  // The figures as wide as they need; the path takes the rest, shortened in its middle on a
+  // screen too narrow for it.
   lvwSources->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  lvwSources->horizontalHeader()->setStretchLastSection(true);
+  lvwSources->horizontalHeader()->setSectionResizeMode(SourcesModel::File, QHeaderView::Stretch);
+  lvwSources->setTextElideMode(Qt::ElideMiddle);
   caption->setBuddy(lvwSources);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("cmdClose"));
@@ -153,7 +156,8 @@ void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& his
     int columns = 0;
     for (int column = 0; column < header->count(); ++column) {
       columns += std::max(header->sectionSizeHint(column),
-                          static_cast<QAbstractItemView*>(lvwSources)->sizeHintForColumn(column));
+                          static_cast<QAbstractItemView*>(lvwSources)->sizeHintForColumn(column)) +
+                 1;
     }
     const QMargins margins = layout()->contentsMargins();
     const int frame = margins.left() + margins.right() + 2 * lvwSources->frameWidth() +
