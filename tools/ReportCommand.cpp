@@ -350,6 +350,19 @@ int WriteReport(const Options& options, std::string_view text, std::ostream& out
 }
 
 // One line for each kind of row a file had left out.
+// A day/month order set by hand that leaves rows undated says how many; the figures stay those of
+// that order.
+void TellUndatedByOrder(std::ostream& err, const LogPair& logs, DateOrder order) {
+  const std::size_t undated =
+      logs.downloads.DatesOnlyInOtherOrder(order) + logs.uploads.DatesOnlyInOtherOrder(order);
+  if (undated == 0)
+    return;
+  const bool monthFirst = order == DateOrder::MonthFirst;
+  Complain(err, std::to_string(undated) + (undated == 1 ? " dated row does" : " dated rows do") +
+                    " not read with --date-order " + (monthFirst ? "mdy" : "dmy") + " (they read " +
+                    (monthFirst ? "dmy" : "mdy") + ") and count as undated");
+}
+
 void TellLeftOut(std::ostream& err, const SourceInfo& source) {
   const std::string file = source.input.Text();
   if (source.overlapLeftOut != 0) {
@@ -763,6 +776,7 @@ int RunReportCommand(const std::vector<std::string>& args, std::ostream& out, st
         }
         for (const SourceInfo& source : loaded.sources)
           TellLeftOut(err, source);
+        TellUndatedByOrder(err, *loaded.logs, options->request.dateOrder);
         // The tables go as the report no longer needs them, before the text is made.
         report = BuildReport(std::move(*loaded.logs), options->request);
         report->sources = std::move(loaded.sources);

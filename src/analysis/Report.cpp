@@ -114,7 +114,9 @@ LoadOptions LoadOptionsFor(const ReportRequest& request, EncodingChoice encoding
   // Text needs file names for the user reports' uploads and the files table only; CSV, JSON and
   // HTML credit uploads and tell when users were first and last seen.
   const bool allFigures = request.format != ReportFormat::Text;
-  options.kept = {false, false, allFigures || request.listFiles || !request.users.empty()};
+  // With the day/month order set by hand, the Date/Time cells tell how many rows it leaves undated.
+  options.kept = {request.dateOrder != DateOrder::Detect, false,
+                  allFigures || request.listFiles || !request.users.empty()};
   if (allFigures || request.period)
     options.dates = request.dateOrder;
   return options;

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTextDocument>
 #include <algorithm>
 
 namespace quorvane {
@@ -218,6 +219,58 @@ std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, c
   if (anchor.left() - screen.left() >= size.width())
     return QPoint(anchor.left() - size.width(), top);
   return std::nullopt;
+}
+
+NameList::NameList(QWidget* parent) : QComboBox(parent) {
+  view()->setTextElideMode(Qt::ElideMiddle);
+}
+
+QString ShownName(const QString& name) {
+  QString shown;
+  shown.reserve(name.size() + 2);
+  bool isolate = false;
+  for (const QChar c : name) {
+    const char16_t code = c.unicode();
+    switch (c.direction()) {
+      case QChar::DirRLE:
+      case QChar::DirRLO:
+      case QChar::DirLRE:
+      case QChar::DirLRO:
+      case QChar::DirPDF:
+      case QChar::DirRLI:
+      case QChar::DirLRI:
+      case QChar::DirFSI:
+      case QChar::DirPDI:
+        // A direction override would show the name's letters in another order than they are
+        // (a "gpj.exe" that reads "exe.jpg"): it shows as its code instead.
+        shown +=
+            QStringLiteral("[U+%1]").arg(static_cast<unsigned>(code), 4, 16, QChar('0')).toUpper();
+        continue;
+      case QChar::DirR:
+      case QChar::DirAL:
+        isolate = true;
+        break;
+      default:
+        break;
+    }
+    if (code < 0x20)
+      shown += QChar(0x2400 + code);  // the control pictures: ␀ to ␟
+    else if (code == 0x7f)
+      shown += QChar(0x2421);  // ␡
+    else if (c.category() == QChar::Other_Control)
+      shown += QChar::ReplacementCharacter;
+    else if (code == 0x2028 || code == 0x2029)
+      shown += QChar(0x2424);  // ␤
+    else
+      shown += c;
+  }
+  // First strong isolate ... pop directional isolate: right-to-left letters keep their own order
+  // without turning the words after them around.
+  return isolate ? QChar(0x2068) + shown + QChar(0x2069) : shown;
+}
+
+QString PlainToolTip(const QString& text) {
+  return text.isEmpty() ? text : Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }
 
 }  // namespace quorvane

@@ -8,6 +8,7 @@
 #include <QAbstractItemView>
 #include <QBoxLayout>
 #include <QColor>
+#include <QComboBox>
 #include <QFont>
 #include <QGroupBox>
 #include <QPalette>
@@ -107,5 +108,23 @@ void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, i
 // Where a window of `size` goes beside `anchor` (a window's frame) on `screen`: to its right, else
 // to its left, top edges level and inside the screen; nothing when neither side has room.
 std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, const QSize& size);
+
+// A list box of names. Its list is as wide as the longest name, within the screen (Qt keeps it
+// there); a name longer than the screen is shortened in its middle, so both its ends show.
+class NameList : public QComboBox {
+  Q_OBJECT
+
+ public:
+  explicit NameList(QWidget* parent = nullptr);
+};
+
+// A name or path as it shows inside a sentence: control characters and line breaks as their
+// visible pictures, direction overrides as their codes, and, when it holds right-to-left letters,
+// isolated from the words around it: a name can neither break a question into lines, nor show its
+// letters in another order, nor turn the question's rest around.
+QString ShownName(const QString& name);
+// A tooltip showing `text` exactly as written: Qt reads a tooltip that looks like markup as markup,
+// so the text is escaped into markup of its own; its lines stay lines.
+QString PlainToolTip(const QString& text);
 
 }  // namespace quorvane

@@ -1,5 +1,7 @@
 #include "app/FileFiguresModel.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <numeric>
 
@@ -129,15 +131,16 @@ QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
     return FromUtf8(RelativeTo(root_, file.file));
   if (role != Qt::DisplayRole)
     return {};
+  const QLocale locale;  // counts grouped as the person reads numbers; exports write them bare
   switch (column) {
     case File:
       return ShortenedInTheMiddle(FromUtf8(RelativeTo(root_, file.file)));
     case Downloads:
-      return QString::number(file.downloads);
+      return locale.toString(qulonglong{file.downloads});
     case Downloaders:
-      return QString::number(file.downloaders);
+      return locale.toString(qulonglong{file.downloaders});
     case Uploads:
-      return QString::number(file.uploads);
+      return locale.toString(qulonglong{file.uploads});
     case FirstUploader:
       return FromUtf8(file.firstUploader);
     case FirstDownload:

@@ -5,11 +5,13 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSortFilterProxyModel>
 #include <QWidget>
 
@@ -24,7 +26,21 @@ namespace {
 const QStringList kLogFileNames = {QStringLiteral("Download Log.txt"),
                                    QStringLiteral("Upload Log.txt")};
 const QString kLogFilter = QStringLiteral("Hotline Log Files (Download?Log.txt Upload?Log.txt)");
+// A server's log, its rotated copies (mobius-2025-03-14T04-07-45.000.log, mobius.log.1) and their
+// archives.
+const QString kServerFilter = QStringLiteral("Server Log Files (*.log *.log.* *.gz)");
 const QString kAllFilter = QStringLiteral("All Files (*)");
+const QString kFilterKey = QStringLiteral("LoadLogs/Filter");
+
+// The filter for the logs in the folder, by their names, when it holds one kind only; else
+// `remembered`.
+QString FilterFor(const QDir& folder, const QString& remembered) {
+  const bool classic = std::any_of(kLogFileNames.begin(), kLogFileNames.end(),
+                                   [&](const QString& name) { return folder.exists(name); });
+  const bool server =
+      !folder.entryList(kServerFilter.section('(', 1).chopped(1).split(' '), QDir::Files).isEmpty();
+  return classic == server ? remembered : classic ? kLogFilter : kServerFilter;
+}
 
 // A message shows file names and log texts as they are, never as markup.
 int ExecPlain(QMessageBox& box) {
@@ -72,6 +88,13 @@ QtInteraction::QtInteraction(QWidget* window) : window_(window), dialog_(new QFi
   dialog_->setFileMode(QFileDialog::ExistingFiles);
   dialog_->setNameFilters({kLogFilter, kAllFilter});
   dialog_->setProxyModel(new LogFileNameFilter(dialog_));
+  // Between two dialogs no window is active until the window manager gives one the focus again;
+  // the second dialog still belongs over the window that asked.
+  QObject::connect(qApp, &QApplication::focusChanged, dialog_, [this](QWidget*, QWidget* now) {
+    QWidget* top = now != nullptr ? now->window() : nullptr;
+    if (top != nullptr && !top->isModal() && top->windowType() != Qt::Popup)
+      front_ = top;
+  });
   fileName_ = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
   completer_ = fileName_ != nullptr ? fileName_->completer() : nullptr;
   // The completion list is a window of its own. Left attached, it opens again when the folder of a
@@ -95,16 +118,17 @@ std::optional<QStringList> QtInteraction::ChooseLogFiles(const QString& title,
                                                          const QString& folder,
                                                          const QString& preset, bool orHistory) {
   dialog_->setWindowTitle(title);
-  // The filter chosen last stays chosen where it is still offered (it is named without its
-  // patterns, which the dialog hides).
-  const QString shown = dialog_->selectedNameFilter();
-  dialog_->setNameFilters(orHistory ? QStringList{kLogFilter, HistoryFilter(), kAllFilter}
-                                    : QStringList{kLogFilter, kAllFilter});
-  for (const QString& filter : dialog_->nameFilters()) {
-    if (filter.startsWith(shown + QStringLiteral(" (")))
-      dialog_->selectNameFilter(filter);
-  }
   const QStringList previous = dialog_->selectedFiles();
+  // The filter chosen last, in this run or the one before, stays chosen where it is still offered;
+  // a folder of classic logs alone or server logs alone opens on theirs, unless another kind of
+  // file was chosen last.
+  QString shown = QSettings().value(kFilterKey, kLogFilter).toString();
+  if (shown == kLogFilter || shown == kServerFilter)
+    shown = FilterFor(folder.isEmpty() ? dialog_->directory() : QDir(folder), shown);
+  dialog_->setNameFilters(orHistory
+                              ? QStringList{kLogFilter, kServerFilter, HistoryFilter(), kAllFilter}
+                              : QStringList{kLogFilter, kServerFilter, kAllFilter});
+  dialog_->selectNameFilter(dialog_->nameFilters().contains(shown) ? shown : kLogFilter);
   if (!folder.isEmpty()) {
     dialog_->setDirectory(folder);
     if (!preset.isEmpty())
@@ -116,7 +140,14 @@ std::optional<QStringList> QtInteraction::ChooseLogFiles(const QString& title,
   }
   if (completer_ != nullptr)
     fileName_->setCompleter(completer_);
-  if (ExecModal(*dialog_) != QDialog::Accepted)
+  const int answer = ExecModal(*dialog_);
+  // The dialog names the filter chosen without its patterns, which it hides.
+  for (const QString& filter : dialog_->nameFilters()) {
+    const QString chosen = dialog_->selectedNameFilter();
+    if (filter == chosen || filter.startsWith(chosen + QStringLiteral(" (")))
+      QSettings().setValue(kFilterKey, filter);
+  }
+  if (answer != QDialog::Accepted)
     return std::nullopt;
   const QStringList chosen = dialog_->selectedFiles();
   if (chosen.isEmpty())
@@ -145,12 +176,14 @@ void QtInteraction::ShowMessage(const QString& title, const QString& text) {
 }
 
 // Over the open dialog that asks (About, Rename Users), else over the window in front (the main
-// window or the Users Overview).
+// window or the Users Overview), else over the one that was last.
 QWidget* QtInteraction::Owner() const {
   if (QWidget* dialog = QApplication::activeModalWidget())
     return dialog;
   if (QWidget* active = QApplication::activeWindow())
     return active;
+  if (!front_.isNull() && front_->isVisible())
+    return front_;
   return window_;
 }
 

@@ -36,6 +36,7 @@ class QtInteraction : public Interaction {
   QWidget* Owner() const;
 
   QPointer<QWidget> window_;
+  QPointer<QWidget> front_;  // the window that last had the focus, not counting dialogs
   QPointer<QFileDialog> dialog_;
   QLineEdit* fileName_;    // the dialog's file name box
   QCompleter* completer_;  // its completion list, attached only while the dialog is open

@@ -81,8 +81,9 @@ int UserFiguresModel::CompareKeys(std::size_t a, std::size_t b) const {
       return Compare(x.downloads, y.downloads);
     case Uploads:
       return Compare(x.uploads, y.uploads);
-    case Ratio:
-      return Compare(ratios_[a], ratios_[b]);
+    case Ratio:  // without uploads the ratio is infinite: those users order by their downloads
+      return x.uploads == 0 && y.uploads == 0 ? Compare(x.downloads, y.downloads)
+                                              : Compare(ratios_[a], ratios_[b]);
     case Credit:
       return Compare(x.credit, y.credit);
     case Addresses:
@@ -170,20 +171,21 @@ QVariant UserFiguresModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole)
     return {};
   const UserFigures& user = UserAt(index.row());
+  const QLocale locale;  // counts grouped as the person reads numbers; exports write them bare
   switch (index.column()) {
     case User:
       return QString::fromStdString(user.name);
     case Downloads:
-      return QString::number(user.downloads);
+      return locale.toString(qulonglong{user.downloads});
     case Uploads:
-      return QString::number(user.uploads);
+      return locale.toString(qulonglong{user.uploads});
     case Ratio:
       // With the locale's separator, as the main window writes it.
       return QString::fromStdString(user.Ratio(QLocale().decimalPoint().toStdString()));
     case Credit:
-      return QString::number(user.credit);
+      return locale.toString(qulonglong{user.credit});
     case Addresses:
-      return QString::number(user.addresses);
+      return locale.toString(qulonglong{user.addresses});
     case FirstSeen:
       return ShortDateTime(user.firstSeen);
     default:

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -51,6 +52,7 @@
 #include "app/frmRenameUsers.h"
 #include "app/frmSources.h"
 #include "app/frmUsersOverview.h"
+#include "logs/LogInput.h"
 #include "logs/LogLoader.h"
 #include "logs/LogReader.h"
 #include "logs/UserList.h"
@@ -136,6 +138,31 @@ std::vector<bool> ServerLogsAmong(const QStringList& files) {
       server[i] = server[i] || empty[i];
   }
   return server;
+}
+
+// A classic log shows its kind in its first two lines, the header and the first record: a file that
+// is no log at all (empty, binary) fails there. Those lines' error, nothing when they read or the
+// file cannot be opened (the load says why).
+std::optional<ReadError> FirstLinesProblem(const QString& file) {
+  LogInput input({ToPath(file), false});
+  if (!input.OpenError().empty())
+    return std::nullopt;
+  std::string text(64 * 1024, '\0');
+  std::size_t have = 0;
+  std::string error;
+  for (std::optional<std::size_t> got; have < text.size(); have += *got) {
+    got = input.Read(text.data() + have, text.size() - have, error);
+    if (!got)
+      return std::nullopt;
+    if (*got == 0)
+      break;
+  }
+  std::size_t end = 0;
+  for (int lines = 0; end < have && lines < 2; ++end) {
+    if (text[end] == '\r' || text[end] == '\n')
+      ++lines;
+  }
+  return ParseAnyLog(std::string_view(text.data(), end < have ? end : have), Expect::Classic).error;
 }
 
 bool FillsUploads(SourceRole role) {
@@ -279,8 +306,27 @@ void frmMain::CreateControls() {
 
 // Where a log list's rows came from, in the place of its progress bar, which covers it while a
 // load runs.
+// A line under a list: it holds its whole text (for screen readers) and shows it fitted to its
+// width, its words whole and its file names shortened in their middle.
+class frmMain::SourcesLabel : public QLabel {
+ public:
+  SourcesLabel(QWidget* parent, const SourcesText& text) : QLabel(parent), text_(text) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
+                          isEnabled(), Fitted(fontMetrics(), contentsRect().width(), text_),
+                          foregroundRole());
+  }
+
+ private:
+  const SourcesText& text_;
+};
+
 QLabel* frmMain::SourcesLine(QGroupBox* frame, const char* name, const QString& meaning) {
-  auto* line = Place(new QLabel(frame), name, TwipsRect(120, 4620, 5775, 255));
+  SourcesText& text = sourcesText_[name == QLatin1String("lblUploadSources") ? 1 : 0];
+  auto* line = Place(new SourcesLabel(frame, text), name, TwipsRect(120, 4620, 5775, 255));
   line->setAccessibleName(meaning);
   line->setTextFormat(Qt::PlainText);
   return line;
@@ -354,7 +400,7 @@ void frmMain::CreateAnalysisPanel() {
   }
 
   QLabel* userName = Caption(panel, "Label13", tr("User Name:"), TwipsRect(2700, 240, 840, 195));
-  cboUsers = Place(new QComboBox(panel), "cboUsers", TwipsRect(3600, 180, 2775, 315));
+  cboUsers = Place(new NameList(panel), "cboUsers", TwipsRect(3600, 180, 2775, 315));
   cboUsers->setEditable(false);  // pick only
   cboUsers->setAccessibleName(tr("User Name"));
   userName->setBuddy(cboUsers);
@@ -440,6 +486,12 @@ void frmMain::cmdLoadLogs_Click() {
       downloads << file;
   }
   if (!downloads.isEmpty()) {
+    if (const std::optional<ReadError> problem = FirstLinesProblem(downloads.first())) {
+      interaction_->ShowMessage(
+          tr("Load Logs"), LoadFailureText(tr("download log"),
+                                           QDir::toNativeSeparators(downloads.first()), *problem));
+      return;
+    }
     // In the download log's folder, never on the download log itself: Enter must not load one
     // file as both logs.
     const QDir folder = QFileInfo(downloads.first()).absoluteDir();
@@ -466,7 +518,7 @@ bool frmMain::ConfirmPair(const QStringList& downloadLogs, const QStringList& up
       return interaction_->AskYesNo(
           tr("Load Logs"),
           tr("%1 is both the download log and the upload log. Load it into both?")
-              .arg(QDir::toNativeSeparators(download)),
+              .arg(ShownName(QDir::toNativeSeparators(download))),
           true);
     }
   }
@@ -618,15 +670,18 @@ bool frmMain::LoadFiles(const std::vector<LogSource>& sources) {
     const QString log = role == SourceRole::ServerLog ? tr("server log")
                         : FillsUploads(role)          ? tr("upload log")
                                                       : tr("download log");
-    const QString reason = QString::fromStdString(failure.error.reason);
-    problem = tr("The %1 could not be loaded, so nothing was changed.").arg(log) +
-              QStringLiteral("\n\n") + FileText(failure.input) + QStringLiteral("\n") +
-              (failure.error.line != 0
-                   ? tr("Line %1: %2").arg(QString::number(failure.error.line), reason)
-                   : Capitalized(reason));
+    problem = LoadFailureText(log, FileText(failure.input), failure.error);
   }
   interaction_->ShowMessage(tr("Load Logs"), problem);
   return false;
+}
+
+QString frmMain::LoadFailureText(const QString& log, const QString& file, const ReadError& error) {
+  const QString reason = QString::fromStdString(error.reason);
+  return tr("The %1 could not be loaded, so nothing was changed.").arg(log) +
+         QStringLiteral("\n\n") + ShownName(file) + QStringLiteral("\n") +
+         ShownName(error.line != 0 ? tr("Line %1: %2").arg(QString::number(error.line), reason)
+                                   : Capitalized(reason));
 }
 
 // A history file is a whole load of its own: logs beside it would be read into nothing.
@@ -641,7 +696,7 @@ std::optional<bool> frmMain::OpenHistoryAmong(const QStringList& files) {
   interaction_->ShowMessage(tr("Load Logs"),
                             tr("%1 is a history file: it opens alone, without logs, so nothing "
                                "was changed.")
-                                .arg(QDir::toNativeSeparators(*history)));
+                                .arg(ShownName(QDir::toNativeSeparators(*history))));
   return false;
 }
 
@@ -664,7 +719,7 @@ bool frmMain::LoadHistory(const QString& path) {
   }
   interaction_->ShowMessage(tr("Load Logs"),
                             tr("The history file could not be loaded, so nothing was changed.") +
-                                QStringLiteral("\n\n") + read.failure);
+                                QStringLiteral("\n\n") + ShownName(read.failure));
   return false;
 }
 
@@ -677,7 +732,7 @@ void frmMain::AddToHistory() {
       tr("Add to History"), tr("Quorvane history.db"), HistoryFilter(), true);
   if (!chosen)
     return;
-  const QString shown = QDir::toNativeSeparators(*chosen);
+  const QString shown = ShownName(QDir::toNativeSeparators(*chosen));
   // The message may come up over the main window (the file dialog that just closed leaves no
   // window active); Sources, which asked, comes back in front after it.
   const auto tell = [&](bool failed, const QString& text) {
@@ -741,30 +796,37 @@ void frmMain::ShowSources() {
     for (const SourceInfo& source : document_->SourceInfos()) {
       if (source.format == LogFormat::Classic && (source.classicKind == LogKind::Upload) != uploads)
         continue;
-      names << QFileInfo(FileText(source.input)).fileName();
-      paths << FileText(source.input);
+      names << ShownName(QFileInfo(FileText(source.input)).fileName());
+      paths << ShownName(FileText(source.input));
       leftOut += source.overlapLeftOut;
       unreadable += source.unreadableLines.size();
     }
     // What was left out first: the names that follow may not fit.
-    QStringList said = {names.size() == 1 ? names.first() : tr("%1 files").arg(names.size())};
-    if (leftOut != 0)
-      said << tr("%1 rows already read left out").arg(leftOut);
-    if (unreadable != 0)
-      said << tr("%1 lines that could not be read").arg(unreadable);
-    QString files = said.join(QStringLiteral(", "));
-    if (names.size() > 1)
-      files += QStringLiteral(": ") + names.join(QStringLiteral(", "));
-    QString text = names.isEmpty() ? QString() : tr("From %1").arg(files);
-    if (history) {
-      const QString file = QFileInfo(history->path).fileName();
-      text = names.isEmpty()
-                 ? tr("History file %1, since %2").arg(file, history->since)
-                 : tr("History file %1, since %2, from %3").arg(file, history->since, files);
-      paths.prepend(QDir::toNativeSeparators(history->path));
-    }
-    line->setText(text);
-    line->setToolTip(paths.join('\n'));
+    const qsizetype count = names.size();
+    const QString historyFile =
+        history ? ShownName(QFileInfo(history->path).fileName()) : QString();
+    const QString since = history ? history->since : QString();
+    SourcesText& text = sourcesText_[uploads ? 1 : 0];
+    text.names = names;
+    text.compose = [=](const QStringList& shown) {
+      QStringList said = {count == 1 ? shown.value(0) : tr("%1 files").arg(count)};
+      if (leftOut != 0)
+        said << tr("%1 rows already read left out").arg(leftOut);
+      if (unreadable != 0)
+        said << tr("%1 lines that could not be read").arg(unreadable);
+      QString files = said.join(QStringLiteral(", "));
+      if (count > 1 && !shown.isEmpty())
+        files += QStringLiteral(": ") + shown.join(QStringLiteral(", "));
+      if (historyFile.isEmpty())
+        return count == 0 ? QString() : tr("From %1").arg(files);
+      return count == 0 ? tr("History file %1, since %2").arg(historyFile, since)
+                        : tr("History file %1, since %2, from %3").arg(historyFile, since, files);
+    };
+    if (history)
+      paths.prepend(ShownName(QDir::toNativeSeparators(history->path)));
+    line->setText(text.compose(names));
+    line->update();
+    line->setToolTip(PlainToolTip(paths.join('\n')));
   }
   cmdSources->setEnabled(!document_->SourceInfos().empty() || history);
   if (auto* open = qobject_cast<frmSources*>(sourcesWindow_.data()))
@@ -775,7 +837,7 @@ void frmMain::ShowSourcesIn(frmSources& window) const {
   QString history;
   if (const std::optional<HistoryOrigin>& loaded = document_->LoadedHistory()) {
     history = tr("History file %1, keeping transfers since %2.")
-                  .arg(QDir::toNativeSeparators(loaded->path), loaded->since);
+                  .arg(ShownName(QDir::toNativeSeparators(loaded->path)), loaded->since);
   }
   window.Show(document_->SourceInfos(), history,
               !document_->Sources().empty() && !document_->LoadedHistory());
@@ -1078,7 +1140,7 @@ void frmMain::chkFollow_Click(bool on) {
 }
 
 void frmMain::ShowFollowState() {
-  const QString failure = document_->FollowFailure();
+  const QString failure = ShownName(document_->FollowFailure());
   if (!failure.isEmpty() && chkFollow->isChecked()) {
     const QSignalBlocker keepSetting(chkFollow);  // the person's choice stays for the next run
     chkFollow->setChecked(false);
@@ -1098,12 +1160,17 @@ void frmMain::ShowFollowState() {
     return;
   }
   const std::size_t files = document_->FollowedFiles();
-  QString text = history ? tr("Following history file %1").arg(QFileInfo(history->path).fileName())
-                 : files == 1 ? tr("Following 1 file")
-                              : tr("Following %1 files").arg(files);
+  QString text =
+      history ? tr("Following history file %1").arg(ShownName(QFileInfo(history->path).fileName()))
+      : files == 1 ? tr("Following 1 file")
+                   : tr("Following %1 files").arg(files);
   const QStringList gone = document_->MissingFiles();
-  if (!gone.isEmpty())
-    text += tr(" (gone: %1)").arg(gone.join(QStringLiteral(", ")));
+  if (!gone.isEmpty()) {
+    QStringList names;
+    for (const QString& name : gone)
+      names << ShownName(name);
+    text += tr(" (gone: %1)").arg(names.join(QStringLiteral(", ")));
+  }
   if (document_->NewestTransfer() != kUndated)
     text += tr("; newest transfer %1").arg(ShortDateTime(document_->NewestTransfer()));
   lblFollow->setText(text);
@@ -1156,6 +1223,41 @@ void frmMain::SetBusy(bool busy) {
 void frmMain::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   Form_Resize();
+}
+
+// The line's words stay whole: its file names are shortened in their middle, each as far as the
+// line's width needs; when even short names do not fit, several go (the tooltip has them all).
+QString frmMain::SourcesLineShown(bool uploads) const {
+  const QLabel* line = uploads ? lblUploadSources : lblDownloadSources;
+  return Fitted(line->fontMetrics(), line->contentsRect().width(), sourcesText_[uploads ? 1 : 0]);
+}
+
+QString frmMain::Fitted(const QFontMetrics& metrics, int room, const SourcesText& text) {
+  if (!text.compose)
+    return {};
+  const auto fits = [&](const QString& shown) { return metrics.horizontalAdvance(shown) <= room; };
+  const auto shortened = [&](int width) {
+    QStringList shown;
+    for (const QString& name : text.names)
+      shown << metrics.elidedText(name, Qt::ElideMiddle, width);
+    return text.compose(shown);
+  };
+  int widest = 0;
+  for (const QString& name : text.names)
+    widest = std::max(widest, metrics.horizontalAdvance(name));
+  // The widest a name may be, found by halving: at least a few letters each side of the dots.
+  int low = metrics.horizontalAdvance(QStringLiteral("abc\u2026xyz")), high = widest;
+  while (low < high) {
+    const int middle = (low + high + 1) / 2;
+    if (fits(shortened(middle)))
+      low = middle;
+    else
+      high = middle - 1;
+  }
+  QString shown = shortened(low);
+  if (!fits(shown) && text.names.size() > 1)
+    shown = text.compose({});
+  return shown;
 }
 
 // The right-hand buttons with the gap to their left and the margin to their right, in pixels.

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -19,6 +20,7 @@ class QCheckBox;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
+class QFontMetrics;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -79,6 +81,9 @@ class frmMain : public QWidget {
   // set (the Users Overview sets it).
   DateOrder ReadingDateOrder() const;
 
+  // The line under the download or upload list as it shows in its width; the label holds it whole.
+  QString SourcesLineShown(bool uploads) const;
+
   LogDocument& Document() const { return *document_; }
   const LogTableModel& DownloadLog() const { return *downloads_; }
   const LogTableModel& UploadLog() const { return *uploads_; }
@@ -101,6 +106,15 @@ class frmMain : public QWidget {
   static constexpr int kNoticeGives = 600;
   static const std::array<Figure, kFigureCount>& Figures();
 
+  // What a message says of a log that failed to read.
+  static QString LoadFailureText(const QString& log, const QString& file, const ReadError& error);
+  // A line under a list: `compose` writes it around its file names, as shortened.
+  struct SourcesText {
+    QStringList names;
+    std::function<QString(const QStringList&)> compose;
+  };
+  class SourcesLabel;
+  static QString Fitted(const QFontMetrics& metrics, int room, const SourcesText& text);
   void CreateControls();
   void FitSizeToScreen();
   int ButtonColumnWidth() const;
@@ -161,6 +175,7 @@ class frmMain : public QWidget {
   // Under each log list: the files its rows came from.
   QLabel* lblDownloadSources = nullptr;
   QLabel* lblUploadSources = nullptr;
+  std::array<SourcesText, 2> sourcesText_;  // the download line's and the upload line's
   QPushButton* cmdAbout = nullptr;
   QPushButton* cmdExit = nullptr;
   QPushButton* cmdAnalyzeLog = nullptr;

@@ -32,7 +32,7 @@ QLabel* NewLabel(QWidget* parent, const char* name, const char* text) {
 }
 
 QComboBox* NewList(QWidget* parent, const char* name) {
-  auto* list = Named(new QComboBox(parent), name);
+  auto* list = Named(new NameList(parent), name);
   list->setEditable(false);  // pick only
   list->setMinimumSize(TwipsSize(2655, 315));
   list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -132,8 +132,8 @@ void frmRenameUsers::cmdRename_Click() {
   const QString from = cboReplace->currentText();
   const QString to = cboWith->currentText();
   const QString question =
-      QStringLiteral("Are you sure you want to replace all records with the name ") + from +
-      QStringLiteral(" with ") + to + QStringLiteral("?");
+      QStringLiteral("Are you sure you want to replace all records with the name ") +
+      ShownName(from) + QStringLiteral(" with ") + ShownName(to) + QStringLiteral("?");
   if (!ui_.AskYesNo(QStringLiteral("Confirm intent"), question))
     return;
 

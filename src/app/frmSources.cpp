@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -47,11 +49,16 @@ class SourcesModel : public ReadOnlyTableModel {
     const SourceInfo& source = sources_[static_cast<std::size_t>(index.row())];
     if (role == Qt::TextAlignmentRole && index.column() >= Downloads)
       return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
-      return {};
-    switch (index.column()) {
+    if (role == Qt::ToolTipRole)
+      return PlainToolTip(Text(source, index.column()));
+    return role == Qt::DisplayRole ? QVariant(Text(source, index.column())) : QVariant();
+  }
+
+ private:
+  static QString Text(const SourceInfo& source, int column) {
+    switch (column) {
       case File:
-        return QDir::toNativeSeparators(QString::fromStdString(source.input.Text()));
+        return ShownName(QDir::toNativeSeparators(QString::fromStdString(source.input.Text())));
       case Format:
         return FormatText(source);
       case Downloads:
@@ -64,8 +71,6 @@ class SourcesModel : public ReadOnlyTableModel {
         return LinesText(source.unreadableLines);
     }
   }
-
- private:
   static QString FormatText(const SourceInfo& source) {
     QString text;
     switch (source.format) {
@@ -112,8 +117,11 @@ frmSources::frmSources(QWidget* parent)
   lvwSources->setModel(model_);
   DressAsList(lvwSources, QAbstractItemView::SingleSelection, 2);
   lvwSources->setAccessibleName(tr("Files read"));
+  // The figures as wide as they need; the path takes the rest, shortened in its middle on a
+  // screen too narrow for it.
   lvwSources->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  lvwSources->horizontalHeader()->setStretchLastSection(true);
+  lvwSources->horizontalHeader()->setSectionResizeMode(SourcesModel::File, QHeaderView::Stretch);
+  lvwSources->setTextElideMode(Qt::ElideMiddle);
   caption->setBuddy(lvwSources);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("cmdClose"));
@@ -141,6 +149,25 @@ void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& his
                         ? tr("&Files read by the last load, in the order given:")
                         : tr("&Files the history file learned from, each with the rows it gives:"));
   cmdAddToHistory->setEnabled(canAdd);
+  // It opens wide enough for every column, within the screen; once open, its width is the
+  // person's.
+  if (!isVisible()) {
+    const QHeaderView* header = lvwSources->horizontalHeader();
+    int columns = 0;
+    for (int column = 0; column < header->count(); ++column) {
+      columns += std::max(header->sectionSizeHint(column),
+                          static_cast<QAbstractItemView*>(lvwSources)->sizeHintForColumn(column)) +
+                 1;
+    }
+    const QMargins margins = layout()->contentsMargins();
+    const int frame = margins.left() + margins.right() + 2 * lvwSources->frameWidth() +
+                      lvwSources->verticalScrollBar()->sizeHint().width();
+    // The window manager's frame, as the main window has it.
+    const QWidget* main = parentWidget() != nullptr ? parentWidget()->window() : this;
+    const int room = screen()->availableGeometry().width() -
+                     (main->frameGeometry().width() - main->geometry().width());
+    resize(std::min(room, std::max(Px(11000), columns + frame)), height());
+  }
 }
 
 }  // namespace quorvane

@@ -148,6 +148,9 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   };
   connect(&document_, &LogDocument::Replaced, this, whole);
   connect(&document_, &LogDocument::DatesRead, this, whole);
+  // Counted when the logs are read in another order or replaced, not as rows arrive.
+  connect(&document_, &LogDocument::Replaced, this, &frmUsersOverview::ShowDatesUnread);
+  connect(&document_, &LogDocument::DatesRead, this, &frmUsersOverview::ShowDatesUnread);
   connect(&document_, &LogDocument::RowsArrived, this, [this, part](LogKind kind, int first) {
     // A row read again whole, among those counted, is counted anew.
     if (everyone_ &&
@@ -161,6 +164,7 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   });
   connect(&document_, &LogDocument::NamesMerged, this, part);  // everyone's chart stays
 
+  ShowDatesUnread();
   ApplyFilter();
   Refresh();
   txtFind->setFocus();
@@ -183,6 +187,8 @@ void frmUsersOverview::CreateControls() {
       tr("How to read dates such as 3/4/2026: as each log shows by its other "
          "dates, or always month first or day first"));
   lblDates = NewCaption(this, "lblDates", tr("Da&tes:"), cboDates);
+  lblDatesUnread = Named(new QLabel(this), "lblDatesUnread");
+  lblDatesUnread->setTextFormat(Qt::PlainText);
 
   tabViews = Named(new QTabWidget(this), "tabViews");
   // Tab stops at the tab bar, once (see SetTabOrder); the tab widget passes its policy on.
@@ -195,6 +201,7 @@ void frmUsersOverview::CreateControls() {
   tabViews->addTab(pgFiles, tr("F&iles"));
 
   lblStatus = Named(new QLabel(this), "lblStatus");
+  lblStatus->setTextFormat(Qt::PlainText);
   lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   cmdExport = Button(this, "cmdExport", tr("&Export..."), false);
   cmdExport->setToolTip(tr("Writes the table of the page shown as CSV"));
@@ -214,6 +221,7 @@ void frmUsersOverview::CreateControls() {
   periodRow->addWidget(lblTo);
   periodRow->addWidget(dtpTo);
   periodRow->addStretch();
+  periodRow->addWidget(lblDatesUnread);
   periodRow->addSpacing(Px(240));
   periodRow->addWidget(lblDates);
   periodRow->addWidget(cboDates);
@@ -263,19 +271,9 @@ QWidget* frmUsersOverview::CreateUsersPage() {
   QHeaderView* header = lvwUsers->horizontalHeader();
   header->setSortIndicator(UserFiguresModel::User, Qt::AscendingOrder);
   lvwUsers->setSortingEnabled(true);
-  // Each figure is as wide as its caption with the sort arrow, or as seven digits, or as a late
-  // date and time; the names take the rest (FitNameColumn).
-  const QFontMetrics metrics = header->fontMetrics();
-  const int dateWidth =
-      metrics.horizontalAdvance(ShortDateTime(FromCivil(2026, 12, 28, 23, 59, 59))) + Px(120);
-  for (int column = UserFiguresModel::Downloads; column < UserFiguresModel::ColumnCount; ++column) {
-    const QString caption = model_->headerData(column, Qt::Horizontal).toString();
-    const int figureWidth = column >= UserFiguresModel::FirstSeen
-                                ? dateWidth
-                                : metrics.horizontalAdvance(QStringLiteral("0000000"));
-    header->resizeSection(column,
-                          std::max(metrics.horizontalAdvance(caption) + Px(480), figureWidth));
-  }
+  // The names take the room the figures leave (FitNameColumn).
+  FitFigureColumns(lvwUsers, UserFiguresModel::Downloads, UserFiguresModel::FirstSeen,
+                   UserFiguresModel::ColumnCount);
 
   auto* findRow = new QHBoxLayout;
   findRow->addWidget(lblFind);
@@ -304,6 +302,7 @@ QWidget* frmUsersOverview::CreateActivityPage() {
   auto* page = Named(new QWidget(this), "pgActivity");
   chtActivity = Named(new ActivityChart(page), "chtActivity");
   lblActivity = Named(new QLabel(page), "lblActivity");
+  lblActivity->setTextFormat(Qt::PlainText);
   lblActivity->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   cmdSaveChart = Button(page, "cmdSaveChart", tr("Save Chart Ima&ge..."), false);
   cmdSaveChart->setMinimumSize(TwipsSize(1335, 375));
@@ -325,12 +324,18 @@ QWidget* frmUsersOverview::CreateFilesPage() {
   lvwFiles = Named(new QTableView(page), "lvwFiles");
   lvwFiles->setModel(filesModel_);
   lvwFiles->setAccessibleName(tr("Files"));
+  lvwFiles->installEventFilter(this);
   DressAsList(lvwFiles, QAbstractItemView::SingleSelection, 4);
   lvwFiles->setAlternatingRowColors(true);
   lvwFiles->horizontalHeader()->setSortIndicator(FileFiguresModel::Downloads, Qt::DescendingOrder);
   lvwFiles->setSortingEnabled(true);
   lvwFiles->horizontalHeader()->setSectionResizeMode(FileFiguresModel::File, QHeaderView::Stretch);
   lvwFiles->setTextElideMode(Qt::ElideMiddle);  // a path's end names the file
+  FitFigureColumns(lvwFiles, FileFiguresModel::Downloads, FileFiguresModel::FirstUploader,
+                   FileFiguresModel::Uploads + 1);
+  FitFigureColumns(lvwFiles, FileFiguresModel::FirstDownload, FileFiguresModel::FirstDownload,
+                   FileFiguresModel::ColumnCount);
+  lvwFiles->horizontalHeader()->resizeSection(FileFiguresModel::FirstUploader, Px(1800));
   auto* findRow = new QHBoxLayout;
   findRow->addWidget(lblFindFiles);
   findRow->addWidget(txtFindFiles, 1);
@@ -476,14 +481,39 @@ void frmUsersOverview::SortIndicator_Changed(int column, Qt::SortOrder order) {
 bool frmUsersOverview::eventFilter(QObject* watched, QEvent* event) {
   if (watched == lvwUsers->viewport() && event->type() == QEvent::Resize)
     FitNameColumn();
-  if (watched == lvwUsers && event->type() == QEvent::KeyPress) {
+  // Enter on a row does what a double-click does, so the keyboard reaches every user.
+  const auto* list = qobject_cast<QTableView*>(watched);
+  if ((list == lvwUsers || list == lvwFiles) && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && lvwUsers->currentIndex().isValid()) {
-      ShowUserInMain(lvwUsers->currentIndex().row());
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && list->currentIndex().isValid()) {
+      if (list == lvwUsers)
+        ShowUserInMain(list->currentIndex().row());
+      else
+        ShowUploaderInMain(list->currentIndex().row());
       return true;
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// Columns `first` to before `end` as wide as their caption with the sort arrow and as the widest
+// figure: a count of seven digits as the locale writes it before `dates`, the widest date and time
+// of a year from there on. No figure is ever cut.
+void frmUsersOverview::FitFigureColumns(QTableView* view, int first, int dates, int end) {
+  QHeaderView* header = view->horizontalHeader();
+  const QFontMetrics cells = view->fontMetrics();
+  int dateWidth = 0;
+  for (int month = 1; month <= 12; ++month) {
+    dateWidth = std::max(
+        dateWidth, cells.horizontalAdvance(ShortDateTime(FromCivil(2026, month, 28, 23, 59, 59))));
+  }
+  const int countWidth = cells.horizontalAdvance(QLocale().toString(9999999));
+  for (int column = first; column < end; ++column) {
+    const QString caption = view->model()->headerData(column, Qt::Horizontal).toString();
+    const int figure = (column >= dates ? dateWidth : countWidth) + Px(120);
+    header->resizeSection(
+        column, std::max(header->fontMetrics().horizontalAdvance(caption) + Px(480), figure));
+  }
 }
 
 // The names take the room the figures leave, but never less than 120 pixels: in a narrower window
@@ -511,6 +541,20 @@ void frmUsersOverview::cboDates_Click() {
   document_.SetDateOrder(order);
   ui_.SetBusy(false);
   Refresh();
+}
+
+// The figures are those of the order set; beside it, how many rows it leaves undated that the
+// other order would date.
+void frmUsersOverview::ShowDatesUnread() {
+  const auto order = static_cast<DateOrder>(cboDates->currentIndex());
+  const std::size_t unread = document_.Table(LogKind::Download).DatesOnlyInOtherOrder(order) +
+                             document_.Table(LogKind::Upload).DatesOnlyInOtherOrder(order);
+  const QString way = order == DateOrder::MonthFirst ? tr("month first") : tr("day first");
+  lblDatesUnread->setText(
+      unread == 1
+          ? tr("1 dated row does not read %1").arg(way)
+          : tr("%1 dated rows do not read %2").arg(QLocale().toString(qulonglong{unread}), way));
+  lblDatesUnread->setVisible(unread != 0);
 }
 
 void frmUsersOverview::cmdExport_Click() {
@@ -584,7 +628,7 @@ void frmUsersOverview::cmdSaveChart_Click() {
 
 void frmUsersOverview::SaveFile(const QString& title, const QString& path, const QString& failure,
                                 const std::function<bool(QIODevice&)>& write) {
-  const QString shown = QDir::toNativeSeparators(path);
+  const QString shown = ShownName(QDir::toNativeSeparators(path));
   // The message may come up over the main window (the file dialog that just closed leaves no
   // window active); the overview comes back in front after it.
   const auto complain = [&](const QString& text) {
@@ -611,12 +655,17 @@ void frmUsersOverview::UpdateStatus() {
     lblStatus->setText(tr("From is after To: the figures are still those of the last period."));
     return;
   }
-  QString status =
-      tabViews->currentWidget() == pgFiles
-          ? tr("Files shown: %1 of %2").arg(filesModel_->rowCount()).arg(filesModel_->FileCount())
-          : tr("Users shown: %1 of %2").arg(model_->rowCount()).arg(model_->UserCount());
+  const QLocale locale;
+  const auto count = [&locale](std::size_t n) { return locale.toString(qulonglong{n}); };
+  const bool files = tabViews->currentWidget() == pgFiles;
+  QString status = files ? tr("Files shown: %1 of %2")
+                               .arg(count(static_cast<std::size_t>(filesModel_->rowCount())),
+                                    count(filesModel_->FileCount()))
+                         : tr("Users shown: %1 of %2")
+                               .arg(count(static_cast<std::size_t>(model_->rowCount())),
+                                    count(model_->UserCount()));
   if (undatedLeftOut_ > 0)
-    status += tr("; undated rows left out: %1").arg(undatedLeftOut_);
+    status += tr("; undated rows left out: %1").arg(count(undatedLeftOut_));
   lblStatus->setText(status);
 }
 
@@ -633,7 +682,7 @@ void frmUsersOverview::DrawChart() {
   QString whose = tr("everyone");
   QStringList names;
   for (std::size_t i = 0; i < std::min<std::size_t>(users.size(), 3); ++i)
-    names << QString::fromStdString(users[i]);
+    names << ShownName(QString::fromStdString(users[i]));
   if (users.size() > 3)
     whose = tr("%1 and %2 more").arg(names.join(QStringLiteral(", "))).arg(users.size() - 3);
   else if (users.size() > 1)

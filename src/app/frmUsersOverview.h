@@ -72,6 +72,8 @@ class frmUsersOverview : public QWidget {
   void FitNameColumn();
   void ShowUserInMain(int row);
   void cboDates_Click();
+  void ShowDatesUnread();
+  static void FitFigureColumns(QTableView* view, int first, int dates, int end);
   void cmdExport_Click();
   void cmdSaveChart_Click();
   void cmdExportHtml_Click();
@@ -121,6 +123,7 @@ class frmUsersOverview : public QWidget {
   QDateEdit* dtpTo = nullptr;
   QLabel* lblDates = nullptr;
   QComboBox* cboDates = nullptr;
+  QLabel* lblDatesUnread = nullptr;  // how many dated rows the order set leaves undated
   QTabWidget* tabViews = nullptr;
   QWidget* pgActivity = nullptr;
   // The Users page.

@@ -149,6 +149,20 @@ void LogTable::ReadDates(DateOrder order) {
       rows_.size(), [this](std::size_t row) { return Field(rows_[row], 0); }, order);
 }
 
+std::size_t LogTable::DatesOnlyInOtherOrder(DateOrder order) const {
+  if (order == DateOrder::Detect)
+    return 0;
+  const auto cell = [this](std::size_t row) { return Field(rows_[row], 0); };
+  const std::vector<Timestamp> read = ParseDateColumn(rows_.size(), cell, order);
+  const std::vector<Timestamp> other =
+      ParseDateColumn(rows_.size(), cell,
+                      order == DateOrder::MonthFirst ? DateOrder::DayFirst : DateOrder::MonthFirst);
+  std::size_t only = 0;
+  for (std::size_t row = 0; row < read.size(); ++row)
+    only += read[row] == kUndated && other[row] != kUndated ? 1 : 0;
+  return only;
+}
+
 void LogTable::RemoveRow(std::size_t row) {
   if (row >= rows_.size())
     return;

@@ -59,6 +59,9 @@ class LogTable {
   DateOrder DatesOrder() const { return datesOrder_; }
   // Reads the dates again from the kept Date/Time cells, in another order.
   void ReadDates(DateOrder order);
+  // How many kept Date/Time cells read as a date only in the other day/month order than `order`
+  // (none for Detect): the rows that order set by hand leaves undated.
+  std::size_t DatesOnlyInOtherOrder(DateOrder order) const;
   // Gives the rows the dates read before, one per row (a history keeps them beside the cells).
   // Throws std::invalid_argument when the counts differ.
   void SetDates(std::vector<Timestamp> dates, DateOrder order);

@@ -1,6 +1,8 @@
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMimeData>
+#include <QScreen>
 #include <QUrl>
 #include <algorithm>
 
@@ -92,12 +94,18 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
       WriteLog("Download Log.txt", {{"d", "a", "g", "n", "f"}, {"only", "three", "fields"}});
   const QString good = WriteLog("Upload Log.txt", Rows({{"x", "new"}}));
   const QString missing = QString::fromStdString((folder.Path() / "gone.txt").string());
+  const QString binary = QString::fromStdString(
+      folder.Write("picture.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)).string());
+  const QString empty = QString::fromStdString(folder.Write("Empty Log.txt", "").string());
   // The files chosen before a Cancel or to the end, then what the message says (none: no message).
   const std::vector<std::tuple<const char*, QStringList, QStringList>> cases = {
       {"Cancel in the first question", {}, {}},
       {"Cancel in the second question", {good}, {}},
       {"a row of three fields", {bad, good}, {"download log", bad, "Line 3: "}},
-      {"a missing upload log", {good, missing}, {"upload log", missing}}};
+      {"a missing upload log", {good, missing}, {"upload log", missing}},
+      // A file that is no log is refused before the second question.
+      {"a binary download log", {binary}, {"download log", binary, "Line 1: "}},
+      {"an empty download log", {empty}, {"download log", empty, "Line 1: "}}};
   for (const auto& [label, answers, said] : cases) {
     SCOPED_TRACE(label);
     fake->questions.clear();
@@ -105,7 +113,8 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
     fake->busyChanges.clear();
     fake->answers = {answers.begin(), answers.end()};
     Click("cmdLoadLogs");
-    EXPECT_EQ(fake->questions.size(), std::min<qsizetype>(answers.size() + 1, 2));
+    EXPECT_EQ(fake->questions.size(),
+              said.isEmpty() ? std::min<qsizetype>(answers.size() + 1, 2) : answers.size());
     ExpectFirstPairStillShown();
     EXPECT_EQ(fake->messages.size(), said.isEmpty() ? 0 : 1);
     for (const QString& message : fake->messages) {
@@ -113,7 +122,8 @@ TEST_F(LoadLogsCommand, CancelOrABadFileChangesNothing) {
       for (const QString& part : said)
         EXPECT_TRUE(message.contains(part)) << message.toStdString();
     }
-    const std::vector<bool> busy = said.isEmpty() ? std::vector<bool>() : std::vector{true, false};
+    const std::vector<bool> busy =
+        said.isEmpty() || answers.size() < 2 ? std::vector<bool>() : std::vector{true, false};
     EXPECT_EQ(fake->busyChanges, busy) << "the busy pointer only while a load runs";
   }
 }
@@ -176,6 +186,66 @@ TEST_F(LoadLogsCommand, ServerLogsFillBothTablesAndTellTheirSources) {
     rows << cells.join(',');
   }
   EXPECT_EQ(rows.join('|'), "Mobius server log,1,1,1,0|Mobius server log,1,0,1,0");
+}
+
+// The line under a list fits its width: its words whole, each file name shortened in its middle
+// (its start and end kept), and with no room for names, none.
+TEST_F(LoadLogsCommand, TheSourcesLineFitsItsWidthShorteningFileNamesInTheirMiddle) {
+  QStringList files, names;
+  for (const char* tag : {"first", "second", "third"}) {
+    names << QString("mobius-2025-03-14T04-07-45.000-kept-by-the-operator-%1.log").arg(tag);
+    files << QString::fromStdString(
+        folder
+            .Write(names.back().toStdString(),
+                   "time=2025-03-14T21:07:45Z level=INFO msg=\"Download file\" "
+                   "remoteAddr=10.0.0.1:5 Name=Cy filePath=/c\n")
+            .string());
+  }
+  fake->answers = {files.join('\n')};
+  Click("cmdLoadLogs");
+  const QString whole = "From 3 files, 2 rows already read left out", lead = whole + ": ";
+  ASSERT_EQ(Text("lblDownloadSources").toStdString(), (lead + names.join(", ")).toStdString());
+  const auto* line = Control<QLabel>("lblDownloadSources");
+  bool shortened = false;
+  for (const int width : {1600, 900, 700, 400}) {
+    window->resize(width, window->height());
+    const QString shown = window->SourcesLineShown(false);
+    SCOPED_TRACE(shown.toStdString());
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(shown), line->contentsRect().width());
+    if (shown == whole)
+      continue;  // no room for names
+    ASSERT_TRUE(shown.startsWith(lead));
+    const QStringList parts = shown.mid(lead.size()).split(", ");
+    ASSERT_EQ(parts.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+      const QStringList ends = parts[i].split(QChar(0x2026));
+      shortened = shortened || ends.size() == 2;
+      EXPECT_TRUE(ends.size() == 1
+                      ? parts[i] == names[i]
+                      : ends.size() == 2 && names[i].startsWith(ends[0]) &&
+                            names[i].endsWith(ends[1]) && !ends[0].isEmpty() && !ends[1].isEmpty());
+    }
+  }
+  EXPECT_TRUE(shortened) << "the narrower widths shorten names";
+}
+
+// Sources opens wide enough for every column, within the screen.
+TEST_F(LoadLogsCommand, SourcesOpensWideEnoughForEveryColumn) {
+  LoadFiles(WriteLog("Download Log week.txt", Rows({{"1", "ann"}})),
+            WriteLog("Upload Log week.txt", Rows({{"2", "bob"}})));
+  Click("cmdSources");
+  auto* sources = window->findChild<QTableView*>("lvwSources");
+  ASSERT_NE(sources, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(sources->window()));
+  const QHeaderView* header = sources->horizontalHeader();
+  EXPECT_LE(header->length(), sources->viewport()->width());
+  EXPECT_LE(sources->window()->frameGeometry().width(),
+            sources->screen()->availableGeometry().width());
+  for (int column = 0; column < header->count(); ++column) {
+    EXPECT_GE(header->sectionSize(column),
+              static_cast<QAbstractItemView*>(sources)->sizeHintForColumn(column))
+        << column;
+  }
 }
 
 // The live log right after a rotation is empty: picked, dropped or named on the command line

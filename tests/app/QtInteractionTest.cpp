@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QListView>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -61,28 +62,48 @@ TEST_F(QtInteractionTest, TheFilterListsOnlyTheTwoLogNamesAndFolders) {
   EXPECT_EQ(all, 7);
 }
 
-// The first log question offers history files beside the logs, the upload question does not;
-// a filter chosen stays chosen where it is still offered.
-TEST_F(QtInteractionTest, HistoryFilesAreOfferedOnlyWhenAskedFor) {
-  QStringList seen;
-  for (const bool orHistory : {true, true, false}) {
-    QTimer::singleShot(0, &dialog, [&] {
-      seen << dialog.nameFilters().join(';') + " > " + dialog.selectedNameFilter();
-      if (seen.size() == 1)
-        dialog.selectNameFilter(dialog.nameFilters()[1]);
-      dialog.reject();
-    });
-    interaction.ChooseLogFiles("Choose", Folder(), {}, orHistory);
-  }
+// The first log question offers history files beside the logs, the upload question does not. The
+// filter chosen last stays chosen where it is still offered, in the next run too; a folder of
+// server logs alone opens on theirs, unless another filter than the classic one was chosen.
+TEST_F(QtInteractionTest, FiltersForEachKindTheLastOneChosenOrTheOneTheFolderNeeds) {
+  QSettings().clear();
+  for (const char* sub : {"server", "both", "classic"})
+    std::filesystem::create_directory(folder.Path() / sub);
+  for (const char* name : {"server/mobius.log.1.gz", "server/notes.txt", "both/mobius.log",
+                           "both/Upload Log.txt", "classic/Upload Log.txt", "notes.txt"})
+    folder.Write(name, "");
+  const auto in = [&](const char* sub) { return folder.Path() / sub; };
   const QString logs = "Hotline Log Files (Download?Log.txt Upload?Log.txt)";
+  const QString servers = "Server Log Files (*.log *.log.* *.gz)";
   const QString history = "History files (*.db *.sqlite *.sqlite3 *.quorvane)";
   const QString all = "All Files (*)";
-  EXPECT_EQ(seen.join('\n').toStdString(),
-            QStringList({logs + ';' + history + ';' + all + " > Hotline Log Files",
-                         logs + ';' + history + ';' + all + " > History files",
-                         logs + ';' + all + " > Hotline Log Files"})
-                .join('\n')
-                .toStdString());
+  // Asks in `in` and answers with the filter of index `choose` (-1: as it opened); what it offered.
+  const auto ask = [&](QtInteraction& asker, const std::filesystem::path& where, bool orHistory,
+                       int choose) {
+    QFileDialog& files = asker.Dialog();
+    QString seen;
+    QTimer::singleShot(0, &files, [&] {
+      seen = files.nameFilters().join(';') + " > " + files.selectedNameFilter();
+      if (choose >= 0)
+        files.selectNameFilter(files.nameFilters()[choose]);
+      files.reject();
+    });
+    asker.ChooseLogFiles("Choose", QString::fromStdString(where.string()), {}, orHistory);
+    return seen.toStdString();
+  };
+  const std::string offered = (logs + ';' + servers + ';' + all).toStdString();
+  const std::string offeredFirst = (logs + ';' + servers + ';' + history + ';' + all).toStdString();
+  EXPECT_EQ(ask(interaction, folder.Path(), true, 2), offeredFirst + " > Hotline Log Files");
+  EXPECT_EQ(ask(interaction, folder.Path(), true, -1), offeredFirst + " > History files");
+  EXPECT_EQ(ask(interaction, folder.Path(), false, 1), offered + " > Hotline Log Files");
+  EXPECT_EQ(ask(interaction, folder.Path(), false, 2), offered + " > Server Log Files");
+  QWidget nextRun;
+  QtInteraction next(&nextRun);
+  EXPECT_EQ(ask(next, folder.Path(), false, 0), offered + " > All Files");
+  EXPECT_EQ(ask(next, in("server"), false, -1), offered + " > Server Log Files");
+  EXPECT_EQ(ask(next, in("both"), false, -1), offered + " > Server Log Files");
+  EXPECT_EQ(ask(next, in("classic"), false, 2), offered + " > Hotline Log Files");
+  EXPECT_EQ(ask(next, in("server"), false, -1), offered + " > All Files");
 }
 
 }  // namespace

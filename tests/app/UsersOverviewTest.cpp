@@ -166,6 +166,18 @@ TEST_F(UsersOverview, SortsNumbersAsNumbersRatiosWithoutUploadsHighestTiesInDisp
   ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "bob ann cy"; })) << Shown();
   SortBy(5, true);
   EXPECT_EQ(Shown(), "cy ann bob");
+  // Without uploads, by downloads (9.00/0 above 3.00/0); counts grouped as the locale groups
+  // them, and exported bare.
+  LoadLogs(Runs("three 3 x, nine 1234 x, one 1 x"), Runs("up 1 y"));
+  SortBy(3, true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "nine three one up"; })) << Shown();
+  SortBy(3, false);
+  EXPECT_EQ(Shown(), "up one three nine");
+  EXPECT_EQ(Shown(1), "0 1 3 1,234");
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  EXPECT_EQ(Shown(1), "0 1 3 1.234");
+  const QString csv = QString::fromStdString((folder.Path() / "users.csv").string());
+  EXPECT_TRUE(Export(csv).contains("\nnine,1234,0,")) << Read(csv).toStdString();
 }
 
 TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
@@ -194,7 +206,7 @@ TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
   EXPECT_EQ(Get<QDoubleSpinBox>("spnMinRatio")->value(), 2.5);
 }
 
-TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersReportInTheMainWindow) {
+TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersOrTheUploadersReportInTheMainWindow) {
   Pick("cy");
   const QPoint cell = table->visualRect(table->currentIndex()).center();
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
@@ -204,6 +216,14 @@ TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersReportInTheMainWindow) {
   Pick("dee");
   QTest::keyClick(table, Qt::Key_Return);
   EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "dee1");
+  // On the Files page, Enter chooses the file's first uploader.
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  auto* files = Get<QTableView>("lvwFiles");
+  files->setFocus();
+  files->setCurrentIndex(files->model()->match(files->model()->index(0, 0), Qt::DisplayRole,
+                                               "a.zip", 1, Qt::MatchExactly)[0]);
+  QTest::keyClick(files, Qt::Key_Enter);
+  EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "ann3");
   // Names that differ in case only are two users.
   LoadLogs(Runs("Ann 1 x, ann 2 x"), Runs("ann 1 y"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "Ann ann"; }));
@@ -468,6 +488,28 @@ class UsersOverviewOverTime : public UsersOverview {
   }
 };
 
+// Counts and dates are never cut: each figure column is at least as wide as the view itself
+// measures its widest cell, in every month.
+TEST_F(UsersOverviewOverTime, NoCountOrDateIsCut) {
+  QString rows = "ann 2026-01-01";
+  for (int month = 2; month <= 12; ++month)
+    rows += QString(", bob 2026-%1-28").arg(month, 2, 10, QChar('0'));
+  for (int i = 0; i < 1234; ++i)
+    rows += ", cy 2026-09-30";
+  LoadLogs(Dated(rows), Dated("cy 2026-12-28"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown(1) == "1 11 1,234"; })) << Shown(1);
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  for (auto* view : {table, Get<QTableView>("lvwFiles")}) {
+    for (int column = 1; column < view->model()->columnCount(); ++column) {
+      if (view->model()->headerData(column, Qt::Horizontal).toString() == "First Uploader")
+        continue;  // a name, shortened when long
+      EXPECT_GE(view->horizontalHeader()->sectionSize(column),
+                static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column))
+          << view->objectName().toStdString() << ' ' << column;
+    }
+  }
+}
+
 // Rows arriving (some past the logs' last day), read again whole, or arriving after a removal or a
 // rename: the user list, the averages and everyone's chart, kept from what arrived, show what full
 // passes over the tables give.
@@ -650,6 +692,20 @@ TEST_F(UsersOverviewOverTime, TheDateOrderSettingRereadsTheLogsAndIsKeptForTheNe
   Get<QComboBox>("cboDates")->setCurrentIndex(1);
   EXPECT_EQ(Shown(), "");
   EXPECT_EQ(frmMain().ReadingDateOrder(), DateOrder::MonthFirst);
+  // Beside the box, how many dated rows the order set leaves undated; the figures are its own.
+  const auto* unread = Get<QLabel>("lblDatesUnread");
+  SetPeriod(QDate(2025, 1, 1), QDate(2026, 12, 31));
+  LoadLogs(Dated("ann 03/04/2026, bob 25/12/2025, cy 13/01/2026, dee 12/25/2025, fay undated"),
+           Dated("eve 31/01/2026"));
+  EXPECT_EQ((unread->isVisible() ? unread->text() : "").toStdString(),
+            "3 dated rows do not read month first");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown() == "ann dee"; })) << Shown();
+  Get<QComboBox>("cboDates")->setCurrentIndex(2);
+  EXPECT_EQ((unread->isVisible() ? unread->text() : "").toStdString(),
+            "1 dated row does not read day first");
+  EXPECT_EQ(Shown(), "ann bob cy eve");
+  Get<QComboBox>("cboDates")->setCurrentIndex(0);
+  EXPECT_FALSE(unread->isVisible());
 }
 
 }  // namespace

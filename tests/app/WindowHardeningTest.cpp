@@ -89,8 +89,9 @@ TEST_F(WindowHardening, LoadingAnalysingRenamingAndRemovingRowsOnlyReadTheLogs) 
   EXPECT_FALSE(Users().contains("Marla"));
   Click("cmdAnalyzeLog");
   // Only Load Logs opens them: the first question's file to tell whether it is a history file,
-  // then a server log, then each to read it.
-  downloadLog.ExpectOnlyRead(3);
+  // then a server log, then whether it is a log at all before the second question, then each to
+  // read it.
+  downloadLog.ExpectOnlyRead(4);
   uploadLog.ExpectOnlyRead(1);
 }
 

@@ -289,6 +289,29 @@ TEST_F(ReportFormats, CsvIsTheUsersTableQuotedWhereNeeded) {
   EXPECT_EQ(Run({"--format", "csv", "--user", "a\xFF,"}).substr(67, 8), "\"a\xEF\xBF\xBD,\",");
 }
 
+// An order set by hand that leaves dated rows undated says how many, once, on standard error; the
+// report is that order's. The log's own order says nothing.
+TEST_F(ReportFormats, ADateOrderThatLeavesRowsUndatedSaysHowMany) {
+  const std::string dayFirst =
+      dir.Write("dmy.txt", testing::LogText({{"25/12/2025 10:00", "1.1.1.1", "c", "ann", "f"},
+                                             {"13/1/2026 10:00", "1.1.1.2", "c", "bob", "f"},
+                                             {"3/4/2026 10:00", "1.1.1.3", "c", "cy", "f"},
+                                             {"undated", "1.1.1.4", "c", "dee", "f"}}))
+          .string();
+  for (const auto& [order, said] :
+       {std::pair{"mdy",
+                  "quorvane-report: 2 dated rows do not read with --date-order mdy (they "
+                  "read dmy) and count as undated\n"},
+        {"dmy", ""}}) {
+    const Outcome run = Report({"--format", "csv", "--date-order", order, dayFirst, uploads});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, said) << order;
+    EXPECT_EQ(run.out.find("\nbob,1,0,1.00/0,0,1,,\n") != std::string::npos,
+              std::string(order) == "mdy")
+        << run.out;
+  }
+}
+
 TEST_F(ReportFormats, JsonHoldsTotalsAveragesUsersAndReportsInThatOrder) {
   EXPECT_EQ(
       Run({"--format", "json"}),
