@@ -11,7 +11,6 @@ namespace quorvane {
 namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
-constexpr std::uint32_t kShared = UINT32_MAX - 1;  // a file with several uploaders
 
 std::uint64_t Pair(std::uint32_t high, std::uint32_t low) {
   return (std::uint64_t{high} << 32) | low;
@@ -119,7 +118,7 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     for (std::size_t i = 0; i < size; ++i)
       texts[i] = Utf8Of(rows, rows.FileNameBytes(batch + i), scratch[i]);
     files_.InternBatch(texts, size, files);
-    fileCounts_.resize(files_.Size(), File{0, kNone});
+    fileCounts_.resize(files_.Size(), File{});
     for (std::size_t i = 0; i < size; ++i)
       __builtin_prefetch(&fileCounts_[files[i]]);
     for (std::size_t i = 0; i < size; ++i) {
@@ -160,7 +159,7 @@ std::uint32_t LiveUserFigures::FileOf(const LogTable& rows, std::string_view byt
   std::string scratch;
   const std::uint32_t id = files_.Intern(Utf8Of(rows, bytes, scratch));
   if (id == fileCounts_.size())
-    fileCounts_.push_back({0, kNone});
+    fileCounts_.emplace_back();
   return id;
 }
 
@@ -182,13 +181,11 @@ std::uint32_t LiveUserFigures::UserOf(std::string_view name) {
 
 template <typename Visit>
 void LiveUserFigures::ForEachUploader(std::uint32_t file, Visit visit) const {
-  const std::uint32_t uploader = fileCounts_[file].uploader;
-  if (uploader == kShared) {
-    for (const std::uint32_t user : sharedUploaders_.at(file))
-      visit(user);
-  } else if (uploader != kNone) {
-    visit(uploader);
-  }
+  const File& counts = fileCounts_[file];
+  if (counts.uploader != kNone)
+    visit(counts.uploader);
+  for (std::uint32_t link = counts.more; link != kNone; link = links_[link].next)
+    visit(links_[link].user);
 }
 
 bool LiveUserFigures::Uploaded(std::uint32_t file, std::uint32_t user) const {
@@ -198,29 +195,39 @@ bool LiveUserFigures::Uploaded(std::uint32_t file, std::uint32_t user) const {
 }
 
 void LiveUserFigures::AddUploader(std::uint32_t file, std::uint32_t user) {
-  std::uint32_t& uploader = fileCounts_[file].uploader;
-  if (uploader == kNone) {
-    uploader = user;
-  } else if (uploader == kShared) {
-    sharedUploaders_[file].push_back(user);
-  } else {
-    sharedUploaders_[file] = {uploader, user};
-    uploader = kShared;
+  File& counts = fileCounts_[file];
+  if (counts.uploader == kNone) {
+    counts.uploader = user;
+    return;
   }
+  std::uint32_t link = static_cast<std::uint32_t>(links_.size());
+  if (freeLinks_.empty()) {
+    links_.emplace_back();
+  } else {
+    link = freeLinks_.back();
+    freeLinks_.pop_back();
+  }
+  links_[link] = {user, counts.more};
+  counts.more = link;
 }
 
 void LiveUserFigures::DropUploader(std::uint32_t file, std::uint32_t user) {
-  std::uint32_t& uploader = fileCounts_[file].uploader;
-  if (uploader != kShared) {
-    uploader = kNone;
-    return;
+  File& counts = fileCounts_[file];
+  std::uint32_t* at = &counts.more;
+  if (counts.uploader == user) {
+    if (*at == kNone) {
+      counts.uploader = kNone;
+      return;
+    }
+    counts.uploader = links_[*at].user;  // the next one moves up
+  } else {
+    while (*at != kNone && links_[*at].user != user)
+      at = &links_[*at].next;
+    if (*at == kNone)
+      return;
   }
-  const auto shared = sharedUploaders_.find(file);
-  TakeOne(shared->second, user);
-  if (shared->second.size() == 1) {
-    uploader = shared->second.front();
-    sharedUploaders_.erase(shared);
-  }
+  freeLinks_.push_back(*at);
+  *at = links_[*at].next;
 }
 
 std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) const {

@@ -79,7 +79,7 @@ class LiveUserFigures {
   std::uint32_t UserOf(std::string_view name);
   std::uint32_t AddressOf(const LogTable& rows, std::string_view bytes);
   std::uint32_t FileOf(const LogTable& rows, std::string_view bytes);
-  // A file's uploaders: none, one (its File's uploader), or several (in sharedUploaders_).
+  // A file's uploaders: its File's uploader (kNone: none), then those linked from its `more`.
   template <typename Visit>
   void ForEachUploader(std::uint32_t file, Visit visit) const;
   bool Uploaded(std::uint32_t file, std::uint32_t user) const;
@@ -98,10 +98,14 @@ class LiveUserFigures {
   StringPool files_;          // file texts as UTF-8, by id
   struct File {
     std::uint32_t downloads = 0;  // download rows by anyone
-    std::uint32_t uploader;       // see ForEachUploader
+    std::uint32_t uploader = UINT32_MAX, more = UINT32_MAX;
+  };
+  struct Link {
+    std::uint32_t user, next;
   };
   std::vector<File> fileCounts_;  // by file id
-  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> sharedUploaders_;
+  std::vector<Link> links_;       // a file's uploaders after its first
+  std::vector<std::uint32_t> freeLinks_;
   const std::atomic<bool>* cancel_ = nullptr;
   // A user's figures changed: once Figures() was asked for, only those are made again.
   void Touch(std::uint32_t user) {
