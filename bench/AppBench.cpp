@@ -14,14 +14,19 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "LogGenerator.h"
 #include "app/ActivityChart.h"
 #include "app/LogDocument.h"
 #include "app/LogTableModel.h"
+#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "app/frmUsersOverview.h"
 #include "logs/LogFollower.h"
@@ -338,6 +343,100 @@ void BM_ActivityChartRedraw(benchmark::State& state) {
   delete overview;
 }
 BENCHMARK(BM_ActivityChartRedraw)->Unit(benchmark::kMillisecond);
+
+// A field of /proc/self/status (VmRSS, VmHWM) in MB; 0 where there is none.
+double StatusMB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  const std::string key = std::string(field) + ':';
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(key, 0) == 0)
+      return std::strtod(line.c_str() + key.size(), nullptr) / 1024.0 * 1.048576;
+  }
+  return 0;
+}
+
+double ProcessCpuSeconds() {
+  timespec time{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
+
+// Events handled as a person who leaves the window alone would see them, for `seconds`.
+void Idle(double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// A whole session on the pair, in a process of its own (run it alone: --benchmark_filter=
+// BM_SessionMemory): load, 15 s untouched, Analyze, the overview on each page, a period and All
+// time again, 10 s idle. Prints resident memory (VmRSS) and its peak (VmHWM) after each step, and
+// the CPU spent while untouched. Targets: peak <= 2.5x the logs' size, rest <= 1.5x.
+void BM_SessionMemory(benchmark::State& state) {
+  Files();
+  const double logsMB =
+      static_cast<double>(std::filesystem::file_size(Files().at(0).toStdString()) +
+                          std::filesystem::file_size(Files().at(1).toStdString())) /
+      1e6;
+  // The program's own: what it keeps for a next count goes back once idle.
+  quorvane::StartReleasingIdleMemory();
+  // The peak from here on: writing the logs above is no part of the session.
+  std::ofstream("/proc/self/clear_refs") << "5";
+  double peak = 0, rest = 0, idleCpu = 0;
+  for (auto _ : state) {
+    std::printf("%-40s %10s %10s\n", "step", "VmRSS MB", "VmHWM MB");
+    const auto step = [](const char* what) {
+      std::printf("%-40s %10.0f %10.0f\n", what, StatusMB("VmRSS"), StatusMB("VmHWM"));
+      std::fflush(stdout);
+    };
+    Window window;
+    step("started");
+    if (!window.Load())
+      return state.SkipWithError("load failed");
+    window.Paint();
+    step("logs loaded");
+    const double cpu = ProcessCpuSeconds();
+    Idle(15);
+    idleCpu = ProcessCpuSeconds() - cpu;
+    step("15 s later, nothing touched");
+    window.Control<QPushButton>("cmdAnalyzeLog")->click();
+    QApplication::processEvents();
+    step("Analyze");
+    window.Control<QPushButton>("cmdUsersOverview")->click();
+    auto* overview = window.Control<quorvane::frmUsersOverview>("frmUsersOverview");
+    auto* pages = overview->findChild<QTabWidget*>("tabViews");
+    pages->setCurrentIndex(1);
+    QApplication::processEvents();
+    overview->repaint();
+    step("Users Overview, Activity page");
+    pages->setCurrentIndex(2);
+    QApplication::processEvents();
+    overview->repaint();
+    step("Files page");
+    pages->setCurrentIndex(0);
+    overview->findChild<QCheckBox*>("chkAllTime")->setChecked(false);
+    overview->findChild<QDateEdit*>("dtpFrom")->setDate(QDate(2026, 3, 1));
+    overview->findChild<QDateEdit*>("dtpTo")->setDate(QDate(2026, 5, 31));
+    QApplication::processEvents();
+    overview->repaint();
+    overview->findChild<QCheckBox*>("chkAllTime")->setChecked(true);
+    QApplication::processEvents();
+    overview->repaint();
+    step("a period, then All time again");
+    Idle(10);
+    step("10 s idle");
+    peak = StatusMB("VmHWM");
+    rest = StatusMB("VmRSS");
+    delete overview;
+  }
+  state.counters["logs_MB"] = logsMB;
+  state.counters["idle_cpu_s"] = idleCpu;
+  state.counters["peak_ratio"] = peak / logsMB;
+  state.counters["rest_ratio"] = rest / logsMB;
+}
+BENCHMARK(BM_SessionMemory)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 
