@@ -119,8 +119,14 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   connect(tabViews, &QTabWidget::currentChanged, this, [this] {
     if (chartStale_)
       ChartChanged();
-    if (filesStale_ && tabViews->currentWidget() == pgFiles)
-      ShowFiles();
+    if (tabViews->currentWidget() == pgFiles) {
+      if (filesStale_)
+        ShowFiles();
+    } else if (filesModel_->FileCount() != 0) {
+      // Half a million files take tens of megabytes: none are kept for a page not shown.
+      filesModel_->SetFiles({});
+      filesStale_ = true;
+    }
     UpdateStatus();
   });
   connect(txtFindFiles, &QLineEdit::textChanged, this, [this](const QString& text) {
