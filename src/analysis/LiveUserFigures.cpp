@@ -12,10 +12,6 @@ namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
 
-std::uint64_t Pair(std::uint32_t high, std::uint32_t low) {
-  return (std::uint64_t{high} << 32) | low;
-}
-
 // Takes one `value` out of `values`, whose order does not matter.
 template <typename T>
 void TakeOne(std::vector<T>& values, T value) {
@@ -49,6 +45,10 @@ std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t k
     ++size_;
   }
   return {&counts_[slot], added};
+}
+
+std::uint32_t LiveUserFigures::PairCounts::Count(std::uint64_t key) const {
+  return keys_.empty() ? 0 : counts_[SlotOf(key)];
 }
 
 std::size_t LiveUserFigures::PairCounts::SlotOf(std::uint64_t key) const {
@@ -97,8 +97,8 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       continue;
     users[id] = UserOf(rows.NameText(id));
     User& user = users_[users[id]];
-    auto& files = table == LogKind::Download ? user.fetched : user.sent;
-    files.reserve(files.size() + rowsOf[id]);
+    if (table == LogKind::Download)
+      user.fetched.reserve(user.fetched.size() + rowsOf[id]);
     if (rows.HasDates())
       user.dates.reserve(user.dates.size() + rowsOf[id]);
   }
@@ -108,6 +108,16 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
   std::string_view texts[kBatch];
   std::string scratch[kBatch];
   std::uint32_t files[kBatch];
+  // Downloads credit the uploaders of their files once all are in: by file, not by row, as a
+  // file may have many uploaders.
+  const bool download = table == LogKind::Download;
+  std::vector<std::uint32_t> fetches, fetchedBefore;
+  if (download) {
+    for (const User& user : users_)
+      fetchedBefore.push_back(static_cast<std::uint32_t>(user.fetched.size()));
+  }
+  // Room for a file per row, given back once the files are known.
+  fileCounts_.reserve(files_.Size() + count);
   for (std::size_t batch = first; batch < last; batch += kBatch) {
     if (cancel_ != nullptr && (batch - first) % 4096 == 0 &&
         cancel_->load(std::memory_order_relaxed)) {
@@ -126,7 +136,45 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       std::uint32_t& address = addresses[rows.AddressId(row)];
       if (address == kNone)
         address = AddressOf(rows, rows.Address(row));
-      Change(table, rows, row, +1, {users[rows.NameId(row)], address, files[i]});
+      const std::uint32_t user = users[rows.NameId(row)], file = files[i];
+      Change(table, rows, row, +1, {user, address, file}, !download);
+      if (download && fileCounts_[file].uploader != kNone) {  // a file someone uploaded
+        if (fetches.size() <= file)
+          fetches.resize(fileCounts_.size(), 0);
+        ++fetches[file];
+      }
+    }
+  }
+  fileCounts_.shrink_to_fit();
+  if (download)
+    Credit(fetches, fetchedBefore);
+}
+
+void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
+                             const std::vector<std::uint32_t>& fetchedBefore) {
+  for (std::uint32_t file = 0; file < fetches.size(); ++file) {
+    if (fetches[file] == 0)
+      continue;
+    ForEachUploader(file, [&](std::uint32_t uploader) {
+      credit_[uploader] += fetches[file];
+      Touch(uploader);
+    });
+  }
+  // Each uploader's own fetches of its files earn nothing: its files marked, its new downloads
+  // read once.
+  std::vector<std::uint32_t> uploadedBy(fetches.size(), kNone);
+  for (std::uint32_t u = 0; u < fetchedBefore.size(); ++u) {
+    User& user = users_[u];
+    if (user.sent.empty() || fetchedBefore[u] == user.fetched.size())
+      continue;
+    for (const std::uint32_t file : user.sent) {
+      if (file < uploadedBy.size() && Uploaded(file, u))
+        uploadedBy[file] = u;
+    }
+    for (std::size_t i = fetchedBefore[u]; i < user.fetched.size(); ++i) {
+      const std::uint32_t file = user.fetched[i];
+      if (file < uploadedBy.size() && uploadedBy[file] == u)
+        --credit_[u];
     }
   }
 }
@@ -188,12 +236,6 @@ void LiveUserFigures::ForEachUploader(std::uint32_t file, Visit visit) const {
     visit(links_[link].user);
 }
 
-bool LiveUserFigures::Uploaded(std::uint32_t file, std::uint32_t user) const {
-  bool found = false;
-  ForEachUploader(file, [&](std::uint32_t uploader) { found = found || uploader == user; });
-  return found;
-}
-
 void LiveUserFigures::AddUploader(std::uint32_t file, std::uint32_t user) {
   File& counts = fileCounts_[file];
   if (counts.uploader == kNone) {
@@ -236,7 +278,7 @@ std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) cons
 }
 
 void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t row, int step,
-                             Ids ids) {
+                             Ids ids, bool credit) {
   const std::uint32_t u = ids.user;
   User& user = users_[u];
   const std::uint32_t file = ids.file;
@@ -260,6 +302,8 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
     if (download) {
       ++fileCounts_[file].downloads;
       user.fetched.push_back(file);
+      if (!credit)
+        return;
       // Every other uploader of the file has one fetch more of what they brought.
       ForEachUploader(file, [&](std::uint32_t uploader) {
         if (uploader != u) {
@@ -268,11 +312,13 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
         }
       });
     } else {
-      if (!Uploaded(file, u)) {
+      const auto [uploads, newFile] = uploads_.Get(Pair(file, u));
+      if (newFile)
+        user.sent.push_back(file);
+      if ((*uploads)++ == 0) {
         AddUploader(file, u);
         credit_[u] += CreditOf(file, user);
       }
-      user.sent.push_back(file);
     }
     return;
   }
@@ -297,8 +343,7 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
       }
     });
   } else {
-    TakeOne(user.sent, file);
-    if (std::find(user.sent.begin(), user.sent.end(), file) == user.sent.end()) {
+    if (--*uploads_.Get(Pair(file, u)).first == 0) {
       DropUploader(file, u);
       credit_[u] -= CreditOf(file, user);
     }
@@ -348,25 +393,29 @@ void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
   }
   // Other uploaders keep their credit: a file's fetches and theirs do not change.
   for (const std::uint32_t file : gone.sent) {
-    if (Uploaded(file, a)) {
-      DropUploader(file, a);
-      if (!Uploaded(file, b))
-        AddUploader(file, b);
-    }
+    const std::uint32_t moved = std::exchange(*uploads_.Get(Pair(file, a)).first, 0);
+    if (moved == 0)
+      continue;
+    DropUploader(file, a);
+    const auto [count, newFile] = uploads_.Get(Pair(file, b));
+    if (newFile)
+      into.sent.push_back(file);
+    if (*count == 0)
+      AddUploader(file, b);
+    *count += moved;
   }
   into.fetched.insert(into.fetched.end(), gone.fetched.begin(), gone.fetched.end());
-  into.sent.insert(into.sent.end(), gone.sent.begin(), gone.sent.end());
-  // The merged user's credit, counted afresh over sorted copies of its files.
-  std::vector<std::uint32_t> fetched = into.fetched, sent = into.sent;
+  // The merged user's credit, counted afresh over a sorted copy of its downloads.
+  std::vector<std::uint32_t> fetched = into.fetched;
   std::sort(fetched.begin(), fetched.end());
-  std::sort(sent.begin(), sent.end());
-  sent.erase(std::unique(sent.begin(), sent.end()), sent.end());
   credit_[a] = 0;
   std::size_t& credit = credit_[b];
   credit = 0;
-  for (const std::uint32_t file : sent) {
-    const auto [low, high] = std::equal_range(fetched.begin(), fetched.end(), file);
-    credit += fileCounts_[file].downloads - static_cast<std::size_t>(high - low);
+  for (const std::uint32_t file : into.sent) {
+    if (Uploaded(file, b)) {
+      const auto [low, high] = std::equal_range(fetched.begin(), fetched.end(), file);
+      credit += fileCounts_[file].downloads - static_cast<std::size_t>(high - low);
+    }
   }
 }
 

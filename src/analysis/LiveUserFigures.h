@@ -49,8 +49,8 @@ class LiveUserFigures {
     Timestamp firstSeen = kUndated, lastSeen = kUndated;
     std::vector<Timestamp> dates;        // of each dated row, in no order
     std::vector<std::uint32_t> fetched;  // the file of each download row, in no order
-    std::vector<std::uint32_t> sent;     // the file of each upload row, in no order
     std::vector<std::uint32_t> seenAt;   // every address with a count in userAddresses_
+    std::vector<std::uint32_t> sent;     // every file with a count in uploads_
   };
 
   // Counts by a 64-bit key: open addressing, linear probing. A key once in stays (its count may
@@ -59,6 +59,7 @@ class LiveUserFigures {
    public:
     // The key's count, and whether the key is new.
     std::pair<std::uint32_t*, bool> Get(std::uint64_t key);
+    std::uint32_t Count(std::uint64_t key) const;
 
    private:
     static constexpr std::uint64_t kEmpty = UINT64_MAX;
@@ -72,7 +73,13 @@ class LiveUserFigures {
     std::uint32_t user = 0, address = 0, file = 0;
   };
   Ids IdsOf(const LogTable& rows, std::size_t row);
-  void Change(LogKind table, const LogTable& rows, std::size_t row, int step, Ids ids);
+  // `credit`: a download adds to its file's uploaders' credit (else the caller does).
+  void Change(LogKind table, const LogTable& rows, std::size_t row, int step, Ids ids,
+              bool credit = true);
+  // What many download rows add to the uploaders' credit, once they are in: by file, its
+  // downloads among them (of files someone uploaded); by user, its downloads before them.
+  void Credit(const std::vector<std::uint32_t>& fetches,
+              const std::vector<std::uint32_t>& fetchedBefore);
   // A cell's text as UTF-8: its bytes, unless they need decoding (into `scratch`).
   static std::string_view Utf8Of(const LogTable& rows, std::string_view bytes,
                                  std::string& scratch);
@@ -82,7 +89,12 @@ class LiveUserFigures {
   // A file's uploaders: its File's uploader (kNone: none), then those linked from its `more`.
   template <typename Visit>
   void ForEachUploader(std::uint32_t file, Visit visit) const;
-  bool Uploaded(std::uint32_t file, std::uint32_t user) const;
+  bool Uploaded(std::uint32_t file, std::uint32_t user) const {
+    return uploads_.Count(Pair(file, user)) != 0;
+  }
+  static std::uint64_t Pair(std::uint32_t high, std::uint32_t low) {
+    return (std::uint64_t{high} << 32) | low;
+  }
   void AddUploader(std::uint32_t file, std::uint32_t user);
   void DropUploader(std::uint32_t file, std::uint32_t user);
   // Fetches of the file by others: what the user's upload of it earns.
@@ -95,6 +107,7 @@ class LiveUserFigures {
   std::vector<std::size_t> credit_;  // by user id, apart: every download adds to some at random
   std::unordered_map<std::string, std::uint32_t> addressIds_;
   PairCounts userAddresses_;  // (user, address) -> rows
+  PairCounts uploads_;        // (file, user) -> upload rows
   StringPool files_;          // file texts as UTF-8, by id
   struct File {
     std::uint32_t downloads = 0;  // download rows by anyone

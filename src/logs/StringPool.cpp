@@ -89,7 +89,11 @@ bool StringPool::Matches(const Entry& entry, const Key& key) const {
     if (x != y)
       return false;
   }
-  return std::memcmp(held, text, n) == 0;
+  for (; n > 0; --n) {
+    if (*held++ != *text++)
+      return false;
+  }
+  return true;
 }
 
 std::size_t StringPool::SlotOf(const Key& key, std::uint64_t hash) const {
