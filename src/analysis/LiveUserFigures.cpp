@@ -25,7 +25,8 @@ void TakeOne(std::vector<T>& values, T value) {
 }  // namespace
 
 std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t key) {
-  if ((size_ + 1) * 2 > keys_.size()) {
+  // At most three quarters full: a big history has millions of (file, uploader) pairs.
+  if ((size_ + 1) * 4 > keys_.size() * 3) {
     std::vector<std::uint64_t> keys = std::move(keys_);
     std::vector<std::uint32_t> counts = std::move(counts_);
     keys_.assign(std::max<std::size_t>(keys.size() * 2, 1024), kEmpty);
