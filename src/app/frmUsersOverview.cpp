@@ -39,6 +39,7 @@
 #include "app/Interaction.h"
 #include "app/LogDocument.h"
 #include "app/UserFiguresModel.h"
+#include "logs/LargeMemory.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
@@ -123,9 +124,11 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
       if (filesStale_)
         ShowFiles();
     } else if (filesModel_->FileCount() != 0) {
-      // Half a million files take tens of megabytes: none are kept for a page not shown.
+      // Half a million files take tens of megabytes: none are kept for a page not shown, nor
+      // the scratch their count keeps for a next one.
       filesModel_->SetFiles({});
       filesStale_ = true;
+      ReleaseIdleMemory(0);
     }
     UpdateStatus();
   });
