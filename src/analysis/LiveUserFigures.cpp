@@ -64,6 +64,67 @@ std::size_t LiveUserFigures::PairCounts::SlotOf(std::uint64_t key) const {
   return i;
 }
 
+void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const bool* copy,
+                                        std::size_t count, const std::shared_ptr<const void>& owner,
+                                        std::uint32_t* ids) {
+  if (std::find(owners_.begin(), owners_.end(), owner) == owners_.end())
+    owners_.push_back(owner);
+  if ((texts_.size() + count) * 4 > slots_.size() * 3) {
+    // Twice the slots, each text placed again by its hash.
+    std::vector<std::uint64_t>(std::max<std::size_t>(slots_.size() * 2, 1024), 0).swap(slots_);
+    for (std::size_t id = 0; id < texts_.size(); ++id) {
+      const std::uint64_t hash = StringPool::Hash(texts_[id]);
+      const std::size_t mask = slots_.size() - 1;
+      std::size_t i = hash & mask;
+      while (slots_[i] != 0)
+        i = (i + 1) & mask;
+      slots_[i] = (hash & kTagMask) | (id + 1);
+    }
+  }
+  // Three rounds of fetches, so the waits overlap: each text's first slot, the view it names,
+  // the bytes the view points at.
+  const std::size_t mask = slots_.size() - 1;
+  std::uint64_t hashes[kBatch], slots[kBatch];
+  for (std::size_t i = 0; i < count; ++i) {
+    hashes[i] = StringPool::Hash(texts[i]);
+    __builtin_prefetch(&slots_[hashes[i] & mask]);
+  }
+  const auto named = [&](std::size_t i) {
+    return slots[i] != 0 && (slots[i] & kTagMask) == (hashes[i] & kTagMask);
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    slots[i] = slots_[hashes[i] & mask];
+    if (named(i))
+      __builtin_prefetch(&texts_[(slots[i] & ~kTagMask) - 1]);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (named(i))
+      __builtin_prefetch(texts_[(slots[i] & ~kTagMask) - 1].data());
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t& slot = slots_[SlotOf(texts[i], hashes[i])];
+    if (slot == 0) {
+      std::string_view text = texts[i];
+      if (copy[i] && !text.empty())
+        text = copies_.View(copies_.Append(text), static_cast<std::uint32_t>(text.size()));
+      texts_.push_back(text);
+      slot = (hashes[i] & kTagMask) | texts_.size();
+    }
+    ids[i] = static_cast<std::uint32_t>((slot & ~kTagMask) - 1);
+  }
+}
+
+std::size_t LiveUserFigures::FileTexts::SlotOf(std::string_view text, std::uint64_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint64_t slot = slots_[i];
+    if (slot == 0)
+      return i;
+    if ((slot & kTagMask) == (hash & kTagMask) && texts_[(slot & ~kTagMask) - 1] == text)
+      return i;
+  }
+}
+
 LiveUserFigures::LiveUserFigures(const LogTable& downloads, const LogTable& uploads,
                                  const std::atomic<bool>* cancel)
     : cancel_(cancel) {
@@ -104,8 +165,10 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       user.dates.reserve(user.dates.size() + rowsOf[id]);
   }
   rowsOf = {};
-  // File texts are looked up a batch at a time (StringPool::InternBatch).
-  constexpr std::size_t kBatch = StringPool::kBatch;
+  // File texts are looked up a batch at a time (FileTexts::Intern).
+  constexpr std::size_t kBatch = FileTexts::kBatch;
+  const std::shared_ptr<const void> owner = rows.KeptBytes();
+  bool copy[kBatch];
   std::string_view texts[kBatch];
   std::string scratch[kBatch];
   std::uint32_t files[kBatch];
@@ -126,9 +189,12 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       return;
     }
     const std::size_t size = std::min(kBatch, last - batch);
-    for (std::size_t i = 0; i < size; ++i)
-      texts[i] = Utf8Of(rows, rows.FileNameBytes(batch + i), scratch[i]);
-    files_.InternBatch(texts, size, files);
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::string_view bytes = rows.FileNameBytes(batch + i);
+      texts[i] = Utf8Of(rows, bytes, scratch[i]);
+      copy[i] = texts[i].data() != bytes.data();
+    }
+    files_.Intern(texts, copy, size, owner, files);
     fileCounts_.resize(files_.Size(), File{});
     for (std::size_t i = 0; i < size; ++i)
       __builtin_prefetch(&fileCounts_[files[i]]);
@@ -206,7 +272,10 @@ std::uint32_t LiveUserFigures::AddressOf(const LogTable& rows, std::string_view 
 
 std::uint32_t LiveUserFigures::FileOf(const LogTable& rows, std::string_view bytes) {
   std::string scratch;
-  const std::uint32_t id = files_.Intern(Utf8Of(rows, bytes, scratch));
+  const std::string_view text = Utf8Of(rows, bytes, scratch);
+  const bool copy = text.data() != bytes.data();
+  std::uint32_t id;
+  files_.Intern(&text, &copy, 1, rows.KeptBytes(), &id);
   if (id == fileCounts_.size())
     fileCounts_.emplace_back();
   return id;

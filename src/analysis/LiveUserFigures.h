@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +70,27 @@ class LiveUserFigures {
     std::size_t size_ = 0;
   };
 
+  // File texts by id, held where the tables hold them (a text is copied only when it had to be
+  // decoded): half a million files are not copied again. Looked up a batch at a time, what each
+  // lookup reads fetched ahead for all first.
+  class FileTexts {
+   public:
+    static constexpr std::size_t kBatch = 64;
+    // The ids of `count` texts, each added when new: texts[i] lies in what `owner` keeps, or,
+    // where `copy[i]`, in scratch to be copied.
+    void Intern(const std::string_view* texts, const bool* copy, std::size_t count,
+                const std::shared_ptr<const void>& owner, std::uint32_t* ids);
+    std::size_t Size() const { return texts_.size(); }
+
+   private:
+    static constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;  // slot: tag | id + 1
+    std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
+    std::vector<std::uint64_t> slots_;
+    std::vector<std::string_view> texts_;
+    std::vector<std::shared_ptr<const void>> owners_;
+    ByteArena copies_{16};
+  };
+
   struct Ids {
     std::uint32_t user = 0, address = 0, file = 0;
   };
@@ -108,7 +130,7 @@ class LiveUserFigures {
   std::unordered_map<std::string, std::uint32_t> addressIds_;
   PairCounts userAddresses_;  // (user, address) -> rows
   PairCounts uploads_;        // (file, user) -> upload rows
-  StringPool files_;          // file texts as UTF-8, by id
+  FileTexts files_;           // file texts as UTF-8, by id
   struct File {
     std::uint32_t downloads = 0;  // download rows by anyone
     std::uint32_t uploader = UINT32_MAX, more = UINT32_MAX;

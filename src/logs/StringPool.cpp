@@ -78,22 +78,8 @@ bool StringPool::Matches(const Entry& entry, const Key& key) const {
     std::memcpy(stored, entry.text, sizeof stored);
     return stored[0] == key.head[0] && stored[1] == key.head[1];
   }
-  // Names are short: comparing words here costs less than a call to memcmp.
-  const char* held = bytes_.View(entry.offset, entry.length).data();
-  const char* text = key.text.data();
-  std::size_t n = entry.length;
-  for (; n >= 8; held += 8, text += 8, n -= 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, held, 8);
-    std::memcpy(&y, text, 8);
-    if (x != y)
-      return false;
-  }
-  for (; n > 0; --n) {
-    if (*held++ != *text++)
-      return false;
-  }
-  return true;
+  return std::memcmp(bytes_.View(entry.offset, entry.length).data(), key.text.data(),
+                     entry.length) == 0;
 }
 
 std::size_t StringPool::SlotOf(const Key& key, std::uint64_t hash) const {
@@ -156,32 +142,6 @@ std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   ++size_;
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
-}
-
-void StringPool::InternBatch(const std::string_view* texts, std::size_t count, std::uint32_t* ids) {
-  std::uint64_t hashes[kBatch];
-  Slot slots[kBatch];
-  if ((size_ + count) * 4 > slots_.size() * 3)
-    Grow();
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = 0; i < count; ++i) {
-    hashes[i] = HashText(texts[i]);
-    __builtin_prefetch(&slots_[hashes[i] & mask]);
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    slots[i] = slots_[hashes[i] & mask];
-    if (slots[i].entry != 0 && slots[i].tag == TagOf(hashes[i]))
-      __builtin_prefetch(&EntryOf(slots[i].entry - 1));
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    if (slots[i].entry != 0 && slots[i].tag == TagOf(hashes[i])) {
-      const Entry& entry = EntryOf(slots[i].entry - 1);
-      if (entry.length > kInline)
-        __builtin_prefetch(bytes_.View(entry.offset, entry.length).data());
-    }
-  }
-  for (std::size_t i = 0; i < count; ++i)
-    ids[i] = Intern(texts[i], hashes[i]);
 }
 
 bool StringPool::Holds(std::uint32_t id, std::string_view text) const {

@@ -27,11 +27,6 @@ class StringPool {
   std::uint32_t Intern(std::string_view text) { return Intern(text, Hash(text)); }
   static std::uint64_t Hash(std::string_view text);
   std::uint32_t Intern(std::string_view text, std::uint64_t hash);
-  // Interns `count` texts (at most kBatch) into `ids`, in order. A lookup in a big pool waits on
-  // memory three times in a row (its slot, the entry it names, that entry's bytes): these are
-  // fetched ahead for all the texts first, so the waits overlap.
-  static constexpr std::size_t kBatch = 64;
-  void InternBatch(const std::string_view* texts, std::size_t count, std::uint32_t* ids);
 
   std::optional<std::uint32_t> Find(std::string_view text) const;
   // Whether the id's text is exactly `text`.
