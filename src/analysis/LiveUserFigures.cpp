@@ -70,15 +70,16 @@ void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const boo
   if (std::find(owners_.begin(), owners_.end(), owner) == owners_.end())
     owners_.push_back(owner);
   if ((texts_.size() + count) * 4 > slots_.size() * 3) {
-    // Twice the slots, each text placed again by its hash.
-    std::vector<std::uint64_t>(std::max<std::size_t>(slots_.size() * 2, 1024), 0).swap(slots_);
-    for (std::size_t id = 0; id < texts_.size(); ++id) {
-      const std::uint64_t hash = StringPool::Hash(texts_[id]);
-      const std::size_t mask = slots_.size() - 1;
-      std::size_t i = hash & mask;
+    std::vector<std::uint64_t> old(std::max<std::size_t>(slots_.size() * 2, 1024), 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::uint64_t slot : old) {
+      if (slot == 0)
+        continue;
+      std::size_t i = slot & mask;
       while (slots_[i] != 0)
         i = (i + 1) & mask;
-      slots_[i] = (hash & kTagMask) | (id + 1);
+      slots_[i] = slot;
     }
   }
   // Three rounds of fetches, so the waits overlap: each text's first slot, the view it names,
@@ -89,17 +90,15 @@ void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const boo
     hashes[i] = StringPool::Hash(texts[i]);
     __builtin_prefetch(&slots_[hashes[i] & mask]);
   }
-  const auto named = [&](std::size_t i) {
-    return slots[i] != 0 && (slots[i] & kTagMask) == (hashes[i] & kTagMask);
-  };
+  const auto named = [&](std::size_t i) { return slots[i] != 0 && Tagged(slots[i], hashes[i]); };
   for (std::size_t i = 0; i < count; ++i) {
     slots[i] = slots_[hashes[i] & mask];
     if (named(i))
-      __builtin_prefetch(&texts_[(slots[i] & ~kTagMask) - 1]);
+      __builtin_prefetch(&texts_[IdOf(slots[i])]);
   }
   for (std::size_t i = 0; i < count; ++i) {
     if (named(i))
-      __builtin_prefetch(texts_[(slots[i] & ~kTagMask) - 1].data());
+      __builtin_prefetch(texts_[IdOf(slots[i])].data());
   }
   for (std::size_t i = 0; i < count; ++i) {
     std::uint64_t& slot = slots_[SlotOf(texts[i], hashes[i])];
@@ -108,9 +107,9 @@ void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const boo
       if (copy[i] && !text.empty())
         text = copies_.View(copies_.Append(text), static_cast<std::uint32_t>(text.size()));
       texts_.push_back(text);
-      slot = (hashes[i] & kTagMask) | texts_.size();
+      slot = (std::uint64_t{texts_.size()} << 32) | static_cast<std::uint32_t>(hashes[i]);
     }
-    ids[i] = static_cast<std::uint32_t>((slot & ~kTagMask) - 1);
+    ids[i] = IdOf(slot);
   }
 }
 
@@ -120,7 +119,7 @@ std::size_t LiveUserFigures::FileTexts::SlotOf(std::string_view text, std::uint6
     const std::uint64_t slot = slots_[i];
     if (slot == 0)
       return i;
-    if ((slot & kTagMask) == (hash & kTagMask) && texts_[(slot & ~kTagMask) - 1] == text)
+    if (Tagged(slot, hash) && texts_[IdOf(slot)] == text)
       return i;
   }
 }

@@ -83,7 +83,14 @@ class LiveUserFigures {
     std::size_t Size() const { return texts_.size(); }
 
    private:
-    static constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;  // slot: tag | id + 1
+    // A slot: its text's id + 1 (0: free) above the hash's low half, which holds the slot's home
+    // in any table of up to 2^32 slots, so growing moves slots without hashing texts again.
+    static std::uint32_t IdOf(std::uint64_t slot) {
+      return static_cast<std::uint32_t>(slot >> 32) - 1;
+    }
+    static bool Tagged(std::uint64_t slot, std::uint64_t hash) {
+      return static_cast<std::uint32_t>(slot) == static_cast<std::uint32_t>(hash);
+    }
     std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
     std::vector<std::uint64_t> slots_;
     std::vector<std::string_view> texts_;
