@@ -14,8 +14,12 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "LogGenerator.h"
@@ -23,6 +27,7 @@
 #include "app/HistoryFile.h"
 #include "app/LogDocument.h"
 #include "app/LogTableModel.h"
+#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "app/frmUsersOverview.h"
 #include "logs/LogFollower.h"
@@ -36,14 +41,19 @@ using quorvane::frmMain;
 constexpr std::size_t kDownloadRows = 1000000;
 constexpr std::size_t kUploadRows = 250000;
 
-// The generated pair, written once and reused.
+// A generated pair of `millions` x (1,000,000 download + 250,000 upload) rows, written once and
+// reused (the ten-million pair is about 0.9 GB; never committed).
+QStringList PairFiles(int millions) {
+  const auto [downloads, uploads] = quorvane::bench::WriteLogPair(
+      std::filesystem::temp_directory_path() /
+          (millions == 1 ? std::string("quorvane-bench")
+                         : "quorvane-bench-" + std::to_string(millions) + "m"),
+      kDownloadRows * millions, kUploadRows * millions);
+  return {QString::fromStdString(downloads.string()), QString::fromStdString(uploads.string())};
+}
+
 const QStringList& Files() {
-  static const QStringList files = [] {
-    const auto [downloads, uploads] = quorvane::bench::WriteLogPair(
-        std::filesystem::temp_directory_path() / "quorvane-bench", kDownloadRows, kUploadRows);
-    return QStringList{QString::fromStdString(downloads.string()),
-                       QString::fromStdString(uploads.string())};
-  }();
+  static const QStringList files = PairFiles(1);
   return files;
 }
 
@@ -57,7 +67,7 @@ struct Window {
     return main.findChild<Widget*>(QString::fromLatin1(name));
   }
   // What Load Logs does once both files are chosen.
-  bool Load() { return main.LoadLog(Files().at(0), Files().at(1)); }
+  bool Load(const QStringList& files = Files()) { return main.LoadLog(files.at(0), files.at(1)); }
   // Both lists drawn as a person would see them.
   void Paint() {
     Control<QTableView>("lvwDownloadLog")->viewport()->repaint();
@@ -381,6 +391,124 @@ void BM_ActivityChartRedraw(benchmark::State& state) {
   delete overview;
 }
 BENCHMARK(BM_ActivityChartRedraw)->Unit(benchmark::kMillisecond);
+
+// A field of /proc/self/status (VmRSS, VmHWM) in MB; 0 where there is none.
+double StatusMB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  const std::string key = std::string(field) + ':';
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(key, 0) == 0)
+      return std::strtod(line.c_str() + key.size(), nullptr) / 1024.0 * 1.048576;
+  }
+  return 0;
+}
+
+double ProcessCpuSeconds() {
+  timespec time{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
+
+// Events handled as a person who leaves the window alone would see them, for `seconds`.
+void Idle(double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// A whole session on the pair (millions:1) or on the ten-million pair (millions:10), in a process
+// of its own (run one alone: --benchmark_filter=BM_SessionMemory/millions:1): load, 15 s
+// untouched, Analyze, the overview on each page, a period and All time again, 10 s idle. Prints
+// after each step the milliseconds it took, resident memory (VmRSS) and its peak (VmHWM), and the
+// CPU spent while untouched. Targets: peak <= 2.5x the logs' size, rest <= 1.5x; the ten-million
+// pair within 12x the million pair's times and memory.
+void BM_SessionMemory(benchmark::State& state) {
+  const QStringList files = PairFiles(static_cast<int>(state.range(0)));
+  const double logsMB = static_cast<double>(std::filesystem::file_size(files.at(0).toStdString()) +
+                                            std::filesystem::file_size(files.at(1).toStdString())) /
+                        1e6;
+  // The program's own: what it keeps for a next count goes back once idle.
+  quorvane::StartReleasingIdleMemory();
+  // The peak from here on: writing the logs above is no part of the session.
+  std::ofstream("/proc/self/clear_refs") << "5";
+  double peak = 0, rest = 0, idleCpu = 0;
+  for (auto _ : state) {
+    std::printf("%-36s %9s %9s %9s\n", "step", "ms", "VmRSS MB", "VmHWM MB");
+    auto start = std::chrono::steady_clock::now();
+    const auto step = [&](const char* what) {
+      const auto now = std::chrono::steady_clock::now();
+      std::printf("%-36s %9.0f %9.0f %9.0f\n", what,
+                  std::chrono::duration<double, std::milli>(now - start).count(), StatusMB("VmRSS"),
+                  StatusMB("VmHWM"));
+      std::fflush(stdout);
+      start = std::chrono::steady_clock::now();
+    };
+    Window window;
+    // Not following, whatever the settings say: files other runs write beside the pair would
+    // wake the follower and count in the idle CPU.
+    window.main.Document().SetFollowing(false);
+    step("started");
+    if (!window.Load(files))
+      return state.SkipWithError("load failed");
+    window.Paint();
+    step("logs loaded");
+    const double cpu = ProcessCpuSeconds();
+    Idle(15);
+    idleCpu = ProcessCpuSeconds() - cpu;
+    step("15 s later, nothing touched");
+    window.Control<QPushButton>("cmdAnalyzeLog")->click();
+    QApplication::processEvents();
+    step("Analyze");
+    window.Control<QPushButton>("cmdUsersOverview")->click();
+    auto* overview = window.Control<quorvane::frmUsersOverview>("frmUsersOverview");
+    auto* pages = overview->findChild<QTabWidget*>("tabViews");
+    overview->repaint();
+    step("Users Overview");
+    pages->setCurrentIndex(1);
+    QApplication::processEvents();
+    overview->repaint();
+    step("Activity page");
+    pages->setCurrentIndex(2);
+    QApplication::processEvents();
+    overview->repaint();
+    step("Files page");
+    pages->setCurrentIndex(0);
+    QApplication::processEvents();
+    overview->repaint();
+    step("Users page");
+    {
+      // Both ends set before the period is counted, as a person's typing settles on them.
+      const QSignalBlocker quiet(overview->findChild<QDateEdit*>("dtpFrom"));
+      overview->findChild<QDateEdit*>("dtpFrom")->setDate(QDate(2026, 3, 1));
+    }
+    overview->findChild<QDateEdit*>("dtpTo")->setDate(QDate(2026, 5, 31));
+    overview->findChild<QCheckBox*>("chkAllTime")->setChecked(false);
+    QApplication::processEvents();
+    overview->repaint();
+    step("a period (three months)");
+    overview->findChild<QCheckBox*>("chkAllTime")->setChecked(true);
+    QApplication::processEvents();
+    overview->repaint();
+    step("All time again");
+    Idle(10);
+    step("10 s idle");
+    peak = StatusMB("VmHWM");
+    rest = StatusMB("VmRSS");
+    delete overview;
+  }
+  state.counters["logs_MB"] = logsMB;
+  state.counters["idle_cpu_s"] = idleCpu;
+  state.counters["peak_ratio"] = peak / logsMB;
+  state.counters["rest_ratio"] = rest / logsMB;
+}
+BENCHMARK(BM_SessionMemory)
+    ->ArgName("millions")
+    ->Arg(1)
+    ->Arg(10)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 
 }  // namespace
 

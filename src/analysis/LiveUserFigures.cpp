@@ -1,6 +1,7 @@
 #include "analysis/LiveUserFigures.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "logs/TextEncoding.h"
 #include "logs/UserList.h"
@@ -9,20 +10,128 @@ namespace quorvane {
 
 namespace {
 
-template <typename Map, typename Key>
-void TakeOne(Map& counts, const Key& key) {
-  const auto it = counts.find(key);
-  if (it != counts.end() && --it->second == 0)
-    counts.erase(it);
+constexpr std::uint32_t kNone = UINT32_MAX;
+
+// Takes one `value` out of `values`, whose order does not matter.
+template <typename T>
+void TakeOne(std::vector<T>& values, T value) {
+  const auto it = std::find(values.rbegin(), values.rend(), value);
+  if (it != values.rend()) {
+    *it = values.back();
+    values.pop_back();
+  }
 }
 
 }  // namespace
 
+std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t key) {
+  // At most three quarters full: a big history has millions of (file, uploader) pairs.
+  if ((size_ + 1) * 4 > keys_.size() * 3) {
+    std::vector<std::uint64_t> keys = std::move(keys_);
+    std::vector<std::uint32_t> counts = std::move(counts_);
+    keys_.assign(std::max<std::size_t>(keys.size() * 2, 1024), kEmpty);
+    counts_.assign(keys_.size(), 0);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] != kEmpty) {
+        const std::size_t slot = SlotOf(keys[i]);
+        keys_[slot] = keys[i];
+        counts_[slot] = counts[i];
+      }
+    }
+  }
+  const std::size_t slot = SlotOf(key);
+  const bool added = keys_[slot] == kEmpty;
+  if (added) {
+    keys_[slot] = key;
+    ++size_;
+  }
+  return {&counts_[slot], added};
+}
+
+std::uint32_t LiveUserFigures::PairCounts::Count(std::uint64_t key) const {
+  return keys_.empty() ? 0 : counts_[SlotOf(key)];
+}
+
+std::size_t LiveUserFigures::PairCounts::SlotOf(std::uint64_t key) const {
+  std::uint64_t h = key;  // the finaliser of MurmurHash3
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  const std::size_t mask = keys_.size() - 1;
+  std::size_t i = h & mask;
+  while (keys_[i] != kEmpty && keys_[i] != key)
+    i = (i + 1) & mask;
+  return i;
+}
+
+void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const bool* copy,
+                                        std::size_t count, const std::shared_ptr<const void>& owner,
+                                        std::uint32_t* ids) {
+  if (std::find(owners_.begin(), owners_.end(), owner) == owners_.end())
+    owners_.push_back(owner);
+  if ((texts_.size() + count) * 4 > slots_.size() * 3) {
+    std::vector<std::uint64_t> old(std::max<std::size_t>(slots_.size() * 2, 1024), 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::uint64_t slot : old) {
+      if (slot == 0)
+        continue;
+      std::size_t i = slot & mask;
+      while (slots_[i] != 0)
+        i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
+  }
+  // Three rounds of fetches, so the waits overlap: each text's first slot, the view it names,
+  // the bytes the view points at.
+  const std::size_t mask = slots_.size() - 1;
+  std::uint64_t hashes[kBatch], slots[kBatch];
+  for (std::size_t i = 0; i < count; ++i) {
+    hashes[i] = StringPool::Hash(texts[i]);
+    __builtin_prefetch(&slots_[hashes[i] & mask]);
+  }
+  const auto named = [&](std::size_t i) { return slots[i] != 0 && Tagged(slots[i], hashes[i]); };
+  for (std::size_t i = 0; i < count; ++i) {
+    slots[i] = slots_[hashes[i] & mask];
+    if (named(i))
+      __builtin_prefetch(&texts_[IdOf(slots[i])]);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (named(i))
+      __builtin_prefetch(texts_[IdOf(slots[i])].data());
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t& slot = slots_[SlotOf(texts[i], hashes[i])];
+    if (slot == 0) {
+      std::string_view text = texts[i];
+      if (copy[i] && !text.empty())
+        text = copies_.View(copies_.Append(text), static_cast<std::uint32_t>(text.size()));
+      texts_.push_back(text);
+      slot = (std::uint64_t{texts_.size()} << 32) | static_cast<std::uint32_t>(hashes[i]);
+    }
+    ids[i] = IdOf(slot);
+  }
+}
+
+std::size_t LiveUserFigures::FileTexts::SlotOf(std::string_view text, std::uint64_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint64_t slot = slots_[i];
+    if (slot == 0)
+      return i;
+    if (Tagged(slot, hash) && texts_[IdOf(slot)] == text)
+      return i;
+  }
+}
+
 LiveUserFigures::LiveUserFigures(const LogTable& downloads, const LogTable& uploads,
                                  const std::atomic<bool>* cancel)
     : cancel_(cancel) {
-  AddRows(LogKind::Download, downloads, 0, downloads.RowCount());
+  // Uploads first: each download then credits the uploaders its file has, and no upload needs
+  // to count its user's fetches of the file.
   AddRows(LogKind::Upload, uploads, 0, uploads.RowCount());
+  if (complete_)
+    AddRows(LogKind::Download, downloads, 0, downloads.RowCount());
   cancel_ = nullptr;
 }
 
@@ -37,32 +146,102 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       Change(table, rows, row, +1, IdsOf(rows, row));
     return;
   }
-  // Many rows (a load): each distinct name, address and file text is looked up once, by the
-  // table's own ids and bytes, instead of once per row.
-  constexpr std::uint32_t kNone = UINT32_MAX;
+  // Many rows (a load): each distinct name and address is looked up once, by the table's own
+  // ids, and each user's arrays are sized once.
   std::vector<std::uint32_t> users(rows.NameIdCount(), kNone);
   std::vector<std::uint32_t> addresses(rows.AddressIdCount(), kNone);
-  std::unordered_map<std::string_view, std::uint32_t> files;
-  for (std::size_t row = first; row < last; ++row) {
-    if (cancel_ != nullptr && row % 4096 == 0 && cancel_->load(std::memory_order_relaxed)) {
+  std::vector<std::uint32_t> rowsOf(rows.NameIdCount(), 0);
+  for (std::size_t row = first; row < last; ++row)
+    ++rowsOf[rows.NameId(row)];
+  for (std::uint32_t id = 0; id < rowsOf.size(); ++id) {
+    if (rowsOf[id] == 0)
+      continue;
+    users[id] = UserOf(rows.NameText(id));
+    User& user = users_[users[id]];
+    if (table == LogKind::Download)
+      user.fetched.reserve(user.fetched.size() + rowsOf[id]);
+    if (rows.HasDates())
+      user.dates.reserve(user.dates.size() + rowsOf[id]);
+  }
+  rowsOf = {};
+  // File texts are looked up a batch at a time (FileTexts::Intern).
+  constexpr std::size_t kBatch = FileTexts::kBatch;
+  const std::shared_ptr<const void> owner = rows.KeptBytes();
+  bool copy[kBatch];
+  std::string_view texts[kBatch];
+  std::string scratch[kBatch];
+  std::uint32_t files[kBatch];
+  // Downloads credit the uploaders of their files once all are in: by file, not by row, as a
+  // file may have many uploaders.
+  const bool download = table == LogKind::Download;
+  std::vector<std::uint32_t> fetches, fetchedBefore;
+  if (download) {
+    for (const User& user : users_)
+      fetchedBefore.push_back(static_cast<std::uint32_t>(user.fetched.size()));
+  }
+  // Room for a file per row, given back once the files are known.
+  fileCounts_.reserve(files_.Size() + count);
+  for (std::size_t batch = first; batch < last; batch += kBatch) {
+    if (cancel_ != nullptr && (batch - first) % 4096 == 0 &&
+        cancel_->load(std::memory_order_relaxed)) {
       complete_ = false;
       return;
     }
-    Ids ids;
-    std::uint32_t& user = users[rows.NameId(row)];
-    if (user == kNone)
-      user = UserOf(rows.Name(row));
-    ids.user = user;
-    std::uint32_t& address = addresses[rows.AddressId(row)];
-    if (address == kNone)
-      address = IdOf(addressIds_, Utf8Of(rows, rows.Address(row)));
-    ids.address = address;
-    const std::string_view fileBytes = rows.FileNameBytes(row);
-    const auto [file, added] = files.try_emplace(fileBytes, 0);
-    if (added)
-      file->second = IdOf(fileIds_, Utf8Of(rows, fileBytes));
-    ids.file = file->second;
-    Change(table, rows, row, +1, ids);
+    const std::size_t size = std::min(kBatch, last - batch);
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::string_view bytes = rows.FileNameBytes(batch + i);
+      texts[i] = Utf8Of(rows, bytes, scratch[i]);
+      copy[i] = texts[i].data() != bytes.data();
+    }
+    files_.Intern(texts, copy, size, owner, files);
+    fileCounts_.resize(files_.Size(), File{});
+    for (std::size_t i = 0; i < size; ++i)
+      __builtin_prefetch(&fileCounts_[files[i]]);
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::size_t row = batch + i;
+      std::uint32_t& address = addresses[rows.AddressId(row)];
+      if (address == kNone)
+        address = AddressOf(rows, rows.Address(row));
+      const std::uint32_t user = users[rows.NameId(row)], file = files[i];
+      Change(table, rows, row, +1, {user, address, file}, !download);
+      if (download && fileCounts_[file].uploader != kNone) {  // a file someone uploaded
+        if (fetches.size() <= file)
+          fetches.resize(fileCounts_.size(), 0);
+        ++fetches[file];
+      }
+    }
+  }
+  fileCounts_.shrink_to_fit();
+  if (download)
+    Credit(fetches, fetchedBefore);
+}
+
+void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
+                             const std::vector<std::uint32_t>& fetchedBefore) {
+  for (std::uint32_t file = 0; file < fetches.size(); ++file) {
+    if (fetches[file] == 0)
+      continue;
+    ForEachUploader(file, [&](std::uint32_t uploader) {
+      credit_[uploader] += fetches[file];
+      Touch(uploader);
+    });
+  }
+  // Each uploader's own fetches of its files earn nothing: its files marked, its new downloads
+  // read once.
+  std::vector<std::uint32_t> uploadedBy(fetches.size(), kNone);
+  for (std::uint32_t u = 0; u < fetchedBefore.size(); ++u) {
+    User& user = users_[u];
+    if (user.sent.empty() || fetchedBefore[u] == user.fetched.size())
+      continue;
+    for (const std::uint32_t file : user.sent) {
+      if (file < uploadedBy.size() && Uploaded(file, u))
+        uploadedBy[file] = u;
+    }
+    for (std::size_t i = fetchedBefore[u]; i < user.fetched.size(); ++i) {
+      const std::uint32_t file = user.fetched[i];
+      if (file < uploadedBy.size() && uploadedBy[file] == u)
+        --credit_[u];
+    }
   }
 }
 
@@ -71,102 +250,177 @@ void LiveUserFigures::RemoveRow(LogKind table, const LogTable& rows, std::size_t
     Change(table, rows, row, -1, IdsOf(rows, row));
 }
 
-std::string LiveUserFigures::Utf8Of(const LogTable& rows, std::string_view bytes) {
-  return rows.TextEncoding() == Encoding::Utf8 ? std::string(bytes)
-                                               : DecodeToUtf8(bytes, rows.TextEncoding());
+std::string_view LiveUserFigures::Utf8Of(const LogTable& rows, std::string_view bytes,
+                                         std::string& scratch) {
+  // Both code pages read ASCII as ASCII.
+  if (rows.TextEncoding() == Encoding::Utf8 ||
+      std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+    return bytes;
+  scratch = DecodeToUtf8(bytes, rows.TextEncoding());
+  return scratch;
 }
 
-std::uint32_t LiveUserFigures::IdOf(std::unordered_map<std::string, std::uint32_t>& ids,
-                                    std::string text) {
-  return ids.try_emplace(std::move(text), static_cast<std::uint32_t>(ids.size())).first->second;
+std::uint32_t LiveUserFigures::AddressOf(const LogTable& rows, std::string_view bytes) {
+  std::string scratch;
+  const std::uint32_t id = addressIds_
+                               .try_emplace(std::string(Utf8Of(rows, bytes, scratch)),
+                                            static_cast<std::uint32_t>(addressIds_.size()))
+                               .first->second;
+  return id;
+}
+
+std::uint32_t LiveUserFigures::FileOf(const LogTable& rows, std::string_view bytes) {
+  std::string scratch;
+  const std::string_view text = Utf8Of(rows, bytes, scratch);
+  const bool copy = text.data() != bytes.data();
+  std::uint32_t id;
+  files_.Intern(&text, &copy, 1, rows.KeptBytes(), &id);
+  if (id == fileCounts_.size())
+    fileCounts_.emplace_back();
+  return id;
 }
 
 LiveUserFigures::Ids LiveUserFigures::IdsOf(const LogTable& rows, std::size_t row) {
-  return {UserOf(rows.Name(row)), IdOf(addressIds_, Utf8Of(rows, rows.Address(row))),
-          IdOf(fileIds_, Utf8Of(rows, rows.FileNameBytes(row)))};
+  return {UserOf(rows.Name(row)), AddressOf(rows, rows.Address(row)),
+          FileOf(rows, rows.FileNameBytes(row))};
 }
 
 std::uint32_t LiveUserFigures::UserOf(std::string_view name) {
   const auto [it, added] = byName_.try_emplace(std::string(name), 0);
   if (added) {
     ordered_ = false;
-    if (freeUsers_.empty()) {
-      it->second = static_cast<std::uint32_t>(users_.size());
-      users_.emplace_back();
-    } else {
-      it->second = freeUsers_.back();
-      freeUsers_.pop_back();
-    }
-    users_[it->second].name = name;
+    it->second = static_cast<std::uint32_t>(users_.size());
+    users_.emplace_back().name = name;
+    credit_.push_back(0);
   }
   return it->second;
 }
 
+template <typename Visit>
+void LiveUserFigures::ForEachUploader(std::uint32_t file, Visit visit) const {
+  const File& counts = fileCounts_[file];
+  if (counts.uploader != kNone)
+    visit(counts.uploader);
+  for (std::uint32_t link = counts.more; link != kNone; link = links_[link].next)
+    visit(links_[link].user);
+}
+
+void LiveUserFigures::AddUploader(std::uint32_t file, std::uint32_t user) {
+  File& counts = fileCounts_[file];
+  if (counts.uploader == kNone) {
+    counts.uploader = user;
+    return;
+  }
+  std::uint32_t link = static_cast<std::uint32_t>(links_.size());
+  if (freeLinks_.empty()) {
+    links_.emplace_back();
+  } else {
+    link = freeLinks_.back();
+    freeLinks_.pop_back();
+  }
+  links_[link] = {user, counts.more};
+  counts.more = link;
+}
+
+void LiveUserFigures::DropUploader(std::uint32_t file, std::uint32_t user) {
+  File& counts = fileCounts_[file];
+  std::uint32_t* at = &counts.more;
+  if (counts.uploader == user) {
+    if (*at == kNone) {
+      counts.uploader = kNone;
+      return;
+    }
+    counts.uploader = links_[*at].user;  // the next one moves up
+  } else {
+    while (*at != kNone && links_[*at].user != user)
+      at = &links_[*at].next;
+    if (*at == kNone)
+      return;
+  }
+  freeLinks_.push_back(*at);
+  *at = links_[*at].next;
+}
+
+std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) const {
+  return fileCounts_[file].downloads -
+         static_cast<std::size_t>(std::count(user.fetched.begin(), user.fetched.end(), file));
+}
+
 void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t row, int step,
-                             Ids ids) {
+                             Ids ids, bool credit) {
   const std::uint32_t u = ids.user;
   User& user = users_[u];
-  const std::uint32_t address = ids.address;
-  const std::uint32_t fileId = ids.file;
-  if (fileId == files_.size())
-    files_.emplace_back();
-  File& file = files_[fileId];
+  const std::uint32_t file = ids.file;
   const Timestamp date = rows.Date(row);
   const bool download = table == LogKind::Download;
-  Use& use = user.files[fileId];
   Touch(u);
+  const auto [seen, newAddress] = userAddresses_.Get(Pair(u, ids.address));
+  if (newAddress)
+    user.seenAt.push_back(ids.address);
   if (step > 0) {
     ++(download ? user.downloads : user.uploads);
-    if (date != kUndated)
-      ++user.dates[date];
-    ++user.addresses[address];
+    if (date != kUndated) {
+      user.dates.push_back(date);
+      if (user.firstSeen == kUndated || date < user.firstSeen)
+        user.firstSeen = date;
+      if (user.lastSeen == kUndated || date > user.lastSeen)
+        user.lastSeen = date;
+    }
+    if ((*seen)++ == 0)
+      ++user.addresses;
     if (download) {
-      ++file.downloads;
-      ++use.downloads;
-      ++file.downloadsBy[u];
+      ++fileCounts_[file].downloads;
+      user.fetched.push_back(file);
+      if (!credit)
+        return;
       // Every other uploader of the file has one fetch more of what they brought.
-      for (const auto& [uploader, count] : file.uploadsBy) {
+      ForEachUploader(file, [&](std::uint32_t uploader) {
         if (uploader != u) {
-          ++users_[uploader].credit;
+          ++credit_[uploader];
           Touch(uploader);
         }
-      }
+      });
     } else {
-      ++use.uploads;
-      if (++file.uploadsBy[u] == 1)
-        user.credit += file.downloads - use.downloads;
+      const auto [uploads, newFile] = uploads_.Get(Pair(file, u));
+      if (newFile)
+        user.sent.push_back(file);
+      if ((*uploads)++ == 0) {
+        AddUploader(file, u);
+        credit_[u] += CreditOf(file, user);
+      }
     }
     return;
   }
   --(download ? user.downloads : user.uploads);
-  if (date != kUndated)
+  if (date != kUndated) {
     TakeOne(user.dates, date);
-  TakeOne(user.addresses, address);
-  if (download) {
-    --file.downloads;
-    --use.downloads;
-    TakeOne(file.downloadsBy, u);
-    for (const auto& [uploader, count] : file.uploadsBy) {
-      if (uploader != u) {
-        --users_[uploader].credit;
-        Touch(uploader);
-      }
-    }
-  } else {
-    --use.uploads;
-    const auto it = file.uploadsBy.find(u);
-    if (--it->second == 0) {
-      file.uploadsBy.erase(it);
-      user.credit -= file.downloads - use.downloads;
+    if (date == user.firstSeen || date == user.lastSeen) {
+      const auto [low, high] = std::minmax_element(user.dates.begin(), user.dates.end());
+      user.firstSeen = user.dates.empty() ? kUndated : *low;
+      user.lastSeen = user.dates.empty() ? kUndated : *high;
     }
   }
-  if (use.downloads == 0 && use.uploads == 0)
-    user.files.erase(fileId);
+  if (--*seen == 0)
+    --user.addresses;
+  if (download) {
+    --fileCounts_[file].downloads;
+    TakeOne(user.fetched, file);
+    ForEachUploader(file, [&](std::uint32_t uploader) {
+      if (uploader != u) {
+        --credit_[uploader];
+        Touch(uploader);
+      }
+    });
+  } else {
+    if (--*uploads_.Get(Pair(file, u)).first == 0) {
+      DropUploader(file, u);
+      credit_[u] -= CreditOf(file, user);
+    }
+  }
   if (user.downloads + user.uploads == 0) {
     ordered_ = false;
     byName_.erase(user.name);
     user = User();
-    freeUsers_.push_back(u);
   }
 }
 
@@ -183,48 +437,67 @@ void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
     return;
   }
   const std::uint32_t b = target->second;
-  User& gone = users_[a];
+  User gone = std::move(users_[a]);
+  users_[a] = User();
   User& into = users_[b];
   into.downloads += gone.downloads;
   into.uploads += gone.uploads;
-  for (const auto& [date, count] : gone.dates)
-    into.dates[date] += count;
-  for (const auto& [address, count] : gone.addresses)
-    into.addresses[address] += count;
+  into.dates.insert(into.dates.end(), gone.dates.begin(), gone.dates.end());
+  if (gone.firstSeen != kUndated) {
+    if (into.firstSeen == kUndated || gone.firstSeen < into.firstSeen)
+      into.firstSeen = gone.firstSeen;
+    if (into.lastSeen == kUndated || gone.lastSeen > into.lastSeen)
+      into.lastSeen = gone.lastSeen;
+  }
+  for (const std::uint32_t address : gone.seenAt) {
+    const std::uint32_t moved = std::exchange(*userAddresses_.Get(Pair(a, address)).first, 0);
+    if (moved == 0)
+      continue;
+    const auto [count, newAddress] = userAddresses_.Get(Pair(b, address));
+    if (newAddress)
+      into.seenAt.push_back(address);
+    if (*count == 0)
+      ++into.addresses;
+    *count += moved;
+  }
   // Other uploaders keep their credit: a file's fetches and theirs do not change.
-  for (const auto& [fileId, use] : gone.files) {
-    File& file = files_[fileId];
-    for (auto* by : {&file.uploadsBy, &file.downloadsBy}) {
-      const auto it = by->find(a);
-      if (it != by->end()) {
-        (*by)[b] += it->second;
-        by->erase(a);
-      }
+  for (const std::uint32_t file : gone.sent) {
+    const std::uint32_t moved = std::exchange(*uploads_.Get(Pair(file, a)).first, 0);
+    if (moved == 0)
+      continue;
+    DropUploader(file, a);
+    const auto [count, newFile] = uploads_.Get(Pair(file, b));
+    if (newFile)
+      into.sent.push_back(file);
+    if (*count == 0)
+      AddUploader(file, b);
+    *count += moved;
+  }
+  into.fetched.insert(into.fetched.end(), gone.fetched.begin(), gone.fetched.end());
+  // The merged user's credit, counted afresh over a sorted copy of its downloads.
+  std::vector<std::uint32_t> fetched = into.fetched;
+  std::sort(fetched.begin(), fetched.end());
+  credit_[a] = 0;
+  std::size_t& credit = credit_[b];
+  credit = 0;
+  for (const std::uint32_t file : into.sent) {
+    if (Uploaded(file, b)) {
+      const auto [low, high] = std::equal_range(fetched.begin(), fetched.end(), file);
+      credit += fileCounts_[file].downloads - static_cast<std::size_t>(high - low);
     }
-    Use& merged = into.files[fileId];
-    merged.downloads += use.downloads;
-    merged.uploads += use.uploads;
   }
-  into.credit = 0;
-  for (const auto& [fileId, use] : into.files) {
-    if (use.uploads != 0)
-      into.credit += files_[fileId].downloads - use.downloads;
-  }
-  gone = User();
-  freeUsers_.push_back(a);
 }
 
-UserFigures LiveUserFigures::FiguresOf(const User& user) const {
+UserFigures LiveUserFigures::FiguresOf(std::uint32_t id) const {
+  const User& user = users_[id];
   UserFigures figures;
   figures.name = user.name;
   figures.downloads = user.downloads;
   figures.uploads = user.uploads;
-  figures.credit = user.credit;
-  figures.addresses = user.addresses.size();
-  if (!user.dates.empty()) {
-    figures.firstSeen = user.dates.begin()->first;
-    figures.lastSeen = user.dates.rbegin()->first;
-  }
+  figures.credit = credit_[id];
+  figures.addresses = user.addresses;
+  figures.firstSeen = user.firstSeen;
+  figures.lastSeen = user.lastSeen;
   return figures;
 }
 
@@ -232,7 +505,7 @@ std::optional<UserFigures> LiveUserFigures::Find(std::string_view name) const {
   const auto it = byName_.find(std::string(name));
   if (it == byName_.end())
     return std::nullopt;
-  return FiguresOf(users_[it->second]);
+  return FiguresOf(it->second);
 }
 
 std::vector<UserFigures> LiveUserFigures::Figures() const {
@@ -253,11 +526,11 @@ std::vector<UserFigures> LiveUserFigures::Figures() const {
     figures_.reserve(order_.size());
     for (std::size_t i = 0; i < order_.size(); ++i) {
       place_[order_[i]] = static_cast<std::uint32_t>(i);
-      figures_.push_back(FiguresOf(users_[order_[i]]));
+      figures_.push_back(FiguresOf(order_[i]));
     }
   }
   for (const std::uint32_t id : changed_) {
-    figures_[place_[id]] = FiguresOf(users_[id]);
+    figures_[place_[id]] = FiguresOf(id);
     touched_[id] = false;
   }
   changed_.clear();

@@ -2,7 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,14 +11,17 @@
 
 #include "analysis/UserFigures.h"
 #include "logs/LogLoader.h"
+#include "logs/StringPool.h"
 
 namespace quorvane {
 
 // Every user's figures (the users of the whole-population views: each distinct Name on a row of
-// either table) kept up to date as rows arrive, go and are renamed, at the cost of what changed:
-// each user keeps counts (of each date, address and file) so that a row taken away is taken out
-// exactly. Figures() equals ComputeUserFigures over CollectEveryUserName of the same tables.
-// Texts of both tables are compared as UTF-8, so tables of different encodings may feed it.
+// either table) kept up to date as rows arrive, go and are renamed, at the cost of what changed.
+// Each user keeps the date and the file of each of its rows in plain arrays, and counts by
+// (user, address); each file its downloads and its uploaders: a row taken away is taken out
+// exactly, and a load makes it all in a few passes. Figures() equals ComputeUserFigures over
+// CollectEveryUserName of the same tables. Texts of both tables are compared as UTF-8, so tables
+// of different encodings may feed it.
 class LiveUserFigures {
  public:
   LiveUserFigures() = default;
@@ -41,38 +44,110 @@ class LiveUserFigures {
   std::vector<UserFigures> Figures() const;
 
  private:
-  struct Use {
-    std::size_t downloads = 0;  // of one file by one user
-    std::size_t uploads = 0;
-  };
   struct User {
     std::string name;
-    std::size_t downloads = 0, uploads = 0, credit = 0;
-    std::map<Timestamp, std::size_t> dates;
-    std::unordered_map<std::uint32_t, std::size_t> addresses;
-    std::unordered_map<std::uint32_t, Use> files;
+    std::size_t downloads = 0, uploads = 0, addresses = 0;
+    Timestamp firstSeen = kUndated, lastSeen = kUndated;
+    std::vector<Timestamp> dates;        // of each dated row, in no order
+    std::vector<std::uint32_t> fetched;  // the file of each download row, in no order
+    std::vector<std::uint32_t> seenAt;   // every address with a count in userAddresses_
+    std::vector<std::uint32_t> sent;     // every file with a count in uploads_
   };
-  struct File {
-    std::size_t downloads = 0;                                              // by anyone
-    std::unordered_map<std::uint32_t, std::size_t> uploadsBy, downloadsBy;  // by user
+
+  // Counts by a 64-bit key: open addressing, linear probing. A key once in stays (its count may
+  // fall to 0), so a user's list of keys is all it has.
+  class PairCounts {
+   public:
+    // The key's count, and whether the key is new.
+    std::pair<std::uint32_t*, bool> Get(std::uint64_t key);
+    std::uint32_t Count(std::uint64_t key) const;
+
+   private:
+    static constexpr std::uint64_t kEmpty = UINT64_MAX;
+    std::size_t SlotOf(std::uint64_t key) const;
+    std::vector<std::uint64_t> keys_;
+    std::vector<std::uint32_t> counts_;
+    std::size_t size_ = 0;
+  };
+
+  // File texts by id, held where the tables hold them (a text is copied only when it had to be
+  // decoded): half a million files are not copied again. Looked up a batch at a time, what each
+  // lookup reads fetched ahead for all first.
+  class FileTexts {
+   public:
+    static constexpr std::size_t kBatch = 64;
+    // The ids of `count` texts, each added when new: texts[i] lies in what `owner` keeps, or,
+    // where `copy[i]`, in scratch to be copied.
+    void Intern(const std::string_view* texts, const bool* copy, std::size_t count,
+                const std::shared_ptr<const void>& owner, std::uint32_t* ids);
+    std::size_t Size() const { return texts_.size(); }
+
+   private:
+    // A slot: its text's id + 1 (0: free) above the hash's low half, which holds the slot's home
+    // in any table of up to 2^32 slots, so growing moves slots without hashing texts again.
+    static std::uint32_t IdOf(std::uint64_t slot) {
+      return static_cast<std::uint32_t>(slot >> 32) - 1;
+    }
+    static bool Tagged(std::uint64_t slot, std::uint64_t hash) {
+      return static_cast<std::uint32_t>(slot) == static_cast<std::uint32_t>(hash);
+    }
+    std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
+    std::vector<std::uint64_t> slots_;
+    std::vector<std::string_view> texts_;
+    std::vector<std::shared_ptr<const void>> owners_;
+    ByteArena copies_{16};
   };
 
   struct Ids {
     std::uint32_t user = 0, address = 0, file = 0;
   };
   Ids IdsOf(const LogTable& rows, std::size_t row);
-  void Change(LogKind table, const LogTable& rows, std::size_t row, int step, Ids ids);
-  static std::string Utf8Of(const LogTable& rows, std::string_view bytes);
+  // `credit`: a download adds to its file's uploaders' credit (else the caller does).
+  void Change(LogKind table, const LogTable& rows, std::size_t row, int step, Ids ids,
+              bool credit = true);
+  // What many download rows add to the uploaders' credit, once they are in: by file, its
+  // downloads among them (of files someone uploaded); by user, its downloads before them.
+  void Credit(const std::vector<std::uint32_t>& fetches,
+              const std::vector<std::uint32_t>& fetchedBefore);
+  // A cell's text as UTF-8: its bytes, unless they need decoding (into `scratch`).
+  static std::string_view Utf8Of(const LogTable& rows, std::string_view bytes,
+                                 std::string& scratch);
   std::uint32_t UserOf(std::string_view name);
-  static std::uint32_t IdOf(std::unordered_map<std::string, std::uint32_t>& ids, std::string text);
-  UserFigures FiguresOf(const User& user) const;
+  std::uint32_t AddressOf(const LogTable& rows, std::string_view bytes);
+  std::uint32_t FileOf(const LogTable& rows, std::string_view bytes);
+  // A file's uploaders: its File's uploader (kNone: none), then those linked from its `more`.
+  template <typename Visit>
+  void ForEachUploader(std::uint32_t file, Visit visit) const;
+  bool Uploaded(std::uint32_t file, std::uint32_t user) const {
+    return uploads_.Count(Pair(file, user)) != 0;
+  }
+  static std::uint64_t Pair(std::uint32_t high, std::uint32_t low) {
+    return (std::uint64_t{high} << 32) | low;
+  }
+  void AddUploader(std::uint32_t file, std::uint32_t user);
+  void DropUploader(std::uint32_t file, std::uint32_t user);
+  // Fetches of the file by others: what the user's upload of it earns.
+  std::size_t CreditOf(std::uint32_t file, const User& user) const;
+  UserFigures FiguresOf(std::uint32_t user) const;
 
   std::unordered_map<std::string, std::uint32_t> byName_;
-  std::vector<User> users_;  // by id; a user without rows leaves byName_ and its slot is reused
-  std::vector<std::uint32_t> freeUsers_;
+  // By id; a user that loses its rows or its name leaves byName_ and its slot stays empty.
+  std::vector<User> users_;
+  std::vector<std::size_t> credit_;  // by user id, apart: every download adds to some at random
   std::unordered_map<std::string, std::uint32_t> addressIds_;
-  std::unordered_map<std::string, std::uint32_t> fileIds_;
-  std::vector<File> files_;
+  PairCounts userAddresses_;  // (user, address) -> rows
+  PairCounts uploads_;        // (file, user) -> upload rows
+  FileTexts files_;           // file texts as UTF-8, by id
+  struct File {
+    std::uint32_t downloads = 0;  // download rows by anyone
+    std::uint32_t uploader = UINT32_MAX, more = UINT32_MAX;
+  };
+  struct Link {
+    std::uint32_t user, next;
+  };
+  std::vector<File> fileCounts_;  // by file id
+  std::vector<Link> links_;       // a file's uploaders after its first
+  std::vector<std::uint32_t> freeLinks_;
   const std::atomic<bool>* cancel_ = nullptr;
   // A user's figures changed: once Figures() was asked for, only those are made again.
   void Touch(std::uint32_t user) {

@@ -111,15 +111,18 @@ void Merge(Fetches& into, const Fetches& from) {
     into.byOtherUploader[key] += count;
 }
 
-void AddCredit(const Uploads& uploaded, Fetches& fetches, std::vector<UserFigures>& figures) {
+void AddCredit(const Uploads& uploaded, const Fetches& fetches, std::vector<UserFigures>& figures) {
   for (std::uint32_t file = 0; file < uploaded.firstUploader.size(); ++file) {
     figures[uploaded.firstUploader[file]].credit +=
         fetches.byAnyone[file] - fetches.byFirstUploader[file];
   }
+  // Looked up, not inserted: most other uploaders never fetched their file, and a big history
+  // has millions of them.
   uploaded.otherUploaders.ForEach([&](std::uint64_t key) {
     const auto file = static_cast<std::uint32_t>(key >> 32);
+    const auto own = fetches.byOtherUploader.find(key);
     figures[static_cast<std::uint32_t>(key)].credit +=
-        fetches.byAnyone[file] - fetches.byOtherUploader[key];
+        fetches.byAnyone[file] - (own == fetches.byOtherUploader.end() ? 0 : own->second);
   });
 }
 

@@ -51,16 +51,19 @@ QString HelpText() {
                            "  --version  print the version and exit\n");
 }
 
+void StartReleasingIdleMemory() {
+  auto* release = new QTimer(QCoreApplication::instance());
+  QObject::connect(release, &QTimer::timeout, [] { ReleaseIdleMemory(); });
+  release->start(kKeptBlockSeconds * 1000);
+}
+
 void Main(const QStringList& logs) {
   SetAppIdentity();
   {
     frmSplash splash;
     splash.exec();
   }
-  // The scratch memory counting keeps for its next run goes back to the system once idle.
-  auto* release = new QTimer(QCoreApplication::instance());
-  QObject::connect(release, &QTimer::timeout, [] { ReleaseIdleMemory(); });
-  release->start(kKeptBlockSeconds * 1000);
+  StartReleasingIdleMemory();
   auto* main = new frmMain();
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();

@@ -18,6 +18,10 @@ CommandLine ReadCommandLine(const QStringList& arguments);
 QString UsageText();  // one line
 QString HelpText();
 
+// Hands the scratch memory counting keeps for its next run back to the system once it has been
+// idle a few seconds, from now on while the event loop runs.
+void StartReleasingIdleMemory();
+
 // Shows the splash modally, then creates and shows the main window and, when `logs` names a pair,
 // loads it as Load Logs would; with one log it asks for the other. Returns while the main window is
 // open; the event loop runs the rest of the program.

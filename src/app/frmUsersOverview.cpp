@@ -39,6 +39,7 @@
 #include "app/Interaction.h"
 #include "app/LogDocument.h"
 #include "app/UserFiguresModel.h"
+#include "logs/LargeMemory.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
@@ -119,8 +120,16 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   connect(tabViews, &QTabWidget::currentChanged, this, [this] {
     if (chartStale_)
       ChartChanged();
-    if (filesStale_ && tabViews->currentWidget() == pgFiles)
-      ShowFiles();
+    if (tabViews->currentWidget() == pgFiles) {
+      if (filesStale_)
+        ShowFiles();
+    } else if (filesModel_->FileCount() != 0) {
+      // Half a million files take tens of megabytes: none are kept for a page not shown, nor
+      // the scratch their count keeps for a next one.
+      filesModel_->SetFiles({});
+      filesStale_ = true;
+      ReleaseIdleMemory(0);
+    }
     UpdateStatus();
   });
   connect(txtFindFiles, &QLineEdit::textChanged, this, [this](const QString& text) {

@@ -16,8 +16,9 @@ void FreeLarge(char* p, std::size_t bytes) noexcept;
 // How long a freed block is kept for reuse.
 inline constexpr int kKeptBlockSeconds = 5;
 
-// Hands the kept blocks freed over `seconds` ago back to the system. Each allocation and free
-// does this for blocks kept their time; a program that may stay idle calls it now and then.
+// Hands the kept blocks freed over `seconds` ago, and the heap's free pages, back to the system.
+// Each allocation and free does the former for blocks kept their time; a program that may stay
+// idle calls this now and then.
 void ReleaseIdleMemory(double seconds = kKeptBlockSeconds) noexcept;
 // The bytes kept for reuse now.
 std::size_t KeptMemory() noexcept;

@@ -76,6 +76,9 @@ class LogTable {
 
   // The File Name cell's bytes, as in the file.
   std::string_view FileNameBytes(std::size_t row) const { return Field(rows_[row], 2); }
+  // What the bytes of Date/Time, Account and File Name cells lie in: held, it keeps the views
+  // CellBytes and FileNameBytes gave valid whatever becomes of the table.
+  std::shared_ptr<const void> KeptBytes() const { return kept_; }
 
   // The Name cell as UTF-8 text and its id: rows with equal names share one id.
   std::string_view Name(std::size_t row) const { return names_->Text(rows_[row].name); }

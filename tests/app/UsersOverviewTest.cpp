@@ -304,6 +304,11 @@ TEST_F(UsersOverview, FilesPageAndTheHtmlPageAreTheCommands) {
   Get<QLineEdit>("txtFindFiles")->clear();
   files->sortByColumn(3, Qt::DescendingOrder);
   EXPECT_EQ(shown(0), "c d a.zip e f x");
+  // Another page holds no files; back on this one they show as sorted before.
+  Get<QTabWidget>("tabViews")->setCurrentIndex(0);
+  EXPECT_EQ(files->model()->rowCount(), 0);
+  Get<QTabWidget>("tabViews")->setCurrentWidget(Get<QWidget>("pgFiles"));
+  EXPECT_EQ(shown(0), "c d a.zip e f x");
   const QPoint cell = files->visualRect(files->model()->index(2, 0)).center();
   QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, cell);
   QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, cell);
