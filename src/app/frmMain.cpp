@@ -811,9 +811,11 @@ void frmMain::ShowSources() {
     text.compose = [=](const QStringList& shown) {
       QStringList said = {count == 1 ? shown.value(0) : tr("%1 files").arg(count)};
       if (leftOut != 0)
-        said << tr("%1 rows already read left out").arg(leftOut);
+        said << (leftOut == 1 ? tr("1 row already read left out")
+                              : tr("%1 rows already read left out").arg(leftOut));
       if (unreadable != 0)
-        said << tr("%1 lines that could not be read").arg(unreadable);
+        said << (unreadable == 1 ? tr("1 line that could not be read")
+                                 : tr("%1 lines that could not be read").arg(unreadable));
       QString files = said.join(QStringLiteral(", "));
       if (count > 1 && !shown.isEmpty())
         files += QStringLiteral(": ") + shown.join(QStringLiteral(", "));
