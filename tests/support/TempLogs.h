@@ -12,6 +12,9 @@ namespace quorvane::testing {
 // A log's text from a header and rows of five fields each, lines ending in CR LF.
 std::string LogText(const std::vector<std::vector<std::string>>& rows);
 
+// The text as one gzip member.
+std::string Gzip(std::string_view text, int level = 6);
+
 // A log table parsed from such text; fails the test when the text does not parse.
 LogTable TableOf(const std::vector<std::vector<std::string>>& rows);
 
