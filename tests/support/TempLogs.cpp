@@ -4,7 +4,9 @@
 #include <zlib.h>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -77,6 +79,21 @@ ShellRun RunShell(const std::string& command) {
 #endif
   return {code, read(out), read(err)};
 }
+
+#ifndef _WIN32
+int ExitStatusWithin(int child, int seconds) {
+  int status = 0;
+  for (int tries = 0; tries < seconds * 50; ++tries) {
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended != 0)
+      return ended == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(20000);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return -2;
+}
+#endif
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

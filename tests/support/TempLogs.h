@@ -30,6 +30,12 @@ struct ShellRun {
 };
 ShellRun RunShell(const std::string& command);
 
+#ifndef _WIN32
+// Waits up to `seconds` for the child process to end: its exit status, -1 when a signal ended it,
+// or -2 when it had not ended (it is killed then, so that nothing waits on it).
+int ExitStatusWithin(int child, int seconds);
+#endif
+
 // A directory that lives as long as the object; files are written into it.
 class TempDir {
  public:
