@@ -305,10 +305,11 @@ TEST(ServerLog, ReadsEveryLineEndAsWrittenFromEverySource) {
       for (const auto& [name, end] : {ends[2], ends[3]}) {
         Written log(legacy, "2025-03-17T10:00:00Z"), probe = log;
         log.Transfer(0, "\n");
-        probe.Transfer(1, end);
+        log.Transfer(1, "\n");
+        probe.Transfer(2, end);
         log.Add(std::string(kRead + shift - log.text.size() - probe.text.size(), 'x'), "\n");
-        log.Transfer(1, end);
-        log.Block(2, 30);
+        log.Transfer(2, end);
+        log.Block(3, 30);
         logs.emplace_back(name + " split " + std::to_string(shift), log);
       }
     }
@@ -334,7 +335,7 @@ TEST(ServerLog, ReadsEveryLineEndAsWrittenFromEverySource) {
 
   // Five in one history, each file's rows by its first date: the older layout, then the newer by
   // date whatever the order given. The last file is the one before it cut between CR and LF:
-  // its two transfers, read within the longer file's read, are left out of that one's.
+  // its three transfers, read within the longer file's read, are left out of that one's.
   const auto log = [&](const std::string& what, bool legacy) -> const Written& {
     return std::find_if(logs.begin(), logs.end(),
                         [&](const auto& named) {
@@ -363,7 +364,7 @@ TEST(ServerLog, ReadsEveryLineEndAsWrittenFromEverySource) {
     EXPECT_TRUE(history.sources[i].unreadableLines == given[i]->unreadable) << "file " << i;
   EXPECT_EQ(std::tuple(history.sources[3].overlapLeftOut, history.sources[4].downloads,
                        history.sources[4].uploads),
-            std::tuple(2u, 1u, 1u));
+            std::tuple(3u, 2u, 1u));
 }
 
 }  // namespace
