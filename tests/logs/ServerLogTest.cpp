@@ -208,12 +208,7 @@ struct Written {
               (upload ? " dstFile=" : " filePath=") + file,
           end);
       // The line holds its end's bytes but the line feed and one carriage return before it.
-      std::string kept = end;
-      if (!kept.empty() && kept.back() == '\n')
-        kept.pop_back();
-      if (!kept.empty() && kept.back() == '\r')
-        kept.pop_back();
-      file += kept;
+      file += end.substr(0, end.size() - (end.ends_with("\r\n") ? 2 : end.empty() ? 0 : 1));
     }
     rows[upload].push_back(name + "|" + file);
   }
