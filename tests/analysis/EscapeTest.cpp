@@ -1,6 +1,6 @@
-// Every kind of character a name can hold, alone and all at once, through every output format:
-// the text report, CSV, JSON and the HTML page. The expected texts are written from the formats'
-// own rules (RFC 4180, RFC 8259, HTML's character references), not from our writers.
+// Every kind of character, alone and all at once, in a name, a file name and a path, through every
+// output format: the text report, CSV, JSON and the HTML page. The expected texts are written from
+// the formats' own rules (RFC 4180, RFC 8259, HTML's character references), not from our writers.
 #include <gtest/gtest.h>
 
 #include "analysis/Report.h"
@@ -81,6 +81,8 @@ TEST(Escapes, EveryFormatWritesEveryKindOfCharacterByItsRules) {
     report.files->files.push_back(file);
     report.userReports.push_back({e.name, {}, {e.name}});
     report.userReports.back().report.ratio = "0/.00";
+    report.sources = {SourceInfo{}};
+    report.sources->front().input.path = "/srv/" + e.name + "/x.log";
 
     const std::string text = FormatTextReport(report);
     EXPECT_NE(text.find("\nUsers: 1\n" + e.text + "\t0\t0\t0/.00\n"), std::string::npos) << label;
@@ -109,7 +111,16 @@ TEST(Escapes, EveryFormatWritesEveryKindOfCharacterByItsRules) {
                         quoted + ","),
               std::string::npos)
         << label;
-    EXPECT_NE(json.find("\"uploaded_files\": [" + quoted + "]}"), std::string::npos) << label;
+    EXPECT_NE(json.find("{\"user\": " + quoted +
+                        ", \"downloads\": 0, \"uploads\": 0, \"ratio\": \"0/.00\", "
+                        "\"uploaded_files\": [" +
+                        quoted + "]}"),
+              std::string::npos)
+        << label;
+    EXPECT_NE(
+        json.find("{\"file\": \"/srv/" + e.json + "/x.log\", \"format\": \"classic-download\""),
+        std::string::npos)
+        << label;
 
     ReportRequest request;
     request.logNames = {e.name, "C:\\logs\\" + e.name};

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <map>
 #include <random>
 #include <sstream>
@@ -363,8 +364,15 @@ TEST(HistoryFile, SecondWriterWaitsThenGivesUpCleanly) {
   auto history = History::Open(db, History::Access::Write, std::chrono::milliseconds(300), error);
   ASSERT_TRUE(history) << error;
   const auto started = std::chrono::steady_clock::now();
-  const History::Result blocked = history->Update(
-      {{InputName{dir.Write("b.log", MobiusLog(5, 3)), false}, SourceRole::ServerLog}}, {});
+  std::future<History::Result> update = std::async(std::launch::async, [&] {
+    return history->Update(
+        {{InputName{dir.Write("b.log", MobiusLog(5, 3)), false}, SourceRole::ServerLog}}, {});
+  });
+  if (update.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);  // so that it ends
+    FAIL() << "the second writer still waits after 10 s";
+  }
+  const History::Result blocked = update.get();
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
   ASSERT_TRUE(blocked.failure);
   EXPECT_NE(blocked.failure->find("another run"), std::string::npos) << *blocked.failure;
@@ -390,8 +398,8 @@ TEST(HistoryFile, FullDiskAndKillLoseNothingCommitted) {
   const fs::path big = dir.Write("big.log", MobiusLog(7, 60000));
   // Files may grow by no more than a few KiB: the next writes fail as on a full disk.
   const testing::ShellRun full =
-      RunShell("ulimit -f 64; exec " + std::string(QUORVANE_REPORT_BINARY) + " --history " +
-               Quoted(db) + " --log " + Quoted(big));
+      RunShell("ulimit -f 64; exec timeout 20 " + std::string(QUORVANE_REPORT_BINARY) +
+               " --history " + Quoted(db) + " --log " + Quoted(big));
   EXPECT_EQ(full.status, 1) << full.err;
   EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
   const std::string plainBoth =
@@ -479,6 +487,14 @@ TEST(HistoryFile, FollowKeepsWhatARotationMovesAway) {
           static_cast<char*>(nullptr));
     _exit(127);
   }
+  // A follow left running would hold the test's output open: it ends with the test, however.
+  struct Stop {
+    pid_t child;
+    ~Stop() {
+      if (child > 0 && kill(child, SIGKILL) == 0)
+        waitpid(child, nullptr, 0);
+    }
+  } stop{child};
   const auto waitFor = [&](std::size_t rows) {
     // Until the history holds `rows` transfers, for at most ten seconds.
     for (int tries = 0; tries < 100; ++tries) {
@@ -503,9 +519,8 @@ TEST(HistoryFile, FollowKeepsWhatARotationMovesAway) {
     append(live, lines[i]);
   ASSERT_TRUE(waitFor(lines.size()));
   kill(child, SIGTERM);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(testing::ExitStatusWithin(child, 10), 0) << "-2: it had not ended after 10 s";
+  stop.child = -1;
   const std::string plain = Report("--format json --log " + Quoted(dir.Write("all.log", text))).out;
   EXPECT_EQ(Figures(ReadAll(page)), Figures(plain));
   EXPECT_EQ(Figures(Report("--format json --history " + Quoted(db)).out), Figures(plain));

@@ -1,7 +1,5 @@
 // Several files as one history: the parts' order, the overlap left out, compressed files, and
 // tables joined from files of different encodings.
-#include <zlib.h>
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -12,6 +10,7 @@
 namespace quorvane {
 namespace {
 
+using testing::Gzip;
 using testing::TempDir;
 
 // The overlap against the plain definition: the longest k with part[0, k) == taken's last k.
@@ -229,20 +228,6 @@ TEST(History, ABigLogReadsAsItsTextParses) {
   parsed.logs = LogPair{std::move(whole.downloads), std::move(whole.uploads)};
   parsed.sources = shared.sources;
   ExpectSameLoads(parsed, plain, 1);
-}
-
-std::string Gzip(std::string_view text, int level = 6) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
 }
 
 // A compressed file reads as its text, whatever its role; a damaged or cut one names the file.

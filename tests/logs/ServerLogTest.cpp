@@ -1,11 +1,17 @@
 // Mobius logs: every record kind of both layouts, the journal's prefix, the escapes, the lines
-// that are not transfers, the forms of an address, and how a file is told to be one.
+// that are not transfers, the forms of an address, how a file is told to be one, and every form
+// of line end read from memory, a file, a gzip file, standard input and a history of them.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <array>
+#include <thread>
 
 #include "logs/LogReader.h"
+#include "logs/LogSources.h"
 #include "logs/ServerLog.h"
+#include "support/TempLogs.h"
 
 namespace quorvane {
 namespace {
@@ -165,6 +171,195 @@ TEST(ServerLog, RefusesLinesPastTheLimit) {
   const AnyReadResult refused = ParseAnyLog(endless, Expect::ServerLog);
   ASSERT_FALSE(refused.Ok());
   EXPECT_EQ(refused.error->line, 2u);
+}
+
+// A server log written line by line, and what its lines give by the record rules, counted as
+// they are written: a line ends at a line feed (or the text's end) and a carriage return right
+// before that end is not its own; a bare value runs to the next space or the line's end; JSON
+// takes a carriage return for a space. Numbers pick each transfer's form.
+struct Written {
+  explicit Written(bool olderLayout, std::string at = kTime)
+      : legacy(olderLayout), time(std::move(at)) {}
+
+  bool legacy;
+  std::string time;
+  std::string text;
+  std::vector<std::string> rows[2];  // downloads, uploads: "Name|File Name"
+  std::vector<std::uint64_t> unreadable;
+  std::uint64_t lines = 0;
+
+  void Add(const std::string& line, const std::string& end) {
+    text += line + end;
+    ++lines;
+  }
+  void Transfer(int k, const std::string& end) {
+    const bool upload = k % 4 == 1, loneCr = k % 5 == 2;
+    const std::string prefix = k % 3 ? "" : "Mar 14 21:07:45 host mobius-hotline-server[812]: ";
+    const std::string n = std::to_string(k), name = (loneCr && !legacy ? "n\r" : "n") + n;
+    std::string file = "/f" + n;
+    if (legacy) {
+      Add(prefix + Legacy(upload ? "File upload complete" : "File download started",
+                          "{\"name\": \"" + name + "\"," + (loneCr ? "\r\"" : " \"") +
+                              (upload ? "dstFile" : "filePath") + "\": \"" + file + "\"}"),
+          end);
+    } else {
+      Add(prefix + "time=" + time + " level=INFO msg=" +
+              (upload ? "\"File upload complete\" Name=" : "\"Download file\" Name=") + name +
+              (upload ? " dstFile=" : " filePath=") + file,
+          end);
+      // The line holds its end's bytes but the line feed and one carriage return before it.
+      file += end.substr(0, end.size() - (end.ends_with("\r\n") ? 2 : end.empty() ? 0 : 1));
+    }
+    rows[upload].push_back(name + "|" + file);
+  }
+  // Transfers from `k` on, with blank lines, other traffic and unreadable transfers between.
+  void Block(int k, int count) {
+    static const std::string kEnds[] = {"\n", "\r\n", "\r\r\n"};
+    for (int last = k + count; k < last; ++k) {
+      Transfer(k, kEnds[k % 3]);
+      if (k % 7 == 3) {
+        Add("", "\n");
+        Add("", "\r\n");
+      }
+      if (k % 2)
+        Add(legacy ? Legacy("Login successful", "{}") : kHead + "\"Logged in\" login=g", "\n");
+      if (k % 11 == 6) {
+        Add(legacy ? Legacy("File download started", "{\"filePath\": \"/x\", \"name\": ")
+                   : kHead + "\"Download file\" filePath=/x Name=\"open",
+            kEnds[k % 2]);
+        unreadable.push_back(lines);
+      }
+    }
+  }
+};
+
+std::string Difference(const LogTable& table, const std::vector<std::string>& rows) {
+  for (std::size_t row = 0; row < std::max(table.RowCount(), rows.size()); ++row) {
+    const std::string read = row < table.RowCount() ? table.CellText(row, Column::Name) + "|" +
+                                                          table.CellText(row, Column::FileName)
+                                                    : "nothing";
+    if (read != (row < rows.size() ? rows[row] : "nothing"))
+      return "row " + std::to_string(row) + " reads " + read;
+  }
+  return "";
+}
+
+// The reads' rows and unreadable lines against the writer's.
+void ExpectWritten(const AnyReadResult& read, const Written& log, const std::string& how) {
+  ASSERT_TRUE(read.Ok()) << how << ": " << read.error->reason;
+  EXPECT_EQ(read.format, log.legacy ? LogFormat::MobiusLegacy : LogFormat::Mobius) << how;
+  EXPECT_EQ(Difference(read.downloads, log.rows[0]), "") << how;
+  EXPECT_EQ(Difference(read.uploads, log.rows[1]), "") << how;
+  EXPECT_TRUE(read.unreadableLines == log.unreadable)
+      << how << ": " << read.unreadableLines.size() << " unreadable lines, not "
+      << log.unreadable.size();
+}
+
+// Runs `read` with a pipe as standard input that `text` is written into.
+template <typename Read>
+auto ThroughStandardInput(const std::string& text, Read read) {
+  signal(SIGPIPE, SIG_IGN);  // a read that stops early leaves the writer with an error
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  std::thread writer([&] {
+    for (std::size_t at = 0; at < text.size();) {
+      const ssize_t put = write(fds[1], text.data() + at, text.size() - at);
+      if (put <= 0)
+        break;
+      at += static_cast<std::size_t>(put);
+    }
+    close(fds[1]);
+  });
+  const int saved = dup(0);
+  dup2(fds[0], 0);
+  close(fds[0]);
+  auto result = read();
+  dup2(saved, 0);
+  close(saved);
+  writer.join();
+  return result;
+}
+
+// A file's reads are 128 KiB; past 8 MiB its transfer lines are read on a second thread.
+constexpr std::size_t kRead = std::size_t{128} << 10, kRelayAfter = std::size_t{8} << 20;
+
+TEST(ServerLog, ReadsEveryLineEndAsWrittenFromEverySource) {
+  const std::pair<std::string, std::string> ends[] = {
+      {"no", ""}, {"CR", "\r"}, {"LF", "\n"}, {"CRLF", "\r\n"}};
+  std::vector<std::pair<std::string, Written>> logs;
+  for (bool legacy : {false, true}) {
+    // The last line with and without its end.
+    for (const auto& [name, end] : ends) {
+      Written log(legacy);
+      log.Block(0, 40);
+      log.Transfer(41, end);
+      logs.emplace_back("last line end " + name, log);
+    }
+    // A line end's last byte at the first read's last byte or around it: CR and LF apart.
+    for (int shift = -2; shift <= 2; ++shift) {
+      for (const auto& [name, end] : {ends[2], ends[3]}) {
+        Written log(legacy, "2025-03-17T10:00:00Z"), probe = log;
+        log.Transfer(0, "\n");
+        log.Transfer(1, "\n");
+        probe.Transfer(2, end);
+        log.Add(std::string(kRead + shift - log.text.size() - probe.text.size(), 'x'), "\n");
+        log.Transfer(2, end);
+        log.Block(3, 30);
+        logs.emplace_back(name + " split " + std::to_string(shift), log);
+      }
+    }
+    Written big(legacy, "2025-03-20T10:00:00Z");
+    for (int k = 0; big.text.size() < kRelayAfter + kRead * 8; k += 50)
+      big.Block(k, 50);
+    logs.emplace_back("past the relay", big);
+  }
+  testing::TempDir dir;
+  for (const auto& [what, log] : logs) {
+    const std::string how = what + (log.legacy ? " legacy" : "");
+    ExpectWritten(ParseAnyLog(log.text, Expect::Either), log, how + " in memory");
+    ExpectWritten(ReadAnyLog({dir.Write("log", log.text), false}, Expect::Either), log, how);
+    ExpectWritten(
+        ReadAnyLog({dir.Write("log.gz", testing::Gzip(log.text, 1)), false}, Expect::Either), log,
+        how + " gzip");
+    ExpectWritten(ThroughStandardInput(log.text,
+                                       [] {
+                                         return ReadAnyLog({{}, true}, Expect::ServerLog);
+                                       }),
+                  log, how + " standard input");
+  }
+
+  // Five in one history, each file's rows by its first date: the older layout, then the newer by
+  // date whatever the order given. The last file is the one before it cut between CR and LF:
+  // its three transfers, read within the longer file's read, are left out of that one's.
+  const auto log = [&](const std::string& what, bool legacy) -> const Written& {
+    return std::find_if(logs.begin(), logs.end(),
+                        [&](const auto& named) {
+                          return named.first == what && named.second.legacy == legacy;
+                        })
+        ->second;
+  };
+  const Written* const given[] = {&log("last line end no", false), &log("last line end CR", true),
+                                  &log("past the relay", false), &log("CRLF split 0", false)};
+  const std::vector<LogSource> sources = {
+      {{dir.Write("a", given[0]->text), false}, SourceRole::ServerLog},
+      {{dir.Write("b.gz", testing::Gzip(given[1]->text)), false}, SourceRole::ServerLog},
+      {{{}, true}, SourceRole::DownloadOrServerLog},
+      {{dir.Write("d", given[3]->text), false}, SourceRole::UploadOrServerLog},
+      {{dir.Write("e", given[3]->text.substr(0, kRead)), false}, SourceRole::ServerLog}};
+  const SourcesResult history =
+      ThroughStandardInput(given[2]->text, [&] { return LoadSources(sources); });
+  ASSERT_TRUE(history.Ok()) << history.failure->Describe();
+  for (std::size_t table = 0; table < 2; ++table) {
+    std::vector<std::string> rows;
+    for (std::size_t i : {1, 0, 3, 2})
+      rows.insert(rows.end(), given[i]->rows[table].begin(), given[i]->rows[table].end());
+    EXPECT_EQ(Difference(table ? history.logs->uploads : history.logs->downloads, rows), "");
+  }
+  for (std::size_t i = 0; i < 4; ++i)
+    EXPECT_TRUE(history.sources[i].unreadableLines == given[i]->unreadable) << "file " << i;
+  EXPECT_EQ(std::tuple(history.sources[3].overlapLeftOut, history.sources[4].downloads,
+                       history.sources[4].uploads),
+            std::tuple(3u, 2u, 1u));
 }
 
 }  // namespace

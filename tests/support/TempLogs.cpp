@@ -1,9 +1,12 @@
 #include "support/TempLogs.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -26,6 +29,20 @@ std::string LogText(const std::vector<std::vector<std::string>>& rows) {
     text += "\r\n";
   }
   return text;
+}
+
+std::string Gzip(std::string_view text, int level) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
 }
 
 LogTable TableOf(const std::vector<std::vector<std::string>>& rows) {
@@ -62,6 +79,21 @@ ShellRun RunShell(const std::string& command) {
 #endif
   return {code, read(out), read(err)};
 }
+
+#ifndef _WIN32
+int ExitStatusWithin(int child, int seconds) {
+  int status = 0;
+  for (int tries = 0; tries < seconds * 50; ++tries) {
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended != 0)
+      return ended == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(20000);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return -2;
+}
+#endif
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

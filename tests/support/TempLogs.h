@@ -12,6 +12,9 @@ namespace quorvane::testing {
 // A log's text from a header and rows of five fields each, lines ending in CR LF.
 std::string LogText(const std::vector<std::vector<std::string>>& rows);
 
+// The text as one gzip member.
+std::string Gzip(std::string_view text, int level = 6);
+
 // A log table parsed from such text; fails the test when the text does not parse.
 LogTable TableOf(const std::vector<std::vector<std::string>>& rows);
 
@@ -26,6 +29,12 @@ struct ShellRun {
   std::string err;
 };
 ShellRun RunShell(const std::string& command);
+
+#ifndef _WIN32
+// Waits up to `seconds` for the child process to end: its exit status, -1 when a signal ended it,
+// or -2 when it had not ended (it is killed then, so that nothing waits on it).
+int ExitStatusWithin(int child, int seconds);
+#endif
 
 // A directory that lives as long as the object; files are written into it.
 class TempDir {
