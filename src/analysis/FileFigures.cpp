@@ -435,9 +435,12 @@ class PartitionCounter {
     std::string decoded;
     const std::string_view text =
         decode_ ? std::string_view(decoded = DecodeToUtf8(key, *decode_)) : key;
-    char* kept = share_.texts.data() + share_.textsUsed;
+    char* const packed = share_.texts.data() + share_.textsUsed;
+    const auto length = static_cast<std::uint32_t>(text.size());
+    std::memcpy(packed, &length, sizeof length);
+    char* const kept = packed + sizeof length;
     std::copy(text.begin(), text.end(), kept);
-    share_.textsUsed += text.size();
+    share_.textsUsed += sizeof length + text.size();
     // Later rows are compared with the copy, which is in cache, unless it was decoded.
     files_.push_back({row.hash, decode_ ? row.text : kept, row.length, 0});
     const auto entry = static_cast<std::uint32_t>(share_.items.size());
@@ -504,8 +507,7 @@ std::size_t TakenFromFirst(const SortedRun& a, const SortedRun& b, std::size_t k
 
 // Writes the first n files of a and b merged, a's first where they tie. `uploaderOf`: the first
 // uploaders' names by Name id.
-void Merge(SortedRun a, SortedRun b, std::size_t n, const std::string_view* uploaderOf,
-           FileFigures* out) {
+void Merge(SortedRun a, SortedRun b, std::size_t n, const TextRef* uploaderOf, FileFigures* out) {
   std::size_t at[2] = {0, 0};
   const SortedRun* const runs[2] = {&a, &b};
   for (std::size_t k = 0; k < n; ++k) {
@@ -522,11 +524,11 @@ void Merge(SortedRun a, SortedRun b, std::size_t n, const std::string_view* uplo
       __builtin_prefetch(reinterpret_cast<const char*>(ahead + 1) - 1);
     }
     const Counts& file = run.counts[item.entry];
-    out[k] = {std::string_view(file.text, item.length),
+    out[k] = {TextRef(file.text - sizeof(std::uint32_t)),
               ~static_cast<std::uint32_t>(item.key[0] >> 32),
               file.downloaders,
               file.uploads,
-              file.uploads != 0 ? uploaderOf[file.firstUploader] : std::string_view(),
+              file.uploads != 0 ? uploaderOf[file.firstUploader] : TextRef(),
               file.first,
               file.last};
   }
@@ -539,6 +541,13 @@ struct Texts {
 };
 
 }  // namespace
+
+std::string PackText(std::string_view text) {
+  const auto length = static_cast<std::uint32_t>(text.size());
+  std::string packed(sizeof length, '\0');
+  std::memcpy(packed.data(), &length, sizeof length);
+  return packed.append(text);
+}
 
 FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads,
                               std::size_t limit) {
@@ -557,7 +566,8 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   RunBoth(
       parallel && decodeRows, [&] { downloadKeys.emplace(downloads, decodeRows); },
       [&] { uploadKeys.emplace(uploads, decodeRows); });
-  Spread spread(rows);
+  std::optional<Spread> spreadRows(std::in_place, rows);
+  Spread& spread = *spreadRows;
   SpreadRows({&downloads, &uploads}, {&*downloadKeys, &*uploadKeys}, bits, parallel, spread);
 
   // Two shares of about as many rows each, a run of whole partitions each.
@@ -567,8 +577,9 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
     while (middle < partitions && spread.start[2 * middle] < (rows + 1) / 2)
       ++middle;
   }
-  // A text of a code page may take three bytes a byte in UTF-8.
-  const std::size_t textRoom = spread.keyBytes * (decodeFiles ? 3 : 1);
+  // A text of a code page may take three bytes a byte in UTF-8; each text kept has its length.
+  const std::size_t textRoom =
+      spread.keyBytes * (decodeFiles ? 3 : 1) + rows * sizeof(std::uint32_t);
   Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
                      Share(parallel ? textRoom : 0, uploads.NameIdCount())};
   const auto count = [&](int half) {
@@ -593,20 +604,27 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
+  // The rows are counted: their block, the largest, is free for the table to take (a freed block
+  // goes to the next of about its size), so that the rows and the table are not held at once.
+  spreadRows.reset();
+  downloadKeys.reset();
+  uploadKeys.reset();
 
   // The first uploaders' names, copied into the table's texts before the merge reads them.
   auto texts = std::make_shared<Texts>(
       Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
-  Array<std::string_view> uploaderOf(uploads.NameIdCount());
+  Array<TextRef> uploaderOf(uploads.NameIdCount());
   for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
     if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
       continue;
     const std::string_view name = uploads.NameText(id);
     if (!name.empty()) {
       std::uint32_t offset;
-      char* kept = texts->names.Extend(name.size(), offset);
-      std::copy(name.begin(), name.end(), kept);
-      uploaderOf[id] = std::string_view(kept, name.size());
+      char* const packed = texts->names.Extend(sizeof(std::uint32_t) + name.size(), offset);
+      const auto length = static_cast<std::uint32_t>(name.size());
+      std::memcpy(packed, &length, sizeof length);
+      std::copy(name.begin(), name.end(), packed + sizeof length);
+      uploaderOf[id] = TextRef(packed);
     }
   }
 
