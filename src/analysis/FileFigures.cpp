@@ -22,9 +22,10 @@ using namespace detail;
 // on memory at every row, and so does every array indexed by file. So the rows are first spread,
 // by the top bits of their File Name's hash, over partitions of a thousand or two rows, copied
 // out of the tables in row order; then each partition is counted on its own with tables that stay
-// in cache. Rows of both tables whose texts are equal land in one partition, so each file is
-// counted whole there. The files are then sorted by a radix sort on their count and text bytes,
-// each thread its own partitions' files, and the two orders merged, each thread writing a half.
+// in cache, each row's text fetched a few rows ahead from where the table holds it. Rows of both
+// tables whose texts are equal land in one partition, so each file is counted whole there. The
+// files are then sorted by a radix sort on their count and text bytes, each thread its own
+// partitions' files, and the two orders merged, each thread writing a half.
 
 constexpr unsigned kNameBlockShift = 20;
 constexpr std::size_t kRowsPerPartition = 2048;
@@ -105,7 +106,8 @@ class Keys {
   std::vector<std::size_t> ends_;
 };
 
-// One row as a partition is counted: its key's hash and text, its Name id and its date.
+// One row as a partition is counted: its key's hash and text (in the table, or in its decoded
+// Keys), its Name id and its date.
 struct Transfer {
   std::uint64_t hash;
   const char* text;
@@ -122,9 +124,6 @@ std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
 struct Spread {
   explicit Spread(std::size_t rows) : transfers(rows) {}
   Buffer<Transfer> transfers;
-  // The rows' keys in the transfers' order, so that a partition's texts lie together: read from
-  // the tables, each row's text would be a fetch from anywhere in them.
-  std::optional<Buffer<char>> texts;
   // Partition p's downloads are [start[2p], start[2p + 1]), its uploads up to start[2p + 2].
   std::vector<std::size_t> start;
   std::size_t keyBytes = 0;  // of every row
@@ -142,56 +141,46 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
   begin[1][0] = std::min(half, counts[0]);
   begin[1][1] = std::min(half - begin[1][0], counts[1]);
 
-  // By thread and table, for each partition: its rows and their key bytes, then where the next
-  // of each goes.
-  std::vector<std::size_t> rowsAt[2][2], bytesAt[2][2];
+  // By thread and table, for each partition: its rows, then where the next goes.
+  std::vector<std::size_t> rowsAt[2][2];
+  std::size_t keyBytes[2] = {0, 0};  // by thread
   const auto count = [&](int thread) {
+    std::size_t bytes = 0;
     for (int t = 0; t < 2; ++t) {
       std::vector<std::size_t>& rows = rowsAt[thread][t];
-      std::vector<std::size_t>& bytes = bytesAt[thread][t];
       rows.assign(partitions, 0);
-      bytes.assign(partitions, 0);
       for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
         const std::string_view key = keys[t]->Of(row);
-        const std::uint64_t hash = StringPool::Hash(key);
-        const std::size_t p = PartitionOf(hash, bits);
-        ++rows[p];
-        bytes[p] += key.size();
+        ++rows[PartitionOf(StringPool::Hash(key), bits)];
+        bytes += key.size();
       }
     }
+    keyBytes[thread] = bytes;
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
 
   spread.start.assign(2 * partitions + 1, 0);
-  std::size_t nextRow = 0, nextByte = 0;
+  std::size_t nextRow = 0;
   for (std::size_t p = 0; p < partitions; ++p) {
     for (int t = 0; t < 2; ++t) {
       spread.start[2 * p + t] = nextRow;
       for (int thread = 0; thread < 2; ++thread) {
         nextRow += std::exchange(rowsAt[thread][t][p], nextRow);
-        nextByte += std::exchange(bytesAt[thread][t][p], nextByte);
       }
     }
   }
   spread.start[2 * partitions] = nextRow;
-  spread.keyBytes = nextByte;
-  spread.texts.emplace(nextByte);
-
-  char* const texts = spread.texts->data();
+  spread.keyBytes = keyBytes[0] + keyBytes[1];
   const auto place = [&](int thread) {
     for (int t = 0; t < 2; ++t) {
       std::vector<std::size_t>& rows = rowsAt[thread][t];
-      std::vector<std::size_t>& bytes = bytesAt[thread][t];
       for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
         const std::string_view key = keys[t]->Of(row);
         // Hashed again rather than kept from the count: 8 bytes a row less at the peak.
         const std::uint64_t hash = StringPool::Hash(key);
         const std::size_t p = PartitionOf(hash, bits);
-        char* const text = texts + bytes[p];
-        std::memcpy(text, key.data(), key.size());
-        bytes[p] += key.size();
-        spread.transfers[rows[p]++] = {hash, text, static_cast<std::uint32_t>(key.size()),
+        spread.transfers[rows[p]++] = {hash, key.data(), static_cast<std::uint32_t>(key.size()),
                                        tables[t]->NameId(row), tables[t]->Date(row)};
       }
     }
@@ -375,7 +364,10 @@ class PartitionCounter {
     files_.clear();
     slots_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * (downloadCount + uploadCount))), 0);
     pairs_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * downloadCount)), kNoPair);
+    // A row's text is wherever its table holds it: fetched a few rows ahead.
     for (std::size_t i = 0; i < downloadCount; ++i) {
+      if (i + kAhead < downloadCount)
+        __builtin_prefetch(downloads[i + kAhead].text);
       const Transfer& row = downloads[i];
       const std::uint32_t file = Find(row);
       ++files_[file].downloads;
@@ -390,6 +382,8 @@ class PartitionCounter {
         ++counts.downloaders;
     }
     for (std::size_t i = 0; i < uploadCount; ++i) {
+      if (i + kAhead < uploadCount)
+        __builtin_prefetch(uploads[i + kAhead].text);
       const Transfer& row = uploads[i];
       Counts& counts = share_.counts[base + Find(row)];
       if (counts.uploads++ == 0) {
