@@ -22,9 +22,10 @@ using namespace detail;
 // on memory at every row, and so does every array indexed by file. So the rows are first spread,
 // by the top bits of their File Name's hash, over partitions of a thousand or two rows, copied
 // out of the tables in row order; then each partition is counted on its own with tables that stay
-// in cache. Rows of both tables whose texts are equal land in one partition, so each file is
-// counted whole there. The files are then sorted by a radix sort on their count and text bytes,
-// each thread its own partitions' files, and the two orders merged, each thread writing a half.
+// in cache, each row's text fetched a few rows ahead from where the table holds it. Rows of both
+// tables whose texts are equal land in one partition, so each file is counted whole there. The
+// files are then sorted by a radix sort on their count and text bytes, each thread its own
+// partitions' files, and the two orders merged, each thread writing a half.
 
 constexpr unsigned kNameBlockShift = 20;
 constexpr std::size_t kRowsPerPartition = 2048;
@@ -105,7 +106,8 @@ class Keys {
   std::vector<std::size_t> ends_;
 };
 
-// One row as a partition is counted: its key's hash and text, its Name id and its date.
+// One row as a partition is counted: its key's hash and text (in the table, or in its decoded
+// Keys), its Name id and its date.
 struct Transfer {
   std::uint64_t hash;
   const char* text;
@@ -120,12 +122,8 @@ std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
 
 // Both tables' rows by partition: partition p's downloads, then its uploads, each in table order.
 struct Spread {
-  explicit Spread(std::size_t rows) : transfers(rows), hashes(rows) {}
+  explicit Spread(std::size_t rows) : transfers(rows) {}
   Buffer<Transfer> transfers;
-  Buffer<std::uint64_t> hashes;  // the downloads', then the uploads', in table order
-  // The rows' keys in the transfers' order, so that a partition's texts lie together: read from
-  // the tables, each row's text would be a fetch from anywhere in them.
-  std::optional<Buffer<char>> texts;
   // Partition p's downloads are [start[2p], start[2p + 1]), its uploads up to start[2p + 2].
   std::vector<std::size_t> start;
   std::size_t keyBytes = 0;  // of every row
@@ -143,58 +141,46 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
   begin[1][0] = std::min(half, counts[0]);
   begin[1][1] = std::min(half - begin[1][0], counts[1]);
 
-  // One block for both tables: fresh memory is cheap only in huge pages.
-  std::uint64_t* const hashesOf[2] = {spread.hashes.data(), spread.hashes.data() + counts[0]};
-  // By thread and table, for each partition: its rows and their key bytes, then where the next
-  // of each goes.
-  std::vector<std::size_t> rowsAt[2][2], bytesAt[2][2];
+  // By thread and table, for each partition: its rows, then where the next goes.
+  std::vector<std::size_t> rowsAt[2][2];
+  std::size_t keyBytes[2] = {0, 0};  // by thread
   const auto count = [&](int thread) {
+    std::size_t bytes = 0;
     for (int t = 0; t < 2; ++t) {
       std::vector<std::size_t>& rows = rowsAt[thread][t];
-      std::vector<std::size_t>& bytes = bytesAt[thread][t];
       rows.assign(partitions, 0);
-      bytes.assign(partitions, 0);
       for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
         const std::string_view key = keys[t]->Of(row);
-        const std::uint64_t hash = StringPool::Hash(key);
-        hashesOf[t][row] = hash;
-        const std::size_t p = PartitionOf(hash, bits);
-        ++rows[p];
-        bytes[p] += key.size();
+        ++rows[PartitionOf(StringPool::Hash(key), bits)];
+        bytes += key.size();
       }
     }
+    keyBytes[thread] = bytes;
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
 
   spread.start.assign(2 * partitions + 1, 0);
-  std::size_t nextRow = 0, nextByte = 0;
+  std::size_t nextRow = 0;
   for (std::size_t p = 0; p < partitions; ++p) {
     for (int t = 0; t < 2; ++t) {
       spread.start[2 * p + t] = nextRow;
       for (int thread = 0; thread < 2; ++thread) {
         nextRow += std::exchange(rowsAt[thread][t][p], nextRow);
-        nextByte += std::exchange(bytesAt[thread][t][p], nextByte);
       }
     }
   }
   spread.start[2 * partitions] = nextRow;
-  spread.keyBytes = nextByte;
-  spread.texts.emplace(nextByte);
-
-  char* const texts = spread.texts->data();
+  spread.keyBytes = keyBytes[0] + keyBytes[1];
   const auto place = [&](int thread) {
     for (int t = 0; t < 2; ++t) {
       std::vector<std::size_t>& rows = rowsAt[thread][t];
-      std::vector<std::size_t>& bytes = bytesAt[thread][t];
       for (std::size_t row = begin[thread][t]; row < begin[thread + 1][t]; ++row) {
         const std::string_view key = keys[t]->Of(row);
-        const std::uint64_t hash = hashesOf[t][row];
+        // Hashed again rather than kept from the count: 8 bytes a row less at the peak.
+        const std::uint64_t hash = StringPool::Hash(key);
         const std::size_t p = PartitionOf(hash, bits);
-        char* const text = texts + bytes[p];
-        std::memcpy(text, key.data(), key.size());
-        bytes[p] += key.size();
-        spread.transfers[rows[p]++] = {hash, text, static_cast<std::uint32_t>(key.size()),
+        spread.transfers[rows[p]++] = {hash, key.data(), static_cast<std::uint32_t>(key.size()),
                                        tables[t]->NameId(row), tables[t]->Date(row)};
       }
     }
@@ -378,7 +364,10 @@ class PartitionCounter {
     files_.clear();
     slots_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * (downloadCount + uploadCount))), 0);
     pairs_.assign(std::bit_ceil(std::max<std::size_t>(16, 2 * downloadCount)), kNoPair);
+    // A row's text is wherever its table holds it: fetched a few rows ahead.
     for (std::size_t i = 0; i < downloadCount; ++i) {
+      if (i + kAhead < downloadCount)
+        __builtin_prefetch(downloads[i + kAhead].text);
       const Transfer& row = downloads[i];
       const std::uint32_t file = Find(row);
       ++files_[file].downloads;
@@ -393,6 +382,8 @@ class PartitionCounter {
         ++counts.downloaders;
     }
     for (std::size_t i = 0; i < uploadCount; ++i) {
+      if (i + kAhead < uploadCount)
+        __builtin_prefetch(uploads[i + kAhead].text);
       const Transfer& row = uploads[i];
       Counts& counts = share_.counts[base + Find(row)];
       if (counts.uploads++ == 0) {
@@ -435,9 +426,12 @@ class PartitionCounter {
     std::string decoded;
     const std::string_view text =
         decode_ ? std::string_view(decoded = DecodeToUtf8(key, *decode_)) : key;
-    char* kept = share_.texts.data() + share_.textsUsed;
+    char* const packed = share_.texts.data() + share_.textsUsed;
+    const auto length = static_cast<std::uint32_t>(text.size());
+    std::memcpy(packed, &length, sizeof length);
+    char* const kept = packed + sizeof length;
     std::copy(text.begin(), text.end(), kept);
-    share_.textsUsed += text.size();
+    share_.textsUsed += sizeof length + text.size();
     // Later rows are compared with the copy, which is in cache, unless it was decoded.
     files_.push_back({row.hash, decode_ ? row.text : kept, row.length, 0});
     const auto entry = static_cast<std::uint32_t>(share_.items.size());
@@ -504,8 +498,7 @@ std::size_t TakenFromFirst(const SortedRun& a, const SortedRun& b, std::size_t k
 
 // Writes the first n files of a and b merged, a's first where they tie. `uploaderOf`: the first
 // uploaders' names by Name id.
-void Merge(SortedRun a, SortedRun b, std::size_t n, const std::string_view* uploaderOf,
-           FileFigures* out) {
+void Merge(SortedRun a, SortedRun b, std::size_t n, const TextRef* uploaderOf, FileFigures* out) {
   std::size_t at[2] = {0, 0};
   const SortedRun* const runs[2] = {&a, &b};
   for (std::size_t k = 0; k < n; ++k) {
@@ -522,11 +515,11 @@ void Merge(SortedRun a, SortedRun b, std::size_t n, const std::string_view* uplo
       __builtin_prefetch(reinterpret_cast<const char*>(ahead + 1) - 1);
     }
     const Counts& file = run.counts[item.entry];
-    out[k] = {std::string_view(file.text, item.length),
+    out[k] = {TextRef(file.text - sizeof(std::uint32_t)),
               ~static_cast<std::uint32_t>(item.key[0] >> 32),
               file.downloaders,
               file.uploads,
-              file.uploads != 0 ? uploaderOf[file.firstUploader] : std::string_view(),
+              file.uploads != 0 ? uploaderOf[file.firstUploader] : TextRef(),
               file.first,
               file.last};
   }
@@ -539,6 +532,13 @@ struct Texts {
 };
 
 }  // namespace
+
+std::string PackText(std::string_view text) {
+  const auto length = static_cast<std::uint32_t>(text.size());
+  std::string packed(sizeof length, '\0');
+  std::memcpy(packed.data(), &length, sizeof length);
+  return packed.append(text);
+}
 
 FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads,
                               std::size_t limit) {
@@ -557,7 +557,8 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   RunBoth(
       parallel && decodeRows, [&] { downloadKeys.emplace(downloads, decodeRows); },
       [&] { uploadKeys.emplace(uploads, decodeRows); });
-  Spread spread(rows);
+  std::optional<Spread> spreadRows(std::in_place, rows);
+  Spread& spread = *spreadRows;
   SpreadRows({&downloads, &uploads}, {&*downloadKeys, &*uploadKeys}, bits, parallel, spread);
 
   // Two shares of about as many rows each, a run of whole partitions each.
@@ -567,8 +568,9 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
     while (middle < partitions && spread.start[2 * middle] < (rows + 1) / 2)
       ++middle;
   }
-  // A text of a code page may take three bytes a byte in UTF-8.
-  const std::size_t textRoom = spread.keyBytes * (decodeFiles ? 3 : 1);
+  // A text of a code page may take three bytes a byte in UTF-8; each text kept has its length.
+  const std::size_t textRoom =
+      spread.keyBytes * (decodeFiles ? 3 : 1) + rows * sizeof(std::uint32_t);
   Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
                      Share(parallel ? textRoom : 0, uploads.NameIdCount())};
   const auto count = [&](int half) {
@@ -584,29 +586,36 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       counter.Count(&spread.transfers[at[0]], at[1] - at[0], &spread.transfers[at[1]],
                     at[2] - at[1]);
     }
-    // The share's rows and their hashes are done with: their memory is the sort's, as there is
-    // a file at most per row.
+    // The share's rows are done with: their memory is the sort's, as there is a file at most per
+    // row.
     SortItem* const spare = new (static_cast<void*>(&spread.transfers[begin])) SortItem[shareRows];
-    std::uint16_t* const digits =
-        new (static_cast<void*>(&spread.hashes[begin])) std::uint16_t[shareRows];
-    SortItems(share.items.data(), spare, digits, share.items.size(), true, share.counts.data());
+    Buffer<std::uint16_t> digits(share.items.size());
+    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
+              share.counts.data());
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
+  // The rows are counted: their block, the largest, is free for the table to take (a freed block
+  // goes to the next of about its size), so that the rows and the table are not held at once.
+  spreadRows.reset();
+  downloadKeys.reset();
+  uploadKeys.reset();
 
   // The first uploaders' names, copied into the table's texts before the merge reads them.
   auto texts = std::make_shared<Texts>(
       Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
-  Array<std::string_view> uploaderOf(uploads.NameIdCount());
+  Array<TextRef> uploaderOf(uploads.NameIdCount());
   for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
     if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
       continue;
     const std::string_view name = uploads.NameText(id);
     if (!name.empty()) {
       std::uint32_t offset;
-      char* kept = texts->names.Extend(name.size(), offset);
-      std::copy(name.begin(), name.end(), kept);
-      uploaderOf[id] = std::string_view(kept, name.size());
+      char* const packed = texts->names.Extend(sizeof(std::uint32_t) + name.size(), offset);
+      const auto length = static_cast<std::uint32_t>(name.size());
+      std::memcpy(packed, &length, sizeof length);
+      std::copy(name.begin(), name.end(), packed + sizeof length);
+      uploaderOf[id] = TextRef(packed);
     }
   }
 

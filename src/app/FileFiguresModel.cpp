@@ -82,13 +82,13 @@ void FileFiguresModel::sort(int column, Qt::SortOrder order) {
 }
 
 void FileFiguresModel::Arrange() {
-  shown_.clear();
+  shown_ = {};  // its room too: a table closed leaves nothing behind
   for (std::size_t file = 0; file < files_.files.size(); ++file) {
     if (ContainsFolded(RelativeTo(root_, files_.files[file].file), part_))
-      shown_.push_back(file);
+      shown_.push_back(static_cast<std::uint32_t>(file));
   }
   const bool descending = sortOrder_ == Qt::DescendingOrder;
-  std::stable_sort(shown_.begin(), shown_.end(), [&](std::size_t a, std::size_t b) {
+  std::stable_sort(shown_.begin(), shown_.end(), [&](std::uint32_t a, std::uint32_t b) {
     const int key = CompareOn(sortColumn_, files_.files[a], files_.files[b]);
     return descending ? key > 0 : key < 0;
   });
@@ -98,7 +98,7 @@ FilesTable FileFiguresModel::ShownFiles() const {
   FilesTable shown;
   shown.texts = files_.texts;
   shown.files.reserve(shown_.size());
-  for (std::size_t file : shown_)
+  for (std::uint32_t file : shown_)
     shown.files.push_back(files_.files[file]);
   return shown;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,8 @@ class FileFiguresModel : public ReadOnlyTableModel {
   void Arrange();
 
   FilesTable files_;
-  std::vector<std::size_t> shown_;  // the files passing the find text, in the sort order
+  // The files passing the find text, in the sort order (fewer than a model's int rows).
+  std::vector<std::uint32_t> shown_;
   std::string part_;
   std::string root_;  // the folder every file lies in, or empty
   int sortColumn_ = Downloads;

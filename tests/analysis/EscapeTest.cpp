@@ -75,9 +75,10 @@ TEST(Escapes, EveryFormatWritesEveryKindOfCharacterByItsRules) {
     figures.uploads = 2;
     report.figures = {figures};
     report.files.emplace();
+    const std::string name = PackText(e.name);
     FileFigures file;
-    file.file = e.name;
-    file.firstUploader = e.name;
+    file.file = TextRef(name.data());
+    file.firstUploader = file.file;
     report.files->files.push_back(file);
     report.userReports.push_back({e.name, {}, {e.name}});
     report.userReports.back().report.ratio = "0/.00";
