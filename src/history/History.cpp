@@ -883,54 +883,88 @@ class SecondThread {
   std::thread thread_;  // last: it starts once the rest is ready
 };
 
-// Adds texts with the ids they were given, a batch to one statement.
+// Texts one after the other in one string, each found again by its index: a batch of rows'
+// texts in two allocations, not one each.
+class PackedTexts {
+ public:
+  void Add(std::string_view text) {
+    bytes_.append(text);
+    ends_.push_back(bytes_.size());
+  }
+  std::string_view operator[](std::size_t i) const {
+    const std::size_t from = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(bytes_).substr(from, ends_[i] - from);
+  }
+
+ private:
+  std::string bytes_;
+  std::vector<std::size_t> ends_;
+};
+
+// Inserts go to SQLite many rows to a statement (one of 64 rows costs little more than one of
+// one), and to the writer's thread 16 such batches at a time: few hand-overs, little held.
+constexpr std::size_t kInsertBatch = 64;
+constexpr std::size_t kInsertJob = 16 * kInsertBatch;
+
+// `INSERT INTO table(columns) VALUES(?, …)` for `rows` rows of `count` columns.
+std::string InsertSql(const char* table, const char* columns, int count, std::size_t rows) {
+  std::string values = "(?";
+  for (int i = 1; i < count; ++i)
+    values += ",?";
+  values += ')';
+  std::string sql = std::string("INSERT INTO ") + table + columns + " VALUES" + values;
+  for (std::size_t i = 1; i < rows; ++i)
+    sql += ',' + values;
+  return sql;
+}
+
+// Inserts `count` rows: whole batches through `many` (kInsertBatch rows a statement), the last
+// few through `one`. `bind(statement, parameterBefore, i)` binds row i's values.
+template <typename BindRow>
+void InsertBatched(std::size_t count, int columns, Statement& one, Statement& many,
+                   const BindRow& bind) {
+  const std::size_t whole = count / kInsertBatch * kInsertBatch;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i < whole) {
+      bind(many, static_cast<int>(i % kInsertBatch) * columns, i);
+      if (i % kInsertBatch == kInsertBatch - 1)
+        many.Run();
+    } else {
+      bind(one, 0, i);
+      one.Run();
+    }
+  }
+}
+
+// Adds texts with the ids they were given.
 class TextAdder {
  public:
-  static constexpr std::size_t kBatch = 64;
   TextAdder(sqlite3* db, const char* table, SecondThread& writer)
-      : one_(db, (std::string("INSERT INTO ") + table + "(id, text) VALUES(?, ?)").c_str()),
-        many_(db, Sql(table).c_str()),
+      : one_(db, InsertSql(table, "(id, text)", 2, 1).c_str()),
+        many_(db, InsertSql(table, "(id, text)", 2, kInsertBatch).c_str()),
         writer_(writer) {}
   void Add(std::int64_t id, std::string_view text) {
     batch_.ids.push_back(id);
-    batch_.texts.append(text);
-    batch_.ends.push_back(batch_.texts.size());
-    if (batch_.ids.size() == kJob)
+    batch_.texts.Add(text);
+    if (batch_.ids.size() == kInsertJob)
       Flush();
   }
   void Flush() {
     if (batch_.ids.empty())
       return;
     writer_.Submit([this, batch = std::move(batch_)] {
-      // Whole batches to the statement of many texts, the last few one by one.
-      const std::size_t whole = batch.ids.size() / kBatch * kBatch;
-      for (std::size_t i = 0; i < batch.ids.size(); ++i) {
-        const bool many = i < whole;
-        Statement& statement = many ? many_ : one_;
-        const int at = many ? 2 * static_cast<int>(i % kBatch) : 0;
-        const std::size_t from = i == 0 ? 0 : batch.ends[i - 1];
-        statement.Bind(at + 1, batch.ids[i])
-            .Bind(at + 2, std::string_view(batch.texts).substr(from, batch.ends[i] - from));
-        if (!many || i % kBatch == kBatch - 1)
-          statement.Run();
-      }
+      InsertBatched(batch.ids.size(), 2, one_, many_,
+                    [&](Statement& statement, int at, std::size_t i) {
+                      statement.Bind(at + 1, batch.ids[i]).Bind(at + 2, batch.texts[i]);
+                    });
     });
     batch_ = {};
   }
 
  private:
-  static std::string Sql(const char* table) {
-    std::string sql = std::string("INSERT INTO ") + table + "(id, text) VALUES(?, ?)";
-    for (std::size_t i = 1; i < kBatch; ++i)
-      sql += ",(?, ?)";
-    return sql;
-  }
-  // Texts handed to the writer at a time.
-  static constexpr std::size_t kJob = 16 * kBatch;
   struct Batch {
     std::vector<std::int64_t> ids;
-    std::string texts;  // one after the other, each ending where `ends` says
-    std::vector<std::size_t> ends;
+    PackedTexts texts;
   };
   Statement one_, many_;
   SecondThread& writer_;
@@ -1193,10 +1227,8 @@ class StoredRows {
           ids.fileName = IdOf(select_->Int(column++));
         if (kept_.account)
           ids.account = IdOf(select_->Int(column++));
-        if (kept_.dateTime) {
-          batch_.dateTexts.append(select_->Text(column++));
-          batch_.dateEnds.push_back(static_cast<std::uint32_t>(batch_.dateTexts.size()));
-        }
+        if (kept_.dateTime)
+          batch_.dateTexts.Add(select_->Text(column++));
         batch_.ids.push_back(ids);
         if (batch_.ids.size() == kBatch)
           Hand();
@@ -1258,8 +1290,7 @@ class StoredRows {
   struct Batch {
     std::vector<Ids> ids;
     std::vector<Timestamp> times;
-    std::string dateTexts;  // one after the other, each ending where dateEnds says
-    std::vector<std::uint32_t> dateEnds;
+    PackedTexts dateTexts;
   };
   static constexpr std::size_t kBatch = 4096;
 
@@ -1295,10 +1326,8 @@ class StoredRows {
         cells.fileName = texts_.fileNames.Text(ids.fileName);
       if (kept_.account)
         cells.account = texts_.accounts.Text(ids.account);
-      if (kept_.dateTime) {
-        const std::uint32_t from = row == 0 ? 0 : batch.dateEnds[row - 1];
-        cells.dateTime = std::string_view(batch.dateTexts).substr(from, batch.dateEnds[row] - from);
-      }
+      if (kept_.dateTime)
+        cells.dateTime = batch.dateTexts[row];
       builder_.AddKeyedRow(cells, ids.address, ids.name);
     }
     times_.insert(times_.end(), batch.times.begin(), batch.times.end());
@@ -1402,12 +1431,14 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
   }
 }
 
-// Adds rows many at a time: one statement of 64 rows costs little more than one of one.
+// Adds rows, as TextAdder adds texts.
 class RowInserter {
  public:
-  static constexpr int kColumns = 6, kBatch = 64;
+  static constexpr int kColumns = 6;
   RowInserter(sqlite3* db, SecondThread& writer)
-      : one_(db, Sql(1).c_str()), many_(db, Sql(kBatch).c_str()), writer_(writer) {}
+      : one_(db, InsertSql("rows", kRowColumns, kColumns, 1).c_str()),
+        many_(db, InsertSql("rows", kRowColumns, kColumns, kInsertBatch).c_str()),
+        writer_(writer) {}
 
   // Rows take the next ids, one after the other (the table's largest id and on).
   struct Row {
@@ -1415,40 +1446,25 @@ class RowInserter {
   };
   void Add(const Row& row, std::string_view dateText) {
     batch_.rows.push_back(row);
-    batch_.dates.append(dateText);
-    batch_.dateEnds.push_back(batch_.dates.size());
-    if (batch_.rows.size() == kJob)
+    batch_.dates.Add(dateText);
+    if (batch_.rows.size() == kInsertJob)
       Flush();
   }
   void Flush() {
     if (batch_.rows.empty())
       return;
     writer_.Submit([this, batch = std::move(batch_)] {
-      // Whole batches to the statement of many rows, the last few one by one.
-      const std::size_t whole = batch.rows.size() / kBatch * kBatch;
-      for (std::size_t i = 0; i < batch.rows.size(); ++i) {
-        const bool many = i < whole;
-        Statement& statement = many ? many_ : one_;
-        const std::size_t from = i == 0 ? 0 : batch.dateEnds[i - 1];
-        const std::string_view date =
-            std::string_view(batch.dates).substr(from, batch.dateEnds[i] - from);
-        Bind(statement, many ? static_cast<int>(i % kBatch) * kColumns : 0, batch.rows[i], date);
-        if (!many || i % kBatch == kBatch - 1)
-          statement.Run();
-      }
+      InsertBatched(batch.rows.size(), kColumns, one_, many_,
+                    [&](Statement& statement, int at, std::size_t i) {
+                      Bind(statement, at, batch.rows[i], batch.dates[i]);
+                    });
     });
     batch_ = {};
-    batch_.rows.reserve(kJob);
-    batch_.dateEnds.reserve(kJob);
+    batch_.rows.reserve(kInsertJob);
   }
 
  private:
-  static std::string Sql(int rows) {
-    std::string sql = "INSERT INTO rows(address, name, time, file_name, account, date_text) VALUES";
-    for (int i = 0; i < rows; ++i)
-      sql += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
-    return sql;
-  }
+  static constexpr const char* kRowColumns = "(address, name, time, file_name, account, date_text)";
   static void Bind(Statement& statement, int at, const Row& row, std::string_view dateText) {
     statement.Bind(at + 1, row.address).Bind(at + 2, row.name);
     if (row.time == kUndated)
@@ -1460,11 +1476,8 @@ class RowInserter {
 
   struct Batch {
     std::vector<Row> rows;
-    std::string dates;  // one after the other, each ending where dateEnds says
-    std::vector<std::size_t> dateEnds;
+    PackedTexts dates;
   };
-  // Rows handed to the writer at a time: few hand-overs, little held.
-  static constexpr std::size_t kJob = 16 * kBatch;
   Statement one_, many_;
   SecondThread& writer_;
   Batch batch_;
