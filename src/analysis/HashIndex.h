@@ -51,7 +51,27 @@ inline bool SameBytes(const char* a, const char* b, std::size_t n) {
   return true;
 }
 
-// A set of 64-bit keys: open addressing with linear probing.
+// The free slot of a table of 64-bit keys (open addressing, linear probing).
+inline constexpr std::uint64_t kNoKey = std::numeric_limits<std::uint64_t>::max();
+
+// Where `key` is in `keys` (a power of two of them), or the free slot it would take.
+template <typename Keys>
+std::size_t KeySlot(const Keys& keys, std::uint64_t key) {
+  // The finaliser of MurmurHash3: every key bit reaches the low bits the mask keeps.
+  std::uint64_t h = key;
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  const std::size_t mask = keys.size() - 1;
+  std::size_t i = h & mask;
+  while (keys[i] != kNoKey && keys[i] != key)
+    i = (i + 1) & mask;
+  return i;
+}
+
+// A set of 64-bit keys.
 class KeySet {
  public:
   // True when the key was not in the set yet.
@@ -75,22 +95,9 @@ class KeySet {
   }
 
  private:
-  static constexpr std::uint64_t kEmpty = std::numeric_limits<std::uint64_t>::max();
+  static constexpr std::uint64_t kEmpty = kNoKey;
 
-  std::size_t SlotOf(std::uint64_t key) const {
-    // The finaliser of MurmurHash3: every key bit reaches the low bits the mask keeps.
-    std::uint64_t h = key;
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    h ^= h >> 33;
-    const std::size_t mask = keys_.size() - 1;
-    std::size_t i = h & mask;
-    while (keys_[i] != kEmpty && keys_[i] != key)
-      i = (i + 1) & mask;
-    return i;
-  }
+  std::size_t SlotOf(std::uint64_t key) const { return KeySlot(keys_, key); }
   void Rehash(std::size_t slots) {
     Array<std::uint64_t> old = std::move(keys_);
     keys_.assign(slots, kEmpty);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "analysis/HashIndex.h"
 #include "logs/TextEncoding.h"
 #include "logs/UserList.h"
 
@@ -53,15 +54,7 @@ std::uint32_t LiveUserFigures::PairCounts::Count(std::uint64_t key) const {
 }
 
 std::size_t LiveUserFigures::PairCounts::SlotOf(std::uint64_t key) const {
-  std::uint64_t h = key;  // the finaliser of MurmurHash3
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  const std::size_t mask = keys_.size() - 1;
-  std::size_t i = h & mask;
-  while (keys_[i] != kEmpty && keys_[i] != key)
-    i = (i + 1) & mask;
-  return i;
+  return detail::KeySlot(keys_, key);
 }
 
 void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const bool* copy,

@@ -63,7 +63,7 @@ class LiveUserFigures {
     std::uint32_t Count(std::uint64_t key) const;
 
    private:
-    static constexpr std::uint64_t kEmpty = UINT64_MAX;
+    static constexpr std::uint64_t kEmpty = UINT64_MAX;  // the free slot detail::KeySlot stops at
     std::size_t SlotOf(std::uint64_t key) const;
     std::vector<std::uint64_t> keys_;
     std::vector<std::uint32_t> counts_;
