@@ -349,7 +349,6 @@ int WriteReport(const Options& options, std::string_view text, std::ostream& out
   return 0;
 }
 
-// One line for each kind of row a file had left out.
 // A day/month order set by hand that leaves rows undated says how many; the figures stay those of
 // that order.
 void TellUndatedByOrder(std::ostream& err, const LogPair& logs, DateOrder order) {
@@ -363,6 +362,7 @@ void TellUndatedByOrder(std::ostream& err, const LogPair& logs, DateOrder order)
                     (monthFirst ? "dmy" : "mdy") + ") and count as undated");
 }
 
+// One line for each kind of row a file had left out.
 void TellLeftOut(std::ostream& err, const SourceInfo& source) {
   const std::string file = source.input.Text();
   if (source.overlapLeftOut != 0) {
