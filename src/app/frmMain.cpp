@@ -1238,6 +1238,10 @@ QString frmMain::Fitted(const QFontMetrics& metrics, int room, const SourcesText
   if (!text.compose)
     return {};
   const auto fits = [&](const QString& shown) { return metrics.horizontalAdvance(shown) <= room; };
+  // Names that fit as they are stay whole: eliding a name to its own (rounded) width can still
+  // cut it.
+  if (QString whole = text.compose(text.names); fits(whole))
+    return whole;
   const auto shortened = [&](int width) {
     QStringList shown;
     for (const QString& name : text.names)
