@@ -1,0 +1,93 @@
+#include "app/SortedTableModel.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace quorvane {
+
+SortedTableModel::SortedTableModel(int columns, unsigned textColumns, int sortColumn,
+                                   Qt::SortOrder order, QObject* parent)
+    : ReadOnlyTableModel(parent),
+      columns_(columns),
+      textColumns_(textColumns),
+      sortColumn_(sortColumn),
+      sortOrder_(order) {}
+
+void SortedTableModel::Arrange(std::size_t count) {
+  // Fresh vectors, so that no items leave nothing behind.
+  order_ = std::vector<std::uint32_t>(count);
+  std::iota(order_.begin(), order_.end(), std::uint32_t{0});
+  const bool descending = sortOrder_ == Qt::DescendingOrder;
+  std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const int key = CompareOn(sortColumn_, a, b);
+    if (key != 0)
+      return descending ? key > 0 : key < 0;
+    return a < b;
+  });
+  shown_ = {};
+  Refilter();
+}
+
+void SortedTableModel::Refilter() {
+  shown_.clear();
+  for (std::uint32_t item : order_) {
+    if (Passes(item))
+      shown_.push_back(item);
+  }
+}
+
+void SortedTableModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= columns_)
+    return;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<std::uint32_t> itemsBefore;
+  itemsBefore.reserve(static_cast<std::size_t>(before.size()));
+  for (const QModelIndex& index : before)
+    itemsBefore.push_back(shown_[static_cast<std::size_t>(index.row())]);
+
+  sortColumn_ = column;
+  sortOrder_ = order;
+  Arrange(order_.size());
+
+  std::vector<int> rowOfItem(order_.size(), -1);
+  for (std::size_t row = 0; row < shown_.size(); ++row)
+    rowOfItem[shown_[row]] = static_cast<int>(row);
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (qsizetype i = 0; i < before.size(); ++i)
+    after.push_back(index(rowOfItem[itemsBefore[static_cast<std::size_t>(i)]], before[i].column()));
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int SortedTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+int SortedTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : columns_;
+}
+
+QVariant SortedTableModel::Alignment(int column) const {
+  const bool text = (textColumns_ >> column & 1u) != 0;
+  return QVariant::fromValue(Qt::AlignVCenter | (text ? Qt::AlignLeft : Qt::AlignRight));
+}
+
+QVariant SortedTableModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    return {};
+  if (role == Qt::TextAlignmentRole)
+    return Alignment(index.column());
+  return Cell(ItemAt(index.row()), index.column(), role);
+}
+
+QVariant SortedTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= columns_)
+    return {};
+  if (role == Qt::TextAlignmentRole)
+    return Alignment(section);
+  return Header(section, role);
+}
+
+}  // namespace quorvane
