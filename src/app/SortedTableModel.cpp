@@ -13,17 +13,19 @@ SortedTableModel::SortedTableModel(int columns, unsigned textColumns, int sortCo
       sortColumn_(sortColumn),
       sortOrder_(order) {}
 
+bool SortedTableModel::Before(std::uint32_t a, std::uint32_t b) const {
+  const int key = CompareOn(sortColumn_, a, b);
+  if (key != 0)
+    return sortOrder_ == Qt::DescendingOrder ? key > 0 : key < 0;
+  return a < b;
+}
+
 void SortedTableModel::Arrange(std::size_t count) {
   // Fresh vectors, so that no items leave nothing behind.
   order_ = std::vector<std::uint32_t>(count);
   std::iota(order_.begin(), order_.end(), std::uint32_t{0});
-  const bool descending = sortOrder_ == Qt::DescendingOrder;
-  std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const int key = CompareOn(sortColumn_, a, b);
-    if (key != 0)
-      return descending ? key > 0 : key < 0;
-    return a < b;
-  });
+  std::sort(order_.begin(), order_.end(),
+            [this](std::uint32_t a, std::uint32_t b) { return Before(a, b); });
   shown_ = {};
   Refilter();
 }
@@ -36,9 +38,7 @@ void SortedTableModel::Refilter() {
   }
 }
 
-void SortedTableModel::sort(int column, Qt::SortOrder order) {
-  if (column < 0 || column >= columns_)
-    return;
+void SortedTableModel::Rearrange(const std::function<Moved()>& change) {
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList before = persistentIndexList();
   std::vector<std::uint32_t> itemsBefore;
@@ -46,19 +46,58 @@ void SortedTableModel::sort(int column, Qt::SortOrder order) {
   for (const QModelIndex& index : before)
     itemsBefore.push_back(shown_[static_cast<std::size_t>(index.row())]);
 
-  sortColumn_ = column;
-  sortOrder_ = order;
-  Arrange(order_.size());
+  const Moved moved = change();
+  const auto renumbered = [&](std::uint32_t item) {
+    return moved.renumber ? moved.renumber(item) : std::int64_t{item};
+  };
+  if (moved.renumber) {
+    // Renumbering keeps the order of the items, and so that of the ties.
+    const auto rebuild = [&](std::vector<std::uint32_t>& items, bool filtered) {
+      std::vector<std::uint32_t> kept;
+      kept.reserve(items.size() + moved.changed.size());
+      for (std::uint32_t item : items) {
+        const std::int64_t now = renumbered(item);
+        if (now >= 0 &&
+            std::find(moved.changed.begin(), moved.changed.end(), now) == moved.changed.end())
+          kept.push_back(static_cast<std::uint32_t>(now));
+      }
+      for (std::uint32_t item : moved.changed) {
+        if (!filtered || Passes(item))
+          kept.insert(
+              std::lower_bound(kept.begin(), kept.end(), item,
+                               [this](std::uint32_t a, std::uint32_t b) { return Before(a, b); }),
+              item);
+      }
+      items = std::move(kept);
+    };
+    rebuild(order_, false);
+    rebuild(shown_, true);
+  }
 
-  std::vector<int> rowOfItem(order_.size(), -1);
+  std::vector<int> rowOfItem(moved.count, -1);
   for (std::size_t row = 0; row < shown_.size(); ++row)
     rowOfItem[shown_[row]] = static_cast<int>(row);
   QModelIndexList after;
   after.reserve(before.size());
-  for (qsizetype i = 0; i < before.size(); ++i)
-    after.push_back(index(rowOfItem[itemsBefore[static_cast<std::size_t>(i)]], before[i].column()));
+  for (qsizetype i = 0; i < before.size(); ++i) {
+    const std::int64_t item = renumbered(itemsBefore[static_cast<std::size_t>(i)]);
+    after.push_back(item < 0
+                        ? QModelIndex()
+                        : index(rowOfItem[static_cast<std::size_t>(item)], before[i].column()));
+  }
   changePersistentIndexList(before, after);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void SortedTableModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= columns_)
+    return;
+  Rearrange([&] {
+    sortColumn_ = column;
+    sortOrder_ = order;
+    Arrange(order_.size());
+    return Moved{order_.size(), {}, {}};
+  });
 }
 
 int SortedTableModel::rowCount(const QModelIndex& parent) const {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "app/ReadOnlyTableModel.h"
@@ -42,6 +43,18 @@ class SortedTableModel : public ReadOnlyTableModel {
   // A column's caption or tooltip.
   virtual QVariant Header(int section, int role) const = 0;
 
+  // What became of the items in a change: their count after; each item's new index, or -1 for
+  // an item gone (in the items' order; none: they kept their indices); the items, by their new
+  // indices, whose keys changed.
+  struct Moved {
+    std::size_t count = 0;
+    std::function<std::int64_t(std::uint32_t)> renumber;
+    std::vector<std::uint32_t> changed;
+  };
+  // A change of a few items as a change of layout, at the cost of a pass over the rows rather
+  // than a sort: `change` edits the items and says what became of them; the others keep their
+  // order. The selection and the current row follow their items.
+  void Rearrange(const std::function<Moved()>& change);
   // Within a reset: `count` items, sorted anew and filtered.
   void Arrange(std::size_t count);
   // Within a reset: the items filtered again, in the order they have.
@@ -52,6 +65,8 @@ class SortedTableModel : public ReadOnlyTableModel {
 
  private:
   QVariant Alignment(int column) const;
+  // Whether item a stands before item b in the sort order.
+  bool Before(std::uint32_t a, std::uint32_t b) const;
 
   int columns_;
   unsigned textColumns_;

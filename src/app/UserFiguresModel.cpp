@@ -1,15 +1,28 @@
 #include "app/UserFiguresModel.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <limits>
 #include <string_view>
 #include <unordered_set>
 
 #include "app/DateText.h"
+#include "app/DisplayPosition.h"
 
 #include "logs/UserList.h"
 
 namespace quorvane {
+
+namespace {
+
+// Downloads per upload; infinite without uploads.
+double RatioOf(const UserFigures& user) {
+  return user.uploads == 0
+             ? std::numeric_limits<double>::infinity()
+             : static_cast<double>(user.downloads) / static_cast<double>(user.uploads);
+}
+
+}  // namespace
 
 UserFiguresModel::UserFiguresModel(QObject* parent)
     : SortedTableModel(ColumnCount, 1u << User, User, Qt::AscendingOrder, parent) {}
@@ -19,13 +32,40 @@ void UserFiguresModel::SetUsers(std::vector<UserFigures> users) {
   users_ = std::move(users);
   ratios_.clear();
   ratios_.reserve(users_.size());
-  for (const UserFigures& user : users_) {
-    ratios_.push_back(user.uploads == 0 ? std::numeric_limits<double>::infinity()
-                                        : static_cast<double>(user.downloads) /
-                                              static_cast<double>(user.uploads));
-  }
+  for (const UserFigures& user : users_)
+    ratios_.push_back(RatioOf(user));
   Arrange(users_.size());
   endResetModel();
+}
+
+void UserFiguresModel::RenameUser(std::string_view from, const UserFigures& figures) {
+  const auto listed = std::find_if(users_.begin(), users_.end(),
+                                   [&](const UserFigures& user) { return user.name == from; });
+  if (listed == users_.end() || from == figures.name)
+    return;
+  const auto gone = static_cast<std::size_t>(listed - users_.begin());
+  Rearrange([&] {
+    users_.erase(listed);
+    ratios_.erase(ratios_.begin() + static_cast<std::ptrdiff_t>(gone));
+    const std::size_t at = DisplayPosition(
+        users_.size(), [&](std::size_t i) { return std::string_view(users_[i].name); },
+        figures.name);
+    const bool came = at == users_.size() || users_[at].name != figures.name;
+    if (came) {
+      users_.insert(users_.begin() + static_cast<std::ptrdiff_t>(at), figures);
+      ratios_.insert(ratios_.begin() + static_cast<std::ptrdiff_t>(at), RatioOf(figures));
+    } else {
+      users_[at] = figures;
+      ratios_[at] = RatioOf(figures);
+    }
+    const auto renumber = [gone, at, came](std::uint32_t user) -> std::int64_t {
+      if (user == gone)
+        return -1;
+      const std::size_t after = user > gone ? user - 1 : user;
+      return static_cast<std::int64_t>(came && after >= at ? after + 1 : after);
+    };
+    return Moved{users_.size(), renumber, {static_cast<std::uint32_t>(at)}};
+  });
 }
 
 void UserFiguresModel::SetFilter(Filter filter) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/UserFigures.h"
@@ -41,6 +42,9 @@ class UserFiguresModel : public SortedTableModel {
   // Replaces the users, given in display order, keeping the sort and the filter.
   void SetUsers(std::vector<UserFigures> users);
   void SetFilter(Filter filter);
+  // Every row of user `from` now says `to`, whose figures are now `figures` (those of both):
+  // `from`'s row goes, `to`'s changes or comes; no other row changes.
+  void RenameUser(std::string_view from, const UserFigures& figures);
 
   std::size_t UserCount() const { return users_.size(); }
   const UserFigures& UserAt(int row) const;

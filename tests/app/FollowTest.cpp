@@ -189,6 +189,8 @@ TEST(UsersOverviewOfADocument, KeptFiguresAreTheFiguresOfTheTables) {
   check("a row removed");
   document.RenameUser("dee", "ann");  // into an uploader of what dee fetched
   check("a name merged");
+  document.RenameUser("bob", "Bz");  // a name new to the list, between others
+  check("a name new");
   FollowUpdate update;
   update.rows.push_back({0, LogKind::Download, std::nullopt, rows({{"z", "zed"}, {"a", "cy"}}, 1)});
   document.Apply(update);

@@ -370,6 +370,7 @@ TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   window->RenameUser("Eve", "Ivy");
   QApplication::processEvents();
   EXPECT_EQ(Shown(), "dee");
+  EXPECT_EQ(Users().join(' ').toStdString(), "ann Bob dee fay Ivy");  // the main window's list
   EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 5");
 }
 
