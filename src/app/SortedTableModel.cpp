@@ -1,6 +1,7 @@
 #include "app/SortedTableModel.h"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 namespace quorvane {
@@ -31,11 +32,15 @@ void SortedTableModel::Arrange(std::size_t count) {
 }
 
 void SortedTableModel::Refilter() {
-  shown_.clear();
-  for (std::uint32_t item : order_) {
-    if (Passes(item))
-      shown_.push_back(item);
+  const auto passes = [this](std::uint32_t item) { return Passes(item); };
+  const auto failing = std::find_if_not(order_.begin(), order_.end(), passes);
+  all_ = failing == order_.end();
+  if (all_) {
+    shown_ = {};  // the rows are the sort order itself: no copy of it
+    return;
   }
+  shown_.assign(order_.begin(), failing);
+  std::copy_if(failing + 1, order_.end(), std::back_inserter(shown_), passes);
 }
 
 void SortedTableModel::Rearrange(const std::function<Moved()>& change) {
@@ -44,7 +49,7 @@ void SortedTableModel::Rearrange(const std::function<Moved()>& change) {
   std::vector<std::uint32_t> itemsBefore;
   itemsBefore.reserve(static_cast<std::size_t>(before.size()));
   for (const QModelIndex& index : before)
-    itemsBefore.push_back(shown_[static_cast<std::size_t>(index.row())]);
+    itemsBefore.push_back(Shown()[static_cast<std::size_t>(index.row())]);
 
   const Moved moved = change();
   const auto renumbered = [&](std::uint32_t item) {
@@ -71,12 +76,16 @@ void SortedTableModel::Rearrange(const std::function<Moved()>& change) {
       items = std::move(kept);
     };
     rebuild(order_, false);
-    rebuild(shown_, true);
+    if (!all_)
+      rebuild(shown_, true);
+    else if (!std::all_of(moved.changed.begin(), moved.changed.end(),
+                          [this](std::uint32_t item) { return Passes(item); }))
+      Refilter();
   }
 
   std::vector<int> rowOfItem(moved.count, -1);
-  for (std::size_t row = 0; row < shown_.size(); ++row)
-    rowOfItem[shown_[row]] = static_cast<int>(row);
+  for (std::size_t row = 0; row < Shown().size(); ++row)
+    rowOfItem[Shown()[row]] = static_cast<int>(row);
   QModelIndexList after;
   after.reserve(before.size());
   for (qsizetype i = 0; i < before.size(); ++i) {
@@ -101,7 +110,7 @@ void SortedTableModel::sort(int column, Qt::SortOrder order) {
 }
 
 int SortedTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+  return parent.isValid() ? 0 : static_cast<int>(Shown().size());
 }
 
 int SortedTableModel::columnCount(const QModelIndex& parent) const {

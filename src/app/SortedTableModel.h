@@ -59,9 +59,9 @@ class SortedTableModel : public ReadOnlyTableModel {
   void Arrange(std::size_t count);
   // Within a reset: the items filtered again, in the order they have.
   void Refilter();
-  std::size_t ItemAt(int row) const { return shown_.at(static_cast<std::size_t>(row)); }
+  std::size_t ItemAt(int row) const { return Shown().at(static_cast<std::size_t>(row)); }
   // The items shown, in the order shown.
-  const std::vector<std::uint32_t>& Shown() const { return shown_; }
+  const std::vector<std::uint32_t>& Shown() const { return all_ ? order_ : shown_; }
 
  private:
   QVariant Alignment(int column) const;
@@ -74,6 +74,7 @@ class SortedTableModel : public ReadOnlyTableModel {
   Qt::SortOrder sortOrder_;
   std::vector<std::uint32_t> order_;  // every item, in the sort order
   std::vector<std::uint32_t> shown_;  // the items passing the filter, in the sort order
+  bool all_ = true;                   // every item passes: order_ is what is shown
 };
 
 }  // namespace quorvane

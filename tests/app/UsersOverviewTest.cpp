@@ -372,6 +372,13 @@ TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   EXPECT_EQ(Shown(), "dee");
   EXPECT_EQ(Users().join(' ').toStdString(), "ann Bob dee fay Ivy");  // the main window's list
   EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 5");
+  // Every user found, then one renamed to a name Find leaves out.
+  Get<QLineEdit>("txtFind")->setText("n");
+  LoadLogs(Runs("ann 1 x, dan 1 x"), {});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "ann dan"; })) << Shown();
+  window->RenameUser("dan", "Bo");
+  QApplication::processEvents();
+  EXPECT_EQ(Shown(), "ann");
 }
 
 TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
