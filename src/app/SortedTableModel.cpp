@@ -56,29 +56,35 @@ void SortedTableModel::Rearrange(const std::function<Moved()>& change) {
     return moved.renumber ? moved.renumber(item) : std::int64_t{item};
   };
   if (moved.renumber) {
-    // Renumbering keeps the order of the items, and so that of the ties.
+    const auto ordered = [this](std::uint32_t a, std::uint32_t b) { return Before(a, b); };
+    std::vector<std::uint32_t> changed = moved.changed;
+    std::sort(changed.begin(), changed.end(), ordered);
+    std::vector<bool> isChanged(moved.count);
+    for (std::uint32_t item : changed)
+      isChanged[item] = true;
+    // Renumbering keeps the order of the items, and so that of the ties: the others stay in
+    // order, and the changed ones merge in.
     const auto rebuild = [&](std::vector<std::uint32_t>& items, bool filtered) {
-      std::vector<std::uint32_t> kept;
-      kept.reserve(items.size() + moved.changed.size());
+      std::vector<std::uint32_t> kept, placed;
+      kept.reserve(items.size());
       for (std::uint32_t item : items) {
         const std::int64_t now = renumbered(item);
-        if (now >= 0 &&
-            std::find(moved.changed.begin(), moved.changed.end(), now) == moved.changed.end())
+        if (now >= 0 && !isChanged[static_cast<std::size_t>(now)])
           kept.push_back(static_cast<std::uint32_t>(now));
       }
-      for (std::uint32_t item : moved.changed) {
+      for (std::uint32_t item : changed) {
         if (!filtered || Passes(item))
-          kept.insert(
-              std::lower_bound(kept.begin(), kept.end(), item,
-                               [this](std::uint32_t a, std::uint32_t b) { return Before(a, b); }),
-              item);
+          placed.push_back(item);
       }
-      items = std::move(kept);
+      items.clear();
+      items.reserve(kept.size() + placed.size());
+      std::merge(kept.begin(), kept.end(), placed.begin(), placed.end(), std::back_inserter(items),
+                 ordered);
     };
     rebuild(order_, false);
     if (!all_)
       rebuild(shown_, true);
-    else if (!std::all_of(moved.changed.begin(), moved.changed.end(),
+    else if (!std::all_of(changed.begin(), changed.end(),
                           [this](std::uint32_t item) { return Passes(item); }))
       Refilter();
   }

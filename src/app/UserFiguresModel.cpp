@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 #include <string_view>
+#include <tuple>
 #include <unordered_set>
 
 #include "app/DateText.h"
@@ -28,6 +29,32 @@ UserFiguresModel::UserFiguresModel(QObject* parent)
     : SortedTableModel(ColumnCount, 1u << User, User, Qt::AscendingOrder, parent) {}
 
 void UserFiguresModel::SetUsers(std::vector<UserFigures> users) {
+  // The same users, a few of whose figures changed (a row removed, rows arrived): only their rows
+  // move; no sort, no reset.
+  const auto figures = [](const UserFigures& user) {
+    return std::tie(user.downloads, user.uploads, user.credit, user.addresses, user.firstSeen,
+                    user.lastSeen);
+  };
+  std::vector<std::uint32_t> changed;
+  bool same = users.size() == users_.size();
+  for (std::size_t i = 0; same && i < users.size(); ++i) {
+    same = users[i].name == users_[i].name;
+    if (same && figures(users[i]) != figures(users_[i]))
+      changed.push_back(static_cast<std::uint32_t>(i));
+  }
+  if (same) {
+    if (!changed.empty()) {
+      Rearrange([&] {
+        for (std::uint32_t user : changed) {
+          users_[user] = std::move(users[user]);
+          ratios_[user] = RatioOf(users_[user]);
+        }
+        return Moved{users_.size(), [](std::uint32_t user) { return std::int64_t{user}; },
+                     std::move(changed)};
+      });
+    }
+    return;
+  }
   beginResetModel();
   users_ = std::move(users);
   ratios_.clear();

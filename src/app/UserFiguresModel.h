@@ -39,7 +39,8 @@ class UserFiguresModel : public SortedTableModel {
 
   explicit UserFiguresModel(QObject* parent = nullptr);
 
-  // Replaces the users, given in display order, keeping the sort and the filter.
+  // Replaces the users, given in display order, keeping the sort and the filter; when only
+  // figures changed, only their rows move.
   void SetUsers(std::vector<UserFigures> users);
   void SetFilter(Filter filter);
   // Every row of user `from` now says `to`, whose figures are now `figures` (those of both):
