@@ -2,9 +2,6 @@
 
 #include <QLocale>
 
-#include <algorithm>
-#include <numeric>
-
 #include "analysis/SharedRoot.h"
 #include "app/DateText.h"
 #include "logs/UserList.h"
@@ -12,27 +9,6 @@
 namespace quorvane {
 
 namespace {
-
-// The sort key of a column; names compare by their bytes, times with the undated first.
-int CompareOn(int column, const FileFigures& a, const FileFigures& b) {
-  const auto compare = [](const auto& x, const auto& y) { return x < y ? -1 : (y < x ? 1 : 0); };
-  switch (column) {
-    case FileFiguresModel::File:
-      return compare(a.file, b.file);
-    case FileFiguresModel::Downloads:
-      return compare(a.downloads, b.downloads);
-    case FileFiguresModel::Downloaders:
-      return compare(a.downloaders, b.downloaders);
-    case FileFiguresModel::Uploads:
-      return compare(a.uploads, b.uploads);
-    case FileFiguresModel::FirstUploader:
-      return compare(a.firstUploader, b.firstUploader);
-    case FileFiguresModel::FirstDownload:
-      return compare(a.firstDownload, b.firstDownload);
-    default:
-      return compare(a.lastDownload, b.lastDownload);
-  }
-}
 
 QString FromUtf8(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -54,71 +30,62 @@ QString ShortenedInTheMiddle(QString path) {
 
 }  // namespace
 
-FileFiguresModel::FileFiguresModel(QObject* parent) : ReadOnlyTableModel(parent) {}
+FileFiguresModel::FileFiguresModel(QObject* parent)
+    : SortedTableModel(ColumnCount, 1u << File | 1u << FirstUploader, Downloads,
+                       Qt::DescendingOrder, parent) {}
 
 void FileFiguresModel::SetFiles(FilesTable files) {
   beginResetModel();
   files_ = std::move(files);
   root_ = SharedRootOf(files_);
-  Arrange();
+  Arrange(files_.files.size());
   endResetModel();
 }
 
 void FileFiguresModel::SetFind(std::string part) {
   beginResetModel();
   part_ = std::move(part);
-  Arrange();
+  Refilter();
   endResetModel();
 }
 
-void FileFiguresModel::sort(int column, Qt::SortOrder order) {
-  if (column < 0 || column >= ColumnCount)
-    return;
-  beginResetModel();
-  sortColumn_ = column;
-  sortOrder_ = order;
-  Arrange();
-  endResetModel();
-}
-
-void FileFiguresModel::Arrange() {
-  shown_ = {};  // its room too: a table closed leaves nothing behind
-  for (std::size_t file = 0; file < files_.files.size(); ++file) {
-    if (ContainsFolded(RelativeTo(root_, files_.files[file].file), part_))
-      shown_.push_back(static_cast<std::uint32_t>(file));
+// Names compare by their bytes, times with the undated first.
+int FileFiguresModel::CompareOn(int column, std::size_t a, std::size_t b) const {
+  const FileFigures& x = files_.files[a];
+  const FileFigures& y = files_.files[b];
+  switch (column) {
+    case File:
+      return Compare(x.file, y.file);
+    case Downloads:
+      return Compare(x.downloads, y.downloads);
+    case Downloaders:
+      return Compare(x.downloaders, y.downloaders);
+    case Uploads:
+      return Compare(x.uploads, y.uploads);
+    case FirstUploader:
+      return Compare(x.firstUploader, y.firstUploader);
+    case FirstDownload:
+      return Compare(x.firstDownload, y.firstDownload);
+    default:
+      return Compare(x.lastDownload, y.lastDownload);
   }
-  const bool descending = sortOrder_ == Qt::DescendingOrder;
-  std::stable_sort(shown_.begin(), shown_.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const int key = CompareOn(sortColumn_, files_.files[a], files_.files[b]);
-    return descending ? key > 0 : key < 0;
-  });
+}
+
+bool FileFiguresModel::Passes(std::size_t file) const {
+  return ContainsFolded(RelativeTo(root_, files_.files[file].file), part_);
 }
 
 FilesTable FileFiguresModel::ShownFiles() const {
   FilesTable shown;
   shown.texts = files_.texts;
-  shown.files.reserve(shown_.size());
-  for (std::uint32_t file : shown_)
+  shown.files.reserve(Shown().size());
+  for (std::uint32_t file : Shown())
     shown.files.push_back(files_.files[file]);
   return shown;
 }
 
-int FileFiguresModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
-}
-
-int FileFiguresModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : ColumnCount;
-}
-
-QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
-  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
-    return {};
-  const int column = index.column();
-  const bool text = column == File || column == FirstUploader;
-  if (role == Qt::TextAlignmentRole)
-    return QVariant::fromValue(Qt::AlignVCenter | (text ? Qt::AlignLeft : Qt::AlignRight));
-  const FileFigures& file = FileAt(index.row());
+QVariant FileFiguresModel::Cell(std::size_t item, int column, int role) const {
+  const FileFigures& file = files_.files[item];
   if (column == File && role == Qt::ToolTipRole) {
     // The whole path as it is written, never read as markup; on one line unless it is longer
     // than a screen is wide.
@@ -150,13 +117,7 @@ QVariant FileFiguresModel::data(const QModelIndex& index, int role) const {
   }
 }
 
-QVariant FileFiguresModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
-    return {};
-  if (role == Qt::TextAlignmentRole) {
-    const bool text = section == File || section == FirstUploader;
-    return QVariant::fromValue(Qt::AlignVCenter | (text ? Qt::AlignLeft : Qt::AlignRight));
-  }
+QVariant FileFiguresModel::Header(int section, int role) const {
   if (role == Qt::ToolTipRole && section == Downloaders)
     return tr("How many different names downloaded this file");
   if (role != Qt::DisplayRole)

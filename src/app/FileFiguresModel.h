@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "analysis/FileFigures.h"
-#include "app/ReadOnlyTableModel.h"
+#include "app/SortedTableModel.h"
 
 namespace quorvane {
 
-// The files table of the Users Overview: every file with its figures, sorted by any column and
-// narrowed to the names that contain a text, through a vector of row indices (no proxy model).
-// A server's paths show from the folder they all share (the whole path in the tooltip); what the
-// model hands on to exports is the exact text.
-class FileFiguresModel : public ReadOnlyTableModel {
+// The files table of the Users Overview: every file with its figures, narrowed to the names that
+// contain a text. Files tied on the sort column keep the table's order. A server's paths show from
+// the folder they all share (the whole path in the tooltip); what the model hands on to exports is
+// the exact text.
+class FileFiguresModel : public SortedTableModel {
   Q_OBJECT
 
  public:
@@ -37,28 +37,19 @@ class FileFiguresModel : public ReadOnlyTableModel {
   void SetFind(std::string part);
 
   std::size_t FileCount() const { return files_.files.size(); }
-  const FileFigures& FileAt(int row) const { return files_.files[shown_[row]]; }
+  const FileFigures& FileAt(int row) const { return files_.files[ItemAt(row)]; }
   // The files shown, in the order shown.
   FilesTable ShownFiles() const;
 
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation,
-                      int role = Qt::DisplayRole) const override;
-  // Files tied on the column keep the table's order, in either direction.
-  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
-
  private:
-  void Arrange();
+  int CompareOn(int column, std::size_t a, std::size_t b) const override;
+  bool Passes(std::size_t file) const override;
+  QVariant Cell(std::size_t file, int column, int role) const override;
+  QVariant Header(int section, int role) const override;
 
   FilesTable files_;
-  // The files passing the find text, in the sort order (fewer than a model's int rows).
-  std::vector<std::uint32_t> shown_;
   std::string part_;
   std::string root_;  // the folder every file lies in, or empty
-  int sortColumn_ = Downloads;
-  Qt::SortOrder sortOrder_ = Qt::DescendingOrder;
 };
 
 }  // namespace quorvane

@@ -3,11 +3,12 @@
 #include <QLocale>
 #include <algorithm>
 #include <limits>
-#include <numeric>
 #include <string_view>
+#include <tuple>
 #include <unordered_set>
 
 #include "app/DateText.h"
+#include "app/DisplayPosition.h"
 
 #include "logs/UserList.h"
 
@@ -15,68 +16,96 @@ namespace quorvane {
 
 namespace {
 
-template <typename T>
-int Compare(T a, T b) {
-  return a < b ? -1 : (b < a ? 1 : 0);
+// Downloads per upload; infinite without uploads.
+double RatioOf(const UserFigures& user) {
+  return user.uploads == 0
+             ? std::numeric_limits<double>::infinity()
+             : static_cast<double>(user.downloads) / static_cast<double>(user.uploads);
 }
 
 }  // namespace
 
-UserFiguresModel::UserFiguresModel(QObject* parent) : ReadOnlyTableModel(parent) {}
+UserFiguresModel::UserFiguresModel(QObject* parent)
+    : SortedTableModel(ColumnCount, 1u << User, User, Qt::AscendingOrder, parent) {}
 
 void UserFiguresModel::SetUsers(std::vector<UserFigures> users) {
+  // The same users, a few of whose figures changed (a row removed, rows arrived): only their rows
+  // move; no sort, no reset.
+  const auto figures = [](const UserFigures& user) {
+    return std::tie(user.downloads, user.uploads, user.credit, user.addresses, user.firstSeen,
+                    user.lastSeen);
+  };
+  std::vector<std::uint32_t> changed;
+  bool same = users.size() == users_.size();
+  for (std::size_t i = 0; same && i < users.size(); ++i) {
+    same = users[i].name == users_[i].name;
+    if (same && figures(users[i]) != figures(users_[i]))
+      changed.push_back(static_cast<std::uint32_t>(i));
+  }
+  if (same) {
+    if (!changed.empty()) {
+      Rearrange([&] {
+        for (std::uint32_t user : changed) {
+          users_[user] = std::move(users[user]);
+          ratios_[user] = RatioOf(users_[user]);
+        }
+        return Moved{users_.size(), [](std::uint32_t user) { return std::int64_t{user}; },
+                     std::move(changed)};
+      });
+    }
+    return;
+  }
   beginResetModel();
   users_ = std::move(users);
   ratios_.clear();
   ratios_.reserve(users_.size());
-  for (const UserFigures& user : users_) {
-    ratios_.push_back(user.uploads == 0 ? std::numeric_limits<double>::infinity()
-                                        : static_cast<double>(user.downloads) /
-                                              static_cast<double>(user.uploads));
-  }
-  SortAll();
-  ApplyFilter();
+  for (const UserFigures& user : users_)
+    ratios_.push_back(RatioOf(user));
+  Arrange(users_.size());
   endResetModel();
+}
+
+void UserFiguresModel::RenameUser(std::string_view from, const UserFigures& figures) {
+  const auto listed = std::find_if(users_.begin(), users_.end(),
+                                   [&](const UserFigures& user) { return user.name == from; });
+  if (listed == users_.end() || from == figures.name)
+    return;
+  const auto gone = static_cast<std::size_t>(listed - users_.begin());
+  Rearrange([&] {
+    users_.erase(listed);
+    ratios_.erase(ratios_.begin() + static_cast<std::ptrdiff_t>(gone));
+    const std::size_t at = DisplayPosition(
+        users_.size(), [&](std::size_t i) { return std::string_view(users_[i].name); },
+        figures.name);
+    const bool came = at == users_.size() || users_[at].name != figures.name;
+    if (came) {
+      users_.insert(users_.begin() + static_cast<std::ptrdiff_t>(at), figures);
+      ratios_.insert(ratios_.begin() + static_cast<std::ptrdiff_t>(at), RatioOf(figures));
+    } else {
+      users_[at] = figures;
+      ratios_[at] = RatioOf(figures);
+    }
+    const auto renumber = [gone, at, came](std::uint32_t user) -> std::int64_t {
+      if (user == gone)
+        return -1;
+      const std::size_t after = user > gone ? user - 1 : user;
+      return static_cast<std::int64_t>(came && after >= at ? after + 1 : after);
+    };
+    return Moved{users_.size(), renumber, {static_cast<std::uint32_t>(at)}};
+  });
 }
 
 void UserFiguresModel::SetFilter(Filter filter) {
   beginResetModel();
   filter_ = std::move(filter);
-  ApplyFilter();
+  Refilter();
   endResetModel();
 }
 
-void UserFiguresModel::sort(int column, Qt::SortOrder order) {
-  if (column < 0 || column >= ColumnCount)
-    return;
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  const QModelIndexList before = persistentIndexList();
-  std::vector<std::size_t> usersBefore;
-  usersBefore.reserve(static_cast<std::size_t>(before.size()));
-  for (const QModelIndex& index : before)
-    usersBefore.push_back(shown_[static_cast<std::size_t>(index.row())]);
-
-  sortColumn_ = column;
-  sortOrder_ = order;
-  SortAll();
-  ApplyFilter();
-
-  // The same users in their new rows, so the selection and the current row follow them.
-  std::vector<int> rowOfUser(users_.size(), -1);
-  for (std::size_t row = 0; row < shown_.size(); ++row)
-    rowOfUser[shown_[row]] = static_cast<int>(row);
-  QModelIndexList after;
-  after.reserve(before.size());
-  for (qsizetype i = 0; i < before.size(); ++i)
-    after.push_back(index(rowOfUser[usersBefore[static_cast<std::size_t>(i)]], before[i].column()));
-  changePersistentIndexList(before, after);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-}
-
-int UserFiguresModel::CompareKeys(std::size_t a, std::size_t b) const {
+int UserFiguresModel::CompareOn(int column, std::size_t a, std::size_t b) const {
   const UserFigures& x = users_[a];
   const UserFigures& y = users_[b];
-  switch (sortColumn_) {
+  switch (column) {
     case Downloads:
       return Compare(x.downloads, y.downloads);
     case Uploads:
@@ -97,39 +126,20 @@ int UserFiguresModel::CompareKeys(std::size_t a, std::size_t b) const {
   }
 }
 
-void UserFiguresModel::SortAll() {
-  order_.resize(users_.size());
-  std::iota(order_.begin(), order_.end(), std::size_t{0});
-  const bool descending = sortOrder_ == Qt::DescendingOrder;
-  std::sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
-    const int key = CompareKeys(a, b);
-    if (key != 0)
-      return descending ? key > 0 : key < 0;
-    return a < b;
-  });
-}
-
-bool UserFiguresModel::Passes(const UserFigures& user) const {
+bool UserFiguresModel::Passes(std::size_t item) const {
+  const UserFigures& user = users_[item];
   if (filter_.leechesOnly && !filter_.leeches.Matches(user))
     return false;
   return ContainsFolded(user.name, filter_.part);
 }
 
-void UserFiguresModel::ApplyFilter() {
-  shown_.clear();
-  for (std::size_t user : order_) {
-    if (Passes(users_[user]))
-      shown_.push_back(user);
-  }
-}
-
 const UserFigures& UserFiguresModel::UserAt(int row) const {
-  return users_[shown_.at(static_cast<std::size_t>(row))];
+  return users_[ItemAt(row)];
 }
 
 int UserFiguresModel::RowOf(const std::string& name) const {
-  for (std::size_t row = 0; row < shown_.size(); ++row) {
-    if (users_[shown_[row]].name == name)
+  for (std::size_t row = 0; row < Shown().size(); ++row) {
+    if (users_[Shown()[row]].name == name)
       return static_cast<int>(row);
   }
   return -1;
@@ -138,8 +148,8 @@ int UserFiguresModel::RowOf(const std::string& name) const {
 std::vector<int> UserFiguresModel::RowsOf(const std::vector<std::string>& names) const {
   const std::unordered_set<std::string_view> wanted(names.begin(), names.end());
   std::vector<int> rows;
-  for (std::size_t row = 0; row < shown_.size() && rows.size() < wanted.size(); ++row) {
-    if (wanted.count(users_[shown_[row]].name) != 0)
+  for (std::size_t row = 0; row < Shown().size() && rows.size() < wanted.size(); ++row) {
+    if (wanted.count(users_[Shown()[row]].name) != 0)
       rows.push_back(static_cast<int>(row));
   }
   return rows;
@@ -147,32 +157,18 @@ std::vector<int> UserFiguresModel::RowsOf(const std::vector<std::string>& names)
 
 std::vector<UserFigures> UserFiguresModel::ShownUsers() const {
   std::vector<UserFigures> shown;
-  shown.reserve(shown_.size());
-  for (std::size_t user : shown_)
+  shown.reserve(Shown().size());
+  for (std::uint32_t user : Shown())
     shown.push_back(users_[user]);
   return shown;
 }
 
-int UserFiguresModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
-}
-
-int UserFiguresModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : ColumnCount;
-}
-
-QVariant UserFiguresModel::data(const QModelIndex& index, int role) const {
-  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
-    return {};
-  if (role == Qt::TextAlignmentRole) {
-    return QVariant::fromValue(Qt::AlignVCenter |
-                               (index.column() == User ? Qt::AlignLeft : Qt::AlignRight));
-  }
+QVariant UserFiguresModel::Cell(std::size_t item, int column, int role) const {
   if (role != Qt::DisplayRole)
     return {};
-  const UserFigures& user = UserAt(index.row());
+  const UserFigures& user = users_[item];
   const QLocale locale;  // counts grouped as the person reads numbers; exports write them bare
-  switch (index.column()) {
+  switch (column) {
     case User:
       return QString::fromStdString(user.name);
     case Downloads:
@@ -193,9 +189,7 @@ QVariant UserFiguresModel::data(const QModelIndex& index, int role) const {
   }
 }
 
-QVariant UserFiguresModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
-    return {};
+QVariant UserFiguresModel::Header(int section, int role) const {
   switch (role) {
     case Qt::DisplayRole: {
       static const char* const captions[] = {QT_TR_NOOP("User"),       QT_TR_NOOP("Downloads"),
@@ -214,9 +208,6 @@ QVariant UserFiguresModel::headerData(int section, Qt::Orientation orientation, 
       if (section == LastSeen)
         return tr("This user's latest dated transfer in either log");
       return {};
-    case Qt::TextAlignmentRole:
-      return QVariant::fromValue(Qt::AlignVCenter |
-                                 (section == User ? Qt::AlignLeft : Qt::AlignRight));
     default:
       return {};
   }

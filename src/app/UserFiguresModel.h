@@ -3,16 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/UserFigures.h"
-#include "app/ReadOnlyTableModel.h"
+#include "app/SortedTableModel.h"
 
 namespace quorvane {
 
-// The users overview's rows: every user's figures, sorted and filtered here rather than in a
-// proxy, as a list of indices into the figures, so thousands of users sort and filter at once.
-class UserFiguresModel : public ReadOnlyTableModel {
+// The users overview's rows: every user's figures. Users tied on the sort column keep their display
+// order.
+class UserFiguresModel : public SortedTableModel {
   Q_OBJECT
 
  public:
@@ -38,12 +39,14 @@ class UserFiguresModel : public ReadOnlyTableModel {
 
   explicit UserFiguresModel(QObject* parent = nullptr);
 
-  // Replaces the users, given in display order, keeping the sort and the filter.
+  // Replaces the users, given in display order, keeping the sort and the filter; when only
+  // figures changed, only their rows move.
   void SetUsers(std::vector<UserFigures> users);
   void SetFilter(Filter filter);
+  // Every row of user `from` now says `to`, whose figures are now `figures` (those of both):
+  // `from`'s row goes, `to`'s changes or comes; no other row changes.
+  void RenameUser(std::string_view from, const UserFigures& figures);
 
-  int SortColumn() const { return sortColumn_; }
-  Qt::SortOrder SortOrder() const { return sortOrder_; }
   std::size_t UserCount() const { return users_.size(); }
   const UserFigures& UserAt(int row) const;
   // The row showing this user, or -1.
@@ -53,27 +56,14 @@ class UserFiguresModel : public ReadOnlyTableModel {
   // The users shown, in the order shown.
   std::vector<UserFigures> ShownUsers() const;
 
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation,
-                      int role = Qt::DisplayRole) const override;
-  // Users tied on the column keep their display order, in either direction.
-  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
-
  private:
-  // Negative, zero or positive as user a's key in the sort column is below, equal to or above b's.
-  int CompareKeys(std::size_t a, std::size_t b) const;
-  void SortAll();
-  void ApplyFilter();
-  bool Passes(const UserFigures& user) const;
+  int CompareOn(int column, std::size_t a, std::size_t b) const override;
+  bool Passes(std::size_t user) const override;
+  QVariant Cell(std::size_t user, int column, int role) const override;
+  QVariant Header(int section, int role) const override;
 
   std::vector<UserFigures> users_;
-  std::vector<double> ratios_;      // downloads per upload; infinite without uploads
-  std::vector<std::size_t> order_;  // every user, in the sort order
-  std::vector<std::size_t> shown_;  // the users passing the filter, in the sort order
-  int sortColumn_ = User;
-  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+  std::vector<double> ratios_;  // downloads per upload; infinite without uploads
   Filter filter_;
 };
 

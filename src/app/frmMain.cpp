@@ -44,6 +44,7 @@
 #include "app/BarProgress.h"
 #include "app/Controls.h"
 #include "app/DateText.h"
+#include "app/DisplayPosition.h"
 #include "app/HistoryFile.h"
 #include "app/LogDocument.h"
 #include "app/LogTableModel.h"
@@ -908,16 +909,23 @@ void frmMain::FillUserList(const std::vector<std::string>& names) {
 }
 
 std::size_t frmMain::RenameUser(const QString& from, const QString& to) {
-  const std::string oldName = from.toStdString();
-  const std::string newName = to.toStdString();
-  std::vector<std::string> names;
-  names.reserve(static_cast<std::size_t>(cboUsers->count()));
-  for (const QString& name : UserNames())
-    names.push_back(name.toStdString());
-  const std::size_t renamed = document_->RenameUser(oldName, newName);
+  const std::size_t renamed = document_->RenameUser(from.toStdString(), to.toStdString());
   userList_.reset();  // the addresses stay, and so do the averages
   // The same rows stand first for each address: the list follows from itself, not from the rows.
-  FillUserList(RenamedUserNames(std::move(names), oldName, newName));
+  // `from` gives way to `to`, once, in display order; the other entries stay as they are.
+  const QSignalBlocker quiet(cboUsers);
+  const int listed = cboUsers->findText(from, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (from != to && listed >= 0) {
+    cboUsers->removeItem(listed);
+    const int at = static_cast<int>(DisplayPosition(
+        static_cast<std::size_t>(cboUsers->count()),
+        [this](std::size_t i) { return cboUsers->itemText(static_cast<int>(i)).toStdString(); },
+        to.toStdString()));
+    if (at == cboUsers->count() || cboUsers->itemText(at) != to)
+      cboUsers->insertItem(at, to);
+  }
+  cboUsers->setPlaceholderText(QString());
+  cboUsers->setCurrentIndex(-1);
   ClearFigures(kUserFigureCount);  // no user is chosen in the new list
   return renamed;
 }

@@ -23,7 +23,9 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -171,7 +173,28 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
     everyone_.reset();
     part();
   });
-  connect(&document_, &LogDocument::NamesMerged, this, part);  // everyone's chart stays
+  connect(&document_, &LogDocument::NamesMerged, this, [this, part](QString from, QString to) {
+    // Over all time a rename changes two users' rows and nothing else: not what the logs span,
+    // nor everyone's chart.
+    const LiveUserFigures* live = document_.LiveUsers();
+    const std::optional<UserFigures> figures =
+        live != nullptr ? live->Find(to.toStdString()) : std::nullopt;
+    if (refreshDue_->isActive() || periodRefused_ || !period_.AllTime() || !figures) {
+      part();
+      return;
+    }
+    const std::vector<std::string> selected = SelectedUsers();
+    model_->RenameUser(from.toStdString(), *figures);
+    if (lvwUsers->currentIndex().isValid())
+      lvwUsers->scrollTo(lvwUsers->currentIndex());
+    const std::string names[] = {from.toStdString(), to.toStdString()};
+    if (std::find_first_of(selected.begin(), selected.end(), names, names + 2) != selected.end())
+      ChartChanged();
+    filesStale_ = true;  // the first uploaders' names
+    if (tabViews->currentWidget() == pgFiles)
+      ShowFiles();
+    UpdateStatus();
+  });
 
   ShowDatesUnread();
   ApplyFilter();

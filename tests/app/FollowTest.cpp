@@ -170,11 +170,17 @@ TEST(UsersOverviewOfADocument, KeptFiguresAreTheFiguresOfTheTables) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return document.LiveUsers() != nullptr; }));
   auto* model =
       static_cast<UserFiguresModel*>(overview.findChild<QTableView*>("lvwUsers")->model());
+  // Sorted on a figure, so that a change moves rows: in the order a model given all the figures
+  // anew sorts them.
+  model->sort(UserFiguresModel::Ratio, Qt::AscendingOrder);
   const auto check = [&](const char* step) {
     QApplication::processEvents();
     const LogTable& d = document.Table(LogKind::Download);
     const LogTable& u = document.Table(LogKind::Upload);
-    const std::vector<UserFigures> want = ComputeUserFigures(d, u, CollectEveryUserName(d, u));
+    UserFiguresModel fresh;
+    fresh.SetUsers(ComputeUserFigures(d, u, CollectEveryUserName(d, u)));
+    fresh.sort(UserFiguresModel::Ratio, Qt::AscendingOrder);
+    const std::vector<UserFigures> want = fresh.ShownUsers();
     const std::vector<UserFigures> shown = model->ShownUsers();
     ASSERT_EQ(shown.size(), want.size()) << step;
     for (std::size_t i = 0; i < want.size(); ++i) {
@@ -189,10 +195,14 @@ TEST(UsersOverviewOfADocument, KeptFiguresAreTheFiguresOfTheTables) {
   check("a row removed");
   document.RenameUser("dee", "ann");  // into an uploader of what dee fetched
   check("a name merged");
-  FollowUpdate update;
-  update.rows.push_back({0, LogKind::Download, std::nullopt, rows({{"z", "zed"}, {"a", "cy"}}, 1)});
-  document.Apply(update);
-  check("rows arrived");
+  document.RenameUser("bob", "Bz");  // a name new to the list, between others
+  check("a name new");
+  for (const char* name : {"cy", "zed"}) {  // an uploader's ratio changes; a user comes
+    FollowUpdate update;
+    update.rows.push_back({0, LogKind::Download, std::nullopt, rows({{"a", name}}, 1)});
+    document.Apply(update);
+    check(name);
+  }
   EXPECT_NE(document.LiveUsers(), nullptr) << "the changes went through the kept figures";
 }
 

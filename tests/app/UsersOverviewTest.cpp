@@ -152,6 +152,11 @@ TEST_F(UsersOverview, SortsNumbersAsNumbersRatiosWithoutUploadsHighestTiesInDisp
     EXPECT_EQ(Get<QCheckBox>("chkDescending")->isChecked(), descending) << second;
     EXPECT_EQ(Shown(), descending ? "Bob fay cy ann dee Eve" : "Eve dee ann cy fay Bob") << second;
   }
+  // The chosen user stays chosen through a sort, in its new row.
+  Pick("cy");
+  SortBy(1, true);
+  EXPECT_EQ(table->currentIndex().data().toString().toStdString(), "cy");
+  EXPECT_EQ(table->selectionModel()->selectedRows().value(0).data().toString().toStdString(), "cy");
   // Addresses: ann uses two, bob one (for three downloads), cy three.
   LoadLogs(testing::Rows({{"a", "ann"},
                           {"b", "ann"},
@@ -323,6 +328,7 @@ TEST_F(UsersOverview, FilesPageAndTheHtmlPageAreTheCommands) {
     return QString::fromStdString(out.str());
   };
   files->sortByColumn(1, Qt::DescendingOrder);
+  EXPECT_EQ(files->currentIndex().data().toString().toStdString(), "a.zip");  // in its new row
   const QString csv = WriteLog("files.csv", {});
   EXPECT_EQ(Export(csv), command({"--format", "csv", "--files"}));
   EXPECT_EQ(fake->questions.last(), "Export Files|Files.csv|CSV files (*.csv)");
@@ -364,7 +370,15 @@ TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   window->RenameUser("Eve", "Ivy");
   QApplication::processEvents();
   EXPECT_EQ(Shown(), "dee");
+  EXPECT_EQ(Users().join(' ').toStdString(), "ann Bob dee fay Ivy");  // the main window's list
   EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 5");
+  // Every user found, then one renamed to a name Find leaves out.
+  Get<QLineEdit>("txtFind")->setText("n");
+  LoadLogs(Runs("ann 1 x, dan 1 x"), {});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "ann dan"; })) << Shown();
+  window->RenameUser("dan", "Bo");
+  QApplication::processEvents();
+  EXPECT_EQ(Shown(), "ann");
 }
 
 TEST_F(UsersOverview, OneWindowWithUniqueAccessKeysOpensOnlyWhenThereAreUsers) {
