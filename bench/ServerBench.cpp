@@ -2,7 +2,8 @@
 // its yardsticks, written as counters with the yardsticks' own times beside them:
 //   PairVersusWc           --users on the 1,000,000 + 250,000-row classic pair / wc -l on it
 //                          (target <= 4) and / a mawk per-name count piped to sort -f (<= 0.3);
-//                          the all-distinct pair's time per byte / the typical pair's (<= 2)
+//                          the all-distinct pair's time per byte / the typical pair's (<= 2);
+//                          each pair's peak memory / its files' size (<= 1.5, <= 2.5)
 //   ServerLogVersusWc      --log FILE --users on 2,000,000 lines / wc -l FILE (target <= 4), and
 //                          the report's peak memory / the file's size (target <= 0.5)
 //   HistoryVersusLargest   four files, each a copy of the one before plus 20,000 records (about
@@ -118,20 +119,33 @@ double SizeOf(const std::vector<fs::path>& files) {
   return bytes;
 }
 
+// The command's peak memory as GNU time tells it (a child's own figure includes what it shared at
+// its fork); 0 when it failed.
+double PeakBytes(const std::string& command) {
+  const fs::path peak = Dir() / "peak.txt";
+  double kib = 0;
+  if (Seconds("/usr/bin/time -f %M -o " + Quoted(peak) + " " + command) >= 0)
+    std::ifstream(peak) >> kib;
+  return kib * 1024;
+}
+
 void BM_PairVersusWc(benchmark::State& state) {
   const auto typical = WriteLogPair(Dir() / "pair", 1000000, 250000);
   const auto distinct = WriteLogPair(Dir() / "distinct", 1000000, 250000, Users::Distinct);
   const std::string pair = Quoted(typical.first) + " " + Quoted(typical.second);
-  const auto least = Least(
-      state, {kReport + " --users " + pair, "wc -l " + pair,
-              "mawk -F'\\t' 'FNR > 1 && NF >= 5 { n[$4]++ } END { for (k in n) print k \"\\t\" "
-              "n[k] }' " +
-                  pair + " | sort -f",
-              kReport + " --users " + Quoted(distinct.first) + " " + Quoted(distinct.second)});
+  const std::string distinctReport =
+      kReport + " --users " + Quoted(distinct.first) + " " + Quoted(distinct.second);
+  const auto least =
+      Least(state, {kReport + " --users " + pair, "wc -l " + pair,
+                    "mawk -F'\\t' 'FNR > 1 && NF >= 5 { n[$4]++ } END { for (k in n) print k "
+                    "\"\\t\" n[k] }' " +
+                        pair + " | sort -f",
+                    distinctReport});
   if (!least)
     return;
   const double report = (*least)[0], wc = (*least)[1], mawk = (*least)[2];
   const double typicalBytes = SizeOf({typical.first, typical.second});
+  const double distinctBytes = SizeOf({distinct.first, distinct.second});
   state.counters["report_s"] = report;
   state.counters["wc_s"] = wc;
   state.counters["wc_GBps"] = typicalBytes / wc / 1e9;
@@ -139,8 +153,9 @@ void BM_PairVersusWc(benchmark::State& state) {
   state.counters["distinct_s"] = (*least)[3];
   state.counters["vs_wc"] = report / wc;
   state.counters["vs_mawk"] = report / mawk;
-  state.counters["distinct_per_byte"] =
-      (*least)[3] / SizeOf({distinct.first, distinct.second}) / (report / typicalBytes);
+  state.counters["distinct_per_byte"] = (*least)[3] / distinctBytes / (report / typicalBytes);
+  state.counters["peak_per_file_byte"] = PeakBytes(kReport + " --users " + pair) / typicalBytes;
+  state.counters["distinct_peak_per_file_byte"] = PeakBytes(distinctReport) / distinctBytes;
 }
 BENCHMARK(BM_PairVersusWc)->Iterations(9)->Unit(benchmark::kMillisecond);
 
@@ -149,15 +164,7 @@ void BM_ServerLogVersusWc(benchmark::State& state) {
   Compare(state, report, "wc -l " + Quoted(ServerLog()));
   if (state.counters["yardstick_s"] > 0)
     state.counters["wc_GBps"] = SizeOf({ServerLog()}) / state.counters["yardstick_s"] / 1e9;
-  // Peak memory as GNU time tells it (a child's own figure includes what it shared at its fork).
-  const fs::path peak = Dir() / "peak.txt";
-  if (Seconds("/usr/bin/time -f %M -o " + Quoted(peak) + " " + report) >= 0) {
-    std::ifstream in(peak);
-    double kib = 0;
-    in >> kib;
-    state.counters["peak_per_file_byte"] =
-        kib * 1024 / static_cast<double>(fs::file_size(ServerLog()));
-  }
+  state.counters["peak_per_file_byte"] = PeakBytes(report) / SizeOf({ServerLog()});
 }
 BENCHMARK(BM_ServerLogVersusWc)->Iterations(9)->Unit(benchmark::kMillisecond);
 
