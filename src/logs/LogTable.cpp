@@ -426,6 +426,27 @@ std::pair<std::uint32_t, std::uint32_t> LogTableBuilder::Keep(const Cells& row) 
 void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
   constexpr std::size_t kBatch = 64;
   constexpr LastName kNoName{0, UINT32_MAX, 0};  // no name is this long
+  // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
+  // mostly keeps its name from row to row: comparing with the name it had before saves a
+  // lookup. Every id is still the pool's id of the row's text, so names keep their order.
+  const auto guessed = [this](std::uint32_t address, std::string_view name, std::uint64_t head) {
+    const LastName& last = lastName_[address];
+    return last.length == name.size() && last.head == head &&
+           (name.size() <= 8 || names_->Holds(last.id, name));
+  };
+  if (count == 1) {
+    // A server log's rows come one at a time: nothing to fetch ahead.
+    const auto [kept, length] = Keep(*rows);
+    const std::uint32_t address = addresses_->Intern(rows->address);
+    if (lastName_.size() <= address)
+      lastName_.resize(address + 1, kNoName);
+    const std::uint64_t head = HeadOf(rows->name);
+    const std::uint32_t name =
+        guessed(address, rows->name, head) ? lastName_[address].id : names_->Intern(rows->name);
+    lastName_[address] = {name, static_cast<std::uint32_t>(rows->name.size()), head};
+    rows_.push_back({kept, length, address, name});
+    return;
+  }
   for (const Cells* batch = rows; batch != rows + count;) {
     const std::size_t n =
         std::min<std::size_t>(kBatch, static_cast<std::size_t>(rows + count - batch));
@@ -439,16 +460,11 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
       addresses_->InternBatch(texts, n, addressIds);
       if (lastName_.size() < addresses_->Size())
         lastName_.resize(addresses_->Size(), kNoName);
-      // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
-      // mostly keeps its name from row to row: comparing with the name it had before saves a
-      // lookup. Every id is still the pool's id of the row's text, so names keep their order.
       for (std::size_t i = 0; i < n; ++i) {
-        const LastName& last = lastName_[addressIds[i]];
         const std::string_view name = batch[i].name;
         heads[i] = HeadOf(name);
-        if (last.length == name.size() && last.head == heads[i] &&
-            (name.size() <= 8 || names_->Holds(last.id, name))) {
-          nameIds[i] = last.id;
+        if (guessed(addressIds[i], name, heads[i])) {
+          nameIds[i] = lastName_[addressIds[i]].id;
         } else {
           missAt[misses] = i;
           texts[misses++] = name;

@@ -199,14 +199,20 @@ TEST(LogTableBuilder, NamesAlikeInTheirHeadsStayApart) {
   std::vector<LogTableBuilder::Cells> rows;
   for (std::size_t row = 0; row < names.size(); ++row)
     rows.push_back({{}, row % 3 ? "10.0.0.1" : "10.0.0.2", {}, names[row], {}});
-  LogTableBuilder builder(KeptCells{false, false, false});
-  builder.AddRows(rows.data(), 5);  // the rest compared with the names these leave
-  builder.AddRows(rows.data() + 5, rows.size() - 5);
-  const LogTable table = std::move(builder).Finish(Encoding::Utf8);
-  ASSERT_EQ(table.RowCount(), names.size());
-  for (std::size_t row = 0; row < names.size(); ++row)
-    EXPECT_EQ(table.Name(row), names[row]) << "row " << row;
-  EXPECT_EQ(table.NameIdCount(), std::set<std::string>(names.begin(), names.end()).size());
+  // Five rows, then the rest compared with the names they leave; or one row a call.
+  for (const bool oneByOne : {false, true}) {
+    LogTableBuilder builder(KeptCells{false, false, false});
+    for (std::size_t at = 0; at < rows.size();) {
+      const std::size_t count = oneByOne ? 1 : at == 0 ? 5 : rows.size() - at;
+      builder.AddRows(rows.data() + at, count);
+      at += count;
+    }
+    const LogTable table = std::move(builder).Finish(Encoding::Utf8);
+    ASSERT_EQ(table.RowCount(), names.size());
+    for (std::size_t row = 0; row < names.size(); ++row)
+      EXPECT_EQ(table.Name(row), names[row]) << "row " << row << (oneByOne ? ", one by one" : "");
+    EXPECT_EQ(table.NameIdCount(), std::set<std::string>(names.begin(), names.end()).size());
+  }
 }
 
 // Every cell, date and name of a table, as text: what a reader sees.
