@@ -1,5 +1,9 @@
-// The figures for Mobius logs, each the least of 9 interleaved runs of the built quorvane-report
-// against its yardstick, written as counters:
+// The command's figures, each the least of interleaved runs of the built quorvane-report against
+// its yardsticks, written as counters with the yardsticks' own times beside them:
+//   PairVersusWc           --users on the 1,000,000 + 250,000-row classic pair / wc -l on it
+//                          (target <= 4) and / a mawk per-name count piped to sort -f (<= 0.3);
+//                          the all-distinct pair's time per byte / the typical pair's (<= 2);
+//                          each pair's peak memory / its files' size (<= 1.5, <= 2.5)
 //   ServerLogVersusWc      --log FILE --users on 2,000,000 lines / wc -l FILE (target <= 4), and
 //                          the report's peak memory / the file's size (target <= 0.5)
 //   HistoryVersusLargest   four files, each a copy of the one before plus 20,000 records (about
@@ -18,8 +22,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "LogGenerator.h"
 
@@ -75,37 +81,90 @@ double Seconds(const std::string& command) {
 
 const std::string kReport = Quoted(QUORVANE_REPORT_BINARY);
 
-// Runs the two commands by turns, keeps the least time of each, and writes their ratio.
-void Compare(benchmark::State& state, const std::string& measured, const std::string& yardstick) {
-  double least[2] = {1e9, 1e9};
-  Seconds(measured);  // the files in the cache
-  Seconds(yardstick);
+// Runs the commands by turns, so that a busy moment of the machine does not fall on one of them
+// only; the least time of each, or nothing when one failed.
+std::optional<std::vector<double>> Least(benchmark::State& state,
+                                         const std::vector<std::string>& commands) {
+  std::vector<double> least(commands.size(), 1e9);
+  for (const std::string& command : commands)
+    Seconds(command);  // the files in the cache
   for (auto _ : state) {
-    const double times[2] = {Seconds(measured), Seconds(yardstick)};
-    if (times[0] < 0 || times[1] < 0) {
-      state.SkipWithError("a command failed");
-      return;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+      const double time = Seconds(commands[i]);
+      if (time < 0) {
+        state.SkipWithError("a command failed");
+        return std::nullopt;
+      }
+      least[i] = std::min(least[i], time);
     }
-    for (int i = 0; i < 2; ++i)
-      least[i] = std::min(least[i], times[i]);
   }
-  state.counters["measured_s"] = least[0];
-  state.counters["yardstick_s"] = least[1];
-  state.counters["ratio"] = least[0] / least[1];
+  return least;
 }
+
+// The least time of each of two commands, and their ratio.
+void Compare(benchmark::State& state, const std::string& measured, const std::string& yardstick) {
+  const auto least = Least(state, {measured, yardstick});
+  if (!least)
+    return;
+  state.counters["measured_s"] = (*least)[0];
+  state.counters["yardstick_s"] = (*least)[1];
+  state.counters["ratio"] = (*least)[0] / (*least)[1];
+}
+
+// Bytes of the files, together.
+double SizeOf(const std::vector<fs::path>& files) {
+  double bytes = 0;
+  for (const fs::path& file : files)
+    bytes += static_cast<double>(fs::file_size(file));
+  return bytes;
+}
+
+// The command's peak memory as GNU time tells it (a child's own figure includes what it shared at
+// its fork); 0 when it failed.
+double PeakBytes(const std::string& command) {
+  const fs::path peak = Dir() / "peak.txt";
+  double kib = 0;
+  if (Seconds("/usr/bin/time -f %M -o " + Quoted(peak) + " " + command) >= 0)
+    std::ifstream(peak) >> kib;
+  return kib * 1024;
+}
+
+void BM_PairVersusWc(benchmark::State& state) {
+  const auto typical = WriteLogPair(Dir() / "pair", 1000000, 250000);
+  const auto distinct = WriteLogPair(Dir() / "distinct", 1000000, 250000, Users::Distinct);
+  const std::string pair = Quoted(typical.first) + " " + Quoted(typical.second);
+  const std::string distinctReport =
+      kReport + " --users " + Quoted(distinct.first) + " " + Quoted(distinct.second);
+  const auto least =
+      Least(state, {kReport + " --users " + pair, "wc -l " + pair,
+                    "mawk -F'\\t' 'FNR > 1 && NF >= 5 { n[$4]++ } END { for (k in n) print k "
+                    "\"\\t\" n[k] }' " +
+                        pair + " | sort -f",
+                    distinctReport});
+  if (!least)
+    return;
+  const double report = (*least)[0], wc = (*least)[1], mawk = (*least)[2];
+  const double typicalBytes = SizeOf({typical.first, typical.second});
+  const double distinctBytes = SizeOf({distinct.first, distinct.second});
+  state.counters["report_s"] = report;
+  state.counters["wc_s"] = wc;
+  state.counters["wc_GBps"] = typicalBytes / wc / 1e9;
+  state.counters["mawk_s"] = mawk;
+  state.counters["distinct_s"] = (*least)[3];
+  state.counters["vs_wc"] = report / wc;
+  state.counters["vs_mawk"] = report / mawk;
+  state.counters["distinct_per_byte"] = (*least)[3] / distinctBytes / (report / typicalBytes);
+  state.counters["peak_per_file_byte"] = PeakBytes(kReport + " --users " + pair) / typicalBytes;
+  state.counters["distinct_peak_per_file_byte"] = PeakBytes(distinctReport) / distinctBytes;
+}
+BENCHMARK(BM_PairVersusWc)->Iterations(9)->Unit(benchmark::kMillisecond);
 
 void BM_ServerLogVersusWc(benchmark::State& state) {
   const std::string report = kReport + " --users --log " + Quoted(ServerLog());
   Compare(state, report, "wc -l " + Quoted(ServerLog()));
-  // Peak memory as GNU time tells it (a child's own figure includes what it shared at its fork).
-  const fs::path peak = Dir() / "peak.txt";
-  if (Seconds("/usr/bin/time -f %M -o " + Quoted(peak) + " " + report) >= 0) {
-    std::ifstream in(peak);
-    double kib = 0;
-    in >> kib;
-    state.counters["peak_per_file_byte"] =
-        kib * 1024 / static_cast<double>(fs::file_size(ServerLog()));
-  }
+  if (state.counters["yardstick_s"] > 0)
+    state.counters["wc_GBps"] = SizeOf({ServerLog()}) / state.counters["yardstick_s"] / 1e9;
+  state.counters["peak_per_file_byte"] = PeakBytes(report) / SizeOf({ServerLog()});
 }
 BENCHMARK(BM_ServerLogVersusWc)->Iterations(9)->Unit(benchmark::kMillisecond);
 

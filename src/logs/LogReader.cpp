@@ -12,6 +12,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QUORVANE_SCAN_AVX2 1
+#endif
 
 #include "logs/ServerLog.h"
 #include "logs/TextEncoding.h"
@@ -46,10 +50,10 @@ void TakeTabs(unsigned mask, const char* at, LineScan& scan, const char* (&tabs)
     tabs[scan.tabs++] = at + std::countr_zero(mask);
 }
 
-// Scans [from, end) up to the first `lineEnd` byte, noting the first kFieldsNeeded tabs.
-LineScan ScanLine(const char* from, const char* end, char lineEnd,
-                  const char* (&tabs)[kFieldsNeeded]) {
-  LineScan scan;
+// Scans [from, end) up to the first `lineEnd` byte, noting tabs while fewer than kFieldsNeeded
+// are noted; `scan` holds what the bytes before `from` showed.
+LineScan ScanRest(const char* from, const char* end, char lineEnd,
+                  const char* (&tabs)[kFieldsNeeded], LineScan scan) {
 #ifdef __SSE2__
   // Sixteen bytes at a time: a line of a log is mostly a few dozen bytes with four tabs.
   const __m128i tab = _mm_set1_epi8('\t');
@@ -64,11 +68,11 @@ LineScan ScanLine(const char* from, const char* end, char lineEnd,
              scan, tabs);
     if (stops != 0) {
       scan.end = from + std::countr_zero(stops);
-      scan.ascii = high == 0;
+      scan.ascii = scan.ascii && high == 0;
       return scan;
     }
   }
-  scan.ascii = high == 0;
+  scan.ascii = scan.ascii && high == 0;
 #endif
   for (; from < end && *from != lineEnd; ++from) {
     if (*from == '\t' && scan.tabs < kFieldsNeeded)
@@ -78,6 +82,43 @@ LineScan ScanLine(const char* from, const char* end, char lineEnd,
   }
   scan.end = from;
   return scan;
+}
+
+#ifdef QUORVANE_SCAN_AVX2
+// The same scan 32 bytes at a time, for processors that have AVX2.
+__attribute__((target("avx2"))) LineScan ScanWide(const char* from, const char* end, char lineEnd,
+                                                  const char* (&tabs)[kFieldsNeeded]) {
+  LineScan scan;
+  const __m256i tab = _mm256_set1_epi8('\t');
+  const __m256i stop = _mm256_set1_epi8(lineEnd);
+  unsigned high = 0;
+  for (; end - from >= 32; from += 32) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+    const auto stops = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, stop)));
+    const unsigned before = stops == 0 ? ~0u : (stops & (0u - stops)) - 1;
+    high |= static_cast<unsigned>(_mm256_movemask_epi8(bytes)) & before;
+    TakeTabs(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, tab))) & before,
+             from, scan, tabs);
+    if (stops != 0) {
+      scan.end = from + std::countr_zero(stops);
+      scan.ascii = high == 0;
+      return scan;
+    }
+  }
+  scan.ascii = high == 0;
+  return ScanRest(from, end, lineEnd, tabs, scan);
+}
+#endif
+
+// Scans [from, end) up to the first `lineEnd` byte, noting the first kFieldsNeeded tabs.
+LineScan ScanLine(const char* from, const char* end, char lineEnd,
+                  const char* (&tabs)[kFieldsNeeded]) {
+#ifdef QUORVANE_SCAN_AVX2
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide)
+    return ScanWide(from, end, lineEnd, tabs);
+#endif
+  return ScanRest(from, end, lineEnd, tabs, LineScan{});
 }
 
 ReadResult Failure(std::uint64_t line, std::string reason) {

@@ -30,10 +30,7 @@ const std::shared_ptr<StringPool>& NoNames() {
 
 // The first eight bytes of a text, zero-padded.
 std::uint64_t HeadOf(std::string_view text) {
-  std::uint64_t head = 0;
-  if (!text.empty())
-    std::memcpy(&head, text.data(), std::min<std::size_t>(text.size(), 8));
-  return head;
+  return TextHead(text.data(), text.size());
 }
 
 }  // namespace
@@ -427,26 +424,72 @@ std::pair<std::uint32_t, std::uint32_t> LogTableBuilder::Keep(const Cells& row) 
 }
 
 void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
-  for (const Cells& row : std::span(rows, count)) {
-    const auto [kept, length] = Keep(row);
-    // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
-    // mostly keeps its name from row to row: comparing with the name it had last saves a lookup.
-    const std::uint32_t address = addresses_->Intern(row.address);
-    const std::uint64_t head = HeadOf(row.name);
-    std::uint32_t name;
-    if (address < lastName_.size() && lastName_[address].head == head &&
-        lastName_[address].length == row.name.size() &&
-        (row.name.size() <= 8 || names_->Holds(lastName_[address].id, row.name))) {
-      name = lastName_[address].id;
-    } else {
-      name = names_->Intern(row.name);
-      const LastName last{name, static_cast<std::uint32_t>(row.name.size()), head};
-      if (address < lastName_.size())
-        lastName_[address] = last;
-      else
-        lastName_.push_back(last);
-    }
+  constexpr std::size_t kBatch = 64;
+  constexpr LastName kNoName{0, UINT32_MAX, 0};  // no name is this long
+  // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
+  // mostly keeps its name from row to row: comparing with the name it had before saves a
+  // lookup. Every id is still the pool's id of the row's text, so names keep their order.
+  const auto guessed = [this](std::uint32_t address, std::string_view name, std::uint64_t head) {
+    const LastName& last = lastName_[address];
+    return last.length == name.size() && last.head == head &&
+           (name.size() <= 8 || names_->Holds(last.id, name));
+  };
+  if (count == 1) {
+    // A server log's rows come one at a time: nothing to fetch ahead.
+    const auto [kept, length] = Keep(*rows);
+    const std::uint32_t address = addresses_->Intern(rows->address);
+    if (lastName_.size() <= address)
+      lastName_.resize(address + 1, kNoName);
+    const std::uint64_t head = HeadOf(rows->name);
+    const std::uint32_t name =
+        guessed(address, rows->name, head) ? lastName_[address].id : names_->Intern(rows->name);
+    lastName_[address] = {name, static_cast<std::uint32_t>(rows->name.size()), head};
     rows_.push_back({kept, length, address, name});
+    return;
+  }
+  for (const Cells* batch = rows; batch != rows + count;) {
+    const std::size_t n =
+        std::min<std::size_t>(kBatch, static_cast<std::size_t>(rows + count - batch));
+    std::string_view texts[kBatch];
+    std::uint32_t addressIds[kBatch], nameIds[kBatch], missIds[kBatch];
+    std::uint64_t heads[kBatch];
+    std::size_t missAt[kBatch], misses = 0;
+    try {
+      for (std::size_t i = 0; i < n; ++i)
+        texts[i] = batch[i].address;
+      addresses_->InternBatch(texts, n, addressIds);
+      if (lastName_.size() < addresses_->Size())
+        lastName_.resize(addresses_->Size(), kNoName);
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::string_view name = batch[i].name;
+        heads[i] = HeadOf(name);
+        if (guessed(addressIds[i], name, heads[i])) {
+          nameIds[i] = lastName_[addressIds[i]].id;
+        } else {
+          missAt[misses] = i;
+          texts[misses++] = name;
+        }
+      }
+      names_->InternBatch(texts, misses, missIds);
+    } catch (const std::length_error&) {
+      // Row by row, so that the rows before the one that does not fit are added.
+      for (std::size_t i = 0; i < n; ++i) {
+        const auto [kept, length] = Keep(batch[i]);
+        const std::uint32_t address = addresses_->Intern(batch[i].address);
+        rows_.push_back({kept, length, address, names_->Intern(batch[i].name)});
+      }
+      batch += n;
+      continue;
+    }
+    for (std::size_t m = 0; m < misses; ++m)
+      nameIds[missAt[m]] = missIds[m];
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto [kept, length] = Keep(batch[i]);
+      lastName_[addressIds[i]] = {nameIds[i], static_cast<std::uint32_t>(batch[i].name.size()),
+                                  heads[i]};
+      rows_.push_back({kept, length, addressIds[i], nameIds[i]});
+    }
+    batch += n;
   }
 }
 

@@ -55,8 +55,15 @@ std::uint64_t HashText(std::string_view text) {
 }  // namespace
 
 StringPool::Key::Key(std::string_view t) : text(t) {
-  if (!t.empty())
+  if constexpr (std::endian::native == std::endian::little) {
+    head[0] = TextHead(t.data(), t.size());
+    if (t.size() > 8 && t.size() < kInline)  // bytes 8 on, from a load that ends at the end
+      head[1] = TextHead(t.data() + t.size() - 8, 8) >> (kInline - t.size()) * 8;
+    else if (t.size() >= kInline)
+      head[1] = TextHead(t.data() + 8, 8);
+  } else if (!t.empty()) {
     std::memcpy(head, t.data(), std::min(t.size(), kInline));
+  }
 }
 
 StringPool::StringPool() : bytes_(kBlockShift) {}
@@ -92,9 +99,9 @@ std::size_t StringPool::SlotOf(const Key& key, std::uint64_t hash) const {
   }
 }
 
-void StringPool::Grow() {
+void StringPool::Grow(std::size_t wanted) {
   std::size_t size = 64;
-  while ((size_ + 1) * 4 > size * 3)
+  while (wanted * 4 > size * 3)
     size *= 2;
   std::vector<Slot> old(size, Slot{});
   old.swap(slots_);
@@ -125,7 +132,7 @@ std::uint64_t StringPool::Hash(std::string_view text) {
 std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   // Keep the table at most three quarters full so probes stay short.
   if ((size_ + 1) * 4 > slots_.size() * 3)
-    Grow();
+    Grow(size_ + 1);
   const Key key(text);
   const std::size_t slot = SlotOf(key, hash);
   if (slots_[slot].entry != 0)
@@ -142,6 +149,29 @@ std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   ++size_;
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
+}
+
+void StringPool::InternBatch(const std::string_view* texts, std::size_t count, std::uint32_t* ids) {
+  constexpr std::size_t kAhead = 64;
+  std::uint64_t hashes[kAhead];
+  for (std::size_t first = 0; first < count; first += kAhead) {
+    const std::size_t n = std::min(kAhead, count - first);
+    // Grown first, so that the slots fetched are the ones compared.
+    if ((size_ + n) * 4 > slots_.size() * 3)
+      Grow(size_ + n);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = 0; i < n; ++i) {
+      hashes[i] = HashText(texts[first + i]);
+      __builtin_prefetch(&slots_[hashes[i] & mask]);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const Slot& home = slots_[hashes[i] & mask];
+      if (home.entry != 0 && home.tag == TagOf(hashes[i]))
+        __builtin_prefetch(&EntryOf(home.entry - 1));
+    }
+    for (std::size_t i = 0; i < n; ++i)
+      ids[first + i] = Intern(texts[first + i], hashes[i]);
+  }
 }
 
 bool StringPool::Holds(std::uint32_t id, std::string_view text) const {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -9,6 +11,31 @@
 #include "logs/ByteArena.h"
 
 namespace quorvane {
+
+// The first min(size, 8) bytes of [text, text + size) as they lie in memory, zero-padded: read in
+// a load or three without touching a byte past the end, and without the byte-wise copy whose
+// reload in one word stalls the processor.
+inline std::uint64_t TextHead(const char* text, std::size_t size) {
+  const auto load = [](const char* at, auto word) {
+    std::memcpy(&word, at, sizeof word);
+    return static_cast<std::uint64_t>(word);
+  };
+  if constexpr (std::endian::native == std::endian::little) {
+    if (size >= 8)
+      return load(text, std::uint64_t{});
+    if (size >= 4)  // two loads that overlap where the size is below 8
+      return load(text, std::uint32_t{}) | load(text + size - 4, std::uint32_t{}) << (size - 4) * 8;
+    if (size == 0)
+      return 0;
+    return load(text, std::uint8_t{}) | load(text + size / 2, std::uint8_t{}) << size / 2 * 8 |
+           load(text + size - 1, std::uint8_t{}) << (size - 1) * 8;
+  } else {
+    std::uint64_t head = 0;
+    if (size != 0)
+      std::memcpy(&head, text, size < 8 ? size : 8);
+    return head;
+  }
+}
 
 // Interns texts into small integer ids, so that counting, matching and renaming become integer
 // work. Ids are dense, starting at 0, in order of first appearance. Lookups are exact: same
@@ -27,6 +54,10 @@ class StringPool {
   std::uint32_t Intern(std::string_view text) { return Intern(text, Hash(text)); }
   static std::uint64_t Hash(std::string_view text);
   std::uint32_t Intern(std::string_view text, std::uint64_t hash);
+  // Interns texts[0..count) in order, their ids into `ids`: as many Intern calls, but each text's
+  // slot and entry are fetched for a few dozen texts before any is compared, so that the cache
+  // misses of a big pool's lookups overlap instead of coming one after the other.
+  void InternBatch(const std::string_view* texts, std::size_t count, std::uint32_t* ids);
 
   std::optional<std::uint32_t> Find(std::string_view text) const;
   // Whether the id's text is exactly `text`.
@@ -68,7 +99,8 @@ class StringPool {
   }
   bool Matches(const Entry& entry, const Key& key) const;
   std::size_t SlotOf(const Key& key, std::uint64_t hash) const;
-  void Grow();
+  // Makes room for `wanted` texts (the table at most three quarters full).
+  void Grow(std::size_t wanted);
 
   ByteArena bytes_;
   std::vector<std::unique_ptr<Entry[]>> entries_;

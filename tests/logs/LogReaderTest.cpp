@@ -50,6 +50,13 @@ TEST(ReaderAccepts, YieldsTheseRows) {
       {"CrOnly", kHeader + "\r" + kA + "\r" + kB + "\r", kRowA + kRowB},
       {"LfOnly", kHeader + "\n" + kA + "\n" + kB + "\n", kRowA + kRowB},
       {"LastLineWithoutEnd", kHeader + "\r\n" + kA + "\r\n" + kB, kRowA + kRowB},
+      // Lines read many bytes at a time: tabs, a line end and a code page's byte far in, the
+      // last line's end not among the bytes.
+      {"LongLines",
+       kHeader + "\r\n" + std::string(40, 'd') + "\ta\tc\tn\tf\r\n" + std::string(40, 'd') +
+           "\ta\tc\tM\xFC" + std::string(30, 'x') + "\tf",
+       std::string(40, 'd') + "|a|c|n|f;" + std::string(40, 'd') + "|a|c|M\xC3\xBC" +
+           std::string(30, 'x') + "|f;"},
       // The first line end decides: a file that starts with CR LF treats a bare LF as data, one
       // that starts with a bare LF a CR that is not before an LF.
       {"BareLfIsDataInCrFile", kHeader + "\r\nd1\ta\nb\tc1\tn1\tf1\r\n", "d1|a\nb|c1|n1|f1;"},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "logs/LogReader.h"
 #include "logs/LogTable.h"
 #include "logs/UserList.h"
@@ -177,6 +179,40 @@ TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
       {odon, "od", false}};  // a diaeresis is not folded away
   for (const auto& [text, part, found] : cases)
     EXPECT_EQ(ContainsFolded(text, part), found) << text << " / " << part;
+}
+
+// An address's names compared first by their length and first bytes: names of every length up
+// to past the pools' inline 16 bytes that differ from the address's last name only in their last
+// byte, a trailing zero byte or its length, on two addresses, across the builder's batches.
+TEST(LogTableBuilder, NamesAlikeInTheirHeadsStayApart) {
+  std::vector<std::string> names;
+  for (std::size_t length = 0; length <= 18; ++length) {
+    std::string name;
+    for (std::size_t i = 0; i < length; ++i)
+      name += static_cast<char>('a' + (i * 7 + length) % 26);
+    const std::string variants[] = {name, name + std::string(1, '\0'), name.empty() ? "z" : name};
+    for (const std::string& variant : variants)
+      names.push_back(variant);
+    names.back().back() ^= 1;
+    names.push_back(name);
+  }
+  std::vector<LogTableBuilder::Cells> rows;
+  for (std::size_t row = 0; row < names.size(); ++row)
+    rows.push_back({{}, row % 3 ? "10.0.0.1" : "10.0.0.2", {}, names[row], {}});
+  // Five rows, then the rest compared with the names they leave; or one row a call.
+  for (const bool oneByOne : {false, true}) {
+    LogTableBuilder builder(KeptCells{false, false, false});
+    for (std::size_t at = 0; at < rows.size();) {
+      const std::size_t count = oneByOne ? 1 : at == 0 ? 5 : rows.size() - at;
+      builder.AddRows(rows.data() + at, count);
+      at += count;
+    }
+    const LogTable table = std::move(builder).Finish(Encoding::Utf8);
+    ASSERT_EQ(table.RowCount(), names.size());
+    for (std::size_t row = 0; row < names.size(); ++row)
+      EXPECT_EQ(table.Name(row), names[row]) << "row " << row << (oneByOne ? ", one by one" : "");
+    EXPECT_EQ(table.NameIdCount(), std::set<std::string>(names.begin(), names.end()).size());
+  }
 }
 
 // Every cell, date and name of a table, as text: what a reader sees.
