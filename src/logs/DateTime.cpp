@@ -1,5 +1,6 @@
 #include "logs/DateTime.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -54,6 +55,7 @@ class Scanner {
   explicit Scanner(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
 
   bool AtEnd() const { return p_ == end_; }
+  std::ptrdiff_t Left() const { return end_ - p_; }
   char Peek() const { return p_ == end_ ? '\0' : *p_; }
   bool Take(char c) {
     if (p_ == end_ || *p_ != c)
@@ -338,6 +340,113 @@ std::string FormatTimestamp(Timestamp t) {
   const int length = std::snprintf(text, sizeof text, " %02d:%02d:%02d", seconds / 3600,
                                    seconds / 60 % 60, seconds % 60);
   return FormatDay(day) + std::string(text, static_cast<std::size_t>(length));
+}
+
+std::optional<DateForm> DateForm::Of(std::string_view cell, Timestamp t) {
+  if (t == kUndated)
+    return std::nullopt;
+  DateForm form;
+  Scanner s(cell);
+  int a = 0, b = 0, c = 0;
+  const int aLength = s.Number(a);
+  form.dateSeparator = s.Peek();
+  if (aLength == 0 ||
+      (form.dateSeparator != '/' && form.dateSeparator != '-' && form.dateSeparator != '.'))
+    return std::nullopt;
+  s.Take(form.dateSeparator);
+  const int bLength = s.Number(b);
+  if (!s.Take(form.dateSeparator))
+    return std::nullopt;
+  const int cLength = s.Number(c);
+  const CivilDate date = CivilFromDay(DayOf(t));
+  // Which runs are the month and the day; a run of two digits below 10 shows padding.
+  int monthLength = bLength, dayLength = cLength;
+  if (aLength != 4) {
+    const bool monthFirst = a == date.month && b == date.day;
+    form.order = monthFirst ? Order::MonthDayYear : Order::DayMonthYear;
+    monthLength = monthFirst ? aLength : bLength;
+    dayLength = monthFirst ? bLength : aLength;
+    form.shortYear = cLength == 2;
+  }
+  form.padDate = (monthLength == 2 && date.month < 10) || (dayLength == 2 && date.day < 10) ||
+                 (date.month >= 10 && date.day >= 10);
+  if (s.AtEnd())
+    return form;
+  form.timeSeparator = s.Peek();
+  s.Take(form.timeSeparator);
+  int hour = 0, minute = 0, second = 0;
+  const int hourLength = s.Number(hour);
+  if (!s.Take(':') || s.Number(minute) != 2)
+    return std::nullopt;
+  form.seconds = s.Take(':') && s.Number(second) == 2;
+  form.halfSpace = s.Take(' ');
+  const char h = s.Peek();
+  if ((h == 'A' || h == 'P' || h == 'a' || h == 'p') && s.Take(h)) {
+    form.half = h == 'A' || h == 'P' ? 'A' : 'a';
+    if (!s.Take(form.half == 'A' ? 'M' : 'm'))
+      return std::nullopt;
+  } else if (form.halfSpace) {
+    return std::nullopt;
+  }
+  const int shownHour = form.half ? (hour + 11) % 12 + 1 : hour;
+  form.padHour = (hourLength == 2 && shownHour < 10) || shownHour >= 10;
+  std::string_view rest = cell.substr(cell.size() - static_cast<std::size_t>(s.Left()));
+  if (rest.size() > form.suffix.size())
+    return std::nullopt;
+  form.suffixLength = static_cast<std::uint8_t>(rest.size());
+  std::copy(rest.begin(), rest.end(), form.suffix.begin());
+  return form;
+}
+
+std::size_t DateForm::Write(Timestamp t, char* out) const {
+  const std::int64_t day = DayOf(t);
+  const auto time = static_cast<int>(t - day * kSecondsPerDay);
+  const CivilDate date = CivilFromDay(day);
+  char* at = out;
+  const auto put = [&at](int value, int digits) {
+    if (value < 0 || value > 9999)
+      value = 0;  // no such cell: the form does not write it back
+    char text[4];
+    int length = 0;
+    do {
+      text[length++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    for (; length < digits; ++length)
+      text[length] = '0';
+    while (length > 0)
+      *at++ = text[--length];
+  };
+  const int year = shortYear ? date.year % 100 : date.year;
+  const int dateDigits = padDate ? 2 : 1;
+  const int fields[3][2] = {
+      {year, shortYear ? 2 : 4}, {date.month, dateDigits}, {date.day, dateDigits}};
+  static constexpr int kOrders[3][3] = {{0, 1, 2}, {1, 2, 0}, {2, 1, 0}};
+  for (int i = 0; i < 3; ++i) {
+    const int* field = fields[kOrders[static_cast<int>(order)][i]];
+    if (i > 0)
+      *at++ = dateSeparator;
+    put(field[0], field[1]);
+  }
+  if (timeSeparator == 0)
+    return static_cast<std::size_t>(at - out);
+  *at++ = timeSeparator;
+  const int hour = time / 3600;
+  put(half ? (hour + 11) % 12 + 1 : hour, padHour ? 2 : 1);
+  *at++ = ':';
+  put(time / 60 % 60, 2);
+  if (seconds) {
+    *at++ = ':';
+    put(time % 60, 2);
+  }
+  if (half) {
+    if (halfSpace)
+      *at++ = ' ';
+    *at++ = static_cast<char>((hour < 12 ? 'A' : 'P') | (half == 'a' ? 0x20 : 0));
+    *at++ = half == 'a' ? 'm' : 'M';
+  }
+  at = std::copy_n(suffix.begin(), suffixLength, at);
+  return static_cast<std::size_t>(at - out);
 }
 
 DateColumnParser::DateColumnParser(DateOrder order, std::size_t expectedRows, bool firstOnly)

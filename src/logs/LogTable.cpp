@@ -1,6 +1,7 @@
 #include "logs/LogTable.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <span>
 #include <stdexcept>
@@ -55,6 +56,9 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     dates_ = std::move(other.dates_);
     other.dates_.clear();
     datesOrder_ = other.datesOrder_;
+    forms_ = std::move(other.forms_);
+    other.forms_.clear();
+    lastForm_ = std::exchange(other.lastForm_, 0);
   }
   return *this;
 }
@@ -62,6 +66,8 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
 LogTable::~LogTable() = default;
 
 namespace {
+
+constexpr std::uint32_t kMaxKeptLength = std::uint32_t{1} << 28;
 
 // The kept cells are stored as the lengths of Date/Time and Account (seven bits a byte, the last
 // byte below 0x80), then the three cells' bytes: a server log's cells may hold any byte, tabs too.
@@ -103,11 +109,91 @@ std::string_view LogTable::Field(const Row& row, int index) const {
   return text.substr(dateLength + accountLength);
 }
 
+std::string_view LogTable::DateTimeBytes(std::size_t row) const {
+  const Row& r = rows_[row];
+  if (r.form == 0)
+    return Field(r, 0);
+  constexpr std::size_t kWritten = 16;
+  thread_local std::array<std::array<char, DateForm::kMaxLength>, kWritten> written;
+  thread_local std::size_t next = 0;
+  char* out = written[next++ % kWritten].data();
+  return {out, forms_[r.form - 1].Write(dates_[row], out)};
+}
+
+void LogTable::Keep(std::string_view dateTime, std::string_view account, std::string_view fileName,
+                    Timestamp date, Row& row) {
+  std::uint32_t form = 0;
+  if (date != kUndated && !dateTime.empty() && dateTime.size() <= DateForm::kMaxLength) {
+    char out[DateForm::kMaxLength];
+    const auto writes = [&](const DateForm& f) {
+      return dateTime.ends_with(std::string_view(f.suffix.data(), f.suffixLength)) &&
+             std::string_view(out, f.Write(date, out)) == dateTime;
+    };
+    if (lastForm_ != 0 && writes(forms_[lastForm_ - 1])) {
+      form = lastForm_;
+    } else {
+      for (std::size_t i = 0; i < forms_.size() && form == 0; ++i) {
+        if (i + 1 != lastForm_ && writes(forms_[i]))
+          form = static_cast<std::uint32_t>(i + 1);
+      }
+      if (form == 0 && forms_.size() < kMaxForms) {
+        const std::optional<DateForm> learnt = DateForm::Of(dateTime, date);
+        if (learnt && writes(*learnt)) {
+          forms_.push_back(*learnt);
+          form = static_cast<std::uint32_t>(forms_.size());
+        }
+      }
+      lastForm_ = form != 0 ? form : lastForm_;
+    }
+  }
+  row.form = form & 0xF;
+  if (form != 0)
+    dateTime = {};
+  const std::size_t length = LengthSize(dateTime.size()) + LengthSize(account.size()) +
+                             dateTime.size() + account.size() + fileName.size();
+  row.kept = 0;
+  row.keptLength = 0;
+  if (length == 2)
+    return;
+  if (length >= kMaxKeptLength)
+    throw std::length_error("a row's cells pass 256 MiB");
+  char* at = kept_->Extend(length, row.kept);
+  PutLength(at, dateTime.size());
+  PutLength(at, account.size());
+  // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
+  at = std::copy(dateTime.begin(), dateTime.end(), at);
+  at = std::copy(account.begin(), account.end(), at);
+  std::copy(fileName.begin(), fileName.end(), at);
+  row.keptLength = static_cast<std::uint32_t>(length) & (kMaxKeptLength - 1);
+}
+
+void LogTable::Redate(std::vector<Timestamp> dates) {
+  if (dates.empty() && forms_.empty()) {
+    dates_ = {};
+    return;
+  }
+  // The cells go to new bytes while the old ones still hold them; a row read is not read again.
+  LogTable next;
+  next.kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    Row kept;
+    next.Keep(DateTimeBytes(row), Field(rows_[row], 1), Field(rows_[row], 2),
+              dates.empty() ? kUndated : dates[row], kept);
+    rows_[row].kept = kept.kept;
+    rows_[row].keptLength = kept.keptLength & (kMaxKeptLength - 1);
+    rows_[row].form = kept.form & 0xF;
+  }
+  kept_ = std::move(next.kept_);
+  forms_ = std::move(next.forms_);
+  lastForm_ = next.lastForm_;
+  dates_ = std::move(dates);
+}
+
 std::string LogTable::CellText(std::size_t row, Column column) const {
   const Row& r = rows_[row];
   switch (column) {
     case Column::DateTime:
-      return DecodeToUtf8(Field(r, 0), encoding_);
+      return DecodeToUtf8(DateTimeBytes(row), encoding_);
     case Column::Address:
       return DecodeToUtf8(addresses_->Text(r.address), encoding_);
     case Column::Account:
@@ -124,7 +210,7 @@ std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
   const Row& r = rows_[row];
   switch (column) {
     case Column::DateTime:
-      return Field(r, 0);
+      return DateTimeBytes(row);
     case Column::Address:
       return addresses_->Text(r.address);
     case Column::Account:
@@ -140,19 +226,19 @@ std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
 void LogTable::SetDates(std::vector<Timestamp> dates, DateOrder order) {
   if (dates.size() != rows_.size())
     throw std::invalid_argument("one date per row");
-  dates_ = std::move(dates);
+  Redate(std::move(dates));
   datesOrder_ = order;
 }
 
 void LogTable::ReadDates(DateOrder order) {
-  dates_ = ParseDateColumn(
-      rows_.size(), [this](std::size_t row) { return Field(rows_[row], 0); }, order);
+  Redate(ParseDateColumn(
+      rows_.size(), [this](std::size_t row) { return DateTimeBytes(row); }, order));
 }
 
 std::size_t LogTable::DatesOnlyInOtherOrder(DateOrder order) const {
   if (order == DateOrder::Detect)
     return 0;
-  const auto cell = [this](std::size_t row) { return Field(rows_[row], 0); };
+  const auto cell = [this](std::size_t row) { return DateTimeBytes(row); };
   const std::vector<Timestamp> read = ParseDateColumn(rows_.size(), cell, order);
   const std::vector<Timestamp> other =
       ParseDateColumn(rows_.size(), cell,
@@ -217,32 +303,27 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   std::optional<DateColumnParser> dates;
   if (wantDates && from.dates_.empty())
     dates.emplace(DateOrder::Detect, last - first);
-  std::string cells[3];
+  std::string decoded[3];
+  std::string_view cells[3];
   for (std::size_t i = first; i < last; ++i) {
     const Row& source = from.rows_[i];
     Row row;
     const std::string_view address = from.addresses_->Text(source.address);
     row.address = addresses.Intern(decode ? DecodeToUtf8(address, from.encoding_) : address);
     row.name = names.Intern(from.names_->Text(source.name));
-    std::size_t length = 0;
     for (int c = 0; c < 3; ++c) {
-      const std::string_view field = from.Field(source, c);
-      cells[c] = decode ? DecodeToUtf8(field, from.encoding_) : std::string(field);
-      length += cells[c].size() + (c < 2 ? LengthSize(cells[c].size()) : 0);
+      cells[c] = c == 0 ? from.DateTimeBytes(i) : from.Field(source, c);
+      if (decode)
+        cells[c] = decoded[c] = DecodeToUtf8(cells[c], from.encoding_);
     }
-    if (length > 2) {
-      char* at = kept_->Extend(length, row.kept);
-      PutLength(at, cells[0].size());
-      PutLength(at, cells[1].size());
-      for (const std::string& cell : cells)
-        at = std::copy(cell.begin(), cell.end(), at);
-      row.keptLength = static_cast<std::uint32_t>(length);
-    }
+    // Rows whose dates are read here at the end keep their Date/Time text.
+    const Timestamp date = wantDates && !dates ? from.dates_[i] : kUndated;
+    Keep(cells[0], cells[1], cells[2], date, row);
     rows_.push_back(row);
     if (dates)
-      dates->Add(from.Field(source, 0));
+      dates->Add(cells[0]);
     else if (wantDates)
-      dates_.push_back(from.dates_[i]);
+      dates_.push_back(date);
   }
   if (dates) {
     const std::vector<Timestamp> read = std::move(*dates).Finish();
@@ -295,6 +376,7 @@ LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
   selection.addresses_ = addresses_;
   selection.names_ = names_;
   selection.encoding_ = encoding_;
+  selection.forms_ = forms_;
   selection.rows_.reserve(rows.size());
   for (std::size_t row : rows) {
     if (row >= rows_.size())
@@ -317,15 +399,15 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
     const std::size_t end = std::min(part.endRow, part.table->rows_.size());
     rowCount += end - std::min(part.firstRow, end);
   }
-  auto keptBytes = std::make_shared<ByteArena>(kKeptBlockShift);
+  joined.kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
   auto addresses = std::make_shared<StringPool>();
   auto names = std::make_shared<StringPool>();
   joined.rows_.reserve(rowCount);
   if (dates)
     joined.dates_.reserve(rowCount);
-  const bool keepAny = kept.dateTime || kept.account || kept.fileName;
   constexpr std::uint32_t kNone = UINT32_MAX;
-  std::string cells[3];
+  std::string decoded[3];
+  std::string_view cells[3];
   for (const Part& part : parts) {
     const LogTable& table = *part.table;
     const bool decode = mixed && table.encoding_ != Encoding::Utf8;
@@ -344,28 +426,21 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
       if (nameIds[from.name] == kNone)
         nameIds[from.name] = names->Intern(table.names_->Text(from.name));
       row.name = nameIds[from.name];
-      if (keepAny) {
-        const bool keep[3] = {kept.dateTime, kept.account, kept.fileName};
-        std::size_t length = 0;
-        for (int c = 0; c < 3; ++c) {
-          const std::string_view field = keep[c] ? table.Field(from, c) : std::string_view();
-          cells[c] = decode ? DecodeToUtf8(field, table.encoding_) : std::string(field);
-          length += cells[c].size() + (c < 2 ? LengthSize(cells[c].size()) : 0);
-        }
-        char* at = keptBytes->Extend(length, row.kept);
-        PutLength(at, cells[0].size());
-        PutLength(at, cells[1].size());
-        for (const std::string& cell : cells)
-          at = std::copy(cell.begin(), cell.end(), at);
-        row.keptLength = static_cast<std::uint32_t>(length);
+      const bool keep[3] = {kept.dateTime, kept.account, kept.fileName};
+      for (int c = 0; c < 3; ++c) {
+        cells[c] = !keep[c] ? std::string_view()
+                   : c == 0 ? table.DateTimeBytes(i)
+                            : table.Field(from, c);
+        if (decode && keep[c])
+          cells[c] = decoded[c] = DecodeToUtf8(cells[c], table.encoding_);
       }
+      joined.Keep(cells[0], cells[1], cells[2], dates ? table.Date(i) : kUndated, row);
       joined.rows_.push_back(row);
       if (dates)
         joined.dates_.push_back(table.Date(i));
     }
   }
   addresses->DropIndex();
-  joined.kept_ = std::move(keptBytes);
   joined.addresses_ = std::move(addresses);
   joined.names_ = std::move(names);
   joined.encoding_ = mixed ? Encoding::Utf8 : parts.front().table->encoding_;
@@ -376,14 +451,13 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
 bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std::size_t j) {
   const Row& x = a.rows_[i];
   const Row& y = b.rows_[j];
-  if (&a == &b)
-    return x.address == y.address && x.name == y.name &&
-           a.kept_->View(x.kept, x.keptLength) == b.kept_->View(y.kept, y.keptLength);
-  if (a.names_->Text(x.name) != b.names_->Text(y.name))
+  if (&a == &b ? x.name != y.name : a.names_->Text(x.name) != b.names_->Text(y.name))
     return false;
   if (a.encoding_ == b.encoding_)
-    return a.addresses_->Text(x.address) == b.addresses_->Text(y.address) &&
-           a.kept_->View(x.kept, x.keptLength) == b.kept_->View(y.kept, y.keptLength);
+    return (&a == &b ? x.address == y.address
+                     : a.addresses_->Text(x.address) == b.addresses_->Text(y.address)) &&
+           a.Field(x, 1) == b.Field(y, 1) && a.Field(x, 2) == b.Field(y, 2) &&
+           a.DateTimeBytes(i) == b.DateTimeBytes(j);
   for (Column column : {Column::DateTime, Column::Address, Column::Account, Column::FileName}) {
     if (a.CellText(i, column) != b.CellText(j, column))
       return false;
@@ -415,6 +489,8 @@ std::pair<std::uint32_t, std::uint32_t> LogTableBuilder::Keep(const Cells& row) 
     const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
     length = LengthSize(dateTime.size()) + LengthSize(account.size()) + dateTime.size() +
              account.size() + fileName.size();
+    if (length >= kMaxKeptLength)
+      throw std::length_error("a row's cells pass 256 MiB");
     char* at = kept_->Extend(length, kept);
     PutLength(at, dateTime.size());
     PutLength(at, account.size());
@@ -446,7 +522,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
       else
         lastName_.push_back(last);
     }
-    rows_.push_back({kept, length, address, name});
+    rows_.push_back({kept, length & (kMaxKeptLength - 1), 0, address, name});
   }
 }
 
@@ -463,7 +539,7 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
   };
   const std::uint32_t address = idOf(addressOfKey_, addressKey, *addresses_, row.address);
   const std::uint32_t name = idOf(nameOfKey_, nameKey, *names_, row.name);
-  rows_.push_back({kept, length, address, name});
+  rows_.push_back({kept, length & (kMaxKeptLength - 1), 0, address, name});
 }
 
 LogTable LogTableBuilder::Finish(Encoding encoding) && {
@@ -484,6 +560,9 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   if (dates_) {
     table.datesOrder_ = dates_->Settled();
     table.dates_ = std::move(*dates_).Finish();
+    // The Date/Time cells its forms write back from the dates go; the rest are kept anew.
+    if (keep_.dateTime)
+      table.Redate(std::move(table.dates_));
   }
   return table;
 }

@@ -26,8 +26,9 @@ struct KeptCells {
 };
 
 // The transfers of one log, in file order. A row keeps its Date/Time, Account and File Name
-// bytes as the file has them; Addresses and Names are interned, so each row holds their ids and
-// the analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
+// bytes as the file has them, but for a Date/Time cell that one of the table's few date forms
+// writes back from the row's date; Addresses and Names are interned, so each row holds their ids
+// and the analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
 // so a rename can put in any name, whatever the file's encoding.
 //
 // The kept bytes and the pools are shared, immutable, between a table and the selections made
@@ -47,7 +48,9 @@ class LogTable {
 
   // A cell as UTF-8 display text.
   std::string CellText(std::size_t row, Column column) const;
-  // A cell's bytes as the file has them (the Name as UTF-8): CellText without decoding.
+  // A cell's bytes as the file has them (the Name as UTF-8): CellText without decoding. A
+  // Date/Time cell written back from its date lies in memory of the calling thread that the 15th
+  // Date/Time cell it asks for after it reuses.
   std::string_view CellBytes(std::size_t row, Column column) const;
 
   // When the row's transfer happened, read from its Date/Time cell; kUndated when the cell is no
@@ -66,7 +69,7 @@ class LogTable {
   // Throws std::invalid_argument when the counts differ.
   void SetDates(std::vector<Timestamp> dates, DateOrder order);
   // Forgets the dates, as if the table had been read without them.
-  void DropDates() { dates_ = {}; }
+  void DropDates() { Redate({}); }
 
   // The Address cell's bytes and its id: rows with equal Address bytes share one id.
   std::string_view Address(std::size_t row) const { return addresses_->Text(rows_[row].address); }
@@ -76,8 +79,8 @@ class LogTable {
 
   // The File Name cell's bytes, as in the file.
   std::string_view FileNameBytes(std::size_t row) const { return Field(rows_[row], 2); }
-  // What the bytes of Date/Time, Account and File Name cells lie in: held, it keeps the views
-  // CellBytes and FileNameBytes gave valid whatever becomes of the table.
+  // What the bytes of Account and File Name cells lie in: held, it keeps the views CellBytes and
+  // FileNameBytes gave of them valid whatever becomes of the table.
   std::shared_ptr<const void> KeptBytes() const { return kept_; }
 
   // The Name cell as UTF-8 text and its id: rows with equal names share one id.
@@ -130,12 +133,23 @@ class LogTable {
 
   struct Row {
     std::uint32_t kept = 0;  // Date/Time, Account and File Name in kept_ (see PutLength)
-    std::uint32_t keptLength = 0;
+    std::uint32_t keptLength : 28 = 0;
+    // 0: the Date/Time cell is kept; else forms_[form - 1] writes it from the row's date.
+    std::uint32_t form : 4 = 0;
     std::uint32_t address = 0;
     std::uint32_t name = 0;
   };
+  static constexpr std::size_t kMaxForms = 7;
 
+  // A kept cell (0 Date/Time, 1 Account, 2 File Name); DateTimeBytes for the whole Date/Time.
   std::string_view Field(const Row& row, int index) const;
+  std::string_view DateTimeBytes(std::size_t row) const;
+  // Appends the cells to kept_ for `row`, leaving out a Date/Time cell that one of forms_ writes
+  // back from `date`. Throws std::length_error past 256 MiB for one row or 4 GiB for all.
+  void Keep(std::string_view dateTime, std::string_view account, std::string_view fileName,
+            Timestamp date, Row& row);
+  // Gives the rows other dates (or none), each Date/Time cell kept as it reads now.
+  void Redate(std::vector<Timestamp> dates);
   // Pools this table alone may add to.
   StringPool& OwnAddresses();
   StringPool& OwnNames();
@@ -147,6 +161,8 @@ class LogTable {
   std::vector<Row, LargeAllocator<Row>> rows_;
   std::vector<Timestamp> dates_;  // one per row, or none
   DateOrder datesOrder_ = DateOrder::Detect;
+  std::vector<DateForm> forms_;  // at most kMaxForms
+  std::uint32_t lastForm_ = 0;   // the form the last row kept took, tried first
 };
 
 // Fills a LogTable row by row; the reader's way of making one.

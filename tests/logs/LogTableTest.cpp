@@ -266,5 +266,74 @@ TEST(ReplaceRow, PutsTheNewRowInPlace) {
   EXPECT_THROW(table.ReplaceRow(0, line, 1), std::out_of_range);
 }
 
+// Date/Time cells read as the file wrote them whether the table writes them back from their
+// dates or keeps them (odd forms, forms past the few it keeps, undated cells), through every
+// change of dates and every way of making a table from another.
+TEST(DateTimeCells, ReadAsWrittenThroughEveryChange) {
+  const std::vector<std::string> cells = {"3/14/2025 9:07:45 PM",
+                                          "12/14/2025 10:07:45 PM",
+                                          "03/04/2025 09:07",
+                                          "3/4/25 9:07 pm",
+                                          "2025-03-14T21:07:45-07:00",
+                                          "2025-03-14T21:07:45.123Z",
+                                          "14.03.2025 21:07:45",
+                                          "3/14/2025 9:07:45PM",
+                                          "3/14/2025 9:07:45 PM",
+                                          "2025-3-4",
+                                          "12/14/2025 10:07:45  PM",
+                                          " 3/14/2025 9:07:45 PM",
+                                          "3/14/2025 21:07:45 PM",
+                                          "03/4/2025",
+                                          "1/2/1969 0:00:00",
+                                          "soon",
+                                          "",
+                                          "13/01/2025 00:00:00",
+                                          "2025-03-14T21:07:46.124Z",
+                                          "12/31/9999 11:59:59 PM"};
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& cell : cells)
+    rows.push_back({cell, "a", "c", "n", "f"});
+  ReadOptions options;
+  options.dates = DateOrder::Detect;
+  ReadResult read = ParseLog(testing::LogText(rows), options);
+  ASSERT_TRUE(read.Ok()) << read.error.reason;
+  LogTable table = std::move(*read.table);
+  const auto expectCells = [&](const LogTable& t, const std::vector<std::size_t>& order) {
+    ASSERT_EQ(t.RowCount(), order.size());
+    for (std::size_t row = 0; row < order.size(); ++row)
+      EXPECT_EQ(t.CellBytes(row, Column::DateTime), cells[order[row]]) << "row " << row;
+  };
+  std::vector<std::size_t> all(cells.size());
+  for (std::size_t row = 0; row < cells.size(); ++row)
+    all[row] = row;
+  const std::vector<std::size_t> reversed(all.rbegin(), all.rend());
+  expectCells(table, all);
+  for (const DateOrder order : {DateOrder::DayFirst, DateOrder::MonthFirst}) {
+    table.ReadDates(order);
+    expectCells(table, all);
+    const std::vector<Timestamp> expected = ParseDateColumn(
+        cells.size(), [&](std::size_t row) { return cells[row]; }, order);
+    for (std::size_t row = 0; row < cells.size(); ++row)
+      EXPECT_EQ(table.Date(row), expected[row]) << cells[row];
+  }
+  expectCells(table.SelectRows(reversed), reversed);
+  LogTable appended;
+  appended.AppendRows(table);
+  expectCells(appended, all);
+  expectCells(LogTable::Join({{&table, 0}, {&appended, 0}}, KeptCells{}, true), [&] {
+    std::vector<std::size_t> twice = all;
+    twice.insert(twice.end(), all.begin(), all.end());
+    return twice;
+  }());
+  std::vector<Timestamp> later(cells.size());
+  for (std::size_t row = 0; row < cells.size(); ++row)
+    later[row] = table.Date(row) == kUndated ? kUndated : table.Date(row) + 86400 * 40 + 3601;
+  appended.SetDates(later, DateOrder::MonthFirst);
+  expectCells(appended, all);
+  EXPECT_EQ(appended.Date(0), later[0]);
+  table.DropDates();
+  expectCells(table, all);
+}
+
 }  // namespace
 }  // namespace quorvane
