@@ -24,6 +24,16 @@ const std::shared_ptr<StringPool>& NoAddresses() {
   static const auto empty = std::make_shared<StringPool>();
   return empty;
 }
+// An accounts pool holds the empty text as id 0, so a row that keeps no Account needs no lookup.
+std::unique_ptr<StringPool> NewAccounts() {
+  auto accounts = std::make_unique<StringPool>();
+  accounts->Intern("");
+  return accounts;
+}
+const std::shared_ptr<StringPool>& NoAccounts() {
+  static const std::shared_ptr<StringPool> empty = NewAccounts();
+  return empty;
+}
 const std::shared_ptr<StringPool>& NoNames() {
   static const auto empty = std::make_shared<StringPool>();
   return empty;
@@ -39,7 +49,8 @@ std::uint64_t HeadOf(std::string_view text) {
 
 }  // namespace
 
-LogTable::LogTable() : kept_(NoBytes()), addresses_(NoAddresses()), names_(NoNames()) {}
+LogTable::LogTable()
+    : kept_(NoBytes()), addresses_(NoAddresses()), accounts_(NoAccounts()), names_(NoNames()) {}
 
 LogTable::LogTable(LogTable&& other) noexcept : LogTable() {
   *this = std::move(other);
@@ -49,6 +60,7 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
   if (this != &other) {
     kept_ = std::exchange(other.kept_, NoBytes());
     addresses_ = std::exchange(other.addresses_, NoAddresses());
+    accounts_ = std::exchange(other.accounts_, NoAccounts());
     names_ = std::exchange(other.names_, NoNames());
     encoding_ = other.encoding_;
     rows_ = std::move(other.rows_);
@@ -67,10 +79,9 @@ LogTable::~LogTable() = default;
 
 namespace {
 
-constexpr std::uint32_t kMaxKeptLength = std::uint32_t{1} << 28;
-
-// The kept cells are stored as the lengths of Date/Time and Account (seven bits a byte, the last
-// byte below 0x80), then the three cells' bytes: a server log's cells may hold any byte, tabs too.
+// The kept cells are stored as the lengths of Date/Time (unless a form writes it) and File Name
+// (seven bits a byte, the last byte below 0x80), then their bytes: a server log's cells may hold
+// any byte, tabs too.
 void PutLength(char*& at, std::size_t length) {
   for (; length >= 0x80; length >>= 7)
     *at++ = static_cast<char>(0x80 | (length & 0x7F));
@@ -84,29 +95,53 @@ std::size_t LengthSize(std::size_t length) {
   return size;
 }
 
-std::size_t TakeLength(std::string_view& text) {
+std::size_t TakeLength(const char*& at) {
   std::size_t length = 0;
-  for (unsigned shift = 0; !text.empty(); shift += 7) {
-    const auto byte = static_cast<unsigned char>(text.front());
-    text.remove_prefix(1);
+  for (unsigned shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*at++);
     length |= static_cast<std::size_t>(byte & 0x7F) << shift;
     if (byte < 0x80)
-      break;
+      return length;
   }
-  return length;
 }
 
 }  // namespace
 
 std::string_view LogTable::Field(const Row& row, int index) const {
-  std::string_view text = kept_->View(row.kept, row.keptLength);
-  const std::size_t dateLength = TakeLength(text);
-  const std::size_t accountLength = TakeLength(text);
-  if (index == 0)
-    return text.substr(0, dateLength);
-  if (index == 1)
-    return text.substr(dateLength, accountLength);
-  return text.substr(dateLength + accountLength);
+  if (row.keeps == 0)
+    return {};
+  const char* at = kept_->View(row.kept, 1).data();  // the row's bytes lie whole in one block
+  const std::size_t dateLength = row.form == 0 ? TakeLength(at) : 0;
+  const std::size_t fileLength = TakeLength(at);
+  return index == 0 ? std::string_view(at, dateLength)
+                    : std::string_view(at + dateLength, fileLength);
+}
+
+void LogTable::PutCells(ByteArena& bytes, std::string_view dateTime, std::string_view fileName,
+                        Row& row) {
+  row.kept = 0;
+  row.keeps = 0;
+  if ((row.form != 0 || dateTime.empty()) && fileName.empty())
+    return;
+  if (row.form != 0)
+    dateTime = {};
+  const std::size_t length = (row.form == 0 ? LengthSize(dateTime.size()) : 0) +
+                             LengthSize(fileName.size()) + dateTime.size() + fileName.size();
+  char* at = bytes.Extend(length, row.kept);
+  if (row.form == 0)
+    PutLength(at, dateTime.size());
+  PutLength(at, fileName.size());
+  // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
+  at = std::copy(dateTime.begin(), dateTime.end(), at);
+  std::copy(fileName.begin(), fileName.end(), at);
+  row.keeps = 1;
+}
+
+void LogTable::SetAccount(Row& row, std::uint32_t id) {
+  constexpr std::uint32_t kAccounts = std::uint32_t{1} << 28;
+  if (id >= kAccounts)
+    throw std::length_error("more than 2^28 accounts");
+  row.account = id & (kAccounts - 1);
 }
 
 std::string_view LogTable::DateTimeBytes(std::size_t row) const {
@@ -120,8 +155,8 @@ std::string_view LogTable::DateTimeBytes(std::size_t row) const {
   return {out, forms_[r.form - 1].Write(dates_[row], out)};
 }
 
-void LogTable::Keep(std::string_view dateTime, std::string_view account, std::string_view fileName,
-                    Timestamp date, Row& row) {
+void LogTable::Keep(std::string_view dateTime, std::string_view fileName, Timestamp date,
+                    Row& row) {
   std::uint32_t form = 0;
   if (date != kUndated && !dateTime.empty() && dateTime.size() <= DateForm::kMaxLength) {
     char out[DateForm::kMaxLength];
@@ -146,25 +181,8 @@ void LogTable::Keep(std::string_view dateTime, std::string_view account, std::st
       lastForm_ = form != 0 ? form : lastForm_;
     }
   }
-  row.form = form & 0xF;
-  if (form != 0)
-    dateTime = {};
-  const std::size_t length = LengthSize(dateTime.size()) + LengthSize(account.size()) +
-                             dateTime.size() + account.size() + fileName.size();
-  row.kept = 0;
-  row.keptLength = 0;
-  if (length == 2)
-    return;
-  if (length >= kMaxKeptLength)
-    throw std::length_error("a row's cells pass 256 MiB");
-  char* at = kept_->Extend(length, row.kept);
-  PutLength(at, dateTime.size());
-  PutLength(at, account.size());
-  // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
-  at = std::copy(dateTime.begin(), dateTime.end(), at);
-  at = std::copy(account.begin(), account.end(), at);
-  std::copy(fileName.begin(), fileName.end(), at);
-  row.keptLength = static_cast<std::uint32_t>(length) & (kMaxKeptLength - 1);
+  row.form = form & 0x7;
+  PutCells(*kept_, dateTime, fileName, row);
 }
 
 void LogTable::Redate(std::vector<Timestamp> dates) {
@@ -177,11 +195,11 @@ void LogTable::Redate(std::vector<Timestamp> dates) {
   next.kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
   for (std::size_t row = 0; row < rows_.size(); ++row) {
     Row kept;
-    next.Keep(DateTimeBytes(row), Field(rows_[row], 1), Field(rows_[row], 2),
-              dates.empty() ? kUndated : dates[row], kept);
+    next.Keep(DateTimeBytes(row), Field(rows_[row], 2), dates.empty() ? kUndated : dates[row],
+              kept);
     rows_[row].kept = kept.kept;
-    rows_[row].keptLength = kept.keptLength & (kMaxKeptLength - 1);
-    rows_[row].form = kept.form & 0xF;
+    rows_[row].form = kept.form & 0x7;
+    rows_[row].keeps = kept.keeps & 0x1;
   }
   kept_ = std::move(next.kept_);
   forms_ = std::move(next.forms_);
@@ -197,7 +215,7 @@ std::string LogTable::CellText(std::size_t row, Column column) const {
     case Column::Address:
       return DecodeToUtf8(addresses_->Text(r.address), encoding_);
     case Column::Account:
-      return DecodeToUtf8(Field(r, 1), encoding_);
+      return DecodeToUtf8(accounts_->Text(r.account), encoding_);
     case Column::Name:
       return std::string(names_->Text(r.name));
     case Column::FileName:
@@ -214,7 +232,7 @@ std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
     case Column::Address:
       return addresses_->Text(r.address);
     case Column::Account:
-      return Field(r, 1);
+      return accounts_->Text(r.account);
     case Column::Name:
       return names_->Text(r.name);
     case Column::FileName:
@@ -263,6 +281,12 @@ StringPool& LogTable::OwnAddresses() {
   return *addresses_;
 }
 
+StringPool& LogTable::OwnAccounts() {
+  if (accounts_.use_count() > 1)
+    accounts_ = std::make_shared<StringPool>(*accounts_);
+  return *accounts_;
+}
+
 StringPool& LogTable::OwnNames() {
   if (names_.use_count() > 1)
     names_ = std::make_shared<StringPool>(*names_);
@@ -283,11 +307,12 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   if (from.encoding_ != encoding_ && encoding_ != Encoding::Utf8) {
     bool ascii = true;
     for (std::size_t i = first; i < last && ascii; ++i) {
-      const Row& r = from.rows_[i];
-      for (const std::string_view text :
-           {from.kept_->View(r.kept, r.keptLength), from.addresses_->Text(r.address)})
+      for (const Column column :
+           {Column::DateTime, Column::Address, Column::Account, Column::FileName}) {
+        const std::string_view text = from.CellBytes(i, column);
         ascii = ascii && std::all_of(text.begin(), text.end(),
                                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      }
     }
     if (!ascii) {
       // Join makes every cell UTF-8 when its parts' encodings differ; an empty UTF-8 part does.
@@ -299,6 +324,7 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   if (kept_ == NoBytes())
     kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
   StringPool& addresses = OwnAddresses();
+  StringPool& accounts = OwnAccounts();
   StringPool& names = OwnNames();
   std::optional<DateColumnParser> dates;
   if (wantDates && from.dates_.empty())
@@ -311,14 +337,16 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
     const std::string_view address = from.addresses_->Text(source.address);
     row.address = addresses.Intern(decode ? DecodeToUtf8(address, from.encoding_) : address);
     row.name = names.Intern(from.names_->Text(source.name));
+    const Column columns[3] = {Column::DateTime, Column::Account, Column::FileName};
     for (int c = 0; c < 3; ++c) {
-      cells[c] = c == 0 ? from.DateTimeBytes(i) : from.Field(source, c);
+      cells[c] = from.CellBytes(i, columns[c]);
       if (decode)
         cells[c] = decoded[c] = DecodeToUtf8(cells[c], from.encoding_);
     }
+    SetAccount(row, accounts.Intern(cells[1]));
     // Rows whose dates are read here at the end keep their Date/Time text.
     const Timestamp date = wantDates && !dates ? from.dates_[i] : kUndated;
-    Keep(cells[0], cells[1], cells[2], date, row);
+    Keep(cells[0], cells[2], date, row);
     rows_.push_back(row);
     if (dates)
       dates->Add(cells[0]);
@@ -374,6 +402,7 @@ LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
   LogTable selection;
   selection.kept_ = kept_;
   selection.addresses_ = addresses_;
+  selection.accounts_ = accounts_;
   selection.names_ = names_;
   selection.encoding_ = encoding_;
   selection.forms_ = forms_;
@@ -401,18 +430,20 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
   }
   joined.kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
   auto addresses = std::make_shared<StringPool>();
+  std::shared_ptr<StringPool> accounts = NewAccounts();
   auto names = std::make_shared<StringPool>();
   joined.rows_.reserve(rowCount);
   if (dates)
     joined.dates_.reserve(rowCount);
   constexpr std::uint32_t kNone = UINT32_MAX;
-  std::string decoded[3];
-  std::string_view cells[3];
+  std::string decoded[2];
+  std::string_view cells[2];
   for (const Part& part : parts) {
     const LogTable& table = *part.table;
     const bool decode = mixed && table.encoding_ != Encoding::Utf8;
     // Each part's ids are looked up once, not once per row.
     std::vector<std::uint32_t> addressIds(table.addresses_->Size(), kNone);
+    std::vector<std::uint32_t> accountIds(kept.account ? table.accounts_->Size() : 0, kNone);
     std::vector<std::uint32_t> nameIds(table.names_->Size(), kNone);
     for (std::size_t i = part.firstRow; i < std::min(part.endRow, table.rows_.size()); ++i) {
       const Row& from = table.rows_[i];
@@ -426,15 +457,23 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
       if (nameIds[from.name] == kNone)
         nameIds[from.name] = names->Intern(table.names_->Text(from.name));
       row.name = nameIds[from.name];
-      const bool keep[3] = {kept.dateTime, kept.account, kept.fileName};
-      for (int c = 0; c < 3; ++c) {
+      if (kept.account) {
+        if (accountIds[from.account] == kNone) {
+          const std::string_view text = table.accounts_->Text(from.account);
+          accountIds[from.account] =
+              accounts->Intern(decode ? DecodeToUtf8(text, table.encoding_) : std::string(text));
+        }
+        SetAccount(row, accountIds[from.account]);
+      }
+      const bool keep[2] = {kept.dateTime, kept.fileName};
+      for (int c = 0; c < 2; ++c) {
         cells[c] = !keep[c] ? std::string_view()
                    : c == 0 ? table.DateTimeBytes(i)
-                            : table.Field(from, c);
+                            : table.Field(from, 2);
         if (decode && keep[c])
           cells[c] = decoded[c] = DecodeToUtf8(cells[c], table.encoding_);
       }
-      joined.Keep(cells[0], cells[1], cells[2], dates ? table.Date(i) : kUndated, row);
+      joined.Keep(cells[0], cells[1], dates ? table.Date(i) : kUndated, row);
       joined.rows_.push_back(row);
       if (dates)
         joined.dates_.push_back(table.Date(i));
@@ -442,6 +481,7 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
   }
   addresses->DropIndex();
   joined.addresses_ = std::move(addresses);
+  joined.accounts_ = std::move(accounts);
   joined.names_ = std::move(names);
   joined.encoding_ = mixed ? Encoding::Utf8 : parts.front().table->encoding_;
   joined.datesOrder_ = parts.back().table->datesOrder_;
@@ -456,8 +496,9 @@ bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std:
   if (a.encoding_ == b.encoding_)
     return (&a == &b ? x.address == y.address
                      : a.addresses_->Text(x.address) == b.addresses_->Text(y.address)) &&
-           a.Field(x, 1) == b.Field(y, 1) && a.Field(x, 2) == b.Field(y, 2) &&
-           a.DateTimeBytes(i) == b.DateTimeBytes(j);
+           (&a == &b ? x.account == y.account
+                     : a.accounts_->Text(x.account) == b.accounts_->Text(y.account)) &&
+           a.Field(x, 2) == b.Field(y, 2) && a.DateTimeBytes(i) == b.DateTimeBytes(j);
   for (Column column : {Column::DateTime, Column::Address, Column::Account, Column::FileName}) {
     if (a.CellText(i, column) != b.CellText(j, column))
       return false;
@@ -469,6 +510,7 @@ LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates,
     : keep_(kept),
       kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
       addresses_(std::make_unique<StringPool>()),
+      accounts_(NewAccounts()),
       names_(std::make_unique<StringPool>()) {
   if (dates)
     dates_.emplace(*dates, 0, firstDateOnly);
@@ -477,34 +519,26 @@ LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;
 LogTableBuilder::~LogTableBuilder() = default;
 
-std::pair<std::uint32_t, std::uint32_t> LogTableBuilder::Keep(const Cells& row) {
+LogTable::Row LogTableBuilder::Keep(const Cells& row) {
   if (dates_)
     dates_->Add(row.dateTime);
-  // The kept cells as one text.
-  std::uint32_t kept = 0;
-  std::size_t length = 0;
-  if (keep_.dateTime || keep_.account || keep_.fileName) {
-    const std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
-    const std::string_view account = keep_.account ? row.account : std::string_view();
-    const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
-    length = LengthSize(dateTime.size()) + LengthSize(account.size()) + dateTime.size() +
-             account.size() + fileName.size();
-    if (length >= kMaxKeptLength)
-      throw std::length_error("a row's cells pass 256 MiB");
-    char* at = kept_->Extend(length, kept);
-    PutLength(at, dateTime.size());
-    PutLength(at, account.size());
-    // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
-    at = std::copy(dateTime.begin(), dateTime.end(), at);
-    at = std::copy(account.begin(), account.end(), at);
-    std::copy(fileName.begin(), fileName.end(), at);
+  LogTable::Row kept;
+  if (keep_.account && !row.account.empty()) {
+    // An account mostly comes again soon: comparing with the last one saves most lookups.
+    if (!accounts_->Holds(lastAccount_, row.account))
+      lastAccount_ = accounts_->Intern(row.account);
+    LogTable::SetAccount(kept, lastAccount_);
   }
-  return {kept, static_cast<std::uint32_t>(length)};
+  if (keep_.dateTime || keep_.fileName) {
+    LogTable::PutCells(*kept_, keep_.dateTime ? row.dateTime : std::string_view(),
+                       keep_.fileName ? row.fileName : std::string_view(), kept);
+  }
+  return kept;
 }
 
 void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
   for (const Cells& row : std::span(rows, count)) {
-    const auto [kept, length] = Keep(row);
+    LogTable::Row kept = Keep(row);
     // Names are interned by their bytes here; Finish() turns them into UTF-8 text. An address
     // mostly keeps its name from row to row: comparing with the name it had last saves a lookup.
     const std::uint32_t address = addresses_->Intern(row.address);
@@ -522,13 +556,15 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
       else
         lastName_.push_back(last);
     }
-    rows_.push_back({kept, length & (kMaxKeptLength - 1), 0, address, name});
+    kept.address = address;
+    kept.name = name;
+    rows_.push_back(kept);
   }
 }
 
 void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
                                   std::uint32_t nameKey) {
-  const auto [kept, length] = Keep(row);
+  LogTable::Row kept = Keep(row);
   const auto idOf = [](std::vector<std::uint32_t>& ofKey, std::uint32_t key, StringPool& pool,
                        std::string_view text) {
     if (key >= ofKey.size())
@@ -537,9 +573,9 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
       ofKey[key] = pool.Intern(text);
     return ofKey[key];
   };
-  const std::uint32_t address = idOf(addressOfKey_, addressKey, *addresses_, row.address);
-  const std::uint32_t name = idOf(nameOfKey_, nameKey, *names_, row.name);
-  rows_.push_back({kept, length & (kMaxKeptLength - 1), 0, address, name});
+  kept.address = idOf(addressOfKey_, addressKey, *addresses_, row.address);
+  kept.name = idOf(nameOfKey_, nameKey, *names_, row.name);
+  rows_.push_back(kept);
 }
 
 LogTable LogTableBuilder::Finish(Encoding encoding) && {
@@ -554,6 +590,7 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   addresses_->DropIndex();  // addresses are only ever asked for by id
   table.kept_ = std::move(kept_);
   table.addresses_ = std::move(addresses_);
+  table.accounts_ = std::move(accounts_);
   table.names_ = std::move(names_);
   table.encoding_ = encoding;
   table.rows_ = std::move(rows_);

@@ -25,10 +25,10 @@ struct KeptCells {
   bool fileName = true;
 };
 
-// The transfers of one log, in file order. A row keeps its Date/Time, Account and File Name
-// bytes as the file has them, but for a Date/Time cell that one of the table's few date forms
-// writes back from the row's date; Addresses and Names are interned, so each row holds their ids
-// and the analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
+// The transfers of one log, in file order. A row keeps its Date/Time and File Name bytes as the
+// file has them, but for a Date/Time cell that one of the table's few date forms writes back from
+// the row's date; Addresses, Accounts and Names are interned, so each row holds their ids and the
+// analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
 // so a rename can put in any name, whatever the file's encoding.
 //
 // The kept bytes and the pools are shared, immutable, between a table and the selections made
@@ -79,7 +79,7 @@ class LogTable {
 
   // The File Name cell's bytes, as in the file.
   std::string_view FileNameBytes(std::size_t row) const { return Field(rows_[row], 2); }
-  // What the bytes of Account and File Name cells lie in: held, it keeps the views CellBytes and
+  // What the bytes of File Name cells lie in: held, it keeps the views CellBytes and
   // FileNameBytes gave of them valid whatever becomes of the table.
   std::shared_ptr<const void> KeptBytes() const { return kept_; }
 
@@ -132,30 +132,37 @@ class LogTable {
   friend class LogTableBuilder;
 
   struct Row {
-    std::uint32_t kept = 0;  // Date/Time, Account and File Name in kept_ (see PutLength)
-    std::uint32_t keptLength : 28 = 0;
+    std::uint32_t kept = 0;          // the kept Date/Time and File Name in kept_ (see PutCells)
+    std::uint32_t account : 28 = 0;  // id 0 is the empty text
     // 0: the Date/Time cell is kept; else forms_[form - 1] writes it from the row's date.
-    std::uint32_t form : 4 = 0;
+    std::uint32_t form : 3 = 0;
+    std::uint32_t keeps : 1 = 0;  // whether the row has bytes in kept_
     std::uint32_t address = 0;
     std::uint32_t name = 0;
   };
   static constexpr std::size_t kMaxForms = 7;
 
-  // A kept cell (0 Date/Time, 1 Account, 2 File Name); DateTimeBytes for the whole Date/Time.
+  // A kept cell: 0 Date/Time (DateTimeBytes for any Date/Time), 2 File Name.
   std::string_view Field(const Row& row, int index) const;
   std::string_view DateTimeBytes(std::size_t row) const;
-  // Appends the cells to kept_ for `row`, leaving out a Date/Time cell that one of forms_ writes
-  // back from `date`. Throws std::length_error past 256 MiB for one row or 4 GiB for all.
-  void Keep(std::string_view dateTime, std::string_view account, std::string_view fileName,
-            Timestamp date, Row& row);
+  // Puts a row's Date/Time (when its form is 0) and File Name in `bytes`.
+  static void PutCells(ByteArena& bytes, std::string_view dateTime, std::string_view fileName,
+                       Row& row);
+  // Gives the row an Account id; throws std::length_error past 2^28 accounts.
+  static void SetAccount(Row& row, std::uint32_t id);
+  // Keeps the cells of `row` in kept_, leaving out a Date/Time cell that one of forms_ writes
+  // back from `date`. Throws std::length_error past 4 GiB.
+  void Keep(std::string_view dateTime, std::string_view fileName, Timestamp date, Row& row);
   // Gives the rows other dates (or none), each Date/Time cell kept as it reads now.
   void Redate(std::vector<Timestamp> dates);
   // Pools this table alone may add to.
   StringPool& OwnAddresses();
+  StringPool& OwnAccounts();
   StringPool& OwnNames();
 
   std::shared_ptr<ByteArena> kept_;
   std::shared_ptr<StringPool> addresses_;
+  std::shared_ptr<StringPool> accounts_;
   std::shared_ptr<StringPool> names_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
@@ -197,6 +204,7 @@ class LogTableBuilder {
   KeptCells keep_;
   std::unique_ptr<ByteArena> kept_;
   std::unique_ptr<StringPool> addresses_;
+  std::unique_ptr<StringPool> accounts_;
   std::unique_ptr<StringPool> names_;
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
   std::optional<DateColumnParser> dates_;
@@ -210,8 +218,9 @@ class LogTableBuilder {
   std::vector<LastName> lastName_;
   std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
 
-  // Takes the row's date and the cells kept; where they went and how long they are.
-  std::pair<std::uint32_t, std::uint32_t> Keep(const Cells& row);
+  std::uint32_t lastAccount_ = 0;  // the id of the latest row's Account
+  // Takes the row's date and the cells kept: the row without its Address and Name.
+  LogTable::Row Keep(const Cells& row);
 };
 
 }  // namespace quorvane

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "logs/LogReader.h"
 #include "logs/LogTable.h"
 #include "logs/UserList.h"
@@ -267,32 +269,23 @@ TEST(ReplaceRow, PutsTheNewRowInPlace) {
 }
 
 // Date/Time cells read as the file wrote them whether the table writes them back from their
-// dates or keeps them (odd forms, forms past the few it keeps, undated cells), through every
-// change of dates and every way of making a table from another.
-TEST(DateTimeCells, ReadAsWrittenThroughEveryChange) {
-  const std::vector<std::string> cells = {"3/14/2025 9:07:45 PM",
-                                          "12/14/2025 10:07:45 PM",
-                                          "03/04/2025 09:07",
-                                          "3/4/25 9:07 pm",
-                                          "2025-03-14T21:07:45-07:00",
-                                          "2025-03-14T21:07:45.123Z",
-                                          "14.03.2025 21:07:45",
-                                          "3/14/2025 9:07:45PM",
-                                          "3/14/2025 9:07:45 PM",
-                                          "2025-3-4",
-                                          "12/14/2025 10:07:45  PM",
-                                          " 3/14/2025 9:07:45 PM",
-                                          "3/14/2025 21:07:45 PM",
-                                          "03/4/2025",
-                                          "1/2/1969 0:00:00",
-                                          "soon",
-                                          "",
-                                          "13/01/2025 00:00:00",
-                                          "2025-03-14T21:07:46.124Z",
-                                          "12/31/9999 11:59:59 PM"};
+// dates or keeps them (odd forms, forms past the few it keeps, undated cells), and so do Accounts
+// (more than a pool's first size, the empty one among them), through every change of dates and
+// every way of making a table from another.
+TEST(KeptCells, ReadAsWrittenThroughEveryChange) {
+  std::vector<std::string> dates;
+  std::istringstream forms(
+      "3/14/2025 9:07:45 PM|12/14/2025 10:07:45 PM|03/04/2025 09:07|3/4/25 9:07 pm|"
+      "2025-03-14T21:07:45-07:00|2025-03-14T21:07:45.123Z|14.03.2025 21:07:45|3/14/2025 9:07:45PM|"
+      "2025-3-4|12/14/2025 10:07:45  PM| 3/14/2025 9:07:45 PM|3/14/2025 21:07:45 PM|03/4/2025|"
+      "1/2/1969 0:00:00|soon||13/01/2025 00:00:00|2025-03-14T21:07:46.124Z|12/31/9999 11:59:59 PM");
+  for (std::string date; std::getline(forms, date, '|');)
+    dates.push_back(date);
   std::vector<std::vector<std::string>> rows;
-  for (const std::string& cell : cells)
-    rows.push_back({cell, "a", "c", "n", "f"});
+  for (std::size_t i = 0; i < 4 * dates.size(); ++i) {
+    rows.push_back({dates[i % dates.size()], "a", i % 5 != 0 ? "acc" + std::to_string(i) : "", "n",
+                    i % 7 != 0 ? "f" + std::to_string(i) : ""});
+  }
   ReadOptions options;
   options.dates = DateOrder::Detect;
   ReadResult read = ParseLog(testing::LogText(rows), options);
@@ -300,11 +293,16 @@ TEST(DateTimeCells, ReadAsWrittenThroughEveryChange) {
   LogTable table = std::move(*read.table);
   const auto expectCells = [&](const LogTable& t, const std::vector<std::size_t>& order) {
     ASSERT_EQ(t.RowCount(), order.size());
-    for (std::size_t row = 0; row < order.size(); ++row)
-      EXPECT_EQ(t.CellBytes(row, Column::DateTime), cells[order[row]]) << "row " << row;
+    for (std::size_t row = 0; row < order.size(); ++row) {
+      const std::vector<std::string>& cells = rows[order[row]];
+      EXPECT_EQ(std::string(t.CellBytes(row, Column::DateTime)) + '|' +
+                    std::string(t.CellBytes(row, Column::Account)) + '|' +
+                    std::string(t.CellBytes(row, Column::FileName)),
+                cells[0] + '|' + cells[2] + '|' + cells[4]);
+    }
   };
-  std::vector<std::size_t> all(cells.size());
-  for (std::size_t row = 0; row < cells.size(); ++row)
+  std::vector<std::size_t> all(rows.size());
+  for (std::size_t row = 0; row < rows.size(); ++row)
     all[row] = row;
   const std::vector<std::size_t> reversed(all.rbegin(), all.rend());
   expectCells(table, all);
@@ -312,21 +310,19 @@ TEST(DateTimeCells, ReadAsWrittenThroughEveryChange) {
     table.ReadDates(order);
     expectCells(table, all);
     const std::vector<Timestamp> expected = ParseDateColumn(
-        cells.size(), [&](std::size_t row) { return cells[row]; }, order);
-    for (std::size_t row = 0; row < cells.size(); ++row)
-      EXPECT_EQ(table.Date(row), expected[row]) << cells[row];
+        rows.size(), [&](std::size_t row) { return rows[row][0]; }, order);
+    for (std::size_t row = 0; row < rows.size(); ++row)
+      EXPECT_EQ(table.Date(row), expected[row]) << rows[row][0];
   }
   expectCells(table.SelectRows(reversed), reversed);
   LogTable appended;
   appended.AppendRows(table);
   expectCells(appended, all);
-  expectCells(LogTable::Join({{&table, 0}, {&appended, 0}}, KeptCells{}, true), [&] {
-    std::vector<std::size_t> twice = all;
-    twice.insert(twice.end(), all.begin(), all.end());
-    return twice;
-  }());
-  std::vector<Timestamp> later(cells.size());
-  for (std::size_t row = 0; row < cells.size(); ++row)
+  std::vector<std::size_t> twice = all;
+  twice.insert(twice.end(), all.begin(), all.end());
+  expectCells(LogTable::Join({{&table, 0}, {&appended, 0}}, KeptCells{}, true), twice);
+  std::vector<Timestamp> later(rows.size());
+  for (std::size_t row = 0; row < rows.size(); ++row)
     later[row] = table.Date(row) == kUndated ? kUndated : table.Date(row) + 86400 * 40 + 3601;
   appended.SetDates(later, DateOrder::MonthFirst);
   expectCells(appended, all);
