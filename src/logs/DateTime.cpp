@@ -403,41 +403,45 @@ std::size_t DateForm::Write(Timestamp t, char* out) const {
   const auto time = static_cast<int>(t - day * kSecondsPerDay);
   const CivilDate date = CivilFromDay(day);
   char* at = out;
-  const auto put = [&at](int value, int digits) {
-    if (value < 0 || value > 9999)
-      value = 0;  // no such cell: the form does not write it back
-    char text[4];
-    int length = 0;
-    do {
-      text[length++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value > 0);
-    for (; length < digits; ++length)
-      text[length] = '0';
-    while (length > 0)
-      *at++ = text[--length];
+  // Written for every row a table keeps: two digits at a time, no division by ten.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const auto put = [&at](int value, bool pad) {  // 0-99
+    if (value >= 10 || pad)
+      *at++ = kPairs[2 * value];
+    *at++ = kPairs[2 * value + 1];
   };
-  const int year = shortYear ? date.year % 100 : date.year;
-  const int dateDigits = padDate ? 2 : 1;
-  const int fields[3][2] = {
-      {year, shortYear ? 2 : 4}, {date.month, dateDigits}, {date.day, dateDigits}};
-  static constexpr int kOrders[3][3] = {{0, 1, 2}, {1, 2, 0}, {2, 1, 0}};
-  for (int i = 0; i < 3; ++i) {
-    const int* field = fields[kOrders[static_cast<int>(order)][i]];
-    if (i > 0)
-      *at++ = dateSeparator;
-    put(field[0], field[1]);
+  const auto putYear = [&](int year) {
+    if (year < 0 || year > 9999)
+      year = 0;  // no such cell: the form does not write it back
+    if (!shortYear)
+      put(year / 100, true);
+    put(year % 100, true);
+  };
+  const bool monthFirst = order == Order::MonthDayYear;
+  if (order == Order::YearMonthDay) {
+    putYear(date.year);
+    *at++ = dateSeparator;
+  }
+  put(monthFirst || order == Order::YearMonthDay ? date.month : date.day, padDate);
+  *at++ = dateSeparator;
+  put(monthFirst || order == Order::YearMonthDay ? date.day : date.month, padDate);
+  if (order != Order::YearMonthDay) {
+    *at++ = dateSeparator;
+    putYear(date.year);
   }
   if (timeSeparator == 0)
     return static_cast<std::size_t>(at - out);
   *at++ = timeSeparator;
   const int hour = time / 3600;
-  put(half ? (hour + 11) % 12 + 1 : hour, padHour ? 2 : 1);
+  put(half ? (hour + 11) % 12 + 1 : hour, padHour);
   *at++ = ':';
-  put(time / 60 % 60, 2);
+  put(time / 60 % 60, true);
   if (seconds) {
     *at++ = ':';
-    put(time % 60, 2);
+    put(time % 60, true);
   }
   if (half) {
     if (halfSpace)

@@ -157,6 +157,11 @@ std::string_view LogTable::DateTimeBytes(std::size_t row) const {
 
 void LogTable::Keep(std::string_view dateTime, std::string_view fileName, Timestamp date,
                     Row& row) {
+  row.form = FormOf(dateTime, date) & 0x7;
+  PutCells(*kept_, dateTime, fileName, row);
+}
+
+std::uint32_t LogTable::FormOf(std::string_view dateTime, Timestamp date) {
   std::uint32_t form = 0;
   if (date != kUndated && !dateTime.empty() && dateTime.size() <= DateForm::kMaxLength) {
     char out[DateForm::kMaxLength];
@@ -181,8 +186,7 @@ void LogTable::Keep(std::string_view dateTime, std::string_view fileName, Timest
       lastForm_ = form != 0 ? form : lastForm_;
     }
   }
-  row.form = form & 0x7;
-  PutCells(*kept_, dateTime, fileName, row);
+  return form;
 }
 
 void LogTable::Redate(std::vector<Timestamp> dates) {
@@ -509,6 +513,7 @@ bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std:
 LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates, bool firstDateOnly)
     : keep_(kept),
       kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
+      dateTexts_(std::make_unique<ByteArena>(kKeptBlockShift)),
       addresses_(std::make_unique<StringPool>()),
       accounts_(NewAccounts()),
       names_(std::make_unique<StringPool>()) {
@@ -524,15 +529,29 @@ LogTable::Row LogTableBuilder::Keep(const Cells& row) {
     dates_->Add(row.dateTime);
   LogTable::Row kept;
   if (keep_.account && !row.account.empty()) {
-    // An account mostly comes again soon: comparing with the last one saves most lookups.
-    if (!accounts_->Holds(lastAccount_, row.account))
-      lastAccount_ = accounts_->Intern(row.account);
-    LogTable::SetAccount(kept, lastAccount_);
+    const std::uint64_t head = HeadOf(row.account);
+    LastName& recent = recentAccounts_[((head ^ row.account.size()) * 0x9E3779B97F4A7C15ULL) >> 60];
+    if (recent.head != head || recent.length != row.account.size() ||
+        (row.account.size() > 8 && !accounts_->Holds(recent.id, row.account)))
+      recent = {accounts_->Intern(row.account), static_cast<std::uint32_t>(row.account.size()),
+                head};
+    LogTable::SetAccount(kept, recent.id);
   }
-  if (keep_.dateTime || keep_.fileName) {
-    LogTable::PutCells(*kept_, keep_.dateTime ? row.dateTime : std::string_view(),
-                       keep_.fileName ? row.fileName : std::string_view(), kept);
+  std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
+  if (dates_ && !dateTime.empty()) {
+    // Its date is known at the end, and with it whether the text need be kept: the text waits
+    // aside until then, the row marked as written back.
+    dateTextAt_.resize(rows_.size() + 1, 0);
+    std::uint32_t offset;
+    char* at = dateTexts_->Extend(LengthSize(dateTime.size()) + dateTime.size(), offset);
+    PutLength(at, dateTime.size());
+    std::copy(dateTime.begin(), dateTime.end(), at);
+    dateTextAt_.back() = offset + 1;
+    dateTime = {};
+    kept.form = 1;
   }
+  if (keep_.dateTime || keep_.fileName)
+    LogTable::PutCells(*kept_, dateTime, keep_.fileName ? row.fileName : std::string_view(), kept);
   return kept;
 }
 
@@ -597,9 +616,22 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   if (dates_) {
     table.datesOrder_ = dates_->Settled();
     table.dates_ = std::move(*dates_).Finish();
-    // The Date/Time cells its forms write back from the dates go; the rest are kept anew.
-    if (keep_.dateTime)
-      table.Redate(std::move(table.dates_));
+  }
+  // Each Date/Time cell set aside goes where no form writes it back from its date.
+  for (std::size_t r = 0; r < dateTextAt_.size(); ++r) {
+    if (dateTextAt_[r] == 0)
+      continue;
+    const char* at = dateTexts_->View(dateTextAt_[r] - 1, 1).data();
+    const std::string_view text(at, TakeLength(at));
+    LogTable::Row& row = table.rows_[r];
+    const std::uint32_t form = table.FormOf(text, table.dates_[r]);
+    if (form != 0) {
+      row.form = form & 0x7;
+      continue;
+    }
+    const std::string_view fileName = table.Field(row, 2);  // its bytes never move
+    row.form = 0;
+    LogTable::PutCells(*table.kept_, text, fileName, row);
   }
   return table;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -153,6 +154,9 @@ class LogTable {
   // Keeps the cells of `row` in kept_, leaving out a Date/Time cell that one of forms_ writes
   // back from `date`. Throws std::length_error past 4 GiB.
   void Keep(std::string_view dateTime, std::string_view fileName, Timestamp date, Row& row);
+  // The form that writes `dateTime` back from `date`, learnt if new and there is room: 1 + its
+  // index, or 0 for none.
+  std::uint32_t FormOf(std::string_view dateTime, Timestamp date);
   // Gives the rows other dates (or none), each Date/Time cell kept as it reads now.
   void Redate(std::vector<Timestamp> dates);
   // Pools this table alone may add to.
@@ -203,6 +207,10 @@ class LogTableBuilder {
  private:
   KeptCells keep_;
   std::unique_ptr<ByteArena> kept_;
+  // Date/Time cells to be read into dates, each kept only if no form writes it back: by row, 1 +
+  // where it waits in dateTexts_, or 0 for none.
+  std::unique_ptr<ByteArena> dateTexts_;
+  std::vector<std::uint32_t> dateTextAt_;
   std::unique_ptr<StringPool> addresses_;
   std::unique_ptr<StringPool> accounts_;
   std::unique_ptr<StringPool> names_;
@@ -218,7 +226,8 @@ class LogTableBuilder {
   std::vector<LastName> lastName_;
   std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
 
-  std::uint32_t lastAccount_ = 0;  // the id of the latest row's Account
+  // Accounts seen lately, by their length and first eight bytes: most rows find theirs here.
+  std::array<LastName, 16> recentAccounts_{};
   // Takes the row's date and the cells kept: the row without its Address and Name.
   LogTable::Row Keep(const Cells& row);
 };
