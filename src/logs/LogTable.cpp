@@ -633,6 +633,8 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
     row.form = 0;
     LogTable::PutCells(*table.kept_, text, fileName, row);
   }
+  dateTexts_.reset();
+  dateTextAt_ = {};
   return table;
 }
 

@@ -50,8 +50,8 @@ class LogTable {
   // A cell as UTF-8 display text.
   std::string CellText(std::size_t row, Column column) const;
   // A cell's bytes as the file has them (the Name as UTF-8): CellText without decoding. A
-  // Date/Time cell written back from its date lies in memory of the calling thread that the 15th
-  // Date/Time cell it asks for after it reuses.
+  // Date/Time cell written back from its date is a view of the calling thread's memory, valid
+  // until that thread asks for 15 more such cells.
   std::string_view CellBytes(std::size_t row, Column column) const;
 
   // When the row's transfer happened, read from its Date/Time cell; kUndated when the cell is no
