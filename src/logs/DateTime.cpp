@@ -1,5 +1,6 @@
 #include "logs/DateTime.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -54,6 +55,7 @@ class Scanner {
   explicit Scanner(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
 
   bool AtEnd() const { return p_ == end_; }
+  std::ptrdiff_t Left() const { return end_ - p_; }
   char Peek() const { return p_ == end_ ? '\0' : *p_; }
   bool Take(char c) {
     if (p_ == end_ || *p_ != c)
@@ -338,6 +340,117 @@ std::string FormatTimestamp(Timestamp t) {
   const int length = std::snprintf(text, sizeof text, " %02d:%02d:%02d", seconds / 3600,
                                    seconds / 60 % 60, seconds % 60);
   return FormatDay(day) + std::string(text, static_cast<std::size_t>(length));
+}
+
+std::optional<DateForm> DateForm::Of(std::string_view cell, Timestamp t) {
+  if (t == kUndated)
+    return std::nullopt;
+  DateForm form;
+  Scanner s(cell);
+  int a = 0, b = 0, c = 0;
+  const int aLength = s.Number(a);
+  form.dateSeparator = s.Peek();
+  if (aLength == 0 ||
+      (form.dateSeparator != '/' && form.dateSeparator != '-' && form.dateSeparator != '.'))
+    return std::nullopt;
+  s.Take(form.dateSeparator);
+  const int bLength = s.Number(b);
+  if (!s.Take(form.dateSeparator))
+    return std::nullopt;
+  const int cLength = s.Number(c);
+  const CivilDate date = CivilFromDay(DayOf(t));
+  // Which runs are the month and the day; a run of two digits below 10 shows padding.
+  int monthLength = bLength, dayLength = cLength;
+  if (aLength != 4) {
+    const bool monthFirst = a == date.month && b == date.day;
+    form.order = monthFirst ? Order::MonthDayYear : Order::DayMonthYear;
+    monthLength = monthFirst ? aLength : bLength;
+    dayLength = monthFirst ? bLength : aLength;
+    form.shortYear = cLength == 2;
+  }
+  form.padDate = (monthLength == 2 && date.month < 10) || (dayLength == 2 && date.day < 10) ||
+                 (date.month >= 10 && date.day >= 10);
+  if (s.AtEnd())
+    return form;
+  form.timeSeparator = s.Peek();
+  s.Take(form.timeSeparator);
+  int hour = 0, minute = 0, second = 0;
+  const int hourLength = s.Number(hour);
+  if (!s.Take(':') || s.Number(minute) != 2)
+    return std::nullopt;
+  form.seconds = s.Take(':') && s.Number(second) == 2;
+  form.halfSpace = s.Take(' ');
+  const char h = s.Peek();
+  if ((h == 'A' || h == 'P' || h == 'a' || h == 'p') && s.Take(h)) {
+    form.half = h == 'A' || h == 'P' ? 'A' : 'a';
+    if (!s.Take(form.half == 'A' ? 'M' : 'm'))
+      return std::nullopt;
+  } else if (form.halfSpace) {
+    return std::nullopt;
+  }
+  const int shownHour = form.half ? (hour + 11) % 12 + 1 : hour;
+  form.padHour = (hourLength == 2 && shownHour < 10) || shownHour >= 10;
+  std::string_view rest = cell.substr(cell.size() - static_cast<std::size_t>(s.Left()));
+  if (rest.size() > form.suffix.size())
+    return std::nullopt;
+  form.suffixLength = static_cast<std::uint8_t>(rest.size());
+  std::copy(rest.begin(), rest.end(), form.suffix.begin());
+  return form;
+}
+
+std::size_t DateForm::Write(Timestamp t, char* out) const {
+  const std::int64_t day = DayOf(t);
+  const auto time = static_cast<int>(t - day * kSecondsPerDay);
+  const CivilDate date = CivilFromDay(day);
+  char* at = out;
+  // Written for every row a table keeps: two digits at a time, no division by ten.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const auto put = [&at](int value, bool pad) {  // 0-99
+    if (value >= 10 || pad)
+      *at++ = kPairs[2 * value];
+    *at++ = kPairs[2 * value + 1];
+  };
+  const auto putYear = [&](int year) {
+    if (year < 0 || year > 9999)
+      year = 0;  // no such cell: the form does not write it back
+    if (!shortYear)
+      put(year / 100, true);
+    put(year % 100, true);
+  };
+  const bool monthFirst = order == Order::MonthDayYear;
+  if (order == Order::YearMonthDay) {
+    putYear(date.year);
+    *at++ = dateSeparator;
+  }
+  put(monthFirst || order == Order::YearMonthDay ? date.month : date.day, padDate);
+  *at++ = dateSeparator;
+  put(monthFirst || order == Order::YearMonthDay ? date.day : date.month, padDate);
+  if (order != Order::YearMonthDay) {
+    *at++ = dateSeparator;
+    putYear(date.year);
+  }
+  if (timeSeparator == 0)
+    return static_cast<std::size_t>(at - out);
+  *at++ = timeSeparator;
+  const int hour = time / 3600;
+  put(half ? (hour + 11) % 12 + 1 : hour, padHour);
+  *at++ = ':';
+  put(time / 60 % 60, true);
+  if (seconds) {
+    *at++ = ':';
+    put(time % 60, true);
+  }
+  if (half) {
+    if (halfSpace)
+      *at++ = ' ';
+    *at++ = static_cast<char>((hour < 12 ? 'A' : 'P') | (half == 'a' ? 0x20 : 0));
+    *at++ = half == 'a' ? 'm' : 'M';
+  }
+  at = std::copy_n(suffix.begin(), suffixLength, at);
+  return static_cast<std::size_t>(at - out);
 }
 
 DateColumnParser::DateColumnParser(DateOrder order, std::size_t expectedRows, bool firstOnly)

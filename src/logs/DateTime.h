@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -44,6 +45,31 @@ std::optional<std::int64_t> ParseIsoDay(std::string_view text);
 std::string FormatTimestamp(Timestamp t);
 // YYYY-MM-DD.
 std::string FormatDay(std::int64_t day);
+
+// How a file writes its numeric dates, learnt from one of its cells: a cell that its form writes
+// back byte for byte from the cell's timestamp need not be kept as text.
+struct DateForm {
+  static constexpr std::size_t kMaxLength = 48;
+  // The form `cell` seems written in, dated `t`; none when it is no numeric date. The form is a
+  // guess (a day past 9 does not show whether days are padded): Write tells whether it holds.
+  static std::optional<DateForm> Of(std::string_view cell, Timestamp t);
+  // `t` (not kUndated) in this form, into `out` of kMaxLength bytes; returns the length.
+  std::size_t Write(Timestamp t, char* out) const;
+  friend bool operator==(const DateForm&, const DateForm&) = default;
+
+  enum class Order : std::uint8_t { YearMonthDay, MonthDayYear, DayMonthYear };
+  Order order = Order::YearMonthDay;
+  char dateSeparator = '/';
+  bool padDate = false;    // 03 for March, not 3 (and for the day)
+  bool shortYear = false;  // 25 for 2025
+  char timeSeparator = 0;  // ' ' or 'T' before the time; 0 for a date alone
+  bool padHour = false;
+  bool seconds = false;
+  char half = 0;  // 'A' for AM/PM, 'a' for am/pm, 0 for a 24-hour clock
+  bool halfSpace = false;
+  std::uint8_t suffixLength = 0;  // a text every cell ends in, such as a zone's offset
+  std::array<char, 8> suffix{};
+};
 
 // Reads one file's Date/Time column: Add every cell in row order, then Finish. Numeric dates with
 // the year last are kept aside until Finish, when the file's day/month order is known. A cell is

@@ -1,6 +1,7 @@
 #include "logs/LogTable.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <span>
 #include <stdexcept>
@@ -23,6 +24,16 @@ const std::shared_ptr<StringPool>& NoAddresses() {
   static const auto empty = std::make_shared<StringPool>();
   return empty;
 }
+// An accounts pool holds the empty text as id 0, so a row that keeps no Account needs no lookup.
+std::unique_ptr<StringPool> NewAccounts() {
+  auto accounts = std::make_unique<StringPool>();
+  accounts->Intern("");
+  return accounts;
+}
+const std::shared_ptr<StringPool>& NoAccounts() {
+  static const std::shared_ptr<StringPool> empty = NewAccounts();
+  return empty;
+}
 const std::shared_ptr<StringPool>& NoNames() {
   static const auto empty = std::make_shared<StringPool>();
   return empty;
@@ -35,7 +46,8 @@ std::uint64_t HeadOf(std::string_view text) {
 
 }  // namespace
 
-LogTable::LogTable() : kept_(NoBytes()), addresses_(NoAddresses()), names_(NoNames()) {}
+LogTable::LogTable()
+    : kept_(NoBytes()), addresses_(NoAddresses()), accounts_(NoAccounts()), names_(NoNames()) {}
 
 LogTable::LogTable(LogTable&& other) noexcept : LogTable() {
   *this = std::move(other);
@@ -45,6 +57,7 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
   if (this != &other) {
     kept_ = std::exchange(other.kept_, NoBytes());
     addresses_ = std::exchange(other.addresses_, NoAddresses());
+    accounts_ = std::exchange(other.accounts_, NoAccounts());
     names_ = std::exchange(other.names_, NoNames());
     encoding_ = other.encoding_;
     rows_ = std::move(other.rows_);
@@ -52,6 +65,9 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     dates_ = std::move(other.dates_);
     other.dates_.clear();
     datesOrder_ = other.datesOrder_;
+    forms_ = std::move(other.forms_);
+    other.forms_.clear();
+    lastForm_ = std::exchange(other.lastForm_, 0);
   }
   return *this;
 }
@@ -60,8 +76,9 @@ LogTable::~LogTable() = default;
 
 namespace {
 
-// The kept cells are stored as the lengths of Date/Time and Account (seven bits a byte, the last
-// byte below 0x80), then the three cells' bytes: a server log's cells may hold any byte, tabs too.
+// The kept cells are stored as the lengths of Date/Time (unless a form writes it) and File Name
+// (seven bits a byte, the last byte below 0x80), then their bytes: a server log's cells may hold
+// any byte, tabs too.
 void PutLength(char*& at, std::size_t length) {
   for (; length >= 0x80; length >>= 7)
     *at++ = static_cast<char>(0x80 | (length & 0x7F));
@@ -75,40 +92,131 @@ std::size_t LengthSize(std::size_t length) {
   return size;
 }
 
-std::size_t TakeLength(std::string_view& text) {
+std::size_t TakeLength(const char*& at) {
   std::size_t length = 0;
-  for (unsigned shift = 0; !text.empty(); shift += 7) {
-    const auto byte = static_cast<unsigned char>(text.front());
-    text.remove_prefix(1);
+  for (unsigned shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*at++);
     length |= static_cast<std::size_t>(byte & 0x7F) << shift;
     if (byte < 0x80)
-      break;
+      return length;
   }
-  return length;
 }
 
 }  // namespace
 
 std::string_view LogTable::Field(const Row& row, int index) const {
-  std::string_view text = kept_->View(row.kept, row.keptLength);
-  const std::size_t dateLength = TakeLength(text);
-  const std::size_t accountLength = TakeLength(text);
-  if (index == 0)
-    return text.substr(0, dateLength);
-  if (index == 1)
-    return text.substr(dateLength, accountLength);
-  return text.substr(dateLength + accountLength);
+  if (row.keeps == 0)
+    return {};
+  const char* at = kept_->View(row.kept, 1).data();  // the row's bytes lie whole in one block
+  const std::size_t dateLength = row.form == 0 ? TakeLength(at) : 0;
+  const std::size_t fileLength = TakeLength(at);
+  return index == 0 ? std::string_view(at, dateLength)
+                    : std::string_view(at + dateLength, fileLength);
+}
+
+void LogTable::PutCells(ByteArena& bytes, std::string_view dateTime, std::string_view fileName,
+                        Row& row) {
+  row.kept = 0;
+  row.keeps = 0;
+  if ((row.form != 0 || dateTime.empty()) && fileName.empty())
+    return;
+  if (row.form != 0)
+    dateTime = {};
+  const std::size_t length = (row.form == 0 ? LengthSize(dateTime.size()) : 0) +
+                             LengthSize(fileName.size()) + dateTime.size() + fileName.size();
+  char* at = bytes.Extend(length, row.kept);
+  if (row.form == 0)
+    PutLength(at, dateTime.size());
+  PutLength(at, fileName.size());
+  // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
+  at = std::copy(dateTime.begin(), dateTime.end(), at);
+  std::copy(fileName.begin(), fileName.end(), at);
+  row.keeps = 1;
+}
+
+void LogTable::SetAccount(Row& row, std::uint32_t id) {
+  constexpr std::uint32_t kAccounts = std::uint32_t{1} << 28;
+  if (id >= kAccounts)
+    throw std::length_error("more than 2^28 accounts");
+  row.account = id & (kAccounts - 1);
+}
+
+std::string_view LogTable::DateTimeBytes(std::size_t row) const {
+  const Row& r = rows_[row];
+  if (r.form == 0)
+    return Field(r, 0);
+  constexpr std::size_t kWritten = 16;
+  thread_local std::array<std::array<char, DateForm::kMaxLength>, kWritten> written;
+  thread_local std::size_t next = 0;
+  char* out = written[next++ % kWritten].data();
+  return {out, forms_[r.form - 1].Write(dates_[row], out)};
+}
+
+void LogTable::Keep(std::string_view dateTime, std::string_view fileName, Timestamp date,
+                    Row& row) {
+  row.form = FormOf(dateTime, date) & 0x7;
+  PutCells(*kept_, dateTime, fileName, row);
+}
+
+std::uint32_t LogTable::FormOf(std::string_view dateTime, Timestamp date) {
+  std::uint32_t form = 0;
+  if (date != kUndated && !dateTime.empty() && dateTime.size() <= DateForm::kMaxLength) {
+    char out[DateForm::kMaxLength];
+    const auto writes = [&](const DateForm& f) {
+      return dateTime.ends_with(std::string_view(f.suffix.data(), f.suffixLength)) &&
+             std::string_view(out, f.Write(date, out)) == dateTime;
+    };
+    if (lastForm_ != 0 && writes(forms_[lastForm_ - 1])) {
+      form = lastForm_;
+    } else {
+      for (std::size_t i = 0; i < forms_.size() && form == 0; ++i) {
+        if (i + 1 != lastForm_ && writes(forms_[i]))
+          form = static_cast<std::uint32_t>(i + 1);
+      }
+      if (form == 0 && forms_.size() < kMaxForms) {
+        const std::optional<DateForm> learnt = DateForm::Of(dateTime, date);
+        if (learnt && writes(*learnt)) {
+          forms_.push_back(*learnt);
+          form = static_cast<std::uint32_t>(forms_.size());
+        }
+      }
+      lastForm_ = form != 0 ? form : lastForm_;
+    }
+  }
+  return form;
+}
+
+void LogTable::Redate(std::vector<Timestamp> dates) {
+  if (dates.empty() && forms_.empty()) {
+    dates_ = {};
+    return;
+  }
+  // The cells go to new bytes while the old ones still hold them; a row read is not read again.
+  LogTable next;
+  next.kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    Row kept;
+    next.Keep(DateTimeBytes(row), Field(rows_[row], 2), dates.empty() ? kUndated : dates[row],
+              kept);
+    rows_[row].kept = kept.kept;
+    rows_[row].form = kept.form & 0x7;
+    rows_[row].keeps = kept.keeps & 0x1;
+  }
+  kept_ = std::move(next.kept_);
+  forms_ = std::move(next.forms_);
+  lastForm_ = next.lastForm_;
+  dates_ = std::move(dates);
 }
 
 std::string LogTable::CellText(std::size_t row, Column column) const {
   const Row& r = rows_[row];
   switch (column) {
     case Column::DateTime:
-      return DecodeToUtf8(Field(r, 0), encoding_);
+      return DecodeToUtf8(DateTimeBytes(row), encoding_);
     case Column::Address:
       return DecodeToUtf8(addresses_->Text(r.address), encoding_);
     case Column::Account:
-      return DecodeToUtf8(Field(r, 1), encoding_);
+      return DecodeToUtf8(accounts_->Text(r.account), encoding_);
     case Column::Name:
       return std::string(names_->Text(r.name));
     case Column::FileName:
@@ -121,11 +229,11 @@ std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
   const Row& r = rows_[row];
   switch (column) {
     case Column::DateTime:
-      return Field(r, 0);
+      return DateTimeBytes(row);
     case Column::Address:
       return addresses_->Text(r.address);
     case Column::Account:
-      return Field(r, 1);
+      return accounts_->Text(r.account);
     case Column::Name:
       return names_->Text(r.name);
     case Column::FileName:
@@ -137,19 +245,19 @@ std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
 void LogTable::SetDates(std::vector<Timestamp> dates, DateOrder order) {
   if (dates.size() != rows_.size())
     throw std::invalid_argument("one date per row");
-  dates_ = std::move(dates);
+  Redate(std::move(dates));
   datesOrder_ = order;
 }
 
 void LogTable::ReadDates(DateOrder order) {
-  dates_ = ParseDateColumn(
-      rows_.size(), [this](std::size_t row) { return Field(rows_[row], 0); }, order);
+  Redate(ParseDateColumn(
+      rows_.size(), [this](std::size_t row) { return DateTimeBytes(row); }, order));
 }
 
 std::size_t LogTable::DatesOnlyInOtherOrder(DateOrder order) const {
   if (order == DateOrder::Detect)
     return 0;
-  const auto cell = [this](std::size_t row) { return Field(rows_[row], 0); };
+  const auto cell = [this](std::size_t row) { return DateTimeBytes(row); };
   const std::vector<Timestamp> read = ParseDateColumn(rows_.size(), cell, order);
   const std::vector<Timestamp> other =
       ParseDateColumn(rows_.size(), cell,
@@ -174,6 +282,12 @@ StringPool& LogTable::OwnAddresses() {
   return *addresses_;
 }
 
+StringPool& LogTable::OwnAccounts() {
+  if (accounts_.use_count() > 1)
+    accounts_ = std::make_shared<StringPool>(*accounts_);
+  return *accounts_;
+}
+
 StringPool& LogTable::OwnNames() {
   if (names_.use_count() > 1)
     names_ = std::make_shared<StringPool>(*names_);
@@ -194,11 +308,12 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   if (from.encoding_ != encoding_ && encoding_ != Encoding::Utf8) {
     bool ascii = true;
     for (std::size_t i = first; i < last && ascii; ++i) {
-      const Row& r = from.rows_[i];
-      for (const std::string_view text :
-           {from.kept_->View(r.kept, r.keptLength), from.addresses_->Text(r.address)})
+      for (const Column column :
+           {Column::DateTime, Column::Address, Column::Account, Column::FileName}) {
+        const std::string_view text = from.CellBytes(i, column);
         ascii = ascii && std::all_of(text.begin(), text.end(),
                                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      }
     }
     if (!ascii) {
       // Join makes every cell UTF-8 when its parts' encodings differ; an empty UTF-8 part does.
@@ -210,36 +325,34 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   if (kept_ == NoBytes())
     kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
   StringPool& addresses = OwnAddresses();
+  StringPool& accounts = OwnAccounts();
   StringPool& names = OwnNames();
   std::optional<DateColumnParser> dates;
   if (wantDates && from.dates_.empty())
     dates.emplace(DateOrder::Detect, last - first);
-  std::string cells[3];
+  std::string decoded[3];
+  std::string_view cells[3];
   for (std::size_t i = first; i < last; ++i) {
     const Row& source = from.rows_[i];
     Row row;
     const std::string_view address = from.addresses_->Text(source.address);
     row.address = addresses.Intern(decode ? DecodeToUtf8(address, from.encoding_) : address);
     row.name = names.Intern(from.names_->Text(source.name));
-    std::size_t length = 0;
+    const Column columns[3] = {Column::DateTime, Column::Account, Column::FileName};
     for (int c = 0; c < 3; ++c) {
-      const std::string_view field = from.Field(source, c);
-      cells[c] = decode ? DecodeToUtf8(field, from.encoding_) : std::string(field);
-      length += cells[c].size() + (c < 2 ? LengthSize(cells[c].size()) : 0);
+      cells[c] = from.CellBytes(i, columns[c]);
+      if (decode)
+        cells[c] = decoded[c] = DecodeToUtf8(cells[c], from.encoding_);
     }
-    if (length > 2) {
-      char* at = kept_->Extend(length, row.kept);
-      PutLength(at, cells[0].size());
-      PutLength(at, cells[1].size());
-      for (const std::string& cell : cells)
-        at = std::copy(cell.begin(), cell.end(), at);
-      row.keptLength = static_cast<std::uint32_t>(length);
-    }
+    SetAccount(row, accounts.Intern(cells[1]));
+    // Rows whose dates are read here at the end keep their Date/Time text.
+    const Timestamp date = wantDates && !dates ? from.dates_[i] : kUndated;
+    Keep(cells[0], cells[2], date, row);
     rows_.push_back(row);
     if (dates)
-      dates->Add(from.Field(source, 0));
+      dates->Add(cells[0]);
     else if (wantDates)
-      dates_.push_back(from.dates_[i]);
+      dates_.push_back(date);
   }
   if (dates) {
     const std::vector<Timestamp> read = std::move(*dates).Finish();
@@ -290,8 +403,10 @@ LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
   LogTable selection;
   selection.kept_ = kept_;
   selection.addresses_ = addresses_;
+  selection.accounts_ = accounts_;
   selection.names_ = names_;
   selection.encoding_ = encoding_;
+  selection.forms_ = forms_;
   selection.rows_.reserve(rows.size());
   for (std::size_t row : rows) {
     if (row >= rows_.size())
@@ -314,20 +429,22 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
     const std::size_t end = std::min(part.endRow, part.table->rows_.size());
     rowCount += end - std::min(part.firstRow, end);
   }
-  auto keptBytes = std::make_shared<ByteArena>(kKeptBlockShift);
+  joined.kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
   auto addresses = std::make_shared<StringPool>();
+  std::shared_ptr<StringPool> accounts = NewAccounts();
   auto names = std::make_shared<StringPool>();
   joined.rows_.reserve(rowCount);
   if (dates)
     joined.dates_.reserve(rowCount);
-  const bool keepAny = kept.dateTime || kept.account || kept.fileName;
   constexpr std::uint32_t kNone = UINT32_MAX;
-  std::string cells[3];
+  std::string decoded[2];
+  std::string_view cells[2];
   for (const Part& part : parts) {
     const LogTable& table = *part.table;
     const bool decode = mixed && table.encoding_ != Encoding::Utf8;
     // Each part's ids are looked up once, not once per row.
     std::vector<std::uint32_t> addressIds(table.addresses_->Size(), kNone);
+    std::vector<std::uint32_t> accountIds(kept.account ? table.accounts_->Size() : 0, kNone);
     std::vector<std::uint32_t> nameIds(table.names_->Size(), kNone);
     for (std::size_t i = part.firstRow; i < std::min(part.endRow, table.rows_.size()); ++i) {
       const Row& from = table.rows_[i];
@@ -341,29 +458,31 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
       if (nameIds[from.name] == kNone)
         nameIds[from.name] = names->Intern(table.names_->Text(from.name));
       row.name = nameIds[from.name];
-      if (keepAny) {
-        const bool keep[3] = {kept.dateTime, kept.account, kept.fileName};
-        std::size_t length = 0;
-        for (int c = 0; c < 3; ++c) {
-          const std::string_view field = keep[c] ? table.Field(from, c) : std::string_view();
-          cells[c] = decode ? DecodeToUtf8(field, table.encoding_) : std::string(field);
-          length += cells[c].size() + (c < 2 ? LengthSize(cells[c].size()) : 0);
+      if (kept.account) {
+        if (accountIds[from.account] == kNone) {
+          const std::string_view text = table.accounts_->Text(from.account);
+          accountIds[from.account] =
+              accounts->Intern(decode ? DecodeToUtf8(text, table.encoding_) : std::string(text));
         }
-        char* at = keptBytes->Extend(length, row.kept);
-        PutLength(at, cells[0].size());
-        PutLength(at, cells[1].size());
-        for (const std::string& cell : cells)
-          at = std::copy(cell.begin(), cell.end(), at);
-        row.keptLength = static_cast<std::uint32_t>(length);
+        SetAccount(row, accountIds[from.account]);
       }
+      const bool keep[2] = {kept.dateTime, kept.fileName};
+      for (int c = 0; c < 2; ++c) {
+        cells[c] = !keep[c] ? std::string_view()
+                   : c == 0 ? table.DateTimeBytes(i)
+                            : table.Field(from, 2);
+        if (decode && keep[c])
+          cells[c] = decoded[c] = DecodeToUtf8(cells[c], table.encoding_);
+      }
+      joined.Keep(cells[0], cells[1], dates ? table.Date(i) : kUndated, row);
       joined.rows_.push_back(row);
       if (dates)
         joined.dates_.push_back(table.Date(i));
     }
   }
   addresses->DropIndex();
-  joined.kept_ = std::move(keptBytes);
   joined.addresses_ = std::move(addresses);
+  joined.accounts_ = std::move(accounts);
   joined.names_ = std::move(names);
   joined.encoding_ = mixed ? Encoding::Utf8 : parts.front().table->encoding_;
   joined.datesOrder_ = parts.back().table->datesOrder_;
@@ -373,14 +492,14 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
 bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std::size_t j) {
   const Row& x = a.rows_[i];
   const Row& y = b.rows_[j];
-  if (&a == &b)
-    return x.address == y.address && x.name == y.name &&
-           a.kept_->View(x.kept, x.keptLength) == b.kept_->View(y.kept, y.keptLength);
-  if (a.names_->Text(x.name) != b.names_->Text(y.name))
+  if (&a == &b ? x.name != y.name : a.names_->Text(x.name) != b.names_->Text(y.name))
     return false;
   if (a.encoding_ == b.encoding_)
-    return a.addresses_->Text(x.address) == b.addresses_->Text(y.address) &&
-           a.kept_->View(x.kept, x.keptLength) == b.kept_->View(y.kept, y.keptLength);
+    return (&a == &b ? x.address == y.address
+                     : a.addresses_->Text(x.address) == b.addresses_->Text(y.address)) &&
+           (&a == &b ? x.account == y.account
+                     : a.accounts_->Text(x.account) == b.accounts_->Text(y.account)) &&
+           a.Field(x, 2) == b.Field(y, 2) && a.DateTimeBytes(i) == b.DateTimeBytes(j);
   for (Column column : {Column::DateTime, Column::Address, Column::Account, Column::FileName}) {
     if (a.CellText(i, column) != b.CellText(j, column))
       return false;
@@ -391,7 +510,9 @@ bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std:
 LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates, bool firstDateOnly)
     : keep_(kept),
       kept_(std::make_unique<ByteArena>(kKeptBlockShift)),
+      dateTexts_(std::make_unique<ByteArena>(kKeptBlockShift)),
       addresses_(std::make_unique<StringPool>()),
+      accounts_(NewAccounts()),
       names_(std::make_unique<StringPool>()) {
   if (dates)
     dates_.emplace(*dates, 0, firstDateOnly);
@@ -400,27 +521,35 @@ LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;
 LogTableBuilder::~LogTableBuilder() = default;
 
-std::pair<std::uint32_t, std::uint32_t> LogTableBuilder::Keep(const Cells& row) {
+LogTable::Row LogTableBuilder::Keep(const Cells& row) {
   if (dates_)
     dates_->Add(row.dateTime);
-  // The kept cells as one text.
-  std::uint32_t kept = 0;
-  std::size_t length = 0;
-  if (keep_.dateTime || keep_.account || keep_.fileName) {
-    const std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
-    const std::string_view account = keep_.account ? row.account : std::string_view();
-    const std::string_view fileName = keep_.fileName ? row.fileName : std::string_view();
-    length = LengthSize(dateTime.size()) + LengthSize(account.size()) + dateTime.size() +
-             account.size() + fileName.size();
-    char* at = kept_->Extend(length, kept);
-    PutLength(at, dateTime.size());
-    PutLength(at, account.size());
-    // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
-    at = std::copy(dateTime.begin(), dateTime.end(), at);
-    at = std::copy(account.begin(), account.end(), at);
-    std::copy(fileName.begin(), fileName.end(), at);
+  LogTable::Row kept;
+  if (keep_.account && !row.account.empty()) {
+    const std::uint64_t head = HeadOf(row.account);
+    LastName& recent = recentAccounts_[((head ^ row.account.size()) * 0x9E3779B97F4A7C15ULL) >> 60];
+    if (recent.head != head || recent.length != row.account.size() ||
+        (row.account.size() > 8 && !accounts_->Holds(recent.id, row.account)))
+      recent = {accounts_->Intern(row.account), static_cast<std::uint32_t>(row.account.size()),
+                head};
+    LogTable::SetAccount(kept, recent.id);
   }
-  return {kept, static_cast<std::uint32_t>(length)};
+  std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
+  if (dates_ && !dateTime.empty()) {
+    // Its date is known at the end, and with it whether the text need be kept: the text waits
+    // aside until then, the row marked as written back.
+    dateTextAt_.resize(rows_.size() + 1, 0);
+    std::uint32_t offset;
+    char* at = dateTexts_->Extend(LengthSize(dateTime.size()) + dateTime.size(), offset);
+    PutLength(at, dateTime.size());
+    std::copy(dateTime.begin(), dateTime.end(), at);
+    dateTextAt_.back() = offset + 1;
+    dateTime = {};
+    kept.form = 1;
+  }
+  if (keep_.dateTime || keep_.fileName)
+    LogTable::PutCells(*kept_, dateTime, keep_.fileName ? row.fileName : std::string_view(), kept);
+  return kept;
 }
 
 void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
@@ -436,7 +565,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
   };
   if (count == 1) {
     // A server log's rows come one at a time: nothing to fetch ahead.
-    const auto [kept, length] = Keep(*rows);
+    LogTable::Row kept = Keep(*rows);
     const std::uint32_t address = addresses_->Intern(rows->address);
     if (lastName_.size() <= address)
       lastName_.resize(address + 1, kNoName);
@@ -444,7 +573,9 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
     const std::uint32_t name =
         guessed(address, rows->name, head) ? lastName_[address].id : names_->Intern(rows->name);
     lastName_[address] = {name, static_cast<std::uint32_t>(rows->name.size()), head};
-    rows_.push_back({kept, length, address, name});
+    kept.address = address;
+    kept.name = name;
+    rows_.push_back(kept);
     return;
   }
   for (const Cells* batch = rows; batch != rows + count;) {
@@ -474,9 +605,10 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
     } catch (const std::length_error&) {
       // Row by row, so that the rows before the one that does not fit are added.
       for (std::size_t i = 0; i < n; ++i) {
-        const auto [kept, length] = Keep(batch[i]);
-        const std::uint32_t address = addresses_->Intern(batch[i].address);
-        rows_.push_back({kept, length, address, names_->Intern(batch[i].name)});
+        LogTable::Row kept = Keep(batch[i]);
+        kept.address = addresses_->Intern(batch[i].address);
+        kept.name = names_->Intern(batch[i].name);
+        rows_.push_back(kept);
       }
       batch += n;
       continue;
@@ -484,10 +616,12 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
     for (std::size_t m = 0; m < misses; ++m)
       nameIds[missAt[m]] = missIds[m];
     for (std::size_t i = 0; i < n; ++i) {
-      const auto [kept, length] = Keep(batch[i]);
+      LogTable::Row kept = Keep(batch[i]);
       lastName_[addressIds[i]] = {nameIds[i], static_cast<std::uint32_t>(batch[i].name.size()),
                                   heads[i]};
-      rows_.push_back({kept, length, addressIds[i], nameIds[i]});
+      kept.address = addressIds[i];
+      kept.name = nameIds[i];
+      rows_.push_back(kept);
     }
     batch += n;
   }
@@ -495,7 +629,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
 
 void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
                                   std::uint32_t nameKey) {
-  const auto [kept, length] = Keep(row);
+  LogTable::Row kept = Keep(row);
   const auto idOf = [](std::vector<std::uint32_t>& ofKey, std::uint32_t key, StringPool& pool,
                        std::string_view text) {
     if (key >= ofKey.size())
@@ -504,9 +638,9 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
       ofKey[key] = pool.Intern(text);
     return ofKey[key];
   };
-  const std::uint32_t address = idOf(addressOfKey_, addressKey, *addresses_, row.address);
-  const std::uint32_t name = idOf(nameOfKey_, nameKey, *names_, row.name);
-  rows_.push_back({kept, length, address, name});
+  kept.address = idOf(addressOfKey_, addressKey, *addresses_, row.address);
+  kept.name = idOf(nameOfKey_, nameKey, *names_, row.name);
+  rows_.push_back(kept);
 }
 
 LogTable LogTableBuilder::Finish(Encoding encoding) && {
@@ -521,6 +655,7 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   addresses_->DropIndex();  // addresses are only ever asked for by id
   table.kept_ = std::move(kept_);
   table.addresses_ = std::move(addresses_);
+  table.accounts_ = std::move(accounts_);
   table.names_ = std::move(names_);
   table.encoding_ = encoding;
   table.rows_ = std::move(rows_);
@@ -528,6 +663,24 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
     table.datesOrder_ = dates_->Settled();
     table.dates_ = std::move(*dates_).Finish();
   }
+  // Each Date/Time cell set aside goes where no form writes it back from its date.
+  for (std::size_t r = 0; r < dateTextAt_.size(); ++r) {
+    if (dateTextAt_[r] == 0)
+      continue;
+    const char* at = dateTexts_->View(dateTextAt_[r] - 1, 1).data();
+    const std::string_view text(at, TakeLength(at));
+    LogTable::Row& row = table.rows_[r];
+    const std::uint32_t form = table.FormOf(text, table.dates_[r]);
+    if (form != 0) {
+      row.form = form & 0x7;
+      continue;
+    }
+    const std::string_view fileName = table.Field(row, 2);  // its bytes never move
+    row.form = 0;
+    LogTable::PutCells(*table.kept_, text, fileName, row);
+  }
+  dateTexts_.reset();
+  dateTextAt_ = {};
   return table;
 }
 

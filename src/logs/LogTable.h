@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,9 +26,10 @@ struct KeptCells {
   bool fileName = true;
 };
 
-// The transfers of one log, in file order. A row keeps its Date/Time, Account and File Name
-// bytes as the file has them; Addresses and Names are interned, so each row holds their ids and
-// the analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
+// The transfers of one log, in file order. A row keeps its Date/Time and File Name bytes as the
+// file has them, but for a Date/Time cell that one of the table's few date forms writes back from
+// the row's date; Addresses, Accounts and Names are interned, so each row holds their ids and the
+// analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
 // so a rename can put in any name, whatever the file's encoding.
 //
 // The kept bytes and the pools are shared, immutable, between a table and the selections made
@@ -47,7 +49,9 @@ class LogTable {
 
   // A cell as UTF-8 display text.
   std::string CellText(std::size_t row, Column column) const;
-  // A cell's bytes as the file has them (the Name as UTF-8): CellText without decoding.
+  // A cell's bytes as the file has them (the Name as UTF-8): CellText without decoding. A
+  // Date/Time cell written back from its date is a view of the calling thread's memory, valid
+  // until that thread asks for 15 more such cells.
   std::string_view CellBytes(std::size_t row, Column column) const;
 
   // When the row's transfer happened, read from its Date/Time cell; kUndated when the cell is no
@@ -66,7 +70,7 @@ class LogTable {
   // Throws std::invalid_argument when the counts differ.
   void SetDates(std::vector<Timestamp> dates, DateOrder order);
   // Forgets the dates, as if the table had been read without them.
-  void DropDates() { dates_ = {}; }
+  void DropDates() { Redate({}); }
 
   // The Address cell's bytes and its id: rows with equal Address bytes share one id.
   std::string_view Address(std::size_t row) const { return addresses_->Text(rows_[row].address); }
@@ -76,8 +80,8 @@ class LogTable {
 
   // The File Name cell's bytes, as in the file.
   std::string_view FileNameBytes(std::size_t row) const { return Field(rows_[row], 2); }
-  // What the bytes of Date/Time, Account and File Name cells lie in: held, it keeps the views
-  // CellBytes and FileNameBytes gave valid whatever becomes of the table.
+  // What the bytes of File Name cells lie in: held, it keeps the views CellBytes and
+  // FileNameBytes gave of them valid whatever becomes of the table.
   std::shared_ptr<const void> KeptBytes() const { return kept_; }
 
   // The Name cell as UTF-8 text and its id: rows with equal names share one id.
@@ -129,24 +133,47 @@ class LogTable {
   friend class LogTableBuilder;
 
   struct Row {
-    std::uint32_t kept = 0;  // Date/Time, Account and File Name in kept_ (see PutLength)
-    std::uint32_t keptLength = 0;
+    std::uint32_t kept = 0;          // the kept Date/Time and File Name in kept_ (see PutCells)
+    std::uint32_t account : 28 = 0;  // id 0 is the empty text
+    // 0: the Date/Time cell is kept; else forms_[form - 1] writes it from the row's date.
+    std::uint32_t form : 3 = 0;
+    std::uint32_t keeps : 1 = 0;  // whether the row has bytes in kept_
     std::uint32_t address = 0;
     std::uint32_t name = 0;
   };
+  static constexpr std::size_t kMaxForms = 7;
 
+  // A kept cell: 0 Date/Time (DateTimeBytes for any Date/Time), 2 File Name.
   std::string_view Field(const Row& row, int index) const;
+  std::string_view DateTimeBytes(std::size_t row) const;
+  // Puts a row's Date/Time (when its form is 0) and File Name in `bytes`.
+  static void PutCells(ByteArena& bytes, std::string_view dateTime, std::string_view fileName,
+                       Row& row);
+  // Gives the row an Account id; throws std::length_error past 2^28 accounts.
+  static void SetAccount(Row& row, std::uint32_t id);
+  // Keeps the cells of `row` in kept_, leaving out a Date/Time cell that one of forms_ writes
+  // back from `date`. Throws std::length_error past 4 GiB.
+  void Keep(std::string_view dateTime, std::string_view fileName, Timestamp date, Row& row);
+  // The form that writes `dateTime` back from `date`, learnt if new and there is room: 1 + its
+  // index, or 0 for none.
+  std::uint32_t FormOf(std::string_view dateTime, Timestamp date);
+  // Gives the rows other dates (or none), each Date/Time cell kept as it reads now.
+  void Redate(std::vector<Timestamp> dates);
   // Pools this table alone may add to.
   StringPool& OwnAddresses();
+  StringPool& OwnAccounts();
   StringPool& OwnNames();
 
   std::shared_ptr<ByteArena> kept_;
   std::shared_ptr<StringPool> addresses_;
+  std::shared_ptr<StringPool> accounts_;
   std::shared_ptr<StringPool> names_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
   std::vector<Timestamp> dates_;  // one per row, or none
   DateOrder datesOrder_ = DateOrder::Detect;
+  std::vector<DateForm> forms_;  // at most kMaxForms
+  std::uint32_t lastForm_ = 0;   // the form the last row kept took, tried first
 };
 
 // Fills a LogTable row by row; the reader's way of making one.
@@ -180,7 +207,12 @@ class LogTableBuilder {
  private:
   KeptCells keep_;
   std::unique_ptr<ByteArena> kept_;
+  // Date/Time cells to be read into dates, each kept only if no form writes it back: by row, 1 +
+  // where it waits in dateTexts_, or 0 for none.
+  std::unique_ptr<ByteArena> dateTexts_;
+  std::vector<std::uint32_t> dateTextAt_;
   std::unique_ptr<StringPool> addresses_;
+  std::unique_ptr<StringPool> accounts_;
   std::unique_ptr<StringPool> names_;
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
   std::optional<DateColumnParser> dates_;
@@ -194,8 +226,10 @@ class LogTableBuilder {
   std::vector<LastName> lastName_;
   std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
 
-  // Takes the row's date and the cells kept; where they went and how long they are.
-  std::pair<std::uint32_t, std::uint32_t> Keep(const Cells& row);
+  // Accounts seen lately, by their length and first eight bytes: most rows find theirs here.
+  std::array<LastName, 16> recentAccounts_{};
+  // Takes the row's date and the cells kept: the row without its Address and Name.
+  LogTable::Row Keep(const Cells& row);
 };
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 
 #include "logs/LogReader.h"
 #include "logs/LogTable.h"
@@ -300,6 +301,69 @@ TEST(ReplaceRow, PutsTheNewRowInPlace) {
   EXPECT_EQ(Dump(before), "3/15/2025|b|c|tw|f|2025-03-15 00:00:00\n");
   EXPECT_THROW(table.ReplaceRow(2, line, 0), std::out_of_range);
   EXPECT_THROW(table.ReplaceRow(0, line, 1), std::out_of_range);
+}
+
+// Date/Time cells read as the file wrote them whether the table writes them back from their
+// dates or keeps them (odd forms, forms past the few it keeps, undated cells), and so do Accounts
+// (more than a pool's first size, the empty one among them), through every change of dates and
+// every way of making a table from another.
+TEST(KeptCells, ReadAsWrittenThroughEveryChange) {
+  std::vector<std::string> dates;
+  std::istringstream forms(
+      "3/14/2025 9:07:45 PM|12/14/2025 10:07:45 PM|03/04/2025 09:07|3/4/25 9:07 pm|"
+      "2025-03-14T21:07:45-07:00|2025-03-14T21:07:45.123Z|14.03.2025 21:07:45|3/14/2025 9:07:45PM|"
+      "2025-3-4|12/14/2025 10:07:45  PM| 3/14/2025 9:07:45 PM|3/14/2025 21:07:45 PM|03/4/2025|"
+      "1/2/1969 0:00:00|soon||13/01/2025 00:00:00|2025-03-14T21:07:46.124Z|12/31/9999 11:59:59 PM");
+  for (std::string date; std::getline(forms, date, '|');)
+    dates.push_back(date);
+  std::vector<std::vector<std::string>> rows;
+  for (std::size_t i = 0; i < 4 * dates.size(); ++i) {
+    rows.push_back({dates[i % dates.size()], "a", i % 5 != 0 ? "acc" + std::to_string(i) : "", "n",
+                    i % 7 != 0 ? "f" + std::to_string(i) : ""});
+  }
+  ReadOptions options;
+  options.dates = DateOrder::Detect;
+  ReadResult read = ParseLog(testing::LogText(rows), options);
+  ASSERT_TRUE(read.Ok()) << read.error.reason;
+  LogTable table = std::move(*read.table);
+  const auto expectCells = [&](const LogTable& t, const std::vector<std::size_t>& order) {
+    ASSERT_EQ(t.RowCount(), order.size());
+    for (std::size_t row = 0; row < order.size(); ++row) {
+      const std::vector<std::string>& cells = rows[order[row]];
+      EXPECT_EQ(std::string(t.CellBytes(row, Column::DateTime)) + '|' +
+                    std::string(t.CellBytes(row, Column::Account)) + '|' +
+                    std::string(t.CellBytes(row, Column::FileName)),
+                cells[0] + '|' + cells[2] + '|' + cells[4]);
+    }
+  };
+  std::vector<std::size_t> all(rows.size());
+  for (std::size_t row = 0; row < rows.size(); ++row)
+    all[row] = row;
+  const std::vector<std::size_t> reversed(all.rbegin(), all.rend());
+  expectCells(table, all);
+  for (const DateOrder order : {DateOrder::DayFirst, DateOrder::MonthFirst}) {
+    table.ReadDates(order);
+    expectCells(table, all);
+    const std::vector<Timestamp> expected = ParseDateColumn(
+        rows.size(), [&](std::size_t row) { return rows[row][0]; }, order);
+    for (std::size_t row = 0; row < rows.size(); ++row)
+      EXPECT_EQ(table.Date(row), expected[row]) << rows[row][0];
+  }
+  expectCells(table.SelectRows(reversed), reversed);
+  LogTable appended;
+  appended.AppendRows(table);
+  expectCells(appended, all);
+  std::vector<std::size_t> twice = all;
+  twice.insert(twice.end(), all.begin(), all.end());
+  expectCells(LogTable::Join({{&table, 0}, {&appended, 0}}, KeptCells{}, true), twice);
+  std::vector<Timestamp> later(rows.size());
+  for (std::size_t row = 0; row < rows.size(); ++row)
+    later[row] = table.Date(row) == kUndated ? kUndated : table.Date(row) + 86400 * 40 + 3601;
+  appended.SetDates(later, DateOrder::MonthFirst);
+  expectCells(appended, all);
+  EXPECT_EQ(appended.Date(0), later[0]);
+  table.DropDates();
+  expectCells(table, all);
 }
 
 }  // namespace
