@@ -106,14 +106,25 @@ class Keys {
   std::vector<std::size_t> ends_;
 };
 
-// One row as a partition is counted: its key's hash and text (in the table, or in its decoded
-// Keys), its Name id and its date.
+// One row as a partition is counted: its key's text (in the table, or in its decoded Keys) and
+// the low half of its hash, its Name id and its date; 28 bytes, packed, as rows are many.
+#pragma pack(push, 4)
 struct Transfer {
-  std::uint64_t hash;
   const char* text;
   std::uint32_t length;
+  std::uint32_t hash;
   std::uint32_t name;
   Timestamp date;
+};
+#pragma pack(pop)
+static_assert(sizeof(Transfer) == 28);
+
+// A file's place in the order: the complement of its downloads (most first), then its text's
+// first 20 bytes big-endian (zeros past its end); the rest of the text breaks ties.
+struct SortItem {
+  std::uint64_t key[3];
+  std::uint32_t entry;  // its Counts
+  std::uint32_t length;
 };
 
 std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
@@ -121,9 +132,13 @@ std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
 }
 
 // Both tables' rows by partition: partition p's downloads, then its uploads, each in table order.
+// Their block has room for a sort item a row besides, at the same place.
 struct Spread {
-  explicit Spread(std::size_t rows) : transfers(rows) {}
-  Buffer<Transfer> transfers;
+  explicit Spread(std::size_t rows)
+      : block(rows * std::max(sizeof(Transfer), sizeof(SortItem))),
+        transfers(new (static_cast<void*>(block.data())) Transfer[rows]) {}
+  Buffer<char> block;
+  Transfer* transfers;
   // Partition p's downloads are [start[2p], start[2p + 1]), its uploads up to start[2p + 2].
   std::vector<std::size_t> start;
   std::size_t keyBytes = 0;  // of every row
@@ -180,8 +195,9 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
         // Hashed again rather than kept from the count: 8 bytes a row less at the peak.
         const std::uint64_t hash = StringPool::Hash(key);
         const std::size_t p = PartitionOf(hash, bits);
-        spread.transfers[rows[p]++] = {hash, key.data(), static_cast<std::uint32_t>(key.size()),
-                                       tables[t]->NameId(row), tables[t]->Date(row)};
+        spread.transfers[rows[p]++] = {key.data(), static_cast<std::uint32_t>(key.size()),
+                                       static_cast<std::uint32_t>(hash), tables[t]->NameId(row),
+                                       tables[t]->Date(row)};
       }
     }
   };
@@ -198,16 +214,6 @@ struct Counts {
   Timestamp first = kUndated;
   Timestamp last = kUndated;
 };
-
-// A file's place in the order: the complement of its downloads (most first), then its text's
-// first 20 bytes big-endian (zeros past its end); the rest of the text breaks ties.
-struct SortItem {
-  std::uint64_t key[3];
-  std::uint32_t entry;  // its Counts
-  std::uint32_t length;
-};
-// The items are sorted in the memory their share's rows took.
-static_assert(sizeof(SortItem) <= sizeof(Transfer) && alignof(SortItem) <= alignof(Transfer));
 
 constexpr std::size_t kCountBytes = 4;
 constexpr std::size_t kKeyBytes = 24;  // 4 of the count, 20 of the text
@@ -400,22 +406,23 @@ class PartitionCounter {
 
   // A file of the partition: its key, to compare rows with, and its downloads so far.
   struct File {
-    std::uint64_t hash;
+    std::uint32_t hash;  // the low half
     const char* text;
     std::uint32_t length;
     std::uint32_t downloads;
   };
 
   std::uint32_t Find(const Transfer& row) {
+    const std::uint32_t hash = row.hash;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = row.hash & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       const std::uint32_t slot = slots_[i];
       if (slot == 0) {
         slots_[i] = Add(row) + 1;
         return slots_[i] - 1;
       }
       const File& file = files_[slot - 1];
-      if (file.hash == row.hash && file.length == row.length &&
+      if (file.hash == hash && file.length == row.length &&
           SameBytes(file.text, row.text, row.length))
         return slot - 1;
     }
@@ -573,10 +580,15 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       spread.keyBytes * (decodeFiles ? 3 : 1) + rows * sizeof(std::uint32_t);
   Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
                      Share(parallel ? textRoom : 0, uploads.NameIdCount())};
+  // The partitions [first, end) each half counts.
+  const auto partitionsOf = [&](int half) {
+    return half == 0 ? std::pair<std::size_t, std::size_t>(0, middle)
+                     : std::pair(middle, partitions);
+  };
   const auto count = [&](int half) {
     Share& share = shares[half];
-    const std::size_t first = half == 0 ? 0 : middle, end = half == 0 ? middle : partitions;
-    const std::size_t begin = spread.start[2 * first], shareRows = spread.start[2 * end] - begin;
+    const auto [first, end] = partitionsOf(half);
+    const std::size_t shareRows = spread.start[2 * end] - spread.start[2 * first];
     // Room for a file per row: pages are only touched as files come.
     share.counts.reserve(shareRows);
     share.items.reserve(shareRows);
@@ -586,15 +598,22 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       counter.Count(&spread.transfers[at[0]], at[1] - at[0], &spread.transfers[at[1]],
                     at[2] - at[1]);
     }
-    // The share's rows are done with: their memory is the sort's, as there is a file at most per
-    // row.
-    SortItem* const spare = new (static_cast<void*>(&spread.transfers[begin])) SortItem[shareRows];
+  };
+  RunBoth(
+      parallel, [&] { count(0); }, [&] { count(1); });
+  // Every row is counted: the rows' block is the sort's, an item a row from where the half's rows
+  // begin, as there is a file at most per row.
+  const auto sort = [&](int half) {
+    Share& share = shares[half];
+    char* const room =
+        spread.block.data() + spread.start[2 * partitionsOf(half).first] * sizeof(SortItem);
+    SortItem* const spare = new (static_cast<void*>(room)) SortItem[share.items.size()];
     Buffer<std::uint16_t> digits(share.items.size());
     SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
               share.counts.data());
   };
   RunBoth(
-      parallel, [&] { count(0); }, [&] { count(1); });
+      parallel, [&] { sort(0); }, [&] { sort(1); });
   // The rows are counted: their block, the largest, is free for the table to take (a freed block
   // goes to the next of about its size), so that the rows and the table are not held at once.
   spreadRows.reset();
