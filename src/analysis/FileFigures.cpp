@@ -205,14 +205,22 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
       parallel, [&] { place(0); }, [&] { place(1); });
 }
 
-// A file's figures besides its downloads, and its text as shown.
+// A file's figures besides its downloads, and its text as shown: 32 bytes.
 struct Counts {
-  const char* text;
+  std::uint32_t text;  // where its bytes start in its share's texts
   std::uint32_t downloaders = 0;
   std::uint32_t uploads = 0;
   std::uint32_t firstUploader = kNobody;  // the upload table's Name id
   Timestamp first = kUndated;
   Timestamp last = kUndated;
+};
+static_assert(sizeof(Counts) == 32);
+
+// A share's files as items refer to them: their figures by entry, and the texts they point into.
+struct Entries {
+  const Counts* counts;
+  const char* texts;
+  const char* Text(std::uint32_t entry) const { return texts + counts[entry].text; }
 };
 
 constexpr std::size_t kCountBytes = 4;
@@ -232,7 +240,7 @@ std::uint64_t BigEndian(const char* text, std::size_t length, std::size_t from) 
 }
 
 // Whether file a (its texts in `as`) comes before file b.
-bool Before(const SortItem& a, const Counts* as, const SortItem& b, const Counts* bs) {
+bool Before(const SortItem& a, Entries as, const SortItem& b, Entries bs) {
   for (int w = 0; w < 3; ++w) {
     if (a.key[w] != b.key[w])
       return a.key[w] < b.key[w];
@@ -240,17 +248,17 @@ bool Before(const SortItem& a, const Counts* as, const SortItem& b, const Counts
   // Equal counts and first 20 bytes: a text that ends within them is the other's start.
   if (a.length <= kTextInKey || b.length <= kTextInKey)
     return a.length < b.length;
-  return std::string_view(as[a.entry].text + kTextInKey, a.length - kTextInKey) <
-         std::string_view(bs[b.entry].text + kTextInKey, b.length - kTextInKey);
+  return std::string_view(as.Text(a.entry) + kTextInKey, a.length - kTextInKey) <
+         std::string_view(bs.Text(b.entry) + kTextInKey, b.length - kTextInKey);
 }
 
 // Byte `depth` of an item's order as a bucket: 0 where its text has ended, else the byte + 1.
-unsigned DigitAt(const SortItem& item, const Counts* counts, std::size_t depth) {
+unsigned DigitAt(const SortItem& item, Entries counts, std::size_t depth) {
   if (depth >= kCountBytes && depth - kCountBytes >= item.length)
     return 0;
   if (depth < kKeyBytes)
     return 1 + static_cast<unsigned>((item.key[depth / 8] >> (56 - 8 * (depth % 8))) & 0xFF);
-  return 1 + static_cast<unsigned char>(counts[item.entry].text[depth - kCountBytes]);
+  return 1 + static_cast<unsigned char>(counts.Text(item.entry)[depth - kCountBytes]);
 }
 
 // The first depth from `depth` on, within the keys, where the items' buckets differ, found in
@@ -284,7 +292,7 @@ std::size_t FirstSplit(const SortItem* items, std::size_t n, std::size_t depth) 
 // comparing. The sorted items end in `items` when `home`, else in `other`.
 // `digits` has room for n bytes' buckets.
 void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::size_t n, bool home,
-               const Counts* counts, std::size_t depth = 0, unsigned nesting = 0) {
+               Entries counts, std::size_t depth = 0, unsigned nesting = 0) {
   constexpr std::size_t kSmall = 32;
   // Texts that share long starts make deep recursion; past this depth comparing is no slower.
   constexpr unsigned kDeepest = 48;
@@ -433,6 +441,10 @@ class PartitionCounter {
     std::string decoded;
     const std::string_view text =
         decode_ ? std::string_view(decoded = DecodeToUtf8(key, *decode_)) : key;
+    // Texts are found by 32-bit offsets: a half's distinct File Names take less than 4 GiB
+    // (else its rows would take several times that).
+    if (share_.textsUsed + sizeof(std::uint32_t) + text.size() > UINT32_MAX)
+      throw std::bad_alloc();
     char* const packed = share_.texts.data() + share_.textsUsed;
     const auto length = static_cast<std::uint32_t>(text.size());
     std::memcpy(packed, &length, sizeof length);
@@ -442,7 +454,7 @@ class PartitionCounter {
     // Later rows are compared with the copy, which is in cache, unless it was decoded.
     files_.push_back({row.hash, decode_ ? row.text : kept, row.length, 0});
     const auto entry = static_cast<std::uint32_t>(share_.items.size());
-    share_.counts.push_back({kept});
+    share_.counts.push_back({static_cast<std::uint32_t>(kept - share_.texts.data())});
     share_.items.push_back(
         {{BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
           BigEndian(kept, text.size(), kCountBytes + 8)},
@@ -480,7 +492,7 @@ class PartitionCounter {
 struct SortedRun {
   const SortItem* items;
   std::size_t size;
-  const Counts* counts;
+  Entries counts;
 
   SortedRun Part(std::size_t begin, std::size_t end) const {
     return {items + begin, end - begin, counts};
@@ -516,13 +528,10 @@ void Merge(SortedRun a, SortedRun b, std::size_t n, const TextRef* uploaderOf, F
     const SortedRun& run = *runs[from];
     const SortItem& item = run.items[at[from]++];
     if (at[from] + kAhead < run.size) {
-      // Counts of 40 bytes often straddle two cache lines: both are fetched.
-      const Counts* const ahead = &run.counts[run.items[at[from] + kAhead].entry];
-      __builtin_prefetch(ahead);
-      __builtin_prefetch(reinterpret_cast<const char*>(ahead + 1) - 1);
+      __builtin_prefetch(&run.counts.counts[run.items[at[from] + kAhead].entry]);
     }
-    const Counts& file = run.counts[item.entry];
-    out[k] = {TextRef(file.text - sizeof(std::uint32_t)),
+    const Counts& file = run.counts.counts[item.entry];
+    out[k] = {TextRef(run.counts.Text(item.entry) - sizeof(std::uint32_t)),
               ~static_cast<std::uint32_t>(item.key[0] >> 32),
               file.downloaders,
               file.uploads,
@@ -610,7 +619,7 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
     SortItem* const spare = new (static_cast<void*>(room)) SortItem[share.items.size()];
     Buffer<std::uint16_t> digits(share.items.size());
     SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
-              share.counts.data());
+              {share.counts.data(), share.texts.data()});
   };
   RunBoth(
       parallel, [&] { sort(0); }, [&] { sort(1); });
@@ -640,9 +649,12 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
 
   // The two shares' orders merged: the first half of the files on this thread, the rest on
   // another, each half cut where the shares' items meet.
-  const SortedRun sorted[2] = {
-      {shares[0].items.data(), shares[0].items.size(), shares[0].counts.data()},
-      {shares[1].items.data(), shares[1].items.size(), shares[1].counts.data()}};
+  const SortedRun sorted[2] = {{shares[0].items.data(),
+                                shares[0].items.size(),
+                                {shares[0].counts.data(), texts->files[0].data()}},
+                               {shares[1].items.data(),
+                                shares[1].items.size(),
+                                {shares[1].counts.data(), texts->files[1].data()}}};
   const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
   const std::size_t half = parallel ? files / 2 : files;
   const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
