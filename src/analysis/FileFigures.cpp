@@ -106,14 +106,25 @@ class Keys {
   std::vector<std::size_t> ends_;
 };
 
-// One row as a partition is counted: its key's hash and text (in the table, or in its decoded
-// Keys), its Name id and its date.
+// One row as a partition is counted: its key's text (in the table, or in its decoded Keys) and
+// the low half of its hash, its Name id and its date; 28 bytes, packed, as rows are many.
+#pragma pack(push, 4)
 struct Transfer {
-  std::uint64_t hash;
   const char* text;
   std::uint32_t length;
+  std::uint32_t hash;
   std::uint32_t name;
   Timestamp date;
+};
+#pragma pack(pop)
+static_assert(sizeof(Transfer) == 28);
+
+// A file's place in the order: the complement of its downloads (most first), then its text's
+// first 20 bytes big-endian (zeros past its end); the rest of the text breaks ties.
+struct SortItem {
+  std::uint64_t key[3];
+  std::uint32_t entry;  // its Counts
+  std::uint32_t length;
 };
 
 std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
@@ -121,9 +132,13 @@ std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
 }
 
 // Both tables' rows by partition: partition p's downloads, then its uploads, each in table order.
+// Their block has room for a sort item a row besides, at the same place.
 struct Spread {
-  explicit Spread(std::size_t rows) : transfers(rows) {}
-  Buffer<Transfer> transfers;
+  explicit Spread(std::size_t rows)
+      : block(rows * std::max(sizeof(Transfer), sizeof(SortItem))),
+        transfers(new (static_cast<void*>(block.data())) Transfer[rows]) {}
+  Buffer<char> block;
+  Transfer* transfers;
   // Partition p's downloads are [start[2p], start[2p + 1]), its uploads up to start[2p + 2].
   std::vector<std::size_t> start;
   std::size_t keyBytes = 0;  // of every row
@@ -180,8 +195,9 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
         // Hashed again rather than kept from the count: 8 bytes a row less at the peak.
         const std::uint64_t hash = StringPool::Hash(key);
         const std::size_t p = PartitionOf(hash, bits);
-        spread.transfers[rows[p]++] = {hash, key.data(), static_cast<std::uint32_t>(key.size()),
-                                       tables[t]->NameId(row), tables[t]->Date(row)};
+        spread.transfers[rows[p]++] = {key.data(), static_cast<std::uint32_t>(key.size()),
+                                       static_cast<std::uint32_t>(hash), tables[t]->NameId(row),
+                                       tables[t]->Date(row)};
       }
     }
   };
@@ -189,25 +205,23 @@ void SpreadRows(const LogTable* const (&tables)[2], const Keys* const (&keys)[2]
       parallel, [&] { place(0); }, [&] { place(1); });
 }
 
-// A file's figures besides its downloads, and its text as shown.
+// A file's figures besides its downloads, and its text as shown: 32 bytes.
 struct Counts {
-  const char* text;
+  std::uint32_t text;  // where its bytes start in its share's texts
   std::uint32_t downloaders = 0;
   std::uint32_t uploads = 0;
   std::uint32_t firstUploader = kNobody;  // the upload table's Name id
   Timestamp first = kUndated;
   Timestamp last = kUndated;
 };
+static_assert(sizeof(Counts) == 32);
 
-// A file's place in the order: the complement of its downloads (most first), then its text's
-// first 20 bytes big-endian (zeros past its end); the rest of the text breaks ties.
-struct SortItem {
-  std::uint64_t key[3];
-  std::uint32_t entry;  // its Counts
-  std::uint32_t length;
+// A share's files as items refer to them: their figures by entry, and the texts they point into.
+struct Entries {
+  const Counts* counts;
+  const char* texts;
+  const char* Text(std::uint32_t entry) const { return texts + counts[entry].text; }
 };
-// The items are sorted in the memory their share's rows took.
-static_assert(sizeof(SortItem) <= sizeof(Transfer) && alignof(SortItem) <= alignof(Transfer));
 
 constexpr std::size_t kCountBytes = 4;
 constexpr std::size_t kKeyBytes = 24;  // 4 of the count, 20 of the text
@@ -226,7 +240,7 @@ std::uint64_t BigEndian(const char* text, std::size_t length, std::size_t from) 
 }
 
 // Whether file a (its texts in `as`) comes before file b.
-bool Before(const SortItem& a, const Counts* as, const SortItem& b, const Counts* bs) {
+bool Before(const SortItem& a, Entries as, const SortItem& b, Entries bs) {
   for (int w = 0; w < 3; ++w) {
     if (a.key[w] != b.key[w])
       return a.key[w] < b.key[w];
@@ -234,17 +248,17 @@ bool Before(const SortItem& a, const Counts* as, const SortItem& b, const Counts
   // Equal counts and first 20 bytes: a text that ends within them is the other's start.
   if (a.length <= kTextInKey || b.length <= kTextInKey)
     return a.length < b.length;
-  return std::string_view(as[a.entry].text + kTextInKey, a.length - kTextInKey) <
-         std::string_view(bs[b.entry].text + kTextInKey, b.length - kTextInKey);
+  return std::string_view(as.Text(a.entry) + kTextInKey, a.length - kTextInKey) <
+         std::string_view(bs.Text(b.entry) + kTextInKey, b.length - kTextInKey);
 }
 
 // Byte `depth` of an item's order as a bucket: 0 where its text has ended, else the byte + 1.
-unsigned DigitAt(const SortItem& item, const Counts* counts, std::size_t depth) {
+unsigned DigitAt(const SortItem& item, Entries counts, std::size_t depth) {
   if (depth >= kCountBytes && depth - kCountBytes >= item.length)
     return 0;
   if (depth < kKeyBytes)
     return 1 + static_cast<unsigned>((item.key[depth / 8] >> (56 - 8 * (depth % 8))) & 0xFF);
-  return 1 + static_cast<unsigned char>(counts[item.entry].text[depth - kCountBytes]);
+  return 1 + static_cast<unsigned char>(counts.Text(item.entry)[depth - kCountBytes]);
 }
 
 // The first depth from `depth` on, within the keys, where the items' buckets differ, found in
@@ -278,7 +292,7 @@ std::size_t FirstSplit(const SortItem* items, std::size_t n, std::size_t depth) 
 // comparing. The sorted items end in `items` when `home`, else in `other`.
 // `digits` has room for n bytes' buckets.
 void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::size_t n, bool home,
-               const Counts* counts, std::size_t depth = 0, unsigned nesting = 0) {
+               Entries counts, std::size_t depth = 0, unsigned nesting = 0) {
   constexpr std::size_t kSmall = 32;
   // Texts that share long starts make deep recursion; past this depth comparing is no slower.
   constexpr unsigned kDeepest = 48;
@@ -400,22 +414,23 @@ class PartitionCounter {
 
   // A file of the partition: its key, to compare rows with, and its downloads so far.
   struct File {
-    std::uint64_t hash;
+    std::uint32_t hash;  // the low half
     const char* text;
     std::uint32_t length;
     std::uint32_t downloads;
   };
 
   std::uint32_t Find(const Transfer& row) {
+    const std::uint32_t hash = row.hash;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = row.hash & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       const std::uint32_t slot = slots_[i];
       if (slot == 0) {
         slots_[i] = Add(row) + 1;
         return slots_[i] - 1;
       }
       const File& file = files_[slot - 1];
-      if (file.hash == row.hash && file.length == row.length &&
+      if (file.hash == hash && file.length == row.length &&
           SameBytes(file.text, row.text, row.length))
         return slot - 1;
     }
@@ -426,6 +441,10 @@ class PartitionCounter {
     std::string decoded;
     const std::string_view text =
         decode_ ? std::string_view(decoded = DecodeToUtf8(key, *decode_)) : key;
+    // Texts are found by 32-bit offsets: a half's distinct File Names take less than 4 GiB
+    // (else its rows would take several times that).
+    if (share_.textsUsed + sizeof(std::uint32_t) + text.size() > UINT32_MAX)
+      throw std::bad_alloc();
     char* const packed = share_.texts.data() + share_.textsUsed;
     const auto length = static_cast<std::uint32_t>(text.size());
     std::memcpy(packed, &length, sizeof length);
@@ -435,7 +454,7 @@ class PartitionCounter {
     // Later rows are compared with the copy, which is in cache, unless it was decoded.
     files_.push_back({row.hash, decode_ ? row.text : kept, row.length, 0});
     const auto entry = static_cast<std::uint32_t>(share_.items.size());
-    share_.counts.push_back({kept});
+    share_.counts.push_back({static_cast<std::uint32_t>(kept - share_.texts.data())});
     share_.items.push_back(
         {{BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
           BigEndian(kept, text.size(), kCountBytes + 8)},
@@ -473,7 +492,7 @@ class PartitionCounter {
 struct SortedRun {
   const SortItem* items;
   std::size_t size;
-  const Counts* counts;
+  Entries counts;
 
   SortedRun Part(std::size_t begin, std::size_t end) const {
     return {items + begin, end - begin, counts};
@@ -509,13 +528,10 @@ void Merge(SortedRun a, SortedRun b, std::size_t n, const TextRef* uploaderOf, F
     const SortedRun& run = *runs[from];
     const SortItem& item = run.items[at[from]++];
     if (at[from] + kAhead < run.size) {
-      // Counts of 40 bytes often straddle two cache lines: both are fetched.
-      const Counts* const ahead = &run.counts[run.items[at[from] + kAhead].entry];
-      __builtin_prefetch(ahead);
-      __builtin_prefetch(reinterpret_cast<const char*>(ahead + 1) - 1);
+      __builtin_prefetch(&run.counts.counts[run.items[at[from] + kAhead].entry]);
     }
-    const Counts& file = run.counts[item.entry];
-    out[k] = {TextRef(file.text - sizeof(std::uint32_t)),
+    const Counts& file = run.counts.counts[item.entry];
+    out[k] = {TextRef(run.counts.Text(item.entry) - sizeof(std::uint32_t)),
               ~static_cast<std::uint32_t>(item.key[0] >> 32),
               file.downloaders,
               file.uploads,
@@ -573,10 +589,15 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       spread.keyBytes * (decodeFiles ? 3 : 1) + rows * sizeof(std::uint32_t);
   Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
                      Share(parallel ? textRoom : 0, uploads.NameIdCount())};
+  // The partitions [first, end) each half counts.
+  const auto partitionsOf = [&](int half) {
+    return half == 0 ? std::pair<std::size_t, std::size_t>(0, middle)
+                     : std::pair(middle, partitions);
+  };
   const auto count = [&](int half) {
     Share& share = shares[half];
-    const std::size_t first = half == 0 ? 0 : middle, end = half == 0 ? middle : partitions;
-    const std::size_t begin = spread.start[2 * first], shareRows = spread.start[2 * end] - begin;
+    const auto [first, end] = partitionsOf(half);
+    const std::size_t shareRows = spread.start[2 * end] - spread.start[2 * first];
     // Room for a file per row: pages are only touched as files come.
     share.counts.reserve(shareRows);
     share.items.reserve(shareRows);
@@ -586,15 +607,22 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       counter.Count(&spread.transfers[at[0]], at[1] - at[0], &spread.transfers[at[1]],
                     at[2] - at[1]);
     }
-    // The share's rows are done with: their memory is the sort's, as there is a file at most per
-    // row.
-    SortItem* const spare = new (static_cast<void*>(&spread.transfers[begin])) SortItem[shareRows];
-    Buffer<std::uint16_t> digits(share.items.size());
-    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
-              share.counts.data());
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
+  // Every row is counted: the rows' block is the sort's, an item a row from where the half's rows
+  // begin, as there is a file at most per row.
+  const auto sort = [&](int half) {
+    Share& share = shares[half];
+    char* const room =
+        spread.block.data() + spread.start[2 * partitionsOf(half).first] * sizeof(SortItem);
+    SortItem* const spare = new (static_cast<void*>(room)) SortItem[share.items.size()];
+    Buffer<std::uint16_t> digits(share.items.size());
+    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
+              {share.counts.data(), share.texts.data()});
+  };
+  RunBoth(
+      parallel, [&] { sort(0); }, [&] { sort(1); });
   // The rows are counted: their block, the largest, is free for the table to take (a freed block
   // goes to the next of about its size), so that the rows and the table are not held at once.
   spreadRows.reset();
@@ -621,9 +649,12 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
 
   // The two shares' orders merged: the first half of the files on this thread, the rest on
   // another, each half cut where the shares' items meet.
-  const SortedRun sorted[2] = {
-      {shares[0].items.data(), shares[0].items.size(), shares[0].counts.data()},
-      {shares[1].items.data(), shares[1].items.size(), shares[1].counts.data()}};
+  const SortedRun sorted[2] = {{shares[0].items.data(),
+                                shares[0].items.size(),
+                                {shares[0].counts.data(), texts->files[0].data()}},
+                               {shares[1].items.data(),
+                                shares[1].items.size(),
+                                {shares[1].counts.data(), texts->files[1].data()}}};
   const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
   const std::size_t half = parallel ? files / 2 : files;
   const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);

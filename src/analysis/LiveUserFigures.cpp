@@ -1,6 +1,7 @@
 #include "analysis/LiveUserFigures.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "analysis/HashIndex.h"
@@ -24,6 +25,43 @@ void TakeOne(std::vector<T>& values, T value) {
 }
 
 }  // namespace
+
+void LiveUserFigures::Dates::Add(Timestamp date) {
+  if (Near(date))
+    near_.push_back(static_cast<std::uint32_t>(date));
+  else
+    far_.push_back(date);
+}
+
+void LiveUserFigures::Dates::Remove(Timestamp date) {
+  if (Near(date))
+    TakeOne(near_, static_cast<std::uint32_t>(date));
+  else
+    TakeOne(far_, date);
+}
+
+void LiveUserFigures::Dates::Append(const Dates& other) {
+  near_.insert(near_.end(), other.near_.begin(), other.near_.end());
+  far_.insert(far_.end(), other.far_.begin(), other.far_.end());
+}
+
+std::pair<Timestamp, Timestamp> LiveUserFigures::Dates::Range() const {
+  Timestamp low = kUndated, high = kUndated;
+  const auto take = [&](Timestamp date) {
+    if (low == kUndated || date < low)
+      low = date;
+    if (high == kUndated || date > high)
+      high = date;
+  };
+  if (!near_.empty()) {
+    const auto [a, b] = std::minmax_element(near_.begin(), near_.end());
+    take(*a);
+    take(*b);
+  }
+  for (const Timestamp date : far_)
+    take(date);
+  return {low, high};
+}
 
 std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t key) {
   // At most three quarters full: a big history has millions of (file, uploader) pairs.
@@ -91,19 +129,34 @@ void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const boo
   }
   for (std::size_t i = 0; i < count; ++i) {
     if (named(i))
-      __builtin_prefetch(texts_[IdOf(slots[i])].data());
+      __builtin_prefetch(Text(IdOf(slots[i])).data());
   }
   for (std::size_t i = 0; i < count; ++i) {
     std::uint64_t& slot = slots_[SlotOf(texts[i], hashes[i])];
     if (slot == 0) {
-      std::string_view text = texts[i];
-      if (copy[i] && !text.empty())
-        text = copies_.View(copies_.Append(text), static_cast<std::uint32_t>(text.size()));
-      texts_.push_back(text);
+      texts_.push_back(Keep(texts[i], copy[i]));
       slot = (std::uint64_t{texts_.size()} << 32) | static_cast<std::uint32_t>(hashes[i]);
     }
     ids[i] = IdOf(slot);
   }
+}
+
+std::uint64_t LiveUserFigures::FileTexts::Keep(std::string_view text, bool copy) {
+  const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+  if (!copy && text.size() < (std::size_t{1} << 15) && (std::uint64_t{at} >> kLengthShift) == 0)
+    return std::uint64_t{at} | std::uint64_t{text.size()} << kLengthShift;
+  return kCopied | std::uint64_t{text.size()} << 32 | copies_.Append(text);
+}
+
+std::string_view LiveUserFigures::FileTexts::Text(std::uint32_t id) const {
+  const std::uint64_t text = texts_[id];
+  if ((text & kCopied) != 0) {
+    return copies_.View(static_cast<std::uint32_t>(text),
+                        static_cast<std::uint32_t>((text & ~kCopied) >> 32));
+  }
+  return {reinterpret_cast<const char*>(
+              static_cast<std::uintptr_t>(text & ((std::uint64_t{1} << kLengthShift) - 1))),
+          static_cast<std::size_t>(text >> kLengthShift)};
 }
 
 std::size_t LiveUserFigures::FileTexts::SlotOf(std::string_view text, std::uint64_t hash) const {
@@ -112,7 +165,7 @@ std::size_t LiveUserFigures::FileTexts::SlotOf(std::string_view text, std::uint6
     const std::uint64_t slot = slots_[i];
     if (slot == 0)
       return i;
-    if (Tagged(slot, hash) && texts_[IdOf(slot)] == text)
+    if (Tagged(slot, hash) && Text(IdOf(slot)) == text)
       return i;
   }
 }
@@ -154,7 +207,7 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     if (table == LogKind::Download)
       user.fetched.reserve(user.fetched.size() + rowsOf[id]);
     if (rows.HasDates())
-      user.dates.reserve(user.dates.size() + rowsOf[id]);
+      user.dates.Reserve(rowsOf[id]);
   }
   rowsOf = {};
   // File texts are looked up a batch at a time (FileTexts::Intern).
@@ -205,6 +258,7 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     }
   }
   fileCounts_.shrink_to_fit();
+  files_.Fit();
   if (download)
     Credit(fetches, fetchedBefore);
 }
@@ -353,7 +407,7 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
   if (step > 0) {
     ++(download ? user.downloads : user.uploads);
     if (date != kUndated) {
-      user.dates.push_back(date);
+      user.dates.Add(date);
       if (user.firstSeen == kUndated || date < user.firstSeen)
         user.firstSeen = date;
       if (user.lastSeen == kUndated || date > user.lastSeen)
@@ -386,12 +440,9 @@ void LiveUserFigures::Change(LogKind table, const LogTable& rows, std::size_t ro
   }
   --(download ? user.downloads : user.uploads);
   if (date != kUndated) {
-    TakeOne(user.dates, date);
-    if (date == user.firstSeen || date == user.lastSeen) {
-      const auto [low, high] = std::minmax_element(user.dates.begin(), user.dates.end());
-      user.firstSeen = user.dates.empty() ? kUndated : *low;
-      user.lastSeen = user.dates.empty() ? kUndated : *high;
-    }
+    user.dates.Remove(date);
+    if (date == user.firstSeen || date == user.lastSeen)
+      std::tie(user.firstSeen, user.lastSeen) = user.dates.Range();
   }
   if (--*seen == 0)
     --user.addresses;
@@ -435,7 +486,7 @@ void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
   User& into = users_[b];
   into.downloads += gone.downloads;
   into.uploads += gone.uploads;
-  into.dates.insert(into.dates.end(), gone.dates.begin(), gone.dates.end());
+  into.dates.Append(gone.dates);
   if (gone.firstSeen != kUndated) {
     if (into.firstSeen == kUndated || gone.firstSeen < into.firstSeen)
       into.firstSeen = gone.firstSeen;

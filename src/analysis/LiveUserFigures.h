@@ -44,11 +44,28 @@ class LiveUserFigures {
   std::vector<UserFigures> Figures() const;
 
  private:
+  // A user's row dates, in no order: 4 bytes a date from 1970 to 2106, where logs' dates fall,
+  // and the rest whole.
+  class Dates {
+   public:
+    void Reserve(std::size_t more) { near_.reserve(near_.size() + more); }
+    void Add(Timestamp date);
+    void Remove(Timestamp date);
+    void Append(const Dates& other);
+    // The earliest and the latest, kUndated when there is none.
+    std::pair<Timestamp, Timestamp> Range() const;
+
+   private:
+    static bool Near(Timestamp date) { return date >= 0 && date <= Timestamp{UINT32_MAX}; }
+    std::vector<std::uint32_t> near_;
+    std::vector<Timestamp> far_;
+  };
+
   struct User {
     std::string name;
     std::size_t downloads = 0, uploads = 0, addresses = 0;
     Timestamp firstSeen = kUndated, lastSeen = kUndated;
-    std::vector<Timestamp> dates;        // of each dated row, in no order
+    Dates dates;                         // of each dated row
     std::vector<std::uint32_t> fetched;  // the file of each download row, in no order
     std::vector<std::uint32_t> seenAt;   // every address with a count in userAddresses_
     std::vector<std::uint32_t> sent;     // every file with a count in uploads_
@@ -81,8 +98,17 @@ class LiveUserFigures {
     void Intern(const std::string_view* texts, const bool* copy, std::size_t count,
                 const std::shared_ptr<const void>& owner, std::uint32_t* ids);
     std::size_t Size() const { return texts_.size(); }
+    // Gives back the room a load reserved beyond its files.
+    void Fit() { texts_.shrink_to_fit(); }
 
    private:
+    // A text in 8 bytes: a view into a table's bytes, its length (below 2^15) in bits 48-62
+    // above the pointer (user space addresses take 48 bits at most); or, with bit 63 set, its
+    // length (bits 32-62) and offset in copies_.
+    static constexpr unsigned kLengthShift = 48;
+    static constexpr std::uint64_t kCopied = std::uint64_t{1} << 63;
+    std::string_view Text(std::uint32_t id) const;
+    std::uint64_t Keep(std::string_view text, bool copy);
     // A slot: its text's id + 1 (0: free) above the hash's low half, which holds the slot's home
     // in any table of up to 2^32 slots, so growing moves slots without hashing texts again.
     static std::uint32_t IdOf(std::uint64_t slot) {
@@ -93,7 +119,7 @@ class LiveUserFigures {
     }
     std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
     std::vector<std::uint64_t> slots_;
-    std::vector<std::string_view> texts_;
+    std::vector<std::uint64_t> texts_;
     std::vector<std::shared_ptr<const void>> owners_;
     ByteArena copies_{16};
   };

@@ -28,6 +28,9 @@ std::string Lines(const std::vector<UserFigures>& figures) {
 TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
   const char* names[] = {"ann", "bob", "", "M\xFCller", "Ann"};
   const char* cells[] = {"1", "2", "3", "x\xE9"};
+  // Years beyond 32-bit seconds since 1970 on either side, and a file name too long to pack.
+  const char* years[] = {"2025", "2025", "1969", "2107"};
+  const std::string longFile(1 << 15, 'f');
   for (unsigned seed = 1; seed <= 20; ++seed) {
     std::mt19937 random(seed);
     const auto pick = [&](auto& from) { return std::string(from[random() % std::size(from)]); };
@@ -42,7 +45,9 @@ TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
         std::string file = pick(cells);
         if (random() % 8 == 0)
           file = std::to_string(random() % 3000);
-        made.push_back({"3/" + day + "/2025", pick(cells), "acct", name, file});
+        else if (random() % 64 == 0)
+          file = longFile + pick(cells);
+        made.push_back({"3/" + day + "/" + pick(years), pick(cells), "acct", name, file});
       }
       LogTable table = testing::TableOf(made);
       table.ReadDates(DateOrder::MonthFirst);
