@@ -1192,6 +1192,8 @@ class StoredRows {
  public:
   StoredRows(sqlite3* db, Texts& texts, KeptCells kept, bool dates)
       : texts_(texts), kept_(kept), dates_(dates), builder_(kept, std::nullopt) {
+    if (dates)
+      builder_.ExpectDates();
     texts.Need(db, kept, false);
     std::string columns = "address, name";
     if (dates)
@@ -1276,10 +1278,9 @@ class StoredRows {
   }
   LogTable Finish() && {
     builderThread_.Drain();
-    LogTable table = std::move(builder_).Finish(Encoding::Utf8);
     if (dates_)
-      table.SetDates(std::move(times_), order_);
-    return table;
+      return std::move(builder_).Finish(Encoding::Utf8, std::move(times_), order_);
+    return std::move(builder_).Finish(Encoding::Utf8);
   }
 
  private:

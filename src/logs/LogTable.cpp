@@ -535,7 +535,7 @@ LogTable::Row LogTableBuilder::Keep(const Cells& row) {
     LogTable::SetAccount(kept, recent.id);
   }
   std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
-  if (dates_ && !dateTime.empty()) {
+  if ((dates_ || datesToCome_) && !dateTime.empty()) {
     // Its date is known at the end, and with it whether the text need be kept: the text waits
     // aside until then, the row marked as written back.
     dateTextAt_.resize(rows_.size() + 1, 0);
@@ -644,6 +644,24 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
 }
 
 LogTable LogTableBuilder::Finish(Encoding encoding) && {
+  std::optional<std::vector<Timestamp>> read;
+  DateOrder order = DateOrder::Detect;
+  if (dates_) {
+    order = dates_->Settled();
+    read = std::move(*dates_).Finish();
+  }
+  return std::move(*this).FinishWith(encoding, std::move(read), order);
+}
+
+LogTable LogTableBuilder::Finish(Encoding encoding, std::vector<Timestamp> dates,
+                                 DateOrder order) && {
+  if (dates.size() != rows_.size())
+    throw std::invalid_argument("one date per row");
+  return std::move(*this).FinishWith(encoding, std::move(dates), order);
+}
+
+LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vector<Timestamp>> dates,
+                                     DateOrder order) && {
   LogTable table;
   if (encoding != Encoding::Utf8) {
     // The decoding is one-to-one, so the decoded names keep their ids.
@@ -659,9 +677,9 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   table.names_ = std::move(names_);
   table.encoding_ = encoding;
   table.rows_ = std::move(rows_);
-  if (dates_) {
-    table.datesOrder_ = dates_->Settled();
-    table.dates_ = std::move(*dates_).Finish();
+  if (dates) {
+    table.datesOrder_ = order;
+    table.dates_ = std::move(*dates);
   }
   // Each Date/Time cell set aside goes where no form writes it back from its date.
   for (std::size_t r = 0; r < dateTextAt_.size(); ++r) {
@@ -670,7 +688,8 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
     const char* at = dateTexts_->View(dateTextAt_[r] - 1, 1).data();
     const std::string_view text(at, TakeLength(at));
     LogTable::Row& row = table.rows_[r];
-    const std::uint32_t form = table.FormOf(text, table.dates_[r]);
+    const std::uint32_t form =
+        table.FormOf(text, table.dates_.empty() ? kUndated : table.dates_[r]);
     if (form != 0) {
       row.form = form & 0x7;
       continue;

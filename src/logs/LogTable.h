@@ -201,8 +201,14 @@ class LogTableBuilder {
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
   // Whether a row's date so far waits for the order the rows still to come show.
   bool DatesUnsettled() const { return dates_ && dates_->Unsettled(); }
+  // The rows' dates will be given to Finish, not read from their cells (a history holds them):
+  // the Date/Time cells wait aside as when the builder reads dates, so each is kept once.
+  void ExpectDates() { datesToCome_ = true; }
   // The table, its Name texts decoded from `encoding`.
   LogTable Finish(Encoding encoding) &&;
+  // The same with the rows' dates, one per row, after ExpectDates. Throws std::invalid_argument
+  // when the counts differ.
+  LogTable Finish(Encoding encoding, std::vector<Timestamp> dates, DateOrder order) &&;
 
  private:
   KeptCells keep_;
@@ -216,6 +222,7 @@ class LogTableBuilder {
   std::unique_ptr<StringPool> names_;
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
   std::optional<DateColumnParser> dates_;
+  bool datesToCome_ = false;
   // By address id: the Name of its latest row, with its length and first eight bytes, so that
   // most rows learn their name's id without reading the pool.
   struct LastName {
@@ -230,6 +237,8 @@ class LogTableBuilder {
   std::array<LastName, 16> recentAccounts_{};
   // Takes the row's date and the cells kept: the row without its Address and Name.
   LogTable::Row Keep(const Cells& row);
+  LogTable FinishWith(Encoding encoding, std::optional<std::vector<Timestamp>> dates,
+                      DateOrder order) &&;
 };
 
 }  // namespace quorvane
