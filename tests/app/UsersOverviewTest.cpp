@@ -4,6 +4,7 @@
 #include <QBarSet>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QHeaderView>
@@ -422,25 +423,54 @@ TEST_F(UsersOverview, TabFollowsTheLayoutOfThePageShown) {
             "cmdExport cmdExportHtml cmdClose");
 }
 
-// The smallest logs that have a user: every column, the status, one bar and one file.
-TEST_F(UsersOverview, OneDownloadIsAWholeOverview) {
-  LoadLogs(Dated("solo 2026-06-12"), {});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "solo"; }));
-  std::string row;
-  for (int column = 0; column < table->model()->columnCount(); ++column)
-    row += Shown(column) + '|';
-  EXPECT_EQ(row, "solo|1|0|1.00/0|0|1|6/12/2026 10:00 AM|6/12/2026 10:00 AM|");
-  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 1");
-  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
-  EXPECT_EQ(Bars(), "6/12/2026:1/0 ");
-  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
-  const QAbstractItemModel* files = Get<QTableView>("lvwFiles")->model();
-  ASSERT_EQ(files->rowCount(), 1);
-  QStringList cells;
-  for (int column = 0; column < files->columnCount(); ++column)
-    cells << files->index(0, column).data().toString();
-  EXPECT_EQ(cells.join('|').toStdString(), "f|1|1|0||6/12/2026 10:00 AM|6/12/2026 10:00 AM");
-  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 1 of 1");
+// The smallest logs that have a user, in locales whose short formats differ (a two- or
+// four-digit year, day or month first, a 12- or 24-hour clock, a decimal comma, a group
+// separator of its own): every column, one bar, the period's fields, each file. Dates and counts
+// as the locale itself writes them, with the year in full; decimal marks written out by hand.
+TEST_F(UsersOverview, AWholeOverviewInFourLocales) {
+  LogRows many(1234, {"2026-11-22 08:30:00", "many", "guest", "many", "u"});
+  LoadLogs({{"2026-03-04 17:05:09", "solo", "guest", "solo", "f"}}, many);
+  for (const auto& [name, point] : {std::pair{"en_US", "."}, std::pair{"de_DE", ","},
+                                    std::pair{"en_GB", "."}, std::pair{"fr_FR", ","}}) {
+    SCOPED_TRACE(name);
+    const QLocale locale(QString::fromLatin1(name));
+    QLocale::setDefault(locale);
+    overview->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->findChild<frmUsersOverview*>() == nullptr; }));
+    Open();
+    const auto full = [](const auto& value) {
+      const QString text = QLocale().toString(value, QLocale::ShortFormat);
+      return (text.contains("2026") ? text : QString(text).replace("26", "2026")).toStdString();
+    };
+    const std::string first = full(QDateTime(QDate(2026, 3, 4), QTime(17, 5, 9), Qt::UTC));
+    const std::string last = full(QDateTime(QDate(2026, 11, 22), QTime(8, 30), Qt::UTC));
+    const std::string count = locale.toString(1234).toStdString();
+    const auto rows = [](const QAbstractItemModel* model) {
+      QStringList lines;
+      for (int row = 0; row < model->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model->columnCount(); ++column)
+          cells << model->index(row, column).data().toString();
+        lines << cells.join('|');
+      }
+      lines.sort();
+      return lines.join('\n').toStdString();
+    };
+    EXPECT_EQ(rows(table->model()), "many|0|" + count + "|0/1234" + point + "00|0|1|" + last + '|' +
+                                        last + "\nsolo|1|0|1" + point + "00/0|0|1|" + first + '|' +
+                                        first);
+    Get<QCheckBox>("chkAllTime")->setChecked(false);
+    EXPECT_EQ(
+        (Get<QDateEdit>("dtpFrom")->text() + ' ' + Get<QDateEdit>("dtpTo")->text()).toStdString(),
+        full(QDate(2026, 3, 4)) + ' ' + full(QDate(2026, 11, 22)));
+    Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+    const std::string bar = full(QDate(2026, 3, 2)) + ":1/0 ";
+    EXPECT_EQ(Bars().substr(0, bar.size()), bar);
+    Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+    EXPECT_EQ(rows(Get<QTableView>("lvwFiles")->model()),
+              "f|1|1|0||" + first + '|' + first + "\nu|0|0|" + count + "|many||");
+    Get<QCheckBox>("chkAllTime")->setChecked(true);
+  }
 }
 
 // A server's paths show from the folder they all share, the long one shortened between whole
