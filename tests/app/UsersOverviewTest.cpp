@@ -1,3 +1,4 @@
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -207,6 +208,40 @@ TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
   Open();
   EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 7);
   EXPECT_EQ(Get<QDoubleSpinBox>("spnMinRatio")->value(), 2.5);
+}
+
+// Limits typed key by key count as typed, at the boundary their labels promise ("at least"):
+// 2.3 is 230 hundredths (not 229.99...), so 459 downloads per 200 uploads (2.295) fall short
+// while 23 per 10 count; a count typed past what the box takes stops at its most.
+TEST_F(UsersOverview, TypedLimitsCountAtTheirBoundary) {
+  LoadLogs(Runs("p 459 x, q 23 x, r 22 x, s 5 x, a.b 30 x, axb 30 x"),
+           Runs("p 200 y, q 10 y, r 10 y, a.b 1 y, axb 1 y"));
+  const auto type = [&](const char* box, const QString& text) {
+    auto* spin = Get<QAbstractSpinBox>(box);
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, text);
+  };
+  const std::vector<std::tuple<QString, QString, std::string>> limits = {
+      {"23", "2.3", "a.b axb q"}, {"22", "2.29", "a.b axb p q"},
+      {"24", "2.2", "a.b axb p"}, {"30", "30", "a.b axb"},
+      {"31", "0", "p"},           {"12000", "999999.99", ""}};
+  SortBy(0, false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "a.b axb p q r s"; })) << Shown();
+  Get<QCheckBox>("chkLeeches")->setChecked(true);
+  for (const auto& [downloads, ratio, leeches] : limits) {
+    type("spnMinDownloads", downloads);
+    type("spnMinRatio", ratio);
+    EXPECT_EQ(Shown(), leeches) << downloads.toStdString() << ' ' << ratio.toStdString();
+  }
+  EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 12000);
+  type("spnMinDownloads", "9999999999");
+  EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 999999999);
+  // Find takes what is typed as plain text, in any case.
+  Get<QCheckBox>("chkLeeches")->setChecked(false);
+  Get<QLineEdit>("txtFind")->setFocus();
+  QTest::keyClicks(Get<QLineEdit>("txtFind"), "A.");
+  EXPECT_EQ(Shown(), "a.b");
 }
 
 TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersOrTheUploadersReportInTheMainWindow) {
