@@ -244,6 +244,40 @@ TEST_F(UsersOverview, TypedLimitsCountAtTheirBoundary) {
   EXPECT_EQ(Shown(), "a.b");
 }
 
+// What a person sees first, each from the data on a load where the easy wrong choice shows
+// otherwise: users by name whatever its case, files by downloads, most first; the period and the
+// chart's step span both logs (the uploads hold the first day, which makes 121 days: weeks), the
+// undated row aside; the dates as each log shows them; leeches from 10 downloads and 10.00.
+TEST_F(UsersOverview, WhatItShowsFirstFollowsBothLogs) {
+  LoadLogs({{"2026-01-02 10:00:00", "z", "g", "Zed", "a.zip"},
+            {"2026-05-01 10:00:00", "a", "g", "amy", "b.zip"},
+            {"2026-05-01 10:00:00", "a", "g", "amy", "b.zip"}},
+           {{"2026-01-01 10:00:00", "b", "g", "bea", "c.zip"}, {"undated", "c", "g", "cy", "d"}});
+  overview->close();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->findChild<frmUsersOverview*>() == nullptr; }));
+  Open();
+  EXPECT_EQ(Shown(), "amy bea cy Zed");
+  EXPECT_EQ(Get<QComboBox>("cboSortBy")->currentText(), "User");
+  EXPECT_FALSE(Get<QCheckBox>("chkDescending")->isChecked());
+  EXPECT_TRUE(Get<QCheckBox>("chkAllTime")->isChecked());
+  EXPECT_EQ(Get<QDateEdit>("dtpFrom")->date(), QDate(2026, 1, 1));
+  EXPECT_EQ(Get<QDateEdit>("dtpTo")->date(), QDate(2026, 5, 1));
+  EXPECT_EQ(Get<QComboBox>("cboDates")->currentText(), "As each log shows");
+  EXPECT_FALSE(Get<QCheckBox>("chkLeeches")->isChecked());
+  EXPECT_EQ(
+      Get<QSpinBox>("spnMinDownloads")->text() + ' ' + Get<QDoubleSpinBox>("spnMinRatio")->text(),
+      "10 10.00");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
+            "Downloads and uploads per week, 12/29/2025 to 5/3/2026, of everyone");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  const QAbstractItemModel* files = Get<QTableView>("lvwFiles")->model();
+  QStringList order;
+  for (int row = 0; row < files->rowCount(); ++row)
+    order << files->index(row, 0).data().toString();
+  EXPECT_EQ(order.join(' ').toStdString(), "b.zip a.zip c.zip d");
+}
+
 TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersOrTheUploadersReportInTheMainWindow) {
   Pick("cy");
   const QPoint cell = table->visualRect(table->currentIndex()).center();
