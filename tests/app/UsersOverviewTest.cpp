@@ -570,6 +570,7 @@ TEST_F(UsersOverview, AWholeOverviewInFourLocales) {
     EXPECT_EQ(rows(table->model()), "many|0|" + count + "|0/1234" + point + "00|0|1|" + last + '|' +
                                         last + "\nsolo|1|0|1" + point + "00/0|0|1|" + first + '|' +
                                         first);
+    EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 2 of 2");
     Get<QCheckBox>("chkAllTime")->setChecked(false);
     EXPECT_EQ(
         (Get<QDateEdit>("dtpFrom")->text() + ' ' + Get<QDateEdit>("dtpTo")->text()).toStdString(),
@@ -580,6 +581,7 @@ TEST_F(UsersOverview, AWholeOverviewInFourLocales) {
     Get<QTabWidget>("tabViews")->setCurrentIndex(2);
     EXPECT_EQ(rows(Get<QTableView>("lvwFiles")->model()),
               "f|1|1|0||" + first + '|' + first + "\nu|0|0|" + count + "|many||");
+    EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 2 of 2");
     Get<QCheckBox>("chkAllTime")->setChecked(true);
   }
 }
