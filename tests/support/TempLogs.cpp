@@ -76,8 +76,8 @@ ShellRun RunShell(const std::string& command) {
     quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   const int status = std::system(
       ("timeout -k 5 60 sh -c '" + quoted + "' > '" + out + "' 2> '" + err + "'").c_str());
-  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 124)
-      << "still running after 60 s, stopped: " << command;
+  const bool stopped = WIFEXITED(status) && WEXITSTATUS(status) == 124;
+  EXPECT_FALSE(stopped) << "still running after 60 s, stopped: " << command;
 #endif
   const auto read = [](const std::string& file) {
     std::ifstream in(file, std::ios::binary);
