@@ -755,6 +755,14 @@ TEST_F(UsersOverviewOverTime, ThePeriodNarrowsEveryFigureAndFromAfterToChangesNo
     EXPECT_EQ(Shown(1) + '|' + Shown(2), downloads + '|' + uploads);
     EXPECT_EQ(Get<QLabel>("lblStatus")->text(), status);
   }
+  // Typed key by key over 3/5, To counts as typed once whole: 3/6's upload counts.
+  SetPeriod(QDate(2026, 3, 4), QDate(2026, 3, 5));
+  auto* to = Get<QDateEdit>("dtpTo");
+  to->setFocus();
+  to->selectAll();
+  QTest::keyClicks(to, "3/6/2026");
+  EXPECT_EQ(to->date(), QDate(2026, 3, 6)) << to->text().toStdString();
+  EXPECT_EQ(Shown() + '|' + Shown(2), "ann bob|1 0");
   Get<QCheckBox>("chkAllTime")->setChecked(true);
   EXPECT_EQ(Shown(), "ann bob cy dee");
 }
