@@ -3,59 +3,38 @@
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <string>
 #include <thread>
 
 namespace {
 
 // A window busy in a loop it never leaves holds the thread every check runs on: a test that
 // hangs so ends the run with its name, rather than at the test runner's time limit.
-class Watchdog : public ::testing::EmptyTestEventListener {
- public:
-  static constexpr std::chrono::seconds kLimit{120};
-  Watchdog() : thread_([this] { Watch(); }) {}
-  ~Watchdog() override {
-    {
-      const std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
+constexpr std::chrono::seconds kLimit{120};
+std::atomic<const ::testing::TestInfo*> running{nullptr};
+std::atomic<std::chrono::steady_clock::time_point> started{};
+
+struct Watchdog : ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo& test) override {
-    const std::lock_guard lock(mutex_);
-    name_ = std::string(test.test_suite_name()) + '.' + test.name();
-    started_ = std::chrono::steady_clock::now();
+    started = std::chrono::steady_clock::now();
+    running = &test;
   }
-  void OnTestEnd(const ::testing::TestInfo&) override {
-    const std::lock_guard lock(mutex_);
-    name_.clear();
-  }
+  void OnTestEnd(const ::testing::TestInfo&) override { running = nullptr; }
+};
 
- private:
-  void Watch() {
-    std::unique_lock lock(mutex_);
-    while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; })) {
-      if (!name_.empty() && std::chrono::steady_clock::now() - started_ > kLimit) {
-        std::fprintf(stderr, "%s still running after %lld s: stopped\n", name_.c_str(),
-                     static_cast<long long>(kLimit.count()));
-        std::_Exit(1);
-      }
+void Watch() {
+  for (;; std::this_thread::sleep_for(std::chrono::seconds(1))) {
+    const ::testing::TestInfo* test = running;
+    if (test != nullptr && std::chrono::steady_clock::now() - started.load() > kLimit) {
+      std::fprintf(stderr, "%s.%s still running after %lld s: stopped\n", test->test_suite_name(),
+                   test->name(), static_cast<long long>(kLimit.count()));
+      std::_Exit(1);
     }
   }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  std::string name_;
-  std::chrono::steady_clock::time_point started_;
-  std::thread thread_;  // last: it starts once the rest is made
-};
+}
 
 }  // namespace
 
@@ -68,10 +47,7 @@ int main(int argc, char** argv) {
   const QTemporaryDir settings;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   ::testing::InitGoogleTest(&argc, argv);
-  Watchdog watchdog;
-  ::testing::TestEventListeners& listeners = ::testing::UnitTest::GetInstance()->listeners();
-  listeners.Append(&watchdog);
-  const int result = RUN_ALL_TESTS();
-  listeners.Release(&watchdog);
-  return result;
+  ::testing::UnitTest::GetInstance()->listeners().Append(new Watchdog);
+  std::thread(Watch).detach();
+  return RUN_ALL_TESTS();
 }
