@@ -416,7 +416,7 @@ TEST_F(UsersOverview, FilesPageAndTheHtmlPageAreTheCommands) {
   EXPECT_TRUE(fake->messages[0].startsWith("Export HTML|" + log + " is one of the loaded logs"));
 }
 
-TEST_F(UsersOverview, FollowsChangesLoadsAndFollowsKeepingTheSortFindAndPeriod) {
+TEST_F(UsersOverview, ChangesLoadsAndFollowsKeepTheSortFindAndPeriod) {
   SortBy(1, true);
   Pick("fay");
   window->RenameUser("cy", "fay");
