@@ -1,18 +1,22 @@
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QSettings>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QToolTip>
+#include <fstream>
 #include <sstream>
 
 #include "ReportCommand.h"
@@ -211,6 +215,74 @@ TEST_F(UsersOverview, FindAndLeechesNarrowTheRowsAndTheLimitsAreRemembered) {
   EXPECT_EQ(Get<QDoubleSpinBox>("spnMinRatio")->value(), 2.5);
 }
 
+// Limits typed key by key count as typed, at the boundary their labels promise ("at least"):
+// 2.3 is 230 hundredths (not 229.99...), so 459 downloads per 200 uploads (2.295) fall short
+// while 23 per 10 count; a count typed past what the box takes stops at its most.
+TEST_F(UsersOverview, TypedLimitsCountAtTheirBoundary) {
+  LoadLogs(Runs("p 459 x, q 23 x, r 22 x, s 5 x, a.b 30 x, axb 30 x"),
+           Runs("p 200 y, q 10 y, r 10 y, a.b 1 y, axb 1 y"));
+  const auto type = [&](const char* box, const QString& text) {
+    auto* spin = Get<QAbstractSpinBox>(box);
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, text);
+  };
+  const std::vector<std::tuple<QString, QString, std::string>> limits = {
+      {"23", "2.3", "a.b axb q"}, {"22", "2.29", "a.b axb p q"},
+      {"24", "2.2", "a.b axb p"}, {"30", "30", "a.b axb"},
+      {"31", "0", "p"},           {"12000", "999999.99", ""}};
+  SortBy(0, false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "a.b axb p q r s"; })) << Shown();
+  Get<QCheckBox>("chkLeeches")->setChecked(true);
+  for (const auto& [downloads, ratio, leeches] : limits) {
+    type("spnMinDownloads", downloads);
+    type("spnMinRatio", ratio);
+    EXPECT_EQ(Shown(), leeches) << downloads.toStdString() << ' ' << ratio.toStdString();
+  }
+  EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 12000);
+  type("spnMinDownloads", "9999999999");
+  EXPECT_EQ(Get<QSpinBox>("spnMinDownloads")->value(), 999999999);
+  // Find takes what is typed as plain text, in any case.
+  Get<QCheckBox>("chkLeeches")->setChecked(false);
+  Get<QLineEdit>("txtFind")->setFocus();
+  QTest::keyClicks(Get<QLineEdit>("txtFind"), "A.");
+  EXPECT_EQ(Shown(), "a.b");
+}
+
+// What a person sees first, each from the data on a load where the easy wrong choice shows
+// otherwise: users by name whatever its case, files by downloads, most first; the period and the
+// chart's step span both logs (the uploads hold the first day, which makes 121 days: weeks), the
+// undated row aside; the dates as each log shows them; leeches from 10 downloads and 10.00.
+TEST_F(UsersOverview, WhatItShowsFirstFollowsBothLogs) {
+  LoadLogs({{"2026-01-02 10:00:00", "z", "g", "Zed", "a.zip"},
+            {"2026-05-01 10:00:00", "a", "g", "amy", "b.zip"},
+            {"2026-05-01 10:00:00", "a", "g", "amy", "b.zip"}},
+           {{"2026-01-01 10:00:00", "b", "g", "bea", "c.zip"}, {"undated", "c", "g", "cy", "d"}});
+  overview->close();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->findChild<frmUsersOverview*>() == nullptr; }));
+  Open();
+  EXPECT_EQ(Shown(), "amy bea cy Zed");
+  EXPECT_EQ(Get<QComboBox>("cboSortBy")->currentText(), "User");
+  EXPECT_FALSE(Get<QCheckBox>("chkDescending")->isChecked());
+  EXPECT_TRUE(Get<QCheckBox>("chkAllTime")->isChecked());
+  EXPECT_EQ(Get<QDateEdit>("dtpFrom")->date(), QDate(2026, 1, 1));
+  EXPECT_EQ(Get<QDateEdit>("dtpTo")->date(), QDate(2026, 5, 1));
+  EXPECT_EQ(Get<QComboBox>("cboDates")->currentText(), "As each log shows");
+  EXPECT_FALSE(Get<QCheckBox>("chkLeeches")->isChecked());
+  EXPECT_EQ(
+      Get<QSpinBox>("spnMinDownloads")->text() + ' ' + Get<QDoubleSpinBox>("spnMinRatio")->text(),
+      "10 10.00");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+  EXPECT_EQ(Get<QLabel>("lblActivity")->text().toStdString(),
+            "Downloads and uploads per week, 12/29/2025 to 5/3/2026, of everyone");
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  const QAbstractItemModel* files = Get<QTableView>("lvwFiles")->model();
+  QStringList order;
+  for (int row = 0; row < files->rowCount(); ++row)
+    order << files->index(row, 0).data().toString();
+  EXPECT_EQ(order.join(' ').toStdString(), "b.zip a.zip c.zip d");
+}
+
 TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersOrTheUploadersReportInTheMainWindow) {
   Pick("cy");
   const QPoint cell = table->visualRect(table->currentIndex()).center();
@@ -350,7 +422,7 @@ TEST_F(UsersOverview, FilesPageAndTheHtmlPageAreTheCommands) {
   EXPECT_TRUE(fake->messages[0].startsWith("Export HTML|" + log + " is one of the loaded logs"));
 }
 
-TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
+TEST_F(UsersOverview, ChangesLoadsAndFollowsKeepTheSortFindAndPeriod) {
   SortBy(1, true);
   Pick("fay");
   window->RenameUser("cy", "fay");
@@ -372,6 +444,46 @@ TEST_F(UsersOverview, FollowsRenamesAndRemovalsKeepingTheSortAndTheChosenUser) {
   EXPECT_EQ(Shown(), "dee");
   EXPECT_EQ(Users().join(' ').toStdString(), "ann Bob dee fay Ivy");  // the main window's list
   EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 5");
+
+  // F5 reads the logs again: every merge and removal goes; Find, the sort and the period stay.
+  const auto reload = [&] {  // the window's F5, whichever window has the focus
+    for (QShortcut* key : window->findChildren<QShortcut*>())
+      if (key->key() == QKeySequence(Qt::Key_F5))
+        emit key->activated();
+  };
+  reload();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown() == "dee Eve"; })) << Shown();
+  Get<QLineEdit>("txtFind")->setText("a");
+  EXPECT_EQ(Shown() + ' ' + Shown(1), "fay ann 12 3");
+  EXPECT_EQ(window->DownloadLog().rowCount(), 48);
+  EXPECT_EQ(Users().join(' ').toStdString(), "ann Bob cy dee Eve fay");
+  const auto day = [](int d, const std::string& name) {
+    const std::string date = QString("12/0%1/2026 10:00:00").arg(d).toStdString();
+    return std::vector<std::string>{date, name, "g", name, date.substr(3, 2)};
+  };
+  SetPeriod(QDate(2026, 12, 6), QDate(2026, 12, 6));
+  const QString logFile =
+      WriteLog("Download Log.txt", {day(6, "ann"), day(7, "ann"), day(7, "fay"), day(7, "ann")});
+  reload();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown(1) == "1 0"; })) << Shown(1);
+  EXPECT_EQ(Get<QDateEdit>("dtpTo")->date(), QDate(2026, 12, 6)) << "the period stays";
+  // Merges and removals made since hold for the rows that arrive, from a file rotated too, and
+  // after following was off and on again; those undone by the load do not (cy stays cy).
+  Get<QCheckBox>("chkAllTime")->setChecked(true);
+  window->RenameUser("ann", "annie");
+  downloads->setFocus();
+  downloads->setCurrentIndex(downloads->model()->index(2, 0));  // fay's
+  QTest::keyClick(downloads, Qt::Key_Backspace);
+  Control<QCheckBox>("chkFollow")->click();
+  QFile::rename(logFile, logFile + ".1");
+  WriteLog("Download Log.txt", {day(8, "ann"), day(8, "fay"), day(8, "cy")});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown() + Shown(1) == "annie fay4 1"; }, 5000))
+      << Shown() << Shown(1);
+  Control<QCheckBox>("chkFollow")->click();
+  std::ofstream(logFile.toStdString(), std::ios::app) << "12/09/2026 10:00:00\ta\tg\tann\tf\r\n";
+  Control<QCheckBox>("chkFollow")->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown(1) == "5 1"; }, 5000)) << Shown(1);
+  EXPECT_EQ(Names(window->DownloadLog()).join(' '), "annie annie annie annie fay cy annie");
   // Every user found, then one renamed to a name Find leaves out.
   Get<QLineEdit>("txtFind")->setText("n");
   LoadLogs(Runs("ann 1 x, dan 1 x"), {});
@@ -436,25 +548,56 @@ TEST_F(UsersOverview, TabFollowsTheLayoutOfThePageShown) {
             "cmdExport cmdExportHtml cmdClose");
 }
 
-// The smallest logs that have a user: every column, the status, one bar and one file.
-TEST_F(UsersOverview, OneDownloadIsAWholeOverview) {
-  LoadLogs(Dated("solo 2026-06-12"), {});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "solo"; }));
-  std::string row;
-  for (int column = 0; column < table->model()->columnCount(); ++column)
-    row += Shown(column) + '|';
-  EXPECT_EQ(row, "solo|1|0|1.00/0|0|1|6/12/2026 10:00 AM|6/12/2026 10:00 AM|");
-  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 1 of 1");
-  Get<QTabWidget>("tabViews")->setCurrentIndex(1);
-  EXPECT_EQ(Bars(), "6/12/2026:1/0 ");
-  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
-  const QAbstractItemModel* files = Get<QTableView>("lvwFiles")->model();
-  ASSERT_EQ(files->rowCount(), 1);
-  QStringList cells;
-  for (int column = 0; column < files->columnCount(); ++column)
-    cells << files->index(0, column).data().toString();
-  EXPECT_EQ(cells.join('|').toStdString(), "f|1|1|0||6/12/2026 10:00 AM|6/12/2026 10:00 AM");
-  EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 1 of 1");
+// The smallest logs that have a user, in locales whose short formats differ (a two- or
+// four-digit year, day or month first, a 12- or 24-hour clock, a decimal comma, a group
+// separator of its own): every column, one bar, the period's fields, each file. Dates and counts
+// as the locale itself writes them, with the year in full; decimal marks written out by hand.
+TEST_F(UsersOverview, AWholeOverviewInFourLocales) {
+  LogRows many(1234, {"2026-11-22 08:30:00", "many", "guest", "many", "u"});
+  LoadLogs({{"2026-03-04 17:05:09", "solo", "guest", "solo", "f"}}, many);
+  for (const auto& [name, point] : {std::pair{"en_US", "."}, std::pair{"de_DE", ","},
+                                    std::pair{"en_GB", "."}, std::pair{"fr_FR", ","}}) {
+    SCOPED_TRACE(name);
+    const QLocale locale(QString::fromLatin1(name));
+    QLocale::setDefault(locale);
+    overview->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->findChild<frmUsersOverview*>() == nullptr; }));
+    Open();
+    const auto full = [](const auto& value) {
+      const QString text = QLocale().toString(value, QLocale::ShortFormat);
+      return (text.contains("2026") ? text : QString(text).replace("26", "2026")).toStdString();
+    };
+    const std::string first = full(QDateTime(QDate(2026, 3, 4), QTime(17, 5, 9), Qt::UTC));
+    const std::string last = full(QDateTime(QDate(2026, 11, 22), QTime(8, 30), Qt::UTC));
+    const std::string count = locale.toString(1234).toStdString();
+    const auto rows = [](const QAbstractItemModel* model) {
+      QStringList lines;
+      for (int row = 0; row < model->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model->columnCount(); ++column)
+          cells << model->index(row, column).data().toString();
+        lines << cells.join('|');
+      }
+      lines.sort();
+      return lines.join('\n').toStdString();
+    };
+    EXPECT_EQ(rows(table->model()), "many|0|" + count + "|0/1234" + point + "00|0|1|" + last + '|' +
+                                        last + "\nsolo|1|0|1" + point + "00/0|0|1|" + first + '|' +
+                                        first);
+    EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Users shown: 2 of 2");
+    Get<QCheckBox>("chkAllTime")->setChecked(false);
+    EXPECT_EQ(
+        (Get<QDateEdit>("dtpFrom")->text() + ' ' + Get<QDateEdit>("dtpTo")->text()).toStdString(),
+        full(QDate(2026, 3, 4)) + ' ' + full(QDate(2026, 11, 22)));
+    Get<QTabWidget>("tabViews")->setCurrentIndex(1);
+    const std::string bar = full(QDate(2026, 3, 2)) + ":1/0 ";
+    EXPECT_EQ(Bars().substr(0, bar.size()), bar);
+    Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+    EXPECT_EQ(rows(Get<QTableView>("lvwFiles")->model()),
+              "f|1|1|0||" + first + '|' + first + "\nu|0|0|" + count + "|many||");
+    EXPECT_EQ(Get<QLabel>("lblStatus")->text(), "Files shown: 2 of 2");
+    Get<QCheckBox>("chkAllTime")->setChecked(true);
+  }
 }
 
 // A server's paths show from the folder they all share, the long one shortened between whole
@@ -626,6 +769,14 @@ TEST_F(UsersOverviewOverTime, ThePeriodNarrowsEveryFigureAndFromAfterToChangesNo
     EXPECT_EQ(Shown(1) + '|' + Shown(2), downloads + '|' + uploads);
     EXPECT_EQ(Get<QLabel>("lblStatus")->text(), status);
   }
+  // Typed key by key over 3/5, To counts as typed once whole: 3/6's upload counts.
+  SetPeriod(QDate(2026, 3, 4), QDate(2026, 3, 5));
+  auto* to = Get<QDateEdit>("dtpTo");
+  to->setFocus();
+  to->selectAll();
+  QTest::keyClicks(to, "3/6/2026");
+  EXPECT_EQ(to->date(), QDate(2026, 3, 6)) << to->text().toStdString();
+  EXPECT_EQ(Shown() + '|' + Shown(2), "ann bob|1 0");
   Get<QCheckBox>("chkAllTime")->setChecked(true);
   EXPECT_EQ(Shown(), "ann bob cy dee");
 }

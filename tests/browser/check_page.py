@@ -12,7 +12,7 @@ policy is violated, nothing is fetched; on a 390-pixel phone nothing but the tab
 sideways and the chart's labels keep their size without overlapping. Then screenshots, light and
 dark, at 1280x900 and 390x844 into OUT_DIR.
 """
-import base64, csv, io, json, os, shutil, signal, subprocess, sys, tempfile, time
+import base64, csv, datetime, io, json, os, shutil, signal, subprocess, sys, tempfile, time
 
 report, out_dir = sys.argv[1], sys.argv[2]
 if not shutil.which("chromium"):
@@ -306,6 +306,115 @@ try:
             check(js("Array.from(document.querySelectorAll('.scroll'))"
                      ".every(s => s.scrollWidth > s.clientWidth)"),
                   kind + ": on a phone the tables scroll within their boxes")
+
+    # The chart's arithmetic on pages made for it: the scale at each step of 1, 2 and 5 (its top
+    # the least four such steps that hold the largest bar, the ticks written here by hand), one
+    # bar, the most bars a day step takes and one day more, a period with nothing in it, and no
+    # dated transfer at all. Each bar's title and height are checked against counts made here.
+    def open_page(page):
+        del events[:]
+        send("Page.navigate", session, url="file://" + page)
+        wait_for_load(session, "file://" + page)
+
+    def day(n):
+        return datetime.date(2026, 1, 1) + datetime.timedelta(days=n)
+
+    def chart_case(name, downloads, uploads=(), args=()):
+        rows = {0: [], 1: []}
+        for side, counts in ((0, downloads), (1, uploads)):
+            for n, count in enumerate(counts):
+                rows[side] += [(day(n).isoformat() + " 10:00:00", "10.0.0.1", "u", "f")] * count
+        paths = [os.path.join(work, "%s-%d.txt" % (name, side)) for side in (0, 1)]
+        for side in (0, 1):
+            write_log(paths[side], rows[side] or [("undated", "10.0.0.1", "u", "f")])
+        page = os.path.join(work, name + ".html")
+        with open(page, "wb") as f:
+            f.write(subprocess.run([report, "--format", "html", *args, *paths], check=True,
+                                   capture_output=True).stdout)
+        open_page(page)
+        return js("""[document.querySelector('#activity h2').textContent,
+            Array.from(document.querySelectorAll('.scale text')).map(t => t.textContent),
+            Array.from(document.querySelectorAll('.bars g')).map(g => [g.querySelector('title')
+                .textContent].concat(Array.from(g.querySelectorAll('rect')).map(r => {
+                  const b = r.getBoundingClientRect(), s = r.closest('svg').getBoundingClientRect();
+                  return [b.left - s.left, b.right - s.left, s.bottom - b.bottom - 24, b.height,
+                          s.width]; }))),
+            Array.from(document.querySelectorAll('.bars text')).map(t => t.textContent),
+            document.querySelector('#activity').textContent]""")
+
+    screen(1280, 900, "light")
+    daily = lambda counts: {day(n): c for n, c in enumerate(counts)}
+    cases = [  # name, downloads and uploads per day from 2026-01-01, the scale's ticks
+        ("one", [1], [], "0 1 2 3 4"), ("four", [4, 0, 3], [1, 4], "0 1 2 3 4"),
+        ("five", [5], [2], "0 2 4 6 8"), ("eight", [2, 8], [], "0 2 4 6 8"),
+        ("nine", [3], [0, 9], "0 5 10 15 20"), ("twenty", [20], [20], "0 5 10 15 20"),
+        ("twenty-one", [21, 1], [], "0 10 20 30 40"), ("forty-one", [41], [1], "0 20 40 60 80"),
+        ("thousand", [801, 0, 1], [800], "0 500 1,000 1,500 2,000"),
+        ("most-days", [1 + n % 3 for n in range(120)], [n % 2 for n in range(120)], "0 1 2 3 4"),
+        ("weeks", [1] * 121, [], "0 2 4 6 8")]
+    for name, downloads, uploads, ticks in cases:
+        heading, scale, bars, labels, _ = chart_case(name, downloads, uploads)
+        by_week = len(downloads) > 120
+        check(heading == "Activity per " + ("week" if by_week else "day"), name + ": " + heading)
+        check(scale == ticks.split(), "%s: the scale reads %r" % (name, scale))
+        top = int(ticks.split()[-1].replace(",", ""))
+        expected = {}  # first day of the bar: [downloads, uploads]
+        for side, counts in ((0, daily(downloads)), (1, daily(uploads))):
+            for d, count in counts.items():
+                first = d - datetime.timedelta(days=d.weekday()) if by_week else d
+                expected.setdefault(first, [0, 0])[side] += count
+        firsts = sorted(expected)
+        check(len(bars) == len(firsts), "%s: %d bars for %d" % (name, len(bars), len(firsts)))
+        for i, (title, d_rect, u_rect) in enumerate(bars[:len(firsts)]):
+            first, (down_n, up_n) = firsts[i], expected[firsts[i]]
+            span = first.isoformat() + (" to %s" % (first + datetime.timedelta(days=6))
+                                        if by_week else "")
+            words = "%d download%s, %d upload%s" % (down_n, "" if down_n == 1 else "s", up_n,
+                                                     "" if up_n == 1 else "s")
+            check(title == span + ": " + words, "%s: bar %d reads %r" % (name, i, title))
+            slot = d_rect[4] / len(firsts)
+            for rect, value in ((d_rect, down_n), (u_rect, up_n)):
+                # 208 pixels from the baseline to the top tick; whole pixels, rounded down.
+                check(abs(rect[2]) < 0.01 and value * 208 / top - 1 < rect[3] <= value * 208 / top,
+                      "%s: bar %d is %r high for %d of %d" % (name, i, rect[3], value, top))
+                check(i * slot - 0.01 <= rect[0] < rect[1] <= (i + 1) * slot + 0.01,
+                      "%s: bar %d from %r to %r outside its slot" % (name, i, rect[0], rect[1]))
+            check(d_rect[1] <= u_rect[0] + 0.01, "%s: bar %d's rects overlap" % (name, i))
+        every = max(1, (len(firsts) + 7) // 8)
+        check(labels == [d.isoformat() for d in firsts[::every]], "%s: labels %r" % (name, labels))
+    # A period with no transfer keeps its (empty) days; no dated transfer at all, no chart.
+    heading, scale, bars, labels, _ = chart_case("empty", [0, 2], [1], ["--from", "2026-02-01",
+                                                                        "--to", "2026-02-03"])
+    check(scale == "0 1 2 3 4".split() and len(bars) == 3 and
+          all(rect[3] == 0 for bar in bars for rect in bar[1:]) and
+          labels == ["2026-02-01", "2026-02-02", "2026-02-03"],
+          "empty period: %r %r %r" % (scale, bars, labels))
+    heading, scale, bars, labels, text = chart_case("undated", [], [])
+    check(scale == [] and bars == [] and text.strip().endswith("No dated transfers to chart."),
+          "undated: " + text)
+
+    # The tables sort stably: equal keys keep the order they had before the click, a second
+    # click turns only the unequal ones round; counts and ratios (no upload above every ratio)
+    # sort by value, so 10 comes above 9.
+    sort_down = [("2026-01-01 10:00:00", "10.0.0.%d" % i, name, "f")
+                 for i, (name, n) in enumerate([("c", 10), ("d", 9), ("b", 2), ("a", 2), ("g", 9)])
+                 for _ in range(n)]
+    sort_up = [("2026-01-02 10:00:00", "10.0.1.%d" % i, name, "u")
+               for i, name in enumerate(["c", "b", "a", "e", "g", "g"])]
+    sort_logs = [os.path.join(work, "sort-%d.txt" % side) for side in (0, 1)]
+    write_log(sort_logs[0], sort_down)
+    write_log(sort_logs[1], sort_up)
+    page = make_page("sort", sort_logs)[0]
+    open_page(page)
+    ratio = {"c": 10, "d": float("inf"), "b": 2, "a": 2, "e": 0, "g": 4.5}
+    downloads = {"c": 10, "d": 9, "b": 2, "a": 2, "e": 0, "g": 9}
+    order = column(0)
+    for header, key, reverse in ((2, downloads, True), (2, downloads, False),
+                                 (4, ratio, True), (4, ratio, False), (4, ratio, True),
+                                 (1, None, False), (1, None, True)):
+        js("document.querySelector('#users-table th:nth-child(%d) button').click()" % header)
+        order = sorted(order, key=key.get if key else None, reverse=reverse)
+        check(column(0) == order, "sort by column %d: %r, not %r" % (header, column(0), order))
 finally:
     browser.kill()
     browser.wait()

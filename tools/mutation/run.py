@@ -3,7 +3,7 @@
 catches. Used to check that trimming or reworking tests loses no fault the suite caught before.
 
   tools/mutation/run.py [--rev REV] [--faults FILE] [--only NAME...] [--out FILE]
-                        [--define NAME=VALUE]... [--tree DIR]
+                        [--define NAME=VALUE]... [--tree DIR] [--jobs N] [--tests REGEX]
   tools/mutation/run.py --compare BEFORE AFTER
   tools/mutation/run.py --check          (each fault's text stands once in this working tree)
 
@@ -11,7 +11,11 @@ The faults are read from tools/mutation/faults.txt (see its header). The run che
 (default HEAD) into a scratch worktree, builds it once, then for each fault: applies it, rebuilds,
 runs ctest (stopping at the first failure), and puts the file back. The working tree you are in is
 never touched. --define passes a CMake setting (QUORVANE_GUI=OFF: the core and its tests only,
-much quicker where the faults are all in the core). --tree DIR keeps the scratch worktree and its
+much quicker where the faults are all in the core). The build treats warnings as errors, as CI
+does, so a fault that only warns counts as no-build. --jobs N builds and tests N at a time
+(default 2; 1 leaves a core to whoever shares the machine). --tests REGEX runs only the tests
+whose names match (ctest -R): quicker, and a fault counts as caught by those tests alone.
+--tree DIR keeps the scratch worktree and its
 build in DIR for the next run, which checks REV out there and builds only what changed. Results are written as TSV lines: name, result (caught, missed, no-build), seconds.
 --compare reads two result files and fails when AFTER misses a fault BEFORE caught.
 """
@@ -93,12 +97,15 @@ def mutate(args):
     try:
         build = tree / "build"
         subprocess.run(["cmake", "-S", str(tree), "-B", str(build), "-G", "Ninja",
-                        "-DCMAKE_BUILD_TYPE=Release", "-DQUORVANE_BENCH=OFF"] +
+                        "-DCMAKE_BUILD_TYPE=Release", "-DQUORVANE_BENCH=OFF",
+                        "-DQUORVANE_WERROR=ON"] +
                        [f"-D{d}" for d in args.define], check=True,
                        stdout=subprocess.DEVNULL)
-        if run(["cmake", "--build", str(build)], tree) != 0:
+        jobs = f"-j{args.jobs}"
+        only = ["-R", args.tests] if args.tests else []
+        if run(["cmake", "--build", str(build), jobs], tree) != 0:
             sys.exit(f"{args.rev} does not build")
-        if run(["ctest", "-j2", "--timeout", "300"], build) != 0:
+        if run(["ctest", jobs, "--timeout", "300"] + only, build) != 0:
             sys.exit(f"the suite of {args.rev} fails without any fault")
         caught = 0
         for fault in faults:
@@ -110,9 +117,10 @@ def mutate(args):
             start = time.time()
             try:
                 path.write_text(original.replace(fault["old"], fault["new"]), encoding="utf-8")
-                if run(["cmake", "--build", str(build)], tree) != 0:
+                if run(["cmake", "--build", str(build), jobs], tree) != 0:
                     result = "no-build"
-                elif run(["ctest", "-j2", "--stop-on-failure", "--timeout", "300"], build) != 0:
+                elif run(["ctest", jobs, "--stop-on-failure", "--timeout", "300"] + only,
+                         build) != 0:
                     result = "caught"
                 else:
                     result = "missed"
@@ -161,6 +169,8 @@ def main():
     parser.add_argument("--check", action="store_true")
     parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE")
     parser.add_argument("--tree")
+    parser.add_argument("--jobs", type=int, default=2, choices=(1, 2))
+    parser.add_argument("--tests", metavar="REGEX")
     args = parser.parse_args()
     if args.compare:
         sys.exit(compare(*args.compare))
