@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "logs/ByteArena.h"
@@ -174,6 +175,8 @@ class LogTableBuilder {
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
   // Whether a row's date so far waits for the order the rows still to come show.
   bool DatesUnsettled() const { return dates_ && dates_->Unsettled(); }
+  // Hands over the dates read so far (nothing when none are read); the table made then has none.
+  std::optional<DateColumnParser> TakeDates() { return std::exchange(dates_, std::nullopt); }
   // The table, its Name texts decoded from `encoding`.
   LogTable Finish(Encoding encoding) &&;
 
