@@ -151,7 +151,7 @@ const char kNoMemory[] = "there is not enough memory to read the file";
 class Parser {
  public:
   explicit Parser(const ReadOptions& options)
-      : choice_(options.encoding), kept_(options.kept), builder_(options.kept, options.dates) {}
+      : choice_(options.encoding), builder_(options.kept, options.dates) {}
 
   // Makes this parser read a piece of a file from a line start past its header, in the file's
   // line-end convention; its line numbers count from that piece's start.
@@ -190,7 +190,6 @@ class Parser {
   std::size_t batchSize_ = 0;
 
   EncodingChoice choice_;
-  KeptCells kept_;
   bool conventionKnown_ = false;
   bool lfLines_ = false;
   bool bareCr_ = false;  // the first line end is a carriage return alone
@@ -348,19 +347,8 @@ ReadResult Parser::FinishWith(Parser& tail) {
   if (tail.error_)
     return Failure(line_ + tail.error_->line, std::move(tail.error_->reason));
   validUtf8_ = validUtf8_ && tail.validUtf8_;
-  // Both pieces' dates are settled together, in the order the whole file shows.
-  std::optional<DateColumnParser> dates = builder_.TakeDates();
-  std::optional<DateColumnParser> tailDates = tail.builder_.TakeDates();
-  const LogTable head = std::move(builder_).Finish(Chosen());
-  const LogTable rest = std::move(tail.builder_).Finish(Chosen());
-  ReadResult result;
-  result.table = LogTable::Join({{&head, 0}, {&rest, 0}}, kept_, false);
-  if (dates) {
-    dates->Append(std::move(*tailDates));
-    const DateOrder order = dates->Settled();
-    result.table->SetDates(std::move(*dates).Finish(), order);
-  }
-  return result;
+  builder_.Append(std::move(tail.builder_));
+  return Finish();
 }
 
 // Bytes of a server log or a classic one, whichever the first lines show.
@@ -457,16 +445,17 @@ class AnyParser {
   std::optional<ServerLogParser> server_;
 };
 
-// Reads the input to its end (or the parser's), feeding the parser as the bytes come in; the
-// read's failure, if any. A read never crosses a cut, so that the parser is asked at each.
-// A piece of the input: its text up to `end` (the input is read there as if it ended), about
-// `size` bytes of it; its progress counts `otherTaken` bytes beside its own.
+// What of the input a read takes: its text up to `end` (read there as if it ended), with room
+// made for the rows of `size` bytes (0: the input's size); its progress counts `otherTaken`
+// bytes beside its own.
 struct Piece {
   std::uint64_t end = UINT64_MAX;
   std::uint64_t size = 0;
   const std::atomic<std::uint64_t>* otherTaken = nullptr;
 };
 
+// Reads the input to its end (or the parser's), feeding the parser as the bytes come in; the
+// read's failure, if any. A read never crosses a cut, so that the parser is asked at each.
 template <typename AnyParserType>
 std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
                                     const ReadOptions& options,
@@ -697,7 +686,7 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
   std::optional<ReadError> headError;
   try {
     headError =
-        ReadStream(input, head, options, nullptr, &result.used, {split->at, split->at, &restTaken});
+        ReadStream(input, head, options, nullptr, &result.used, {split->at, size, &restTaken});
   } catch (...) {
     restRead.wait();  // the other thread uses this frame
     throw;

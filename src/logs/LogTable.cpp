@@ -509,6 +509,29 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
   rows_.push_back({kept, length, address, name});
 }
 
+void LogTableBuilder::Append(LogTableBuilder&& rest) {
+  // Looked up once per text, not once per row.
+  std::vector<std::uint32_t> addressIds(rest.addresses_->Size());
+  for (std::uint32_t id = 0; id < addressIds.size(); ++id)
+    addressIds[id] = addresses_->Intern(rest.addresses_->Text(id));
+  std::vector<std::uint32_t> nameIds(rest.names_->Size());
+  for (std::uint32_t id = 0; id < nameIds.size(); ++id)
+    nameIds[id] = names_->Intern(rest.names_->Text(id));
+  rows_.reserve(rows_.size() + rest.rows_.size());
+  for (LogTable::Row row : rest.rows_) {
+    row.address = addressIds[row.address];
+    row.name = nameIds[row.name];
+    if (row.keptLength != 0) {
+      const std::string_view kept = rest.kept_->View(row.kept, row.keptLength);
+      std::copy(kept.begin(), kept.end(), kept_->Extend(kept.size(), row.kept));
+    }
+    rows_.push_back(row);
+  }
+  if (dates_ && rest.dates_)
+    dates_->Append(std::move(*rest.dates_));
+  rest.rows_.clear();
+}
+
 LogTable LogTableBuilder::Finish(Encoding encoding) && {
   LogTable table;
   if (encoding != Encoding::Utf8) {

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "logs/ByteArena.h"
@@ -175,8 +174,11 @@ class LogTableBuilder {
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
   // Whether a row's date so far waits for the order the rows still to come show.
   bool DatesUnsettled() const { return dates_ && dates_->Unsettled(); }
-  // Hands over the dates read so far (nothing when none are read); the table made then has none.
-  std::optional<DateColumnParser> TakeDates() { return std::exchange(dates_, std::nullopt); }
+  // Takes the rows `rest` was given (with the same cells kept and dates asked for) as added
+  // behind these, as when one file was read in two pieces: texts new to this builder take their
+  // ids in the order `rest` met them, and the dates are settled by both pieces' cells together.
+  // Costs `rest`'s rows and its distinct texts.
+  void Append(LogTableBuilder&& rest);
   // The table, its Name texts decoded from `encoding`.
   LogTable Finish(Encoding encoding) &&;
 
