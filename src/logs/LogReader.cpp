@@ -676,8 +676,9 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
         return ReadError{0, part.OpenError()};
       if (!part.SkipTo(split->at))
         return ReadError{0, "cannot read the file: it changed while it was read"};
-      return ReadStream(part, rest, restOptions, nullptr, &restUsed,
-                        {UINT64_MAX, size - split->at});
+      // Room for the whole file's rows here too: only what is used is touched, and room that
+      // large takes huge pages, whose faults are few.
+      return ReadStream(part, rest, restOptions, nullptr, &restUsed, {UINT64_MAX, size});
     });
   } catch (const std::system_error&) {
     return std::nullopt;  // no second thread to be had
@@ -685,6 +686,7 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
   SplitRead result;
   std::optional<ReadError> headError;
   try {
+    // The head's rows take room for the whole file's, so that the rest's join them in place.
     headError =
         ReadStream(input, head, options, nullptr, &result.used, {split->at, size, &restTaken});
   } catch (...) {
