@@ -510,13 +510,16 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
 }
 
 void LogTableBuilder::Append(LogTableBuilder&& rest) {
-  // Looked up once per text, not once per row.
+  // Looked up once per text, not once per row; each pool of `rest` goes once looked up, so that
+  // its texts are held twice only meanwhile.
   std::vector<std::uint32_t> addressIds(rest.addresses_->Size());
   for (std::uint32_t id = 0; id < addressIds.size(); ++id)
     addressIds[id] = addresses_->Intern(rest.addresses_->Text(id));
+  rest.addresses_ = std::make_unique<StringPool>();
   std::vector<std::uint32_t> nameIds(rest.names_->Size());
   for (std::uint32_t id = 0; id < nameIds.size(); ++id)
     nameIds[id] = names_->Intern(rest.names_->Text(id));
+  rest.names_ = std::make_unique<StringPool>();
   rows_.reserve(rows_.size() + rest.rows_.size());
   for (LogTable::Row row : rest.rows_) {
     row.address = addressIds[row.address];
@@ -529,7 +532,7 @@ void LogTableBuilder::Append(LogTableBuilder&& rest) {
   }
   if (dates_ && rest.dates_)
     dates_->Append(std::move(*rest.dates_));
-  rest.rows_.clear();
+  decltype(rest.rows_)().swap(rest.rows_);
 }
 
 LogTable LogTableBuilder::Finish(Encoding encoding) && {

@@ -175,9 +175,9 @@ class LogTableBuilder {
   // Whether a row's date so far waits for the order the rows still to come show.
   bool DatesUnsettled() const { return dates_ && dates_->Unsettled(); }
   // Takes the rows `rest` was given (with the same cells kept and dates asked for) as added
-  // behind these, as when one file was read in two pieces: texts new to this builder take their
-  // ids in the order `rest` met them, and the dates are settled by both pieces' cells together.
-  // Costs `rest`'s rows and its distinct texts.
+  // behind these, as when one file was read in two pieces; `rest` is left empty. Texts new to
+  // this builder take their ids in the order `rest` met them, and the dates are settled by both
+  // pieces' cells together. Costs `rest`'s rows and its distinct texts.
   void Append(LogTableBuilder&& rest);
   // The table, its Name texts decoded from `encoding`.
   LogTable Finish(Encoding encoding) &&;
