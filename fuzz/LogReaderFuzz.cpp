@@ -27,8 +27,10 @@ using namespace quorvane;
 // Interned ids: equal texts must share an id and different texts must not.
 class IdCheck {
  public:
+  // Ids number the texts in the order they first come.
   void See(const std::string& text, std::uint32_t id) {
-    FUZZ_CHECK(ids_.emplace(text, id).first->second == id);
+    const auto [at, added] = ids_.emplace(text, id);
+    FUZZ_CHECK(at->second == id && (!added || id + 1 == ids_.size()));
     FUZZ_CHECK(texts_.emplace(id, text).first->second == text);
   }
 

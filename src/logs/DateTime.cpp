@@ -497,6 +497,14 @@ DateOrder DateColumnParser::Settled() const {
              : DateOrder::MonthFirst;
 }
 
+void DateColumnParser::Append(DateColumnParser&& rest) {
+  values_.insert(values_.end(), rest.values_.begin(), rest.values_.end());
+  monthFirstRows_ += rest.monthFirstRows_;
+  dayFirstRows_ += rest.dayFirstRows_;
+  monthFirstSeen_ = monthFirstSeen_ || rest.monthFirstSeen_;
+  dayFirstSeen_ = dayFirstSeen_ || rest.dayFirstSeen_;
+}
+
 std::vector<Timestamp> DateColumnParser::Finish() && {
   if (monthFirstRows_ + dayFirstRows_ > 0) {
     // When a file shows both orders, the one that dates more rows wins; a tie goes to month first.

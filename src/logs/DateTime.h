@@ -90,6 +90,9 @@ class DateColumnParser {
   // Whether a row added so far waits for the file's day/month order (so that rows still to come
   // may change its date).
   bool Unsettled() const { return monthFirstRows_ + dayFirstRows_ > 0; }
+  // Takes the cells `rest` read (in the same order, not `firstOnly`) as added behind these, as
+  // when one file's rows were read in two pieces: the order is then settled by all of them.
+  void Append(DateColumnParser&& rest);
 
  private:
   DateOrder order_;

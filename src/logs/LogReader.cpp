@@ -1,8 +1,10 @@
 #include "logs/LogReader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -19,6 +21,14 @@
 
 #include "logs/ServerLog.h"
 #include "logs/TextEncoding.h"
+
+// Where the standard library has no threads (MinGW's win32 thread model), a file is read whole
+// on one.
+#if defined(_GLIBCXX_HAS_GTHREADS) || !defined(__GLIBCXX__)
+#include <future>
+#include <system_error>
+#define QUORVANE_READ_IN_PARALLEL 1
+#endif
 
 // How much one read asks for. The fuzz build makes it tiny so that lines meet piece boundaries.
 #ifndef QUORVANE_READ_CHUNK_BYTES
@@ -143,6 +153,14 @@ class Parser {
   explicit Parser(const ReadOptions& options)
       : choice_(options.encoding), builder_(options.kept, options.dates) {}
 
+  // Makes this parser read a piece of a file from a line start past its header, in the file's
+  // line-end convention; its line numbers count from that piece's start.
+  void StartWithin(bool lfLines) {
+    conventionKnown_ = true;
+    lfLines_ = lfLines;
+    headerSeen_ = true;
+  }
+
   // `atEnd`: no bytes follow `end`, so the last line is whole without its line end.
   const char* Parse(const char* begin, const char* end, bool atEnd);
   // The data ended (at an empty line) or a line failed: nothing further is needed.
@@ -152,8 +170,12 @@ class Parser {
   std::size_t RowCount() const { return builder_.RowCount(); }
   void Reserve(std::size_t rows) { builder_.Reserve(rows); }
   ReadResult Finish();
+  // Finishes the file whose head piece this parser read and whose rest `tail` read: what one
+  // parser would have given for the whole. Only the first failure or empty line counts.
+  ReadResult FinishWith(Parser& tail);
 
  private:
+  Encoding Chosen() const;
   const char* Fail(const char* at, std::uint64_t line, std::string reason) {
     error_ = ReadError{line, std::move(reason)};
     stopped_ = true;
@@ -295,28 +317,38 @@ const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
   return p;
 }
 
+Encoding Parser::Chosen() const {
+  switch (choice_) {
+    case EncodingChoice::Auto:
+      return validUtf8_ ? Encoding::Utf8 : bareCr_ ? Encoding::MacRoman : Encoding::Windows1252;
+    case EncodingChoice::Utf8:
+      break;
+    case EncodingChoice::Windows1252:
+      return Encoding::Windows1252;
+    case EncodingChoice::MacRoman:
+      return Encoding::MacRoman;
+  }
+  return Encoding::Utf8;
+}
+
 ReadResult Parser::Finish() {
   if (error_)
     return Failure(error_->line, std::move(error_->reason));
   if (!headerSeen_)
     return Failure(1, "there is no header line (the file is empty or its first line is empty)");
-  Encoding encoding = Encoding::Utf8;
-  switch (choice_) {
-    case EncodingChoice::Auto:
-      encoding = validUtf8_ ? Encoding::Utf8 : bareCr_ ? Encoding::MacRoman : Encoding::Windows1252;
-      break;
-    case EncodingChoice::Utf8:
-      break;
-    case EncodingChoice::Windows1252:
-      encoding = Encoding::Windows1252;
-      break;
-    case EncodingChoice::MacRoman:
-      encoding = Encoding::MacRoman;
-      break;
-  }
   ReadResult result;
-  result.table = std::move(builder_).Finish(encoding);
+  result.table = std::move(builder_).Finish(Chosen());
   return result;
+}
+
+ReadResult Parser::FinishWith(Parser& tail) {
+  if (stopped_ || !headerSeen_)  // the data ended in the head, or the head failed
+    return Finish();
+  if (tail.error_)
+    return Failure(line_ + tail.error_->line, std::move(tail.error_->reason));
+  validUtf8_ = validUtf8_ && tail.validUtf8_;
+  builder_.Append(std::move(tail.builder_));
+  return Finish();
 }
 
 // Bytes of a server log or a classic one, whichever the first lines show.
@@ -413,18 +445,30 @@ class AnyParser {
   std::optional<ServerLogParser> server_;
 };
 
+// What of the input a read takes: its text up to `end` (read there as if it ended), with room
+// made for the rows of `size` bytes (0: the input's size); its progress counts `otherTaken`
+// bytes beside its own.
+struct Piece {
+  std::uint64_t end = UINT64_MAX;
+  std::uint64_t size = 0;
+  const std::atomic<std::uint64_t>* otherTaken = nullptr;
+};
+
 // Reads the input to its end (or the parser's), feeding the parser as the bytes come in; the
 // read's failure, if any. A read never crosses a cut, so that the parser is asked at each.
 template <typename AnyParserType>
 std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
                                     const ReadOptions& options,
                                     std::vector<PrefixCut>* cuts = nullptr,
-                                    std::uint64_t* used = nullptr) {
+                                    std::uint64_t* used = nullptr, const Piece& piece = {}) {
   const std::uint64_t size = input.Size();
+  const std::uint64_t expected = piece.size != 0 ? piece.size : size;
   std::uint64_t nextReport = kProgressStep;
   const auto report = [&] {
+    const std::uint64_t taken =
+        input.BytesTaken() + (piece.otherTaken ? piece.otherTaken->load() : 0);
     if (options.progress)
-      options.progress(input.BytesTaken(), size == 0 ? 0 : std::max(size, input.BytesTaken()));
+      options.progress(taken, size == 0 ? 0 : std::max(size, taken));
   };
 
   // The buffer holds the line being read and what came after it; it grows only for a line
@@ -460,8 +504,11 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
     if (cuts && nextCut < cuts->size())
       room = static_cast<std::size_t>(
           std::min<std::uint64_t>(room, (*cuts)[nextCut].bytes - textRead));
+    room = static_cast<std::size_t>(std::min<std::uint64_t>(room, piece.end - textRead));
     std::string error;
-    const std::optional<std::size_t> got = input.Read(buffer.get() + end, room, error);
+    const std::optional<std::size_t> got = textRead == piece.end
+                                               ? std::optional<std::size_t>(0)
+                                               : input.Read(buffer.get() + end, room, error);
     if (!got)
       return ReadError{0, error};
     atEnd = *got == 0;
@@ -475,14 +522,14 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
     }
     const char* stop = parser.Parse(buffer.get() + begin, buffer.get() + end, atEnd);
     begin = static_cast<std::size_t>(stop - buffer.get());
-    if (!estimated && size != 0 && parser.RowCount() >= 1000 && !parser.Stopped()) {
+    if (!estimated && expected != 0 && parser.RowCount() >= 1000 && !parser.Stopped()) {
       // Rows so far tell how many the file holds if its data goes on to its end; room for them
       // now saves growing the row storage step by step. Room never used is never touched.
       estimated = true;
       const double perByte =
           static_cast<double>(parser.RowCount()) / static_cast<double>(textRead - (end - begin));
       try {
-        parser.Reserve(static_cast<std::size_t>(perByte * static_cast<double>(size) * 1.02));
+        parser.Reserve(static_cast<std::size_t>(perByte * static_cast<double>(expected) * 1.02));
       } catch (const std::bad_alloc&) {
         // Only a guess: the rows may still fit as they come.
       } catch (const std::length_error&) {
@@ -495,22 +542,194 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
   return std::nullopt;
 }
 
+// A classic log at least this long is read in two pieces, one on each core. The tests lower it
+// (QUORVANE_SPLIT_BYTES) so that their logs take that path too.
+std::uint64_t SplitThreshold() {
+  static const std::uint64_t threshold = [] {
+    const char* given = std::getenv("QUORVANE_SPLIT_BYTES");
+    const std::uint64_t bytes = given ? std::strtoull(given, nullptr, 10) : 0;
+    return bytes != 0 ? bytes : std::uint64_t{32} << 20;
+  }();
+  return threshold;
+}
+
+// How much of the text is looked at to place the cut: lines are far shorter.
+constexpr std::size_t kSplitWindow = std::size_t{64} << 10;
+
+// Where a log of `size` bytes whose text starts with `start` is cut in two, and its line-end
+// convention: the first line start behind a line end past the middle. Nothing when the log is
+// to be read whole: a short one, one that would not be read as a classic log (`detect`), or one
+// whose first line end or the one past its middle `windowAt(offset)` does not show.
+struct Split {
+  std::uint64_t at;
+  bool lfLines;
+};
+template <typename WindowAt>
+std::optional<Split> SplitOf(std::string_view start, std::uint64_t size, const WindowAt& windowAt,
+                             const ReadOptions& options, bool detect) {
+  // Below 2 GiB no piece's rows can pass the 4 GiB a table holds when the whole's do not.
+  if (size < SplitThreshold() || size >= (std::uint64_t{1} << 31) || options.observeText ||
+      options.firstDateOnly)
+    return std::nullopt;
+  const char* begin = start.data();
+  const char* end = begin + start.size();
+  const bool whole = start.size() == size;
+  if (detect && FormatDetector().Look(begin, end, whole) != LogFormat::Classic)
+    return std::nullopt;
+  // The convention as Parser::KnowConvention decides it.
+  const char* cr = FindByte(begin, end, '\r');
+  const bool lfLines = FindByte(begin, cr, '\n') != cr;
+  if (!lfLines && (cr == end || (cr + 1 == end && !whole)))
+    return std::nullopt;
+  const std::string window = windowAt(size / 2);
+  const char* from = window.data();
+  const char* stop = FindByte(from, from + window.size(), lfLines ? '\n' : '\r');
+  // A carriage return's line end takes the line feed right behind it.
+  const std::size_t past = lfLines ? 1 : 2;
+  if (static_cast<std::size_t>(stop - from) + past > window.size())
+    return std::nullopt;
+  const std::uint64_t at =
+      size / 2 + static_cast<std::uint64_t>(stop - from) + (!lfLines && stop[1] != '\n' ? 1 : past);
+  if (at >= size)
+    return std::nullopt;
+  return Split{at, lfLines};
+}
+
 }  // namespace
 
 ReadResult ParseLog(std::string_view bytes, const ReadOptions& options) {
   try {
+    const auto windowAt = [&](std::uint64_t at) {
+      return std::string(bytes.substr(static_cast<std::size_t>(at), kSplitWindow));
+    };
+    const std::optional<Split> split =
+        SplitOf(bytes.substr(0, kSplitWindow), bytes.size(), windowAt, options, false);
     Parser parser(options);
-    parser.Parse(bytes.data(), bytes.data() + bytes.size(), true);
+    Parser rest(options);
+    const char* cut = bytes.data() + (split ? split->at : bytes.size());
+    parser.Parse(bytes.data(), cut, true);
+    if (split) {
+      rest.StartWithin(split->lfLines);
+      rest.Parse(cut, bytes.data() + bytes.size(), true);
+    }
     if (options.progress)
       options.progress(bytes.size(), bytes.size());
-    return parser.Finish();
+    return split ? parser.FinishWith(rest) : parser.Finish();
   } catch (const std::bad_alloc&) {
     return Failure(0, kNoMemory);
   }
 }
 
+namespace {
+
+// A classic log read in two pieces, and where its reading stopped (see AnyReadResult).
+struct SplitRead {
+  ReadResult read;
+  std::uint64_t used = 0;
+  std::size_t openTail = 0;
+  bool dataEnded = false;
+  std::uint64_t device = 0, inode = 0;
+};
+
+// Reads a long plain classic log in two pieces, its head on this thread and the rest on another;
+// nothing (and nothing read) when it is not a log to read so.
+std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& options, bool detect) {
+#ifdef QUORVANE_READ_IN_PARALLEL
+  if (name.standardInput)
+    return std::nullopt;
+  // A short log is not opened here: its one read opens it once.
+  std::error_code unknown;
+  const std::uintmax_t bytes = std::filesystem::file_size(name.path, unknown);
+  if (unknown || bytes < SplitThreshold())
+    return std::nullopt;
+  LogInput input(name);
+  if (!input.OpenError().empty() || input.Compressed() || input.Size() < SplitThreshold())
+    return std::nullopt;
+  const auto windowAt = [&](std::uint64_t at) {
+    std::string window(kSplitWindow, '\0');
+    std::size_t got = 0;
+    LogInput part(name);
+    if (part.OpenError().empty() && (at == 0 || part.SkipTo(at))) {
+      std::string error;
+      for (std::optional<std::size_t> n;
+           got < window.size() &&
+           (n = part.Read(window.data() + got, window.size() - got, error)).value_or(0) != 0;)
+        got += *n;
+    }
+    window.resize(got);
+    return window;
+  };
+  const std::uint64_t size = input.Size();
+  const std::optional<Split> split = SplitOf(windowAt(0), size, windowAt, options, detect);
+  if (!split)
+    return std::nullopt;
+  Parser head(options);
+  Parser rest(options);
+  rest.StartWithin(split->lfLines);
+  // The rest's progress shows in the head's reports: the caller hears from this thread only.
+  std::atomic<std::uint64_t> restTaken{0};
+  ReadOptions restOptions = options;
+  restOptions.progress = [&](std::uint64_t bytesRead, std::uint64_t) {
+    restTaken = bytesRead - split->at;
+  };
+  std::uint64_t restUsed = 0;
+  std::future<std::optional<ReadError>> restRead;
+  try {
+    restRead = std::async(std::launch::async, [&]() -> std::optional<ReadError> {
+      LogInput part(name);
+      if (!part.OpenError().empty())
+        return ReadError{0, part.OpenError()};
+      if (!part.SkipTo(split->at))
+        return ReadError{0, "cannot read the file: it changed while it was read"};
+      // Room for the whole file's rows here too: only what is used is touched, and room that
+      // large takes huge pages, whose faults are few.
+      return ReadStream(part, rest, restOptions, nullptr, &restUsed, {UINT64_MAX, size});
+    });
+  } catch (const std::system_error&) {
+    return std::nullopt;  // no second thread to be had
+  }
+  SplitRead result;
+  std::optional<ReadError> headError;
+  try {
+    // The head's rows take room for the whole file's, so that the rest's join them in place.
+    headError =
+        ReadStream(input, head, options, nullptr, &result.used, {split->at, size, &restTaken});
+  } catch (...) {
+    restRead.wait();  // the other thread uses this frame
+    throw;
+  }
+  const std::optional<ReadError> restError = restRead.get();
+  if (options.progress) {
+    const std::uint64_t taken = input.BytesTaken() + restTaken;
+    options.progress(taken, std::max(size, taken));
+  }
+  result.device = input.Device();
+  result.inode = input.Inode();
+  if (headError || (!head.Stopped() && restError)) {
+    const ReadError& error = headError ? *headError : *restError;
+    result.read = Failure(error.line, error.reason);
+    return result;
+  }
+  result.openTail = head.Stopped() ? head.OpenTail() : rest.OpenTail();
+  result.dataEnded = head.Stopped() || rest.Stopped();
+  if (!head.Stopped())
+    result.used = split->at + restUsed;
+  result.read = head.FinishWith(rest);
+  return result;
+#else
+  (void)name;
+  (void)options;
+  (void)detect;
+  return std::nullopt;
+#endif
+}
+
+}  // namespace
+
 ReadResult ReadLogFile(const std::filesystem::path& path, const ReadOptions& options) {
   try {
+    if (std::optional<SplitRead> split = ReadInTwo(InputName{path, false}, options, false))
+      return std::move(split->read);
     LogInput input(InputName{path, false});
     if (!input.OpenError().empty())
       return Failure(0, input.OpenError());
@@ -536,6 +755,21 @@ AnyReadResult ReadAnyLog(const InputName& name, Expect expect, const ReadOptions
     if (!input.OpenError().empty()) {
       result.error = ReadError{0, input.OpenError()};
       return result;
+    }
+    if (cuts.empty() && expect != Expect::ServerLog) {
+      if (std::optional<SplitRead> split = ReadInTwo(name, options, true)) {
+        if (!split->read.Ok()) {
+          result.error = std::move(split->read.error);
+          return result;
+        }
+        result.table = std::move(*split->read.table);
+        result.bytesUsed = split->used;
+        result.openTail = split->openTail;
+        result.dataEnded = split->dataEnded;
+        result.device = split->device;
+        result.inode = split->inode;
+        return result;
+      }
     }
     AnyParser parser(expect, options);
     std::uint64_t used = 0;

@@ -68,6 +68,7 @@ ReadResult ParseLog(std::string_view bytes, const ReadOptions& options = {});
 
 // Opens the file read-only and without waiting (a named pipe with no writer reads as empty),
 // reads it as a stream up to the end of the data, closes it, and returns what ParseLog would.
+// A long plain file is read in two pieces at once, the second on another thread.
 ReadResult ReadLogFile(const std::filesystem::path& path, const ReadOptions& options = {});
 
 // What a file turned out to be: a classic log (one table) or a server log of either layout.

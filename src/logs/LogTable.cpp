@@ -643,6 +643,54 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
   rows_.push_back(kept);
 }
 
+void LogTableBuilder::Append(LogTableBuilder&& rest) {
+  // Looked up once per text, not once per row; each pool of `rest` goes once looked up, so that
+  // its texts are held twice only meanwhile.
+  const auto mapped = [](std::unique_ptr<StringPool>& from, StringPool& into) {
+    std::vector<std::uint32_t> ids(from->Size());
+    for (std::uint32_t id = 0; id < ids.size(); ++id)
+      ids[id] = into.Intern(from->Text(id));
+    from = std::make_unique<StringPool>();
+    return ids;
+  };
+  const std::vector<std::uint32_t> addressIds = mapped(rest.addresses_, *addresses_);
+  const std::vector<std::uint32_t> nameIds = mapped(rest.names_, *names_);
+  const std::vector<std::uint32_t> accountIds = mapped(rest.accounts_, *accounts_);
+  // A length-led record of `rest`'s bytes (`lengths` lengths, then their bytes), copied whole.
+  const auto copied = [](const ByteArena& from, std::uint32_t offset, int lengths, ByteArena& into,
+                         std::uint32_t& at) {
+    const char* const start = from.View(offset, 1).data();
+    const char* end = start;
+    std::size_t bytes = 0;
+    for (int i = 0; i < lengths; ++i)
+      bytes += TakeLength(end);
+    end += bytes;
+    std::copy(start, end, into.Extend(static_cast<std::size_t>(end - start), at));
+  };
+  const std::size_t base = rows_.size();
+  rows_.reserve(base + rest.rows_.size());
+  for (std::size_t r = 0; r < rest.rows_.size(); ++r) {
+    LogTable::Row row = rest.rows_[r];
+    row.address = addressIds[row.address];
+    row.name = nameIds[row.name];
+    LogTable::SetAccount(row, accountIds[row.account]);
+    if (row.keeps != 0)
+      copied(*rest.kept_, row.kept, row.form == 0 ? 2 : 1, *kept_, row.kept);
+    if (r < rest.dateTextAt_.size() && rest.dateTextAt_[r] != 0) {
+      dateTextAt_.resize(base + r + 1, 0);
+      std::uint32_t at;
+      copied(*rest.dateTexts_, rest.dateTextAt_[r] - 1, 1, *dateTexts_, at);
+      dateTextAt_.back() = at + 1;
+    }
+    rows_.push_back(row);
+  }
+  if (dates_ && rest.dates_)
+    dates_->Append(std::move(*rest.dates_));
+  decltype(rest.rows_)().swap(rest.rows_);
+  rest.dateTextAt_ = {};
+  rest.dateTexts_ = std::make_unique<ByteArena>(kKeptBlockShift);
+}
+
 LogTable LogTableBuilder::Finish(Encoding encoding) && {
   std::optional<std::vector<Timestamp>> read;
   DateOrder order = DateOrder::Detect;
@@ -686,7 +734,8 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
     if (dateTextAt_[r] == 0)
       continue;
     const char* at = dateTexts_->View(dateTextAt_[r] - 1, 1).data();
-    const std::string_view text(at, TakeLength(at));
+    const std::size_t length = TakeLength(at);  // moves `at` to the text
+    const std::string_view text(at, length);
     LogTable::Row& row = table.rows_[r];
     const std::uint32_t form =
         table.FormOf(text, table.dates_.empty() ? kUndated : table.dates_[r]);

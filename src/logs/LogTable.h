@@ -204,6 +204,11 @@ class LogTableBuilder {
   // The rows' dates will be given to Finish, not read from their cells (a history holds them):
   // the Date/Time cells wait aside as when the builder reads dates, so each is kept once.
   void ExpectDates() { datesToCome_ = true; }
+  // Takes the rows `rest` was given (with the same cells kept and dates asked for) as added
+  // behind these, as when one file was read in two pieces; `rest` is left empty. Texts new to
+  // this builder take their ids in the order `rest` met them, and the dates are settled by both
+  // pieces' cells together. Costs `rest`'s rows and its distinct texts.
+  void Append(LogTableBuilder&& rest);
   // The table, its Name texts decoded from `encoding`.
   LogTable Finish(Encoding encoding) &&;
   // The same with the rows' dates, one per row, after ExpectDates. Throws std::invalid_argument

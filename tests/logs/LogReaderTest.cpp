@@ -62,7 +62,11 @@ TEST(ReaderAccepts, YieldsTheseRows) {
       {"BareLfIsDataInCrFile", kHeader + "\r\nd1\ta\nb\tc1\tn1\tf1\r\n", "d1|a\nb|c1|n1|f1;"},
       {"LoneCrIsDataInLfFile", kHeader + "\nd1\ta\rb\tc1\tn1\tf1\r\n" + kB + "\n",
        "d1|a\rb|c1|n1|f1;" + kRowB},
-      {"EmptyLineEndsData", kHeader + "\r\n" + kA + "\r\n\r\n" + kB + "\r\n", kRowA},
+      // Nothing behind it counts, not even a line that could not be read.
+      {"EmptyLineEndsData",
+       kHeader + "\r\n" + kA + "\r\n\r\n" + kB + "\r\n" + kB + "\r\n" + kB + "\r\n" + kB +
+           "\r\nx\r\n",
+       kRowA},
       {"ExtraFieldsIgnored", kHeader + "\r\n" + kA + "\tx\ty\r\n", kRowA},
       {"EmptyCellsAndBlanksKept", kHeader + "\r\n d1 \t\tc1\tn1 \t\r\n", " d1 ||c1|n1 |;"},
       {"Windows1252Decoded", kHeader + "\r\nd\ta\tc\tM\xFCller \x80\x81\tf\r\n",
