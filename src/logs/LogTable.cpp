@@ -242,13 +242,6 @@ std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
   return {};
 }
 
-void LogTable::SetDates(std::vector<Timestamp> dates, DateOrder order) {
-  if (dates.size() != rows_.size())
-    throw std::invalid_argument("one date per row");
-  Redate(std::move(dates));
-  datesOrder_ = order;
-}
-
 void LogTable::ReadDates(DateOrder order) {
   Redate(ParseDateColumn(
       rows_.size(), [this](std::size_t row) { return DateTimeBytes(row); }, order));

@@ -66,9 +66,6 @@ class LogTable {
   // How many kept Date/Time cells read as a date only in the other day/month order than `order`
   // (none for Detect): the rows that order set by hand leaves undated.
   std::size_t DatesOnlyInOtherOrder(DateOrder order) const;
-  // Gives the rows the dates read before, one per row (a history keeps them beside the cells).
-  // Throws std::invalid_argument when the counts differ.
-  void SetDates(std::vector<Timestamp> dates, DateOrder order);
   // Forgets the dates, as if the table had been read without them.
   void DropDates() { Redate({}); }
 

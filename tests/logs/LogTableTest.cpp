@@ -359,9 +359,16 @@ TEST(KeptCells, ReadAsWrittenThroughEveryChange) {
   std::vector<Timestamp> later(rows.size());
   for (std::size_t row = 0; row < rows.size(); ++row)
     later[row] = table.Date(row) == kUndated ? kUndated : table.Date(row) + 86400 * 40 + 3601;
-  appended.SetDates(later, DateOrder::MonthFirst);
-  expectCells(appended, all);
-  EXPECT_EQ(appended.Date(0), later[0]);
+  // A history's rows come with their dates, given when the table is finished.
+  LogTableBuilder builder;
+  builder.ExpectDates();
+  for (const std::vector<std::string>& cells : rows) {
+    const LogTableBuilder::Cells row{cells[0], cells[1], cells[2], cells[3], cells[4]};
+    builder.AddRows(&row, 1);
+  }
+  const LogTable given = std::move(builder).Finish(Encoding::Utf8, later, DateOrder::MonthFirst);
+  expectCells(given, all);
+  EXPECT_EQ(given.Date(0), later[0]);
   table.DropDates();
   expectCells(table, all);
 }
