@@ -40,6 +40,10 @@ CREATE TABLE addresses(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
 CREATE TABLE accounts(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
 CREATE TABLE names(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
 CREATE TABLE file_names(id INTEGER PRIMARY KEY, text TEXT NOT NULL);
+-- 32 bits of each file name's hash, 4 bytes by id from first_id on (little-endian), so that a run
+-- adding a few rows finds which of their files the history holds without reading every name.
+-- Files made before it was kept, or written by a run that did not keep it, hash the rest then.
+CREATE TABLE file_name_hashes(first_id INTEGER PRIMARY KEY, hashes BLOB NOT NULL);
 -- One row per log, known by its text (`digest` of its first `text_bytes`). Its rows of each
 -- direction are its reading's rows from `skipped_*` on (a start the history held already when
 -- the log came), `stored_*` of them; the report leaves out the first `left_out_*` of those as
@@ -365,6 +369,10 @@ class Statement {
                             SQLITE_TRANSIENT));
     return *this;
   }
+  Statement& BindBytes(int column, std::string_view bytes) {
+    Check(sqlite3_bind_blob64(statement_, column, bytes.data(), bytes.size(), SQLITE_TRANSIENT));
+    return *this;
+  }
   // One step: whether it gave a row.
   bool Step() {
     const int code = sqlite3_step(statement_);
@@ -387,6 +395,11 @@ class Statement {
   std::string_view Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
     return {text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))};
+  }
+  std::string_view Bytes(int column) const {
+    const void* bytes = sqlite3_column_blob(statement_, column);
+    return {bytes ? static_cast<const char*>(bytes) : "",
+            static_cast<std::size_t>(sqlite3_column_bytes(statement_, column))};
   }
   std::optional<Digest> Blob(int column) const {
     if (sqlite3_column_bytes(statement_, column) != 16)
@@ -997,45 +1010,61 @@ class TextIndex {
     }
   }
   // Reads only the texts asked for (those of the rows about to be added, when they are few), and
-  // the index to add to: a scan that keeps next to nothing.
-  void LoadWanted(sqlite3* db, const char* table, const std::vector<std::string_view>& wanted) {
+  // the index to add to. `hashes`: HashOf each of the table's texts, by id from 1, up to its
+  // largest id: only the texts whose hash one asked for has are read.
+  void LoadWanted(sqlite3* db, const char* table, const std::vector<std::string_view>& wanted,
+                  const std::vector<std::uint32_t>& hashes) {
     if (loaded_) {
       Load(db, table, true);
       return;
     }
     table_ = table;
     std::unordered_map<std::string_view, bool, TextViewHash> asked;
-    // Most texts scanned are not asked for: a few bytes of each, looked up in a small table,
-    // tell most of those apart before a whole hash is taken.
-    std::vector<std::uint64_t> sketches(
+    std::vector<std::uint32_t> wantedHashes(
         std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
-    const std::size_t mask = sketches.size() - 1;
+    const std::size_t mask = wantedHashes.size() - 1;
+    // 0 marks a free slot: a text whose hash is 0 is looked for as 1, and so are those of 1.
+    const auto key = [](std::uint32_t hash) { return std::max<std::uint32_t>(hash, 1); };
     for (std::string_view text : wanted) {
       asked.emplace(text, true);
-      const std::uint64_t sketch = SketchOf(text);
-      std::size_t slot = sketch & mask;
-      while (sketches[slot] != 0 && sketches[slot] != sketch)
+      const std::uint32_t hash = key(HashOf(text));
+      std::size_t slot = hash & mask;
+      while (wantedHashes[slot] != 0 && wantedHashes[slot] != hash)
         slot = (slot + 1) & mask;
-      sketches[slot] = sketch;
+      wantedHashes[slot] = hash;
     }
-    const auto mayBeAsked = [&](std::string_view text) {
-      const std::uint64_t sketch = SketchOf(text);
-      for (std::size_t slot = sketch & mask; sketches[slot] != 0; slot = (slot + 1) & mask) {
-        if (sketches[slot] == sketch)
-          return true;
-      }
-      return false;
-    };
     loaded_ = partial_ = true;
     Rehash(std::bit_ceil(std::max<std::size_t>(64, wanted.size() * 4)));
-    Statement all(db, (std::string("SELECT id, text FROM ") + table).c_str());
-    while (all.Step()) {
-      const std::int64_t id = IdIn(all, table);
-      nextId_ = std::max(nextId_, id + 1);
-      const std::string_view text = all.Text(1);
-      if (mayBeAsked(text) && asked.count(text) != 0)
-        Put(id, text, false);
+    Statement one(db, (std::string("SELECT text FROM ") + table + " WHERE id = ?").c_str());
+    for (std::size_t i = 0; i < hashes.size(); ++i) {
+      const std::uint32_t hash = key(hashes[i]);
+      std::size_t slot = hash & mask;
+      while (wantedHashes[slot] != 0 && wantedHashes[slot] != hash)
+        slot = (slot + 1) & mask;
+      if (wantedHashes[slot] == 0)
+        continue;
+      const auto id = static_cast<std::int64_t>(i + 1);
+      if (one.Bind(1, id).Step()) {
+        if (asked.count(one.Text(0)) != 0)
+          Put(id, one.Text(0), false);
+        one.Step();  // done
+      }
     }
+    nextId_ = std::max<std::int64_t>(nextId_, static_cast<std::int64_t>(hashes.size()) + 1);
+  }
+  // What FileNameHashes keeps of a text.
+  static std::uint32_t HashOf(std::string_view text) {
+    return static_cast<std::uint32_t>(Hash(text));
+  }
+  // HashOf the text of an id it read whole or added, if it did.
+  std::optional<std::uint32_t> HashOfId(std::int64_t id) const {
+    if (firstAdded_ != 0 && id >= firstAdded_ &&
+        id - firstAdded_ < static_cast<std::int64_t>(addedHashes_.size()))
+      return addedHashes_[static_cast<std::size_t>(id - firstAdded_)];
+    if (id <= 0 || static_cast<std::size_t>(id) >= byId_.size() ||
+        byId_[static_cast<std::size_t>(id)].length == kMissing)
+      return std::nullopt;
+    return HashOf(Text(id));
   }
   std::string_view Text(std::int64_t id) const {
     if (id <= 0 || static_cast<std::size_t>(id) >= byId_.size() ||
@@ -1068,6 +1097,9 @@ class TextIndex {
         return at.id;
     }
     const std::int64_t id = nextId_;
+    if (addedHashes_.empty())
+      firstAdded_ = id;
+    addedHashes_.push_back(static_cast<std::uint32_t>(hash));
     insert.Add(id, text);
     Put(id, text, !partial_, tag);
     return id;
@@ -1094,16 +1126,6 @@ class TextIndex {
     if (id <= 0 || id >= std::int64_t{UINT32_MAX})
       throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
     return id;
-  }
-  // A text's length and its first and last eight bytes, mixed; never 0, the empty slot.
-  static std::uint64_t SketchOf(std::string_view text) {
-    std::uint64_t head = 0, tail = 0;
-    const std::size_t n = std::min<std::size_t>(8, text.size());
-    std::memcpy(&head, text.data(), n);
-    std::memcpy(&tail, text.data() + text.size() - n, n);
-    const std::uint64_t mixed =
-        (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ text.size();
-    return (mixed ^ (mixed >> 29)) | 1;
   }
   // Holds a text; `byId` also for Text(id), which a scan for a few texts does not need; in the
   // lookup once there is one.
@@ -1148,14 +1170,119 @@ class TextIndex {
   ByteArena arena_{20};
   std::vector<Place> byId_;
   std::int64_t nextId_ = 1;
+  std::int64_t firstAdded_ = 0;  // the first id IdOf gave a new text, whose hashes follow
+  std::vector<std::uint32_t> addedHashes_;
   bool loaded_ = false, partial_ = false;
   std::vector<Slot> slots_;  // empty until a lookup is wanted
   std::size_t mask_ = 0, used_ = 0;
 };
 
+// What file_name_hashes holds: TextIndex::HashOf each file name, by id. The file's chunks are
+// trusted only as far as they run whole from id 1; what they lack (a file made before they were
+// kept, or added to by a run that kept none) is hashed from the texts and written back.
+class FileNameHashes {
+ public:
+  static constexpr std::size_t kChunk = 4096;  // ids a row of the table holds
+
+  // Reads the chunks, then hashes the texts of the ids beyond them through `last`.
+  void Load(sqlite3* db, std::int64_t last, const TextIndex& held) {
+    hashes_.clear();
+    loaded_ = true;
+    rewrite_ = false;
+    if (Exists(db)) {
+      Statement chunks(db, "SELECT first_id, hashes FROM file_name_hashes ORDER BY first_id");
+      while (chunks.Step()) {
+        const std::string_view bytes = chunks.Bytes(1);
+        // Each chunk whole but the last, the next from where the one before ended.
+        if (rewrite_ || chunks.Int(0) != Next() || hashes_.size() % kChunk != 0 ||
+            bytes.size() % 4 != 0 || bytes.size() > 4 * kChunk) {
+          rewrite_ = true;
+          continue;
+        }
+        for (std::size_t at = 0; at < bytes.size(); at += 4) {
+          const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+          hashes_.push_back(b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t{b[3]} << 24);
+        }
+      }
+      // Chunks that cannot be trusted are written again whole.
+      if (rewrite_ || Next() > last + 1) {
+        hashes_.clear();
+        rewrite_ = true;
+      }
+    }
+    saved_ = hashes_.size();
+    HashRest(db, last, held);
+  }
+  // By id from 1.
+  const std::vector<std::uint32_t>& Hashes() const { return hashes_; }
+
+  // Brings the file's chunks up to every text through `last`, in the writing transaction.
+  void Save(sqlite3* db, std::int64_t last, const TextIndex& held) {
+    if (loaded_)
+      HashRest(db, last, held);
+    else
+      Load(db, last, held);
+    if (saved_ == hashes_.size() && !rewrite_)
+      return;
+    Statement(db,
+              "CREATE TABLE IF NOT EXISTS file_name_hashes(first_id INTEGER PRIMARY KEY, "
+              "hashes BLOB NOT NULL)")
+        .Run();
+    if (rewrite_)
+      Statement(db, "DELETE FROM file_name_hashes").Run();
+    Statement put(db, "INSERT OR REPLACE INTO file_name_hashes(first_id, hashes) VALUES(?, ?)");
+    std::string bytes;
+    for (std::size_t first = saved_ - saved_ % kChunk; first < hashes_.size(); first += kChunk) {
+      bytes.clear();
+      for (std::size_t i = first; i < std::min(first + kChunk, hashes_.size()); ++i) {
+        for (int shift = 0; shift < 32; shift += 8)
+          bytes.push_back(static_cast<char>(hashes_[i] >> shift));
+      }
+      put.Bind(1, static_cast<std::int64_t>(first) + 1).BindBytes(2, bytes).Run();
+    }
+    saved_ = hashes_.size();
+    rewrite_ = false;
+  }
+
+ private:
+  std::int64_t Next() const { return static_cast<std::int64_t>(hashes_.size()) + 1; }
+  static bool Exists(sqlite3* db) {
+    Statement table(db,
+                    "SELECT 1 FROM sqlite_master WHERE type = 'table' AND "
+                    "name = 'file_name_hashes'");
+    const bool exists = table.Step();
+    if (exists)
+      table.Step();  // done
+    return exists;
+  }
+  // The ids beyond those hashed, through `last`: from what `held` knows of them, else from the
+  // file's texts.
+  void HashRest(sqlite3* db, std::int64_t last, const TextIndex& held) {
+    for (; Next() <= last; hashes_.push_back(*held.HashOfId(Next()))) {
+      if (!held.HashOfId(Next()))
+        break;
+    }
+    if (Next() > last)
+      return;
+    Statement rest(db, "SELECT id, text FROM file_names WHERE id >= ? AND id <= ? ORDER BY id");
+    rest.Bind(1, Next()).Bind(2, last);
+    while (rest.Step()) {
+      // An id no text has (the file was written by something else) matches nothing.
+      hashes_.resize(static_cast<std::size_t>(rest.Int(0)) - 1, 0);
+      hashes_.push_back(TextIndex::HashOf(rest.Text(1)));
+    }
+    hashes_.resize(static_cast<std::size_t>(std::max<std::int64_t>(last, 0)), 0);
+  }
+
+  std::vector<std::uint32_t> hashes_;
+  std::size_t saved_ = 0;  // how many of hashes_ the file holds as they are
+  bool rewrite_ = false, loaded_ = false;
+};
+
 // The texts of every column, each read when first needed.
 struct Texts {
   TextIndex addresses, accounts, names, fileNames;
+  FileNameHashes fileNameHashes;
 
   // Reads those of the columns `kept` (Address and Name always); with `lookup`, to add to.
   void Need(sqlite3* db, KeptCells kept, bool lookup) {
@@ -1570,7 +1697,8 @@ void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Rea
       }
     }
   }
-  texts.fileNames.LoadWanted(db, "file_names", wanted);
+  texts.fileNameHashes.Load(db, static_cast<std::int64_t>(held), texts.fileNames);
+  texts.fileNames.LoadWanted(db, "file_names", wanted, texts.fileNameHashes.Hashes());
 }
 
 // Adds what the sources read now hold beyond what the history holds: each file's whole rows
@@ -1776,6 +1904,13 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName})
     adder->Flush();
   writer.Drain();
+  if (!needTexts) {
+    Statement files(db, "SELECT coalesce(max(id), 0) FROM file_names");
+    files.Step();
+    const std::int64_t lastFile = files.Int(0);
+    files.Step();  // done
+    texts.fileNameHashes.Save(db, lastFile, texts.fileNames);
+  }
 
   // Where each run's counted rows begin, for the view, and how many each file leaves out.
   Statement counted(db, "UPDATE runs SET counted_from = ? WHERE id = ?");
