@@ -86,9 +86,9 @@ class LogTable {
   bool SharesFileNames(const LogTable& other) const {
     return files_ == other.files_ && encoding_ == other.encoding_;
   }
-  // What the bytes of File Name cells lie in: held, it keeps the views CellBytes and
-  // FileNameBytes gave of them valid whatever becomes of the table.
-  std::shared_ptr<const void> KeptBytes() const { return files_; }
+  // The File Name texts by id: held, it keeps the views CellBytes and FileNameBytes gave of them
+  // valid whatever becomes of the table.
+  std::shared_ptr<const StringPool> FileNames() const { return files_; }
   // Makes `b` take its File Name ids from `a`'s texts, when both keep File Names in one
   // encoding: costs `b`'s distinct File Names and its rows. Rows appended later to either add
   // their new texts to the shared ones in place.
