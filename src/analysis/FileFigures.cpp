@@ -547,6 +547,180 @@ struct Texts {
   ByteArena names{kNameBlockShift};
 };
 
+// Sorts each share's items, on two threads when `parallel`; `room(half)` has room for as many
+// items besides.
+template <typename Room>
+void SortShares(Share (&shares)[2], bool parallel, Room room) {
+  const auto sort = [&](int half) {
+    Share& share = shares[half];
+    SortItem* const spare = new (static_cast<void*>(room(half))) SortItem[share.items.size()];
+    Buffer<std::uint16_t> digits(share.items.size());
+    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
+              {share.counts.data(), share.texts.data()});
+  };
+  RunBoth(
+      parallel, [&] { sort(0); }, [&] { sort(1); });
+}
+
+// The two shares' sorted files as the table, the first `limit` of them.
+FilesTable MergeShares(Share (&shares)[2], const LogTable& uploads, bool parallel,
+                       std::size_t limit) {
+  // The first uploaders' names, copied into the table's texts before the merge reads them.
+  auto texts = std::make_shared<Texts>(
+      Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
+  Array<TextRef> uploaderOf(uploads.NameIdCount());
+  for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
+    if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
+      continue;
+    const std::string_view name = uploads.NameText(id);
+    if (!name.empty()) {
+      std::uint32_t offset;
+      char* const packed = texts->names.Extend(sizeof(std::uint32_t) + name.size(), offset);
+      const auto length = static_cast<std::uint32_t>(name.size());
+      std::memcpy(packed, &length, sizeof length);
+      std::copy(name.begin(), name.end(), packed + sizeof length);
+      uploaderOf[id] = TextRef(packed);
+    }
+  }
+
+  // The two shares' orders merged: the first half of the files on this thread, the rest on
+  // another, each half cut where the shares' items meet.
+  const SortedRun sorted[2] = {{shares[0].items.data(),
+                                shares[0].items.size(),
+                                {shares[0].counts.data(), texts->files[0].data()}},
+                               {shares[1].items.data(),
+                                shares[1].items.size(),
+                                {shares[1].counts.data(), texts->files[1].data()}}};
+  const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
+  const std::size_t half = parallel ? files / 2 : files;
+  const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
+  FilesTable table;
+  table.files.reserve(files);
+  // The kernel zeroes each fresh page as it is first touched, which for the table's tens of
+  // megabytes takes longer than filling it: the two threads fault in a half each first.
+  const std::size_t bytes = files * sizeof(FileFigures);
+  char* const storage = reinterpret_cast<char*>(table.files.data());
+  RunBoth(
+      parallel, [&] { TouchPages(storage, bytes / 2); },
+      [&] { TouchPages(storage + bytes / 2, bytes - bytes / 2); });
+  table.files.resize(files);
+  FileFigures* const out = table.files.data();
+  RunBoth(
+      parallel,
+      [&] {
+        Merge(sorted[0].Part(0, fromFirst), sorted[1].Part(0, half - fromFirst), half,
+              uploaderOf.data(), out);
+      },
+      [&] {
+        Merge(sorted[0].Part(fromFirst, sorted[0].size),
+              sorted[1].Part(half - fromFirst, sorted[1].size), files - half, uploaderOf.data(),
+              out + half);
+      });
+  table.texts = std::move(texts);
+  return table;
+}
+
+// The figures of tables that share their File Name ids: each file counted in arrays by its id,
+// no text hashed or compared; files go to the two shares in turn as they first come, each text
+// copied (decoded) once, and are sorted and merged as the spread rows' are.
+FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, std::size_t limit) {
+  const bool parallel = downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread;
+  std::optional<Encoding> decode;
+  if (downloads.TextEncoding() != Encoding::Utf8)
+    decode = downloads.TextEncoding();
+  const std::size_t ids = downloads.FileNameIdCount();
+  // Room for every text the files may have: only the pages used are touched.
+  std::size_t textRoom = 0;
+  for (std::uint32_t id = 0; id < ids; ++id)
+    textRoom += sizeof(std::uint32_t) + downloads.FileNameText(id).size() * (decode ? 3 : 1);
+  Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
+                     Share(parallel ? textRoom : 0, uploads.NameIdCount())};
+  std::uint32_t entries = 0;
+  Array<std::uint32_t> downloadsOf;  // by entry: the file's entries in turn, in the two shares
+  {
+    Array<std::uint32_t> entryOf(ids, kNobody);  // by id
+    const auto entryFor = [&](std::uint32_t id) {
+      std::uint32_t& entry = entryOf[id];
+      if (entry != kNobody)
+        return entry;
+      entry = entries++;
+      Share& share = shares[parallel ? entry & 1 : 0];
+      std::string decoded;
+      const std::string_view bytes = downloads.FileNameText(id);
+      const std::string_view text =
+          decode ? std::string_view(decoded = DecodeToUtf8(bytes, *decode)) : bytes;
+      char* const packed = share.texts.data() + share.textsUsed;
+      const auto length = static_cast<std::uint32_t>(text.size());
+      std::memcpy(packed, &length, sizeof length);
+      char* const kept = packed + sizeof length;
+      std::copy(text.begin(), text.end(), kept);
+      share.textsUsed += sizeof length + text.size();
+      share.items.push_back(
+          {{BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
+            BigEndian(kept, text.size(), kCountBytes + 8)},
+           static_cast<std::uint32_t>(share.counts.size()),
+           length});
+      share.counts.push_back({static_cast<std::uint32_t>(kept - share.texts.data())});
+      downloadsOf.push_back(0);
+      return entry;
+    };
+    const auto countsOf = [&](std::uint32_t entry) -> Counts& {
+      return parallel ? shares[entry & 1].counts[entry >> 1] : shares[0].counts[entry];
+    };
+    for (std::size_t row = 0; row < downloads.RowCount(); ++row) {
+      const std::uint32_t entry = entryFor(downloads.FileNameId(row));
+      ++downloadsOf[entry];
+      Counts& counts = countsOf(entry);
+      const Timestamp date = downloads.Date(row);
+      if (date != kUndated) {
+        if (counts.first == kUndated || date < counts.first)
+          counts.first = date;
+        if (date > counts.last)  // kUndated is below every date
+          counts.last = date;
+      }
+    }
+    // Each file's downloaders: its rows' names grouped by file, each name stamped with the file
+    // it was last counted for.
+    Array<std::uint32_t> at(entries + 1, 0);
+    for (std::uint32_t entry = 0; entry < entries; ++entry)
+      at[entry + 1] = at[entry] + downloadsOf[entry];
+    Array<std::uint32_t> names(downloads.RowCount());
+    for (std::size_t row = downloads.RowCount(); row-- > 0;)
+      names[--at[entryOf[downloads.FileNameId(row)] + 1]] = downloads.NameId(row);
+    // Each entry's count taken back off the end it began at: at[entry + 1] is now its start.
+    Array<std::uint32_t> countedFor(downloads.NameIdCount(), kNobody);
+    for (std::uint32_t entry = 0; entry < entries; ++entry) {
+      Counts& counts = countsOf(entry);
+      const std::size_t end = entry + 2 <= entries ? at[entry + 2] : downloads.RowCount();
+      for (std::size_t i = at[entry + 1]; i < end; ++i) {
+        if (std::exchange(countedFor[names[i]], entry) != entry)
+          ++counts.downloaders;
+      }
+    }
+    for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
+      const std::uint32_t entry = entryFor(uploads.FileNameId(row));
+      Counts& counts = countsOf(entry);
+      if (counts.uploads++ == 0) {
+        counts.firstUploader = uploads.NameId(row);
+        shares[parallel ? entry & 1 : 0].firstUploaders[counts.firstUploader] = 1;
+      }
+    }
+  }
+  for (std::uint32_t entry = 0; entry < entries; ++entry) {
+    const std::uint32_t local = parallel ? entry >> 1 : entry;
+    shares[parallel ? entry & 1 : 0].items[local].key[0] |= std::uint64_t{~downloadsOf[entry]}
+                                                            << 32;
+  }
+  downloadsOf = {};
+  {
+    Buffer<SortItem> spare[2] = {Buffer<SortItem>(shares[0].items.size()),
+                                 Buffer<SortItem>(shares[1].items.size())};
+    SortShares(shares, parallel,
+               [&](int half) { return reinterpret_cast<char*>(spare[half].data()); });
+  }
+  return MergeShares(shares, uploads, parallel, limit);
+}
+
 }  // namespace
 
 std::string PackText(std::string_view text) {
@@ -558,6 +732,8 @@ std::string PackText(std::string_view text) {
 
 FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads,
                               std::size_t limit) {
+  if (downloads.SharesFileNames(uploads))
+    return FileFiguresByIds(downloads, uploads, limit);
   const std::size_t rows = downloads.RowCount() + uploads.RowCount();
   const bool parallel = rows >= kRowsWorthAThread;
   unsigned bits = 0;
@@ -612,76 +788,15 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       parallel, [&] { count(0); }, [&] { count(1); });
   // Every row is counted: the rows' block is the sort's, an item a row from where the half's rows
   // begin, as there is a file at most per row.
-  const auto sort = [&](int half) {
-    Share& share = shares[half];
-    char* const room =
-        spread.block.data() + spread.start[2 * partitionsOf(half).first] * sizeof(SortItem);
-    SortItem* const spare = new (static_cast<void*>(room)) SortItem[share.items.size()];
-    Buffer<std::uint16_t> digits(share.items.size());
-    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
-              {share.counts.data(), share.texts.data()});
-  };
-  RunBoth(
-      parallel, [&] { sort(0); }, [&] { sort(1); });
+  SortShares(shares, parallel, [&](int half) {
+    return spread.block.data() + spread.start[2 * partitionsOf(half).first] * sizeof(SortItem);
+  });
   // The rows are counted: their block, the largest, is free for the table to take (a freed block
   // goes to the next of about its size), so that the rows and the table are not held at once.
   spreadRows.reset();
   downloadKeys.reset();
   uploadKeys.reset();
-
-  // The first uploaders' names, copied into the table's texts before the merge reads them.
-  auto texts = std::make_shared<Texts>(
-      Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
-  Array<TextRef> uploaderOf(uploads.NameIdCount());
-  for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
-    if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
-      continue;
-    const std::string_view name = uploads.NameText(id);
-    if (!name.empty()) {
-      std::uint32_t offset;
-      char* const packed = texts->names.Extend(sizeof(std::uint32_t) + name.size(), offset);
-      const auto length = static_cast<std::uint32_t>(name.size());
-      std::memcpy(packed, &length, sizeof length);
-      std::copy(name.begin(), name.end(), packed + sizeof length);
-      uploaderOf[id] = TextRef(packed);
-    }
-  }
-
-  // The two shares' orders merged: the first half of the files on this thread, the rest on
-  // another, each half cut where the shares' items meet.
-  const SortedRun sorted[2] = {{shares[0].items.data(),
-                                shares[0].items.size(),
-                                {shares[0].counts.data(), texts->files[0].data()}},
-                               {shares[1].items.data(),
-                                shares[1].items.size(),
-                                {shares[1].counts.data(), texts->files[1].data()}}};
-  const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
-  const std::size_t half = parallel ? files / 2 : files;
-  const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
-  FilesTable table;
-  table.files.reserve(files);
-  // The kernel zeroes each fresh page as it is first touched, which for the table's tens of
-  // megabytes takes longer than filling it: the two threads fault in a half each first.
-  const std::size_t bytes = files * sizeof(FileFigures);
-  char* const storage = reinterpret_cast<char*>(table.files.data());
-  RunBoth(
-      parallel, [&] { TouchPages(storage, bytes / 2); },
-      [&] { TouchPages(storage + bytes / 2, bytes - bytes / 2); });
-  table.files.resize(files);
-  FileFigures* const out = table.files.data();
-  RunBoth(
-      parallel,
-      [&] {
-        Merge(sorted[0].Part(0, fromFirst), sorted[1].Part(0, half - fromFirst), half,
-              uploaderOf.data(), out);
-      },
-      [&] {
-        Merge(sorted[0].Part(fromFirst, sorted[0].size),
-              sorted[1].Part(half - fromFirst, sorted[1].size), files - half, uploaderOf.data(),
-              out + half);
-      });
-  table.texts = std::move(texts);
-  return table;
+  return MergeShares(shares, uploads, parallel, limit);
 }
 
 }  // namespace quorvane
