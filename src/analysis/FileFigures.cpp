@@ -621,32 +621,61 @@ FilesTable MergeShares(Share (&shares)[2], const LogTable& uploads, bool paralle
 }
 
 // The figures of tables that share their File Name ids: each file counted in arrays by its id,
-// no text hashed or compared; files go to the two shares in turn as they first come, each text
-// copied (decoded) once, and are sorted and merged as the spread rows' are.
+// no text hashed or compared. Files are numbered as they first come and go to the two shares in
+// turn; one thread copies (decodes) each file's text once while the other counts the rows, and
+// the files are sorted and merged as the spread rows' are.
 FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, std::size_t limit) {
-  const bool parallel = downloads.RowCount() + uploads.RowCount() >= kRowsWorthAThread;
+  const std::size_t rows = downloads.RowCount();
+  const bool parallel = rows + uploads.RowCount() >= kRowsWorthAThread;
   std::optional<Encoding> decode;
   if (downloads.TextEncoding() != Encoding::Utf8)
     decode = downloads.TextEncoding();
   const std::size_t ids = downloads.FileNameIdCount();
-  // Room for every text the files may have: only the pages used are touched.
-  std::size_t textRoom = 0;
-  for (std::uint32_t id = 0; id < ids; ++id)
-    textRoom += sizeof(std::uint32_t) + downloads.FileNameText(id).size() * (decode ? 3 : 1);
-  Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
-                     Share(parallel ? textRoom : 0, uploads.NameIdCount())};
-  std::uint32_t entries = 0;
-  Array<std::uint32_t> downloadsOf;  // by entry: the file's entries in turn, in the two shares
+  // Each row's file as a number by first appearance (an entry), fetched a few rows ahead.
+  Array<std::uint32_t> idOf;  // by entry
+  Array<std::uint32_t> entryOfRow(rows + uploads.RowCount());
   {
     Array<std::uint32_t> entryOf(ids, kNobody);  // by id
-    const auto entryFor = [&](std::uint32_t id) {
-      std::uint32_t& entry = entryOf[id];
-      if (entry != kNobody)
-        return entry;
-      entry = entries++;
-      Share& share = shares[parallel ? entry & 1 : 0];
-      std::string decoded;
-      const std::string_view bytes = downloads.FileNameText(id);
+    idOf.reserve(std::min(ids, entryOfRow.size()));
+    const auto number = [&](const LogTable& table, std::size_t offset) {
+      for (std::size_t row = 0; row < table.RowCount(); ++row) {
+        if (row + kAhead < table.RowCount())
+          __builtin_prefetch(&entryOf[table.FileNameId(row + kAhead)]);
+        std::uint32_t& entry = entryOf[table.FileNameId(row)];
+        if (entry == kNobody) {
+          entry = static_cast<std::uint32_t>(idOf.size());
+          idOf.push_back(table.FileNameId(row));
+        }
+        entryOfRow[offset + row] = entry;
+      }
+    };
+    number(downloads, 0);
+    number(uploads, rows);
+  }
+  const std::size_t entries = idOf.size();
+  const auto shareOf = [&](std::size_t entry) { return parallel ? entry & 1 : 0; };
+  const auto local = [&](std::size_t entry) { return parallel ? entry >> 1 : entry; };
+  std::size_t textRoom = 0;  // only the pages used are touched
+  for (std::size_t entry = 0; entry < entries; ++entry)
+    textRoom +=
+        sizeof(std::uint32_t) + downloads.FileNameText(idOf[entry]).size() * (decode ? 3 : 1);
+  Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
+                     Share(parallel ? textRoom : 0, uploads.NameIdCount())};
+  for (int half = 0; half < 2; ++half) {
+    const std::size_t size = parallel ? (entries + 1 - half) / 2 : half == 0 ? entries : 0;
+    shares[half].counts.resize(size);
+    shares[half].items.resize(size);
+  }
+  const auto countsOf = [&](std::size_t entry) -> Counts& {
+    return shares[shareOf(entry)].counts[local(entry)];
+  };
+  // Each share's texts and sort items, in entry order; where the texts lie, by entry.
+  Array<std::uint32_t> textAt(entries);
+  const auto copyTexts = [&] {
+    std::string decoded;
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      Share& share = shares[shareOf(entry)];
+      const std::string_view bytes = downloads.FileNameText(idOf[entry]);
       const std::string_view text =
           decode ? std::string_view(decoded = DecodeToUtf8(bytes, *decode)) : bytes;
       char* const packed = share.texts.data() + share.textsUsed;
@@ -655,20 +684,22 @@ FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, 
       char* const kept = packed + sizeof length;
       std::copy(text.begin(), text.end(), kept);
       share.textsUsed += sizeof length + text.size();
-      share.items.push_back(
-          {{BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
-            BigEndian(kept, text.size(), kCountBytes + 8)},
-           static_cast<std::uint32_t>(share.counts.size()),
-           length});
-      share.counts.push_back({static_cast<std::uint32_t>(kept - share.texts.data())});
-      downloadsOf.push_back(0);
-      return entry;
-    };
-    const auto countsOf = [&](std::uint32_t entry) -> Counts& {
-      return parallel ? shares[entry & 1].counts[entry >> 1] : shares[0].counts[entry];
-    };
-    for (std::size_t row = 0; row < downloads.RowCount(); ++row) {
-      const std::uint32_t entry = entryFor(downloads.FileNameId(row));
+      share.items[local(entry)] = {
+          {BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
+           BigEndian(kept, text.size(), kCountBytes + 8)},
+          static_cast<std::uint32_t>(local(entry)),
+          length};
+      textAt[entry] = static_cast<std::uint32_t>(kept - share.texts.data());
+    }
+  };
+  Array<std::uint32_t> downloadsOf(entries, 0);
+  const auto countRows = [&] {
+    for (std::size_t row = 0; row < rows; ++row) {
+      if (row + kAhead < rows) {
+        __builtin_prefetch(&downloadsOf[entryOfRow[row + kAhead]]);
+        __builtin_prefetch(&countsOf(entryOfRow[row + kAhead]));
+      }
+      const std::uint32_t entry = entryOfRow[row];
       ++downloadsOf[entry];
       Counts& counts = countsOf(entry);
       const Timestamp date = downloads.Date(row);
@@ -682,35 +713,42 @@ FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, 
     // Each file's downloaders: its rows' names grouped by file, each name stamped with the file
     // it was last counted for.
     Array<std::uint32_t> at(entries + 1, 0);
-    for (std::uint32_t entry = 0; entry < entries; ++entry)
+    for (std::size_t entry = 0; entry < entries; ++entry)
       at[entry + 1] = at[entry] + downloadsOf[entry];
-    Array<std::uint32_t> names(downloads.RowCount());
-    for (std::size_t row = downloads.RowCount(); row-- > 0;)
-      names[--at[entryOf[downloads.FileNameId(row)] + 1]] = downloads.NameId(row);
+    Array<std::uint32_t> names(rows);
+    for (std::size_t row = rows; row-- > 0;) {
+      if (row >= kAhead)
+        __builtin_prefetch(&at[entryOfRow[row - kAhead] + 1]);
+      names[--at[entryOfRow[row] + 1]] = downloads.NameId(row);
+    }
     // Each entry's count taken back off the end it began at: at[entry + 1] is now its start.
     Array<std::uint32_t> countedFor(downloads.NameIdCount(), kNobody);
-    for (std::uint32_t entry = 0; entry < entries; ++entry) {
+    for (std::size_t entry = 0; entry < entries; ++entry) {
       Counts& counts = countsOf(entry);
-      const std::size_t end = entry + 2 <= entries ? at[entry + 2] : downloads.RowCount();
+      const std::size_t end = entry + 2 <= entries ? at[entry + 2] : rows;
       for (std::size_t i = at[entry + 1]; i < end; ++i) {
-        if (std::exchange(countedFor[names[i]], entry) != entry)
+        if (std::exchange(countedFor[names[i]], static_cast<std::uint32_t>(entry)) != entry)
           ++counts.downloaders;
       }
     }
     for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
-      const std::uint32_t entry = entryFor(uploads.FileNameId(row));
+      const std::uint32_t entry = entryOfRow[rows + row];
       Counts& counts = countsOf(entry);
       if (counts.uploads++ == 0) {
         counts.firstUploader = uploads.NameId(row);
-        shares[parallel ? entry & 1 : 0].firstUploaders[counts.firstUploader] = 1;
+        shares[shareOf(entry)].firstUploaders[counts.firstUploader] = 1;
       }
     }
+  };
+  RunBoth(parallel, copyTexts, countRows);
+  entryOfRow = {};
+  idOf = {};
+  for (std::size_t entry = 0; entry < entries; ++entry) {
+    Share& share = shares[shareOf(entry)];
+    share.counts[local(entry)].text = textAt[entry];
+    share.items[local(entry)].key[0] |= std::uint64_t{~downloadsOf[entry]} << 32;
   }
-  for (std::uint32_t entry = 0; entry < entries; ++entry) {
-    const std::uint32_t local = parallel ? entry >> 1 : entry;
-    shares[parallel ? entry & 1 : 0].items[local].key[0] |= std::uint64_t{~downloadsOf[entry]}
-                                                            << 32;
-  }
+  textAt = {};
   downloadsOf = {};
   {
     Buffer<SortItem> spare[2] = {Buffer<SortItem>(shares[0].items.size()),

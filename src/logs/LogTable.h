@@ -158,7 +158,9 @@ class LogTable {
   static std::string_view DateTimeIn(const ByteArena& kept, const Row& row);
   static std::uint32_t FileIdIn(const ByteArena& kept, const Row& row);
   std::string_view KeptDateTime(const Row& row) const { return DateTimeIn(*kept_, row); }
-  std::uint32_t FileId(const Row& row) const { return FileIdIn(*kept_, row); }
+  std::uint32_t FileId(const Row& row) const {
+    return row.keeps == 0 ? row.kept : FileIdIn(*kept_, row);
+  }
   std::string_view DateTimeBytes(std::size_t row) const;
   // Puts a row's Date/Time (when its form is 0) and File Name id in the row, or in `bytes`.
   static void PutCells(ByteArena& bytes, std::string_view dateTime, std::uint32_t file, Row& row);
