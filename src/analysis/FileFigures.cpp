@@ -751,10 +751,12 @@ FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, 
   textAt = {};
   downloadsOf = {};
   {
-    Buffer<SortItem> spare[2] = {Buffer<SortItem>(shares[0].items.size()),
-                                 Buffer<SortItem>(shares[1].items.size())};
-    SortShares(shares, parallel,
-               [&](int half) { return reinterpret_cast<char*>(spare[half].data()); });
+    // Both halves' spare items in one block the size of the table to come, which takes it once
+    // freed (a freed block goes to the next of about its size): the two are not held at once.
+    Buffer<char> spare(entries * std::max(sizeof(SortItem), sizeof(FileFigures)));
+    SortShares(shares, parallel, [&](int half) {
+      return spare.data() + (half == 0 ? 0 : shares[0].items.size() * sizeof(SortItem));
+    });
   }
   return MergeShares(shares, uploads, parallel, limit);
 }
