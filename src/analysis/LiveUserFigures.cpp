@@ -1,6 +1,7 @@
 #include "analysis/LiveUserFigures.h"
 
 #include <algorithm>
+#include <bit>
 #include <tuple>
 #include <utility>
 
@@ -63,12 +64,12 @@ std::pair<Timestamp, Timestamp> LiveUserFigures::Dates::Range() const {
   return {low, high};
 }
 
-std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t key) {
+void LiveUserFigures::PairCounts::Reserve(std::size_t more) {
   // At most three quarters full: a big history has millions of (file, uploader) pairs.
-  if ((size_ + 1) * 4 > keys_.size() * 3) {
+  if ((size_ + more) * 4 > keys_.size() * 3) {
     std::vector<std::uint64_t> keys = std::move(keys_);
     std::vector<std::uint32_t> counts = std::move(counts_);
-    keys_.assign(std::max<std::size_t>(keys.size() * 2, 1024), kEmpty);
+    keys_.assign(std::max<std::size_t>(std::bit_ceil((size_ + more) * 4 / 3 + 1), 1024), kEmpty);
     counts_.assign(keys_.size(), 0);
     for (std::size_t i = 0; i < keys.size(); ++i) {
       if (keys[i] != kEmpty) {
@@ -78,6 +79,10 @@ std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t k
       }
     }
   }
+}
+
+std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t key) {
+  Reserve(1);
   const std::size_t slot = SlotOf(key);
   const bool added = keys_[slot] == kEmpty;
   if (added) {
@@ -89,6 +94,14 @@ std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t k
 
 std::uint32_t LiveUserFigures::PairCounts::Count(std::uint64_t key) const {
   return keys_.empty() ? 0 : counts_[SlotOf(key)];
+}
+
+void LiveUserFigures::PairCounts::Prefetch(std::uint64_t key) const {
+  if (keys_.empty())
+    return;
+  const std::size_t slot = detail::KeyHash(key) & (keys_.size() - 1);
+  __builtin_prefetch(&keys_[slot]);
+  __builtin_prefetch(&counts_[slot]);
 }
 
 std::size_t LiveUserFigures::PairCounts::SlotOf(std::uint64_t key) const {
@@ -143,12 +156,17 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     for (const User& user : users_)
       fetchedBefore.push_back(static_cast<std::uint32_t>(user.fetched.size()));
   }
+  // Room for a pair an upload row: the table is not grown step by step.
+  if (!download)
+    uploads_.Reserve(count);
   // Files by the table's ids: its own while shared, else each distinct text looked up once.
   const bool shared = SharedFiles(rows);
   std::vector<std::uint32_t> filesById;
-  if (shared)
+  if (shared) {
     fileCounts_.resize(std::max(fileCounts_.size(), rows.FileNameIdCount()));
-  else
+    if (download)
+      fetches.assign(fileCounts_.size(), 0);
+  } else
     filesById.assign(rows.FileNameIdCount(), kNone);
   constexpr std::size_t kAhead = 8;
   for (std::size_t row = first; row < last; ++row) {
@@ -157,10 +175,23 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       complete_ = false;
       return;
     }
+    if (row + kAhead < last) {
+      // What the row a few ahead counts into: its file's counts, its user's address, its upload.
+      const std::size_t ahead = row + kAhead;
+      const std::uint32_t user = users[rows.NameId(ahead)];
+      const std::uint32_t address = addresses[rows.AddressId(ahead)];
+      if (address != kNone)
+        userAddresses_.Prefetch(Pair(user, address));
+      if (shared) {
+        __builtin_prefetch(&fileCounts_[rows.FileNameId(ahead)]);
+        if (download)
+          __builtin_prefetch(&fetches[rows.FileNameId(ahead)]);
+        else
+          uploads_.Prefetch(Pair(rows.FileNameId(ahead), user));
+      }
+    }
     std::uint32_t file;
     if (shared) {
-      if (row + kAhead < last)
-        __builtin_prefetch(&fileCounts_[rows.FileNameId(row + kAhead)]);
       file = rows.FileNameId(row);
     } else {
       std::uint32_t& known = filesById[rows.FileNameId(row)];
@@ -205,6 +236,8 @@ void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
         uploadedBy[file] = u;
     }
     for (std::size_t i = fetchedBefore[u]; i < user.fetched.size(); ++i) {
+      if (i + 16 < user.fetched.size() && user.fetched[i + 16] < uploadedBy.size())
+        __builtin_prefetch(&uploadedBy[user.fetched[i + 16]]);
       const std::uint32_t file = user.fetched[i];
       if (file < uploadedBy.size() && uploadedBy[file] == u)
         --credit_[u];

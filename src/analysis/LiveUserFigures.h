@@ -79,6 +79,10 @@ class LiveUserFigures {
     // The key's count, and whether the key is new.
     std::pair<std::uint32_t*, bool> Get(std::uint64_t key);
     std::uint32_t Count(std::uint64_t key) const;
+    // Room for `more` keys besides those in.
+    void Reserve(std::size_t more);
+    // Fetches the key's first slot, for a Get soon after.
+    void Prefetch(std::uint64_t key) const;
 
    private:
     static constexpr std::uint64_t kEmpty = UINT64_MAX;  // the free slot detail::KeySlot stops at
@@ -143,8 +147,8 @@ class LiveUserFigures {
   struct Link {
     std::uint32_t user, next;
   };
-  std::vector<File> fileCounts_;  // by file id
-  std::vector<Link> links_;       // a file's uploaders after its first
+  std::vector<File, LargeAllocator<File>> fileCounts_;  // by file id
+  std::vector<Link> links_;                             // a file's uploaders after its first
   std::vector<std::uint32_t> freeLinks_;
   const std::atomic<bool>* cancel_ = nullptr;
   // A user's figures changed: once Figures() was asked for, only those are made again.

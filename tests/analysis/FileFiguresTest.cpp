@@ -23,23 +23,10 @@ LogTable Log(const std::vector<std::array<std::string, 3>>& transfers) {
   return table;
 }
 
-// The rows of both tables, as tables that share their File Names (when of one encoding).
-LogPair SharingFileNames(const LogTable& downloads, const LogTable& uploads) {
-  const auto all = [](const LogTable& table) {
-    std::vector<std::size_t> rows(table.RowCount());
-    for (std::size_t row = 0; row < rows.size(); ++row)
-      rows[row] = row;
-    return table.SelectRows(rows);
-  };
-  LogPair pair{all(downloads), all(uploads)};
-  LogTable::ShareFileNames(pair.downloads, pair.uploads);
-  return pair;
-}
-
 // The files' lines, the same whether the tables share their File Names or not.
 std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads,
                                std::size_t limit = SIZE_MAX) {
-  const LogPair shared = SharingFileNames(downloads, uploads);
+  const LogPair shared = testing::SharingFileNames(downloads, uploads);
   std::vector<std::string> lines[2];
   for (int way = 0; way < 2; ++way) {
     const LogTable& d = way == 0 ? downloads : shared.downloads;
@@ -192,7 +179,7 @@ TEST(FileFigures, BigTablesAgreeWithAPlainCount) {
     return a.substr(0, 10) > b.substr(0, 10);
   });
   const LogPair own{Log(down), Log(up)};
-  const LogPair shared = SharingFileNames(own.downloads, own.uploads);
+  const LogPair shared = testing::SharingFileNames(own.downloads, own.uploads);
   ASSERT_TRUE(shared.downloads.SharesFileNames(shared.uploads));
   // The two threads each write a part of the order: kept to a few, around where they meet too;
   // the tables' own File Names or shared ones.
