@@ -307,7 +307,6 @@ void LogTable::ShareFileNames(LogTable& a, LogTable& b) {
   std::vector<std::uint32_t> ids(b.files_->Size());
   for (std::uint32_t id = 0; id < ids.size(); ++id)
     ids[id] = files.Intern(b.files_->Text(id));
-  files.DropIndex();
   // Rows that keep their Date/Time hold the id beside it: those go to new bytes, as b's may be
   // shared with a selection.
   auto kept = std::make_shared<ByteArena>(kKeptBlockShift);
@@ -516,7 +515,6 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
     }
   }
   addresses->DropIndex();
-  files->DropIndex();
   joined.addresses_ = std::move(addresses);
   if (kept.fileName)
     joined.files_ = std::move(files);
@@ -772,8 +770,9 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
       decoded->Intern(DecodeToUtf8(names_->Text(id), encoding));
     names_ = std::move(decoded);
   }
-  addresses_->DropIndex();  // addresses are only ever asked for by id
-  files_->DropIndex();      // nor are File Names, but by a load sharing them or rows to come
+  // Addresses are only ever asked for by id; File Names keep their index for rows to come, as
+  // hashing half a million texts again would hold up the first rows a follow reads.
+  addresses_->DropIndex();
   table.kept_ = std::move(kept_);
   table.addresses_ = std::move(addresses_);
   table.accounts_ = std::move(accounts_);
