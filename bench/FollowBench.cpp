@@ -115,7 +115,8 @@ void BM_LiveFigures1000Rows(benchmark::State& state) {
   ReadOptions options;
   options.dates = DateOrder::Detect;
   LogTable downloads = *ReadLogFile(downloadPath, options).table;
-  const LogTable uploads = *ReadLogFile(uploadPath, options).table;
+  LogTable uploads = *ReadLogFile(uploadPath, options).table;
+  LogTable::ShareFileNames(downloads, uploads);  // as a load gives them
   LiveUserFigures live(downloads, uploads);
   ReadResult more = ParseLog(MakeLogText(1000, 99, false), options);
   const std::size_t first = downloads.RowCount();
@@ -155,8 +156,9 @@ void BM_LiveFiguresMade(benchmark::State& state) {
       WriteLogPair(std::filesystem::temp_directory_path() / "quorvane-bench", 1000000, 250000);
   ReadOptions options;
   options.dates = DateOrder::Detect;
-  const LogTable downloads = *ReadLogFile(downloadPath, options).table;
-  const LogTable uploads = *ReadLogFile(uploadPath, options).table;
+  LogTable downloads = *ReadLogFile(downloadPath, options).table;
+  LogTable uploads = *ReadLogFile(uploadPath, options).table;
+  LogTable::ShareFileNames(downloads, uploads);  // as a load gives them
   const std::vector<std::string> names = CollectEveryUserName(downloads, uploads);
   double kept = 1e300, counted = 1e300, heldBytes = 0;
   std::vector<UserFigures> figures;

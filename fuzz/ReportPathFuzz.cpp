@@ -405,6 +405,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   LogTable& downloads = *downloadRead.table;
   LogTable& uploads = *uploadRead.table;
+  // Half the inputs as a load gives them: the tables' File Names shared.
+  if (control & 0x20)
+    LogTable::ShareFileNames(downloads, uploads);
 
   Cells downloadCells = CellsOf(downloads);
   Cells uploadCells = CellsOf(uploads);

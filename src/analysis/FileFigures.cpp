@@ -547,6 +547,220 @@ struct Texts {
   ByteArena names{kNameBlockShift};
 };
 
+// Sorts each share's items, on two threads when `parallel`; `room(half)` has room for as many
+// items besides.
+template <typename Room>
+void SortShares(Share (&shares)[2], bool parallel, Room room) {
+  const auto sort = [&](int half) {
+    Share& share = shares[half];
+    SortItem* const spare = new (static_cast<void*>(room(half))) SortItem[share.items.size()];
+    Buffer<std::uint16_t> digits(share.items.size());
+    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
+              {share.counts.data(), share.texts.data()});
+  };
+  RunBoth(
+      parallel, [&] { sort(0); }, [&] { sort(1); });
+}
+
+// The two shares' sorted files as the table, the first `limit` of them.
+FilesTable MergeShares(Share (&shares)[2], const LogTable& uploads, bool parallel,
+                       std::size_t limit) {
+  // The first uploaders' names, copied into the table's texts before the merge reads them.
+  auto texts = std::make_shared<Texts>(
+      Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
+  Array<TextRef> uploaderOf(uploads.NameIdCount());
+  for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
+    if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
+      continue;
+    const std::string_view name = uploads.NameText(id);
+    if (!name.empty()) {
+      std::uint32_t offset;
+      char* const packed = texts->names.Extend(sizeof(std::uint32_t) + name.size(), offset);
+      const auto length = static_cast<std::uint32_t>(name.size());
+      std::memcpy(packed, &length, sizeof length);
+      std::copy(name.begin(), name.end(), packed + sizeof length);
+      uploaderOf[id] = TextRef(packed);
+    }
+  }
+
+  // The two shares' orders merged: the first half of the files on this thread, the rest on
+  // another, each half cut where the shares' items meet.
+  const SortedRun sorted[2] = {{shares[0].items.data(),
+                                shares[0].items.size(),
+                                {shares[0].counts.data(), texts->files[0].data()}},
+                               {shares[1].items.data(),
+                                shares[1].items.size(),
+                                {shares[1].counts.data(), texts->files[1].data()}}};
+  const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
+  const std::size_t half = parallel ? files / 2 : files;
+  const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
+  FilesTable table;
+  table.files.reserve(files);
+  // The kernel zeroes each fresh page as it is first touched, which for the table's tens of
+  // megabytes takes longer than filling it: the two threads fault in a half each first.
+  const std::size_t bytes = files * sizeof(FileFigures);
+  char* const storage = reinterpret_cast<char*>(table.files.data());
+  RunBoth(
+      parallel, [&] { TouchPages(storage, bytes / 2); },
+      [&] { TouchPages(storage + bytes / 2, bytes - bytes / 2); });
+  table.files.resize(files);
+  FileFigures* const out = table.files.data();
+  RunBoth(
+      parallel,
+      [&] {
+        Merge(sorted[0].Part(0, fromFirst), sorted[1].Part(0, half - fromFirst), half,
+              uploaderOf.data(), out);
+      },
+      [&] {
+        Merge(sorted[0].Part(fromFirst, sorted[0].size),
+              sorted[1].Part(half - fromFirst, sorted[1].size), files - half, uploaderOf.data(),
+              out + half);
+      });
+  table.texts = std::move(texts);
+  return table;
+}
+
+// The figures of tables that share their File Name ids: each file counted in arrays by its id,
+// no text hashed or compared. Files are numbered as they first come and go to the two shares in
+// turn; one thread copies (decodes) each file's text once while the other counts the rows, and
+// the files are sorted and merged as the spread rows' are.
+FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, std::size_t limit) {
+  const std::size_t rows = downloads.RowCount();
+  const bool parallel = rows + uploads.RowCount() >= kRowsWorthAThread;
+  std::optional<Encoding> decode;
+  if (downloads.TextEncoding() != Encoding::Utf8)
+    decode = downloads.TextEncoding();
+  const std::size_t ids = downloads.FileNameIdCount();
+  // Each row's file as a number by first appearance (an entry), fetched a few rows ahead.
+  Array<std::uint32_t> idOf;  // by entry
+  Array<std::uint32_t> entryOfRow(rows + uploads.RowCount());
+  {
+    Array<std::uint32_t> entryOf(ids, kNobody);  // by id
+    idOf.reserve(std::min(ids, entryOfRow.size()));
+    const auto number = [&](const LogTable& table, std::size_t offset) {
+      for (std::size_t row = 0; row < table.RowCount(); ++row) {
+        if (row + kAhead < table.RowCount())
+          __builtin_prefetch(&entryOf[table.FileNameId(row + kAhead)]);
+        std::uint32_t& entry = entryOf[table.FileNameId(row)];
+        if (entry == kNobody) {
+          entry = static_cast<std::uint32_t>(idOf.size());
+          idOf.push_back(table.FileNameId(row));
+        }
+        entryOfRow[offset + row] = entry;
+      }
+    };
+    number(downloads, 0);
+    number(uploads, rows);
+  }
+  const std::size_t entries = idOf.size();
+  const auto shareOf = [&](std::size_t entry) { return parallel ? entry & 1 : 0; };
+  const auto local = [&](std::size_t entry) { return parallel ? entry >> 1 : entry; };
+  std::size_t textRoom = 0;  // only the pages used are touched
+  for (std::size_t entry = 0; entry < entries; ++entry)
+    textRoom +=
+        sizeof(std::uint32_t) + downloads.FileNameText(idOf[entry]).size() * (decode ? 3 : 1);
+  Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
+                     Share(parallel ? textRoom : 0, uploads.NameIdCount())};
+  for (int half = 0; half < 2; ++half) {
+    const std::size_t size = parallel ? (entries + 1 - half) / 2 : half == 0 ? entries : 0;
+    shares[half].counts.resize(size);
+    shares[half].items.resize(size);
+  }
+  const auto countsOf = [&](std::size_t entry) -> Counts& {
+    return shares[shareOf(entry)].counts[local(entry)];
+  };
+  // Each share's texts and sort items, in entry order; where the texts lie, by entry.
+  Array<std::uint32_t> textAt(entries);
+  const auto copyTexts = [&] {
+    std::string decoded;
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      Share& share = shares[shareOf(entry)];
+      const std::string_view bytes = downloads.FileNameText(idOf[entry]);
+      const std::string_view text =
+          decode ? std::string_view(decoded = DecodeToUtf8(bytes, *decode)) : bytes;
+      char* const packed = share.texts.data() + share.textsUsed;
+      const auto length = static_cast<std::uint32_t>(text.size());
+      std::memcpy(packed, &length, sizeof length);
+      char* const kept = packed + sizeof length;
+      std::copy(text.begin(), text.end(), kept);
+      share.textsUsed += sizeof length + text.size();
+      share.items[local(entry)] = {
+          {BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
+           BigEndian(kept, text.size(), kCountBytes + 8)},
+          static_cast<std::uint32_t>(local(entry)),
+          length};
+      textAt[entry] = static_cast<std::uint32_t>(kept - share.texts.data());
+    }
+  };
+  Array<std::uint32_t> downloadsOf(entries, 0);
+  const auto countRows = [&] {
+    for (std::size_t row = 0; row < rows; ++row) {
+      if (row + kAhead < rows) {
+        __builtin_prefetch(&downloadsOf[entryOfRow[row + kAhead]]);
+        __builtin_prefetch(&countsOf(entryOfRow[row + kAhead]));
+      }
+      const std::uint32_t entry = entryOfRow[row];
+      ++downloadsOf[entry];
+      Counts& counts = countsOf(entry);
+      const Timestamp date = downloads.Date(row);
+      if (date != kUndated) {
+        if (counts.first == kUndated || date < counts.first)
+          counts.first = date;
+        if (date > counts.last)  // kUndated is below every date
+          counts.last = date;
+      }
+    }
+    // Each file's downloaders: its rows' names grouped by file, each name stamped with the file
+    // it was last counted for.
+    Array<std::uint32_t> at(entries + 1, 0);
+    for (std::size_t entry = 0; entry < entries; ++entry)
+      at[entry + 1] = at[entry] + downloadsOf[entry];
+    Array<std::uint32_t> names(rows);
+    for (std::size_t row = rows; row-- > 0;) {
+      if (row >= kAhead)
+        __builtin_prefetch(&at[entryOfRow[row - kAhead] + 1]);
+      names[--at[entryOfRow[row] + 1]] = downloads.NameId(row);
+    }
+    // Each entry's count taken back off the end it began at: at[entry + 1] is now its start.
+    Array<std::uint32_t> countedFor(downloads.NameIdCount(), kNobody);
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      Counts& counts = countsOf(entry);
+      const std::size_t end = entry + 2 <= entries ? at[entry + 2] : rows;
+      for (std::size_t i = at[entry + 1]; i < end; ++i) {
+        if (std::exchange(countedFor[names[i]], static_cast<std::uint32_t>(entry)) != entry)
+          ++counts.downloaders;
+      }
+    }
+    for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
+      const std::uint32_t entry = entryOfRow[rows + row];
+      Counts& counts = countsOf(entry);
+      if (counts.uploads++ == 0) {
+        counts.firstUploader = uploads.NameId(row);
+        shares[shareOf(entry)].firstUploaders[counts.firstUploader] = 1;
+      }
+    }
+  };
+  RunBoth(parallel, copyTexts, countRows);
+  entryOfRow = {};
+  idOf = {};
+  for (std::size_t entry = 0; entry < entries; ++entry) {
+    Share& share = shares[shareOf(entry)];
+    share.counts[local(entry)].text = textAt[entry];
+    share.items[local(entry)].key[0] |= std::uint64_t{~downloadsOf[entry]} << 32;
+  }
+  textAt = {};
+  downloadsOf = {};
+  {
+    // Both halves' spare items in one block the size of the table to come, which takes it once
+    // freed (a freed block goes to the next of about its size): the two are not held at once.
+    Buffer<char> spare(entries * std::max(sizeof(SortItem), sizeof(FileFigures)));
+    SortShares(shares, parallel, [&](int half) {
+      return spare.data() + (half == 0 ? 0 : shares[0].items.size() * sizeof(SortItem));
+    });
+  }
+  return MergeShares(shares, uploads, parallel, limit);
+}
+
 }  // namespace
 
 std::string PackText(std::string_view text) {
@@ -558,6 +772,8 @@ std::string PackText(std::string_view text) {
 
 FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads,
                               std::size_t limit) {
+  if (downloads.SharesFileNames(uploads))
+    return FileFiguresByIds(downloads, uploads, limit);
   const std::size_t rows = downloads.RowCount() + uploads.RowCount();
   const bool parallel = rows >= kRowsWorthAThread;
   unsigned bits = 0;
@@ -612,76 +828,15 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
       parallel, [&] { count(0); }, [&] { count(1); });
   // Every row is counted: the rows' block is the sort's, an item a row from where the half's rows
   // begin, as there is a file at most per row.
-  const auto sort = [&](int half) {
-    Share& share = shares[half];
-    char* const room =
-        spread.block.data() + spread.start[2 * partitionsOf(half).first] * sizeof(SortItem);
-    SortItem* const spare = new (static_cast<void*>(room)) SortItem[share.items.size()];
-    Buffer<std::uint16_t> digits(share.items.size());
-    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
-              {share.counts.data(), share.texts.data()});
-  };
-  RunBoth(
-      parallel, [&] { sort(0); }, [&] { sort(1); });
+  SortShares(shares, parallel, [&](int half) {
+    return spread.block.data() + spread.start[2 * partitionsOf(half).first] * sizeof(SortItem);
+  });
   // The rows are counted: their block, the largest, is free for the table to take (a freed block
   // goes to the next of about its size), so that the rows and the table are not held at once.
   spreadRows.reset();
   downloadKeys.reset();
   uploadKeys.reset();
-
-  // The first uploaders' names, copied into the table's texts before the merge reads them.
-  auto texts = std::make_shared<Texts>(
-      Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
-  Array<TextRef> uploaderOf(uploads.NameIdCount());
-  for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
-    if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
-      continue;
-    const std::string_view name = uploads.NameText(id);
-    if (!name.empty()) {
-      std::uint32_t offset;
-      char* const packed = texts->names.Extend(sizeof(std::uint32_t) + name.size(), offset);
-      const auto length = static_cast<std::uint32_t>(name.size());
-      std::memcpy(packed, &length, sizeof length);
-      std::copy(name.begin(), name.end(), packed + sizeof length);
-      uploaderOf[id] = TextRef(packed);
-    }
-  }
-
-  // The two shares' orders merged: the first half of the files on this thread, the rest on
-  // another, each half cut where the shares' items meet.
-  const SortedRun sorted[2] = {{shares[0].items.data(),
-                                shares[0].items.size(),
-                                {shares[0].counts.data(), texts->files[0].data()}},
-                               {shares[1].items.data(),
-                                shares[1].items.size(),
-                                {shares[1].counts.data(), texts->files[1].data()}}};
-  const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
-  const std::size_t half = parallel ? files / 2 : files;
-  const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
-  FilesTable table;
-  table.files.reserve(files);
-  // The kernel zeroes each fresh page as it is first touched, which for the table's tens of
-  // megabytes takes longer than filling it: the two threads fault in a half each first.
-  const std::size_t bytes = files * sizeof(FileFigures);
-  char* const storage = reinterpret_cast<char*>(table.files.data());
-  RunBoth(
-      parallel, [&] { TouchPages(storage, bytes / 2); },
-      [&] { TouchPages(storage + bytes / 2, bytes - bytes / 2); });
-  table.files.resize(files);
-  FileFigures* const out = table.files.data();
-  RunBoth(
-      parallel,
-      [&] {
-        Merge(sorted[0].Part(0, fromFirst), sorted[1].Part(0, half - fromFirst), half,
-              uploaderOf.data(), out);
-      },
-      [&] {
-        Merge(sorted[0].Part(fromFirst, sorted[0].size),
-              sorted[1].Part(half - fromFirst, sorted[1].size), files - half, uploaderOf.data(),
-              out + half);
-      });
-  table.texts = std::move(texts);
-  return table;
+  return MergeShares(shares, uploads, parallel, limit);
 }
 
 }  // namespace quorvane

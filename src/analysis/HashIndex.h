@@ -55,17 +55,20 @@ inline bool SameBytes(const char* a, const char* b, std::size_t n) {
 inline constexpr std::uint64_t kNoKey = std::numeric_limits<std::uint64_t>::max();
 
 // Where `key` is in `keys` (a power of two of them), or the free slot it would take.
-template <typename Keys>
-std::size_t KeySlot(const Keys& keys, std::uint64_t key) {
-  // The finaliser of MurmurHash3: every key bit reaches the low bits the mask keeps.
+// The finaliser of MurmurHash3: every key bit reaches the low bits a mask keeps.
+inline std::uint64_t KeyHash(std::uint64_t key) {
   std::uint64_t h = key;
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdULL;
   h ^= h >> 33;
   h *= 0xc4ceb9fe1a85ec53ULL;
-  h ^= h >> 33;
+  return h ^ (h >> 33);
+}
+
+template <typename Keys>
+std::size_t KeySlot(const Keys& keys, std::uint64_t key) {
   const std::size_t mask = keys.size() - 1;
-  std::size_t i = h & mask;
+  std::size_t i = KeyHash(key) & mask;
   while (keys[i] != kNoKey && keys[i] != key)
     i = (i + 1) & mask;
   return i;

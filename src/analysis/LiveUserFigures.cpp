@@ -1,6 +1,7 @@
 #include "analysis/LiveUserFigures.h"
 
 #include <algorithm>
+#include <bit>
 #include <tuple>
 #include <utility>
 
@@ -63,12 +64,12 @@ std::pair<Timestamp, Timestamp> LiveUserFigures::Dates::Range() const {
   return {low, high};
 }
 
-std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t key) {
+void LiveUserFigures::PairCounts::Reserve(std::size_t more) {
   // At most three quarters full: a big history has millions of (file, uploader) pairs.
-  if ((size_ + 1) * 4 > keys_.size() * 3) {
+  if ((size_ + more) * 4 > keys_.size() * 3) {
     std::vector<std::uint64_t> keys = std::move(keys_);
     std::vector<std::uint32_t> counts = std::move(counts_);
-    keys_.assign(std::max<std::size_t>(keys.size() * 2, 1024), kEmpty);
+    keys_.assign(std::max<std::size_t>(std::bit_ceil((size_ + more) * 4 / 3 + 1), 1024), kEmpty);
     counts_.assign(keys_.size(), 0);
     for (std::size_t i = 0; i < keys.size(); ++i) {
       if (keys[i] != kEmpty) {
@@ -78,6 +79,10 @@ std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t k
       }
     }
   }
+}
+
+std::pair<std::uint32_t*, bool> LiveUserFigures::PairCounts::Get(std::uint64_t key) {
+  Reserve(1);
   const std::size_t slot = SlotOf(key);
   const bool added = keys_[slot] == kEmpty;
   if (added) {
@@ -91,83 +96,16 @@ std::uint32_t LiveUserFigures::PairCounts::Count(std::uint64_t key) const {
   return keys_.empty() ? 0 : counts_[SlotOf(key)];
 }
 
+void LiveUserFigures::PairCounts::Prefetch(std::uint64_t key) const {
+  if (keys_.empty())
+    return;
+  const std::size_t slot = detail::KeyHash(key) & (keys_.size() - 1);
+  __builtin_prefetch(&keys_[slot]);
+  __builtin_prefetch(&counts_[slot]);
+}
+
 std::size_t LiveUserFigures::PairCounts::SlotOf(std::uint64_t key) const {
   return detail::KeySlot(keys_, key);
-}
-
-void LiveUserFigures::FileTexts::Intern(const std::string_view* texts, const bool* copy,
-                                        std::size_t count, const std::shared_ptr<const void>& owner,
-                                        std::uint32_t* ids) {
-  if (std::find(owners_.begin(), owners_.end(), owner) == owners_.end())
-    owners_.push_back(owner);
-  if ((texts_.size() + count) * 4 > slots_.size() * 3) {
-    std::vector<std::uint64_t> old(std::max<std::size_t>(slots_.size() * 2, 1024), 0);
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    for (const std::uint64_t slot : old) {
-      if (slot == 0)
-        continue;
-      std::size_t i = slot & mask;
-      while (slots_[i] != 0)
-        i = (i + 1) & mask;
-      slots_[i] = slot;
-    }
-  }
-  // Three rounds of fetches, so the waits overlap: each text's first slot, the view it names,
-  // the bytes the view points at.
-  const std::size_t mask = slots_.size() - 1;
-  std::uint64_t hashes[kBatch], slots[kBatch];
-  for (std::size_t i = 0; i < count; ++i) {
-    hashes[i] = StringPool::Hash(texts[i]);
-    __builtin_prefetch(&slots_[hashes[i] & mask]);
-  }
-  const auto named = [&](std::size_t i) { return slots[i] != 0 && Tagged(slots[i], hashes[i]); };
-  for (std::size_t i = 0; i < count; ++i) {
-    slots[i] = slots_[hashes[i] & mask];
-    if (named(i))
-      __builtin_prefetch(&texts_[IdOf(slots[i])]);
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    if (named(i))
-      __builtin_prefetch(Text(IdOf(slots[i])).data());
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    std::uint64_t& slot = slots_[SlotOf(texts[i], hashes[i])];
-    if (slot == 0) {
-      texts_.push_back(Keep(texts[i], copy[i]));
-      slot = (std::uint64_t{texts_.size()} << 32) | static_cast<std::uint32_t>(hashes[i]);
-    }
-    ids[i] = IdOf(slot);
-  }
-}
-
-std::uint64_t LiveUserFigures::FileTexts::Keep(std::string_view text, bool copy) {
-  const auto at = reinterpret_cast<std::uintptr_t>(text.data());
-  if (!copy && text.size() < (std::size_t{1} << 15) && (std::uint64_t{at} >> kLengthShift) == 0)
-    return std::uint64_t{at} | std::uint64_t{text.size()} << kLengthShift;
-  return kCopied | std::uint64_t{text.size()} << 32 | copies_.Append(text);
-}
-
-std::string_view LiveUserFigures::FileTexts::Text(std::uint32_t id) const {
-  const std::uint64_t text = texts_[id];
-  if ((text & kCopied) != 0) {
-    return copies_.View(static_cast<std::uint32_t>(text),
-                        static_cast<std::uint32_t>((text & ~kCopied) >> 32));
-  }
-  return {reinterpret_cast<const char*>(
-              static_cast<std::uintptr_t>(text & ((std::uint64_t{1} << kLengthShift) - 1))),
-          static_cast<std::size_t>(text >> kLengthShift)};
-}
-
-std::size_t LiveUserFigures::FileTexts::SlotOf(std::string_view text, std::uint64_t hash) const {
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const std::uint64_t slot = slots_[i];
-    if (slot == 0)
-      return i;
-    if (Tagged(slot, hash) && Text(IdOf(slot)) == text)
-      return i;
-  }
 }
 
 LiveUserFigures::LiveUserFigures(const LogTable& downloads, const LogTable& uploads,
@@ -210,13 +148,6 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       user.dates.Reserve(rowsOf[id]);
   }
   rowsOf = {};
-  // File texts are looked up a batch at a time (FileTexts::Intern).
-  constexpr std::size_t kBatch = FileTexts::kBatch;
-  const std::shared_ptr<const void> owner = rows.KeptBytes();
-  bool copy[kBatch];
-  std::string_view texts[kBatch];
-  std::string scratch[kBatch];
-  std::uint32_t files[kBatch];
   // Downloads credit the uploaders of their files once all are in: by file, not by row, as a
   // file may have many uploaders.
   const bool download = table == LogKind::Download;
@@ -225,40 +156,60 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     for (const User& user : users_)
       fetchedBefore.push_back(static_cast<std::uint32_t>(user.fetched.size()));
   }
-  // Room for a file per row, given back once the files are known.
-  fileCounts_.reserve(files_.Size() + count);
-  for (std::size_t batch = first; batch < last; batch += kBatch) {
-    if (cancel_ != nullptr && (batch - first) % 4096 == 0 &&
+  // Room for a pair an upload row: the table is not grown step by step.
+  if (!download)
+    uploads_.Reserve(count);
+  // Files by the table's ids: its own while shared, else each distinct text looked up once.
+  const bool shared = SharedFiles(rows);
+  std::vector<std::uint32_t> filesById;
+  if (shared) {
+    fileCounts_.resize(std::max(fileCounts_.size(), rows.FileNameIdCount()));
+    if (download)
+      fetches.assign(fileCounts_.size(), 0);
+  } else
+    filesById.assign(rows.FileNameIdCount(), kNone);
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t row = first; row < last; ++row) {
+    if (cancel_ != nullptr && (row - first) % 4096 == 0 &&
         cancel_->load(std::memory_order_relaxed)) {
       complete_ = false;
       return;
     }
-    const std::size_t size = std::min(kBatch, last - batch);
-    for (std::size_t i = 0; i < size; ++i) {
-      const std::string_view bytes = rows.FileNameBytes(batch + i);
-      texts[i] = Utf8Of(rows, bytes, scratch[i]);
-      copy[i] = texts[i].data() != bytes.data();
-    }
-    files_.Intern(texts, copy, size, owner, files);
-    fileCounts_.resize(files_.Size(), File{});
-    for (std::size_t i = 0; i < size; ++i)
-      __builtin_prefetch(&fileCounts_[files[i]]);
-    for (std::size_t i = 0; i < size; ++i) {
-      const std::size_t row = batch + i;
-      std::uint32_t& address = addresses[rows.AddressId(row)];
-      if (address == kNone)
-        address = AddressOf(rows, rows.Address(row));
-      const std::uint32_t user = users[rows.NameId(row)], file = files[i];
-      Change(table, rows, row, +1, {user, address, file}, !download);
-      if (download && fileCounts_[file].uploader != kNone) {  // a file someone uploaded
-        if (fetches.size() <= file)
-          fetches.resize(fileCounts_.size(), 0);
-        ++fetches[file];
+    if (row + kAhead < last) {
+      // What the row a few ahead counts into: its file's counts, its user's address, its upload.
+      const std::size_t ahead = row + kAhead;
+      const std::uint32_t user = users[rows.NameId(ahead)];
+      const std::uint32_t address = addresses[rows.AddressId(ahead)];
+      if (address != kNone)
+        userAddresses_.Prefetch(Pair(user, address));
+      if (shared) {
+        __builtin_prefetch(&fileCounts_[rows.FileNameId(ahead)]);
+        if (download)
+          __builtin_prefetch(&fetches[rows.FileNameId(ahead)]);
+        else
+          uploads_.Prefetch(Pair(rows.FileNameId(ahead), user));
       }
     }
+    std::uint32_t file;
+    if (shared) {
+      file = rows.FileNameId(row);
+    } else {
+      std::uint32_t& known = filesById[rows.FileNameId(row)];
+      if (known == kNone)
+        known = FileOf(rows, row);
+      file = known;
+    }
+    std::uint32_t& address = addresses[rows.AddressId(row)];
+    if (address == kNone)
+      address = AddressOf(rows, rows.Address(row));
+    const std::uint32_t user = users[rows.NameId(row)];
+    Change(table, rows, row, +1, {user, address, file}, !download);
+    if (download && fileCounts_[file].uploader != kNone) {  // a file someone uploaded
+      if (fetches.size() <= file)
+        fetches.resize(fileCounts_.size(), 0);
+      ++fetches[file];
+    }
   }
-  fileCounts_.shrink_to_fit();
-  files_.Fit();
   if (download)
     Credit(fetches, fetchedBefore);
 }
@@ -285,6 +236,8 @@ void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
         uploadedBy[file] = u;
     }
     for (std::size_t i = fetchedBefore[u]; i < user.fetched.size(); ++i) {
+      if (i + 16 < user.fetched.size() && user.fetched[i + 16] < uploadedBy.size())
+        __builtin_prefetch(&uploadedBy[user.fetched[i + 16]]);
       const std::uint32_t file = user.fetched[i];
       if (file < uploadedBy.size() && uploadedBy[file] == u)
         --credit_[u];
@@ -316,20 +269,45 @@ std::uint32_t LiveUserFigures::AddressOf(const LogTable& rows, std::string_view 
   return id;
 }
 
-std::uint32_t LiveUserFigures::FileOf(const LogTable& rows, std::string_view bytes) {
-  std::string scratch;
-  const std::string_view text = Utf8Of(rows, bytes, scratch);
-  const bool copy = text.data() != bytes.data();
+bool LiveUserFigures::SharedFiles(const LogTable& rows) {
+  if (ownFiles_)
+    return false;
+  std::shared_ptr<const StringPool> files = rows.FileNames();
+  if (!sharedFiles_) {
+    sharedFiles_ = std::move(files);
+    fileEncoding_ = rows.TextEncoding();
+    return true;
+  }
+  if (files == sharedFiles_ && rows.TextEncoding() == fileEncoding_)
+    return true;
+  // Decoding is one-to-one, so each text keeps its id.
+  ownFiles_ = std::make_unique<StringPool>();
+  for (std::uint32_t id = 0; id < sharedFiles_->Size(); ++id) {
+    const std::string_view text = sharedFiles_->Text(id);
+    ownFiles_->Intern(fileEncoding_ == Encoding::Utf8 ? std::string(text)
+                                                      : DecodeToUtf8(text, fileEncoding_));
+  }
+  sharedFiles_.reset();
+  return false;
+}
+
+std::uint32_t LiveUserFigures::FileOf(const LogTable& rows, std::size_t row) {
   std::uint32_t id;
-  files_.Intern(&text, &copy, 1, rows.KeptBytes(), &id);
-  if (id == fileCounts_.size())
-    fileCounts_.emplace_back();
+  if (SharedFiles(rows)) {
+    id = rows.FileNameId(row);
+    if (id >= fileCounts_.size())
+      fileCounts_.resize(rows.FileNameIdCount());
+  } else {
+    std::string scratch;
+    id = ownFiles_->Intern(Utf8Of(rows, rows.FileNameBytes(row), scratch));
+    if (id >= fileCounts_.size())
+      fileCounts_.resize(id + 1);
+  }
   return id;
 }
 
 LiveUserFigures::Ids LiveUserFigures::IdsOf(const LogTable& rows, std::size_t row) {
-  return {UserOf(rows.Name(row)), AddressOf(rows, rows.Address(row)),
-          FileOf(rows, rows.FileNameBytes(row))};
+  return {UserOf(rows.Name(row)), AddressOf(rows, rows.Address(row)), FileOf(rows, row)};
 }
 
 std::uint32_t LiveUserFigures::UserOf(std::string_view name) {

@@ -21,7 +21,8 @@ namespace quorvane {
 // (user, address); each file its downloads and its uploaders: a row taken away is taken out
 // exactly, and a load makes it all in a few passes. Figures() equals ComputeUserFigures over
 // CollectEveryUserName of the same tables. Texts of both tables are compared as UTF-8, so tables
-// of different encodings may feed it.
+// of different encodings may feed it; files are the tables' own File Name ids while every table
+// that feeds it shares one pool of them (LogTable::SharesFileNames), as a load's tables do.
 class LiveUserFigures {
  public:
   LiveUserFigures() = default;
@@ -78,6 +79,10 @@ class LiveUserFigures {
     // The key's count, and whether the key is new.
     std::pair<std::uint32_t*, bool> Get(std::uint64_t key);
     std::uint32_t Count(std::uint64_t key) const;
+    // Room for `more` keys besides those in.
+    void Reserve(std::size_t more);
+    // Fetches the key's first slot, for a Get soon after.
+    void Prefetch(std::uint64_t key) const;
 
    private:
     static constexpr std::uint64_t kEmpty = UINT64_MAX;  // the free slot detail::KeySlot stops at
@@ -85,43 +90,6 @@ class LiveUserFigures {
     std::vector<std::uint64_t> keys_;
     std::vector<std::uint32_t> counts_;
     std::size_t size_ = 0;
-  };
-
-  // File texts by id, held where the tables hold them (a text is copied only when it had to be
-  // decoded): half a million files are not copied again. Looked up a batch at a time, what each
-  // lookup reads fetched ahead for all first.
-  class FileTexts {
-   public:
-    static constexpr std::size_t kBatch = 64;
-    // The ids of `count` texts, each added when new: texts[i] lies in what `owner` keeps, or,
-    // where `copy[i]`, in scratch to be copied.
-    void Intern(const std::string_view* texts, const bool* copy, std::size_t count,
-                const std::shared_ptr<const void>& owner, std::uint32_t* ids);
-    std::size_t Size() const { return texts_.size(); }
-    // Gives back the room a load reserved beyond its files.
-    void Fit() { texts_.shrink_to_fit(); }
-
-   private:
-    // A text in 8 bytes: a view into a table's bytes, its length (below 2^15) in bits 48-62
-    // above the pointer (user space addresses take 48 bits at most); or, with bit 63 set, its
-    // length (bits 32-62) and offset in copies_.
-    static constexpr unsigned kLengthShift = 48;
-    static constexpr std::uint64_t kCopied = std::uint64_t{1} << 63;
-    std::string_view Text(std::uint32_t id) const;
-    std::uint64_t Keep(std::string_view text, bool copy);
-    // A slot: its text's id + 1 (0: free) above the hash's low half, which holds the slot's home
-    // in any table of up to 2^32 slots, so growing moves slots without hashing texts again.
-    static std::uint32_t IdOf(std::uint64_t slot) {
-      return static_cast<std::uint32_t>(slot >> 32) - 1;
-    }
-    static bool Tagged(std::uint64_t slot, std::uint64_t hash) {
-      return static_cast<std::uint32_t>(slot) == static_cast<std::uint32_t>(hash);
-    }
-    std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
-    std::vector<std::uint64_t> slots_;
-    std::vector<std::uint64_t> texts_;
-    std::vector<std::shared_ptr<const void>> owners_;
-    ByteArena copies_{16};
   };
 
   struct Ids {
@@ -140,7 +108,11 @@ class LiveUserFigures {
                                  std::string& scratch);
   std::uint32_t UserOf(std::string_view name);
   std::uint32_t AddressOf(const LogTable& rows, std::string_view bytes);
-  std::uint32_t FileOf(const LogTable& rows, std::string_view bytes);
+  // The file of a row.
+  std::uint32_t FileOf(const LogTable& rows, std::size_t row);
+  // Whether `rows` give their files by the ids counted; when they cannot, files are counted by
+  // their UTF-8 texts from now on, under the same ids.
+  bool SharedFiles(const LogTable& rows);
   // A file's uploaders: its File's uploader (kNone: none), then those linked from its `more`.
   template <typename Visit>
   void ForEachUploader(std::uint32_t file, Visit visit) const;
@@ -163,7 +135,11 @@ class LiveUserFigures {
   std::unordered_map<std::string, std::uint32_t> addressIds_;
   PairCounts userAddresses_;  // (user, address) -> rows
   PairCounts uploads_;        // (file, user) -> upload rows
-  FileTexts files_;           // file texts as UTF-8, by id
+  // The File Name texts whose ids are the files' while shared (texts in `fileEncoding_`); once
+  // a table of other texts came, `ownFiles_` holds every file's UTF-8 text by id instead.
+  std::shared_ptr<const StringPool> sharedFiles_;
+  Encoding fileEncoding_ = Encoding::Utf8;
+  std::unique_ptr<StringPool> ownFiles_;
   struct File {
     std::uint32_t downloads = 0;  // download rows by anyone
     std::uint32_t uploader = UINT32_MAX, more = UINT32_MAX;
@@ -171,8 +147,8 @@ class LiveUserFigures {
   struct Link {
     std::uint32_t user, next;
   };
-  std::vector<File> fileCounts_;  // by file id
-  std::vector<Link> links_;       // a file's uploaders after its first
+  std::vector<File, LargeAllocator<File>> fileCounts_;  // by file id
+  std::vector<Link> links_;                             // a file's uploaders after its first
   std::vector<std::uint32_t> freeLinks_;
   const std::atomic<bool>* cancel_ = nullptr;
   // A user's figures changed: once Figures() was asked for, only those are made again.

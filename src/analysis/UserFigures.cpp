@@ -29,22 +29,42 @@ std::vector<std::uint32_t> UsersByNameId(const LogTable& table,
 }
 
 // The files the users uploaded, each with its first uploader; a file that several users uploaded
-// is rare, so its other uploaders go into a set of (file, user).
+// is rare, so its other uploaders go into a set of (file, user). Files are found by their text,
+// or by their id where both tables share their File Names (`byId`).
 struct Uploads {
-  explicit Uploads(std::size_t rows) : files(rows) {}
+  Uploads(const LogTable& downloads, const LogTable& uploads)
+      : files(downloads.SharesFileNames(uploads) ? 0 : uploads.RowCount()) {
+    if (downloads.SharesFileNames(uploads))
+      byId.assign(uploads.FileNameIdCount(), kNobody);
+  }
+  bool ById() const { return !byId.empty(); }
 
   void Index(const LogTable& uploads, const std::vector<std::uint32_t>& uploaders, CellKeys& keys) {
+    const auto added = [&](std::uint32_t file, std::uint32_t user) {
+      if (file == firstUploader.size()) {
+        firstUploader.push_back(user);
+      } else if (firstUploader[file] != user) {
+        otherUploaders.Insert(Pair(file, user));
+      }
+    };
+    if (ById()) {
+      for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
+        const std::uint32_t user = uploaders[uploads.NameId(row)];
+        if (user == kNobody)
+          continue;
+        std::uint32_t& file = byId[uploads.FileNameId(row)];
+        if (file == kNobody)
+          file = static_cast<std::uint32_t>(firstUploader.size());
+        added(file, user);
+      }
+      return;
+    }
     std::string_view texts[TextIndex::kBatch];
     std::uint32_t users[TextIndex::kBatch];
     std::size_t count = 0;
     const auto add = [&] {
-      files.AddBatch(texts, count, [&](std::size_t i, std::uint32_t file) {
-        if (file == firstUploader.size()) {
-          firstUploader.push_back(users[i]);
-        } else if (firstUploader[file] != users[i]) {
-          otherUploaders.Insert(Pair(file, users[i]));
-        }
-      });
+      files.AddBatch(texts, count,
+                     [&](std::size_t i, std::uint32_t file) { added(file, users[i]); });
       count = 0;
     };
     for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
@@ -60,6 +80,7 @@ struct Uploads {
   }
 
   TextIndex files;
+  std::vector<std::uint32_t> byId;  // by File Name id: the file, or kNobody
   Array<std::uint32_t> firstUploader;
   KeySet otherUploaders;
 };
@@ -77,27 +98,43 @@ Fetches CountFetches(const LogTable& downloads, std::size_t begin, std::size_t e
                      const std::vector<std::uint32_t>& downloaders, const Uploads& uploads,
                      const CellKeys& keys) {
   Fetches fetches;
-  fetches.byAnyone.assign(uploads.files.Size(), 0);
-  fetches.byFirstUploader.assign(uploads.files.Size(), 0);
-  if (uploads.files.Size() == 0)
+  const std::size_t files = uploads.firstUploader.size();
+  fetches.byAnyone.assign(files, 0);
+  fetches.byFirstUploader.assign(files, 0);
+  if (files == 0)
     return fetches;
+  const auto fetched = [&](std::size_t row, std::uint32_t file) {
+    ++fetches.byAnyone[file];
+    const std::uint32_t user = downloaders[downloads.NameId(row)];
+    if (user == kNobody)
+      return;
+    if (user == uploads.firstUploader[file]) {
+      ++fetches.byFirstUploader[file];
+    } else if (uploads.otherUploaders.Contains(Pair(file, user))) {
+      ++fetches.byOtherUploader[Pair(file, user)];
+    }
+  };
+  if (uploads.ById()) {
+    // A file's id is looked up a few rows ahead: half a million of them lie anywhere.
+    constexpr std::size_t kAhead = 16;
+    const std::vector<std::uint32_t>& byId = uploads.byId;
+    for (std::size_t row = begin; row < end; ++row) {
+      if (row + kAhead < end && downloads.FileNameId(row + kAhead) < byId.size())
+        __builtin_prefetch(&byId[downloads.FileNameId(row + kAhead)]);
+      const std::uint32_t id = downloads.FileNameId(row);
+      if (id < byId.size() && byId[id] != kNobody)
+        fetched(row, byId[id]);
+    }
+    return fetches;
+  }
   std::string_view batch[TextIndex::kBatch];
   std::string decoded[TextIndex::kBatch];
   for (std::size_t first = begin; first < end; first += TextIndex::kBatch) {
     const std::size_t count = std::min(TextIndex::kBatch, end - first);
     for (std::size_t i = 0; i < count; ++i)
       batch[i] = keys.Of(downloads, downloads.FileNameBytes(first + i), decoded[i]);
-    uploads.files.FindBatch(batch, count, [&](std::size_t i, std::uint32_t file) {
-      ++fetches.byAnyone[file];
-      const std::uint32_t user = downloaders[downloads.NameId(first + i)];
-      if (user == kNobody)
-        return;
-      if (user == uploads.firstUploader[file]) {
-        ++fetches.byFirstUploader[file];
-      } else if (uploads.otherUploaders.Contains(Pair(file, user))) {
-        ++fetches.byOtherUploader[Pair(file, user)];
-      }
-    });
+    uploads.files.FindBatch(batch, count,
+                            [&](std::size_t i, std::uint32_t file) { fetched(first + i, file); });
   }
   return fetches;
 }
@@ -196,7 +233,7 @@ std::vector<UserFigures> ComputeUserFigures(const LogTable& downloads, const Log
     CountRows(uploads, uploaders, &UserFigures::uploads, figures);
     CountAddresses(downloads, uploads, downloaders, uploaders, keys, figures);
   };
-  Uploads uploaded(uploads.RowCount());
+  Uploads uploaded(downloads, uploads);
   const auto index = [&] { uploaded.Index(uploads, uploaders, keys); };
   // Big tables share the work between two cores: one indexes the uploaded files while the other
   // counts rows and addresses, then each looks up half of the downloaded files.

@@ -2193,6 +2193,7 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         rows.AddPart(*part, stored, d, std::min(part->overlap, part->Rows()));
       table = std::move(rows).Finish();
     }
+    LogTable::ShareFileNames(pair.downloads, pair.uploads);
     result.logs = std::move(pair);
   } catch (const Failure& failure) {
     if (inTransaction)

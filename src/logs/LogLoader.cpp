@@ -123,6 +123,7 @@ LoadResult LoadLogPair(const std::filesystem::path& downloadLog,
     result.failure = {LogKind::Upload, uploadLog, std::move(uploads.error)};
   } else {
     result.logs = LogPair{std::move(*downloads.table), std::move(*uploads.table)};
+    LogTable::ShareFileNames(result.logs->downloads, result.logs->uploads);
   }
   return result;
 }

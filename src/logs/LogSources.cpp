@@ -487,6 +487,7 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
   LogPair pair;
   pair.downloads = std::move(*joined[0]);
   pair.uploads = std::move(*joined[1]);
+  LogTable::ShareFileNames(pair.downloads, pair.uploads);
   for (const std::vector<TablePart>* parts : {&downloads, &uploads}) {
     for (const TablePart& part : *parts) {
       SourceInfo& info = result.sources[part.source];

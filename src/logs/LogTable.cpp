@@ -24,7 +24,8 @@ const std::shared_ptr<StringPool>& NoAddresses() {
   static const auto empty = std::make_shared<StringPool>();
   return empty;
 }
-// An accounts pool holds the empty text as id 0, so a row that keeps no Account needs no lookup.
+// An accounts or File Names pool holds the empty text as id 0, so a row that keeps no Account or
+// File Name needs no lookup.
 std::unique_ptr<StringPool> NewAccounts() {
   auto accounts = std::make_unique<StringPool>();
   accounts->Intern("");
@@ -38,6 +39,10 @@ const std::shared_ptr<StringPool>& NoNames() {
   static const auto empty = std::make_shared<StringPool>();
   return empty;
 }
+const std::shared_ptr<StringPool>& NoFiles() {
+  static const std::shared_ptr<StringPool> empty = NewAccounts();
+  return empty;
+}
 
 // The first eight bytes of a text, zero-padded.
 std::uint64_t HeadOf(std::string_view text) {
@@ -47,7 +52,11 @@ std::uint64_t HeadOf(std::string_view text) {
 }  // namespace
 
 LogTable::LogTable()
-    : kept_(NoBytes()), addresses_(NoAddresses()), accounts_(NoAccounts()), names_(NoNames()) {}
+    : kept_(NoBytes()),
+      addresses_(NoAddresses()),
+      accounts_(NoAccounts()),
+      names_(NoNames()),
+      files_(NoFiles()) {}
 
 LogTable::LogTable(LogTable&& other) noexcept : LogTable() {
   *this = std::move(other);
@@ -59,6 +68,7 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     addresses_ = std::exchange(other.addresses_, NoAddresses());
     accounts_ = std::exchange(other.accounts_, NoAccounts());
     names_ = std::exchange(other.names_, NoNames());
+    files_ = std::exchange(other.files_, NoFiles());
     encoding_ = other.encoding_;
     rows_ = std::move(other.rows_);
     other.rows_.clear();
@@ -76,9 +86,8 @@ LogTable::~LogTable() = default;
 
 namespace {
 
-// The kept cells are stored as the lengths of Date/Time (unless a form writes it) and File Name
-// (seven bits a byte, the last byte below 0x80), then their bytes: a server log's cells may hold
-// any byte, tabs too.
+// A kept Date/Time cell is stored as its length (seven bits a byte, the last byte below 0x80),
+// its bytes (a server log's cells may hold any byte, tabs too), then the row's File Name id.
 void PutLength(char*& at, std::size_t length) {
   for (; length >= 0x80; length >>= 7)
     *at++ = static_cast<char>(0x80 | (length & 0x7F));
@@ -104,33 +113,32 @@ std::size_t TakeLength(const char*& at) {
 
 }  // namespace
 
-std::string_view LogTable::Field(const Row& row, int index) const {
+std::string_view LogTable::DateTimeIn(const ByteArena& kept, const Row& row) {
   if (row.keeps == 0)
     return {};
-  const char* at = kept_->View(row.kept, 1).data();  // the row's bytes lie whole in one block
-  const std::size_t dateLength = row.form == 0 ? TakeLength(at) : 0;
-  const std::size_t fileLength = TakeLength(at);
-  return index == 0 ? std::string_view(at, dateLength)
-                    : std::string_view(at + dateLength, fileLength);
+  const char* at = kept.View(row.kept, 1).data();  // the row's bytes lie whole in one block
+  const std::size_t length = TakeLength(at);
+  return {at, length};
 }
 
-void LogTable::PutCells(ByteArena& bytes, std::string_view dateTime, std::string_view fileName,
-                        Row& row) {
-  row.kept = 0;
+std::uint32_t LogTable::FileIdIn(const ByteArena& kept, const Row& row) {
+  if (row.keeps == 0)
+    return row.kept;
+  const std::string_view dateTime = DateTimeIn(kept, row);
+  std::uint32_t file;
+  std::memcpy(&file, dateTime.data() + dateTime.size(), sizeof file);
+  return file;
+}
+
+void LogTable::PutCells(ByteArena& bytes, std::string_view dateTime, std::uint32_t file, Row& row) {
+  row.kept = file;
   row.keeps = 0;
-  if ((row.form != 0 || dateTime.empty()) && fileName.empty())
+  if (row.form != 0 || dateTime.empty())
     return;
-  if (row.form != 0)
-    dateTime = {};
-  const std::size_t length = (row.form == 0 ? LengthSize(dateTime.size()) : 0) +
-                             LengthSize(fileName.size()) + dateTime.size() + fileName.size();
-  char* at = bytes.Extend(length, row.kept);
-  if (row.form == 0)
-    PutLength(at, dateTime.size());
-  PutLength(at, fileName.size());
-  // std::copy, not memcpy: a cell not kept is an empty view whose data() is null.
+  char* at = bytes.Extend(LengthSize(dateTime.size()) + dateTime.size() + sizeof file, row.kept);
+  PutLength(at, dateTime.size());
   at = std::copy(dateTime.begin(), dateTime.end(), at);
-  std::copy(fileName.begin(), fileName.end(), at);
+  std::memcpy(at, &file, sizeof file);
   row.keeps = 1;
 }
 
@@ -144,7 +152,7 @@ void LogTable::SetAccount(Row& row, std::uint32_t id) {
 std::string_view LogTable::DateTimeBytes(std::size_t row) const {
   const Row& r = rows_[row];
   if (r.form == 0)
-    return Field(r, 0);
+    return KeptDateTime(r);
   constexpr std::size_t kWritten = 16;
   thread_local std::array<std::array<char, DateForm::kMaxLength>, kWritten> written;
   thread_local std::size_t next = 0;
@@ -152,10 +160,9 @@ std::string_view LogTable::DateTimeBytes(std::size_t row) const {
   return {out, forms_[r.form - 1].Write(dates_[row], out)};
 }
 
-void LogTable::Keep(std::string_view dateTime, std::string_view fileName, Timestamp date,
-                    Row& row) {
+void LogTable::Keep(std::string_view dateTime, std::uint32_t file, Timestamp date, Row& row) {
   row.form = FormOf(dateTime, date) & 0x7;
-  PutCells(*kept_, dateTime, fileName, row);
+  PutCells(*kept_, dateTime, file, row);
 }
 
 std::uint32_t LogTable::FormOf(std::string_view dateTime, Timestamp date) {
@@ -196,8 +203,7 @@ void LogTable::Redate(std::vector<Timestamp> dates) {
   next.kept_ = std::make_shared<ByteArena>(kKeptBlockShift);
   for (std::size_t row = 0; row < rows_.size(); ++row) {
     Row kept;
-    next.Keep(DateTimeBytes(row), Field(rows_[row], 2), dates.empty() ? kUndated : dates[row],
-              kept);
+    next.Keep(DateTimeBytes(row), FileId(rows_[row]), dates.empty() ? kUndated : dates[row], kept);
     rows_[row].kept = kept.kept;
     rows_[row].form = kept.form & 0x7;
     rows_[row].keeps = kept.keeps & 0x1;
@@ -220,7 +226,7 @@ std::string LogTable::CellText(std::size_t row, Column column) const {
     case Column::Name:
       return std::string(names_->Text(r.name));
     case Column::FileName:
-      return DecodeToUtf8(Field(r, 2), encoding_);
+      return DecodeToUtf8(files_->Text(FileId(r)), encoding_);
   }
   return {};
 }
@@ -237,7 +243,7 @@ std::string_view LogTable::CellBytes(std::size_t row, Column column) const {
     case Column::Name:
       return names_->Text(r.name);
     case Column::FileName:
-      return Field(r, 2);
+      return files_->Text(FileId(r));
   }
   return {};
 }
@@ -287,12 +293,40 @@ StringPool& LogTable::OwnNames() {
   return *names_;
 }
 
+StringPool& LogTable::GrowingFiles() {
+  if (files_ == NoFiles())
+    files_ = NewAccounts();
+  return *files_;
+}
+
+void LogTable::ShareFileNames(LogTable& a, LogTable& b) {
+  if (a.files_ == b.files_ || a.encoding_ != b.encoding_ || a.files_ == NoFiles() ||
+      b.files_ == NoFiles())
+    return;
+  StringPool& files = a.GrowingFiles();
+  std::vector<std::uint32_t> ids(b.files_->Size());
+  for (std::uint32_t id = 0; id < ids.size(); ++id)
+    ids[id] = files.Intern(b.files_->Text(id));
+  // Rows that keep their Date/Time hold the id beside it: those go to new bytes, as b's may be
+  // shared with a selection.
+  auto kept = std::make_shared<ByteArena>(kKeptBlockShift);
+  for (Row& row : b.rows_) {
+    const std::string_view dateTime = b.KeptDateTime(row);
+    PutCells(*kept, dateTime, ids[b.FileId(row)], row);
+  }
+  b.kept_ = std::move(kept);
+  b.files_ = a.files_;
+}
+
 void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t last) {
   last = std::min(last, from.rows_.size());
   if (first >= last)
     return;
   if (rows_.empty() && dates_.empty()) {
-    // Nothing kept yet: the table takes the encoding of what it is given.
+    // Nothing kept yet: the table takes the encoding of what it is given, and File Name texts
+    // of its own when that is another.
+    if (encoding_ != from.encoding_ && files_ != NoFiles())
+      files_ = NewAccounts();
     encoding_ = from.encoding_;
     if (!from.dates_.empty())
       dates_.reserve(last - first);
@@ -320,6 +354,7 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   StringPool& addresses = OwnAddresses();
   StringPool& accounts = OwnAccounts();
   StringPool& names = OwnNames();
+  StringPool& files = GrowingFiles();
   std::optional<DateColumnParser> dates;
   if (wantDates && from.dates_.empty())
     dates.emplace(DateOrder::Detect, last - first);
@@ -340,7 +375,7 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
     SetAccount(row, accounts.Intern(cells[1]));
     // Rows whose dates are read here at the end keep their Date/Time text.
     const Timestamp date = wantDates && !dates ? from.dates_[i] : kUndated;
-    Keep(cells[0], cells[2], date, row);
+    Keep(cells[0], files.Intern(cells[2]), date, row);
     rows_.push_back(row);
     if (dates)
       dates->Add(cells[0]);
@@ -398,6 +433,7 @@ LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
   selection.addresses_ = addresses_;
   selection.accounts_ = accounts_;
   selection.names_ = names_;
+  selection.files_ = files_;
   selection.encoding_ = encoding_;
   selection.forms_ = forms_;
   selection.rows_.reserve(rows.size());
@@ -426,12 +462,12 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
   auto addresses = std::make_shared<StringPool>();
   std::shared_ptr<StringPool> accounts = NewAccounts();
   auto names = std::make_shared<StringPool>();
+  std::shared_ptr<StringPool> files = NewAccounts();
   joined.rows_.reserve(rowCount);
   if (dates)
     joined.dates_.reserve(rowCount);
   constexpr std::uint32_t kNone = UINT32_MAX;
-  std::string decoded[2];
-  std::string_view cells[2];
+  std::string decoded;
   for (const Part& part : parts) {
     const LogTable& table = *part.table;
     const bool decode = mixed && table.encoding_ != Encoding::Utf8;
@@ -439,6 +475,7 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
     std::vector<std::uint32_t> addressIds(table.addresses_->Size(), kNone);
     std::vector<std::uint32_t> accountIds(kept.account ? table.accounts_->Size() : 0, kNone);
     std::vector<std::uint32_t> nameIds(table.names_->Size(), kNone);
+    std::vector<std::uint32_t> fileIds(kept.fileName ? table.files_->Size() : 0, kNone);
     for (std::size_t i = part.firstRow; i < std::min(part.endRow, table.rows_.size()); ++i) {
       const Row& from = table.rows_[i];
       Row row;
@@ -459,15 +496,19 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
         }
         SetAccount(row, accountIds[from.account]);
       }
-      const bool keep[2] = {kept.dateTime, kept.fileName};
-      for (int c = 0; c < 2; ++c) {
-        cells[c] = !keep[c] ? std::string_view()
-                   : c == 0 ? table.DateTimeBytes(i)
-                            : table.Field(from, 2);
-        if (decode && keep[c])
-          cells[c] = decoded[c] = DecodeToUtf8(cells[c], table.encoding_);
+      std::uint32_t file = 0;
+      if (kept.fileName) {
+        const std::uint32_t id = table.FileId(from);
+        if (fileIds[id] == kNone) {
+          const std::string_view text = table.files_->Text(id);
+          fileIds[id] = files->Intern(decode ? DecodeToUtf8(text, table.encoding_) : text);
+        }
+        file = fileIds[id];
       }
-      joined.Keep(cells[0], cells[1], dates ? table.Date(i) : kUndated, row);
+      std::string_view dateTime = kept.dateTime ? table.DateTimeBytes(i) : std::string_view();
+      if (decode && kept.dateTime)
+        dateTime = decoded = DecodeToUtf8(dateTime, table.encoding_);
+      joined.Keep(dateTime, file, dates ? table.Date(i) : kUndated, row);
       joined.rows_.push_back(row);
       if (dates)
         joined.dates_.push_back(table.Date(i));
@@ -475,6 +516,8 @@ LogTable LogTable::Join(const std::vector<Part>& parts, KeptCells kept, bool dat
   }
   addresses->DropIndex();
   joined.addresses_ = std::move(addresses);
+  if (kept.fileName)
+    joined.files_ = std::move(files);
   joined.accounts_ = std::move(accounts);
   joined.names_ = std::move(names);
   joined.encoding_ = mixed ? Encoding::Utf8 : parts.front().table->encoding_;
@@ -492,7 +535,9 @@ bool LogTable::SameRow(const LogTable& a, std::size_t i, const LogTable& b, std:
                      : a.addresses_->Text(x.address) == b.addresses_->Text(y.address)) &&
            (&a == &b ? x.account == y.account
                      : a.accounts_->Text(x.account) == b.accounts_->Text(y.account)) &&
-           a.Field(x, 2) == b.Field(y, 2) && a.DateTimeBytes(i) == b.DateTimeBytes(j);
+           (a.files_ == b.files_ ? a.FileId(x) == b.FileId(y)
+                                 : a.FileNameBytes(i) == b.FileNameBytes(j)) &&
+           a.DateTimeBytes(i) == b.DateTimeBytes(j);
   for (Column column : {Column::DateTime, Column::Address, Column::Account, Column::FileName}) {
     if (a.CellText(i, column) != b.CellText(j, column))
       return false;
@@ -506,7 +551,8 @@ LogTableBuilder::LogTableBuilder(KeptCells kept, std::optional<DateOrder> dates,
       dateTexts_(std::make_unique<ByteArena>(kKeptBlockShift)),
       addresses_(std::make_unique<StringPool>()),
       accounts_(NewAccounts()),
-      names_(std::make_unique<StringPool>()) {
+      names_(std::make_unique<StringPool>()),
+      files_(NewAccounts()) {
   if (dates)
     dates_.emplace(*dates, 0, firstDateOnly);
 }
@@ -514,7 +560,9 @@ LogTableBuilder::LogTableBuilder(LogTableBuilder&&) noexcept = default;
 LogTableBuilder& LogTableBuilder::operator=(LogTableBuilder&&) noexcept = default;
 LogTableBuilder::~LogTableBuilder() = default;
 
-LogTable::Row LogTableBuilder::Keep(const Cells& row) {
+// Inlined: a row returned from a call is written field by field and read back whole, which stalls.
+[[gnu::always_inline]] inline LogTable::Row LogTableBuilder::Keep(const Cells& row,
+                                                                  std::uint32_t file) {
   if (dates_)
     dates_->Add(row.dateTime);
   LogTable::Row kept;
@@ -540,8 +588,10 @@ LogTable::Row LogTableBuilder::Keep(const Cells& row) {
     dateTime = {};
     kept.form = 1;
   }
-  if (keep_.dateTime || keep_.fileName)
-    LogTable::PutCells(*kept_, dateTime, keep_.fileName ? row.fileName : std::string_view(), kept);
+  if (dateTime.empty())  // most rows: the File Name's id is all the row keeps
+    kept.kept = file;
+  else
+    LogTable::PutCells(*kept_, dateTime, file, kept);
   return kept;
 }
 
@@ -558,7 +608,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
   };
   if (count == 1) {
     // A server log's rows come one at a time: nothing to fetch ahead.
-    LogTable::Row kept = Keep(*rows);
+    LogTable::Row kept = Keep(*rows, FileOf(*rows));
     const std::uint32_t address = addresses_->Intern(rows->address);
     if (lastName_.size() <= address)
       lastName_.resize(address + 1, kNoName);
@@ -575,7 +625,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
     const std::size_t n =
         std::min<std::size_t>(kBatch, static_cast<std::size_t>(rows + count - batch));
     std::string_view texts[kBatch];
-    std::uint32_t addressIds[kBatch], nameIds[kBatch], missIds[kBatch];
+    std::uint32_t addressIds[kBatch], nameIds[kBatch], missIds[kBatch], fileIds[kBatch] = {};
     std::uint64_t heads[kBatch];
     std::size_t missAt[kBatch], misses = 0;
     try {
@@ -595,10 +645,15 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
         }
       }
       names_->InternBatch(texts, misses, missIds);
+      if (keep_.fileName) {
+        for (std::size_t i = 0; i < n; ++i)
+          texts[i] = batch[i].fileName;
+        files_->InternBatch(texts, n, fileIds);
+      }
     } catch (const std::length_error&) {
       // Row by row, so that the rows before the one that does not fit are added.
       for (std::size_t i = 0; i < n; ++i) {
-        LogTable::Row kept = Keep(batch[i]);
+        LogTable::Row kept = Keep(batch[i], FileOf(batch[i]));
         kept.address = addresses_->Intern(batch[i].address);
         kept.name = names_->Intern(batch[i].name);
         rows_.push_back(kept);
@@ -609,7 +664,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
     for (std::size_t m = 0; m < misses; ++m)
       nameIds[missAt[m]] = missIds[m];
     for (std::size_t i = 0; i < n; ++i) {
-      LogTable::Row kept = Keep(batch[i]);
+      LogTable::Row kept = Keep(batch[i], fileIds[i]);
       lastName_[addressIds[i]] = {nameIds[i], static_cast<std::uint32_t>(batch[i].name.size()),
                                   heads[i]};
       kept.address = addressIds[i];
@@ -622,7 +677,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
 
 void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
                                   std::uint32_t nameKey) {
-  LogTable::Row kept = Keep(row);
+  LogTable::Row kept = Keep(row, FileOf(row));
   const auto idOf = [](std::vector<std::uint32_t>& ofKey, std::uint32_t key, StringPool& pool,
                        std::string_view text) {
     if (key >= ofKey.size())
@@ -649,16 +704,15 @@ void LogTableBuilder::Append(LogTableBuilder&& rest) {
   const std::vector<std::uint32_t> addressIds = mapped(rest.addresses_, *addresses_);
   const std::vector<std::uint32_t> nameIds = mapped(rest.names_, *names_);
   const std::vector<std::uint32_t> accountIds = mapped(rest.accounts_, *accounts_);
-  // A length-led record of `rest`'s bytes (`lengths` lengths, then their bytes), copied whole.
-  const auto copied = [](const ByteArena& from, std::uint32_t offset, int lengths, ByteArena& into,
-                         std::uint32_t& at) {
+  const std::vector<std::uint32_t> fileIds = mapped(rest.files_, *files_);
+  // A length-led text of `rest`'s bytes, copied whole; returns where its copy ends.
+  const auto copied = [](const ByteArena& from, std::uint32_t offset, std::size_t more,
+                         ByteArena& into, std::uint32_t& at) {
     const char* const start = from.View(offset, 1).data();
     const char* end = start;
-    std::size_t bytes = 0;
-    for (int i = 0; i < lengths; ++i)
-      bytes += TakeLength(end);
-    end += bytes;
-    std::copy(start, end, into.Extend(static_cast<std::size_t>(end - start), at));
+    end += TakeLength(end);
+    const auto size = static_cast<std::size_t>(end - start);
+    return std::copy(start, end + more, into.Extend(size + more, at)) - more;
   };
   const std::size_t base = rows_.size();
   rows_.reserve(base + rest.rows_.size());
@@ -667,12 +721,17 @@ void LogTableBuilder::Append(LogTableBuilder&& rest) {
     row.address = addressIds[row.address];
     row.name = nameIds[row.name];
     LogTable::SetAccount(row, accountIds[row.account]);
-    if (row.keeps != 0)
-      copied(*rest.kept_, row.kept, row.form == 0 ? 2 : 1, *kept_, row.kept);
+    const std::uint32_t file = fileIds[LogTable::FileIdIn(*rest.kept_, row)];
+    if (row.keeps != 0) {
+      char* const id = copied(*rest.kept_, row.kept, sizeof file, *kept_, row.kept);
+      std::memcpy(id, &file, sizeof file);
+    } else {
+      row.kept = file;
+    }
     if (r < rest.dateTextAt_.size() && rest.dateTextAt_[r] != 0) {
       dateTextAt_.resize(base + r + 1, 0);
       std::uint32_t at;
-      copied(*rest.dateTexts_, rest.dateTextAt_[r] - 1, 1, *dateTexts_, at);
+      copied(*rest.dateTexts_, rest.dateTextAt_[r] - 1, 0, *dateTexts_, at);
       dateTextAt_.back() = at + 1;
     }
     rows_.push_back(row);
@@ -711,11 +770,15 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
       decoded->Intern(DecodeToUtf8(names_->Text(id), encoding));
     names_ = std::move(decoded);
   }
-  addresses_->DropIndex();  // addresses are only ever asked for by id
+  // Addresses are only ever asked for by id; File Names keep their index for rows to come, as
+  // hashing half a million texts again would hold up the first rows a follow reads.
+  addresses_->DropIndex();
   table.kept_ = std::move(kept_);
   table.addresses_ = std::move(addresses_);
   table.accounts_ = std::move(accounts_);
   table.names_ = std::move(names_);
+  if (keep_.fileName)
+    table.files_ = std::move(files_);
   table.encoding_ = encoding;
   table.rows_ = std::move(rows_);
   if (dates) {
@@ -736,9 +799,8 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
       row.form = form & 0x7;
       continue;
     }
-    const std::string_view fileName = table.Field(row, 2);  // its bytes never move
     row.form = 0;
-    LogTable::PutCells(*table.kept_, text, fileName, row);
+    LogTable::PutCells(*table.kept_, text, row.kept, row);  // row.kept: its File Name id
   }
   dateTexts_.reset();
   dateTextAt_ = {};

@@ -26,11 +26,13 @@ struct KeptCells {
   bool fileName = true;
 };
 
-// The transfers of one log, in file order. A row keeps its Date/Time and File Name bytes as the
-// file has them, but for a Date/Time cell that one of the table's few date forms writes back from
-// the row's date; Addresses, Accounts and Names are interned, so each row holds their ids and the
-// analysis compares integers. Name texts are held as UTF-8 (decoded once per distinct name)
-// so a rename can put in any name, whatever the file's encoding.
+// The transfers of one log, in file order. A row keeps its Date/Time bytes as the file has them,
+// but for a Date/Time cell that one of the table's few date forms writes back from the row's date;
+// Addresses, Accounts, Names and File Names are interned, so each row holds their ids and the
+// analysis compares integers. File Names keep the file's bytes; a load's download and upload
+// tables of one encoding share their File Name texts, so that a file has one id in both. Name texts
+// are held as UTF-8 (decoded once per distinct name) so a rename can put in any name, whatever the
+// file's encoding.
 //
 // The kept bytes and the pools are shared, immutable, between a table and the selections made
 // from it; a rename that adds a name copies the name pool first while it is shared.
@@ -75,11 +77,22 @@ class LogTable {
   std::size_t AddressIdCount() const { return addresses_->Size(); }
   std::string_view AddressText(std::uint32_t id) const { return addresses_->Text(id); }
 
-  // The File Name cell's bytes, as in the file.
-  std::string_view FileNameBytes(std::size_t row) const { return Field(rows_[row], 2); }
-  // What the bytes of File Name cells lie in: held, it keeps the views CellBytes and
-  // FileNameBytes gave of them valid whatever becomes of the table.
-  std::shared_ptr<const void> KeptBytes() const { return kept_; }
+  // The File Name cell's bytes, as in the file, and its id: rows with equal bytes share one id,
+  // id 0 the empty text. Tables for which SharesFileNames holds give equal texts one id.
+  std::string_view FileNameBytes(std::size_t row) const { return files_->Text(FileId(rows_[row])); }
+  std::uint32_t FileNameId(std::size_t row) const { return FileId(rows_[row]); }
+  std::size_t FileNameIdCount() const { return files_->Size(); }
+  std::string_view FileNameText(std::uint32_t id) const { return files_->Text(id); }
+  bool SharesFileNames(const LogTable& other) const {
+    return files_ == other.files_ && encoding_ == other.encoding_;
+  }
+  // The File Name texts by id: held, it keeps the views CellBytes and FileNameBytes gave of them
+  // valid whatever becomes of the table.
+  std::shared_ptr<const StringPool> FileNames() const { return files_; }
+  // Makes `b` take its File Name ids from `a`'s texts, when both keep File Names in one
+  // encoding: costs `b`'s distinct File Names and its rows. Rows appended later to either add
+  // their new texts to the shared ones in place.
+  static void ShareFileNames(LogTable& a, LogTable& b);
 
   // The Name cell as UTF-8 text and its id: rows with equal names share one id.
   std::string_view Name(std::size_t row) const { return names_->Text(rows_[row].name); }
@@ -130,7 +143,8 @@ class LogTable {
   friend class LogTableBuilder;
 
   struct Row {
-    std::uint32_t kept = 0;          // the kept Date/Time and File Name in kept_ (see PutCells)
+    // keeps 0: the File Name's id; 1: where the kept Date/Time and File Name id lie in kept_
+    std::uint32_t kept = 0;
     std::uint32_t account : 28 = 0;  // id 0 is the empty text
     // 0: the Date/Time cell is kept; else forms_[form - 1] writes it from the row's date.
     std::uint32_t form : 3 = 0;
@@ -140,17 +154,21 @@ class LogTable {
   };
   static constexpr std::size_t kMaxForms = 7;
 
-  // A kept cell: 0 Date/Time (DateTimeBytes for any Date/Time), 2 File Name.
-  std::string_view Field(const Row& row, int index) const;
+  // The kept Date/Time cell (DateTimeBytes for any Date/Time) and the File Name id.
+  static std::string_view DateTimeIn(const ByteArena& kept, const Row& row);
+  static std::uint32_t FileIdIn(const ByteArena& kept, const Row& row);
+  std::string_view KeptDateTime(const Row& row) const { return DateTimeIn(*kept_, row); }
+  std::uint32_t FileId(const Row& row) const {
+    return row.keeps == 0 ? row.kept : FileIdIn(*kept_, row);
+  }
   std::string_view DateTimeBytes(std::size_t row) const;
-  // Puts a row's Date/Time (when its form is 0) and File Name in `bytes`.
-  static void PutCells(ByteArena& bytes, std::string_view dateTime, std::string_view fileName,
-                       Row& row);
+  // Puts a row's Date/Time (when its form is 0) and File Name id in the row, or in `bytes`.
+  static void PutCells(ByteArena& bytes, std::string_view dateTime, std::uint32_t file, Row& row);
   // Gives the row an Account id; throws std::length_error past 2^28 accounts.
   static void SetAccount(Row& row, std::uint32_t id);
   // Keeps the cells of `row` in kept_, leaving out a Date/Time cell that one of forms_ writes
   // back from `date`. Throws std::length_error past 4 GiB.
-  void Keep(std::string_view dateTime, std::string_view fileName, Timestamp date, Row& row);
+  void Keep(std::string_view dateTime, std::uint32_t file, Timestamp date, Row& row);
   // The form that writes `dateTime` back from `date`, learnt if new and there is room: 1 + its
   // index, or 0 for none.
   std::uint32_t FormOf(std::string_view dateTime, Timestamp date);
@@ -160,11 +178,14 @@ class LogTable {
   StringPool& OwnAddresses();
   StringPool& OwnAccounts();
   StringPool& OwnNames();
+  // The File Name pool, grown in place even while shared: ids and texts already in stay.
+  StringPool& GrowingFiles();
 
   std::shared_ptr<ByteArena> kept_;
   std::shared_ptr<StringPool> addresses_;
   std::shared_ptr<StringPool> accounts_;
   std::shared_ptr<StringPool> names_;
+  std::shared_ptr<StringPool> files_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
   std::vector<Timestamp> dates_;  // one per row, or none
@@ -222,6 +243,7 @@ class LogTableBuilder {
   std::unique_ptr<StringPool> addresses_;
   std::unique_ptr<StringPool> accounts_;
   std::unique_ptr<StringPool> names_;
+  std::unique_ptr<StringPool> files_;
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
   std::optional<DateColumnParser> dates_;
   bool datesToCome_ = false;
@@ -237,8 +259,12 @@ class LogTableBuilder {
 
   // Accounts seen lately, by their length and first eight bytes: most rows find theirs here.
   std::array<LastName, 16> recentAccounts_{};
-  // Takes the row's date and the cells kept: the row without its Address and Name.
-  LogTable::Row Keep(const Cells& row);
+  // Takes the row's date and the cells kept, its File Name as `file`: the row without its
+  // Address and Name.
+  LogTable::Row Keep(const Cells& row, std::uint32_t file);
+  std::uint32_t FileOf(const Cells& row) {
+    return keep_.fileName ? files_->Intern(row.fileName) : 0;
+  }
   LogTable FinishWith(Encoding encoding, std::optional<std::vector<Timestamp>> dates,
                       DateOrder order) &&;
 };

@@ -23,17 +23,23 @@ LogTable Log(const std::vector<std::array<std::string, 3>>& transfers) {
   return table;
 }
 
+// The files' lines, the same whether the tables share their File Names or not.
 std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads,
                                std::size_t limit = SIZE_MAX) {
-  std::vector<std::string> lines;
-  const FilesTable table = ComputeFileFigures(downloads, uploads, limit);
-  for (const FileFigures& f : table.files) {
-    lines.push_back(std::string(f.file) + "|" + std::to_string(f.downloads) + "|" +
-                    std::to_string(f.downloaders) + "|" + std::to_string(f.uploads) + "|" +
-                    std::string(f.firstUploader) + "|" + FormatTimestamp(f.firstDownload) + "|" +
-                    FormatTimestamp(f.lastDownload));
+  const LogPair shared = testing::SharingFileNames(downloads, uploads);
+  std::vector<std::string> lines[2];
+  for (int way = 0; way < 2; ++way) {
+    const LogTable& d = way == 0 ? downloads : shared.downloads;
+    const LogTable& u = way == 0 ? uploads : shared.uploads;
+    for (const FileFigures& f : ComputeFileFigures(d, u, limit).files) {
+      lines[way].push_back(std::string(f.file) + "|" + std::to_string(f.downloads) + "|" +
+                           std::to_string(f.downloaders) + "|" + std::to_string(f.uploads) + "|" +
+                           std::string(f.firstUploader) + "|" + FormatTimestamp(f.firstDownload) +
+                           "|" + FormatTimestamp(f.lastDownload));
+    }
   }
-  return lines;
+  EXPECT_EQ(lines[0], lines[1]) << "with File Names shared";
+  return lines[0];
 }
 
 // game.sit: uploaded by ann, then bob; fetched by ann herself, by cid twice (once undated) and by
@@ -172,18 +178,25 @@ TEST(FileFigures, BigTablesAgreeWithAPlainCount) {
   std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
     return a.substr(0, 10) > b.substr(0, 10);
   });
-  const LogTable downloads = Log(down), uploads = Log(up);
-  // The two threads each write a part of the order: kept to a few, around where they meet too.
-  for (std::size_t limit :
-       {lines.size(), std::size_t{1}, lines.size() / 2, lines.size() / 2 + 1, lines.size() - 1}) {
-    std::vector<std::string> actual;
-    for (const FileFigures& f : ComputeFileFigures(downloads, uploads, limit).files) {
-      actual.push_back(std::string(10 - std::to_string(f.downloads).size(), '0') +
-                       std::to_string(f.downloads) + " " + std::string(f.file) + " " +
-                       std::to_string(f.downloaders) + " " + std::to_string(f.uploads) + " " +
-                       std::string(f.firstUploader));
+  const LogPair own{Log(down), Log(up)};
+  const LogPair shared = testing::SharingFileNames(own.downloads, own.uploads);
+  ASSERT_TRUE(shared.downloads.SharesFileNames(shared.uploads));
+  // The two threads each write a part of the order: kept to a few, around where they meet too;
+  // the tables' own File Names or shared ones.
+  for (const LogPair* tables : {&own, &shared}) {
+    for (std::size_t limit :
+         {lines.size(), std::size_t{1}, lines.size() / 2, lines.size() / 2 + 1, lines.size() - 1}) {
+      std::vector<std::string> actual;
+      for (const FileFigures& f :
+           ComputeFileFigures(tables->downloads, tables->uploads, limit).files) {
+        actual.push_back(std::string(10 - std::to_string(f.downloads).size(), '0') +
+                         std::to_string(f.downloads) + " " + std::string(f.file) + " " +
+                         std::to_string(f.downloaders) + " " + std::to_string(f.uploads) + " " +
+                         std::string(f.firstUploader));
+      }
+      EXPECT_EQ(actual, std::vector<std::string>(lines.begin(), lines.begin() + limit))
+          << (tables == &shared ? "shared" : "own");
     }
-    EXPECT_EQ(actual, std::vector<std::string>(lines.begin(), lines.begin() + limit));
   }
 }
 

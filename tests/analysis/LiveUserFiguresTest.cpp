@@ -23,7 +23,8 @@ std::string Lines(const std::vector<UserFigures>& figures) {
 
 // Random appends, removals and renames over a few names, files and addresses (so that uploaders
 // share files, users fetch their own files, and users vanish and return), in two encodings: after
-// each step the kept figures equal a computation over the tables from scratch. Some histories
+// each step the kept figures equal a computation over the tables from scratch, whether the tables
+// share their File Names or not. Some histories
 // start from, or take, thousands of rows at once, as a load does.
 TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
   const char* names[] = {"ann", "bob", "", "M\xFCller", "Ann"};
@@ -55,6 +56,12 @@ TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
     };
     const std::size_t start = seed % 4 == 1 ? 5000 : 3;
     LogPair tables{rows(start), rows(seed % 8 == 1 ? 3 : start)};
+    // Most pairs share their File Names, as a load's do; appended rows grow the shared texts,
+    // until a table turned UTF-8 takes texts of its own.
+    if (seed % 3 != 0)
+      LogTable::ShareFileNames(tables.downloads, tables.uploads);
+    ASSERT_EQ(tables.downloads.SharesFileNames(tables.uploads),
+              seed % 3 != 0 && tables.downloads.TextEncoding() == tables.uploads.TextEncoding());
     LiveUserFigures live(tables.downloads, tables.uploads);
     for (int step = 0; step < 60; ++step) {
       const LogKind kind = random() % 2 ? LogKind::Upload : LogKind::Download;

@@ -20,15 +20,21 @@ LogTable Log(const std::vector<Transfer>& transfers) {
   return TableOf(rows);
 }
 
+// The users' lines, the same whether the tables share their File Names or not.
 std::vector<std::string> Lines(const LogTable& downloads, const LogTable& uploads,
                                const std::vector<std::string>& names) {
-  std::vector<std::string> lines;
-  for (const UserFigures& f : ComputeUserFigures(downloads, uploads, names)) {
-    lines.push_back(f.name + " " + std::to_string(f.downloads) + " " + std::to_string(f.uploads) +
-                    " " + f.Ratio() + " credit " + std::to_string(f.credit) + " addresses " +
-                    std::to_string(f.addresses));
+  const LogPair shared = testing::SharingFileNames(downloads, uploads);
+  std::vector<std::string> lines[2];
+  for (int way = 0; way < 2; ++way) {
+    for (const UserFigures& f : ComputeUserFigures(way == 0 ? downloads : shared.downloads,
+                                                   way == 0 ? uploads : shared.uploads, names)) {
+      lines[way].push_back(f.name + " " + std::to_string(f.downloads) + " " +
+                           std::to_string(f.uploads) + " " + f.Ratio() + " credit " +
+                           std::to_string(f.credit) + " addresses " + std::to_string(f.addresses));
+    }
   }
-  return lines;
+  EXPECT_EQ(lines[0], lines[1]) << "with File Names shared";
+  return lines[0];
 }
 
 // Credit: others fetching what a user uploaded. game.sit was brought by ann and by bob; ann fetches
@@ -96,16 +102,21 @@ TEST(UserFigures, BigTablesAgreeWithAPlainCount) {
     ++downloads[t.name];
     addresses[t.name].insert(t.address);
   }
-  const auto actual = ComputeUserFigures(Log(down), Log(up), names);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string& name = names[i];
-    std::size_t credit = 0;
-    for (const Transfer& t : down)
-      credit += t.name != name && uploaded[name].count(t.file);
-    EXPECT_EQ(actual[i].downloads, downloads[name]) << name;
-    EXPECT_EQ(actual[i].uploads, uploads[name]) << name;
-    EXPECT_EQ(actual[i].addresses, addresses[name].size()) << name;
-    EXPECT_EQ(actual[i].credit, credit) << name;
+  const LogPair own{Log(down), Log(up)};
+  const LogPair shared = testing::SharingFileNames(own.downloads, own.uploads);
+  ASSERT_TRUE(shared.downloads.SharesFileNames(shared.uploads));
+  for (const LogPair* tables : {&own, &shared}) {
+    const auto actual = ComputeUserFigures(tables->downloads, tables->uploads, names);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string& name = names[i];
+      std::size_t credit = 0;
+      for (const Transfer& t : down)
+        credit += t.name != name && uploaded[name].count(t.file);
+      EXPECT_EQ(actual[i].downloads, downloads[name]) << name;
+      EXPECT_EQ(actual[i].uploads, uploads[name]) << name;
+      EXPECT_EQ(actual[i].addresses, addresses[name].size()) << name;
+      EXPECT_EQ(actual[i].credit, credit) << name << (tables == &shared ? " shared" : " own");
+    }
   }
 }
 

@@ -341,6 +341,19 @@ TEST(KeptCells, ReadAsWrittenThroughEveryChange) {
     all[row] = row;
   const std::vector<std::size_t> reversed(all.rbegin(), all.rend());
   expectCells(table, all);
+  // File Names shared with a table read in the other order: each text has one id in both, and
+  // every change below keeps it.
+  std::vector<std::vector<std::string>> backwards(rows.rbegin(), rows.rend());
+  ReadResult other = ParseLog(testing::LogText(backwards), options);
+  ASSERT_TRUE(other.Ok());
+  LogTable::ShareFileNames(*other.table, table);
+  ASSERT_TRUE(table.SharesFileNames(*other.table));
+  expectCells(table, all);
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    EXPECT_EQ(table.FileNameId(row), other.table->FileNameId(rows.size() - 1 - row));
+    for (std::size_t next = 0; next < rows.size(); ++next)
+      EXPECT_EQ(table.FileNameId(row) == table.FileNameId(next), rows[row][4] == rows[next][4]);
+  }
   for (const DateOrder order : {DateOrder::DayFirst, DateOrder::MonthFirst}) {
     table.ReadDates(order);
     expectCells(table, all);

@@ -51,6 +51,18 @@ LogTable TableOf(const std::vector<std::vector<std::string>>& rows) {
   return result.Ok() ? std::move(*result.table) : LogTable();
 }
 
+LogPair SharingFileNames(const LogTable& downloads, const LogTable& uploads) {
+  const auto all = [](const LogTable& table) {
+    std::vector<std::size_t> rows(table.RowCount());
+    for (std::size_t row = 0; row < rows.size(); ++row)
+      rows[row] = row;
+    return table.SelectRows(rows);
+  };
+  LogPair pair{all(downloads), all(uploads)};
+  LogTable::ShareFileNames(pair.downloads, pair.uploads);
+  return pair;
+}
+
 std::vector<std::vector<std::string>> Rows(
     const std::vector<std::pair<std::string, std::string>>& addressAndName) {
   std::vector<std::vector<std::string>> rows;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logs/LogLoader.h"
 #include "logs/LogTable.h"
 
 namespace quorvane::testing {
@@ -17,6 +18,9 @@ std::string Gzip(std::string_view text, int level = 6);
 
 // A log table parsed from such text; fails the test when the text does not parse.
 LogTable TableOf(const std::vector<std::vector<std::string>>& rows);
+
+// The rows of both tables, as tables that share their File Names (when of one encoding).
+LogPair SharingFileNames(const LogTable& downloads, const LogTable& uploads);
 
 // Rows of the given Address and Name columns, the other cells made up.
 std::vector<std::vector<std::string>> Rows(
