@@ -1049,12 +1049,12 @@ class TextIndex {
     return arena_.View(place.at, place.length);
   }
   static std::uint64_t Hash(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
-  // Starts bringing the slot of a hash into the cache, for a lookup soon after.
-  void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[TagOf(hash) & mask_]); }
   // The text's id, adding it (through `insert`) when new.
   std::int64_t IdOf(std::string_view text, TextAdder& insert) {
     return IdOf(text, Hash(text), insert);
   }
+  // Starts bringing the slot of a hash into the cache, for a lookup soon after.
+  void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[TagOf(hash) & mask_]); }
   std::int64_t IdOf(std::string_view text, std::uint64_t hash, TextAdder& insert) {
     const std::uint32_t tag = TagOf(hash);
     for (std::size_t slot = tag & mask_; slots_[slot].id != 0; slot = (slot + 1) & mask_) {
@@ -1727,49 +1727,64 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         return room;
       };
       std::string decoded[3];
-      // Addresses and names are interned in the table already: each is looked up once.
+      // Addresses, names and file names are interned in the table already: each is looked up
+      // once.
       std::vector<std::int64_t> addressIds(table->AddressIdCount(), 0);
       std::vector<std::int64_t> nameIds(table->NameIdCount(), 0);
+      std::vector<std::int64_t> fileNameIds(table->FileNameIdCount(), 0);
       std::string lastAccount;
       std::int64_t lastAccountId = 0;
       const std::int64_t firstRow = nextRow;
       // The table's rows start after the text's first `base` rows.
       const std::size_t base = reading.base[d];
       const std::size_t end = reading.wholeRows[d] - base;
-      // File names are looked up some rows ahead of their use, so that their slots are in the
-      // cache by then.
-      constexpr std::size_t kAhead = 16;
-      std::array<std::string_view, kAhead> paths;
-      std::array<std::string, kAhead> pathRoom;
-      std::array<std::uint64_t, kAhead> pathHashes{};
-      for (std::size_t start = from - base; start < end; start += kAhead) {
-        const std::size_t count = std::min(kAhead, end - start);
-        for (std::size_t i = 0; i < count; ++i) {
-          paths[i] = cell(start + i, Column::FileName, pathRoom[i]);
-          pathHashes[i] = TextIndex::Hash(paths[i]);
-          texts.fileNames.Prefetch(pathHashes[i]);
+      // Most file names are new to the history, and their lookup misses the cache: a row's id
+      // entry is fetched 16 rows ahead, and a new file's text hashed and its slot fetched 8 ahead.
+      constexpr std::size_t kAhead = 8;
+      struct Ahead {
+        std::string_view text;
+        std::string room;
+        std::uint64_t hash = 0;
+      };
+      std::array<Ahead, kAhead> ahead;
+      const auto lookAhead = [&](std::size_t row) {
+        if (row + 2 * kAhead < end)
+          __builtin_prefetch(&fileNameIds[table->FileNameId(row + 2 * kAhead)]);
+        if (row + kAhead < end && fileNameIds[table->FileNameId(row + kAhead)] == 0) {
+          Ahead& next = ahead[(row + kAhead) % kAhead];
+          next.text = cell(row + kAhead, Column::FileName, next.room);
+          next.hash = TextIndex::Hash(next.text);
+          texts.fileNames.Prefetch(next.hash);
         }
-        for (std::size_t i = 0; i < count; ++i) {
-          const std::size_t row = start + i;
-          std::int64_t& address = addressIds[table->AddressId(row)];
-          if (address == 0)
-            address = texts.addresses.IdOf(cell(row, Column::Address, decoded[0]), addAddress);
-          std::int64_t& userName = nameIds[table->NameId(row)];
-          if (userName == 0)
-            userName = texts.names.IdOf(cell(row, Column::Name, decoded[0]), addName);
-          const std::string_view account = cell(row, Column::Account, decoded[1]);
-          if (lastAccountId == 0 || account != lastAccount) {
-            lastAccount = account;
-            lastAccountId = texts.accounts.IdOf(account, addAccount);
-          }
-          const std::int64_t path = texts.fileNames.IdOf(paths[i], pathHashes[i], addFileName);
-          ++nextRow;
-          inserter.Add({address, userName, table->Date(row), path, lastAccountId},
-                       cell(row, Column::DateTime, decoded[2]));
-          // A file whose rows so far had no date takes its place by its first dated one.
-          if (file.firstDated[d] == kUndated)
-            file.firstDated[d] = table->Date(row);
+      };
+      for (std::size_t row = from - base; row < std::min(from - base + kAhead, end); ++row) {
+        ahead[row % kAhead].text = cell(row, Column::FileName, ahead[row % kAhead].room);
+        ahead[row % kAhead].hash = TextIndex::Hash(ahead[row % kAhead].text);
+      }
+      for (std::size_t row = from - base; row < end; ++row) {
+        std::int64_t& address = addressIds[table->AddressId(row)];
+        if (address == 0)
+          address = texts.addresses.IdOf(cell(row, Column::Address, decoded[0]), addAddress);
+        std::int64_t& userName = nameIds[table->NameId(row)];
+        if (userName == 0)
+          userName = texts.names.IdOf(cell(row, Column::Name, decoded[0]), addName);
+        const std::string_view account = cell(row, Column::Account, decoded[1]);
+        if (lastAccountId == 0 || account != lastAccount) {
+          lastAccount = account;
+          lastAccountId = texts.accounts.IdOf(account, addAccount);
         }
+        std::int64_t& path = fileNameIds[table->FileNameId(row)];
+        if (path == 0) {
+          const Ahead& at = ahead[row % kAhead];
+          path = texts.fileNames.IdOf(at.text, at.hash, addFileName);
+        }
+        ++nextRow;
+        inserter.Add({address, userName, table->Date(row), path, lastAccountId},
+                     cell(row, Column::DateTime, decoded[2]));
+        // A file whose rows so far had no date takes its place by its first dated one.
+        if (file.firstDated[d] == kUndated)
+          file.firstDated[d] = table->Date(row);
+        lookAhead(row);  // into the place this row's look ahead had
       }
       inserter.Flush();
       writer.Drain();
