@@ -1066,6 +1066,10 @@ class TextIndex {
       return std::nullopt;
     return HashOf(Text(id));
   }
+  // Whether Text(id) holds every text: all were read.
+  bool Whole() const { return loaded_ && !partial_; }
+  // The largest id it holds a text of.
+  std::int64_t LastId() const { return nextId_ - 1; }
   std::string_view Text(std::int64_t id) const {
     if (id <= 0 || static_cast<std::size_t>(id) >= byId_.size() ||
         byId_[static_cast<std::size_t>(id)].length == kMissing)
@@ -1074,21 +1078,12 @@ class TextIndex {
     return arena_.View(place.at, place.length);
   }
   static std::uint64_t Hash(std::string_view text) { return XXH3_64bits(text.data(), text.size()); }
-  // Start bringing where an id's text is, then (some time later) the text, into the cache.
-  void PrefetchPlace(std::uint32_t id) const {
-    if (id < byId_.size())
-      __builtin_prefetch(&byId_[id]);
-  }
-  void PrefetchText(std::uint32_t id) const {
-    if (id < byId_.size() && byId_[id].length != kMissing && byId_[id].length != 0)
-      __builtin_prefetch(arena_.View(byId_[id].at, 1).data());
-  }
-  // Starts bringing the slot of a hash into the cache, for a lookup soon after.
-  void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[TagOf(hash) & mask_]); }
   // The text's id, adding it (through `insert`) when new.
   std::int64_t IdOf(std::string_view text, TextAdder& insert) {
     return IdOf(text, Hash(text), insert);
   }
+  // Starts bringing the slot of a hash into the cache, for a lookup soon after.
+  void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[TagOf(hash) & mask_]); }
   std::int64_t IdOf(std::string_view text, std::uint64_t hash, TextAdder& insert) {
     const std::uint32_t tag = TagOf(hash);
     for (std::size_t slot = tag & mask_; slots_[slot].id != 0; slot = (slot + 1) & mask_) {
@@ -1279,10 +1274,73 @@ class FileNameHashes {
   bool rewrite_ = false, loaded_ = false;
 };
 
+// The File Names of the tables a history gives back, in one pool both tables share (its file
+// ids are the same in both directions): each text interned once, however many rows name it, so
+// that a row takes its id without its text read.
+class SharedFileNames {
+ public:
+  // Reads every File Name: from `held` when it holds them all, else from the file.
+  void Load(sqlite3* db, const TextIndex& held) {
+    if (pool_)
+      return;
+    pool_ = std::make_shared<StringPool>();
+    pool_->Intern("");  // id 0, as in every table's File Names
+    constexpr std::size_t kBatch = 64;
+    std::array<std::string_view, kBatch> texts;
+    std::array<std::string, kBatch> copies;
+    std::array<std::int64_t, kBatch> ids;
+    std::array<std::uint32_t, kBatch> pooled;
+    std::size_t count = 0;
+    const auto add = [&] {
+      pool_->InternBatch(texts.data(), count, pooled.data());
+      for (std::size_t i = 0; i < count; ++i) {
+        const auto at = static_cast<std::size_t>(ids[i]);
+        if (ofId_.size() <= at)
+          ofId_.resize(std::max(at + 1, ofId_.size() * 2), kMissing);
+        ofId_[at] = pooled[i];
+      }
+      count = 0;
+    };
+    if (held.Whole()) {
+      for (std::int64_t id = 1; id <= held.LastId(); ++id) {
+        ids[count] = id;
+        texts[count] = held.Text(id);
+        if (++count == kBatch)
+          add();
+      }
+    } else {
+      Statement all(db, "SELECT id, text FROM file_names");
+      while (all.Step()) {
+        const std::int64_t id = all.Int(0);
+        if (id <= 0 || id >= std::int64_t{UINT32_MAX})
+          throw Failure("file_names holds an id out of range", SQLITE_CORRUPT);
+        ids[count] = id;
+        texts[count] = copies[count].assign(all.Text(1));
+        if (++count == kBatch)
+          add();
+      }
+    }
+    add();
+  }
+  const std::shared_ptr<StringPool>& Pool() const { return pool_; }
+  // The pool's id of a text of the file's.
+  std::uint32_t IdOf(std::uint32_t id) const {
+    if (id >= ofId_.size() || ofId_[id] == kMissing)
+      throw Failure("a row names a text file_names does not hold", SQLITE_CORRUPT);
+    return ofId_[id];
+  }
+
+ private:
+  static constexpr std::uint32_t kMissing = UINT32_MAX;
+  std::shared_ptr<StringPool> pool_;
+  std::vector<std::uint32_t> ofId_;  // by the file's id
+};
+
 // The texts of every column, each read when first needed.
 struct Texts {
   TextIndex addresses, accounts, names, fileNames;
   FileNameHashes fileNameHashes;
+  SharedFileNames sharedFileNames;  // for the tables given back
 
   // Reads those of the columns `kept` (Address and Name always); with `lookup`, to add to.
   void Need(sqlite3* db, KeptCells kept, bool lookup) {
@@ -1321,7 +1379,11 @@ class StoredRows {
       : texts_(texts), kept_(kept), dates_(dates), builder_(kept, std::nullopt) {
     if (dates)
       builder_.ExpectDates();
-    texts.Need(db, kept, false);
+    texts.Need(db, KeptCells{kept.dateTime, kept.account, false}, false);
+    if (kept.fileName) {
+      texts.sharedFileNames.Load(db, texts.fileNames);
+      builder_.UseFileNames(texts.sharedFileNames.Pool());
+    }
     std::string columns = "address, name";
     if (dates)
       columns += ", time";
@@ -1432,31 +1494,19 @@ class StoredRows {
     builderThread_.Submit([this, batch = std::move(batch_)] { Build(batch); });
     batch_ = {};
   }
-  // The texts of rows read at random places of a large history miss the cache: they are asked
-  // for some rows ahead of their use.
   void Build(const Batch& batch) {
-    constexpr std::size_t kAhead = 8;
     const std::size_t rows = batch.ids.size();
-    for (std::size_t row = 0; row < std::min(2 * kAhead, rows) && kept_.fileName; ++row)
-      texts_.fileNames.PrefetchPlace(batch.ids[row].fileName);
-    for (std::size_t row = 0; row < std::min(kAhead, rows) && kept_.fileName; ++row)
-      texts_.fileNames.PrefetchText(batch.ids[row].fileName);
     for (std::size_t row = 0; row < rows; ++row) {
-      if (kept_.fileName && row + 2 * kAhead < rows)
-        texts_.fileNames.PrefetchPlace(batch.ids[row + 2 * kAhead].fileName);
-      if (kept_.fileName && row + kAhead < rows)
-        texts_.fileNames.PrefetchText(batch.ids[row + kAhead].fileName);
       const Ids& ids = batch.ids[row];
       LogTableBuilder::Cells cells;
       cells.address = texts_.addresses.Text(ids.address);
       cells.name = texts_.names.Text(ids.name);
-      if (kept_.fileName)
-        cells.fileName = texts_.fileNames.Text(ids.fileName);
       if (kept_.account)
         cells.account = texts_.accounts.Text(ids.account);
       if (kept_.dateTime)
         cells.dateTime = batch.dateTexts[row];
-      builder_.AddKeyedRow(cells, ids.address, ids.name);
+      builder_.AddKeyedRow(cells, ids.address, ids.name,
+                           kept_.fileName ? texts_.sharedFileNames.IdOf(ids.fileName) : 0);
     }
     times_.insert(times_.end(), batch.times.begin(), batch.times.end());
   }
@@ -1805,49 +1855,64 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         return room;
       };
       std::string decoded[3];
-      // Addresses and names are interned in the table already: each is looked up once.
+      // Addresses, names and file names are interned in the table already: each is looked up
+      // once.
       std::vector<std::int64_t> addressIds(table->AddressIdCount(), 0);
       std::vector<std::int64_t> nameIds(table->NameIdCount(), 0);
+      std::vector<std::int64_t> fileNameIds(table->FileNameIdCount(), 0);
       std::string lastAccount;
       std::int64_t lastAccountId = 0;
       const std::int64_t firstRow = nextRow;
       // The table's rows start after the text's first `base` rows.
       const std::size_t base = reading.base[d];
       const std::size_t end = reading.wholeRows[d] - base;
-      // File names are looked up some rows ahead of their use, so that their slots are in the
-      // cache by then.
-      constexpr std::size_t kAhead = 16;
-      std::array<std::string_view, kAhead> paths;
-      std::array<std::string, kAhead> pathRoom;
-      std::array<std::uint64_t, kAhead> pathHashes{};
-      for (std::size_t start = from - base; start < end; start += kAhead) {
-        const std::size_t count = std::min(kAhead, end - start);
-        for (std::size_t i = 0; i < count; ++i) {
-          paths[i] = cell(start + i, Column::FileName, pathRoom[i]);
-          pathHashes[i] = TextIndex::Hash(paths[i]);
-          texts.fileNames.Prefetch(pathHashes[i]);
+      // Most file names are new to the history, and their lookup misses the cache: a row's id
+      // entry is fetched 16 rows ahead, and a new file's text hashed and its slot fetched 8 ahead.
+      constexpr std::size_t kAhead = 8;
+      struct Ahead {
+        std::string_view text;
+        std::string room;
+        std::uint64_t hash = 0;
+      };
+      std::array<Ahead, kAhead> ahead;
+      const auto lookAhead = [&](std::size_t row) {
+        if (row + 2 * kAhead < end)
+          __builtin_prefetch(&fileNameIds[table->FileNameId(row + 2 * kAhead)]);
+        if (row + kAhead < end && fileNameIds[table->FileNameId(row + kAhead)] == 0) {
+          Ahead& next = ahead[(row + kAhead) % kAhead];
+          next.text = cell(row + kAhead, Column::FileName, next.room);
+          next.hash = TextIndex::Hash(next.text);
+          texts.fileNames.Prefetch(next.hash);
         }
-        for (std::size_t i = 0; i < count; ++i) {
-          const std::size_t row = start + i;
-          std::int64_t& address = addressIds[table->AddressId(row)];
-          if (address == 0)
-            address = texts.addresses.IdOf(cell(row, Column::Address, decoded[0]), addAddress);
-          std::int64_t& userName = nameIds[table->NameId(row)];
-          if (userName == 0)
-            userName = texts.names.IdOf(cell(row, Column::Name, decoded[0]), addName);
-          const std::string_view account = cell(row, Column::Account, decoded[1]);
-          if (lastAccountId == 0 || account != lastAccount) {
-            lastAccount = account;
-            lastAccountId = texts.accounts.IdOf(account, addAccount);
-          }
-          const std::int64_t path = texts.fileNames.IdOf(paths[i], pathHashes[i], addFileName);
-          ++nextRow;
-          inserter.Add({address, userName, table->Date(row), path, lastAccountId},
-                       cell(row, Column::DateTime, decoded[2]));
-          // A file whose rows so far had no date takes its place by its first dated one.
-          if (file.firstDated[d] == kUndated)
-            file.firstDated[d] = table->Date(row);
+      };
+      for (std::size_t row = from - base; row < std::min(from - base + kAhead, end); ++row) {
+        ahead[row % kAhead].text = cell(row, Column::FileName, ahead[row % kAhead].room);
+        ahead[row % kAhead].hash = TextIndex::Hash(ahead[row % kAhead].text);
+      }
+      for (std::size_t row = from - base; row < end; ++row) {
+        std::int64_t& address = addressIds[table->AddressId(row)];
+        if (address == 0)
+          address = texts.addresses.IdOf(cell(row, Column::Address, decoded[0]), addAddress);
+        std::int64_t& userName = nameIds[table->NameId(row)];
+        if (userName == 0)
+          userName = texts.names.IdOf(cell(row, Column::Name, decoded[0]), addName);
+        const std::string_view account = cell(row, Column::Account, decoded[1]);
+        if (lastAccountId == 0 || account != lastAccount) {
+          lastAccount = account;
+          lastAccountId = texts.accounts.IdOf(account, addAccount);
         }
+        std::int64_t& path = fileNameIds[table->FileNameId(row)];
+        if (path == 0) {
+          const Ahead& at = ahead[row % kAhead];
+          path = texts.fileNames.IdOf(at.text, at.hash, addFileName);
+        }
+        ++nextRow;
+        inserter.Add({address, userName, table->Date(row), path, lastAccountId},
+                     cell(row, Column::DateTime, decoded[2]));
+        // A file whose rows so far had no date takes its place by its first dated one.
+        if (file.firstDated[d] == kUndated)
+          file.firstDated[d] = table->Date(row);
+        lookAhead(row);  // into the place this row's look ahead had
       }
       inserter.Flush();
       writer.Drain();

@@ -675,9 +675,14 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
   }
 }
 
-void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
-                                  std::uint32_t nameKey) {
-  LogTable::Row kept = Keep(row, FileOf(row));
+void LogTableBuilder::UseFileNames(std::shared_ptr<StringPool> files) {
+  files_ = std::move(files);
+  filesGiven_ = true;
+}
+
+void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey, std::uint32_t nameKey,
+                                  std::uint32_t fileId) {
+  LogTable::Row kept = Keep(row, filesGiven_ && keep_.fileName ? fileId : FileOf(row));
   const auto idOf = [](std::vector<std::uint32_t>& ofKey, std::uint32_t key, StringPool& pool,
                        std::string_view text) {
     if (key >= ofKey.size())
@@ -694,7 +699,7 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
 void LogTableBuilder::Append(LogTableBuilder&& rest) {
   // Looked up once per text, not once per row; each pool of `rest` goes once looked up, so that
   // its texts are held twice only meanwhile.
-  const auto mapped = [](std::unique_ptr<StringPool>& from, StringPool& into) {
+  const auto mapped = [](auto& from, StringPool& into) {
     std::vector<std::uint32_t> ids(from->Size());
     for (std::uint32_t id = 0; id < ids.size(); ++id)
       ids[id] = into.Intern(from->Text(id));

@@ -213,8 +213,13 @@ class LogTableBuilder {
   // would pass 4 GiB, having added the rows before the one that did not fit.
   void AddRows(const Cells* rows, std::size_t count);
   // Adds one row whose Address and Name the caller has numbered already (a key for each text,
-  // small numbers): a key seen before takes its id without its text hashed again.
-  void AddKeyedRow(const Cells& row, std::uint32_t addressKey, std::uint32_t nameKey);
+  // small numbers): a key seen before takes its id without its text hashed again. With
+  // UseFileNames, `fileId` is the row's File Name id there (and its text is not looked at).
+  void AddKeyedRow(const Cells& row, std::uint32_t addressKey, std::uint32_t nameKey,
+                   std::uint32_t fileId = 0);
+  // Before any row: the File Names are ids in `files`, a pool the caller fills and may share
+  // with other tables; rows given by their cells add their texts to it.
+  void UseFileNames(std::shared_ptr<StringPool> files);
   std::size_t RowCount() const { return rows_.size(); }
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
   // Whether a row's date so far waits for the order the rows still to come show.
@@ -243,7 +248,8 @@ class LogTableBuilder {
   std::unique_ptr<StringPool> addresses_;
   std::unique_ptr<StringPool> accounts_;
   std::unique_ptr<StringPool> names_;
-  std::unique_ptr<StringPool> files_;
+  std::shared_ptr<StringPool> files_;
+  bool filesGiven_ = false;  // UseFileNames
   std::vector<LogTable::Row, LargeAllocator<LogTable::Row>> rows_;
   std::optional<DateColumnParser> dates_;
   bool datesToCome_ = false;
