@@ -1,7 +1,9 @@
 #include "analysis/Report.h"
 
 #include <algorithm>
+#include <charconv>
 
+#include "analysis/RatioText.h"
 #include "logs/TextEncoding.h"
 #include "logs/UserList.h"
 
@@ -216,12 +218,18 @@ std::string FormatTextReport(const Report& report) {
 
   if (report.users) {
     line("\nUsers: ", std::to_string(report.users->size()));
+    char digits[24];
+    const auto count = [&](std::size_t value) {
+      out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+      out.push_back('\t');
+    };
     for (const UserCounts& user : *report.users) {
       AppendTextSafe(out, user.name);
       out.push_back('\t');
-      out.append(std::to_string(user.downloads)).push_back('\t');
-      out.append(std::to_string(user.uploads)).push_back('\t');
-      line(user.Ratio(), "");
+      count(user.downloads);
+      count(user.uploads);
+      AppendRatioText(out, user.downloads, user.uploads);
+      out.push_back('\n');
     }
   }
   if (report.files) {

@@ -88,9 +88,12 @@ std::vector<UserCounts> CountEveryUser(const LogTable& downloads, const LogTable
 }
 
 std::vector<UserCounts> CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
-  const EveryUserCounts listed = CountEvery(downloads, uploads);
+  // The rows go before the names are sorted, so that the sort's scratch takes their place.
+  EveryUserCounts listed{ListEveryUserUnordered(downloads, uploads), RowsPerName(downloads),
+                         RowsPerName(uploads)};
   downloads = downloads.NamesOnly();
   uploads = uploads.NamesOnly();
+  OrderForDisplay(listed.users, downloads, uploads);
   return UserCountsOf(listed, downloads, uploads);
 }
 

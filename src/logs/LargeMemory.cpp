@@ -158,6 +158,10 @@ void FreeLarge(char* p, [[maybe_unused]] std::size_t bytes) noexcept {
   std::free(p);
 }
 
+void ReturnLarge(char* p) noexcept {
+  std::free(p);
+}
+
 void ReleaseIdleMemory(double seconds) noexcept {
   Kept().ReleaseIdle(std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(std::max(seconds, 0.0))));

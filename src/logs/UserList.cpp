@@ -1,6 +1,7 @@
 #include "logs/UserList.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -8,6 +9,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "logs/LargeMemory.h"
+#include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
 namespace quorvane {
@@ -46,8 +49,10 @@ std::string FoldKey(std::string_view name) {
 
 // Sorts names into display order. A name's sort key is its code points case-folded, as UTF-8
 // (whose byte order is the code points' order): an ASCII name's key is made byte by byte as it
-// is read, other names' keys once, beforehand. The sort goes seven key bytes at a time, packed
-// into one integer with the key's remaining length, so it compares integers, not texts.
+// is read, other names' keys once, beforehand. Each name's next eleven key bytes and how much of
+// its key is left are packed into two integers, made once in the names' order; a radix sort on
+// their bytes, most significant first, then orders them without comparing texts. Only names
+// alike in all eleven are looked at again.
 template <typename NameAt>
 class DisplaySorter {
  public:
@@ -62,10 +67,10 @@ class DisplaySorter {
   }
 
   std::vector<std::uint32_t> Order() {
-    std::vector<Entry> entries(count_);
+    Entries entries(count_);
     for (std::size_t i = 0; i < entries.size(); ++i)
       entries[i].index = static_cast<std::uint32_t>(i);
-    SortRange(entries.begin(), entries.end(), 0);
+    SortRange(entries.data(), entries.data() + entries.size(), 0);
     std::vector<std::uint32_t> order(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i)
       order[i] = entries[i].index;
@@ -74,39 +79,66 @@ class DisplaySorter {
 
  private:
   struct Entry {
-    std::uint64_t chunk = 0;
+    std::uint64_t high = 0;  // key bytes [depth, depth + 8), big-endian, zero-padded
+    std::uint32_t low = 0;   // key bytes [depth + 8, depth + 11), then the length byte
     std::uint32_t index = 0;
   };
-  using Iterator = typename std::vector<Entry>::iterator;
+  using Entries = std::vector<Entry, ScratchAllocator<Entry>>;
+  static constexpr std::size_t kChunk = 11;
+  static constexpr unsigned kKeyBytes = kChunk + 1;
+  // Ranges this short are sorted by comparison.
+  static constexpr std::size_t kFewest = 48;
 
-  // Key bytes [depth, depth + 7) big-endian, zero-padded, then the key's remaining length
-  // (up to 8: "longer than this chunk").
-  std::uint64_t Chunk(std::uint32_t index, std::size_t depth) const {
-    const auto folded = folded_.empty() ? folded_.end() : folded_.find(index);
-    const bool ascii = folded == folded_.end();
-    const std::string_view key = ascii ? nameAt_(index) : std::string_view(folded->second);
-    const std::size_t left = key.size() > depth ? key.size() - depth : 0;
-    std::uint64_t chunk = 0;
-    for (std::size_t k = 0; k < 7; ++k) {
-      unsigned char c = k < left ? static_cast<unsigned char>(key[depth + k]) : 0;
-      if (ascii && c >= 'A' && c <= 'Z')
-        c = static_cast<unsigned char>(c + 32);
-      chunk = (chunk << 8) | c;
-    }
-    return (chunk << 8) | std::min<std::size_t>(left, 8);
+  static bool Before(const Entry& a, const Entry& b) {
+    return a.high != b.high ? a.high < b.high : a.low < b.low;
+  }
+  // Byte `b` of the twelve: 0 is high's most significant, 11 the length byte.
+  static unsigned ByteOf(const Entry& e, unsigned b) {
+    return b < 8 ? static_cast<unsigned>(e.high >> (56 - 8 * b)) & 0xFF
+                 : static_cast<unsigned>(e.low >> (88 - 8 * b)) & 0xFF;
   }
 
-  void SortRange(Iterator first, Iterator last, std::size_t depth) {
-    for (Iterator it = first; it != last; ++it)
-      it->chunk = Chunk(it->index, depth);
-    std::sort(first, last, [](const Entry& a, const Entry& b) { return a.chunk < b.chunk; });
-    for (Iterator run = first; run != last;) {
-      Iterator end = run + 1;
-      while (end != last && end->chunk == run->chunk)
+  // The key's next eleven bytes from `depth`, then its remaining length (up to 12: "longer than
+  // this chunk").
+  void MakeKey(Entry& entry, std::size_t depth) const {
+    const auto folded = folded_.empty() ? folded_.end() : folded_.find(entry.index);
+    const bool ascii = folded == folded_.end();
+    const std::string_view key = ascii ? nameAt_(entry.index) : std::string_view(folded->second);
+    const std::size_t left = key.size() > depth ? key.size() - depth : 0;
+    const char* at = key.data() + depth;
+    entry.high = BigEndianHead(at, std::min<std::size_t>(left, 8), ascii);
+    const std::uint64_t next =
+        BigEndianHead(at + 8, left > 8 ? std::min<std::size_t>(left - 8, 3) : 0, ascii);
+    entry.low = static_cast<std::uint32_t>(next >> 32 | std::min<std::size_t>(left, kChunk + 1));
+  }
+
+  // The `size` (at most 8) bytes at `text` as a big-endian word, zero-padded; an ASCII text's
+  // capitals made small, all eight bytes at once.
+  static std::uint64_t BigEndianHead(const char* text, std::size_t size, bool ascii) {
+    std::uint64_t word = TextHead(text, size);
+    if constexpr (std::endian::native == std::endian::little)
+      word = __builtin_bswap64(word);
+    if (ascii) {
+      // Bytes below 0x80: adding 0x3F sets the top bit from 'A' on, adding 0x25 from past 'Z'.
+      constexpr std::uint64_t kOnes = 0x0101010101010101;
+      const std::uint64_t capitals = (word + 0x3F * kOnes) & ~(word + 0x25 * kOnes) & 0x80 * kOnes;
+      word |= capitals >> 2;
+    }
+    return word;
+  }
+
+  void SortRange(Entry* first, Entry* last, std::size_t depth) {
+    for (Entry* it = first; it != last; ++it)
+      MakeKey(*it, depth);
+    Entries scratch(static_cast<std::size_t>(last - first));
+    Radix(first, last, scratch.data(), false, 0, Varying(first, last));
+    for (Entry* run = first; run != last;) {
+      Entry* end = run + 1;
+      while (end != last && end->high == run->high && end->low == run->low)
         ++end;
       if (end - run > 1) {
-        if ((run->chunk & 0xFF) == 8) {
-          SortRange(run, end, depth + 7);  // equal so far, and the keys go on
+        if ((run->low & 0xFF) == kChunk + 1) {
+          SortRange(run, end, depth + kChunk);  // equal so far, and the keys go on
         } else {
           // Equal keys: exact code points decide (UTF-8 byte order is code-point order).
           std::sort(run, end, [&](const Entry& a, const Entry& b) {
@@ -115,6 +147,59 @@ class DisplaySorter {
         }
       }
       run = end;
+    }
+  }
+
+  // The key bytes that differ somewhere in [first, last), as the 0xFF bytes of an entry's key.
+  static Entry Varying(const Entry* first, const Entry* last) {
+    std::uint64_t allHigh = ~std::uint64_t{0}, anyHigh = 0;
+    std::uint32_t allLow = ~std::uint32_t{0}, anyLow = 0;
+    for (const Entry* it = first; it != last; ++it) {
+      allHigh &= it->high;
+      anyHigh |= it->high;
+      allLow &= it->low;
+      anyLow |= it->low;
+    }
+    return {allHigh ^ anyHigh, static_cast<std::uint32_t>(allLow ^ anyLow), 0};
+  }
+
+  // Orders [from, from_end) by their key bytes from byte `b` on, the bytes before being equal,
+  // and those `varying` leaves zero being equal throughout. The range lies in `from` (the
+  // caller's place when !`inScratch`), and as much room in `to`: each byte's pass moves the
+  // entries from one to the other, and the ordered range ends in the caller's place.
+  static void Radix(Entry* from, Entry* from_end, Entry* to, bool inScratch, unsigned b,
+                    const Entry& varying) {
+    const std::size_t n = static_cast<std::size_t>(from_end - from);
+    while (b < kKeyBytes && ByteOf(varying, b) == 0)
+      ++b;
+    if (n <= kFewest || b == kKeyBytes) {
+      std::sort(from, from_end, Before);
+      if (inScratch)
+        std::copy(from, from_end, to);
+      return;
+    }
+    std::size_t start[257] = {};
+    for (const Entry* it = from; it != from_end; ++it)
+      ++start[ByteOf(*it, b) + 1];
+    for (unsigned v = 0; v < 256; ++v) {
+      if (start[v + 1] == n) {  // one value throughout: nothing to move
+        Radix(from, from_end, to, inScratch, b + 1, varying);
+        return;
+      }
+    }
+    for (unsigned v = 0; v < 256; ++v)
+      start[v + 1] += start[v];
+    std::size_t next[256];
+    std::copy(start, start + 256, next);
+    for (const Entry* it = from; it != from_end; ++it)
+      to[next[ByteOf(*it, b)]++] = *it;
+    for (unsigned v = 0; v < 256; ++v) {
+      Entry* part = to + start[v];
+      Entry* partEnd = to + start[v + 1];
+      if (partEnd - part > 1)
+        Radix(part, partEnd, from + start[v], !inScratch, b + 1, varying);
+      else if (partEnd != part && !inScratch)
+        *(from + start[v]) = *part;
     }
   }
 
@@ -174,20 +259,6 @@ std::vector<std::uint32_t> NameIdsOnRows(const LogTable& table) {
   return ids;
 }
 
-std::vector<ListedUser> InDisplayOrder(const std::vector<ListedUser>& users,
-                                       const LogTable& downloads, const LogTable& uploads) {
-  const auto nameAt = [&](std::size_t i) {
-    const ListedUser& user = users[i];
-    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
-                                      : uploads.NameText(user.uploadId);
-  };
-  std::vector<ListedUser> sorted;
-  sorted.reserve(users.size());
-  for (std::uint32_t i : DisplayOrder(users.size(), nameAt))
-    sorted.push_back(users[i]);
-  return sorted;
-}
-
 std::vector<std::string> NamesOf(const std::vector<ListedUser>& users, const LogTable& downloads,
                                  const LogTable& uploads) {
   std::vector<std::string> names;
@@ -200,6 +271,21 @@ std::vector<std::string> NamesOf(const std::vector<ListedUser>& users, const Log
 }
 
 }  // namespace
+
+void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
+                     const LogTable& uploads) {
+  const auto nameAt = [&](std::size_t i) {
+    const ListedUser& user = users[i];
+    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                      : uploads.NameText(user.uploadId);
+  };
+  const std::vector<std::uint32_t> order = DisplayOrder(users.size(), nameAt);
+  std::vector<ListedUser> sorted;
+  sorted.reserve(users.size());
+  for (std::uint32_t i : order)
+    sorted.push_back(users[i]);
+  users = std::move(sorted);
+}
 
 std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& uploads,
                                   const ProgressFn& downloadProgress,
@@ -217,7 +303,8 @@ std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& upl
     if (!download || !listed[*download])
       users.push_back({download.value_or(kNoName), id});
   }
-  return InDisplayOrder(users, downloads, uploads);
+  OrderForDisplay(users, downloads, uploads);
+  return users;
 }
 
 std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTable& uploads,
@@ -271,7 +358,7 @@ std::vector<GrowingUserList::Brought> GrowingUserList::Take(const LogTable& down
   return brought;
 }
 
-std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads) {
+std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const LogTable& uploads) {
   std::vector<ListedUser> users;
   const std::vector<std::uint32_t> downloadIds = NameIdsOnRows(downloads);
   std::vector<bool> listed(downloads.NameIdCount(), false);
@@ -286,7 +373,13 @@ std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable&
     if (!download || !listed[*download])
       users.push_back({kNoName, id});
   }
-  return InDisplayOrder(users, downloads, uploads);
+  return users;
+}
+
+std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads) {
+  std::vector<ListedUser> users = ListEveryUserUnordered(downloads, uploads);
+  OrderForDisplay(users, downloads, uploads);
+  return users;
 }
 
 std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads) {

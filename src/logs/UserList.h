@@ -68,6 +68,11 @@ std::vector<std::string> RenamedUserNames(std::vector<std::string> names, std::s
 // empty Name too), each once, in display order: the users of the views of the whole population.
 // One pass over each table.
 std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads);
+// The same users not yet in display order, and that order of such a list: a caller that
+// needs only the names of the tables to sort by can let the rest go in between.
+std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const LogTable& uploads);
+void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
+                     const LogTable& uploads);
 std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads);
 
 // Display order: letters compare without regard to case (any script, not only ASCII); names

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "analysis/Averages.h"
 #include "analysis/RatioText.h"
 #include "analysis/Totals.h"
@@ -73,6 +75,23 @@ TEST(FormatHundredths, RoundsHalfAwayFromZeroAtFifteenDigits) {
     std::string comma = text;
     std::replace(comma.begin(), comma.end(), '.', ',');
     EXPECT_EQ(FormatHundredths(value, ","), comma) << value;
+  }
+}
+
+// Counts written from their digits read as the general ratio text does: every pair up to 60,
+// and around the largest whole number it still writes that way.
+TEST(AppendRatioText, EqualsTheRatioTextOfTheCounts) {
+  std::vector<std::uint64_t> counts(61);
+  std::iota(counts.begin(), counts.end(), 0);
+  for (std::uint64_t big : {999999999999999ull, 1000000000000000ull, 333333333333333ull})
+    counts.insert(counts.end(), {big, big * 2, big * 3});
+  for (std::uint64_t d : counts) {
+    for (std::uint64_t u : counts) {
+      std::string text = "x", expected = "x";
+      AppendRatioText(text, d, u);
+      expected += RatioText(static_cast<double>(d), static_cast<double>(u));
+      EXPECT_EQ(text, expected) << d << " " << u;
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -170,6 +172,40 @@ TEST(DisplayOrder, IgnoresCaseOfEveryLetterThenUsesCodePoints) {
   EXPECT_EQ(names, (Names{"abcdef", "ABCDEFG", "abcdefG", "abcdefg", "abcdefgh", "abcdefgHi",
                           "abcdefghi", "abcdefghijklmn", "ABCDEFGHIJKLMNo", "abcdefghijklmnO",
                           "abcdefgh\u00E9", "abcdefgI"}));
+}
+
+// Thousands of names, so that they are ordered by their bytes and not compared: letters of
+// both cases, a folded pair outside ASCII, zero bytes and digits, up to 40 bytes long, many
+// alike for longer than the bytes taken at once; against folding done here by hand.
+TEST(DisplayOrder, ManyNamesAlikeForLongStretchesSortAsTheirFoldedTexts) {
+  const std::string pieces[] = {"a", "A", "b",      "Z",      std::string(1, '\0'),
+                                "0", "9", "\u00C9", "\u00E9", "_"};
+  std::mt19937 random(7);
+  std::set<std::string> unique;
+  while (unique.size() < 6000) {
+    std::string name = random() % 2 ? "userAbc" : "";
+    for (std::size_t n = random() % 34; n > 0; --n)
+      name += pieces[random() % (n > 4 ? 3 : 10)];
+    unique.insert(name);
+  }
+  const auto folded = [](std::string name) {
+    for (std::size_t at = 0; (at = name.find("\u00C9", at)) != std::string::npos;)
+      name.replace(at, 2, "\u00E9");
+    for (char& c : name)
+      c = c == 'A' ? 'a' : c == 'Z' ? 'z' : c;
+    return name;
+  };
+  Names expected(unique.begin(), unique.end());
+  std::sort(expected.begin(), expected.end(), [&](const std::string& a, const std::string& b) {
+    return std::pair(folded(a), a) < std::pair(folded(b), b);
+  });
+  Names names = expected;
+  std::shuffle(names.begin(), names.end(), random);
+  SortForDisplay(names);
+  const std::size_t right =
+      std::mismatch(names.begin(), names.end(), expected.begin()).first - names.begin();
+  EXPECT_EQ(right, names.size()) << "first out of place: "
+                                 << ::testing::PrintToString(names[right]);
 }
 
 TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
