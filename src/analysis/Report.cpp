@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "analysis/RatioText.h"
+#include "logs/LargeMemory.h"
 #include "logs/TextEncoding.h"
 #include "logs/UserList.h"
 
@@ -201,6 +202,7 @@ std::string FormatTextReport(const Report& report) {
       size += file.file.size() + file.firstUploader.size() + 40;
   }
   out.reserve(size);
+  AdviseHuge(out.data(), size);
   const auto line = [&out](std::string_view caption, std::string_view value) {
     out.append(caption).append(value).push_back('\n');
   };

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "analysis/RatioText.h"
+#include "logs/LargeMemory.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
@@ -69,8 +70,19 @@ EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
 
 std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
                                      const LogTable& uploads) {
-  std::vector<UserCounts> result(listed.users.size());
+  std::vector<UserCounts> result;
+  result.reserve(listed.users.size());
+  AdviseHuge(result.data(), listed.users.size() * sizeof(UserCounts));
+  result.resize(listed.users.size());
+  constexpr std::size_t kAhead = 8;  // names in display order lie anywhere in the pools
   for (std::size_t i = 0; i < listed.users.size(); ++i) {
+    if (i + kAhead < listed.users.size()) {
+      const ListedUser& next = listed.users[i + kAhead];
+      if (next.downloadId != kNoName)
+        downloads.NamePool().Prefetch(next.downloadId);
+      else
+        uploads.NamePool().Prefetch(next.uploadId);
+    }
     const ListedUser& user = listed.users[i];
     UserCounts& counts = result[i];
     counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)

@@ -39,6 +39,10 @@ struct LargeAllocator {
   }
 };
 
+// Asks for huge pages under [p, p + bytes) where whole ones fit: for a big container whose
+// allocator is not ours, before it is first written.
+void AdviseHuge(void* p, std::size_t bytes) noexcept;
+
 // Frees a block from AllocateLarge at once, not kept: scratch whose room the caller's next steps
 // need for other things.
 void ReturnLarge(char* p) noexcept;

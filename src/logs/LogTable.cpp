@@ -640,9 +640,7 @@ void LogTableBuilder::Append(LogTableBuilder&& rest) {
   // Looked up once per text, not once per row; each pool of `rest` goes once looked up, so that
   // its texts are held twice only meanwhile.
   const auto mapped = [](std::unique_ptr<StringPool>& from, StringPool& into) {
-    std::vector<std::uint32_t> ids(from->Size());
-    for (std::uint32_t id = 0; id < ids.size(); ++id)
-      ids[id] = into.Intern(from->Text(id));
+    std::vector<std::uint32_t> ids = into.InternAll(*from);
     from = std::make_unique<StringPool>();
     return ids;
   };

@@ -56,21 +56,20 @@ std::string FoldKey(std::string_view name) {
 template <typename NameAt>
 class DisplaySorter {
  public:
-  DisplaySorter(std::size_t count, NameAt nameAt) : nameAt_(nameAt), count_(count) {
-    for (std::size_t i = 0; i < count; ++i) {
+  DisplaySorter(std::size_t count, NameAt nameAt) : nameAt_(nameAt), count_(count) {}
+
+  std::vector<std::uint32_t> Order() {
+    Entries entries(count_);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      entries[i].index = static_cast<std::uint32_t>(i);
       const std::string_view name = nameAt_(i);
       const bool ascii = std::all_of(name.begin(), name.end(),
                                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
       if (!ascii)
         folded_[static_cast<std::uint32_t>(i)] = FoldKey(name);
+      MakeKey(entries[i], 0, ascii ? name : folded_[static_cast<std::uint32_t>(i)], ascii);
     }
-  }
-
-  std::vector<std::uint32_t> Order() {
-    Entries entries(count_);
-    for (std::size_t i = 0; i < entries.size(); ++i)
-      entries[i].index = static_cast<std::uint32_t>(i);
-    SortRange(entries.data(), entries.data() + entries.size(), 0);
+    SortKeys(entries.data(), entries.data() + entries.size(), 0);
     std::vector<std::uint32_t> order(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i)
       order[i] = entries[i].index;
@@ -103,7 +102,10 @@ class DisplaySorter {
   void MakeKey(Entry& entry, std::size_t depth) const {
     const auto folded = folded_.empty() ? folded_.end() : folded_.find(entry.index);
     const bool ascii = folded == folded_.end();
-    const std::string_view key = ascii ? nameAt_(entry.index) : std::string_view(folded->second);
+    MakeKey(entry, depth, ascii ? nameAt_(entry.index) : std::string_view(folded->second), ascii);
+  }
+  // The same from the name's key, or the name itself when it is ASCII.
+  static void MakeKey(Entry& entry, std::size_t depth, std::string_view key, bool ascii) {
     const std::size_t left = key.size() > depth ? key.size() - depth : 0;
     const char* at = key.data() + depth;
     entry.high = BigEndianHead(at, std::min<std::size_t>(left, 8), ascii);
@@ -130,6 +132,11 @@ class DisplaySorter {
   void SortRange(Entry* first, Entry* last, std::size_t depth) {
     for (Entry* it = first; it != last; ++it)
       MakeKey(*it, depth);
+    SortKeys(first, last, depth);
+  }
+
+  // Sorts entries whose keys from `depth` are made.
+  void SortKeys(Entry* first, Entry* last, std::size_t depth) {
     Entries scratch(static_cast<std::size_t>(last - first));
     Radix(first, last, scratch.data(), false, 0, Varying(first, last));
     for (Entry* run = first; run != last;) {
@@ -364,13 +371,22 @@ std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const 
   std::vector<bool> listed(downloads.NameIdCount(), false);
   for (std::uint32_t id : downloadIds)
     listed[id] = true;
+  // The upload names looked up among the download names, a few dozen at a time; a pool holds a
+  // text once, so that also tells each download name's id among the uploads.
+  const std::vector<std::uint32_t> inDownloads =
+      downloads.NamePool().FindAll(uploads.NamePool(), kNoName);
+  std::vector<std::uint32_t> inUploads(downloads.NameIdCount(), kNoName);
+  for (std::uint32_t id = 0; id < inDownloads.size(); ++id) {
+    if (inDownloads[id] != kNoName)
+      inUploads[inDownloads[id]] = id;
+  }
+  users.reserve(downloadIds.size() + uploads.NameIdCount());
   for (std::uint32_t id : downloadIds)
-    users.push_back({id, uploads.FindName(downloads.NameText(id)).value_or(kNoName)});
+    users.push_back({id, inUploads[id]});
   // An upload name is new unless a download row has the same text. (An id found by text may
   // stand on no row, after a rename: it counts nothing.)
   for (std::uint32_t id : NameIdsOnRows(uploads)) {
-    const std::optional<std::uint32_t> download = downloads.FindName(uploads.NameText(id));
-    if (!download || !listed[*download])
+    if (inDownloads[id] == kNoName || !listed[inDownloads[id]])
       users.push_back({kNoName, id});
   }
   return users;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -216,6 +217,40 @@ TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
       {odon, "od", false}};  // a diaeresis is not folded away
   for (const auto& [text, part, found] : cases)
     EXPECT_EQ(ContainsFolded(text, part), found) << text << " / " << part;
+}
+
+// Pools of tens of thousands of texts (lengths 0 to 40, so inline and packed alike), copied,
+// and one's texts interned into or looked up in another: every id as a map kept here says.
+TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
+  std::vector<std::string> texts, others;  // all distinct; `others` by their ids in `other`
+  for (std::size_t i = 0; i < 60000; ++i)
+    texts.push_back(std::string(i % 41, static_cast<char>('a' + i % 7)) + std::to_string(i / 2));
+  std::map<std::string, std::uint32_t> here;  // the ids `pool` should give
+  StringPool pool, other;
+  for (std::size_t i = 0; i < texts.size(); i += 2) {
+    here.emplace(texts[i], static_cast<std::uint32_t>(here.size()));
+    ASSERT_EQ(pool.Intern(texts[i]), here.at(texts[i])) << texts[i];
+  }
+  for (std::size_t i = texts.size(); i-- > 0;) {
+    if (i % 3 == 0)
+      continue;
+    others.push_back(texts[i]);
+    ASSERT_EQ(other.Intern(texts[i]), others.size() - 1);
+  }
+  StringPool copy(pool);
+  const std::vector<std::uint32_t> found = pool.FindAll(other, UINT32_MAX);
+  const std::vector<std::uint32_t> interned = copy.InternAll(other);
+  for (std::uint32_t id = 0; id < others.size(); ++id) {
+    const auto known = here.find(others[id]);
+    EXPECT_EQ(found[id], known != here.end() ? known->second : UINT32_MAX) << others[id];
+    here.emplace(others[id], static_cast<std::uint32_t>(here.size()));  // new: the next id
+    ASSERT_EQ(interned[id], here.at(others[id])) << others[id];
+  }
+  ASSERT_EQ(copy.Size(), here.size());
+  for (const auto& [text, id] : here) {
+    ASSERT_EQ(copy.Text(id), text);
+    ASSERT_EQ(pool.Find(text), id < pool.Size() ? std::optional(id) : std::nullopt) << text;
+  }
 }
 
 // An address's names compared first by their length and first bytes: names of every length up
