@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <future>
 #include <span>
 #include <stdexcept>
 #include <utility>
@@ -636,6 +637,9 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey,
   rows_.push_back(kept);
 }
 
+// Texts a piece brings that are worth a thread of their own to look up.
+constexpr std::size_t kMappedApart = 65536;
+
 void LogTableBuilder::Append(LogTableBuilder&& rest) {
   // Looked up once per text, not once per row; each pool of `rest` goes once looked up, so that
   // its texts are held twice only meanwhile.
@@ -644,9 +648,13 @@ void LogTableBuilder::Append(LogTableBuilder&& rest) {
     from = std::make_unique<StringPool>();
     return ids;
   };
-  const std::vector<std::uint32_t> addressIds = mapped(rest.addresses_, *addresses_);
+  // A long piece's addresses on a second core meanwhile: the other piece's thread is done.
+  std::future<std::vector<std::uint32_t>> addressesMapped = std::async(
+      rest.addresses_->Size() >= kMappedApart ? std::launch::async : std::launch::deferred,
+      [&] { return mapped(rest.addresses_, *addresses_); });
   const std::vector<std::uint32_t> nameIds = mapped(rest.names_, *names_);
   const std::vector<std::uint32_t> accountIds = mapped(rest.accounts_, *accounts_);
+  const std::vector<std::uint32_t> addressIds = addressesMapped.get();
   // A length-led record of `rest`'s bytes (`lengths` lengths, then their bytes), copied whole.
   const auto copied = [](const ByteArena& from, std::uint32_t offset, int lengths, ByteArena& into,
                          std::uint32_t& at) {

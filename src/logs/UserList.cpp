@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <future>
 #include <locale>
 #include <string_view>
 #include <unordered_map>
@@ -87,6 +88,8 @@ class DisplaySorter {
   static constexpr unsigned kKeyBytes = kChunk + 1;
   // Ranges this short are sorted by comparison.
   static constexpr std::size_t kFewest = 48;
+  // Ranges this long are ordered on two cores.
+  static constexpr std::size_t kApart = std::size_t{1} << 15;
 
   static bool Before(const Entry& a, const Entry& b) {
     return a.high != b.high ? a.high < b.high : a.low < b.low;
@@ -138,7 +141,7 @@ class DisplaySorter {
   // Sorts entries whose keys from `depth` are made.
   void SortKeys(Entry* first, Entry* last, std::size_t depth) {
     Entries scratch(static_cast<std::size_t>(last - first));
-    Radix(first, last, scratch.data(), false, 0, Varying(first, last));
+    Radix(first, last, scratch.data(), false, 0, Varying(first, last), true);
     for (Entry* run = first; run != last;) {
       Entry* end = run + 1;
       while (end != last && end->high == run->high && end->low == run->low)
@@ -175,7 +178,7 @@ class DisplaySorter {
   // caller's place when !`inScratch`), and as much room in `to`: each byte's pass moves the
   // entries from one to the other, and the ordered range ends in the caller's place.
   static void Radix(Entry* from, Entry* from_end, Entry* to, bool inScratch, unsigned b,
-                    const Entry& varying) {
+                    const Entry& varying, bool twoCores = false) {
     const std::size_t n = static_cast<std::size_t>(from_end - from);
     while (b < kKeyBytes && ByteOf(varying, b) == 0)
       ++b;
@@ -190,7 +193,7 @@ class DisplaySorter {
       ++start[ByteOf(*it, b) + 1];
     for (unsigned v = 0; v < 256; ++v) {
       if (start[v + 1] == n) {  // one value throughout: nothing to move
-        Radix(from, from_end, to, inScratch, b + 1, varying);
+        Radix(from, from_end, to, inScratch, b + 1, varying, twoCores);
         return;
       }
     }
@@ -200,14 +203,41 @@ class DisplaySorter {
     std::copy(start, start + 256, next);
     for (const Entry* it = from; it != from_end; ++it)
       to[next[ByteOf(*it, b)]++] = *it;
-    for (unsigned v = 0; v < 256; ++v) {
-      Entry* part = to + start[v];
-      Entry* partEnd = to + start[v + 1];
-      if (partEnd - part > 1)
-        Radix(part, partEnd, from + start[v], !inScratch, b + 1, varying);
-      else if (partEnd != part && !inScratch)
-        *(from + start[v]) = *part;
+    const auto part = [&](unsigned v, bool apart) {
+      Entry* first = to + start[v];
+      Entry* last = to + start[v + 1];
+      if (last - first > 1)
+        Radix(first, last, from + start[v], !inScratch, b + 1, varying, apart);
+      else if (last != first && !inScratch)
+        from[start[v]] = *first;
+    };
+    const auto parts = [&](unsigned first, unsigned last) {
+      for (unsigned v = first; v < last; ++v)
+        part(v, false);
+    };
+    if (!twoCores || n < kApart) {
+      parts(0, 256);
+      return;
     }
+    // The parts shared out so that each core orders about half; a part of more than half goes
+    // on being shared out itself.
+    unsigned largest = 0;
+    for (unsigned v = 1; v < 256; ++v) {
+      if (start[v + 1] - start[v] > start[largest + 1] - start[largest])
+        largest = v;
+    }
+    if ((start[largest + 1] - start[largest]) * 2 > n) {
+      parts(0, largest);
+      parts(largest + 1, 256);
+      part(largest, true);
+      return;
+    }
+    unsigned middle = 0;
+    while (start[middle] < n / 2)
+      ++middle;
+    std::future<void> lower = std::async(std::launch::async, parts, 0u, middle);
+    parts(middle, 256);
+    lower.get();
   }
 
   NameAt nameAt_;
