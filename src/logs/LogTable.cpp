@@ -643,17 +643,17 @@ constexpr std::size_t kMappedApart = 65536;
 void LogTableBuilder::Append(LogTableBuilder&& rest) {
   // Looked up once per text, not once per row; each pool of `rest` goes once looked up, so that
   // its texts are held twice only meanwhile.
-  const auto mapped = [](std::unique_ptr<StringPool>& from, StringPool& into) {
-    std::vector<std::uint32_t> ids = into.InternAll(*from);
+  const auto mapped = [](std::unique_ptr<StringPool>& from, StringPool& into, bool indexed) {
+    std::vector<std::uint32_t> ids = indexed ? into.InternAll(*from) : into.AppendAll(*from);
     from = std::make_unique<StringPool>();
     return ids;
   };
   // A long piece's addresses on a second core meanwhile: the other piece's thread is done.
   std::future<std::vector<std::uint32_t>> addressesMapped = std::async(
       rest.addresses_->Size() >= kMappedApart ? std::launch::async : std::launch::deferred,
-      [&] { return mapped(rest.addresses_, *addresses_); });
-  const std::vector<std::uint32_t> nameIds = mapped(rest.names_, *names_);
-  const std::vector<std::uint32_t> accountIds = mapped(rest.accounts_, *accounts_);
+      [&] { return mapped(rest.addresses_, *addresses_, false); });  // dropped once finished
+  const std::vector<std::uint32_t> nameIds = mapped(rest.names_, *names_, true);
+  const std::vector<std::uint32_t> accountIds = mapped(rest.accounts_, *accounts_, true);
   const std::vector<std::uint32_t> addressIds = addressesMapped.get();
   // A length-led record of `rest`'s bytes (`lengths` lengths, then their bytes), copied whole.
   const auto copied = [](const ByteArena& from, std::uint32_t offset, int lengths, ByteArena& into,

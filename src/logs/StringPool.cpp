@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #ifdef QUORVANE_HAVE_XXHASH
 #define XXH_INLINE_ALL  // short texts: inlined, the hash is a handful of instructions
@@ -13,6 +14,7 @@ namespace quorvane {
 namespace {
 
 constexpr unsigned kBlockShift = 16;
+constexpr std::uint32_t kNone = UINT32_MAX;
 
 // The hash's low half: a slot's home in any table of up to 2^32 slots, and a filter that skips
 // most unequal texts unread (texts that share a home mostly differ in its higher bits).
@@ -79,10 +81,12 @@ StringPool::Entry& StringPool::NewEntry() {
   if (at != 0)
     return entries_.back()[at];
   if (blocksLeft_ == 0 || chunks_.empty()) {
-    constexpr std::size_t kMostBlocks = 512;  // 12 MiB
+    constexpr std::size_t kMostBlocks = 256;  // 6 MiB
     chunkBlocks_ = chunks_.empty() ? 1 : std::min(chunkBlocks_ * 2, kMostBlocks);
-    chunks_.emplace_back(
-        reinterpret_cast<Entry*>(AllocateLarge(sizeof(Entry) * kBlockEntries * chunkBlocks_)));
+    auto* chunk = static_cast<Entry*>(std::malloc(sizeof(Entry) * kBlockEntries * chunkBlocks_));
+    if (chunk == nullptr)
+      throw std::bad_alloc();
+    chunks_.emplace_back(chunk);
     blocksLeft_ = chunkBlocks_;
   }
   entries_.push_back(chunks_.back().get() + (chunkBlocks_ - blocksLeft_--) * kBlockEntries);
@@ -149,10 +153,12 @@ std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   const std::size_t slot = SlotOf(key, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
-  return Add(key, slot, hash);
+  const std::uint32_t id = Add(key);
+  slots_[slot] = {id + 1, TagOf(hash)};
+  return id;
 }
 
-std::uint32_t StringPool::Add(const Key& key, std::size_t slot, std::uint64_t hash) {
+std::uint32_t StringPool::Add(const Key& key) {
   const auto id = static_cast<std::uint32_t>(size_);
   Entry entry{static_cast<std::uint32_t>(key.text.size()), 0, {}};
   if (key.text.size() <= kInline)
@@ -161,7 +167,6 @@ std::uint32_t StringPool::Add(const Key& key, std::size_t slot, std::uint64_t ha
     entry.offset = bytes_.Append(key.text);
   NewEntry() = entry;
   ++size_;
-  slots_[slot] = {id + 1, TagOf(hash)};
   return id;
 }
 
@@ -186,6 +191,19 @@ std::vector<std::uint32_t> StringPool::FindAll(const StringPool& from, std::uint
     const std::uint32_t entry = slots_[SlotOf(Key(from.Text(id)), tags[id])].entry;
     if (entry != 0)
       ids[id] = entry - 1;
+  }
+  return ids;
+}
+
+std::vector<std::uint32_t> StringPool::AppendAll(const StringPool& from) {
+  if (slots_.empty() && size_ != 0)
+    Grow(size_);  // the texts here are looked up by the table
+  std::vector<std::uint32_t> ids = FindAll(from, kNone);
+  for (std::uint32_t id = 0; id < ids.size(); ++id) {
+    if (ids[id] != kNone)
+      continue;
+    DropIndex();  // the texts from here on are in no table
+    ids[id] = Add(Key(from.Text(id)));
   }
   return ids;
 }

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "logs/ByteArena.h"
-#include "logs/LargeMemory.h"
 
 namespace quorvane {
 
@@ -62,6 +62,9 @@ class StringPool {
   // Interns every text of `from` in its id order, as InternBatch does; the ids they have here, by
   // their ids there. The table grows once.
   std::vector<std::uint32_t> InternAll(const StringPool& from);
+  // The same for a pool whose lookup table is dropped next (DropIndex): texts new here are only
+  // added, not placed in the table, which is dropped already when any was new.
+  std::vector<std::uint32_t> AppendAll(const StringPool& from);
 
   std::optional<std::uint32_t> Find(std::string_view text) const;
   // By id of `from`: the id its text has here, or `none`; a few dozen looked up at once, as
@@ -115,7 +118,8 @@ class StringPool {
   void Grow(std::size_t wanted);
   // The entry of the next id, in a new block when the last is full.
   Entry& NewEntry();
-  std::uint32_t Add(const Key& key, std::size_t slot, std::uint64_t hash);
+  // Adds the key's text as the next id, in no slot yet.
+  std::uint32_t Add(const Key& key);
 
   // Entry blocks are carved from chunks of twice as many blocks as the chunk before, up to a few
   // megabytes: a big pool's fresh memory comes in huge pages, a small one's stays small. Freed
@@ -123,7 +127,7 @@ class StringPool {
   struct ChunkFree {
     void operator()(Entry* chunk) const noexcept { ReturnLarge(reinterpret_cast<char*>(chunk)); }
   };
-  using Slots = std::vector<Slot, ScratchAllocator<Slot>>;
+  using Slots = std::vector<Slot>;
 
   ByteArena bytes_;
   std::vector<std::unique_ptr<Entry[], ChunkFree>> chunks_;

@@ -211,7 +211,8 @@ TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
 }
 
 // Pools of tens of thousands of texts (lengths 0 to 40, so inline and packed alike), copied,
-// and one's texts interned into or looked up in another: every id as a map kept here says.
+// and one's texts interned into, appended to or looked up in another: every id as a map kept
+// here says.
 TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
   std::vector<std::string> texts, others;  // all distinct; `others` by their ids in `other`
   for (std::size_t i = 0; i < 60000; ++i)
@@ -228,9 +229,11 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
     others.push_back(texts[i]);
     ASSERT_EQ(other.Intern(texts[i]), others.size() - 1);
   }
-  StringPool copy(pool);
+  StringPool copy(pool), appended(pool);
+  appended.DropIndex();
   const std::vector<std::uint32_t> found = pool.FindAll(other, UINT32_MAX);
   const std::vector<std::uint32_t> interned = copy.InternAll(other);
+  EXPECT_EQ(appended.AppendAll(other), interned);
   for (std::uint32_t id = 0; id < others.size(); ++id) {
     const auto known = here.find(others[id]);
     EXPECT_EQ(found[id], known != here.end() ? known->second : UINT32_MAX) << others[id];
@@ -240,6 +243,7 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
   ASSERT_EQ(copy.Size(), here.size());
   for (const auto& [text, id] : here) {
     ASSERT_EQ(copy.Text(id), text);
+    ASSERT_EQ(appended.Intern(text), id) << text;  // its table made again
     ASSERT_EQ(pool.Find(text), id < pool.Size() ? std::optional(id) : std::nullopt) << text;
   }
 }
