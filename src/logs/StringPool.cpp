@@ -241,8 +241,15 @@ void StringPool::InternBatch(const std::string_view* texts, std::size_t count, s
       if (home.entry != 0 && home.tag == TagOf(hashes[i]))
         __builtin_prefetch(&EntryOf(home.entry - 1));
     }
-    for (std::size_t i = 0; i < n; ++i)
-      ids[first + i] = Intern(texts[first + i], hashes[i]);
+    for (std::size_t i = 0; i < n; ++i) {
+      // A text met before mostly stands in its home slot: taken there, without a probe.
+      const Slot& home = slots_[hashes[i] & mask];
+      if (home.entry != 0 && home.tag == TagOf(hashes[i]) &&
+          Matches(EntryOf(home.entry - 1), Key(texts[first + i])))
+        ids[first + i] = home.entry - 1;
+      else
+        ids[first + i] = Intern(texts[first + i], hashes[i]);
+    }
   }
 }
 

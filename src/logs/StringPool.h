@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "logs/ByteArena.h"
+#include "logs/LargeMemory.h"
 
 namespace quorvane {
 
@@ -127,7 +128,7 @@ class StringPool {
   struct ChunkFree {
     void operator()(Entry* chunk) const noexcept { ReturnLarge(reinterpret_cast<char*>(chunk)); }
   };
-  using Slots = std::vector<Slot>;
+  using Slots = std::vector<Slot, ScratchAllocator<Slot>>;
 
   ByteArena bytes_;
   std::vector<std::unique_ptr<Entry[], ChunkFree>> chunks_;
