@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <future>
 #include <locale>
 #include <string_view>
@@ -61,14 +62,25 @@ class DisplaySorter {
 
   std::vector<std::uint32_t> Order() {
     Entries entries(count_);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      entries[i].index = static_cast<std::uint32_t>(i);
-      const std::string_view name = nameAt_(i);
-      const bool ascii = std::all_of(name.begin(), name.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-      if (!ascii)
-        folded_[static_cast<std::uint32_t>(i)] = FoldKey(name);
-      MakeKey(entries[i], 0, ascii ? name : folded_[static_cast<std::uint32_t>(i)], ascii);
+    const auto keys = [&](std::size_t first, std::size_t last, Folded& folded) {
+      for (std::size_t i = first; i < last; ++i) {
+        entries[i].index = static_cast<std::uint32_t>(i);
+        const std::string_view name = nameAt_(i);
+        const bool ascii = std::all_of(name.begin(), name.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (!ascii)
+          folded[static_cast<std::uint32_t>(i)] = FoldKey(name);
+        MakeKey(entries[i], 0, ascii ? name : folded[static_cast<std::uint32_t>(i)], ascii);
+      }
+    };
+    if (count_ < kApart) {
+      keys(0, count_, folded_);
+    } else {  // half on a second core, its folded names kept apart meanwhile
+      Folded firstFolded;
+      auto firstHalf = std::async(std::launch::async, keys, 0, count_ / 2, std::ref(firstFolded));
+      keys(count_ / 2, count_, folded_);
+      firstHalf.get();
+      folded_.merge(firstFolded);
     }
     SortKeys(entries.data(), entries.data() + entries.size(), 0);
     std::vector<std::uint32_t> order(entries.size());
@@ -242,7 +254,8 @@ class DisplaySorter {
 
   NameAt nameAt_;
   std::size_t count_;
-  std::unordered_map<std::uint32_t, std::string> folded_;  // the keys of non-ASCII names
+  using Folded = std::unordered_map<std::uint32_t, std::string>;
+  Folded folded_;  // the keys of non-ASCII names
 };
 
 template <typename NameAt>
