@@ -125,7 +125,7 @@ class DisplaySorter {
     const char* at = key.data() + depth;
     entry.high = BigEndianHead(at, std::min<std::size_t>(left, 8), ascii);
     const std::uint64_t next =
-        BigEndianHead(at + 8, left > 8 ? std::min<std::size_t>(left - 8, 3) : 0, ascii);
+        left > 8 ? BigEndianHead(at + 8, std::min<std::size_t>(left - 8, 3), ascii) : 0;
     entry.low = static_cast<std::uint32_t>(next >> 32 | std::min<std::size_t>(left, kChunk + 1));
   }
 
