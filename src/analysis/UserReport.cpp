@@ -68,8 +68,11 @@ struct EveryUserCounts {
   std::vector<std::uint32_t> uploads;
 };
 
+// The users not yet in display order.
 EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
-  return {ListEveryUser(downloads, uploads), RowsPerName(downloads), RowsPerName(uploads)};
+  EveryUserCounts counts{{}, RowsPerName(downloads), RowsPerName(uploads)};
+  counts.users = ListEveryUserUnordered(downloads, uploads, &counts.downloads, &counts.uploads);
+  return counts;
 }
 
 std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
@@ -110,13 +113,14 @@ std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTab
 }  // namespace
 
 std::vector<UserCounts> CountEveryUser(const LogTable& downloads, const LogTable& uploads) {
-  return UserCountsOf(CountEvery(downloads, uploads), downloads, uploads);
+  EveryUserCounts listed = CountEvery(downloads, uploads);
+  OrderForDisplay(listed.users, downloads, uploads);
+  return UserCountsOf(listed, downloads, uploads);
 }
 
 std::vector<UserCounts> CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
   // The rows go before the names are sorted, so that the sort's scratch takes their place.
-  EveryUserCounts listed{ListEveryUserUnordered(downloads, uploads), RowsPerName(downloads),
-                         RowsPerName(uploads)};
+  EveryUserCounts listed = CountEvery(downloads, uploads);
   downloads = downloads.NamesOnly();
   uploads = uploads.NamesOnly();
   OrderForDisplay(listed.users, downloads, uploads);

@@ -408,9 +408,22 @@ std::vector<GrowingUserList::Brought> GrowingUserList::Take(const LogTable& down
   return brought;
 }
 
-std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const LogTable& uploads) {
+std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const LogTable& uploads,
+                                               const std::vector<std::uint32_t>* downloadRows,
+                                               const std::vector<std::uint32_t>* uploadRows) {
+  // The ids of the names on a row of the table, in id order.
+  const auto onRows = [](const LogTable& table, const std::vector<std::uint32_t>* rows) {
+    if (rows == nullptr)
+      return NameIdsOnRows(table);
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t id = 0; id < rows->size(); ++id) {
+      if ((*rows)[id] != 0)
+        ids.push_back(id);
+    }
+    return ids;
+  };
   std::vector<ListedUser> users;
-  const std::vector<std::uint32_t> downloadIds = NameIdsOnRows(downloads);
+  const std::vector<std::uint32_t> downloadIds = onRows(downloads, downloadRows);
   std::vector<bool> listed(downloads.NameIdCount(), false);
   for (std::uint32_t id : downloadIds)
     listed[id] = true;
@@ -428,7 +441,7 @@ std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const 
     users.push_back({id, inUploads[id]});
   // An upload name is new unless a download row has the same text. (An id found by text may
   // stand on no row, after a rename: it counts nothing.)
-  for (std::uint32_t id : NameIdsOnRows(uploads)) {
+  for (std::uint32_t id : onRows(uploads, uploadRows)) {
     if (inDownloads[id] == kNoName || !listed[inDownloads[id]])
       users.push_back({kNoName, id});
   }

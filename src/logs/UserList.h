@@ -70,7 +70,11 @@ std::vector<std::string> RenamedUserNames(std::vector<std::string> names, std::s
 std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads);
 // The same users not yet in display order, and that order of such a list: a caller that
 // needs only the names of the tables to sort by can let the rest go in between.
-std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const LogTable& uploads);
+// Each table's rows per Name id, when the caller counted them already, spare a pass over them.
+std::vector<ListedUser> ListEveryUserUnordered(
+    const LogTable& downloads, const LogTable& uploads,
+    const std::vector<std::uint32_t>* downloadRows = nullptr,
+    const std::vector<std::uint32_t>* uploadRows = nullptr);
 void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
                      const LogTable& uploads);
 std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads);
