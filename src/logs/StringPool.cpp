@@ -171,7 +171,6 @@ std::uint32_t StringPool::Add(const Key& key) {
 }
 
 std::vector<std::uint32_t> StringPool::TagsOf(const StringPool& from) {
-  // Hashing short texts read in order costs less than finding them in a table of millions.
   std::vector<std::uint32_t> tags(from.size_);
   for (std::uint32_t id = 0; id < from.size_; ++id)
     tags[id] = TagOf(HashText(from.Text(id)));
@@ -179,18 +178,30 @@ std::vector<std::uint32_t> StringPool::TagsOf(const StringPool& from) {
 }
 
 std::vector<std::uint32_t> StringPool::FindAll(const StringPool& from, std::uint32_t none) const {
-  std::vector<std::uint32_t> ids(from.size_, none);
+  std::vector<std::uint32_t> every(from.size_);
+  for (std::uint32_t id = 0; id < every.size(); ++id)
+    every[id] = id;
+  return FindEach(from, every, none);
+}
+
+std::vector<std::uint32_t> StringPool::FindEach(const StringPool& from,
+                                                const std::vector<std::uint32_t>& fromIds,
+                                                std::uint32_t none) const {
+  std::vector<std::uint32_t> ids(fromIds.size(), none);
   if (slots_.empty())
     return ids;
-  const std::vector<std::uint32_t> tags = TagsOf(from);
+  // Hashing short texts read in order costs less than finding them in a table of millions.
+  std::vector<std::uint32_t> tags(fromIds.size());
+  for (std::size_t k = 0; k < fromIds.size(); ++k)
+    tags[k] = TagOf(HashText(from.Text(fromIds[k])));
   const std::size_t mask = slots_.size() - 1;
   constexpr std::size_t kAhead = 16;
-  for (std::uint32_t id = 0; id < from.size_; ++id) {
-    if (id + kAhead < from.size_)
-      __builtin_prefetch(&slots_[tags[id + kAhead] & mask]);
-    const std::uint32_t entry = slots_[SlotOf(Key(from.Text(id)), tags[id])].entry;
+  for (std::size_t k = 0; k < fromIds.size(); ++k) {
+    if (k + kAhead < fromIds.size())
+      __builtin_prefetch(&slots_[tags[k + kAhead] & mask]);
+    const std::uint32_t entry = slots_[SlotOf(Key(from.Text(fromIds[k])), tags[k])].entry;
     if (entry != 0)
-      ids[id] = entry - 1;
+      ids[k] = entry - 1;
   }
   return ids;
 }

@@ -427,23 +427,35 @@ std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const 
   std::vector<bool> listed(downloads.NameIdCount(), false);
   for (std::uint32_t id : downloadIds)
     listed[id] = true;
-  // The upload names looked up among the download names, a few dozen at a time; a pool holds a
-  // text once, so that also tells each download name's id among the uploads.
-  const std::vector<std::uint32_t> inDownloads =
-      downloads.NamePool().FindAll(uploads.NamePool(), kNoName);
-  std::vector<std::uint32_t> inUploads(downloads.NameIdCount(), kNoName);
-  for (std::uint32_t id = 0; id < inDownloads.size(); ++id) {
-    if (inDownloads[id] != kNoName)
-      inUploads[inDownloads[id]] = id;
+  const std::vector<std::uint32_t> uploadIds = onRows(uploads, uploadRows);
+  // Each download name's id among the uploads, and each upload name's among the downloads, looked
+  // up a few dozen at a time. A pool holds a text once, so looking up every upload text among
+  // the downloads tells both; where the upload pool holds many texts on no row, each table's
+  // names on rows are looked up in the other's pool instead.
+  std::vector<std::uint32_t> inUploads, inDownloads;  // by download id, by place in uploadIds
+  const bool everyUploadText = uploads.NameIdCount() <= downloadIds.size() + uploadIds.size();
+  if (everyUploadText) {
+    const std::vector<std::uint32_t> found =
+        downloads.NamePool().FindAll(uploads.NamePool(), kNoName);
+    inUploads.assign(downloads.NameIdCount(), kNoName);
+    for (std::uint32_t id = 0; id < found.size(); ++id) {
+      if (found[id] != kNoName)
+        inUploads[found[id]] = id;
+    }
+    for (std::uint32_t id : uploadIds)
+      inDownloads.push_back(found[id]);
+  } else {  // then by place in downloadIds
+    inUploads = uploads.NamePool().FindEach(downloads.NamePool(), downloadIds, kNoName);
+    inDownloads = downloads.NamePool().FindEach(uploads.NamePool(), uploadIds, kNoName);
   }
-  users.reserve(downloadIds.size() + uploads.NameIdCount());
-  for (std::uint32_t id : downloadIds)
-    users.push_back({id, inUploads[id]});
+  users.reserve(downloadIds.size() + uploadIds.size());
+  for (std::size_t k = 0; k < downloadIds.size(); ++k)
+    users.push_back({downloadIds[k], inUploads[everyUploadText ? downloadIds[k] : k]});
   // An upload name is new unless a download row has the same text. (An id found by text may
   // stand on no row, after a rename: it counts nothing.)
-  for (std::uint32_t id : onRows(uploads, uploadRows)) {
-    if (inDownloads[id] == kNoName || !listed[inDownloads[id]])
-      users.push_back({kNoName, id});
+  for (std::size_t k = 0; k < uploadIds.size(); ++k) {
+    if (inDownloads[k] == kNoName || !listed[inDownloads[k]])
+      users.push_back({kNoName, uploadIds[k]});
   }
   return users;
 }

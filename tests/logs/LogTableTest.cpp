@@ -130,15 +130,18 @@ TEST(EveryUser, EveryNameOnARowCountsWhateverItsAddress) {
         << c.label;
   }
   LogTable downloads = TableOf(Rows({{"1", "ann"}, {"1", "bob"}}));
-  LogTable uploads = TableOf(Rows({{"2", "cat"}, {"2", "dan"}}));
+  // Uploads whose names are mostly on no row any more (looked up the other way round).
+  LogTable uploads = TableOf(Rows({{"2", "cat"}, {"2", "dan"}, {"2", "eve"}, {"2", "fay"}}));
   downloads.RenameUser("ann", "dan");
-  uploads.RemoveRow(1);
+  for (int row = 3; row > 0; --row)
+    uploads.RemoveRow(row);
   EXPECT_EQ(CollectEveryUserName(downloads, uploads), (Names{"bob", "cat", "dan"}));
   const std::vector<ListedUser> ids = ListEveryUser(downloads, uploads);
   ASSERT_EQ(ids.size(), 3u);
   EXPECT_EQ(ids[1].downloadId, kNoName);
   EXPECT_EQ(uploads.NameText(ids[1].uploadId), "cat");
   EXPECT_EQ(downloads.NameText(ids[2].downloadId), "dan");
+  EXPECT_EQ(uploads.NameText(ids[2].uploadId), "dan");  // found by its text, though on no row
 }
 
 // The list after a rename, from the list before, is the list a full pass over the renamed tables
