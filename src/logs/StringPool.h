@@ -127,11 +127,11 @@ class StringPool {
   std::uint32_t Add(const Key& key);
 
   // Entry blocks are carved from chunks of twice as many blocks as the chunk before, up to a few
-  // megabytes: a big pool's fresh memory comes in huge pages, a small one's stays small. Freed
-  // at once: a pool goes when its table does, and the room is wanted by what comes next.
+  // megabytes: a small pool stays small, a big one takes few allocations.
   struct ChunkFree {
-    void operator()(Entry* chunk) const noexcept { ReturnLarge(reinterpret_cast<char*>(chunk)); }
+    void operator()(Entry* chunk) const noexcept { std::free(chunk); }
   };
+  // The table is given back at once when outgrown: the room is wanted by what comes next.
   using Slots = std::vector<Slot, ScratchAllocator<Slot>>;
 
   ByteArena bytes_;
