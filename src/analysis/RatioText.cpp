@@ -101,4 +101,34 @@ std::string RatioText(double downloads, double uploads, std::string_view decimal
   return "1/" + FormatHundredths(uploads / downloads, decimalSeparator);
 }
 
+void AppendRatioText(std::string& out, std::uint64_t downloads, std::uint64_t uploads) {
+  // A whole number below 10^15 shows as its digits and ".00", zero as ".00" alone.
+  const auto whole = [&out](std::uint64_t value) {
+    char digits[24];
+    if (value != 0)
+      out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    out.append(".00");
+  };
+  constexpr std::uint64_t kExact = 1000000000000000;  // 10^15: whole and exact as a double
+  if (downloads >= kExact || uploads >= kExact) {
+    out.append(RatioText(static_cast<double>(downloads), static_cast<double>(uploads)));
+  } else if (downloads == 0) {
+    out.append("0/");
+    whole(uploads);
+  } else if (uploads == 0) {
+    whole(downloads);
+    out.append("/0");
+  } else if (uploads == downloads) {
+    out.append("1/1");
+  } else if (uploads < downloads && downloads % uploads == 0) {
+    whole(downloads / uploads);
+    out.append("/1");
+  } else if (downloads < uploads && uploads % downloads == 0) {
+    out.append("1/");
+    whole(uploads / downloads);
+  } else {
+    out.append(RatioText(static_cast<double>(downloads), static_cast<double>(uploads)));
+  }
+}
+
 }  // namespace quorvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,8 @@ double DisplayedValue(double value);
 
 // How downloads compare with uploads: "0/<U>", "<D>/0", "<D/U>/1", "1/1" or "1/<U/D>".
 std::string RatioText(double downloads, double uploads, std::string_view decimalSeparator = ".");
+// RatioText of two counts with "." appended to `out`: a whole ratio, as most of a long user
+// list's are, is written from its digits without a string of its own.
+void AppendRatioText(std::string& out, std::uint64_t downloads, std::uint64_t uploads);
 
 }  // namespace quorvane

@@ -1,9 +1,11 @@
 #include "analysis/UserReport.h"
 
 #include <cstdint>
+#include <future>
 #include <optional>
 
 #include "analysis/RatioText.h"
+#include "logs/LargeMemory.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
@@ -56,6 +58,9 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
 
 namespace {
 
+// A list this long is made on two cores, half each.
+constexpr std::size_t kUsersWorthAThread = std::size_t{1} << 16;
+
 // The user list's counts: the ids of each listed name, then the counts by id.
 struct EveryUserCounts {
   std::vector<ListedUser> users;
@@ -63,20 +68,44 @@ struct EveryUserCounts {
   std::vector<std::uint32_t> uploads;
 };
 
+// The users not yet in display order.
 EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
-  return {ListEveryUser(downloads, uploads), RowsPerName(downloads), RowsPerName(uploads)};
+  EveryUserCounts counts{{}, RowsPerName(downloads), RowsPerName(uploads)};
+  counts.users = ListEveryUserUnordered(downloads, uploads, &counts.downloads, &counts.uploads);
+  return counts;
 }
 
 std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
                                      const LogTable& uploads) {
-  std::vector<UserCounts> result(listed.users.size());
-  for (std::size_t i = 0; i < listed.users.size(); ++i) {
-    const ListedUser& user = listed.users[i];
-    UserCounts& counts = result[i];
-    counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
-                                             : uploads.NameText(user.uploadId);
-    counts.downloads = user.downloadId != kNoName ? listed.downloads[user.downloadId] : 0;
-    counts.uploads = user.uploadId != kNoName ? listed.uploads[user.uploadId] : 0;
+  const std::size_t n = listed.users.size();
+  std::vector<UserCounts> result;
+  result.reserve(n);
+  AdviseHuge(result.data(), n * sizeof(UserCounts));
+  result.resize(n);
+  const auto fill = [&](std::size_t first, std::size_t last) {
+    constexpr std::size_t kAhead = 8;  // names in display order lie anywhere in the pools
+    for (std::size_t i = first; i < last; ++i) {
+      if (i + kAhead < last) {
+        const ListedUser& next = listed.users[i + kAhead];
+        if (next.downloadId != kNoName)
+          downloads.NamePool().Prefetch(next.downloadId);
+        else
+          uploads.NamePool().Prefetch(next.uploadId);
+      }
+      const ListedUser& user = listed.users[i];
+      UserCounts& counts = result[i];
+      counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                               : uploads.NameText(user.uploadId);
+      counts.downloads = user.downloadId != kNoName ? listed.downloads[user.downloadId] : 0;
+      counts.uploads = user.uploadId != kNoName ? listed.uploads[user.uploadId] : 0;
+    }
+  };
+  if (n < kUsersWorthAThread) {
+    fill(0, n);
+  } else {
+    auto firstHalf = std::async(std::launch::async, fill, 0, n / 2);
+    fill(n / 2, n);
+    firstHalf.get();
   }
   return result;
 }
@@ -84,13 +113,17 @@ std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTab
 }  // namespace
 
 std::vector<UserCounts> CountEveryUser(const LogTable& downloads, const LogTable& uploads) {
-  return UserCountsOf(CountEvery(downloads, uploads), downloads, uploads);
+  EveryUserCounts listed = CountEvery(downloads, uploads);
+  OrderForDisplay(listed.users, downloads, uploads);
+  return UserCountsOf(listed, downloads, uploads);
 }
 
 std::vector<UserCounts> CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
-  const EveryUserCounts listed = CountEvery(downloads, uploads);
+  // The rows go before the names are sorted, so that the sort's scratch takes their place.
+  EveryUserCounts listed = CountEvery(downloads, uploads);
   downloads = downloads.NamesOnly();
   uploads = uploads.NamesOnly();
+  OrderForDisplay(listed.users, downloads, uploads);
   return UserCountsOf(listed, downloads, uploads);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -155,6 +156,22 @@ void FreeLarge(char* p, [[maybe_unused]] std::size_t bytes) noexcept {
     return;
   }
 #endif
+  std::free(p);
+}
+
+void AdviseHuge([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(__linux__)
+  if (bytes < kSmallestHuge)
+    return;
+  const auto start = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
+  const std::uintptr_t last = (start + bytes) / kHugePage * kHugePage;
+  if (first < last)
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+void ReturnLarge(char* p) noexcept {
   std::free(p);
 }
 

@@ -39,4 +39,26 @@ struct LargeAllocator {
   }
 };
 
+// Asks for huge pages under [p, p + bytes) where whole ones fit: for a big container whose
+// allocator is not ours, before it is first written.
+void AdviseHuge(void* p, std::size_t bytes) noexcept;
+
+// Frees a block from AllocateLarge at once, not kept: scratch whose room the caller's next steps
+// need for other things.
+void ReturnLarge(char* p) noexcept;
+
+template <typename T>
+struct ScratchAllocator {
+  using value_type = T;
+  ScratchAllocator() = default;
+  template <typename U>
+  ScratchAllocator(const ScratchAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return reinterpret_cast<T*>(AllocateLarge(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t) noexcept { ReturnLarge(reinterpret_cast<char*>(p)); }
+  template <typename U>
+  bool operator==(const ScratchAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
 }  // namespace quorvane

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <future>
 #include <span>
 #include <stdexcept>
 #include <utility>
@@ -696,20 +697,25 @@ void LogTableBuilder::AddKeyedRow(const Cells& row, std::uint32_t addressKey, st
   rows_.push_back(kept);
 }
 
+// Texts a piece brings that are worth a thread of their own to look up.
+constexpr std::size_t kMappedApart = 65536;
+
 void LogTableBuilder::Append(LogTableBuilder&& rest) {
   // Looked up once per text, not once per row; each pool of `rest` goes once looked up, so that
   // its texts are held twice only meanwhile.
-  const auto mapped = [](auto& from, StringPool& into) {
-    std::vector<std::uint32_t> ids(from->Size());
-    for (std::uint32_t id = 0; id < ids.size(); ++id)
-      ids[id] = into.Intern(from->Text(id));
+  const auto mapped = [](auto& from, StringPool& into, bool indexed) {
+    std::vector<std::uint32_t> ids = indexed ? into.InternAll(*from) : into.AppendAll(*from);
     from = std::make_unique<StringPool>();
     return ids;
   };
-  const std::vector<std::uint32_t> addressIds = mapped(rest.addresses_, *addresses_);
-  const std::vector<std::uint32_t> nameIds = mapped(rest.names_, *names_);
-  const std::vector<std::uint32_t> accountIds = mapped(rest.accounts_, *accounts_);
-  const std::vector<std::uint32_t> fileIds = mapped(rest.files_, *files_);
+  // A long piece's addresses on a second core meanwhile: the other piece's thread is done.
+  std::future<std::vector<std::uint32_t>> addressesMapped = std::async(
+      rest.addresses_->Size() >= kMappedApart ? std::launch::async : std::launch::deferred,
+      [&] { return mapped(rest.addresses_, *addresses_, false); });  // dropped once finished
+  const std::vector<std::uint32_t> nameIds = mapped(rest.names_, *names_, true);
+  const std::vector<std::uint32_t> accountIds = mapped(rest.accounts_, *accounts_, true);
+  const std::vector<std::uint32_t> fileIds = mapped(rest.files_, *files_, true);
+  const std::vector<std::uint32_t> addressIds = addressesMapped.get();
   // A length-led text of `rest`'s bytes, copied whole; returns where its copy ends.
   const auto copied = [](const ByteArena& from, std::uint32_t offset, std::size_t more,
                          ByteArena& into, std::uint32_t& at) {

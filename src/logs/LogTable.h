@@ -100,6 +100,7 @@ class LogTable {
   std::size_t NameIdCount() const { return names_->Size(); }
   std::string_view NameText(std::uint32_t id) const { return names_->Text(id); }
   std::optional<std::uint32_t> FindName(std::string_view utf8) const { return names_->Find(utf8); }
+  const StringPool& NamePool() const { return *names_; }
 
   // Removes one row; the rows behind it move up by one.
   void RemoveRow(std::size_t row);

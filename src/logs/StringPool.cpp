@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #ifdef QUORVANE_HAVE_XXHASH
 #define XXH_INLINE_ALL  // short texts: inlined, the hash is a handful of instructions
@@ -13,6 +14,7 @@ namespace quorvane {
 namespace {
 
 constexpr unsigned kBlockShift = 16;
+constexpr std::uint32_t kNone = UINT32_MAX;
 
 // The hash's low half: a slot's home in any table of up to 2^32 slots, and a filter that skips
 // most unequal texts unread (texts that share a home mostly differ in its higher bits).
@@ -68,13 +70,27 @@ StringPool::Key::Key(std::string_view t) : text(t) {
 
 StringPool::StringPool() : bytes_(kBlockShift) {}
 
-StringPool::StringPool(const StringPool& other)
-    : bytes_(other.bytes_), size_(other.size_), slots_(other.slots_) {
-  entries_.reserve(other.entries_.size());
-  for (const auto& block : other.entries_) {
-    entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
-    std::memcpy(entries_.back().get(), block.get(), sizeof(Entry) << kEntryShift);
+StringPool::StringPool(const StringPool& other) : bytes_(other.bytes_), slots_(other.slots_) {
+  for (; size_ < other.size_; size_ += kBlockEntries)
+    std::memcpy(&NewEntry(), other.entries_[size_ >> kEntryShift], sizeof(Entry) * kBlockEntries);
+  size_ = other.size_;
+}
+
+StringPool::Entry& StringPool::NewEntry() {
+  const std::size_t at = size_ & (kBlockEntries - 1);
+  if (at != 0)
+    return entries_.back()[at];
+  if (blocksLeft_ == 0 || chunks_.empty()) {
+    constexpr std::size_t kMostBlocks = 256;  // 6 MiB
+    chunkBlocks_ = chunks_.empty() ? 1 : std::min(chunkBlocks_ * 2, kMostBlocks);
+    auto* chunk = static_cast<Entry*>(std::malloc(sizeof(Entry) * kBlockEntries * chunkBlocks_));
+    if (chunk == nullptr)
+      throw std::bad_alloc();
+    chunks_.emplace_back(chunk);
+    blocksLeft_ = chunkBlocks_;
   }
+  entries_.push_back(chunks_.back().get() + (chunkBlocks_ - blocksLeft_--) * kBlockEntries);
+  return entries_.back()[0];
 }
 
 bool StringPool::Matches(const Entry& entry, const Key& key) const {
@@ -103,7 +119,7 @@ void StringPool::Grow(std::size_t wanted) {
   std::size_t size = 64;
   while (wanted * 4 > size * 3)
     size *= 2;
-  std::vector<Slot> old(size, Slot{});
+  Slots old(size, Slot{});
   old.swap(slots_);
   const std::size_t mask = size - 1;
   const auto place = [&](Slot slot) {
@@ -137,18 +153,85 @@ std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   const std::size_t slot = SlotOf(key, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
-  const auto id = static_cast<std::uint32_t>(size_);
-  Entry entry{static_cast<std::uint32_t>(text.size()), 0, {}};
-  if (text.size() <= kInline)
-    std::memcpy(entry.text, key.head, kInline);
-  else
-    entry.offset = bytes_.Append(text);
-  if ((id & ((1u << kEntryShift) - 1)) == 0)
-    entries_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kEntryShift));
-  entries_.back()[id & ((1u << kEntryShift) - 1)] = entry;
-  ++size_;
+  const std::uint32_t id = Add(key);
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
+}
+
+std::uint32_t StringPool::Add(const Key& key) {
+  const auto id = static_cast<std::uint32_t>(size_);
+  Entry entry{static_cast<std::uint32_t>(key.text.size()), 0, {}};
+  if (key.text.size() <= kInline)
+    std::memcpy(entry.text, key.head, kInline);
+  else
+    entry.offset = bytes_.Append(key.text);
+  NewEntry() = entry;
+  ++size_;
+  return id;
+}
+
+std::vector<std::uint32_t> StringPool::TagsOf(const StringPool& from) {
+  std::vector<std::uint32_t> tags(from.size_);
+  for (std::uint32_t id = 0; id < from.size_; ++id)
+    tags[id] = TagOf(HashText(from.Text(id)));
+  return tags;
+}
+
+std::vector<std::uint32_t> StringPool::FindAll(const StringPool& from, std::uint32_t none) const {
+  std::vector<std::uint32_t> every(from.size_);
+  for (std::uint32_t id = 0; id < every.size(); ++id)
+    every[id] = id;
+  return FindEach(from, every, none);
+}
+
+std::vector<std::uint32_t> StringPool::FindEach(const StringPool& from,
+                                                const std::vector<std::uint32_t>& fromIds,
+                                                std::uint32_t none) const {
+  std::vector<std::uint32_t> ids(fromIds.size(), none);
+  if (slots_.empty())
+    return ids;
+  // Hashing short texts read in order costs less than finding them in a table of millions.
+  std::vector<std::uint32_t> tags(fromIds.size());
+  for (std::size_t k = 0; k < fromIds.size(); ++k)
+    tags[k] = TagOf(HashText(from.Text(fromIds[k])));
+  const std::size_t mask = slots_.size() - 1;
+  constexpr std::size_t kAhead = 16;
+  for (std::size_t k = 0; k < fromIds.size(); ++k) {
+    if (k + kAhead < fromIds.size())
+      __builtin_prefetch(&slots_[tags[k + kAhead] & mask]);
+    const std::uint32_t entry = slots_[SlotOf(Key(from.Text(fromIds[k])), tags[k])].entry;
+    if (entry != 0)
+      ids[k] = entry - 1;
+  }
+  return ids;
+}
+
+std::vector<std::uint32_t> StringPool::AppendAll(const StringPool& from) {
+  if (slots_.empty() && size_ != 0)
+    Grow(size_);  // the texts here are looked up by the table
+  std::vector<std::uint32_t> ids = FindAll(from, kNone);
+  for (std::uint32_t id = 0; id < ids.size(); ++id) {
+    if (ids[id] != kNone)
+      continue;
+    DropIndex();  // the texts from here on are in no table
+    ids[id] = Add(Key(from.Text(id)));
+  }
+  return ids;
+}
+
+std::vector<std::uint32_t> StringPool::InternAll(const StringPool& from) {
+  const std::vector<std::uint32_t> tags = TagsOf(from);
+  if ((size_ + from.size_) * 4 > slots_.size() * 3)
+    Grow(size_ + from.size_);
+  const std::size_t mask = slots_.size() - 1;
+  constexpr std::size_t kAhead = 16;
+  std::vector<std::uint32_t> ids(from.size_);
+  for (std::uint32_t id = 0; id < from.size_; ++id) {
+    if (id + kAhead < from.size_)
+      __builtin_prefetch(&slots_[tags[id + kAhead] & mask]);
+    ids[id] = Intern(from.Text(id), tags[id]);
+  }
+  return ids;
 }
 
 void StringPool::InternBatch(const std::string_view* texts, std::size_t count, std::uint32_t* ids) {
@@ -169,8 +252,15 @@ void StringPool::InternBatch(const std::string_view* texts, std::size_t count, s
       if (home.entry != 0 && home.tag == TagOf(hashes[i]))
         __builtin_prefetch(&EntryOf(home.entry - 1));
     }
-    for (std::size_t i = 0; i < n; ++i)
-      ids[first + i] = Intern(texts[first + i], hashes[i]);
+    for (std::size_t i = 0; i < n; ++i) {
+      // A text met before mostly stands in its home slot: taken there, without a probe.
+      const Slot& home = slots_[hashes[i] & mask];
+      if (home.entry != 0 && home.tag == TagOf(hashes[i]) &&
+          Matches(EntryOf(home.entry - 1), Key(texts[first + i])))
+        ids[first + i] = home.entry - 1;
+      else
+        ids[first + i] = Intern(texts[first + i], hashes[i]);
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "logs/ByteArena.h"
+#include "logs/LargeMemory.h"
 
 namespace quorvane {
 
@@ -58,8 +60,23 @@ class StringPool {
   // slot and entry are fetched for a few dozen texts before any is compared, so that the cache
   // misses of a big pool's lookups overlap instead of coming one after the other.
   void InternBatch(const std::string_view* texts, std::size_t count, std::uint32_t* ids);
+  // Interns every text of `from` in its id order, as InternBatch does; the ids they have here, by
+  // their ids there. The table grows once.
+  std::vector<std::uint32_t> InternAll(const StringPool& from);
+  // The same for a pool whose lookup table is dropped next (DropIndex): texts new here are only
+  // added, not placed in the table, which is dropped already when any was new.
+  std::vector<std::uint32_t> AppendAll(const StringPool& from);
 
   std::optional<std::uint32_t> Find(std::string_view text) const;
+  // By id of `from`: the id its text has here, or `none`; a few dozen looked up at once, as
+  // InternAll does.
+  std::vector<std::uint32_t> FindAll(const StringPool& from, std::uint32_t none) const;
+  // The same for the given ids of `from` only, by their place in `fromIds`.
+  std::vector<std::uint32_t> FindEach(const StringPool& from,
+                                      const std::vector<std::uint32_t>& fromIds,
+                                      std::uint32_t none) const;
+  // Fetches the id's entry ahead of a Text call soon after.
+  void Prefetch(std::uint32_t id) const { __builtin_prefetch(&EntryOf(id)); }
   // Whether the id's text is exactly `text`.
   bool Holds(std::uint32_t id, std::string_view text) const;
   // Views stay valid for the pool's lifetime.
@@ -72,11 +89,12 @@ class StringPool {
   std::size_t Size() const { return size_; }
   // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
   // finds nothing and a later Intern builds the table again.
-  void DropIndex() { std::vector<Slot>().swap(slots_); }
+  void DropIndex() { Slots().swap(slots_); }
 
  private:
   static constexpr std::size_t kInline = 16;
   static constexpr unsigned kEntryShift = 10;  // entries live in blocks of 1024 that never move
+  static constexpr std::size_t kBlockEntries = std::size_t{1} << kEntryShift;
 
   struct Entry {
     std::uint32_t length;
@@ -95,17 +113,34 @@ class StringPool {
   };
 
   const Entry& EntryOf(std::uint32_t id) const {
-    return entries_[id >> kEntryShift][id & ((1u << kEntryShift) - 1)];
+    return entries_[id >> kEntryShift][id & (kBlockEntries - 1)];
   }
   bool Matches(const Entry& entry, const Key& key) const;
+  // By id of `from`: its text's hash as far as a table of up to 2^32 slots looks at it (the tag).
+  static std::vector<std::uint32_t> TagsOf(const StringPool& from);
   std::size_t SlotOf(const Key& key, std::uint64_t hash) const;
   // Makes room for `wanted` texts (the table at most three quarters full).
   void Grow(std::size_t wanted);
+  // The entry of the next id, in a new block when the last is full.
+  Entry& NewEntry();
+  // Adds the key's text as the next id, in no slot yet.
+  std::uint32_t Add(const Key& key);
+
+  // Entry blocks are carved from chunks of twice as many blocks as the chunk before, up to a few
+  // megabytes: a small pool stays small, a big one takes few allocations.
+  struct ChunkFree {
+    void operator()(Entry* chunk) const noexcept { std::free(chunk); }
+  };
+  // The table is given back at once when outgrown: the room is wanted by what comes next.
+  using Slots = std::vector<Slot, ScratchAllocator<Slot>>;
 
   ByteArena bytes_;
-  std::vector<std::unique_ptr<Entry[]>> entries_;
+  std::vector<std::unique_ptr<Entry[], ChunkFree>> chunks_;
+  std::size_t chunkBlocks_ = 0;  // the last chunk's
+  std::size_t blocksLeft_ = 0;   // in the last chunk
+  std::vector<Entry*> entries_;
   std::size_t size_ = 0;
-  std::vector<Slot> slots_;  // open addressing, linear probing
+  Slots slots_;  // open addressing, linear probing
 };
 
 }  // namespace quorvane

@@ -1,13 +1,18 @@
 #include "logs/UserList.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <functional>
+#include <future>
 #include <locale>
 #include <string_view>
 #include <unordered_map>
 
+#include "logs/LargeMemory.h"
+#include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
 namespace quorvane {
@@ -46,26 +51,38 @@ std::string FoldKey(std::string_view name) {
 
 // Sorts names into display order. A name's sort key is its code points case-folded, as UTF-8
 // (whose byte order is the code points' order): an ASCII name's key is made byte by byte as it
-// is read, other names' keys once, beforehand. The sort goes seven key bytes at a time, packed
-// into one integer with the key's remaining length, so it compares integers, not texts.
+// is read, other names' keys once, beforehand. Each name's next eleven key bytes and how much of
+// its key is left are packed into two integers, made once in the names' order; a radix sort on
+// their bytes, most significant first, then orders them without comparing texts. Only names
+// alike in all eleven are looked at again.
 template <typename NameAt>
 class DisplaySorter {
  public:
-  DisplaySorter(std::size_t count, NameAt nameAt) : nameAt_(nameAt), count_(count) {
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::string_view name = nameAt_(i);
-      const bool ascii = std::all_of(name.begin(), name.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-      if (!ascii)
-        folded_[static_cast<std::uint32_t>(i)] = FoldKey(name);
-    }
-  }
+  DisplaySorter(std::size_t count, NameAt nameAt) : nameAt_(nameAt), count_(count) {}
 
   std::vector<std::uint32_t> Order() {
-    std::vector<Entry> entries(count_);
-    for (std::size_t i = 0; i < entries.size(); ++i)
-      entries[i].index = static_cast<std::uint32_t>(i);
-    SortRange(entries.begin(), entries.end(), 0);
+    Entries entries(count_);
+    const auto keys = [&](std::size_t first, std::size_t last, Folded& folded) {
+      for (std::size_t i = first; i < last; ++i) {
+        entries[i].index = static_cast<std::uint32_t>(i);
+        const std::string_view name = nameAt_(i);
+        const bool ascii = std::all_of(name.begin(), name.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (!ascii)
+          folded[static_cast<std::uint32_t>(i)] = FoldKey(name);
+        MakeKey(entries[i], 0, ascii ? name : folded[static_cast<std::uint32_t>(i)], ascii);
+      }
+    };
+    if (count_ < kApart) {
+      keys(0, count_, folded_);
+    } else {  // half on a second core, its folded names kept apart meanwhile
+      Folded firstFolded;
+      auto firstHalf = std::async(std::launch::async, keys, 0, count_ / 2, std::ref(firstFolded));
+      keys(count_ / 2, count_, folded_);
+      firstHalf.get();
+      folded_.merge(firstFolded);
+    }
+    SortKeys(entries.data(), entries.data() + entries.size(), 0);
     std::vector<std::uint32_t> order(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i)
       order[i] = entries[i].index;
@@ -74,39 +91,76 @@ class DisplaySorter {
 
  private:
   struct Entry {
-    std::uint64_t chunk = 0;
+    std::uint64_t high = 0;  // key bytes [depth, depth + 8), big-endian, zero-padded
+    std::uint32_t low = 0;   // key bytes [depth + 8, depth + 11), then the length byte
     std::uint32_t index = 0;
   };
-  using Iterator = typename std::vector<Entry>::iterator;
+  using Entries = std::vector<Entry, ScratchAllocator<Entry>>;
+  static constexpr std::size_t kChunk = 11;
+  static constexpr unsigned kKeyBytes = kChunk + 1;
+  // Ranges this short are sorted by comparison.
+  static constexpr std::size_t kFewest = 48;
+  // Ranges this long are ordered on two cores.
+  static constexpr std::size_t kApart = std::size_t{1} << 15;
 
-  // Key bytes [depth, depth + 7) big-endian, zero-padded, then the key's remaining length
-  // (up to 8: "longer than this chunk").
-  std::uint64_t Chunk(std::uint32_t index, std::size_t depth) const {
-    const auto folded = folded_.empty() ? folded_.end() : folded_.find(index);
-    const bool ascii = folded == folded_.end();
-    const std::string_view key = ascii ? nameAt_(index) : std::string_view(folded->second);
-    const std::size_t left = key.size() > depth ? key.size() - depth : 0;
-    std::uint64_t chunk = 0;
-    for (std::size_t k = 0; k < 7; ++k) {
-      unsigned char c = k < left ? static_cast<unsigned char>(key[depth + k]) : 0;
-      if (ascii && c >= 'A' && c <= 'Z')
-        c = static_cast<unsigned char>(c + 32);
-      chunk = (chunk << 8) | c;
-    }
-    return (chunk << 8) | std::min<std::size_t>(left, 8);
+  static bool Before(const Entry& a, const Entry& b) {
+    return a.high != b.high ? a.high < b.high : a.low < b.low;
+  }
+  // Byte `b` of the twelve: 0 is high's most significant, 11 the length byte.
+  static unsigned ByteOf(const Entry& e, unsigned b) {
+    return b < 8 ? static_cast<unsigned>(e.high >> (56 - 8 * b)) & 0xFF
+                 : static_cast<unsigned>(e.low >> (88 - 8 * b)) & 0xFF;
   }
 
-  void SortRange(Iterator first, Iterator last, std::size_t depth) {
-    for (Iterator it = first; it != last; ++it)
-      it->chunk = Chunk(it->index, depth);
-    std::sort(first, last, [](const Entry& a, const Entry& b) { return a.chunk < b.chunk; });
-    for (Iterator run = first; run != last;) {
-      Iterator end = run + 1;
-      while (end != last && end->chunk == run->chunk)
+  // The key's next eleven bytes from `depth`, then its remaining length (up to 12: "longer than
+  // this chunk").
+  void MakeKey(Entry& entry, std::size_t depth) const {
+    const auto folded = folded_.empty() ? folded_.end() : folded_.find(entry.index);
+    const bool ascii = folded == folded_.end();
+    MakeKey(entry, depth, ascii ? nameAt_(entry.index) : std::string_view(folded->second), ascii);
+  }
+  // The same from the name's key, or the name itself when it is ASCII.
+  static void MakeKey(Entry& entry, std::size_t depth, std::string_view key, bool ascii) {
+    const std::size_t left = key.size() > depth ? key.size() - depth : 0;
+    const char* at = key.data() + depth;
+    entry.high = BigEndianHead(at, std::min<std::size_t>(left, 8), ascii);
+    const std::uint64_t next =
+        left > 8 ? BigEndianHead(at + 8, std::min<std::size_t>(left - 8, 3), ascii) : 0;
+    entry.low = static_cast<std::uint32_t>(next >> 32 | std::min<std::size_t>(left, kChunk + 1));
+  }
+
+  // The `size` (at most 8) bytes at `text` as a big-endian word, zero-padded; an ASCII text's
+  // capitals made small, all eight bytes at once.
+  static std::uint64_t BigEndianHead(const char* text, std::size_t size, bool ascii) {
+    std::uint64_t word = TextHead(text, size);
+    if constexpr (std::endian::native == std::endian::little)
+      word = __builtin_bswap64(word);
+    if (ascii) {
+      // Bytes below 0x80: adding 0x3F sets the top bit from 'A' on, adding 0x25 from past 'Z'.
+      constexpr std::uint64_t kOnes = 0x0101010101010101;
+      const std::uint64_t capitals = (word + 0x3F * kOnes) & ~(word + 0x25 * kOnes) & 0x80 * kOnes;
+      word |= capitals >> 2;
+    }
+    return word;
+  }
+
+  void SortRange(Entry* first, Entry* last, std::size_t depth) {
+    for (Entry* it = first; it != last; ++it)
+      MakeKey(*it, depth);
+    SortKeys(first, last, depth);
+  }
+
+  // Sorts entries whose keys from `depth` are made.
+  void SortKeys(Entry* first, Entry* last, std::size_t depth) {
+    Entries scratch(static_cast<std::size_t>(last - first));
+    Radix(first, last, scratch.data(), false, 0, Varying(first, last), true);
+    for (Entry* run = first; run != last;) {
+      Entry* end = run + 1;
+      while (end != last && end->high == run->high && end->low == run->low)
         ++end;
       if (end - run > 1) {
-        if ((run->chunk & 0xFF) == 8) {
-          SortRange(run, end, depth + 7);  // equal so far, and the keys go on
+        if ((run->low & 0xFF) == kChunk + 1) {
+          SortRange(run, end, depth + kChunk);  // equal so far, and the keys go on
         } else {
           // Equal keys: exact code points decide (UTF-8 byte order is code-point order).
           std::sort(run, end, [&](const Entry& a, const Entry& b) {
@@ -118,9 +172,90 @@ class DisplaySorter {
     }
   }
 
+  // The key bytes that differ somewhere in [first, last), as the 0xFF bytes of an entry's key.
+  static Entry Varying(const Entry* first, const Entry* last) {
+    std::uint64_t allHigh = ~std::uint64_t{0}, anyHigh = 0;
+    std::uint32_t allLow = ~std::uint32_t{0}, anyLow = 0;
+    for (const Entry* it = first; it != last; ++it) {
+      allHigh &= it->high;
+      anyHigh |= it->high;
+      allLow &= it->low;
+      anyLow |= it->low;
+    }
+    return {allHigh ^ anyHigh, static_cast<std::uint32_t>(allLow ^ anyLow), 0};
+  }
+
+  // Orders [from, from_end) by their key bytes from byte `b` on, the bytes before being equal,
+  // and those `varying` leaves zero being equal throughout. The range lies in `from` (the
+  // caller's place when !`inScratch`), and as much room in `to`: each byte's pass moves the
+  // entries from one to the other, and the ordered range ends in the caller's place.
+  static void Radix(Entry* from, Entry* from_end, Entry* to, bool inScratch, unsigned b,
+                    const Entry& varying, bool twoCores = false) {
+    const std::size_t n = static_cast<std::size_t>(from_end - from);
+    while (b < kKeyBytes && ByteOf(varying, b) == 0)
+      ++b;
+    if (n <= kFewest || b == kKeyBytes) {
+      std::sort(from, from_end, Before);
+      if (inScratch)
+        std::copy(from, from_end, to);
+      return;
+    }
+    std::size_t start[257] = {};
+    for (const Entry* it = from; it != from_end; ++it)
+      ++start[ByteOf(*it, b) + 1];
+    for (unsigned v = 0; v < 256; ++v) {
+      if (start[v + 1] == n) {  // one value throughout: nothing to move
+        Radix(from, from_end, to, inScratch, b + 1, varying, twoCores);
+        return;
+      }
+    }
+    for (unsigned v = 0; v < 256; ++v)
+      start[v + 1] += start[v];
+    std::size_t next[256];
+    std::copy(start, start + 256, next);
+    for (const Entry* it = from; it != from_end; ++it)
+      to[next[ByteOf(*it, b)]++] = *it;
+    const auto part = [&](unsigned v, bool apart) {
+      Entry* first = to + start[v];
+      Entry* last = to + start[v + 1];
+      if (last - first > 1)
+        Radix(first, last, from + start[v], !inScratch, b + 1, varying, apart);
+      else if (last != first && !inScratch)
+        from[start[v]] = *first;
+    };
+    const auto parts = [&](unsigned first, unsigned last) {
+      for (unsigned v = first; v < last; ++v)
+        part(v, false);
+    };
+    if (!twoCores || n < kApart) {
+      parts(0, 256);
+      return;
+    }
+    // The parts shared out so that each core orders about half; a part of more than half goes
+    // on being shared out itself.
+    unsigned largest = 0;
+    for (unsigned v = 1; v < 256; ++v) {
+      if (start[v + 1] - start[v] > start[largest + 1] - start[largest])
+        largest = v;
+    }
+    if ((start[largest + 1] - start[largest]) * 2 > n) {
+      parts(0, largest);
+      parts(largest + 1, 256);
+      part(largest, true);
+      return;
+    }
+    unsigned middle = 0;
+    while (start[middle] < n / 2)
+      ++middle;
+    std::future<void> lower = std::async(std::launch::async, parts, 0u, middle);
+    parts(middle, 256);
+    lower.get();
+  }
+
   NameAt nameAt_;
   std::size_t count_;
-  std::unordered_map<std::uint32_t, std::string> folded_;  // the keys of non-ASCII names
+  using Folded = std::unordered_map<std::uint32_t, std::string>;
+  Folded folded_;  // the keys of non-ASCII names
 };
 
 template <typename NameAt>
@@ -174,20 +309,6 @@ std::vector<std::uint32_t> NameIdsOnRows(const LogTable& table) {
   return ids;
 }
 
-std::vector<ListedUser> InDisplayOrder(const std::vector<ListedUser>& users,
-                                       const LogTable& downloads, const LogTable& uploads) {
-  const auto nameAt = [&](std::size_t i) {
-    const ListedUser& user = users[i];
-    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
-                                      : uploads.NameText(user.uploadId);
-  };
-  std::vector<ListedUser> sorted;
-  sorted.reserve(users.size());
-  for (std::uint32_t i : DisplayOrder(users.size(), nameAt))
-    sorted.push_back(users[i]);
-  return sorted;
-}
-
 std::vector<std::string> NamesOf(const std::vector<ListedUser>& users, const LogTable& downloads,
                                  const LogTable& uploads) {
   std::vector<std::string> names;
@@ -200,6 +321,21 @@ std::vector<std::string> NamesOf(const std::vector<ListedUser>& users, const Log
 }
 
 }  // namespace
+
+void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
+                     const LogTable& uploads) {
+  const auto nameAt = [&](std::size_t i) {
+    const ListedUser& user = users[i];
+    return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
+                                      : uploads.NameText(user.uploadId);
+  };
+  const std::vector<std::uint32_t> order = DisplayOrder(users.size(), nameAt);
+  std::vector<ListedUser> sorted;
+  sorted.reserve(users.size());
+  for (std::uint32_t i : order)
+    sorted.push_back(users[i]);
+  users = std::move(sorted);
+}
 
 std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& uploads,
                                   const ProgressFn& downloadProgress,
@@ -217,7 +353,8 @@ std::vector<ListedUser> ListUsers(const LogTable& downloads, const LogTable& upl
     if (!download || !listed[*download])
       users.push_back({download.value_or(kNoName), id});
   }
-  return InDisplayOrder(users, downloads, uploads);
+  OrderForDisplay(users, downloads, uploads);
+  return users;
 }
 
 std::vector<std::string> CollectUserNames(const LogTable& downloads, const LogTable& uploads,
@@ -271,22 +408,62 @@ std::vector<GrowingUserList::Brought> GrowingUserList::Take(const LogTable& down
   return brought;
 }
 
-std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads) {
+std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const LogTable& uploads,
+                                               const std::vector<std::uint32_t>* downloadRows,
+                                               const std::vector<std::uint32_t>* uploadRows) {
+  // The ids of the names on a row of the table, in id order.
+  const auto onRows = [](const LogTable& table, const std::vector<std::uint32_t>* rows) {
+    if (rows == nullptr)
+      return NameIdsOnRows(table);
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t id = 0; id < rows->size(); ++id) {
+      if ((*rows)[id] != 0)
+        ids.push_back(id);
+    }
+    return ids;
+  };
   std::vector<ListedUser> users;
-  const std::vector<std::uint32_t> downloadIds = NameIdsOnRows(downloads);
+  const std::vector<std::uint32_t> downloadIds = onRows(downloads, downloadRows);
   std::vector<bool> listed(downloads.NameIdCount(), false);
   for (std::uint32_t id : downloadIds)
     listed[id] = true;
-  for (std::uint32_t id : downloadIds)
-    users.push_back({id, uploads.FindName(downloads.NameText(id)).value_or(kNoName)});
+  const std::vector<std::uint32_t> uploadIds = onRows(uploads, uploadRows);
+  // Each download name's id among the uploads, and each upload name's among the downloads, looked
+  // up a few dozen at a time. A pool holds a text once, so looking up every upload text among
+  // the downloads tells both; where the upload pool holds many texts on no row, each table's
+  // names on rows are looked up in the other's pool instead.
+  std::vector<std::uint32_t> inUploads, inDownloads;  // by download id, by place in uploadIds
+  const bool everyUploadText = uploads.NameIdCount() <= downloadIds.size() + uploadIds.size();
+  if (everyUploadText) {
+    const std::vector<std::uint32_t> found =
+        downloads.NamePool().FindAll(uploads.NamePool(), kNoName);
+    inUploads.assign(downloads.NameIdCount(), kNoName);
+    for (std::uint32_t id = 0; id < found.size(); ++id) {
+      if (found[id] != kNoName)
+        inUploads[found[id]] = id;
+    }
+    for (std::uint32_t id : uploadIds)
+      inDownloads.push_back(found[id]);
+  } else {  // then by place in downloadIds
+    inUploads = uploads.NamePool().FindEach(downloads.NamePool(), downloadIds, kNoName);
+    inDownloads = downloads.NamePool().FindEach(uploads.NamePool(), uploadIds, kNoName);
+  }
+  users.reserve(downloadIds.size() + uploadIds.size());
+  for (std::size_t k = 0; k < downloadIds.size(); ++k)
+    users.push_back({downloadIds[k], inUploads[everyUploadText ? downloadIds[k] : k]});
   // An upload name is new unless a download row has the same text. (An id found by text may
   // stand on no row, after a rename: it counts nothing.)
-  for (std::uint32_t id : NameIdsOnRows(uploads)) {
-    const std::optional<std::uint32_t> download = downloads.FindName(uploads.NameText(id));
-    if (!download || !listed[*download])
-      users.push_back({kNoName, id});
+  for (std::size_t k = 0; k < uploadIds.size(); ++k) {
+    if (inDownloads[k] == kNoName || !listed[inDownloads[k]])
+      users.push_back({kNoName, uploadIds[k]});
   }
-  return InDisplayOrder(users, downloads, uploads);
+  return users;
+}
+
+std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads) {
+  std::vector<ListedUser> users = ListEveryUserUnordered(downloads, uploads);
+  OrderForDisplay(users, downloads, uploads);
+  return users;
 }
 
 std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads) {

@@ -68,6 +68,15 @@ std::vector<std::string> RenamedUserNames(std::vector<std::string> names, std::s
 // empty Name too), each once, in display order: the users of the views of the whole population.
 // One pass over each table.
 std::vector<ListedUser> ListEveryUser(const LogTable& downloads, const LogTable& uploads);
+// The same users not yet in display order, and that order of such a list: a caller that
+// needs only the names of the tables to sort by can let the rest go in between.
+// Each table's rows per Name id, when the caller counted them already, spare a pass over them.
+std::vector<ListedUser> ListEveryUserUnordered(
+    const LogTable& downloads, const LogTable& uploads,
+    const std::vector<std::uint32_t>* downloadRows = nullptr,
+    const std::vector<std::uint32_t>* uploadRows = nullptr);
+void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
+                     const LogTable& uploads);
 std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads);
 
 // Display order: letters compare without regard to case (any script, not only ASCII); names

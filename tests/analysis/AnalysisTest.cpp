@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "analysis/Averages.h"
 #include "analysis/RatioText.h"
+#include "analysis/Report.h"
 #include "analysis/Totals.h"
 #include "analysis/UserReport.h"
 #include "support/TempLogs.h"
@@ -74,6 +77,48 @@ TEST(FormatHundredths, RoundsHalfAwayFromZeroAtFifteenDigits) {
     std::replace(comma.begin(), comma.end(), '.', ',');
     EXPECT_EQ(FormatHundredths(value, ","), comma) << value;
   }
+}
+
+// Counts written from their digits read as the general ratio text does: every pair up to 60,
+// and around the largest whole number it still writes that way.
+TEST(AppendRatioText, EqualsTheRatioTextOfTheCounts) {
+  std::vector<std::uint64_t> counts(61);
+  std::iota(counts.begin(), counts.end(), 0);
+  for (std::uint64_t big : {999999999999999ull, 1000000000000000ull, 333333333333333ull})
+    counts.insert(counts.end(), {big, big * 2, big * 3});
+  for (std::uint64_t d : counts) {
+    for (std::uint64_t u : counts) {
+      std::string text = "x", expected = "x";
+      AppendRatioText(text, d, u);
+      expected += RatioText(static_cast<double>(d), static_cast<double>(u));
+      EXPECT_EQ(text, expected) << d << " " << u;
+    }
+  }
+}
+
+// Tens of thousands of users listed, counted and written on two cores: every line as worked out
+// here (names numbered so that their display order is their numbers').
+TEST(CountEveryUser, ALongListIsEveryUsersCountsInDisplayOrder) {
+  std::vector<std::pair<std::string, std::string>> downloads, uploads;
+  std::string expected = "\nUsers: 70000\n";
+  for (std::size_t i = 0; i < 70000; ++i) {
+    std::string name = std::to_string(1000000 + i);
+    name[0] = 'u';
+    const std::size_t down = i % 3, up = i % 3 == 0 ? 1 + i % 2 : i % 5 == 0;
+    downloads.insert(downloads.end(), down, {std::to_string(i % 9), name});
+    uploads.insert(uploads.end(), up, {"2.2.2.2", name});
+    for (const std::string& cell : {name, std::to_string(down), std::to_string(up)})
+      expected.append(cell).push_back('\t');
+    expected.append(RatioText(static_cast<double>(down), static_cast<double>(up))).push_back('\n');
+  }
+  Report report;
+  report.users = CountEveryUser(TableOf(Rows(downloads)), TableOf(Rows(uploads)));
+  const std::string text = FormatTextReport(report);
+  const std::string users = text.substr(text.find("\nUsers:"));
+  const std::size_t at =
+      std::mismatch(users.begin(), users.end(), expected.begin(), expected.end()).first -
+      users.begin();
+  EXPECT_EQ(users.substr(at, 60), expected.substr(at, 60)) << "from byte " << at;
 }
 
 TEST(DisplayedValue, IsTheNumberAsShown) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -127,15 +130,18 @@ TEST(EveryUser, EveryNameOnARowCountsWhateverItsAddress) {
         << c.label;
   }
   LogTable downloads = TableOf(Rows({{"1", "ann"}, {"1", "bob"}}));
-  LogTable uploads = TableOf(Rows({{"2", "cat"}, {"2", "dan"}}));
+  // Uploads whose names are mostly on no row any more (looked up the other way round).
+  LogTable uploads = TableOf(Rows({{"2", "cat"}, {"2", "dan"}, {"2", "eve"}, {"2", "fay"}}));
   downloads.RenameUser("ann", "dan");
-  uploads.RemoveRow(1);
+  for (int row = 3; row > 0; --row)
+    uploads.RemoveRow(row);
   EXPECT_EQ(CollectEveryUserName(downloads, uploads), (Names{"bob", "cat", "dan"}));
   const std::vector<ListedUser> ids = ListEveryUser(downloads, uploads);
   ASSERT_EQ(ids.size(), 3u);
   EXPECT_EQ(ids[1].downloadId, kNoName);
   EXPECT_EQ(uploads.NameText(ids[1].uploadId), "cat");
   EXPECT_EQ(downloads.NameText(ids[2].downloadId), "dan");
+  EXPECT_EQ(uploads.NameText(ids[2].uploadId), "dan");  // found by its text, though on no row
 }
 
 // The list after a rename, from the list before, is the list a full pass over the renamed tables
@@ -162,14 +168,39 @@ TEST(DisplayOrder, IgnoresCaseOfEveryLetterThenUsesCodePoints) {
   SortForDisplay(names);
   EXPECT_EQ(names, (Names{"10", "9", "_x", "A", "a", "b", "emil", "Zed", "\u00C9mile", "\u00E9mile",
                           "\u00DCber", "\u00FCber"}));
-  // Names alike up to and across the seven bytes compared at once, and beyond fourteen.
-  names = {"abcdefgI",  "abcdefghijklmnO", "abcdefgh\u00E9", "abcdefghi",
-           "abcdefgHi", "abcdefgh",        "abcdefg",        "ABCDEFGHIJKLMNo",
-           "abcdefG",   "abcdefghijklmn",  "ABCDEFG",        "abcdef"};
+}
+
+// Tens of thousands of names, so that they are ordered by their bytes and on two cores: letters
+// of both cases, a folded pair outside ASCII, zero bytes and digits, up to 40 bytes long, many
+// alike for longer than the bytes taken at once; against folding done here by hand.
+TEST(DisplayOrder, ManyNamesAlikeForLongStretchesSortAsTheirFoldedTexts) {
+  const std::string pieces[] = {"a", "b", "Z",      "A",      std::string(1, '\0'),
+                                "0", "9", "\u00C9", "\u00E9", "_"};
+  const auto folded = [](std::string name) {
+    for (std::size_t at = 0; (at = name.find("\u00C9", at)) != std::string::npos;)
+      name.replace(at, 2, "\u00E9");
+    for (char& c : name)
+      c = c == 'A' ? 'a' : c == 'Z' ? 'z' : c;
+    return name;
+  };
+  std::mt19937 random(7);
+  std::set<std::pair<std::string, std::string>> byFolded;  // in display order
+  while (byFolded.size() < 70000) {
+    std::string name = random() % 5 < 3 ? "userAbc" : "";  // more than half: one part
+    for (std::size_t n = random() % 34; n > 0; --n)
+      name += pieces[random() % (n > 4 ? 3 : 10)];
+    byFolded.emplace(folded(name), name);
+  }
+  Names expected;
+  for (const auto& [key, name] : byFolded)
+    expected.push_back(name);
+  Names names = expected;
+  std::shuffle(names.begin(), names.end(), random);
   SortForDisplay(names);
-  EXPECT_EQ(names, (Names{"abcdef", "ABCDEFG", "abcdefG", "abcdefg", "abcdefgh", "abcdefgHi",
-                          "abcdefghi", "abcdefghijklmn", "ABCDEFGHIJKLMNo", "abcdefghijklmnO",
-                          "abcdefgh\u00E9", "abcdefgI"}));
+  const std::size_t right =
+      std::mismatch(names.begin(), names.end(), expected.begin()).first - names.begin();
+  EXPECT_EQ(right, names.size()) << "first out of place: "
+                                 << ::testing::PrintToString(names[right]);
 }
 
 TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
@@ -180,6 +211,44 @@ TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
       {odon, "od", false}};  // a diaeresis is not folded away
   for (const auto& [text, part, found] : cases)
     EXPECT_EQ(ContainsFolded(text, part), found) << text << " / " << part;
+}
+
+// Pools of tens of thousands of texts (lengths 0 to 40, so inline and packed alike), copied,
+// and one's texts interned into, appended to or looked up in another: every id as a map kept
+// here says.
+TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
+  std::vector<std::string> texts, others;  // all distinct; `others` by their ids in `other`
+  for (std::size_t i = 0; i < 60000; ++i)
+    texts.push_back(std::string(i % 41, static_cast<char>('a' + i % 7)) + std::to_string(i / 2));
+  std::map<std::string, std::uint32_t> here;  // the ids `pool` should give
+  StringPool pool, other;
+  for (std::size_t i = 0; i < texts.size(); i += 2) {
+    here.emplace(texts[i], static_cast<std::uint32_t>(here.size()));
+    ASSERT_EQ(pool.Intern(texts[i]), here.at(texts[i])) << texts[i];
+  }
+  for (std::size_t i = texts.size(); i-- > 0;) {
+    if (i % 3 == 0)
+      continue;
+    others.push_back(texts[i]);
+    ASSERT_EQ(other.Intern(texts[i]), others.size() - 1);
+  }
+  StringPool copy(pool), appended(pool);
+  appended.DropIndex();
+  const std::vector<std::uint32_t> found = pool.FindAll(other, UINT32_MAX);
+  const std::vector<std::uint32_t> interned = copy.InternAll(other);
+  EXPECT_EQ(appended.AppendAll(other), interned);
+  for (std::uint32_t id = 0; id < others.size(); ++id) {
+    const auto known = here.find(others[id]);
+    EXPECT_EQ(found[id], known != here.end() ? known->second : UINT32_MAX) << others[id];
+    here.emplace(others[id], static_cast<std::uint32_t>(here.size()));  // new: the next id
+    ASSERT_EQ(interned[id], here.at(others[id])) << others[id];
+  }
+  ASSERT_EQ(copy.Size(), here.size());
+  for (const auto& [text, id] : here) {
+    ASSERT_EQ(copy.Text(id), text);
+    ASSERT_EQ(appended.Intern(text), id) << text;  // its table made again
+    ASSERT_EQ(pool.Find(text), id < pool.Size() ? std::optional(id) : std::nullopt) << text;
+  }
 }
 
 // An address's names compared first by their length and first bytes: names of every length up
