@@ -23,22 +23,6 @@ void ReleaseIdleMemory(double seconds = kKeptBlockSeconds) noexcept;
 // The bytes kept for reuse now.
 std::size_t KeptMemory() noexcept;
 
-template <typename T>
-struct LargeAllocator {
-  using value_type = T;
-  LargeAllocator() = default;
-  template <typename U>
-  LargeAllocator(const LargeAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return reinterpret_cast<T*>(AllocateLarge(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t n) noexcept {
-    FreeLarge(reinterpret_cast<char*>(p), n * sizeof(T));
-  }
-  template <typename U>
-  bool operator==(const LargeAllocator<U>&) const noexcept {
-    return true;
-  }
-};
-
 // Asks for huge pages under [p, p + bytes) where whole ones fit: for a big container whose
 // allocator is not ours, before it is first written.
 void AdviseHuge(void* p, std::size_t bytes) noexcept;
@@ -47,18 +31,32 @@ void AdviseHuge(void* p, std::size_t bytes) noexcept;
 // need for other things.
 void ReturnLarge(char* p) noexcept;
 
-template <typename T>
-struct ScratchAllocator {
+// Big blocks for containers: a freed one is kept for the next of about its size (FreeLarge), or,
+// for scratch (`Keep` false), given back at once (ReturnLarge).
+template <typename T, bool Keep = true>
+struct LargeAllocator {
   using value_type = T;
-  ScratchAllocator() = default;
   template <typename U>
-  ScratchAllocator(const ScratchAllocator<U>&) noexcept {}
+  struct rebind {
+    using other = LargeAllocator<U, Keep>;
+  };
+  LargeAllocator() = default;
+  template <typename U>
+  LargeAllocator(const LargeAllocator<U, Keep>&) noexcept {}
   T* allocate(std::size_t n) { return reinterpret_cast<T*>(AllocateLarge(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t) noexcept { ReturnLarge(reinterpret_cast<char*>(p)); }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if constexpr (Keep)
+      FreeLarge(reinterpret_cast<char*>(p), n * sizeof(T));
+    else
+      ReturnLarge(reinterpret_cast<char*>(p));
+  }
   template <typename U>
-  bool operator==(const ScratchAllocator<U>&) const noexcept {
+  bool operator==(const LargeAllocator<U, Keep>&) const noexcept {
     return true;
   }
 };
+
+template <typename T>
+using ScratchAllocator = LargeAllocator<T, false>;
 
 }  // namespace quorvane
