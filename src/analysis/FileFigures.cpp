@@ -364,6 +364,28 @@ struct Share {
   std::size_t textsUsed = 0;
   // By the upload table's Name id: 1 where the name is the first uploader of one of its files.
   Array<std::uint8_t> firstUploaders;
+
+  // Copies a file's UTF-8 text in after its length; where its bytes now lie. Texts are found by
+  // 32-bit offsets: a share's distinct File Names take less than 4 GiB (else its rows would take
+  // several times that).
+  char* Keep(std::string_view text) {
+    if (textsUsed + sizeof(std::uint32_t) + text.size() > UINT32_MAX)
+      throw std::bad_alloc();
+    char* const packed = texts.data() + textsUsed;
+    const auto length = static_cast<std::uint32_t>(text.size());
+    std::memcpy(packed, &length, sizeof length);
+    char* const kept = packed + sizeof length;
+    std::copy(text.begin(), text.end(), kept);
+    textsUsed += sizeof length + text.size();
+    return kept;
+  }
+  // The sort item of a text Keep placed at `kept`, for the counts at `entry`.
+  static SortItem ItemOf(const char* kept, std::size_t length, std::uint32_t entry) {
+    return {{BigEndian(kept, length, 0) >> 32, BigEndian(kept, length, kCountBytes),
+             BigEndian(kept, length, kCountBytes + 8)},
+            entry,
+            static_cast<std::uint32_t>(length)};
+  }
 };
 
 // Counts one partition at a time into a Share; its tables are sized to the partition.
@@ -441,25 +463,12 @@ class PartitionCounter {
     std::string decoded;
     const std::string_view text =
         decode_ ? std::string_view(decoded = DecodeToUtf8(key, *decode_)) : key;
-    // Texts are found by 32-bit offsets: a half's distinct File Names take less than 4 GiB
-    // (else its rows would take several times that).
-    if (share_.textsUsed + sizeof(std::uint32_t) + text.size() > UINT32_MAX)
-      throw std::bad_alloc();
-    char* const packed = share_.texts.data() + share_.textsUsed;
-    const auto length = static_cast<std::uint32_t>(text.size());
-    std::memcpy(packed, &length, sizeof length);
-    char* const kept = packed + sizeof length;
-    std::copy(text.begin(), text.end(), kept);
-    share_.textsUsed += sizeof length + text.size();
+    char* const kept = share_.Keep(text);
     // Later rows are compared with the copy, which is in cache, unless it was decoded.
     files_.push_back({row.hash, decode_ ? row.text : kept, row.length, 0});
     const auto entry = static_cast<std::uint32_t>(share_.items.size());
     share_.counts.push_back({static_cast<std::uint32_t>(kept - share_.texts.data())});
-    share_.items.push_back(
-        {{BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
-          BigEndian(kept, text.size(), kCountBytes + 8)},
-         entry,
-         static_cast<std::uint32_t>(text.size())});
+    share_.items.push_back(Share::ItemOf(kept, text.size(), entry));
     return static_cast<std::uint32_t>(files_.size() - 1);
   }
 
@@ -678,17 +687,9 @@ FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, 
       const std::string_view bytes = downloads.FileNameText(idOf[entry]);
       const std::string_view text =
           decode ? std::string_view(decoded = DecodeToUtf8(bytes, *decode)) : bytes;
-      char* const packed = share.texts.data() + share.textsUsed;
-      const auto length = static_cast<std::uint32_t>(text.size());
-      std::memcpy(packed, &length, sizeof length);
-      char* const kept = packed + sizeof length;
-      std::copy(text.begin(), text.end(), kept);
-      share.textsUsed += sizeof length + text.size();
-      share.items[local(entry)] = {
-          {BigEndian(kept, text.size(), 0) >> 32, BigEndian(kept, text.size(), kCountBytes),
-           BigEndian(kept, text.size(), kCountBytes + 8)},
-          static_cast<std::uint32_t>(local(entry)),
-          length};
+      char* const kept = share.Keep(text);
+      share.items[local(entry)] =
+          Share::ItemOf(kept, text.size(), static_cast<std::uint32_t>(local(entry)));
       textAt[entry] = static_cast<std::uint32_t>(kept - share.texts.data());
     }
   };
