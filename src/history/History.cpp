@@ -1066,6 +1066,13 @@ class TextIndex {
       return std::nullopt;
     return HashOf(Text(id));
   }
+  // A row's id (column 0) of a text table, checked.
+  static std::int64_t IdIn(const Statement& row, const char* table) {
+    const std::int64_t id = row.Int(0);
+    if (id <= 0 || id >= std::int64_t{UINT32_MAX})
+      throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
+    return id;
+  }
   // Whether Text(id) holds every text: all were read.
   bool Whole() const { return loaded_ && !partial_; }
   // The largest id it holds a text of.
@@ -1116,12 +1123,6 @@ class TextIndex {
   };
   static std::uint32_t TagOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
 
-  static std::int64_t IdIn(const Statement& row, const char* table) {
-    const std::int64_t id = row.Int(0);
-    if (id <= 0 || id >= std::int64_t{UINT32_MAX})
-      throw Failure(std::string(table) + " holds an id out of range", SQLITE_CORRUPT);
-    return id;
-  }
   // Holds a text; `byId` also for Text(id), which a scan for a few texts does not need; in the
   // lookup once there is one.
   void Put(std::int64_t id, std::string_view text, bool byId) {
@@ -1253,9 +1254,11 @@ class FileNameHashes {
   // The ids beyond those hashed, through `last`: from what `held` knows of them, else from the
   // file's texts.
   void HashRest(sqlite3* db, std::int64_t last, const TextIndex& held) {
-    for (; Next() <= last; hashes_.push_back(*held.HashOfId(Next()))) {
-      if (!held.HashOfId(Next()))
+    while (Next() <= last) {
+      const std::optional<std::uint32_t> hash = held.HashOfId(Next());
+      if (!hash)
         break;
+      hashes_.push_back(*hash);
     }
     if (Next() > last)
       return;
@@ -1311,10 +1314,7 @@ class SharedFileNames {
     } else {
       Statement all(db, "SELECT id, text FROM file_names");
       while (all.Step()) {
-        const std::int64_t id = all.Int(0);
-        if (id <= 0 || id >= std::int64_t{UINT32_MAX})
-          throw Failure("file_names holds an id out of range", SQLITE_CORRUPT);
-        ids[count] = id;
+        ids[count] = TextIndex::IdIn(all, "file_names");
         texts[count] = copies[count].assign(all.Text(1));
         if (++count == kBatch)
           add();
