@@ -9,16 +9,24 @@ namespace quorvane {
 namespace {
 
 LogTable SelectDated(const LogTable& table, const Period& period, std::size_t& undated) {
-  std::vector<std::size_t> rows;
+  // The period's first and last second: a day is 86,400 of them from 1970-01-01 on.
+  constexpr Timestamp kDay = 86400;
+  const Timestamp first =
+      period.firstDay ? *period.firstDay * kDay : std::numeric_limits<Timestamp>::min();
+  const Timestamp last =
+      period.lastDay ? *period.lastDay * kDay + (kDay - 1) : std::numeric_limits<Timestamp>::max();
+  const auto in = [&](std::size_t row) {
+    const Timestamp time = table.Date(row);
+    return time != kUndated && time >= first && time <= last;
+  };
+  // Counted first, so that the selection is made once at its size.
+  std::size_t count = 0;
   for (std::size_t row = 0; row < table.RowCount(); ++row) {
     const Timestamp time = table.Date(row);
-    if (time == kUndated) {
-      ++undated;
-    } else if (period.Contains(time)) {
-      rows.push_back(row);
-    }
+    undated += time == kUndated ? 1 : 0;
+    count += in(row) ? 1 : 0;
   }
-  return table.SelectRows(rows);
+  return table.SelectIf(count, in);
 }
 
 }  // namespace

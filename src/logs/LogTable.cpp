@@ -428,7 +428,7 @@ LogTable LogTable::NamesOnly() const {
   return names;
 }
 
-LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
+LogTable LogTable::SharingCells() const {
   LogTable selection;
   selection.kept_ = kept_;
   selection.addresses_ = addresses_;
@@ -437,7 +437,14 @@ LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
   selection.files_ = files_;
   selection.encoding_ = encoding_;
   selection.forms_ = forms_;
+  return selection;
+}
+
+LogTable LogTable::SelectRows(const std::vector<std::size_t>& rows) const {
+  LogTable selection = SharingCells();
   selection.rows_.reserve(rows.size());
+  if (!dates_.empty())
+    selection.dates_.reserve(rows.size());
   for (std::size_t row : rows) {
     if (row >= rows_.size())
       throw std::out_of_range("SelectRows: no such row");

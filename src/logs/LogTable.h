@@ -125,6 +125,23 @@ class LogTable {
   // A table of the given rows, in the given order (a row may come more than once), sharing this
   // table's cells instead of copying them. Throws std::out_of_range for a row past the end.
   LogTable SelectRows(const std::vector<std::size_t>& rows) const;
+  // The rows for which `keep(row)` holds, in order, sharing the cells: one pass, no list of
+  // rows. `count`: how many there are, or a guess.
+  template <class Keep>
+  LogTable SelectIf(std::size_t count, Keep keep) const {
+    LogTable selection = SharingCells();
+    selection.rows_.reserve(count);
+    if (!dates_.empty())
+      selection.dates_.reserve(count);
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+      if (!keep(row))
+        continue;
+      selection.rows_.push_back(rows_[row]);
+      if (!dates_.empty())
+        selection.dates_.push_back(dates_[row]);
+    }
+    return selection;
+  }
 
   // The rows of several tables, each from its `firstRow` up to its `endRow`, one part after the
   // other, as one table that keeps the `kept` cells and, when `dates`, each part's own dates.
@@ -142,6 +159,9 @@ class LogTable {
 
  private:
   friend class LogTableBuilder;
+
+  // A table without rows that shares this table's cells, texts and date forms.
+  LogTable SharingCells() const;
 
   struct Row {
     // keeps 0: the File Name's id; 1: where the kept Date/Time and File Name id lie in kept_

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <random>
 
 #include "analysis/Averages.h"
+#include "analysis/Period.h"
 #include "analysis/RatioText.h"
 #include "analysis/Report.h"
 #include "analysis/Totals.h"
@@ -52,6 +54,60 @@ TEST(Averages, RowsPerAddressOverRowsAndTheRatioOfTheShownFigures) {
 
 // A pass reports every kProgressStride rows and once at its end, the uploads counted on after the
 // downloads.
+// Rows dated at the edges of days (the last second of one, the first of the next, before 1970),
+// undated, and in and out of time order: a period takes the rows whose written day lies in it, in
+// the table's order, with their own cells and dates. The days are compared as the texts the log
+// wrote, not as the program counts them.
+TEST(SelectPeriod, TakesTheRowsWhoseDayIsInItInTheirOrder) {
+  const std::vector<std::string> days = {"1969-12-31", "1970-01-01", "2026-02-28", "2026-03-01",
+                                         "2026-03-02", "2026-12-31"};
+  const std::vector<std::string> clocks = {"00:00:00", "23:59:59", "12:00:00"};
+  std::mt19937 random(7);
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> dayOf;  // "" undated
+  for (int run = 0; run < 60; ++run) {
+    // Runs of one day, as a log in time order writes them, between rows of any day.
+    const std::size_t day = random() % days.size();
+    for (std::size_t i = 0, n = random() % 4; i <= n; ++i) {
+      const bool undated = rows.empty() || random() % 9 == 0;
+      const std::string index = std::to_string(rows.size());
+      rows.push_back({undated ? "soon" : days[day] + ' ' + clocks[random() % clocks.size()],
+                      "10.0.0." + index, "acct", "user" + index, "file" + index});
+      dayOf.push_back(undated ? "" : days[day]);
+    }
+  }
+  LogTable table = TableOf(rows);
+  table.ReadDates(DateOrder::Detect);
+  std::size_t undated = 0;
+  for (const std::string& day : dayOf)
+    undated += day.empty() ? 1 : 0;
+  ASSERT_GT(undated, 0u);
+  const auto day = [](const char* text) { return ParseIsoDay(text); };
+  const std::vector<std::pair<const char*, const char*>> periods = {
+      {"2026-03-01", "2026-03-01"}, {"1969-12-31", "1970-01-01"}, {"", "2026-02-28"},
+      {"2026-03-01", ""},           {"2026-03-02", "2026-03-01"}, {"1970-01-02", "2026-02-27"}};
+  for (const auto& [from, to] : periods) {
+    const Period period{*from ? day(from) : std::nullopt, *to ? day(to) : std::nullopt};
+    const PeriodLogs selected = SelectPeriod(table, table, period);
+    EXPECT_EQ(selected.undatedLeftOut, 2 * undated);
+    std::vector<std::string> expected, got;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+      if (!dayOf[row].empty() && (!*from || dayOf[row] >= from) && (!*to || dayOf[row] <= to))
+        expected.push_back(rows[row][0] + '|' + rows[row][3] + '|' + rows[row][4]);
+    }
+    for (const LogTable* picked : {&selected.logs.downloads, &selected.logs.uploads}) {
+      got.clear();
+      for (std::size_t row = 0; row < picked->RowCount(); ++row) {
+        EXPECT_EQ(FormatTimestamp(picked->Date(row)), picked->CellBytes(row, Column::DateTime));
+        got.push_back(std::string(picked->CellBytes(row, Column::DateTime)) + '|' +
+                      std::string(picked->Name(row)) + '|' +
+                      std::string(picked->FileNameBytes(row)));
+      }
+      EXPECT_EQ(got, expected) << from << " to " << to;
+    }
+  }
+}
+
 TEST(UserReport, ReportsProgressEveryStrideAndAtTheEnd) {
   const LogTable downloads = TableOf(
       Rows(std::vector<std::pair<std::string, std::string>>(kProgressStride + 1, {"a", "u"})));
