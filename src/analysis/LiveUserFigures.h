@@ -50,7 +50,12 @@ class LiveUserFigures {
   class Dates {
    public:
     void Reserve(std::size_t more) { near_.reserve(near_.size() + more); }
-    void Add(Timestamp date);
+    void Add(Timestamp date) {
+      if (Near(date))
+        near_.push_back(static_cast<std::uint32_t>(date));
+      else
+        far_.push_back(date);
+    }
     void Remove(Timestamp date);
     void Append(const Dates& other);
     // The earliest and the latest, kUndated when there is none.

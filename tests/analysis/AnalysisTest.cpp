@@ -59,8 +59,8 @@ TEST(Averages, RowsPerAddressOverRowsAndTheRatioOfTheShownFigures) {
 // the table's order, with their own cells and dates. The days are compared as the texts the log
 // wrote, not as the program counts them.
 TEST(SelectPeriod, TakesTheRowsWhoseDayIsInItInTheirOrder) {
-  const std::vector<std::string> days = {"1969-12-31", "1970-01-01", "2026-02-28", "2026-03-01",
-                                         "2026-03-02", "2026-12-31"};
+  const std::vector<std::string> days = {"1969-12-31", "1970-01-01", "2026-02-28",
+                                         "2026-03-01", "2026-03-02", "2026-12-31"};
   const std::vector<std::string> clocks = {"00:00:00", "23:59:59", "12:00:00"};
   std::mt19937 random(7);
   std::vector<std::vector<std::string>> rows;
