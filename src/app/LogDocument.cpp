@@ -83,6 +83,8 @@ LogDocument::~LogDocument() {
     stopMaking_ = true;
     making_.wait();
   }
+  if (digesting_.valid())
+    digesting_.wait();
 }
 
 const LogTable& LogDocument::Table(LogKind kind) const {
@@ -97,14 +99,18 @@ void LogDocument::Replace(std::vector<LogSource> sources, LogPair tables,
   SettleFigures();
   follower_.reset();
   history_ = std::move(history);
-  if (history_) {
-    historyRows_[0] = tables.downloads.RowCount();
-    historyRows_[1] = tables.uploads.RowCount();
-    historyDigest_[0] = DigestRows(tables.downloads, 0, historyRows_[0], kDigestStart);
-    historyDigest_[1] = DigestRows(tables.uploads, 0, historyRows_[1], kDigestStart);
-  }
   downloads_->SetTable(std::move(tables.downloads));
   uploads_->SetTable(std::move(tables.uploads));
+  if (history_) {
+    historyRows_[0] = Table(LogKind::Download).RowCount();
+    historyRows_[1] = Table(LogKind::Upload).RowCount();
+    // A tenth of a second or more on a million rows: the window shows the lists meanwhile.
+    digesting_ = std::async(std::launch::async, [this] {
+      return std::array<std::uint64_t, 2>{
+          DigestRows(Table(LogKind::Download), 0, historyRows_[0], kDigestStart),
+          DigestRows(Table(LogKind::Upload), 0, historyRows_[1], kDigestStart)};
+    });
+  }
   sources_ = std::move(sources);
   infos_ = std::move(infos);
   removed_[0].clear();
@@ -206,7 +212,10 @@ std::size_t LogDocument::RenameUser(const std::string& from, const std::string& 
 }
 
 const LiveUserFigures* LogDocument::LiveUsers() {
-  if (making_.valid() && making_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+  const auto ready = [](const auto& future) {
+    return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
+  if (making_.valid() && ready(making_) && (!digesting_.valid() || ready(digesting_)))
     SettleFigures();
   return live_.get();
 }
@@ -227,7 +236,17 @@ void LogDocument::MakeFigures() {
   });
 }
 
+void LogDocument::SettleDigest() {
+  if (digesting_.valid()) {
+    const std::array<std::uint64_t, 2> digests = digesting_.get();
+    historyDigest_[0] = digests[0];
+    historyDigest_[1] = digests[1];
+  }
+}
+
 void LogDocument::SettleFigures() {
+  // Whatever comes next may change the tables the digests are taken from.
+  SettleDigest();
   if (making_.valid()) {
     if (making_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
       stopMaking_ = true;
@@ -337,6 +356,7 @@ void LogDocument::PollHistory() {
   history_->stamp = now;
   SourcesOptions options;
   options.dates = dateOrder_;
+  SettleDigest();
   // The rows shown and their digest, as they stand while the read runs.
   const std::array<std::size_t, 2> rows{historyRows_[0], historyRows_[1]};
   const std::array<std::uint64_t, 2> shown{historyDigest_[0], historyDigest_[1]};
@@ -383,6 +403,7 @@ void LogDocument::TakeHistory(std::uint64_t load, const std::shared_ptr<HistoryR
     return;
   }
   historyFailures_ = 0;
+  SettleDigest();
   LogTable* tables[2] = {&read->logs->downloads, &read->logs->uploads};
   if (start[0] != historyDigest_[0] || start[1] != historyDigest_[1]) {
     Replace({}, std::move(*read->logs), std::move(read->files),

@@ -164,6 +164,10 @@ class LogDocument : public QObject {
   // when a read starts with the same rows, only the rows behind them are new.
   std::size_t historyRows_[2] = {0, 0};
   std::uint64_t historyDigest_[2] = {0, 0};
+  // The digests of a history just opened, taken on another thread so that the window shows
+  // it meanwhile; settled before anything changes the tables or compares them.
+  std::future<std::array<std::uint64_t, 2>> digesting_;
+  void SettleDigest();
 };
 
 }  // namespace quorvane
