@@ -364,7 +364,7 @@ void CheckFiles(const LogTable& downloads, const LogTable& uploads, const Cells&
   for (std::size_t i = 0; i < order.size(); ++i) {
     const FileFigures& actual = table.files[i];
     const Expected& expected = *order[i].second;
-    FUZZ_CHECK(actual.file == *order[i].first && actual.downloads == expected.downloads &&
+    FUZZ_CHECK(actual.File() == *order[i].first && actual.downloads == expected.downloads &&
                actual.downloaders == expected.downloaders.size() &&
                actual.uploads == expected.uploads &&
                actual.firstUploader == expected.firstUploader);

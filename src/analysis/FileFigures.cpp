@@ -132,10 +132,9 @@ std::size_t PartitionOf(std::uint64_t hash, unsigned bits) {
 }
 
 // Both tables' rows by partition: partition p's downloads, then its uploads, each in table order.
-// Their block has room for a sort item a row besides, at the same place.
 struct Spread {
   explicit Spread(std::size_t rows)
-      : block(rows * std::max(sizeof(Transfer), sizeof(SortItem))),
+      : block(rows * sizeof(Transfer)),
         transfers(new (static_cast<void*>(block.data())) Transfer[rows]) {}
   Buffer<char> block;
   Transfer* transfers;
@@ -221,6 +220,14 @@ struct Entries {
   const Counts* counts;
   const char* texts;
   const char* Text(std::uint32_t entry) const { return texts + counts[entry].text; }
+  void Prefetch(std::uint32_t entry) const { __builtin_prefetch(&counts[entry]); }
+};
+
+// Files as items refer to them when the table's own records, by entry, point at their texts.
+struct Records {
+  const FileFigures* files;
+  const char* Text(std::uint32_t entry) const { return files[entry].fileBytes; }
+  void Prefetch(std::uint32_t) const {}
 };
 
 constexpr std::size_t kCountBytes = 4;
@@ -239,8 +246,17 @@ std::uint64_t BigEndian(const char* text, std::size_t length, std::size_t from) 
   return value;
 }
 
+// The sort item of a text for the entry, its downloads still to be added.
+SortItem ItemOf(const char* text, std::size_t length, std::uint32_t entry) {
+  return {{BigEndian(text, length, 0) >> 32, BigEndian(text, length, kCountBytes),
+           BigEndian(text, length, kCountBytes + 8)},
+          entry,
+          static_cast<std::uint32_t>(length)};
+}
+
 // Whether file a (its texts in `as`) comes before file b.
-bool Before(const SortItem& a, Entries as, const SortItem& b, Entries bs) {
+template <typename Texts>
+bool Before(const SortItem& a, Texts as, const SortItem& b, Texts bs) {
   for (int w = 0; w < 3; ++w) {
     if (a.key[w] != b.key[w])
       return a.key[w] < b.key[w];
@@ -253,12 +269,13 @@ bool Before(const SortItem& a, Entries as, const SortItem& b, Entries bs) {
 }
 
 // Byte `depth` of an item's order as a bucket: 0 where its text has ended, else the byte + 1.
-unsigned DigitAt(const SortItem& item, Entries counts, std::size_t depth) {
+template <typename Texts>
+unsigned DigitAt(const SortItem& item, Texts texts, std::size_t depth) {
   if (depth >= kCountBytes && depth - kCountBytes >= item.length)
     return 0;
   if (depth < kKeyBytes)
     return 1 + static_cast<unsigned>((item.key[depth / 8] >> (56 - 8 * (depth % 8))) & 0xFF);
-  return 1 + static_cast<unsigned char>(counts.Text(item.entry)[depth - kCountBytes]);
+  return 1 + static_cast<unsigned char>(texts.Text(item.entry)[depth - kCountBytes]);
 }
 
 // The first depth from `depth` on, within the keys, where the items' buckets differ, found in
@@ -287,17 +304,17 @@ std::size_t FirstSplit(const SortItem* items, std::size_t n, std::size_t depth) 
 }
 
 // Sorts by count and text, most significant byte first: each pass deals the items into 257
-// buckets by one byte, from `items` into `other` (room for as many), and goes on within each
-// bucket the other way round; bytes all items share are skipped, and small buckets are sorted by
-// comparing. The sorted items end in `items` when `home`, else in `other`.
-// `digits` has room for n bytes' buckets.
-void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::size_t n, bool home,
-               Entries counts, std::size_t depth = 0, unsigned nesting = 0) {
+// buckets by one byte, in place (each item swapped straight into its bucket's next place, so no
+// second block of items is needed), and goes on within each bucket; bytes all items share are
+// skipped, and small buckets are sorted by comparing. `digits` has room for n bytes' buckets.
+template <typename Texts>
+void SortItems(SortItem* items, std::uint16_t* digits, std::size_t n, Texts texts,
+               std::size_t depth = 0, unsigned nesting = 0) {
   constexpr std::size_t kSmall = 32;
   // Texts that share long starts make deep recursion; past this depth comparing is no slower.
   constexpr unsigned kDeepest = 48;
-  const auto before = [counts](const SortItem& a, const SortItem& b) {
-    return Before(a, counts, b, counts);
+  const auto before = [texts](const SortItem& a, const SortItem& b) {
+    return Before(a, texts, b, texts);
   };
   for (;;) {
     if (n <= kSmall || nesting >= kDeepest) {
@@ -312,8 +329,6 @@ void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::siz
           items[j] = item;
         }
       }
-      if (!home)
-        std::copy(items, items + n, other);
       return;
     }
     depth = FirstSplit(items, n, depth);
@@ -331,7 +346,7 @@ void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::siz
       }
     } else {
       for (std::size_t i = 0; i < n; ++i)
-        ++end[digits[i] = static_cast<std::uint16_t>(DigitAt(items[i], counts, depth))];
+        ++end[digits[i] = static_cast<std::uint16_t>(DigitAt(items[i], texts, depth))];
     }
     if (end[digits[0]] == n) {
       ++depth;
@@ -342,13 +357,21 @@ void SortItems(SortItem* items, SortItem* other, std::uint16_t* digits, std::siz
       next[b] = at;
       at = end[b] += at;
     }
-    for (std::size_t i = 0; i < n; ++i)
-      other[next[digits[i]]++] = items[i];
-    for (std::size_t b = 0, from = 0; b < end.size(); from = end[b++]) {
-      if (end[b] > from) {
-        SortItems(other + from, items + from, digits + from, end[b] - from, !home, counts,
-                  depth + 1, nesting + 1);
+    for (std::size_t b = 0; b < end.size(); ++b) {
+      for (; next[b] < end[b]; ++next[b]) {
+        const std::size_t i = next[b];
+        // The item here goes to its bucket's next place, and the one there comes here, until
+        // this place holds an item of bucket b.
+        for (std::uint16_t digit = digits[i]; digit != b; digit = digits[i]) {
+          const std::size_t j = next[digit]++;
+          std::swap(items[i], items[j]);
+          std::swap(digits[i], digits[j]);
+        }
       }
+    }
+    for (std::size_t b = 0, from = 0; b < end.size(); from = end[b++]) {
+      if (end[b] > from + 1)
+        SortItems(items + from, digits + from, end[b] - from, texts, depth + 1, nesting + 1);
     }
     return;
   }
@@ -378,13 +401,6 @@ struct Share {
     std::copy(text.begin(), text.end(), kept);
     textsUsed += sizeof length + text.size();
     return kept;
-  }
-  // The sort item of a text Keep placed at `kept`, for the counts at `entry`.
-  static SortItem ItemOf(const char* kept, std::size_t length, std::uint32_t entry) {
-    return {{BigEndian(kept, length, 0) >> 32, BigEndian(kept, length, kCountBytes),
-             BigEndian(kept, length, kCountBytes + 8)},
-            entry,
-            static_cast<std::uint32_t>(length)};
   }
 };
 
@@ -468,7 +484,7 @@ class PartitionCounter {
     files_.push_back({row.hash, decode_ ? row.text : kept, row.length, 0});
     const auto entry = static_cast<std::uint32_t>(share_.items.size());
     share_.counts.push_back({static_cast<std::uint32_t>(kept - share_.texts.data())});
-    share_.items.push_back(Share::ItemOf(kept, text.size(), entry));
+    share_.items.push_back(ItemOf(kept, text.size(), entry));
     return static_cast<std::uint32_t>(files_.size() - 1);
   }
 
@@ -497,26 +513,28 @@ class PartitionCounter {
   std::vector<std::uint64_t> pairs_;
 };
 
-// A share's sorted items, or a run of them; `counts` is the whole share's, as items refer to it.
+// Sorted items, or a run of them; `texts` are the whole share's or table's, as items refer to them.
+template <typename Texts>
 struct SortedRun {
   const SortItem* items;
   std::size_t size;
-  Entries counts;
+  Texts texts;
 
   SortedRun Part(std::size_t begin, std::size_t end) const {
-    return {items + begin, end - begin, counts};
+    return {items + begin, end - begin, texts};
   }
 };
 
 // How many of a's items are among the first k of a and b merged, a's first where they tie: the
 // order is cut there so that two threads can each merge a part. A bisection on a's share, as the
 // more a gives, the later its last item given and the earlier b's.
-std::size_t TakenFromFirst(const SortedRun& a, const SortedRun& b, std::size_t k) {
+template <typename Texts>
+std::size_t TakenFromFirst(const SortedRun<Texts>& a, const SortedRun<Texts>& b, std::size_t k) {
   std::size_t low = k > b.size ? k - b.size : 0, high = std::min(k, a.size);
   while (low < high) {
     const std::size_t i = low + (high - low) / 2;
     // Does a's item i come before b's item k - i - 1, the last b would give?
-    if (!Before(b.items[k - i - 1], b.counts, a.items[i], a.counts))
+    if (!Before(b.items[k - i - 1], b.texts, a.items[i], a.texts))
       low = i + 1;
     else
       high = i;
@@ -524,48 +542,83 @@ std::size_t TakenFromFirst(const SortedRun& a, const SortedRun& b, std::size_t k
   return low;
 }
 
-// Writes the first n files of a and b merged, a's first where they tie. `uploaderOf`: the first
-// uploaders' names by Name id.
-void Merge(SortedRun a, SortedRun b, std::size_t n, const TextRef* uploaderOf, FileFigures* out) {
+// Gives the first n items of a and b merged, a's first where they tie, to `take(k, item,
+// texts)` from k = `first` on.
+template <typename Texts, typename Take>
+void Merge(SortedRun<Texts> a, SortedRun<Texts> b, std::size_t first, std::size_t n, Take take) {
   std::size_t at[2] = {0, 0};
-  const SortedRun* const runs[2] = {&a, &b};
+  const SortedRun<Texts>* const runs[2] = {&a, &b};
   for (std::size_t k = 0; k < n; ++k) {
     const int from = at[0] == a.size || (at[1] != b.size &&
-                                         Before(b.items[at[1]], b.counts, a.items[at[0]], a.counts))
+                                         Before(b.items[at[1]], b.texts, a.items[at[0]], a.texts))
                          ? 1
                          : 0;
-    const SortedRun& run = *runs[from];
+    const SortedRun<Texts>& run = *runs[from];
     const SortItem& item = run.items[at[from]++];
-    if (at[from] + kAhead < run.size) {
-      __builtin_prefetch(&run.counts.counts[run.items[at[from] + kAhead].entry]);
-    }
-    const Counts& file = run.counts.counts[item.entry];
-    out[k] = {TextRef(run.counts.Text(item.entry) - sizeof(std::uint32_t)),
-              ~static_cast<std::uint32_t>(item.key[0] >> 32),
-              file.downloaders,
-              file.uploads,
-              file.uploads != 0 ? uploaderOf[file.firstUploader] : TextRef(),
-              file.first,
-              file.last};
+    if (at[from] + kAhead < run.size)
+      run.texts.Prefetch(run.items[at[from] + kAhead].entry);
+    take(first + k, item, run.texts);
   }
 }
 
-// What the figures' views point into.
+// The first `files` items of two sorted runs merged: the first half on this thread, the rest on
+// another when `parallel`, each half cut where the runs' items meet.
+template <typename Texts, typename Take>
+void MergeRuns(const SortedRun<Texts> (&sorted)[2], std::size_t files, bool parallel, Take take) {
+  const std::size_t half = parallel ? files / 2 : files;
+  const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
+  RunBoth(
+      parallel,
+      [&] {
+        Merge(sorted[0].Part(0, fromFirst), sorted[1].Part(0, half - fromFirst), 0, half, take);
+      },
+      [&] {
+        Merge(sorted[0].Part(fromFirst, sorted[0].size),
+              sorted[1].Part(half - fromFirst, sorted[1].size), half, files - half, take);
+      });
+}
+
+// What the figures' views point into: the tables' File Names, or the shares' copies; the texts
+// of File Names that had to be decoded; the first uploaders' names.
 struct Texts {
-  Buffer<char> files[2];
+  std::shared_ptr<const StringPool> fileNames;
+  Buffer<char> files[2] = {Buffer<char>(0), Buffer<char>(0)};
+  ByteArena decoded{kNameBlockShift};
   ByteArena names{kNameBlockShift};
+
+  // A copy of the text among the names, as a TextRef points to it.
+  TextRef KeepName(std::string_view name) {
+    std::uint32_t offset;
+    char* const packed = names.Extend(sizeof(std::uint32_t) + name.size(), offset);
+    const auto length = static_cast<std::uint32_t>(name.size());
+    std::memcpy(packed, &length, sizeof length);
+    std::copy(name.begin(), name.end(), packed + sizeof length);
+    return TextRef(packed);
+  }
 };
 
-// Sorts each share's items, on two threads when `parallel`; `room(half)` has room for as many
-// items besides.
-template <typename Room>
-void SortShares(Share (&shares)[2], bool parallel, Room room) {
+// The first uploaders' names by the upload table's Name id, where `marked` (by id) says a name
+// is one; copied into `texts` before the figures are written.
+Array<TextRef> FirstUploaders(const LogTable& uploads, const std::uint8_t* const (&marked)[2],
+                              Texts& texts) {
+  Array<TextRef> uploaderOf(uploads.NameIdCount());
+  for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
+    if ((marked[0][id] | marked[1][id]) == 0)
+      continue;
+    const std::string_view name = uploads.NameText(id);
+    if (!name.empty())
+      uploaderOf[id] = texts.KeepName(name);
+  }
+  return uploaderOf;
+}
+
+// Sorts each share's items, on two threads when `parallel`.
+void SortShares(Share (&shares)[2], bool parallel) {
   const auto sort = [&](int half) {
     Share& share = shares[half];
-    SortItem* const spare = new (static_cast<void*>(room(half))) SortItem[share.items.size()];
     Buffer<std::uint16_t> digits(share.items.size());
-    SortItems(share.items.data(), spare, digits.data(), share.items.size(), true,
-              {share.counts.data(), share.texts.data()});
+    SortItems(share.items.data(), digits.data(), share.items.size(),
+              Entries{share.counts.data(), share.texts.data()});
   };
   RunBoth(
       parallel, [&] { sort(0); }, [&] { sort(1); });
@@ -574,35 +627,18 @@ void SortShares(Share (&shares)[2], bool parallel, Room room) {
 // The two shares' sorted files as the table, the first `limit` of them.
 FilesTable MergeShares(Share (&shares)[2], const LogTable& uploads, bool parallel,
                        std::size_t limit) {
-  // The first uploaders' names, copied into the table's texts before the merge reads them.
-  auto texts = std::make_shared<Texts>(
-      Texts{{std::move(shares[0].texts), std::move(shares[1].texts)}, ByteArena(kNameBlockShift)});
-  Array<TextRef> uploaderOf(uploads.NameIdCount());
-  for (std::uint32_t id = 0; id < uploaderOf.size(); ++id) {
-    if ((shares[0].firstUploaders[id] | shares[1].firstUploaders[id]) == 0)
-      continue;
-    const std::string_view name = uploads.NameText(id);
-    if (!name.empty()) {
-      std::uint32_t offset;
-      char* const packed = texts->names.Extend(sizeof(std::uint32_t) + name.size(), offset);
-      const auto length = static_cast<std::uint32_t>(name.size());
-      std::memcpy(packed, &length, sizeof length);
-      std::copy(name.begin(), name.end(), packed + sizeof length);
-      uploaderOf[id] = TextRef(packed);
-    }
-  }
-
-  // The two shares' orders merged: the first half of the files on this thread, the rest on
-  // another, each half cut where the shares' items meet.
-  const SortedRun sorted[2] = {{shares[0].items.data(),
-                                shares[0].items.size(),
-                                {shares[0].counts.data(), texts->files[0].data()}},
-                               {shares[1].items.data(),
-                                shares[1].items.size(),
-                                {shares[1].counts.data(), texts->files[1].data()}}};
+  auto texts = std::make_shared<Texts>();
+  texts->files[0] = std::move(shares[0].texts);
+  texts->files[1] = std::move(shares[1].texts);
+  const Array<TextRef> uploaderOf = FirstUploaders(
+      uploads, {shares[0].firstUploaders.data(), shares[1].firstUploaders.data()}, *texts);
+  const SortedRun<Entries> sorted[2] = {{shares[0].items.data(),
+                                         shares[0].items.size(),
+                                         {shares[0].counts.data(), texts->files[0].data()}},
+                                        {shares[1].items.data(),
+                                         shares[1].items.size(),
+                                         {shares[1].counts.data(), texts->files[1].data()}}};
   const std::size_t files = std::min(limit, sorted[0].size + sorted[1].size);
-  const std::size_t half = parallel ? files / 2 : files;
-  const std::size_t fromFirst = TakenFromFirst(sorted[0], sorted[1], half);
   FilesTable table;
   table.files.reserve(files);
   // The kernel zeroes each fresh page as it is first touched, which for the table's tens of
@@ -614,25 +650,51 @@ FilesTable MergeShares(Share (&shares)[2], const LogTable& uploads, bool paralle
       [&] { TouchPages(storage + bytes / 2, bytes - bytes / 2); });
   table.files.resize(files);
   FileFigures* const out = table.files.data();
-  RunBoth(
-      parallel,
-      [&] {
-        Merge(sorted[0].Part(0, fromFirst), sorted[1].Part(0, half - fromFirst), half,
-              uploaderOf.data(), out);
-      },
-      [&] {
-        Merge(sorted[0].Part(fromFirst, sorted[0].size),
-              sorted[1].Part(half - fromFirst, sorted[1].size), files - half, uploaderOf.data(),
-              out + half);
-      });
+  MergeRuns(sorted, files, parallel, [&](std::size_t k, const SortItem& item, Entries entries) {
+    const Counts& file = entries.counts[item.entry];
+    out[k] = {entries.Text(item.entry),
+              item.length,
+              ~static_cast<std::uint32_t>(item.key[0] >> 32),
+              file.downloaders,
+              file.uploads,
+              file.uploads != 0 ? uploaderOf[file.firstUploader] : TextRef(),
+              file.first,
+              file.last};
+  });
   table.texts = std::move(texts);
   return table;
 }
 
+// Scratch given back as soon as it is freed: the steps after it want the room.
+template <typename T>
+using Scratch = std::vector<T, ScratchAllocator<T>>;
+
+// Puts the records in the order given (order[k]: the entry that goes to place k), each cycle of
+// the permutation followed once; `order` is used up.
+void Permute(FileFigures* files, std::uint32_t* order, std::size_t n) {
+  for (std::size_t start = 0; start < n; ++start) {
+    if (order[start] == kNobody)
+      continue;
+    const FileFigures first = files[start];
+    std::size_t at = start;
+    for (;;) {
+      const std::uint32_t from = std::exchange(order[at], kNobody);
+      if (from == start) {
+        files[at] = first;
+        break;
+      }
+      files[at] = files[from];
+      at = from;
+    }
+  }
+}
+
 // The figures of tables that share their File Name ids: each file counted in arrays by its id,
-// no text hashed or compared. Files are numbered as they first come and go to the two shares in
-// turn; one thread copies (decodes) each file's text once while the other counts the rows, and
-// the files are sorted and merged as the spread rows' are.
+// no text hashed or compared. Files are numbered as they first come and counted straight into
+// the table's records, which point at the shared texts (a code page's are decoded where they are
+// not ASCII), while another thread finds those texts; then each half of the files is sorted on a
+// thread of its own, the halves merged into an order, and the records put in it in place. Every
+// scratch block is given back once done, so that the count holds little besides the table.
 FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, std::size_t limit) {
   const std::size_t rows = downloads.RowCount();
   const bool parallel = rows + uploads.RowCount() >= kRowsWorthAThread;
@@ -641,10 +703,10 @@ FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, 
     decode = downloads.TextEncoding();
   const std::size_t ids = downloads.FileNameIdCount();
   // Each row's file as a number by first appearance (an entry), fetched a few rows ahead.
-  Array<std::uint32_t> idOf;  // by entry
-  Array<std::uint32_t> entryOfRow(rows + uploads.RowCount());
+  Scratch<std::uint32_t> idOf;  // by entry
+  Scratch<std::uint32_t> entryOfRow(rows + uploads.RowCount());
   {
-    Array<std::uint32_t> entryOf(ids, kNobody);  // by id
+    Scratch<std::uint32_t> entryOf(ids, kNobody);  // by id
     idOf.reserve(std::min(ids, entryOfRow.size()));
     const auto number = [&](const LogTable& table, std::size_t offset) {
       for (std::size_t row = 0; row < table.RowCount(); ++row) {
@@ -662,104 +724,120 @@ FilesTable FileFiguresByIds(const LogTable& downloads, const LogTable& uploads, 
     number(uploads, rows);
   }
   const std::size_t entries = idOf.size();
-  const auto shareOf = [&](std::size_t entry) { return parallel ? entry & 1 : 0; };
-  const auto local = [&](std::size_t entry) { return parallel ? entry >> 1 : entry; };
-  std::size_t textRoom = 0;  // only the pages used are touched
-  for (std::size_t entry = 0; entry < entries; ++entry)
-    textRoom +=
-        sizeof(std::uint32_t) + downloads.FileNameText(idOf[entry]).size() * (decode ? 3 : 1);
-  Share shares[2] = {Share(textRoom, uploads.NameIdCount()),
-                     Share(parallel ? textRoom : 0, uploads.NameIdCount())};
-  for (int half = 0; half < 2; ++half) {
-    const std::size_t size = parallel ? (entries + 1 - half) / 2 : half == 0 ? entries : 0;
-    shares[half].counts.resize(size);
-    shares[half].items.resize(size);
-  }
-  const auto countsOf = [&](std::size_t entry) -> Counts& {
-    return shares[shareOf(entry)].counts[local(entry)];
-  };
-  // Each share's texts and sort items, in entry order; where the texts lie, by entry.
-  Array<std::uint32_t> textAt(entries);
-  const auto copyTexts = [&] {
+  auto texts = std::make_shared<Texts>();
+  texts->fileNames = downloads.FileNames();
+  FilesTable table;
+  table.files.resize(entries);
+  FileFigures* const files = table.files.data();
+  const auto findTexts = [&] {
     std::string decoded;
     for (std::size_t entry = 0; entry < entries; ++entry) {
-      Share& share = shares[shareOf(entry)];
-      const std::string_view bytes = downloads.FileNameText(idOf[entry]);
-      const std::string_view text =
-          decode ? std::string_view(decoded = DecodeToUtf8(bytes, *decode)) : bytes;
-      char* const kept = share.Keep(text);
-      share.items[local(entry)] =
-          Share::ItemOf(kept, text.size(), static_cast<std::uint32_t>(local(entry)));
-      textAt[entry] = static_cast<std::uint32_t>(kept - share.texts.data());
+      std::string_view text = texts->fileNames->Text(idOf[entry]);
+      if (decode && !std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        decoded = DecodeToUtf8(text, *decode);
+        std::uint32_t offset;
+        char* const copy = texts->decoded.Extend(decoded.size(), offset);
+        std::copy(decoded.begin(), decoded.end(), copy);
+        text = {copy, decoded.size()};
+      }
+      files[entry].fileBytes = text.data();
+      files[entry].fileLength = static_cast<std::uint32_t>(text.size());
     }
   };
-  Array<std::uint32_t> downloadsOf(entries, 0);
+  // The upload table's Name id of each file's first uploader; 1 by Name id where it is one.
+  Scratch<std::uint32_t> firstUploader(entries, kNobody);
+  Scratch<std::uint8_t> isFirstUploader(uploads.NameIdCount(), 0);
   const auto countRows = [&] {
     for (std::size_t row = 0; row < rows; ++row) {
-      if (row + kAhead < rows) {
-        __builtin_prefetch(&downloadsOf[entryOfRow[row + kAhead]]);
-        __builtin_prefetch(&countsOf(entryOfRow[row + kAhead]));
-      }
-      const std::uint32_t entry = entryOfRow[row];
-      ++downloadsOf[entry];
-      Counts& counts = countsOf(entry);
+      if (row + kAhead < rows)
+        __builtin_prefetch(&files[entryOfRow[row + kAhead]]);
+      FileFigures& file = files[entryOfRow[row]];
+      ++file.downloads;
       const Timestamp date = downloads.Date(row);
       if (date != kUndated) {
-        if (counts.first == kUndated || date < counts.first)
-          counts.first = date;
-        if (date > counts.last)  // kUndated is below every date
-          counts.last = date;
+        if (file.firstDownload == kUndated || date < file.firstDownload)
+          file.firstDownload = date;
+        if (date > file.lastDownload)  // kUndated is below every date
+          file.lastDownload = date;
       }
     }
     // Each file's downloaders: its rows' names grouped by file, each name stamped with the file
     // it was last counted for.
-    Array<std::uint32_t> at(entries + 1, 0);
+    Scratch<std::uint32_t> at(entries + 1, 0);
     for (std::size_t entry = 0; entry < entries; ++entry)
-      at[entry + 1] = at[entry] + downloadsOf[entry];
-    Array<std::uint32_t> names(rows);
+      at[entry + 1] = at[entry] + files[entry].downloads;
+    Scratch<std::uint32_t> names(rows);
     for (std::size_t row = rows; row-- > 0;) {
       if (row >= kAhead)
         __builtin_prefetch(&at[entryOfRow[row - kAhead] + 1]);
       names[--at[entryOfRow[row] + 1]] = downloads.NameId(row);
     }
     // Each entry's count taken back off the end it began at: at[entry + 1] is now its start.
-    Array<std::uint32_t> countedFor(downloads.NameIdCount(), kNobody);
+    Scratch<std::uint32_t> countedFor(downloads.NameIdCount(), kNobody);
     for (std::size_t entry = 0; entry < entries; ++entry) {
-      Counts& counts = countsOf(entry);
       const std::size_t end = entry + 2 <= entries ? at[entry + 2] : rows;
       for (std::size_t i = at[entry + 1]; i < end; ++i) {
         if (std::exchange(countedFor[names[i]], static_cast<std::uint32_t>(entry)) != entry)
-          ++counts.downloaders;
+          ++files[entry].downloaders;
       }
     }
     for (std::size_t row = 0; row < uploads.RowCount(); ++row) {
       const std::uint32_t entry = entryOfRow[rows + row];
-      Counts& counts = countsOf(entry);
-      if (counts.uploads++ == 0) {
-        counts.firstUploader = uploads.NameId(row);
-        shares[shareOf(entry)].firstUploaders[counts.firstUploader] = 1;
+      if (files[entry].uploads++ == 0) {
+        firstUploader[entry] = uploads.NameId(row);
+        isFirstUploader[firstUploader[entry]] = 1;
       }
     }
   };
-  RunBoth(parallel, copyTexts, countRows);
+  // The count's scratch is made on this thread, whose heap the sort then takes again: another
+  // thread's would stay in its own until trimmed.
+  RunBoth(parallel, countRows, findTexts);
   entryOfRow = {};
   idOf = {};
-  for (std::size_t entry = 0; entry < entries; ++entry) {
-    Share& share = shares[shareOf(entry)];
-    share.counts[local(entry)].text = textAt[entry];
-    share.items[local(entry)].key[0] |= std::uint64_t{~downloadsOf[entry]} << 32;
-  }
-  textAt = {};
-  downloadsOf = {};
   {
-    // Both halves' spare items in one block the size of the table to come, which takes it once
-    // freed (a freed block goes to the next of about its size): the two are not held at once.
-    Buffer<char> spare(entries * std::max(sizeof(SortItem), sizeof(FileFigures)));
-    SortShares(shares, parallel, [&](int half) {
-      return spare.data() + (half == 0 ? 0 : shares[0].items.size() * sizeof(SortItem));
-    });
+    const Array<TextRef> uploaderOf =
+        FirstUploaders(uploads, {isFirstUploader.data(), isFirstUploader.data()}, *texts);
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      if (files[entry].uploads != 0)
+        files[entry].firstUploader = uploaderOf[firstUploader[entry]];
+    }
   }
-  return MergeShares(shares, uploads, parallel, limit);
+  firstUploader = {};
+
+  // Each half's items made and sorted on a thread of its own, then merged into an order.
+  const std::size_t half = parallel ? entries / 2 : entries;
+  const Records records{files};
+  Scratch<std::uint32_t> order(entries);
+  {
+    Scratch<SortItem> items(entries);
+    const auto sort = [&](std::size_t begin, std::size_t end) {
+      for (std::size_t entry = begin; entry < end; ++entry) {
+        const FileFigures& file = files[entry];
+        items[entry] = ItemOf(file.fileBytes, file.fileLength, static_cast<std::uint32_t>(entry));
+        items[entry].key[0] |= std::uint64_t{~file.downloads} << 32;
+      }
+      Scratch<std::uint16_t> digits(end - begin);
+      SortItems(items.data() + begin, digits.data(), end - begin, records);
+    };
+    RunBoth(
+        parallel, [&] { sort(0, half); }, [&] { sort(half, entries); });
+    const SortedRun<Records> sorted[2] = {{items.data(), half, records},
+                                          {items.data() + half, entries - half, records}};
+    MergeRuns(sorted, entries, parallel,
+              [&](std::size_t k, const SortItem& item, Records) { order[k] = item.entry; });
+  }
+  if (limit < entries) {
+    FilesTable first;
+    first.files.reserve(limit);
+    for (std::size_t k = 0; k < limit; ++k)
+      first.files.push_back(files[order[k]]);
+    table.files = std::move(first.files);
+  } else {
+    Permute(files, order.data(), entries);
+  }
+  table.texts = std::move(texts);
+  return table;
 }
 
 }  // namespace
@@ -827,14 +905,10 @@ FilesTable ComputeFileFigures(const LogTable& downloads, const LogTable& uploads
   };
   RunBoth(
       parallel, [&] { count(0); }, [&] { count(1); });
-  // Every row is counted: the rows' block is the sort's, an item a row from where the half's rows
-  // begin, as there is a file at most per row.
-  SortShares(shares, parallel, [&](int half) {
-    return spread.block.data() + spread.start[2 * partitionsOf(half).first] * sizeof(SortItem);
-  });
-  // The rows are counted: their block, the largest, is free for the table to take (a freed block
-  // goes to the next of about its size), so that the rows and the table are not held at once.
+  // The rows are counted: their block, the largest, goes before the sort, which needs no room
+  // besides its items.
   spreadRows.reset();
+  SortShares(shares, parallel);
   downloadKeys.reset();
   uploadKeys.reset();
   return MergeShares(shares, uploads, parallel, limit);

@@ -46,7 +46,10 @@ std::string PackText(std::string_view text);
 // What the logs tell of one File Name text: how often and by how many it was fetched, who brought
 // it first. The texts are held by the FilesTable the figures belong to.
 struct FileFigures {
-  TextRef file;  // UTF-8
+  // Its UTF-8 text, mostly where the tables' shared File Names hold it: fileLength bytes from
+  // fileBytes.
+  const char* fileBytes = "";
+  std::uint32_t fileLength = 0;
   // Counts of rows, 32-bit as the counting keeps them (2^32 rows would take 64 GiB for the rows
   // alone): 48 bytes a file.
   std::uint32_t downloads = 0;
@@ -56,11 +59,14 @@ struct FileFigures {
   // The earliest and latest dated download rows (kUndated: none dated).
   Timestamp firstDownload = kUndated;
   Timestamp lastDownload = kUndated;
+
+  std::string_view File() const { return {fileBytes, fileLength}; }
 };
 static_assert(sizeof(FileFigures) <= 48);
 
-// The files and, in one block, the texts they point into: half a million files are not
-// a million small strings. Copies share the block.
+// The files and what holds the texts they point into (the File Names the tables share, or, where
+// they do not, one block of copies): half a million files are not a million small strings.
+// Copies share them.
 struct FilesTable {
   std::vector<FileFigures, LargeAllocator<FileFigures>> files;
   std::shared_ptr<const void> texts;

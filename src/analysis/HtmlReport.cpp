@@ -349,7 +349,7 @@ std::string FormatHtmlReport(const Report& report, const ReportRequest& request)
   }
   if (report.files) {
     for (const FileFigures& file : report.files->files)
-      size += file.file.size() + file.firstUploader.size() + 220;
+      size += file.File().size() + file.firstUploader.size() + 220;
   }
   out.reserve(size);
 

@@ -229,7 +229,7 @@ std::string FormatTextReport(const Report& report) {
     size += UserLinesSize(report.users->data(), report.users->data() + report.users->size());
   if (report.files) {
     for (const FileFigures& file : report.files->files)
-      size += file.file.size() + file.firstUploader.size() + 40;
+      size += file.File().size() + file.firstUploader.size() + 40;
   }
   out.reserve(size);
   const auto line = [&out](std::string_view caption, std::string_view value) {
@@ -265,7 +265,7 @@ std::string FormatTextReport(const Report& report) {
   if (report.files) {
     line("\nFiles: ", std::to_string(report.files->files.size()));
     for (const FileFigures& file : report.files->files) {
-      AppendTextSafe(out, file.file);
+      AppendTextSafe(out, file.File());
       for (std::size_t figure : {file.downloads, file.downloaders, file.uploads})
         out.append("\t").append(std::to_string(figure));
       out.push_back('\t');

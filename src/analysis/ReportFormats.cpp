@@ -222,7 +222,7 @@ std::string FormatJsonReport(const Report& report) {
   if (report.files) {
     AppendJsonList(out, "files", report.files->files, [&](const FileFigures& file) {
       JsonObject(out)
-          .Text("file", file.file)
+          .Text("file", file.File())
           .Number("downloads", file.downloads)
           .Number("downloaders", file.downloaders)
           .Number("uploads", file.uploads)

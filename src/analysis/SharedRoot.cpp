@@ -34,7 +34,7 @@ std::string SharedRootFinder::Root() const {
 std::string SharedRootOf(const FilesTable& files) {
   SharedRootFinder finder;
   for (const FileFigures& file : files.files)
-    finder.Add(file.file);
+    finder.Add(file.File());
   return finder.Root();
 }
 

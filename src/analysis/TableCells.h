@@ -59,7 +59,7 @@ void CellsOf(const FileFigures& file, Cell&& cell) {
   const auto number = [&](std::size_t value) {
     cell(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, value).ptr));
   };
-  cell(file.file);
+  cell(file.File());
   number(file.downloads);
   number(file.downloaders);
   number(file.uploads);

@@ -146,6 +146,19 @@ QVBoxLayout* OuterColumn(QWidget* owner, int margin, int spacing) {
   return column;
 }
 
+namespace {
+
+// The row header: hidden, every row as high as the font and the padding.
+void DressRows(QTableView* view, int rowPadding) {
+  QHeaderView* rows = view->verticalHeader();
+  rows->hide();
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setMinimumSectionSize(1);
+  rows->setDefaultSectionSize(view->fontMetrics().height() + rowPadding);
+}
+
+}  // namespace
+
 void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, int rowPadding) {
   view->setShowGrid(false);
   view->setWordWrap(false);
@@ -154,14 +167,15 @@ void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, i
   view->setSelectionMode(selection);
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  QHeaderView* rows = view->verticalHeader();
-  rows->hide();
-  rows->setSectionResizeMode(QHeaderView::Fixed);
-  rows->setMinimumSectionSize(1);
-  rows->setDefaultSectionSize(view->fontMetrics().height() + rowPadding);
+  DressRows(view, rowPadding);
   QHeaderView* header = view->horizontalHeader();
   header->setSectionsMovable(false);
   header->setHighlightSections(false);
+}
+
+void FreshRowHeader(QTableView* view, int rowPadding) {
+  view->setVerticalHeader(new QHeaderView(Qt::Vertical, view));  // the old one is deleted
+  DressRows(view, rowPadding);
 }
 
 void RuledFrame::AddRule(int x1, int y1, int x2, int y2) {

@@ -104,6 +104,9 @@ QVBoxLayout* OuterColumn(QWidget* owner, int margin, int spacing);
 // A table view read as a list of whole rows, never edited: no grid, one line of text a row (and
 // `rowPadding` pixels), fixed columns, and Tab leaving it as it leaves every other control.
 void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, int rowPadding);
+// A new row header, dressed as DressAsList dresses it, in place of the list's own, which keeps room
+// for as many rows as it ever had (8 bytes a row) after they are gone.
+void FreshRowHeader(QTableView* view, int rowPadding);
 
 // Where a window of `size` goes beside `anchor` (a window's frame) on `screen`: to its right, else
 // to its left, top edges level and inside the screen; nothing when neither side has room.

@@ -55,7 +55,7 @@ int FileFiguresModel::CompareOn(int column, std::size_t a, std::size_t b) const 
   const FileFigures& y = files_.files[b];
   switch (column) {
     case File:
-      return Compare(x.file, y.file);
+      return Compare(x.File(), y.File());
     case Downloads:
       return Compare(x.downloads, y.downloads);
     case Downloaders:
@@ -72,7 +72,7 @@ int FileFiguresModel::CompareOn(int column, std::size_t a, std::size_t b) const 
 }
 
 bool FileFiguresModel::Passes(std::size_t file) const {
-  return ContainsFolded(RelativeTo(root_, files_.files[file].file), part_);
+  return ContainsFolded(RelativeTo(root_, files_.files[file].File()), part_);
 }
 
 FilesTable FileFiguresModel::ShownFiles() const {
@@ -89,19 +89,19 @@ QVariant FileFiguresModel::Cell(std::size_t item, int column, int role) const {
   if (column == File && role == Qt::ToolTipRole) {
     // The whole path as it is written, never read as markup; on one line unless it is longer
     // than a screen is wide.
-    const QString path = FromUtf8(file.file);
+    const QString path = FromUtf8(file.File());
     return QStringLiteral("<p style=\"white-space:%1\">%2</p>")
         .arg(path.size() > 120 ? QStringLiteral("pre-wrap") : QStringLiteral("pre"),
              path.toHtmlEscaped());
   }
   if (column == File && role == Qt::AccessibleTextRole)
-    return FromUtf8(RelativeTo(root_, file.file));
+    return FromUtf8(RelativeTo(root_, file.File()));
   if (role != Qt::DisplayRole)
     return {};
   const QLocale locale;  // counts grouped as the person reads numbers; exports write them bare
   switch (column) {
     case File:
-      return ShortenedInTheMiddle(FromUtf8(RelativeTo(root_, file.file)));
+      return ShortenedInTheMiddle(FromUtf8(RelativeTo(root_, file.File())));
     case Downloads:
       return locale.toString(qulonglong{file.downloads});
     case Downloaders:

@@ -48,6 +48,8 @@ namespace quorvane {
 
 namespace {
 
+constexpr int kFilesRowPadding = 4;
+
 // Writes the whole text; false when the file took less of it.
 bool WriteAll(QIODevice& file, const std::string& text) {
   return file.write(text.data(), static_cast<qint64>(text.size())) ==
@@ -129,6 +131,7 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
       // Half a million files take tens of megabytes: none are kept for a page not shown, nor
       // the scratch their count keeps for a next one.
       filesModel_->SetFiles({});
+      FreshRowHeader(lvwFiles, kFilesRowPadding);
       filesStale_ = true;
       ReleaseIdleMemory(0);
     }
@@ -357,7 +360,7 @@ QWidget* frmUsersOverview::CreateFilesPage() {
   lvwFiles->setModel(filesModel_);
   lvwFiles->setAccessibleName(tr("Files"));
   lvwFiles->installEventFilter(this);
-  DressAsList(lvwFiles, QAbstractItemView::SingleSelection, 4);
+  DressAsList(lvwFiles, QAbstractItemView::SingleSelection, kFilesRowPadding);
   lvwFiles->setAlternatingRowColors(true);
   lvwFiles->horizontalHeader()->setSortIndicator(FileFiguresModel::Downloads, Qt::DescendingOrder);
   lvwFiles->setSortingEnabled(true);

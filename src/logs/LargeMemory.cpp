@@ -32,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kSmallestHuge = 4 * kHugePage;
+// Scratch from here on is mapped on its own.
+constexpr std::size_t kMappedScratch = std::size_t{1} << 20;
 // What is kept at most: the scratch of a few passes over a few million rows.
 constexpr std::size_t kMostKept = std::size_t{256} << 20;
 
@@ -171,7 +173,39 @@ void AdviseHuge([[maybe_unused]] void* p, [[maybe_unused]] std::size_t bytes) no
 #endif
 }
 
-void ReturnLarge(char* p) noexcept {
+char* AllocateScratch(std::size_t bytes) {
+#if defined(__linux__)
+  if (bytes >= kMappedScratch) {
+    // Mapped with a huge page's room besides, cut to whole huge pages that start on one.
+    const std::size_t rounded = Rounded(bytes);
+    void* const mapped = mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+      throw std::bad_alloc();
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned != start)
+      munmap(mapped, aligned - start);
+    if (const std::size_t tail = start + kHugePage - aligned; tail != 0)
+      munmap(reinterpret_cast<void*>(aligned + rounded), tail);
+    if (rounded >= kSmallestHuge)
+      madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
+    return reinterpret_cast<char*>(aligned);
+  }
+#endif
+  if (void* p = std::malloc(std::max<std::size_t>(bytes, 1)))
+    return static_cast<char*>(p);
+  throw std::bad_alloc();
+}
+
+void ReturnScratch(char* p, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(__linux__)
+  if (bytes >= kMappedScratch) {
+    if (p != nullptr)
+      munmap(p, Rounded(bytes));
+    return;
+  }
+#endif
   std::free(p);
 }
 

@@ -27,12 +27,15 @@ std::size_t KeptMemory() noexcept;
 // allocator is not ours, before it is first written.
 void AdviseHuge(void* p, std::size_t bytes) noexcept;
 
-// Frees a block from AllocateLarge at once, not kept: scratch whose room the caller's next steps
-// need for other things.
-void ReturnLarge(char* p) noexcept;
+// Scratch whose room the caller's next steps need for other things: a block of a megabyte or
+// more is mapped on its own, so that ReturnScratch hands it back to the system at once (freed
+// heap memory stays with the process, and in the heap of the thread that freed it).
+char* AllocateScratch(std::size_t bytes);
+// `bytes`: as asked of AllocateScratch.
+void ReturnScratch(char* p, std::size_t bytes) noexcept;
 
 // Big blocks for containers: a freed one is kept for the next of about its size (FreeLarge), or,
-// for scratch (`Keep` false), given back at once (ReturnLarge).
+// for scratch (`Keep` false), given back at once (AllocateScratch, ReturnScratch).
 template <typename T, bool Keep = true>
 struct LargeAllocator {
   using value_type = T;
@@ -43,12 +46,15 @@ struct LargeAllocator {
   LargeAllocator() = default;
   template <typename U>
   LargeAllocator(const LargeAllocator<U, Keep>&) noexcept {}
-  T* allocate(std::size_t n) { return reinterpret_cast<T*>(AllocateLarge(n * sizeof(T))); }
+  T* allocate(std::size_t n) {
+    return reinterpret_cast<T*>(Keep ? AllocateLarge(n * sizeof(T))
+                                     : AllocateScratch(n * sizeof(T)));
+  }
   void deallocate(T* p, std::size_t n) noexcept {
     if constexpr (Keep)
       FreeLarge(reinterpret_cast<char*>(p), n * sizeof(T));
     else
-      ReturnLarge(reinterpret_cast<char*>(p));
+      ReturnScratch(reinterpret_cast<char*>(p), n * sizeof(T));
   }
   template <typename U>
   bool operator==(const LargeAllocator<U, Keep>&) const noexcept {

@@ -77,8 +77,9 @@ TEST(Escapes, EveryFormatWritesEveryKindOfCharacterByItsRules) {
     report.files.emplace();
     const std::string name = PackText(e.name);
     FileFigures file;
-    file.file = TextRef(name.data());
-    file.firstUploader = file.file;
+    file.fileBytes = e.name.data();
+    file.fileLength = static_cast<std::uint32_t>(e.name.size());
+    file.firstUploader = TextRef(name.data());
     report.files->files.push_back(file);
     report.userReports.push_back({e.name, {}, {e.name}});
     report.userReports.back().report.ratio = "0/.00";

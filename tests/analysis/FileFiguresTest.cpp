@@ -32,7 +32,7 @@ std::vector<std::string> Lines(const LogTable& downloads, const LogTable& upload
     const LogTable& d = way == 0 ? downloads : shared.downloads;
     const LogTable& u = way == 0 ? uploads : shared.uploads;
     for (const FileFigures& f : ComputeFileFigures(d, u, limit).files) {
-      lines[way].push_back(std::string(f.file) + "|" + std::to_string(f.downloads) + "|" +
+      lines[way].push_back(std::string(f.File()) + "|" + std::to_string(f.downloads) + "|" +
                            std::to_string(f.downloaders) + "|" + std::to_string(f.uploads) + "|" +
                            std::string(f.firstUploader) + "|" + FormatTimestamp(f.firstDownload) +
                            "|" + FormatTimestamp(f.lastDownload));
@@ -97,7 +97,11 @@ TEST(FileFigures, TextsOfOtherEncodingsCompareAndSortAsUtf8) {
   EXPECT_EQ(Lines(cp1252, utf8),
             (std::vector<std::string>{"caf\xC3\xA9|1|1|1|Zo\xC3\xAB||", "\xC3\xA9|1|1|0|||",
                                       "\xE2\x82\xAC|1|1|0|||"}));
-  EXPECT_EQ(Lines(cp1252, cp1252)[1], "\xC3\xA9|1|1|1|b||");
+  // One table as both, so they share their File Names: only the texts that are not ASCII are
+  // decoded.
+  EXPECT_EQ(Lines(cp1252, cp1252),
+            (std::vector<std::string>{"caf\xC3\xA9|1|1|1|c||", "\xC3\xA9|1|1|1|b||",
+                                      "\xE2\x82\xAC|1|1|1|a||"}));
 }
 
 // Texts that share long starts, end inside one another, hold NUL bytes and characters of several
@@ -135,11 +139,18 @@ TEST(FileFigures, TextsSharingLongStartsGoByTheirBytes) {
   for (const auto& [text, count] : counts)
     expected.emplace_back(SIZE_MAX - count, text);
   std::sort(expected.begin(), expected.end());
-  std::vector<std::pair<std::size_t, std::string>> actual;
-  for (const FileFigures& f : ComputeFileFigures(Log(down), LogTable()).files)
-    actual.emplace_back(SIZE_MAX - f.downloads, std::string(f.file));
   ASSERT_GT(down.size(), 2048u);  // more than one partition
-  EXPECT_EQ(actual, expected);
+  // Texts compared as the rows hold them, or by the ids of File Names the tables share.
+  const LogPair own{Log(down), LogTable()};
+  // (The same rows as uploads too: their counts come after the downloads'.)
+  const LogPair shared = testing::SharingFileNames(own.downloads, own.downloads);
+  ASSERT_TRUE(shared.downloads.SharesFileNames(shared.uploads));
+  for (const LogPair* tables : {&own, &shared}) {
+    std::vector<std::pair<std::size_t, std::string>> actual;
+    for (const FileFigures& f : ComputeFileFigures(tables->downloads, tables->uploads).files)
+      actual.emplace_back(SIZE_MAX - f.downloads, std::string(f.File()));
+    EXPECT_EQ(actual, expected) << (tables == &shared ? "shared" : "own");
+  }
 }
 
 // Big tables take the two-core path: the whole table must agree with a plain count.
@@ -190,7 +201,7 @@ TEST(FileFigures, BigTablesAgreeWithAPlainCount) {
       for (const FileFigures& f :
            ComputeFileFigures(tables->downloads, tables->uploads, limit).files) {
         actual.push_back(std::string(10 - std::to_string(f.downloads).size(), '0') +
-                         std::to_string(f.downloads) + " " + std::string(f.file) + " " +
+                         std::to_string(f.downloads) + " " + std::string(f.File()) + " " +
                          std::to_string(f.downloaders) + " " + std::to_string(f.uploads) + " " +
                          std::string(f.firstUploader));
       }

@@ -301,6 +301,12 @@ TEST_F(UsersOverview, DoubleClickOrEnterShowsTheUsersOrTheUploadersReportInTheMa
                                                "a.zip", 1, Qt::MatchExactly)[0]);
   QTest::keyClick(files, Qt::Key_Enter);
   EXPECT_EQ(Control<QComboBox>("cboUsers")->currentText() + Text("lblUserDownloads"), "ann3");
+  // Shown again after another page: its rows as high as before, their header still hidden.
+  const int rowHeight = files->rowHeight(0);
+  Get<QTabWidget>("tabViews")->setCurrentIndex(0);
+  Get<QTabWidget>("tabViews")->setCurrentIndex(2);
+  EXPECT_EQ(files->rowHeight(0), rowHeight);
+  EXPECT_TRUE(files->verticalHeader()->isHidden());
   // Names that differ in case only are two users.
   LoadLogs(Runs("Ann 1 x, ann 2 x"), Runs("ann 1 y"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == "Ann ann"; }));

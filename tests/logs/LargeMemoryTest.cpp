@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -105,6 +108,34 @@ TEST(LargeMemory, IdleBlocksGoBackToTheSystem) {
   EXPECT_EQ(KeptMemory(), 10 * MB);
   ReleaseIdleMemory(0);
   EXPECT_EQ(KeptMemory(), 0u);
+}
+
+// Resident memory in kB, as the system counts it.
+std::size_t ResidentKB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0)
+      return std::stoul(line.substr(6));
+  }
+  return 0;
+}
+
+// Scratch of a megabyte or more is the system's again as soon as it is returned, whichever
+// thread returns it; every byte asked for is usable, and a block of huge pages starts on one.
+TEST(LargeMemory, ScratchGoesBackAtOnce) {
+  for (const std::size_t bytes : {MB - 1, MB, 8 * MB - 1, 8 * MB, 64 * MB + 1}) {
+    SCOPED_TRACE(bytes);
+    char* const block = AllocateScratch(bytes);
+    std::fill(block, block + bytes, 'x');
+    if (bytes >= 8 * MB) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (2 * MB), 0u);
+    }
+    const std::size_t held = ResidentKB();
+    std::thread([&] { ReturnScratch(block, bytes); }).join();
+    if (bytes >= MB) {
+      EXPECT_GE(held - ResidentKB(), bytes / 1024 - 8) << "kB still resident";
+    }
+  }
 }
 
 }  // namespace
