@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <unordered_map>
 
 #include "logs/LogLoader.h"
 #include "logs/LogReader.h"
@@ -137,6 +138,35 @@ std::string ManyRows(std::size_t rows) {
         "d\t10.0.0." + std::to_string(i % 250) + "\tc\tuser" + std::to_string(i % 1000) + "\tf\r\n";
   }
   return text;
+}
+
+// A log whose second half brings more new addresses than a second core is worth (read in two
+// pieces, the rest's are joined on it), some of them the first half's: every row keeps its own
+// address, and one text keeps one id whichever piece brought it.
+TEST(ReaderJoinsPieces, ManyAddressesInTheSecondHalf) {
+  TempDir dir;
+  constexpr std::size_t kHalf = 80000;
+  std::string text = kHeader + "\r\n";
+  std::vector<std::string> addresses;
+  for (std::size_t row = 0; row < 2 * kHalf; ++row) {
+    const std::size_t j = row % kHalf;
+    addresses.emplace_back(1, row < kHalf || j % 4 == 0 ? 'h' : 'r');
+    addresses.back() += std::to_string(j);
+    text += "2026-01-01 00:00:00\t" + addresses.back() + "\tacct\tuser" + std::to_string(j % 97) +
+            "\tfile" + std::to_string(row % 501) + "\r\n";
+  }
+  const ReadResult read = ReadLogFile(dir.Write("big.txt", text));
+  ASSERT_TRUE(read.Ok()) << read.error.reason;
+  const LogTable& table = *read.table;
+  ASSERT_EQ(table.RowCount(), addresses.size());
+  std::unordered_map<std::string, std::uint32_t> idOf;
+  for (std::size_t row = 0; row < addresses.size(); ++row) {
+    ASSERT_EQ(table.Address(row), addresses[row]) << "row " << row;
+    const auto [known, added] = idOf.try_emplace(addresses[row], table.AddressId(row));
+    ASSERT_EQ(known->second, table.AddressId(row)) << addresses[row] << " has two ids";
+    ASSERT_EQ(table.FileNameBytes(row), "file" + std::to_string(row % 501)) << "row " << row;
+  }
+  EXPECT_EQ(table.AddressIdCount(), idOf.size());
 }
 
 // Both logs read at once, in many pieces: every row there, each log's progress rising to its size,
