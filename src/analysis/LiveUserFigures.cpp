@@ -255,11 +255,7 @@ std::string_view LiveUserFigures::Utf8Of(const LogTable& rows, std::string_view 
 
 std::uint32_t LiveUserFigures::AddressOf(const LogTable& rows, std::string_view bytes) {
   std::string scratch;
-  const std::uint32_t id = addressIds_
-                               .try_emplace(std::string(Utf8Of(rows, bytes, scratch)),
-                                            static_cast<std::uint32_t>(addressIds_.size()))
-                               .first->second;
-  return id;
+  return addressIds_.Intern(Utf8Of(rows, bytes, scratch));
 }
 
 bool LiveUserFigures::SharedFiles(const LogTable& rows) {

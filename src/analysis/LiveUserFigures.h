@@ -137,9 +137,9 @@ class LiveUserFigures {
   // By id; a user that loses its rows or its name leaves byName_ and its slot stays empty.
   std::vector<User> users_;
   std::vector<std::size_t> credit_;  // by user id, apart: every download adds to some at random
-  std::unordered_map<std::string, std::uint32_t> addressIds_;
-  PairCounts userAddresses_;  // (user, address) -> rows
-  PairCounts uploads_;        // (file, user) -> upload rows
+  StringPool addressIds_;            // the addresses' UTF-8 texts, ids in order of first appearance
+  PairCounts userAddresses_;         // (user, address) -> rows
+  PairCounts uploads_;               // (file, user) -> upload rows
   // The File Name texts whose ids are the files' while shared (texts in `fileEncoding_`); once
   // a table of other texts came, `ownFiles_` holds every file's UTF-8 text by id instead.
   std::shared_ptr<const StringPool> sharedFiles_;
