@@ -526,27 +526,28 @@ struct ChunkRow {
   std::int64_t address = 0, name = 0, time = kUndated, fileName = 0, account = 0;
 };
 
-void AppendNumber(std::string& out, std::int64_t value) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
-}
-
-// Appends a row as JSON, its text (when kept) escaped.
+// Appends a row as JSON, its text (when kept) escaped: its numbers written in place, then added
+// at once.
 void AppendChunkRow(std::string& out, const ChunkRow& row, const std::string_view* text) {
-  out += out.empty() ? "[[" : ",[";
-  AppendNumber(out, row.address);
-  out += ',';
-  AppendNumber(out, row.name);
-  out += ',';
-  if (row.time == kUndated)
-    out += "null";
-  else
-    AppendNumber(out, row.time);
-  out += ',';
-  AppendNumber(out, row.fileName);
-  out += ',';
-  AppendNumber(out, row.account);
+  char line[128];
+  char* at = line;
+  *at++ = out.empty() ? '[' : ',';
+  *at++ = '[';
+  const auto number = [&at, &line](std::int64_t value) {
+    at = std::to_chars(at, at + 20, value).ptr;  // 20: room for any int64
+    *at++ = ',';
+  };
+  number(row.address);
+  number(row.name);
+  if (row.time == kUndated) {
+    at = std::copy_n("null,", 5, at);
+  } else {
+    number(row.time);
+  }
+  number(row.fileName);
+  number(row.account);
+  --at;  // no comma after the last
+  out.append(line, at);
   if (text) {
     out += ",\"";
     for (const char c : *text) {
@@ -1553,9 +1554,15 @@ class FileNameHashes {
           rewrite_ = true;
           continue;
         }
-        for (std::size_t at = 0; at < bytes.size(); at += 4) {
-          const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-          hashes_.push_back(b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t{b[3]} << 24);
+        const std::size_t from = hashes_.size();
+        hashes_.resize(from + bytes.size() / 4);
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(hashes_.data() + from, bytes.data(), bytes.size());
+        } else {
+          for (std::size_t at = 0; at < bytes.size(); at += 4) {
+            const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+            hashes_[from + at / 4] = b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t{b[3]} << 24;
+          }
         }
       }
       // Chunks that cannot be trusted are written again whole.
@@ -2164,7 +2171,10 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   // readings' tables share one where they can).
   const StringPool* idsPool = nullptr;
   std::vector<std::int64_t> fileNameIds;
-  Statement last(db, "SELECT coalesce(max(last_row), 0) FROM row_chunks");
+  // The chunks follow one another: the last holds the largest id.
+  Statement last(db,
+                 "SELECT coalesce((SELECT last_row FROM row_chunks ORDER BY first_row DESC LIMIT "
+                 "1), 0)");
   last.Step();
   std::int64_t nextRow = last.Int(0) + 1;
   last.Step();  // done
