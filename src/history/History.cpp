@@ -1576,6 +1576,7 @@ class FileNameHashes {
   }
   // By id from 1.
   const std::vector<std::uint32_t>& Hashes() const { return hashes_; }
+  bool Loaded() const { return loaded_; }
 
   // Brings the file's chunks up to every text through `last`, in the writing transaction.
   void Save(sqlite3* db, std::int64_t last, const TextIndex& held) {
@@ -1981,8 +1982,8 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
   }
 }
 
-// Adds rows in chunks, made and written on the writer's thread: a chunk never spans two runs
-// (Start begins a run).
+// Adds rows in chunks: made on this thread, written on the writer's (which SQLite keeps the
+// busier). A chunk never spans two runs (Start begins a run).
 class RowInserter {
  public:
   RowInserter(sqlite3* db, SecondThread& writer) : chunks_(db), writer_(writer) {}
@@ -1994,44 +1995,47 @@ class RowInserter {
   }
   // A row, with its Date/Time text unless the run's format writes it.
   void Add(const ChunkRow& row, std::optional<std::string_view> dateText) {
-    batch_.rows.push_back(row);
-    batch_.hasText.push_back(dateText.has_value());
-    batch_.dates.Add(dateText.value_or(std::string_view()));
-    if (batch_.rows.size() == kInsertJob)
-      Flush();
+    const std::string_view text = dateText.value_or(std::string_view());
+    if (rows_ == 0)
+      json_.reserve(kChunkRows * 40);  // most rows' length, so that it rarely grows
+    AppendChunkRow(json_, row, dateText ? &text : nullptr);
+    if (++rows_ == kChunkRows)
+      EndChunk();
   }
   void Flush() {
-    if (batch_.rows.empty())
+    EndChunk();
+    if (batch_.empty())
       return;
-    const std::int64_t first = next_;
-    next_ += static_cast<std::int64_t>(batch_.rows.size());
-    writer_.Submit([this, first, batch = std::move(batch_)] {
-      std::string json;
-      for (std::size_t from = 0; from < batch.rows.size(); from += kChunkRows) {
-        const std::size_t end = std::min(from + kChunkRows, batch.rows.size());
-        json.clear();
-        for (std::size_t i = from; i < end; ++i) {
-          const std::string_view text = batch.dates[i];
-          AppendChunkRow(json, batch.rows[i], batch.hasText[i] ? &text : nullptr);
-        }
-        json += ']';
-        chunks_.Insert(first + static_cast<std::int64_t>(from),
-                       first + static_cast<std::int64_t>(end) - 1, json);
-      }
+    writer_.Submit([this, batch = std::move(batch_)] {
+      for (const Chunk& chunk : batch)
+        chunks_.Insert(chunk.firstRow, chunk.lastRow, chunk.json);
     });
     batch_ = {};
-    batch_.rows.reserve(kInsertJob);
   }
 
  private:
-  struct Batch {
-    std::vector<ChunkRow> rows;
-    std::vector<bool> hasText;
-    PackedTexts dates;
+  struct Chunk {
+    std::int64_t firstRow, lastRow;
+    std::string json;
   };
+  void EndChunk() {
+    if (rows_ == 0)
+      return;
+    json_ += ']';
+    const auto rows = static_cast<std::int64_t>(rows_);
+    batch_.push_back({next_, next_ + rows - 1, std::move(json_)});
+    next_ += rows;
+    rows_ = 0;
+    json_ = {};
+    if (batch_.size() * kChunkRows >= kInsertJob)
+      Flush();
+  }
+
   ChunkInserter chunks_;
   SecondThread& writer_;
-  Batch batch_;
+  std::vector<Chunk> batch_;
+  std::string json_;
+  std::size_t rows_ = 0;
   std::int64_t next_ = 1;
 };
 
@@ -2083,6 +2087,19 @@ std::vector<StoredFile> LoadStored(sqlite3* db) {
   return stored;
 }
 
+// Reads what any addition needs of the texts: every address, account and name, to add to, and
+// the hashes of every file name.
+void ReadTextsToAdd(sqlite3* db, Texts& texts) {
+  texts.Need(db, KeptCells{true, true, false}, true);
+  if (texts.fileNameHashes.Loaded())
+    return;
+  Statement count(db, "SELECT coalesce(max(id), 0) FROM file_names");
+  count.Step();
+  const std::int64_t held = count.Int(0);
+  count.Step();  // done
+  texts.fileNameHashes.Load(db, held, texts.fileNames);
+}
+
 // Reads the texts that rows about to be added need to be given ids: every text, or (for a few
 // rows added to a large history, as when a log grew a little) of the file names only those of
 // those rows.
@@ -2091,11 +2108,8 @@ void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Rea
                     const std::vector<std::optional<std::size_t>>& storedOf,
                     const std::vector<std::optional<std::size_t>>& readingOf, Texts& texts,
                     sqlite3* db) {
-  texts.Need(db, KeptCells{true, true, false}, true);
-  Statement count(db, "SELECT coalesce(max(id), 0) FROM file_names");
-  count.Step();
-  const auto held = static_cast<std::size_t>(count.Int(0));
-  count.Step();
+  ReadTextsToAdd(db, texts);
+  const auto held = static_cast<std::size_t>(texts.fileNameHashes.Hashes().size());
   std::vector<std::string_view> wanted;
   std::deque<std::string> decoded;  // its texts stay where they are as it grows
   for (std::size_t o = 0; o < storedOf.size(); ++o) {
@@ -2123,7 +2137,6 @@ void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Rea
       }
     }
   }
-  texts.fileNameHashes.Load(db, static_cast<std::int64_t>(held), texts.fileNames);
   texts.fileNames.LoadWanted(db, "file_names", wanted, texts.fileNameHashes.Hashes());
 }
 
@@ -2469,7 +2482,13 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       }
       return reading;
     };
+    Texts texts;
     {
+      // The texts an addition looks its own up in are read meanwhile (reading logs needs no
+      // SQLite), so that adding a few rows to a large history costs little more than its report.
+      std::future<void> textsRead;
+      if (writing && !stored.empty())
+        textsRead = std::async(std::launch::async, [&] { ReadTextsToAdd(db, texts); });
       std::vector<std::future<Reading>> others;
       for (std::size_t i = 1; i < sources.size(); ++i)
         others.push_back(std::async(std::launch::async, readOne, i));
@@ -2477,6 +2496,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         readings[0] = readOne(0);
       for (std::size_t i = 1; i < sources.size(); ++i)
         readings[i] = others[i - 1].get();
+      if (textsRead.valid())
+        textsRead.get();  // before this thread uses the connection again
     }
     for (std::size_t i = 0; i < sources.size(); ++i) {
       if (!readings[i].read.Ok()) {
@@ -2528,8 +2549,6 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     }
     const std::size_t ownerCount = storedOf.size();
     std::vector<std::array<std::size_t, 2>> skip(ownerCount, {0, 0});
-
-    Texts texts;
 
     // Each direction's parts in order, with the overlap of each.
     std::vector<Part> parts[2];
