@@ -1982,11 +1982,33 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
   }
 }
 
+// Has what SQLite wrote of the file so far put on disk, now and then while a large addition goes
+// on (on the writer's thread, which waits less than this one), so that its commit, which waits
+// until all of it is on disk, waits for the last part only.
+class EarlySync {
+ public:
+  explicit EarlySync(sqlite3* db) : db_(db) {}
+  // After each `kEvery` calls.
+  void Nudge() {
+    if (++calls_ % kEvery != 0)
+      return;
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
+        file->pMethods)
+      file->pMethods->xSync(file, SQLITE_SYNC_NORMAL | SQLITE_SYNC_DATAONLY);
+  }
+
+ private:
+  static constexpr std::size_t kEvery = 128;  // jobs of rows: some 4 MB
+  sqlite3* db_;
+  std::size_t calls_ = 0;
+};
+
 // Adds rows in chunks: made on this thread, written on the writer's (which SQLite keeps the
 // busier). A chunk never spans two runs (Start begins a run).
 class RowInserter {
  public:
-  RowInserter(sqlite3* db, SecondThread& writer) : chunks_(db), writer_(writer) {}
+  RowInserter(sqlite3* db, SecondThread& writer) : chunks_(db), sync_(db), writer_(writer) {}
 
   // The run's rows take ids from `first` on, one after the other.
   void Start(std::int64_t first) {
@@ -2009,6 +2031,7 @@ class RowInserter {
     writer_.Submit([this, batch = std::move(batch_)] {
       for (const Chunk& chunk : batch)
         chunks_.Insert(chunk.firstRow, chunk.lastRow, chunk.json);
+      sync_.Nudge();
     });
     batch_ = {};
   }
@@ -2032,6 +2055,7 @@ class RowInserter {
   }
 
   ChunkInserter chunks_;
+  EarlySync sync_;
   SecondThread& writer_;
   std::vector<Chunk> batch_;
   std::string json_;
