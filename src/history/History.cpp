@@ -735,16 +735,24 @@ class ChunkInserter {
   Statement insert_;
 };
 
-// Brings a file of the first layout's rows (a table row each) into chunks, run by run.
+// Brings a file of the first layout's rows (a table row each, each with its Date/Time text) into
+// chunks, run by run. A run's format is the one its first dated row's text shows, if strftime can
+// write it; its rows that format writes keep no text, as an addition's.
 void ChunkOldRows(sqlite3* db) {
   ChunkInserter chunks(db);
-  Statement runs(db, "SELECT first_row, last_row FROM runs ORDER BY first_row");
+  std::vector<std::array<std::int64_t, 3>> runs;  // id, first row, last row
+  {
+    Statement all(db, "SELECT id, first_row, last_row FROM runs ORDER BY first_row");
+    while (all.Step())
+      runs.push_back({all.Int(0), all.Int(1), all.Int(2)});
+  }
   Statement rows(db,
                  "SELECT id, address, name, time, file_name, account, date_text FROM rows "
                  "WHERE id BETWEEN ? AND ? ORDER BY id");
+  Statement format(db, "UPDATE runs SET date_format = ? WHERE id = ?");
   std::string json;
-  while (runs.Step()) {
-    rows.Bind(1, runs.Int(0)).Bind(2, runs.Int(1));
+  for (const auto& [run, firstRow, lastRow] : runs) {
+    rows.Bind(1, firstRow).Bind(2, lastRow);
     std::int64_t first = 0, last = 0;
     const auto flush = [&] {
       if (!json.empty()) {
@@ -753,6 +761,8 @@ void ChunkOldRows(sqlite3* db) {
         json.clear();
       }
     };
+    std::optional<std::string> dateFormat;
+    bool learnt = false;
     std::size_t count = 0;
     while (rows.Step()) {
       if (count == kChunkRows || (!json.empty() && rows.Int(0) != last + 1)) {
@@ -765,10 +775,19 @@ void ChunkOldRows(sqlite3* db) {
       ChunkRow row{rows.Int(1), rows.Int(2), rows.Null(3) ? kUndated : rows.Int(3), rows.Int(4),
                    rows.Int(5)};
       const std::string_view text = rows.Text(6);
-      AppendChunkRow(json, row, &text);
+      if (!learnt && row.time != kUndated) {
+        learnt = true;
+        if (const std::optional<DateForm> form = DateForm::Of(text, row.time))
+          dateFormat = SqlDateFormat(*form);
+      }
+      const bool written = dateFormat && row.time != kUndated && InSqlRange(row.time) &&
+                           WriteDateFormat(*dateFormat, row.time) == text;
+      AppendChunkRow(json, row, written ? nullptr : &text);
       ++count;
     }
     flush();
+    if (dateFormat)
+      format.Bind(1, std::string_view(*dateFormat)).Bind(2, run).Run();
   }
 }
 
@@ -930,6 +949,9 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
         }
         to.Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         to.Exec("COMMIT");
+        // The old layout's pages are free now: the file gives them back, once (a failure, such
+        // as a reader meanwhile, leaves it as large and as whole as it is).
+        sqlite3_exec(to.db, "VACUUM", nullptr, nullptr, nullptr);
       }
       if (!readOnly)
         db->Exec("PRAGMA journal_mode=WAL");
