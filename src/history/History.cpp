@@ -397,8 +397,9 @@ class Statement {
     return *this;
   }
   Statement& Bind(int column, std::string_view text) {
-    Check(sqlite3_bind_text64(statement_, column, text.data(), text.size(), SQLITE_STATIC,
-                              SQLITE_UTF8));
+    // An empty view may point nowhere, which SQLite would bind as NULL.
+    Check(sqlite3_bind_text64(statement_, column, text.data() ? text.data() : "", text.size(),
+                              SQLITE_STATIC, SQLITE_UTF8));
     return *this;
   }
   Statement& BindNull(int column) {
@@ -1308,9 +1309,10 @@ class TextAdder {
         one_(db, InsertSql(table, "(text)", 1, 1).c_str()),
         many_(db, InsertSql(table, "(text)", 1, kInsertBatch).c_str()),
         writer_(writer) {}
+  // `text` stays where it is until the writer is drained (TextIndex holds it).
   void Add(std::int64_t id, std::string_view text) {
     batch_.ids.push_back(id);
-    batch_.texts.Add(text);
+    batch_.texts.push_back(text);
     if (batch_.ids.size() == kInsertJob)
       Flush();
   }
@@ -1334,7 +1336,7 @@ class TextAdder {
  private:
   struct Batch {
     std::vector<std::int64_t> ids;
-    PackedTexts texts;
+    std::vector<std::string_view> texts;
   };
   sqlite3* db_;
   Statement one_, many_;
@@ -1456,8 +1458,7 @@ class TextIndex {
     if (addedHashes_.empty())
       firstAdded_ = id;
     addedHashes_.push_back(static_cast<std::uint32_t>(hash));
-    insert.Add(id, text);
-    Put(id, text, !partial_, tag);
+    insert.Add(id, Put(id, text, !partial_, tag));
     return id;
   }
   // Adds a text the caller knows it does not hold (every text was read), without looking: the
@@ -1471,8 +1472,7 @@ class TextIndex {
     if (addedHashes_.empty())
       firstAdded_ = id;
     addedHashes_.push_back(static_cast<std::uint32_t>(hash));
-    insert.Add(id, text);
-    Put(id, text, true, 0);
+    insert.Add(id, Put(id, text, true, 0));
     return id;
   }
 
@@ -1509,7 +1509,8 @@ class TextIndex {
   void Put(std::int64_t id, std::string_view text, bool byId) {
     Put(id, text, byId, slots_.empty() ? 0 : TagOf(Hash(text)));
   }
-  void Put(std::int64_t id, std::string_view text, bool byId, std::uint32_t tag) {
+  // Returns the text as held: it stays where it is as long as this index holds it.
+  std::string_view Put(std::int64_t id, std::string_view text, bool byId, std::uint32_t tag) {
     const std::uint32_t at = arena_.Append(text);
     const auto length = static_cast<std::uint32_t>(text.size());
     if (byId) {
@@ -1524,6 +1525,7 @@ class TextIndex {
       if (used_ * 2 > slots_.size())
         Rehash(slots_.size() * 2);
     }
+    return arena_.View(at, length);
   }
   void Insert(const Slot& slot) {
     std::size_t at = slot.tag & mask_;
