@@ -32,7 +32,8 @@ namespace {
 // "QRVH": what tells a history file from another program's database.
 constexpr std::int32_t kApplicationId = 0x51525648;
 // The layout this program writes; an older file is brought up to it, a newer one refused.
-// Version 2 added runs.date_format, which the view writes rows' Date/Time texts with.
+// Version 2 keeps rows in JSON chunks (`row_chunks`, not a table row each) and the format that
+// writes their Date/Time texts (`runs.date_format`).
 constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema = R"sql(
@@ -522,7 +523,7 @@ struct Reading {
 // the view does.
 constexpr std::size_t kChunkRows = 256;
 
-// One row of a chunk. `text`: the Date/Time text kept, or none when the run's format writes it.
+// One row of a chunk, but for its Date/Time text.
 struct ChunkRow {
   std::int64_t address = 0, name = 0, time = kUndated, fileName = 0, account = 0;
 };
@@ -2007,8 +2008,8 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
 }
 
 // Has what SQLite wrote of the file so far put on disk, now and then while a large addition goes
-// on (on the writer's thread, which waits less than this one), so that its commit, which waits
-// until all of it is on disk, waits for the last part only.
+// on (on the writer's thread, the less busy one), so that its commit, which waits until all of it
+// is on disk, waits for the last part only.
 class EarlySync {
  public:
   explicit EarlySync(sqlite3* db) : db_(db) {}
