@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
@@ -31,7 +32,9 @@ namespace {
 // "QRVH": what tells a history file from another program's database.
 constexpr std::int32_t kApplicationId = 0x51525648;
 // The layout this program writes; an older file is brought up to it, a newer one refused.
-constexpr int kSchemaVersion = 1;
+// Version 2 keeps rows in JSON chunks (`row_chunks`, not a table row each) and the format that
+// writes their Date/Time texts (`runs.date_format`).
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE history(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
@@ -71,6 +74,8 @@ CREATE TABLE file_reads(
   PRIMARY KEY(file, name)) WITHOUT ROWID;
 -- What one run added of one log's rows of one direction (0 downloads, 1 uploads): rows
 -- first_row..last_row, its rows from first_seq on; the report counts them from counted_from.
+-- date_format: the strftime format that writes the Date/Time text of its rows that keep none from
+-- their time (most of a log's rows: their texts are not kept twice).
 CREATE TABLE runs(
   id INTEGER PRIMARY KEY,
   file INTEGER NOT NULL REFERENCES files(id),
@@ -78,28 +83,65 @@ CREATE TABLE runs(
   first_seq INTEGER NOT NULL,
   first_row INTEGER NOT NULL,
   last_row INTEGER NOT NULL,
-  counted_from INTEGER NOT NULL);
--- time: seconds since 1970-01-01 as the reports count them, NULL when undated.
-CREATE TABLE rows(
-  id INTEGER PRIMARY KEY,
-  address INTEGER NOT NULL,
-  name INTEGER NOT NULL,
-  time INTEGER,
-  file_name INTEGER NOT NULL,
-  account INTEGER NOT NULL,
-  date_text TEXT NOT NULL);
+  counted_from INTEGER NOT NULL,
+  date_format TEXT);
+)sql";
+
+// The rows, up to 256 to a chunk, a chunk within one run: rows first_row..last_row, as a JSON
+// array of [address, name, time, file_name, account] (ids of texts; time: seconds since
+// 1970-01-01 as the reports count them, null when undated), the Date/Time text a sixth element
+// when the run's date_format does not write it.
+constexpr const char* kRowChunks =
+    "CREATE TABLE row_chunks(first_row INTEGER PRIMARY KEY, last_row INTEGER NOT NULL, "
+    "rows TEXT NOT NULL)";
+
+// A row's Date/Time text is its own, or its time written in its run's format.
+constexpr const char* kView = R"sql(
 CREATE VIEW transfers AS
   SELECT CASE u.direction WHEN 0 THEN 'download' ELSE 'upload' END AS direction,
-         CASE WHEN r.time IS NULL THEN NULL ELSE datetime(r.time, 'unixepoch') END AS time,
-         r.date_text AS date_text, a.text AS address, c.text AS account, n.text AS name,
-         p.text AS file
+         datetime(json_extract(j.value, '$[2]'), 'unixepoch') AS time,
+         coalesce(json_extract(j.value, '$[5]'),
+                  strftime(u.date_format, json_extract(j.value, '$[2]'), 'unixepoch'), '')
+           AS date_text,
+         a.text AS address, c.text AS account, n.text AS name, p.text AS file
   FROM runs u
-  CROSS JOIN rows r ON r.id BETWEEN u.counted_from AND u.last_row
-  JOIN addresses a ON a.id = r.address
-  JOIN accounts c ON c.id = r.account
-  JOIN names n ON n.id = r.name
-  JOIN file_names p ON p.id = r.file_name;
+  CROSS JOIN row_chunks k ON k.first_row BETWEEN u.first_row AND u.last_row
+  CROSS JOIN json_each(k.rows) j
+  JOIN addresses a ON a.id = json_extract(j.value, '$[0]')
+  JOIN accounts c ON c.id = json_extract(j.value, '$[4]')
+  JOIN names n ON n.id = json_extract(j.value, '$[1]')
+  JOIN file_names p ON p.id = json_extract(j.value, '$[3]')
+  WHERE k.first_row + j.key >= u.counted_from;
 )sql";
+
+// The strftime format that writes what `form` writes, for SQLite's range of dates; none when
+// strftime has no way to (unpadded numbers, two-digit years, a 12-hour clock).
+std::optional<std::string> SqlDateFormat(const DateForm& form) {
+  if (!form.padDate || form.shortYear || form.half != 0 ||
+      (form.timeSeparator != 0 && (!form.padHour || form.timeSeparator == '%')) ||
+      form.dateSeparator == '%')
+    return std::nullopt;
+  const std::string separator(1, form.dateSeparator);
+  std::string format =
+      form.order == DateForm::Order::YearMonthDay   ? "%Y" + separator + "%m" + separator + "%d"
+      : form.order == DateForm::Order::MonthDayYear ? "%m" + separator + "%d" + separator + "%Y"
+                                                    : "%d" + separator + "%m" + separator + "%Y";
+  if (form.timeSeparator != 0) {
+    format += form.timeSeparator;
+    format += form.seconds ? "%H:%M:%S" : "%H:%M";
+  }
+  for (std::size_t i = 0; i < form.suffixLength; ++i) {
+    if (form.suffix[i] == '%' || form.suffix[i] == '\0')
+      return std::nullopt;
+    format += form.suffix[i];
+  }
+  return format;
+}
+
+// Whether SQLite's strftime writes a time: 0000-01-01 to 9999-12-31.
+bool InSqlRange(Timestamp t) {
+  return t >= -62167219200 && t <= 253402300799;
+}
 
 // A SQLite error, with its code so that the line said can tell a lock from a full disk.
 struct Failure : std::runtime_error {
@@ -356,8 +398,9 @@ class Statement {
     return *this;
   }
   Statement& Bind(int column, std::string_view text) {
-    Check(sqlite3_bind_text64(statement_, column, text.data(), text.size(), SQLITE_STATIC,
-                              SQLITE_UTF8));
+    // An empty view may point nowhere, which SQLite would bind as NULL.
+    Check(sqlite3_bind_text64(statement_, column, text.data() ? text.data() : "", text.size(),
+                              SQLITE_STATIC, SQLITE_UTF8));
     return *this;
   }
   Statement& BindNull(int column) {
@@ -423,6 +466,7 @@ struct Run {
   std::int64_t id = 0;
   std::size_t firstSeq = 0;
   std::int64_t firstRow = 0, lastRow = 0, countedFrom = 0;
+  std::optional<std::string> dateFormat;  // for its rows' empty Date/Time texts
 
   std::size_t Rows() const { return static_cast<std::size_t>(lastRow - firstRow + 1); }
 };
@@ -471,6 +515,283 @@ struct Reading {
   std::size_t base[2] = {0, 0};
   bool longest = true;  // the longest reading of its stored file
 };
+
+// Rows are kept in chunks, each of up to kChunkRows rows of one run, so that SQLite writes a
+// chunk where it would write a row: `rows` is a JSON array of [address, name, time, file_name,
+// account] (time: null when undated), with the Date/Time text as a sixth element unless the
+// run's date_format writes it from the time. Any SQLite tool reads them through json_each, as
+// the view does.
+constexpr std::size_t kChunkRows = 256;
+
+// One row of a chunk, but for its Date/Time text.
+struct ChunkRow {
+  std::int64_t address = 0, name = 0, time = kUndated, fileName = 0, account = 0;
+};
+
+// Appends a row as JSON, its text (when kept) escaped: its numbers written in place, then added
+// at once.
+void AppendChunkRow(std::string& out, const ChunkRow& row, const std::string_view* text) {
+  char line[128];
+  char* at = line;
+  *at++ = out.empty() ? '[' : ',';
+  *at++ = '[';
+  const auto number = [&at, &line](std::int64_t value) {
+    at = std::to_chars(at, at + 20, value).ptr;  // 20: room for any int64
+    *at++ = ',';
+  };
+  number(row.address);
+  number(row.name);
+  if (row.time == kUndated) {
+    at = std::copy_n("null,", 5, at);
+  } else {
+    number(row.time);
+  }
+  number(row.fileName);
+  number(row.account);
+  --at;  // no comma after the last
+  out.append(line, at);
+  if (text) {
+    out += ",\"";
+    for (const char c : *text) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += c;
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        static const char* const kHex = "0123456789abcdef";
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      } else {
+        out += c;
+      }
+    }
+    out += '"';
+  }
+  out += ']';
+}
+
+// Reads a chunk's rows back: each row and its kept text (empty and not `hasText` when the
+// format writes it). A chunk not as written is damage.
+class ChunkReader {
+ public:
+  explicit ChunkReader(std::string_view json) : json_(json) {
+    if (!Take('['))
+      Damaged();
+  }
+  // The next row, or false at the chunk's end.
+  bool Next(ChunkRow& row, bool& hasText) {
+    if (Take(']'))
+      return false;
+    if ((rows_++ != 0 && !Take(',')) || !Take('['))
+      Damaged();
+    row.address = Number();
+    Comma();
+    row.name = Number();
+    Comma();
+    if (json_.substr(at_, 4) == "null") {
+      at_ += 4;
+      row.time = kUndated;
+    } else {
+      row.time = Number();
+    }
+    Comma();
+    row.fileName = Number();
+    Comma();
+    row.account = Number();
+    hasText = Take(',');
+    if (hasText)
+      String();
+    if (!Take(']'))
+      Damaged();
+    return true;
+  }
+  std::string_view Text() const { return text_; }
+
+ private:
+  [[noreturn]] static void Damaged() {
+    throw Failure("a chunk of rows is damaged", SQLITE_CORRUPT);
+  }
+  bool Take(char c) {
+    if (at_ < json_.size() && json_[at_] == c) {
+      ++at_;
+      return true;
+    }
+    return false;
+  }
+  void Comma() {
+    if (!Take(','))
+      Damaged();
+  }
+  std::int64_t Number() {
+    std::int64_t value = 0;
+    const auto [end, error] =
+        std::from_chars(json_.data() + at_, json_.data() + json_.size(), value);
+    if (error != std::errc())
+      Damaged();
+    at_ = static_cast<std::size_t>(end - json_.data());
+    return value;
+  }
+  void String() {
+    if (!Take('"'))
+      Damaged();
+    text_.clear();
+    for (;;) {
+      if (at_ >= json_.size())
+        Damaged();
+      const char c = json_[at_++];
+      if (c == '"')
+        return;
+      if (c != '\\') {
+        text_ += c;
+        continue;
+      }
+      if (at_ >= json_.size())
+        Damaged();
+      const char e = json_[at_++];
+      if (e != 'u') {
+        const char* const from = "\"\\/bfnrt";
+        const char* const to = "\"\\/\b\f\n\r\t";
+        const char* found = std::strchr(from, e);
+        if (!found || e == 0)
+          Damaged();
+        text_ += to[found - from];
+        continue;
+      }
+      unsigned code = 0;
+      if (at_ + 4 > json_.size() ||
+          std::from_chars(json_.data() + at_, json_.data() + at_ + 4, code, 16).ptr !=
+              json_.data() + at_ + 4)
+        Damaged();
+      at_ += 4;
+      // Only control characters are written escaped; others as UTF-8, as a tool would.
+      if (code < 0x80) {
+        text_ += static_cast<char>(code);
+      } else if (code < 0x800) {
+        text_ += static_cast<char>(0xc0 | code >> 6);
+        text_ += static_cast<char>(0x80 | (code & 0x3f));
+      } else {
+        text_ += static_cast<char>(0xe0 | code >> 12);
+        text_ += static_cast<char>(0x80 | (code >> 6 & 0x3f));
+        text_ += static_cast<char>(0x80 | (code & 0x3f));
+      }
+    }
+  }
+
+  std::string_view json_;
+  std::size_t at_ = 0, rows_ = 0;
+  std::string text_;
+};
+
+// Writes `t` as strftime writes it in a format SqlDateFormat made.
+std::string WriteDateFormat(std::string_view format, Timestamp t) {
+  const std::int64_t day = DayOf(t);
+  const auto time = static_cast<int>(t - day * 86400);
+  const CivilDate date = CivilFromDay(day);
+  std::string out;
+  const auto put = [&out](int value, int digits) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%0*d", digits, value);
+    out += text;
+  };
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%' || i + 1 == format.size()) {
+      out += format[i];
+      continue;
+    }
+    switch (format[++i]) {
+      case 'Y':
+        put(date.year, 4);
+        break;
+      case 'm':
+        put(date.month, 2);
+        break;
+      case 'd':
+        put(date.day, 2);
+        break;
+      case 'H':
+        put(time / 3600, 2);
+        break;
+      case 'M':
+        put(time / 60 % 60, 2);
+        break;
+      case 'S':
+        put(time % 60, 2);
+        break;
+      default:
+        out += format[i];
+    }
+  }
+  return out;
+}
+
+// Inserts chunks of rows.
+class ChunkInserter {
+ public:
+  explicit ChunkInserter(sqlite3* db)
+      : insert_(db, "INSERT INTO row_chunks(first_row, last_row, rows) VALUES(?, ?, ?)") {}
+  void Insert(std::int64_t firstRow, std::int64_t lastRow, std::string_view json) {
+    insert_.Bind(1, firstRow).Bind(2, lastRow).Bind(3, json).Run();
+  }
+
+ private:
+  Statement insert_;
+};
+
+// Brings a file of the first layout's rows (a table row each, each with its Date/Time text) into
+// chunks, run by run. A run's format is the one its first dated row's text shows, if strftime can
+// write it; its rows that format writes keep no text, as an addition's.
+void ChunkOldRows(sqlite3* db) {
+  ChunkInserter chunks(db);
+  std::vector<std::array<std::int64_t, 3>> runs;  // id, first row, last row
+  {
+    Statement all(db, "SELECT id, first_row, last_row FROM runs ORDER BY first_row");
+    while (all.Step())
+      runs.push_back({all.Int(0), all.Int(1), all.Int(2)});
+  }
+  Statement rows(db,
+                 "SELECT id, address, name, time, file_name, account, date_text FROM rows "
+                 "WHERE id BETWEEN ? AND ? ORDER BY id");
+  Statement format(db, "UPDATE runs SET date_format = ? WHERE id = ?");
+  std::string json;
+  for (const auto& [run, firstRow, lastRow] : runs) {
+    rows.Bind(1, firstRow).Bind(2, lastRow);
+    std::int64_t first = 0, last = 0;
+    const auto flush = [&] {
+      if (!json.empty()) {
+        json += ']';
+        chunks.Insert(first, last, json);
+        json.clear();
+      }
+    };
+    std::optional<std::string> dateFormat;
+    bool learnt = false;
+    std::size_t count = 0;
+    while (rows.Step()) {
+      if (count == kChunkRows || (!json.empty() && rows.Int(0) != last + 1)) {
+        flush();
+        count = 0;
+      }
+      if (json.empty())
+        first = rows.Int(0);
+      last = rows.Int(0);
+      ChunkRow row{rows.Int(1), rows.Int(2), rows.Null(3) ? kUndated : rows.Int(3), rows.Int(4),
+                   rows.Int(5)};
+      const std::string_view text = rows.Text(6);
+      if (!learnt && row.time != kUndated) {
+        learnt = true;
+        if (const std::optional<DateForm> form = DateForm::Of(text, row.time))
+          dateFormat = SqlDateFormat(*form);
+      }
+      const bool written = dateFormat && row.time != kUndated && InSqlRange(row.time) &&
+                           WriteDateFormat(*dateFormat, row.time) == text;
+      AppendChunkRow(json, row, written ? nullptr : &text);
+      ++count;
+    }
+    flush();
+    if (dateFormat)
+      format.Bind(1, std::string_view(*dateFormat)).Bind(2, run).Run();
+  }
+}
 
 }  // namespace
 
@@ -547,7 +868,7 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
     }
   }
   // A file marked read-only is only read, even by a user (root) whom the system would let write.
-  bool readOnly = access == Access::Read && !fresh;
+  bool writable = true;
   if (!fresh) {
     using std::filesystem::perms;
     std::error_code statusError;
@@ -556,8 +877,9 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
         (permissions & (perms::owner_write | perms::group_write | perms::others_write)) ==
             perms::none ||
         ::access(path.c_str(), W_OK) != 0)
-      readOnly = true;
+      writable = false;
   }
+  const bool readOnly = !writable || (access == Access::Read && !fresh);
   auto db = std::make_unique<Db>();
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                     (fresh ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
@@ -585,6 +907,8 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
       // Another run may have made it meanwhile.
       if (db->Pragma("application_id") == 0) {
         db->Exec(kSchema);
+        db->Exec(kRowChunks);
+        db->Exec(kView);
         db->Exec(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
         db->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         Statement made(db->db, "INSERT INTO history(key, value) VALUES('created', ?)");
@@ -600,12 +924,36 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
       if (version > kSchemaVersion)
         throw Failure("was written by a newer Quorvane");
       if (version < kSchemaVersion) {
-        if (readOnly)
+        if (!writable)
           throw Failure("is an older history and read-only, so it cannot be brought up to date");
+        // A reader brings it up to date too, through a connection of its own that may write.
+        Db writer;
+        if (readOnly) {
+          if (sqlite3_open_v2(path.c_str(), &writer.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                              nullptr) != SQLITE_OK)
+            throw FailureOf(writer.db);
+          sqlite3_extended_result_codes(writer.db, 1);
+          sqlite3_busy_timeout(writer.db,
+                               static_cast<int>(std::min<std::int64_t>(wait.count(), INT32_MAX)));
+        }
+        Db& to = readOnly ? writer : *db;
         // Each older layout's step to the next goes here, all in one transaction.
-        db->Exec("BEGIN IMMEDIATE");
-        db->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-        db->Exec("COMMIT");
+        to.Exec("BEGIN IMMEDIATE");
+        // Another run may have done it meanwhile.
+        if (to.Pragma("user_version") < 2) {
+          // A table row for each row, each with its Date/Time text: chunks of them.
+          to.Exec("ALTER TABLE runs ADD COLUMN date_format TEXT");
+          to.Exec(kRowChunks);
+          ChunkOldRows(to.db);
+          to.Exec("DROP VIEW IF EXISTS transfers");
+          to.Exec("DROP TABLE rows");
+          to.Exec(kView);
+        }
+        to.Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+        to.Exec("COMMIT");
+        // The old layout's pages are free now: the file gives them back, once (a failure, such
+        // as a reader meanwhile, leaves it as large and as whole as it is).
+        sqlite3_exec(to.db, "VACUUM", nullptr, nullptr, nullptr);
       }
       if (!readOnly)
         db->Exec("PRAGMA journal_mode=WAL");
@@ -932,33 +1280,40 @@ std::string InsertSql(const char* table, const char* columns, int count, std::si
 }
 
 // Inserts `count` rows: whole batches through `many` (kInsertBatch rows a statement), the last
-// few through `one`. `bind(statement, parameterBefore, i)` binds row i's values.
-template <typename BindRow>
+// few through `one`. `bind(statement, parameterBefore, i)` binds row i's values; `ran(i)` follows
+// each statement, i its last row.
+template <typename BindRow, typename Ran>
 void InsertBatched(std::size_t count, int columns, Statement& one, Statement& many,
-                   const BindRow& bind) {
+                   const BindRow& bind, const Ran& ran) {
   const std::size_t whole = count / kInsertBatch * kInsertBatch;
   for (std::size_t i = 0; i < count; ++i) {
     if (i < whole) {
       bind(many, static_cast<int>(i % kInsertBatch) * columns, i);
-      if (i % kInsertBatch == kInsertBatch - 1)
+      if (i % kInsertBatch == kInsertBatch - 1) {
         many.Run();
+        ran(i);
+      }
     } else {
       bind(one, 0, i);
       one.Run();
+      ran(i);
     }
   }
 }
 
-// Adds texts with the ids they were given.
+// Adds texts with the ids they were given: the next of the table's, which SQLite gives them
+// itself the faster (checked).
 class TextAdder {
  public:
   TextAdder(sqlite3* db, const char* table, SecondThread& writer)
-      : one_(db, InsertSql(table, "(id, text)", 2, 1).c_str()),
-        many_(db, InsertSql(table, "(id, text)", 2, kInsertBatch).c_str()),
+      : db_(db),
+        one_(db, InsertSql(table, "(text)", 1, 1).c_str()),
+        many_(db, InsertSql(table, "(text)", 1, kInsertBatch).c_str()),
         writer_(writer) {}
+  // `text` stays where it is until the writer is drained (TextIndex holds it).
   void Add(std::int64_t id, std::string_view text) {
     batch_.ids.push_back(id);
-    batch_.texts.Add(text);
+    batch_.texts.push_back(text);
     if (batch_.ids.size() == kInsertJob)
       Flush();
   }
@@ -966,10 +1321,15 @@ class TextAdder {
     if (batch_.ids.empty())
       return;
     writer_.Submit([this, batch = std::move(batch_)] {
-      InsertBatched(batch.ids.size(), 2, one_, many_,
-                    [&](Statement& statement, int at, std::size_t i) {
-                      statement.Bind(at + 1, batch.ids[i]).Bind(at + 2, batch.texts[i]);
-                    });
+      InsertBatched(
+          batch.ids.size(), 1, one_, many_,
+          [&](Statement& statement, int at, std::size_t i) {
+            statement.Bind(at + 1, batch.texts[i]);
+          },
+          [&](std::size_t last) {
+            if (sqlite3_last_insert_rowid(db_) != batch.ids[last])
+              throw Failure("texts were not given the ids they were counted with", SQLITE_CORRUPT);
+          });
     });
     batch_ = {};
   }
@@ -977,8 +1337,9 @@ class TextAdder {
  private:
   struct Batch {
     std::vector<std::int64_t> ids;
-    PackedTexts texts;
+    std::vector<std::string_view> texts;
   };
+  sqlite3* db_;
   Statement one_, many_;
   SecondThread& writer_;
   Batch batch_;
@@ -997,17 +1358,8 @@ class TextIndex {
       while (all.Step())
         Put(IdIn(all, table), all.Text(1), true);
     }
-    if (lookup && slots_.empty()) {
-      std::size_t held = 0;
-      for (const Place& place : byId_)
-        held += place.length != kMissing;
-      Rehash(std::bit_ceil(std::max<std::size_t>(64, held * 2)));
-      for (std::size_t id = 0; id < byId_.size(); ++id) {
-        if (byId_[id].length != kMissing)
-          Insert({TagOf(Hash(Text(static_cast<std::int64_t>(id)))), byId_[id].at,
-                  static_cast<std::uint32_t>(id), byId_[id].length});
-      }
-    }
+    if (lookup && slots_.empty())
+      MakeLookup();
   }
   // Reads only the texts asked for (those of the rows about to be added, when they are few), and
   // the index to add to. `hashes`: HashOf each of the table's texts, by id from 1, up to its
@@ -1090,8 +1442,13 @@ class TextIndex {
     return IdOf(text, Hash(text), insert);
   }
   // Starts bringing the slot of a hash into the cache, for a lookup soon after.
-  void Prefetch(std::uint64_t hash) const { __builtin_prefetch(&slots_[TagOf(hash) & mask_]); }
+  void Prefetch(std::uint64_t hash) const {
+    if (!slots_.empty())
+      __builtin_prefetch(&slots_[TagOf(hash) & mask_]);
+  }
   std::int64_t IdOf(std::string_view text, std::uint64_t hash, TextAdder& insert) {
+    if (slots_.empty())
+      MakeLookup();  // AddUnheld dropped it
     const std::uint32_t tag = TagOf(hash);
     for (std::size_t slot = tag & mask_; slots_[slot].id != 0; slot = (slot + 1) & mask_) {
       const Slot& at = slots_[slot];
@@ -1102,13 +1459,38 @@ class TextIndex {
     if (addedHashes_.empty())
       firstAdded_ = id;
     addedHashes_.push_back(static_cast<std::uint32_t>(hash));
-    insert.Add(id, text);
-    Put(id, text, !partial_, tag);
+    insert.Add(id, Put(id, text, !partial_, tag));
+    return id;
+  }
+  // Adds a text the caller knows it does not hold (every text was read), without looking: the
+  // lookup, dropped, is made again from every text when next wanted.
+  std::int64_t AddUnheld(std::string_view text, std::uint64_t hash, TextAdder& insert) {
+    if (partial_)
+      return IdOf(text, hash, insert);
+    slots_.clear();
+    used_ = 0;
+    const std::int64_t id = nextId_;
+    if (addedHashes_.empty())
+      firstAdded_ = id;
+    addedHashes_.push_back(static_cast<std::uint32_t>(hash));
+    insert.Add(id, Put(id, text, true, 0));
     return id;
   }
 
  private:
   static constexpr std::uint32_t kMissing = UINT32_MAX;
+  // The lookup of every text held (all were read).
+  void MakeLookup() {
+    std::size_t held = 0;
+    for (const Place& place : byId_)
+      held += place.length != kMissing;
+    Rehash(std::bit_ceil(std::max<std::size_t>(64, held * 2)));
+    for (std::size_t id = 0; id < byId_.size(); ++id) {
+      if (byId_[id].length != kMissing)
+        Insert({TagOf(Hash(Text(static_cast<std::int64_t>(id)))), byId_[id].at,
+                static_cast<std::uint32_t>(id), byId_[id].length});
+    }
+  }
   struct Place {
     std::uint32_t at = 0;
     std::uint32_t length = kMissing;
@@ -1128,7 +1510,8 @@ class TextIndex {
   void Put(std::int64_t id, std::string_view text, bool byId) {
     Put(id, text, byId, slots_.empty() ? 0 : TagOf(Hash(text)));
   }
-  void Put(std::int64_t id, std::string_view text, bool byId, std::uint32_t tag) {
+  // Returns the text as held: it stays where it is as long as this index holds it.
+  std::string_view Put(std::int64_t id, std::string_view text, bool byId, std::uint32_t tag) {
     const std::uint32_t at = arena_.Append(text);
     const auto length = static_cast<std::uint32_t>(text.size());
     if (byId) {
@@ -1143,6 +1526,7 @@ class TextIndex {
       if (used_ * 2 > slots_.size())
         Rehash(slots_.size() * 2);
     }
+    return arena_.View(at, length);
   }
   void Insert(const Slot& slot) {
     std::size_t at = slot.tag & mask_;
@@ -1195,9 +1579,15 @@ class FileNameHashes {
           rewrite_ = true;
           continue;
         }
-        for (std::size_t at = 0; at < bytes.size(); at += 4) {
-          const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-          hashes_.push_back(b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t{b[3]} << 24);
+        const std::size_t from = hashes_.size();
+        hashes_.resize(from + bytes.size() / 4);
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(hashes_.data() + from, bytes.data(), bytes.size());
+        } else {
+          for (std::size_t at = 0; at < bytes.size(); at += 4) {
+            const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+            hashes_[from + at / 4] = b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t{b[3]} << 24;
+          }
         }
       }
       // Chunks that cannot be trusted are written again whole.
@@ -1211,6 +1601,7 @@ class FileNameHashes {
   }
   // By id from 1.
   const std::vector<std::uint32_t>& Hashes() const { return hashes_; }
+  bool Loaded() const { return loaded_; }
 
   // Brings the file's chunks up to every text through `last`, in the writing transaction.
   void Save(sqlite3* db, std::int64_t last, const TextIndex& held) {
@@ -1384,16 +1775,9 @@ class StoredRows {
       texts.sharedFileNames.Load(db, texts.fileNames);
       builder_.UseFileNames(texts.sharedFileNames.Pool());
     }
-    std::string columns = "address, name";
-    if (dates)
-      columns += ", time";
-    if (kept.fileName)
-      columns += ", file_name";
-    if (kept.account)
-      columns += ", account";
-    if (kept.dateTime)
-      columns += ", date_text";
-    select_.emplace(db, ("SELECT " + columns + " FROM rows WHERE id BETWEEN ? AND ?").c_str());
+    select_.emplace(db,
+                    "SELECT first_row, last_row, rows FROM row_chunks WHERE first_row BETWEEN ? "
+                    "AND ? ORDER BY first_row");
   }
 
   // Adds a file's rows of one direction from `from` (its part's row number) to `to`. This thread
@@ -1404,26 +1788,40 @@ class StoredRows {
       const std::size_t end = std::min(to, run.firstSeq + run.Rows());
       if (first >= end)
         continue;
-      select_->Bind(1, run.firstRow + static_cast<std::int64_t>(first - run.firstSeq))
-          .Bind(2, run.firstRow + static_cast<std::int64_t>(end - run.firstSeq) - 1);
+      const std::int64_t lo = run.firstRow + static_cast<std::int64_t>(first - run.firstSeq);
+      const std::int64_t hi = run.firstRow + static_cast<std::int64_t>(end - run.firstSeq) - 1;
+      // The chunks that hold rows lo..hi: those that begin within kChunkRows before lo, up to hi.
+      select_->Bind(1, std::max(run.firstRow, lo - static_cast<std::int64_t>(kChunkRows) + 1))
+          .Bind(2, hi);
+      std::int64_t next = lo;  // the row wanted next: the chunks hold every row once, in order
       while (select_->Step()) {
-        int column = 2;
-        Ids ids{static_cast<std::uint32_t>(select_->Int(0)),
-                static_cast<std::uint32_t>(select_->Int(1)), 0, 0};
-        if (dates_) {
-          batch_.times.push_back(select_->Null(column) ? kUndated : select_->Int(column));
-          ++column;
+        std::int64_t id = select_->Int(0);
+        ChunkReader chunk(select_->Text(2));
+        ChunkRow row;
+        bool hasText = false;
+        while (chunk.Next(row, hasText)) {
+          if (id > hi || id > next)
+            break;
+          if (id++ < lo)
+            continue;
+          ++next;
+          batch_.ids.push_back({IdOf(row.address), IdOf(row.name),
+                                kept_.fileName ? IdOf(row.fileName) : 0,
+                                kept_.account ? IdOf(row.account) : 0});
+          if (dates_)
+            batch_.times.push_back(row.time);
+          if (kept_.dateTime)
+            batch_.dateTexts.Add(hasText || !run.dateFormat || row.time == kUndated
+                                     ? chunk.Text()
+                                     : WriteDateFormat(*run.dateFormat, row.time));
+          if (batch_.ids.size() == kBatch)
+            Hand();
         }
-        if (kept_.fileName)
-          ids.fileName = IdOf(select_->Int(column++));
-        if (kept_.account)
-          ids.account = IdOf(select_->Int(column++));
-        if (kept_.dateTime)
-          batch_.dateTexts.Add(select_->Text(column++));
-        batch_.ids.push_back(ids);
-        if (batch_.ids.size() == kBatch)
-          Hand();
+        if (id - 1 != select_->Int(1) && id <= hi)
+          throw Failure("a chunk of rows is damaged", SQLITE_CORRUPT);
       }
+      if (next != hi + 1)
+        throw Failure("rows the history counts are missing", SQLITE_CORRUPT);
     }
     Hand();
     order_ = file.order;
@@ -1609,56 +2007,85 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
   }
 }
 
-// Adds rows, as TextAdder adds texts.
-class RowInserter {
+// Has what SQLite wrote of the file so far put on disk, now and then while a large addition goes
+// on (on the writer's thread, the less busy one), so that its commit, which waits until all of it
+// is on disk, waits for the last part only.
+class EarlySync {
  public:
-  static constexpr int kColumns = 6;
-  RowInserter(sqlite3* db, SecondThread& writer)
-      : one_(db, InsertSql("rows", kRowColumns, kColumns, 1).c_str()),
-        many_(db, InsertSql("rows", kRowColumns, kColumns, kInsertBatch).c_str()),
-        writer_(writer) {}
-
-  // Rows take the next ids, one after the other (the table's largest id and on).
-  struct Row {
-    std::int64_t address, name, time, fileName, account;
-  };
-  void Add(const Row& row, std::string_view dateText) {
-    batch_.rows.push_back(row);
-    batch_.dates.Add(dateText);
-    if (batch_.rows.size() == kInsertJob)
-      Flush();
-  }
-  void Flush() {
-    if (batch_.rows.empty())
+  explicit EarlySync(sqlite3* db) : db_(db) {}
+  // After each `kEvery` calls.
+  void Nudge() {
+    if (++calls_ % kEvery != 0)
       return;
-    writer_.Submit([this, batch = std::move(batch_)] {
-      InsertBatched(batch.rows.size(), kColumns, one_, many_,
-                    [&](Statement& statement, int at, std::size_t i) {
-                      Bind(statement, at, batch.rows[i], batch.dates[i]);
-                    });
-    });
-    batch_ = {};
-    batch_.rows.reserve(kInsertJob);
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
+        file->pMethods)
+      file->pMethods->xSync(file, SQLITE_SYNC_NORMAL | SQLITE_SYNC_DATAONLY);
   }
 
  private:
-  static constexpr const char* kRowColumns = "(address, name, time, file_name, account, date_text)";
-  static void Bind(Statement& statement, int at, const Row& row, std::string_view dateText) {
-    statement.Bind(at + 1, row.address).Bind(at + 2, row.name);
-    if (row.time == kUndated)
-      statement.BindNull(at + 3);
-    else
-      statement.Bind(at + 3, row.time);
-    statement.Bind(at + 4, row.fileName).Bind(at + 5, row.account).Bind(at + 6, dateText);
+  static constexpr std::size_t kEvery = 128;  // jobs of rows: some 4 MB
+  sqlite3* db_;
+  std::size_t calls_ = 0;
+};
+
+// Adds rows in chunks: made on this thread, written on the writer's (which SQLite keeps the
+// busier). A chunk never spans two runs (Start begins a run).
+class RowInserter {
+ public:
+  RowInserter(sqlite3* db, SecondThread& writer) : chunks_(db), sync_(db), writer_(writer) {}
+
+  // The run's rows take ids from `first` on, one after the other.
+  void Start(std::int64_t first) {
+    Flush();
+    next_ = first;
+  }
+  // A row, with its Date/Time text unless the run's format writes it.
+  void Add(const ChunkRow& row, std::optional<std::string_view> dateText) {
+    const std::string_view text = dateText.value_or(std::string_view());
+    if (rows_ == 0)
+      json_.reserve(kChunkRows * 40);  // most rows' length, so that it rarely grows
+    AppendChunkRow(json_, row, dateText ? &text : nullptr);
+    if (++rows_ == kChunkRows)
+      EndChunk();
+  }
+  void Flush() {
+    EndChunk();
+    if (batch_.empty())
+      return;
+    writer_.Submit([this, batch = std::move(batch_)] {
+      for (const Chunk& chunk : batch)
+        chunks_.Insert(chunk.firstRow, chunk.lastRow, chunk.json);
+      sync_.Nudge();
+    });
+    batch_ = {};
   }
 
-  struct Batch {
-    std::vector<Row> rows;
-    PackedTexts dates;
+ private:
+  struct Chunk {
+    std::int64_t firstRow, lastRow;
+    std::string json;
   };
-  Statement one_, many_;
+  void EndChunk() {
+    if (rows_ == 0)
+      return;
+    json_ += ']';
+    const auto rows = static_cast<std::int64_t>(rows_);
+    batch_.push_back({next_, next_ + rows - 1, std::move(json_)});
+    next_ += rows;
+    rows_ = 0;
+    json_ = {};
+    if (batch_.size() * kChunkRows >= kInsertJob)
+      Flush();
+  }
+
+  ChunkInserter chunks_;
+  EarlySync sync_;
   SecondThread& writer_;
-  Batch batch_;
+  std::vector<Chunk> batch_;
+  std::string json_;
+  std::size_t rows_ = 0;
+  std::int64_t next_ = 1;
 };
 
 std::vector<StoredFile> LoadStored(sqlite3* db) {
@@ -1690,8 +2117,8 @@ std::vector<StoredFile> LoadStored(sqlite3* db) {
     stored.push_back(std::move(file));
   }
   Statement runs(db,
-                 "SELECT id, file, direction, first_seq, first_row, last_row, counted_from "
-                 "FROM runs ORDER BY file, direction, first_seq");
+                 "SELECT id, file, direction, first_seq, first_row, last_row, counted_from, "
+                 "date_format FROM runs ORDER BY file, direction, first_seq");
   while (runs.Step()) {
     const auto found = indexOf.find(runs.Int(1));
     if (found == indexOf.end() || runs.Int(5) < runs.Int(4))
@@ -1702,9 +2129,24 @@ std::vector<StoredFile> LoadStored(sqlite3* db) {
     run.firstRow = runs.Int(4);
     run.lastRow = runs.Int(5);
     run.countedFrom = runs.Int(6);
+    if (!runs.Null(7))
+      run.dateFormat = runs.Text(7);
     stored[found->second].runs[runs.Int(2) != 0 ? 1 : 0].push_back(run);
   }
   return stored;
+}
+
+// Reads what any addition needs of the texts: every address, account and name, to add to, and
+// the hashes of every file name.
+void ReadTextsToAdd(sqlite3* db, Texts& texts) {
+  texts.Need(db, KeptCells{true, true, false}, true);
+  if (texts.fileNameHashes.Loaded())
+    return;
+  Statement count(db, "SELECT coalesce(max(id), 0) FROM file_names");
+  count.Step();
+  const std::int64_t held = count.Int(0);
+  count.Step();  // done
+  texts.fileNameHashes.Load(db, held, texts.fileNames);
 }
 
 // Reads the texts that rows about to be added need to be given ids: every text, or (for a few
@@ -1715,11 +2157,8 @@ void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Rea
                     const std::vector<std::optional<std::size_t>>& storedOf,
                     const std::vector<std::optional<std::size_t>>& readingOf, Texts& texts,
                     sqlite3* db) {
-  texts.Need(db, KeptCells{true, true, false}, true);
-  Statement count(db, "SELECT coalesce(max(id), 0) FROM file_names");
-  count.Step();
-  const auto held = static_cast<std::size_t>(count.Int(0));
-  count.Step();
+  ReadTextsToAdd(db, texts);
+  const auto held = static_cast<std::size_t>(texts.fileNameHashes.Hashes().size());
   std::vector<std::string_view> wanted;
   std::deque<std::string> decoded;  // its texts stay where they are as it grows
   for (std::size_t o = 0; o < storedOf.size(); ++o) {
@@ -1747,7 +2186,6 @@ void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Rea
       }
     }
   }
-  texts.fileNameHashes.Load(db, static_cast<std::int64_t>(held), texts.fileNames);
   texts.fileNames.LoadWanted(db, "file_names", wanted, texts.fileNameHashes.Hashes());
 }
 
@@ -1779,7 +2217,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
                    "ON CONFLICT(file, name) DO UPDATE SET last_read = excluded.last_read");
   Statement addRun(db,
                    "INSERT INTO runs(file, direction, first_seq, first_row, last_row, "
-                   "counted_from) VALUES(?, ?, ?, ?, ?, ?)");
+                   "counted_from, date_format) VALUES(?, ?, ?, ?, ?, ?, ?)");
   RowInserter inserter(db, writer);
   // Before the statements the writer uses go, however this ends.
   struct StopFirst {
@@ -1787,7 +2225,18 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     ~StopFirst() { writer.Stop(); }
   } stopFirst{writer};
   bool needTexts = true;
-  Statement last(db, "SELECT coalesce(max(id), 0) FROM rows");
+  // While the history held no File Name before this run and every one added came from one pool,
+  // a text new to the pool is new to the history: it takes the next id without a lookup.
+  bool unheld = false;
+  const StringPool* unheldPool = nullptr;
+  // The history's id of each File Name, by its id in the pool of the tables read before (the
+  // readings' tables share one where they can).
+  const StringPool* idsPool = nullptr;
+  std::vector<std::int64_t> fileNameIds;
+  // The chunks follow one another: the last holds the largest id.
+  Statement last(db,
+                 "SELECT coalesce((SELECT last_row FROM row_chunks ORDER BY first_row DESC LIMIT "
+                 "1), 0)");
   last.Step();
   std::int64_t nextRow = last.Int(0) + 1;
   last.Step();  // done
@@ -1845,7 +2294,17 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         writer.Drain();
         LoadTextsToAdd(sources, readings, stored, storedOf, readingOf, texts, db);
         needTexts = false;
+        unheld = texts.fileNames.Whole() && texts.fileNames.LastId() == 0;
       }
+      const StringPool* pool = table->FileNames().get();
+      const bool fast = unheld && (!unheldPool || unheldPool == pool);
+      unheld = fast;
+      unheldPool = pool;
+      if (pool != idsPool)
+        fileNameIds.assign(table->FileNameIdCount(), 0);
+      else
+        fileNameIds.resize(table->FileNameIdCount(), 0);
+      idsPool = pool;
       const bool utf8 = table->TextEncoding() == Encoding::Utf8;
       // A cell as UTF-8, decoded into `room` when the file is not.
       const auto cell = [&](std::size_t row, Column column, std::string& room) -> std::string_view {
@@ -1859,13 +2318,25 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       // once.
       std::vector<std::int64_t> addressIds(table->AddressIdCount(), 0);
       std::vector<std::int64_t> nameIds(table->NameIdCount(), 0);
-      std::vector<std::int64_t> fileNameIds(table->FileNameIdCount(), 0);
       std::string lastAccount;
       std::int64_t lastAccountId = 0;
       const std::int64_t firstRow = nextRow;
+      inserter.Start(firstRow);
       // The table's rows start after the text's first `base` rows.
       const std::size_t base = reading.base[d];
       const std::size_t end = reading.wholeRows[d] - base;
+      // The rows of the run's date form keep no Date/Time text: the view writes it from their
+      // time. The form is the first row's that strftime can write.
+      const DateForm* runForm = nullptr;
+      std::optional<std::string> dateFormat;
+      for (std::size_t row = from - base; row < end && !runForm; ++row) {
+        if (const DateForm* form = table->DateFormOf(row)) {
+          if ((dateFormat = SqlDateFormat(*form)))
+            runForm = form;
+          else
+            break;
+        }
+      }
       // Most file names are new to the history, and their lookup misses the cache: a row's id
       // entry is fetched 16 rows ahead, and a new file's text hashed and its slot fetched 8 ahead.
       constexpr std::size_t kAhead = 8;
@@ -1904,31 +2375,38 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         std::int64_t& path = fileNameIds[table->FileNameId(row)];
         if (path == 0) {
           const Ahead& at = ahead[row % kAhead];
-          path = texts.fileNames.IdOf(at.text, at.hash, addFileName);
+          path = fast ? texts.fileNames.AddUnheld(at.text, at.hash, addFileName)
+                      : texts.fileNames.IdOf(at.text, at.hash, addFileName);
         }
         ++nextRow;
-        inserter.Add({address, userName, table->Date(row), path, lastAccountId},
-                     cell(row, Column::DateTime, decoded[2]));
+        const Timestamp time = table->Date(row);
+        const bool written = runForm && table->DateFormOf(row) == runForm && InSqlRange(time);
+        inserter.Add(
+            {address, userName, time, path, lastAccountId},
+            written ? std::nullopt : std::optional(cell(row, Column::DateTime, decoded[2])));
         // A file whose rows so far had no date takes its place by its first dated one.
         if (file.firstDated[d] == kUndated)
           file.firstDated[d] = table->Date(row);
         lookAhead(row);  // into the place this row's look ahead had
       }
       inserter.Flush();
-      writer.Drain();
-      if (sqlite3_last_insert_rowid(db) != nextRow - 1)
-        throw Failure("rows were not given the ids they were counted with", SQLITE_CORRUPT);
+      writer.Drain();  // before this thread uses the connection again
       Run run;
       run.firstSeq = from - file.skipped[d];
       run.firstRow = run.countedFrom = firstRow;
       run.lastRow = nextRow - 1;
+      run.dateFormat = std::move(dateFormat);
       addRun.Bind(1, file.id)
           .Bind(2, std::int64_t{d})
           .Bind(3, static_cast<std::int64_t>(run.firstSeq))
           .Bind(4, run.firstRow)
           .Bind(5, run.lastRow)
-          .Bind(6, run.countedFrom)
-          .Run();
+          .Bind(6, run.countedFrom);
+      if (run.dateFormat)
+        addRun.Bind(7, std::string_view(*run.dateFormat));
+      else
+        addRun.BindNull(7);
+      addRun.Run();
       run.id = sqlite3_last_insert_rowid(db);
       file.runs[d].push_back(run);
       added[d] += reading.wholeRows[d] - from;
@@ -2053,7 +2531,13 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       }
       return reading;
     };
+    Texts texts;
     {
+      // The texts an addition looks its own up in are read meanwhile (reading logs needs no
+      // SQLite), so that adding a few rows to a large history costs little more than its report.
+      std::future<void> textsRead;
+      if (writing && !stored.empty())
+        textsRead = std::async(std::launch::async, [&] { ReadTextsToAdd(db, texts); });
       std::vector<std::future<Reading>> others;
       for (std::size_t i = 1; i < sources.size(); ++i)
         others.push_back(std::async(std::launch::async, readOne, i));
@@ -2061,6 +2545,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         readings[0] = readOne(0);
       for (std::size_t i = 1; i < sources.size(); ++i)
         readings[i] = others[i - 1].get();
+      if (textsRead.valid())
+        textsRead.get();  // before this thread uses the connection again
     }
     for (std::size_t i = 0; i < sources.size(); ++i) {
       if (!readings[i].read.Ok()) {
@@ -2069,6 +2555,22 @@ History::Result History::Update(const std::vector<LogSource>& sources,
             SourceFailure{i, sources[i].input, std::move(*readings[i].read.error)};
         return result;
       }
+    }
+    if (writing) {
+      // The readings' File Names in one pool, the largest table's, so that a file named in
+      // several is looked up once (and the tables given back share them as they are).
+      std::vector<LogTable*> tables;
+      for (std::size_t i = 0; i < readings.size(); ++i) {
+        for (int d = 0; d < 2; ++d) {
+          if (LogTable* table = TableOf(readings[i].read, ClassicKindOf(sources[i].role), d))
+            tables.push_back(table);
+        }
+      }
+      std::stable_sort(tables.begin(), tables.end(), [](const LogTable* a, const LogTable* b) {
+        return a->RowCount() > b->RowCount();
+      });
+      for (std::size_t i = 1; i < tables.size(); ++i)
+        LogTable::ShareFileNames(*tables[0], *tables[i]);
     }
     // Where several sources go on from one stored file, the longest stands for it: the others'
     // text is its start.
@@ -2096,8 +2598,6 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     }
     const std::size_t ownerCount = storedOf.size();
     std::vector<std::array<std::size_t, 2>> skip(ownerCount, {0, 0});
-
-    Texts texts;
 
     // Each direction's parts in order, with the overlap of each.
     std::vector<Part> parts[2];
@@ -2249,8 +2749,10 @@ History::Result History::Update(const std::vector<LogSource>& sources,
       if (counted.size() == 1 && counted[0]->storedRows == 0 && counted[0]->overlap == 0 &&
           counted[0]->tableFrom == 0 && counted[0]->tableEnd == counted[0]->table->RowCount()) {
         table = std::move(*counted[0]->table);
-        if (!dates)
+        if (!dates && options.kept.dateTime)
           table.DropDates();
+        else if (!dates)
+          table.DropDatesAndTheirCells();
         continue;
       }
       StoredRows rows(db, texts, options.kept, dates);

@@ -215,6 +215,14 @@ void LogTable::Redate(std::vector<Timestamp> dates) {
   dates_ = std::move(dates);
 }
 
+void LogTable::DropDatesAndTheirCells() {
+  for (Row& row : rows_)
+    row.form = 0;  // such a row keeps no bytes: its Date/Time reads as empty
+  forms_.clear();
+  lastForm_ = 0;
+  dates_ = {};
+}
+
 std::string LogTable::CellText(std::size_t row, Column column) const {
   const Row& r = rows_[row];
   switch (column) {

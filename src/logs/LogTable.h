@@ -70,6 +70,15 @@ class LogTable {
   std::size_t DatesOnlyInOtherOrder(DateOrder order) const;
   // Forgets the dates, as if the table had been read without them.
   void DropDates() { Redate({}); }
+  // Forgets the dates and the Date/Time cells they write back (those read as empty), for a
+  // caller that reads no Date/Time: a pass over the rows, no cell written.
+  void DropDatesAndTheirCells();
+  // The form that writes the row's Date/Time cell back from its date; none when the cell is kept
+  // as its bytes. Rows of one form give the same pointer.
+  const DateForm* DateFormOf(std::size_t row) const {
+    const Row& r = rows_[row];
+    return r.form == 0 ? nullptr : &forms_[r.form - 1];
+  }
 
   // The Address cell's bytes and its id: rows with equal Address bytes share one id.
   std::string_view Address(std::size_t row) const { return addresses_->Text(rows_[row].address); }

@@ -265,8 +265,10 @@ TEST_P(HistoryContract, JournalReadAgainFromStandardInput) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2(db_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_stmt* rows = nullptr;
-  sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM rows), (SELECT count(*) FROM transfers)", -1,
-                     &rows, nullptr);
+  sqlite3_prepare_v2(db,
+                     "SELECT (SELECT sum(json_array_length(rows)) FROM row_chunks), "
+                     "(SELECT count(*) FROM transfers)",
+                     -1, &rows, nullptr);
   ASSERT_EQ(sqlite3_step(rows), SQLITE_ROW);
   EXPECT_EQ(sqlite3_column_int(rows, 0), sqlite3_column_int(rows, 1));
   sqlite3_finalize(rows);
@@ -365,8 +367,9 @@ TEST(HistoryFile, SecondWriterWaitsThenGivesUpCleanly) {
   ASSERT_EQ(Report("--history " + Quoted(db) + " --log " + Quoted(first)).status, 0);
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM rows", nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM row_chunks", nullptr, nullptr, nullptr),
+      SQLITE_OK);
   std::string error;
   auto history = History::Open(db, History::Access::Write, std::chrono::milliseconds(300), error);
   ASSERT_TRUE(history) << error;
@@ -477,6 +480,97 @@ TEST(HistoryFile, TransfersViewAgreesWithTheReport) {
   for (const auto& [name, row] : counts)
     fromReport += row + "\n";
   EXPECT_EQ(view.out, fromReport);
+}
+
+// Every cell of the tables a history gives back, and the view's Date/Time texts and times, against
+// the plain reading of its logs: the Date/Time forms a history writes back from the time (padded,
+// a zone's suffix, at the ends of SQLite's years) and those it keeps (unpadded, a 12-hour clock,
+// no date, JSON's special characters); again once a file of the first layout (a table row a
+// transfer, each with its text) is brought up to date by a reader. A File Name that logs of two
+// encodings share is held once.
+TEST(HistoryFile, CellsAndViewEqualThePlainReadingAlsoAfterAnUpgrade) {
+  TempDir dir;
+  const std::vector<std::string> dates = {
+      "22/07/2026 02:35:20", "05/04/2026 10:24:51",       "31/12/9999 23:59:59",
+      "01/01/0000 00:00:00", "01/01/1900 00:00:07",       "3/4/2026 1:05:07 PM",
+      "3/4/26 13:05",        "not \"a\" date\\ \x01\x1f", "",
+      "07/08/2026 11:00 Z",  "07/08/2026 11:00 Z",        "08/08/2026 11:00:01"};
+  std::string down = kClassicHeader + "\n", up = kClassicHeader + "\n";
+  for (std::size_t i = 0; i < dates.size(); ++i) {
+    const std::string user = std::to_string(i % 3);
+    down += dates[i] + "\t10.0.0." + user + "\tguest\tuser" + user + "\tfile" +
+            std::to_string(i % 4) + "\n";
+    up += dates[dates.size() - 1 - i] + "\t10.0.1." + user + "\tguest\tJos\xe9" + user + "\tfile" +
+          std::to_string(i % 5 + 2) + "\n";
+  }
+  const std::vector<LogSource> logs = {{{dir.Write("d.log", down), false}, SourceRole::Download},
+                                       {{dir.Write("u.log", up), false}, SourceRole::Upload}};
+  const fs::path db = dir.Path() / "h.db";
+  ASSERT_EQ(Report("--history " + Quoted(db) + " --download " + Quoted(logs[0].input.path) +
+                   " --upload " + Quoted(logs[1].input.path))
+                .status,
+            0);
+  ASSERT_EQ(TextsRepeated(db), "0\n");
+  SourcesOptions options;
+  options.dates = DateOrder::Detect;
+  const SourcesResult plain = LoadSources(logs, options);
+  ASSERT_TRUE(plain.Ok());
+  ASSERT_NE(plain.logs->downloads.TextEncoding(), plain.logs->uploads.TextEncoding());
+  const auto check = [&](const char* when) {
+    std::string error;
+    const auto history = History::Open(db, History::Access::Read, std::chrono::seconds(5), error);
+    ASSERT_TRUE(history) << error;
+    const History::Result held = history->Update({}, options);
+    ASSERT_TRUE(held.logs) << when << ": " << held.failure.value_or("");
+    std::vector<std::string> expected;
+    for (int d = 0; d < 2; ++d) {
+      const LogTable& want = d == 0 ? plain.logs->downloads : plain.logs->uploads;
+      const LogTable& got = d == 0 ? held.logs->downloads : held.logs->uploads;
+      ASSERT_EQ(got.RowCount(), want.RowCount()) << when;
+      for (std::size_t row = 0; row < want.RowCount(); ++row) {
+        for (int c = 0; c < kColumnCount; ++c)
+          ASSERT_EQ(got.CellText(row, Column(c)), want.CellText(row, Column(c)))
+              << when << ": row " << row << ", column " << c << " of table " << d;
+        ASSERT_EQ(got.Date(row), want.Date(row)) << when << ": row " << row;
+        expected.push_back((d == 0 ? "download|" : "upload|") +
+                           want.CellText(row, Column::DateTime) + "|" +
+                           FormatTimestamp(want.Date(row)));
+      }
+    }
+    const testing::ShellRun view =
+        RunShell("sqlite3 " + Quoted(db) + " \"SELECT direction, date_text, time FROM transfers\"");
+    ASSERT_EQ(view.status, 0) << view.err;
+    std::vector<std::string> lines;
+    std::istringstream in(view.out);
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected) << when;
+  };
+  check("made");
+  // The same rows as the first layout held them.
+  const fs::path older = dir.Write("older.sql", R"sql(
+BEGIN;
+DROP VIEW transfers;
+CREATE TABLE rows(id INTEGER PRIMARY KEY, address INTEGER NOT NULL, name INTEGER NOT NULL,
+  time INTEGER, file_name INTEGER NOT NULL, account INTEGER NOT NULL, date_text TEXT NOT NULL);
+INSERT INTO rows SELECT k.first_row + j.key, json_extract(j.value, '$[0]'),
+    json_extract(j.value, '$[1]'), json_extract(j.value, '$[2]'), json_extract(j.value, '$[3]'),
+    json_extract(j.value, '$[4]'), coalesce(json_extract(j.value, '$[5]'),
+    strftime(u.date_format, json_extract(j.value, '$[2]'), 'unixepoch'), '')
+  FROM runs u JOIN row_chunks k ON k.first_row BETWEEN u.first_row AND u.last_row,
+    json_each(k.rows) j;
+DROP TABLE row_chunks;
+ALTER TABLE runs DROP COLUMN date_format;
+PRAGMA user_version = 1;
+COMMIT;
+)sql");
+  ASSERT_EQ(RunShell("sqlite3 " + Quoted(db) + " < " + Quoted(older)).status, 0);
+  ASSERT_EQ(RunShell("sqlite3 " + Quoted(db) + " 'PRAGMA user_version'").out, "1\n");
+  check("brought up to date");
+  EXPECT_EQ(RunShell("sqlite3 " + Quoted(db) + " 'PRAGMA user_version'").out, "2\n");
+  EXPECT_EQ(RunShell("sqlite3 " + Quoted(db) + " 'PRAGMA integrity_check'").out, "ok\n");
 }
 
 // --follow --history keeps the file as the server writes: rows written, rotated away (the last of
