@@ -682,16 +682,16 @@ class ChunkReader {
   std::string text_;
 };
 
-// Writes `t` as strftime writes it in a format SqlDateFormat made.
-std::string WriteDateFormat(std::string_view format, Timestamp t) {
+// Writes `t` as strftime writes it in a format SqlDateFormat made, for a time in SQLite's range
+// (InSqlRange), into `out` (cleared first): digit by digit, as a million rows each want theirs.
+void WriteDateFormat(std::string_view format, Timestamp t, std::string& out) {
   const std::int64_t day = DayOf(t);
   const auto time = static_cast<int>(t - day * 86400);
   const CivilDate date = CivilFromDay(day);
-  std::string out;
+  out.clear();
   const auto put = [&out](int value, int digits) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%0*d", digits, value);
-    out += text;
+    for (int place = digits == 4 ? 1000 : 10; place != 0; place /= 10)
+      out += static_cast<char>('0' + value / place % 10);
   };
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] != '%' || i + 1 == format.size()) {
@@ -721,7 +721,6 @@ std::string WriteDateFormat(std::string_view format, Timestamp t) {
         out += format[i];
     }
   }
-  return out;
 }
 
 // Inserts chunks of rows.
@@ -752,7 +751,7 @@ void ChunkOldRows(sqlite3* db) {
                  "SELECT id, address, name, time, file_name, account, date_text FROM rows "
                  "WHERE id BETWEEN ? AND ? ORDER BY id");
   Statement format(db, "UPDATE runs SET date_format = ? WHERE id = ?");
-  std::string json;
+  std::string json, rewritten;
   for (const auto& [run, firstRow, lastRow] : runs) {
     rows.Bind(1, firstRow).Bind(2, lastRow);
     std::int64_t first = 0, last = 0;
@@ -783,7 +782,7 @@ void ChunkOldRows(sqlite3* db) {
           dateFormat = SqlDateFormat(*form);
       }
       const bool written = dateFormat && row.time != kUndated && InSqlRange(row.time) &&
-                           WriteDateFormat(*dateFormat, row.time) == text;
+                           (WriteDateFormat(*dateFormat, row.time, rewritten), rewritten == text);
       AppendChunkRow(json, row, written ? nullptr : &text);
       ++count;
     }
@@ -1810,10 +1809,12 @@ class StoredRows {
                                 kept_.account ? IdOf(row.account) : 0});
           if (dates_)
             batch_.times.push_back(row.time);
-          if (kept_.dateTime)
-            batch_.dateTexts.Add(hasText || !run.dateFormat || row.time == kUndated
-                                     ? chunk.Text()
-                                     : WriteDateFormat(*run.dateFormat, row.time));
+          if (kept_.dateTime && (hasText || !run.dateFormat || row.time == kUndated)) {
+            batch_.dateTexts.Add(chunk.Text());
+          } else if (kept_.dateTime) {
+            WriteDateFormat(*run.dateFormat, row.time, written_);
+            batch_.dateTexts.Add(written_);
+          }
           if (batch_.ids.size() == kBatch)
             Hand();
         }
@@ -1917,6 +1918,7 @@ class StoredRows {
   DateOrder order_ = DateOrder::Detect;
   std::optional<Statement> select_;
   Batch batch_;
+  std::string written_;         // a Date/Time text written back from its time
   SecondThread builderThread_;  // last: it ends before what its jobs use
 };
 
