@@ -535,7 +535,7 @@ void AppendChunkRow(std::string& out, const ChunkRow& row, const std::string_vie
   char* at = line;
   *at++ = out.empty() ? '[' : ',';
   *at++ = '[';
-  const auto number = [&at, &line](std::int64_t value) {
+  const auto number = [&at](std::int64_t value) {
     at = std::to_chars(at, at + 20, value).ptr;  // 20: room for any int64
     *at++ = ',';
   };
