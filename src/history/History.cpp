@@ -1,5 +1,7 @@
 #include "history/History.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <bit>
 #include <charconv>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -528,12 +531,14 @@ struct ChunkRow {
   std::int64_t address = 0, name = 0, time = kUndated, fileName = 0, account = 0;
 };
 
-// Appends a row as JSON, its text (when kept) escaped: its numbers written in place, then added
-// at once.
+// Appends a row as JSON, its text (when kept) escaped, written in place: the string is first
+// made long enough for five numbers of any size and the text at its most escaped (six bytes a
+// byte), then cut to what was written.
 void AppendChunkRow(std::string& out, const ChunkRow& row, const std::string_view* text) {
-  char line[128];
-  char* at = line;
-  *at++ = out.empty() ? '[' : ',';
+  const std::size_t used = out.size();
+  out.resize(used + 5 * 21 + 3 + (text ? 6 * text->size() + 3 : 0));
+  char* at = out.data() + used;
+  *at++ = used == 0 ? '[' : ',';
   *at++ = '[';
   const auto number = [&at](std::int64_t value) {
     at = std::to_chars(at, at + 20, value).ptr;  // 20: room for any int64
@@ -549,25 +554,26 @@ void AppendChunkRow(std::string& out, const ChunkRow& row, const std::string_vie
   number(row.fileName);
   number(row.account);
   --at;  // no comma after the last
-  out.append(line, at);
   if (text) {
-    out += ",\"";
+    *at++ = ',';
+    *at++ = '"';
     for (const char c : *text) {
       if (c == '"' || c == '\\') {
-        out += '\\';
-        out += c;
+        *at++ = '\\';
+        *at++ = c;
       } else if (static_cast<unsigned char>(c) < 0x20) {
         static const char* const kHex = "0123456789abcdef";
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
+        at = std::copy_n("\\u00", 4, at);
+        *at++ = kHex[c >> 4];
+        *at++ = kHex[c & 15];
       } else {
-        out += c;
+        *at++ = c;
       }
     }
-    out += '"';
+    *at++ = '"';
   }
-  out += ']';
+  *at++ = ']';
+  out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
 // Reads a chunk's rows back: each row and its kept text (empty and not `hasText` when the
@@ -1180,6 +1186,7 @@ class SecondThread {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
       jobs_.clear();
+      later_.clear();
     }
     wake_.notify_all();
     if (thread_.joinable())
@@ -1196,10 +1203,37 @@ class SecondThread {
     jobs_.push_back(std::move(job));
     wake_.notify_one();
   }
-  // Waits until every batch is written; the first failure of any is thrown here.
+  // A job that may wait behind every job submitted after it: what it uses is at hand already, so
+  // it fills the time the writer would otherwise wait for the next batch. Jobs given here run in
+  // the order given.
+  void SubmitLater(std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Rethrow();
+    later_.push_back(std::move(job));
+    wake_.notify_one();
+  }
+  // Waits until the jobs given by Submit are done and holds back those given later, so that this
+  // thread may use the connection until Resume.
+  void Pause() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    paused_ = true;
+    done_.wait(lock, [this] { return (jobs_.empty() && !busy_) || failure_; });
+    Rethrow();
+  }
+  void Resume() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      paused_ = false;
+    }
+    wake_.notify_one();
+  }
+  // Waits until every batch is written (resuming those held back); the first failure of any is
+  // thrown here.
   void Drain() {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return (jobs_.empty() && !busy_) || failure_; });
+    paused_ = false;
+    wake_.notify_one();
+    done_.wait(lock, [this] { return (jobs_.empty() && later_.empty() && !busy_) || failure_; });
     Rethrow();
   }
 
@@ -1214,11 +1248,13 @@ class SecondThread {
   void Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (jobs_.empty() || failure_)
+      wake_.wait(lock,
+                 [this] { return stopping_ || !jobs_.empty() || (!paused_ && !later_.empty()); });
+      if ((jobs_.empty() && (paused_ || later_.empty())) || failure_)
         return;  // stopping: an add that failed leaves the rest unwritten
-      std::function<void()> job = std::move(jobs_.front());
-      jobs_.pop_front();
+      std::deque<std::function<void()>>& from = jobs_.empty() ? later_ : jobs_;
+      std::function<void()> job = std::move(from.front());
+      from.pop_front();
       busy_ = true;
       lock.unlock();
       std::exception_ptr failed;
@@ -1237,8 +1273,8 @@ class SecondThread {
 
   std::mutex mutex_;
   std::condition_variable wake_, done_;
-  std::deque<std::function<void()>> jobs_;
-  bool busy_ = false, stopping_ = false;
+  std::deque<std::function<void()>> jobs_, later_;
+  bool busy_ = false, stopping_ = false, paused_ = false;
   std::exception_ptr failure_;
   std::thread thread_;  // last: it starts once the rest is ready
 };
@@ -1263,7 +1299,7 @@ class PackedTexts {
 
 // Inserts go to SQLite many rows to a statement (one of 64 rows costs little more than one of
 // one), and to the writer's thread 16 such batches at a time: few hand-overs, little held.
-constexpr std::size_t kInsertBatch = 64;
+constexpr std::size_t kInsertBatch = 256;
 constexpr std::size_t kInsertJob = 16 * kInsertBatch;
 
 // `INSERT INTO table(columns) VALUES(?, …)` for `rows` rows of `count` columns.
@@ -1304,8 +1340,10 @@ void InsertBatched(std::size_t count, int columns, Statement& one, Statement& ma
 // itself the faster (checked).
 class TextAdder {
  public:
-  TextAdder(sqlite3* db, const char* table, SecondThread& writer)
-      : db_(db),
+  // `later`: its batches wait behind any other (see SecondThread::SubmitLater).
+  TextAdder(sqlite3* db, const char* table, SecondThread& writer, bool later = false)
+      : later_(later),
+        db_(db),
         one_(db, InsertSql(table, "(text)", 1, 1).c_str()),
         many_(db, InsertSql(table, "(text)", 1, kInsertBatch).c_str()),
         writer_(writer) {}
@@ -1319,7 +1357,7 @@ class TextAdder {
   void Flush() {
     if (batch_.ids.empty())
       return;
-    writer_.Submit([this, batch = std::move(batch_)] {
+    auto job = [this, batch = std::move(batch_)] {
       InsertBatched(
           batch.ids.size(), 1, one_, many_,
           [&](Statement& statement, int at, std::size_t i) {
@@ -1329,7 +1367,11 @@ class TextAdder {
             if (sqlite3_last_insert_rowid(db_) != batch.ids[last])
               throw Failure("texts were not given the ids they were counted with", SQLITE_CORRUPT);
           });
-    });
+    };
+    if (later_)
+      writer_.SubmitLater(std::move(job));
+    else
+      writer_.Submit(std::move(job));
     batch_ = {};
   }
 
@@ -1338,6 +1380,7 @@ class TextAdder {
     std::vector<std::int64_t> ids;
     std::vector<std::string_view> texts;
   };
+  bool later_;
   sqlite3* db_;
   Statement one_, many_;
   SecondThread& writer_;
@@ -2009,9 +2052,36 @@ void FindOverlaps(std::vector<Part>& parts, std::size_t first, int direction, sq
   }
 }
 
-// Has what SQLite wrote of the file so far put on disk, now and then while a large addition goes
-// on (on the writer's thread, the less busy one), so that its commit, which waits until all of it
-// is on disk, waits for the last part only.
+// The descriptor through which SQLite writes the database's main file, or -1: one of this
+// process's descriptors that refers to that file. It stays SQLite's: never closed here (closing
+// any descriptor of a file drops every lock the process holds on it).
+int MainFileDescriptor(sqlite3* db) {
+  const char* path = sqlite3_db_filename(db, "main");
+  struct stat wanted {};
+  if (!path || !*path || stat(path, &wanted) != 0)
+    return -1;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir)
+    return -1;
+  int found = -1;
+  while (const dirent* entry = readdir(dir)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    struct stat seen {};
+    if (end != entry->d_name && *end == '\0' && fd != dirfd(dir) &&
+        fstat(static_cast<int>(fd), &seen) == 0 && seen.st_dev == wanted.st_dev &&
+        seen.st_ino == wanted.st_ino) {
+      found = static_cast<int>(fd);
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+// Has the kernel start writing what SQLite wrote of the file so far, now and then while a large
+// addition goes on, without waiting for it: the commit, which waits until all of it is on disk,
+// then waits for the last part only, and the writer never waits for the disk meanwhile.
 class EarlySync {
  public:
   explicit EarlySync(sqlite3* db) : db_(db) {}
@@ -2019,15 +2089,16 @@ class EarlySync {
   void Nudge() {
     if (++calls_ % kEvery != 0)
       return;
-    sqlite3_file* file = nullptr;
-    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
-        file->pMethods)
-      file->pMethods->xSync(file, SQLITE_SYNC_NORMAL | SQLITE_SYNC_DATAONLY);
+    if (fd_ == -2)
+      fd_ = MainFileDescriptor(db_);
+    if (fd_ >= 0)
+      sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
   }
 
  private:
-  static constexpr std::size_t kEvery = 128;  // jobs of rows: some 4 MB
+  static constexpr std::size_t kEvery = 32;  // jobs of rows: some 4 MB
   sqlite3* db_;
+  int fd_ = -2;  // not looked for yet
   std::size_t calls_ = 0;
 };
 
@@ -2191,6 +2262,30 @@ void LoadTextsToAdd(const std::vector<LogSource>& sources, const std::vector<Rea
   texts.fileNames.LoadWanted(db, "file_names", wanted, texts.fileNameHashes.Hashes());
 }
 
+// The File Names of the tables an addition reads, to be held in one pool, the largest table's, so
+// that a file named in several is looked up once (and the tables given back share them as they
+// are). Done when the addition is ready for it: a history without File Names takes the largest
+// table's first, which keeps SQLite busy meanwhile.
+class FileNamesSharing {
+ public:
+  explicit FileNamesSharing(std::vector<LogTable*> tables) : tables_(std::move(tables)) {
+    std::stable_sort(tables_.begin(), tables_.end(), [](const LogTable* a, const LogTable* b) {
+      return a->RowCount() > b->RowCount();
+    });
+  }
+  // The table whose pool the others join, if any.
+  const LogTable* Base() const { return tables_.empty() ? nullptr : tables_[0]; }
+  void Share() {
+    for (std::size_t i = 1; i < tables_.size() && !done_; ++i)
+      LogTable::ShareFileNames(*tables_[0], *tables_[i]);
+    done_ = true;
+  }
+
+ private:
+  std::vector<LogTable*> tables_;
+  bool done_ = false;
+};
+
 // Adds what the sources read now hold beyond what the history holds: each file's whole rows
 // behind those it has (a new file's from the start it did not already hold), as a run of rows
 // per direction, and sets where every run's counted rows begin.
@@ -2198,12 +2293,13 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
             std::vector<StoredFile>& stored, std::vector<std::optional<std::size_t>>& storedOf,
             const std::vector<std::optional<std::size_t>>& readingOf,
             const std::vector<std::array<std::size_t, 2>>& skip,
-            const std::vector<Part> (&parts)[2], Texts& texts, sqlite3* db,
-            std::size_t (&added)[2]) {
+            const std::vector<Part> (&parts)[2], FileNamesSharing& sharing, Texts& texts,
+            sqlite3* db, std::size_t (&added)[2]) {
   const std::string now = NowText();
   SecondThread writer;
   TextAdder addAddress(db, "addresses", writer), addAccount(db, "accounts", writer),
-      addName(db, "names", writer), addFileName(db, "file_names", writer);
+      addName(db, "names", writer), addFileName(db, "file_names", writer),
+      addFileNameLater(db, "file_names", writer, true);
   Statement addFile(db,
                     "INSERT INTO files(name, standard_input, format, compressed, encoding, "
                     "text_bytes, skipped_downloads, skipped_uploads, stored_downloads, "
@@ -2243,6 +2339,72 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   std::int64_t nextRow = last.Int(0) + 1;
   last.Step();  // done
 
+  // The table rows [first, end) of an owner's direction that this addition takes, if any.
+  const auto rowsToAdd = [&](std::size_t o,
+                             int d) -> std::optional<std::pair<std::size_t, std::size_t>> {
+    if (!readingOf[o])
+      return std::nullopt;
+    const Reading& reading = readings[*readingOf[o]];
+    const LogSource& source = sources[*readingOf[o]];
+    if (!reading.wholeDigest && !source.input.standardInput)
+      return std::nullopt;  // where its whole lines end is not known: kept by a later run
+    if (!storedOf[o] && reading.wholeRows[0] + reading.wholeRows[1] == 0)
+      return std::nullopt;  // nothing whole yet: a file is known by its first rows
+    const std::size_t from =
+        storedOf[o] ? stored[*storedOf[o]].skipped[d] + stored[*storedOf[o]].stored[d] : skip[o][d];
+    if (!TableOf(reading.read, ClassicKindOf(source.role), d) || reading.wholeRows[d] <= from)
+      return std::nullopt;
+    return std::pair(from - reading.base[d], reading.wholeRows[d] - reading.base[d]);
+  };
+  // A history that holds no File Name yet takes all the rows name first, in the order they first
+  // come, those of the largest table's pool before it is shared: the writer then stores them
+  // whenever it would wait for rows, instead of the rows waiting for them. Gives each pool id its
+  // history id. Tables of another encoding are left to the rows, which look theirs up.
+  const auto addAllFileNames = [&] {
+    const LogTable* base = sharing.Base();
+    std::vector<std::tuple<const LogTable*, std::size_t, std::size_t>> spans;
+    for (std::size_t o = 0; o < storedOf.size(); ++o) {
+      for (int d = 0; d < 2; ++d) {
+        if (const auto rows = rowsToAdd(o, d)) {
+          spans.emplace_back(
+              TableOf(readings[*readingOf[o]].read, ClassicKindOf(sources[*readingOf[o]].role), d),
+              rows->first, rows->second);
+        }
+      }
+    }
+    if (!base || spans.empty())
+      return;
+    idsPool = base->FileNames().get();
+    fileNameIds.assign(base->FileNameIdCount(), 0);
+    const bool utf8 = base->TextEncoding() == Encoding::Utf8;
+    std::string decoded;
+    const auto addSpans = [&] {
+      for (const auto& [table, from, end] : spans) {
+        if (table->FileNames().get() != idsPool || table->TextEncoding() != base->TextEncoding())
+          continue;
+        for (std::size_t row = from; row < end; ++row) {
+          if (row + 16 < end)
+            __builtin_prefetch(&fileNameIds[table->FileNameId(row + 16)]);
+          std::int64_t& id = fileNameIds[table->FileNameId(row)];
+          if (id != 0)
+            continue;
+          const std::string_view text =
+              utf8 ? table->CellBytes(row, Column::FileName)
+                   : std::string_view(decoded = table->CellText(row, Column::FileName));
+          id = texts.fileNames.AddUnheld(text, TextIndex::Hash(text), addFileNameLater);
+        }
+      }
+      addFileNameLater.Flush();
+    };
+    addSpans();  // the largest table's
+    sharing.Share();
+    fileNameIds.resize(base->FileNameIdCount(), 0);
+    for (auto& [table, from, end] : spans) {
+      if (table == base)
+        end = from;  // done
+    }
+    addSpans();
+  };
   const auto firstDatedOf = [&](std::size_t owner, int d) {
     for (const Part& part : parts[d]) {
       if (part.owner == owner)
@@ -2267,6 +2429,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       made.format = reading.read.format;
       made.classicKind = kind;
       const std::string format = FormatWord(made.format, kind);
+      writer.Pause();
       addFile.Bind(1, std::string_view(fileName))
           .Bind(2, std::int64_t{source.input.standardInput})
           .Bind(3, std::string_view(format))
@@ -2288,15 +2451,21 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     }
     StoredFile& file = stored[*storedOf[o]];
     for (int d = 0; d < 2; ++d) {
+      const auto rows = rowsToAdd(o, d);
+      if (!rows)
+        continue;
       const LogTable* table = TableOf(reading.read, kind, d);
       const std::size_t from = file.skipped[d] + file.stored[d];
-      if (!table || reading.wholeRows[d] <= from)
-        continue;
       if (needTexts) {
         writer.Drain();
         LoadTextsToAdd(sources, readings, stored, storedOf, readingOf, texts, db);
         needTexts = false;
         unheld = texts.fileNames.Whole() && texts.fileNames.LastId() == 0;
+        if (unheld) {
+          writer.Resume();
+          addAllFileNames();
+        }
+        sharing.Share();
       }
       const StringPool* pool = table->FileNames().get();
       const bool fast = unheld && (!unheldPool || unheldPool == pool);
@@ -2324,6 +2493,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       std::int64_t lastAccountId = 0;
       const std::int64_t firstRow = nextRow;
       inserter.Start(firstRow);
+      writer.Resume();
       // The table's rows start after the text's first `base` rows.
       const std::size_t base = reading.base[d];
       const std::size_t end = reading.wholeRows[d] - base;
@@ -2392,7 +2562,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         lookAhead(row);  // into the place this row's look ahead had
       }
       inserter.Flush();
-      writer.Drain();  // before this thread uses the connection again
+      writer.Pause();  // before this thread uses the connection again
       Run run;
       run.firstSeq = from - file.skipped[d];
       run.firstRow = run.countedFrom = firstRow;
@@ -2415,6 +2585,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
       file.stored[d] = reading.wholeRows[d] - file.skipped[d];
     }
     const char* order = OrderWord(any->DatesOrder());
+    writer.Pause();
     grow.Bind(1, std::string_view(fileName))
         .Bind(2, std::int64_t{reading.read.compressed})
         .Bind(3, std::string_view(EncodingWord(any->TextEncoding())));
@@ -2446,6 +2617,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     file.compressed = reading.read.compressed;
   }
 
+  sharing.Share();
   for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName})
     adder->Flush();
   writer.Drain();
@@ -2558,22 +2730,14 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         return result;
       }
     }
-    if (writing) {
-      // The readings' File Names in one pool, the largest table's, so that a file named in
-      // several is looked up once (and the tables given back share them as they are).
-      std::vector<LogTable*> tables;
-      for (std::size_t i = 0; i < readings.size(); ++i) {
-        for (int d = 0; d < 2; ++d) {
-          if (LogTable* table = TableOf(readings[i].read, ClassicKindOf(sources[i].role), d))
-            tables.push_back(table);
-        }
+    std::vector<LogTable*> tables;
+    for (std::size_t i = 0; writing && i < readings.size(); ++i) {
+      for (int d = 0; d < 2; ++d) {
+        if (LogTable* table = TableOf(readings[i].read, ClassicKindOf(sources[i].role), d))
+          tables.push_back(table);
       }
-      std::stable_sort(tables.begin(), tables.end(), [](const LogTable* a, const LogTable* b) {
-        return a->RowCount() > b->RowCount();
-      });
-      for (std::size_t i = 1; i < tables.size(); ++i)
-        LogTable::ShareFileNames(*tables[0], *tables[i]);
     }
+    FileNamesSharing sharing(std::move(tables));
     // Where several sources go on from one stored file, the longest stands for it: the others'
     // text is its start.
     for (std::size_t i = 0; i < readings.size(); ++i) {
@@ -2681,7 +2845,8 @@ History::Result History::Update(const std::vector<LogSource>& sources,
         }
       }
       std::size_t added[2] = {0, 0};
-      AddNew(sources, readings, stored, storedOf, readingOf, skip, parts, texts, db, added);
+      AddNew(sources, readings, stored, storedOf, readingOf, skip, parts, sharing, texts, db,
+             added);
       result.downloadsAdded = added[0];
       result.uploadsAdded = added[1];
     }
