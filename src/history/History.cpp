@@ -835,7 +835,17 @@ std::string UriPath(const std::filesystem::path& path) {
 
 struct History::Db {
   sqlite3* db = nullptr;
-  ~Db() { sqlite3_close_v2(db); }
+  // A change of journal made on another thread after an addition, while the caller reports.
+  std::future<void> switching;
+  ~Db() {
+    Settle();
+    sqlite3_close_v2(db);
+  }
+  // Before the connection is used again.
+  void Settle() {
+    if (switching.valid())
+      switching.get();
+  }
 
   void Exec(const char* sql) {
     char* message = nullptr;
@@ -907,7 +917,9 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
   try {
     if (fresh) {
       // A new file takes its first rows with a rollback journal, which writes them once (a
-      // write-ahead log writes them twice); it is switched to one once they are in.
+      // write-ahead log writes them twice); it is switched to one once they are in. Its pages
+      // hold a chunk of rows each, without overflow pages.
+      db->Exec("PRAGMA page_size=16384");
       db->Exec("BEGIN IMMEDIATE");
       // Another run may have made it meanwhile.
       if (db->Pragma("application_id") == 0) {
@@ -973,6 +985,7 @@ std::unique_ptr<History> History::Open(const std::filesystem::path& path, Access
 }
 
 std::string History::Since() const {
+  db_->Settle();
   try {
     Statement since(db_->db, "SELECT value FROM history WHERE key = 'created'");
     return since.Step() ? std::string(since.Text(0)) : std::string();
@@ -2676,6 +2689,7 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     return result;
   }
   const bool writing = !sources.empty();
+  db_->Settle();
   sqlite3* db = db_->db;
   bool inTransaction = false;
   try {
@@ -2853,10 +2867,15 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     db_->Exec("COMMIT");
     inTransaction = false;
     // Readers never wait on a writer for long, nor a writer on them, with a write-ahead log. A
-    // new file takes one after its first rows; a reader that has it open meanwhile makes the
-    // switch wait for a later run, which is no failure of this one.
-    if (!readOnly_)
-      sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    // new file takes one after its first rows (so that they are written once, not to the log and
+    // then to the file); a reader that has it open meanwhile makes the switch wait for a later
+    // run, which is no failure of this one. The switch waits for the disk: it is made on another
+    // thread once this run is done with the connection.
+    bool toWal = false;
+    if (!readOnly_) {
+      Statement mode(db, "PRAGMA journal_mode");
+      toWal = mode.Step() && mode.Text(0) != "wal";
+    }
 
     // What each file gave the report.
     for (std::size_t i = 0; i < readings.size(); ++i) {
@@ -2929,6 +2948,11 @@ History::Result History::Update(const std::vector<LogSource>& sources,
     }
     LogTable::ShareFileNames(pair.downloads, pair.uploads);
     result.logs = std::move(pair);
+    if (toWal) {
+      db_->switching = std::async(std::launch::async, [db] {
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+      });
+    }
   } catch (const Failure& failure) {
     if (inTransaction)
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
