@@ -74,7 +74,7 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     rows_ = std::move(other.rows_);
     other.rows_.clear();
     dates_ = std::move(other.dates_);
-    other.dates_.clear();
+    other.dates_ = {};
     datesOrder_ = other.datesOrder_;
     forms_ = std::move(other.forms_);
     other.forms_.clear();
@@ -212,7 +212,7 @@ void LogTable::Redate(std::vector<Timestamp> dates) {
   kept_ = std::move(next.kept_);
   forms_ = std::move(next.forms_);
   lastForm_ = next.lastForm_;
-  dates_ = std::move(dates);
+  dates_ = RowDates(dates);
 }
 
 void LogTable::DropDatesAndTheirCells() {
@@ -281,7 +281,7 @@ void LogTable::RemoveRow(std::size_t row) {
     return;
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
   if (!dates_.empty())
-    dates_.erase(dates_.begin() + static_cast<std::ptrdiff_t>(row));
+    dates_.erase(row);
 }
 
 StringPool& LogTable::OwnAddresses() {
@@ -393,7 +393,8 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   }
   if (dates) {
     const std::vector<Timestamp> read = std::move(*dates).Finish();
-    dates_.insert(dates_.end(), read.begin(), read.end());
+    for (const Timestamp date : read)
+      dates_.push_back(date);
   }
 }
 
@@ -404,7 +405,7 @@ void LogTable::ReplaceRow(std::size_t row, const LogTable& from, std::size_t fro
   rows_[row] = rows_.back();
   rows_.pop_back();
   if (!dates_.empty()) {
-    dates_[row] = dates_.back();
+    dates_.Set(row, dates_[dates_.size() - 1]);
     dates_.pop_back();
   }
 }
@@ -809,7 +810,9 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
   table.rows_ = std::move(rows_);
   if (dates) {
     table.datesOrder_ = order;
-    table.dates_ = std::move(*dates);
+    table.dates_ = RowDates(*dates);
+    dates->clear();
+    dates->shrink_to_fit();
   }
   // Each Date/Time cell set aside goes where no form writes it back from its date.
   for (std::size_t r = 0; r < dateTextAt_.size(); ++r) {

@@ -10,6 +10,7 @@
 
 #include "logs/ByteArena.h"
 #include "logs/DateTime.h"
+#include "logs/RowDates.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -218,7 +219,7 @@ class LogTable {
   std::shared_ptr<StringPool> files_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
-  std::vector<Timestamp> dates_;  // one per row, or none
+  RowDates dates_;  // one per row, or none
   DateOrder datesOrder_ = DateOrder::Detect;
   std::vector<DateForm> forms_;  // at most kMaxForms
   std::uint32_t lastForm_ = 0;   // the form the last row kept took, tried first

@@ -83,7 +83,8 @@ StringPool::Entry& StringPool::NewEntry() {
 
 bool StringPool::Matches(const Entry& entry, std::string_view text) const {
   return entry.length == text.size() &&
-         std::memcmp(bytes_.View(entry.offset, entry.length).data(), text.data(), text.size()) == 0;
+         (text.empty() || std::memcmp(bytes_.View(entry.offset, entry.length).data(), text.data(),
+                                      text.size()) == 0);
 }
 
 std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const {

@@ -35,6 +35,49 @@ TEST(RemoveRow, RowsBehindMoveUpWithTheirDates) {
   EXPECT_TRUE(table.Empty());
 }
 
+// Dates at each edge of their 4 bytes (and the one that means none) read back as given through
+// every change, checked against a plain vector of the same changes.
+TEST(RowDates, DatesAtEveryEdgeReadAsGivenThroughEveryChange) {
+  const Timestamp edges[] = {kUndated,
+                             kUndated + 1,
+                             -1,
+                             0,
+                             1,
+                             Timestamp{UINT32_MAX} - 2,
+                             Timestamp{UINT32_MAX} - 1,
+                             Timestamp{UINT32_MAX},
+                             Timestamp{UINT32_MAX} + 1,
+                             INT64_MAX};
+  std::mt19937 random(7);
+  const auto any = [&] { return edges[random() % std::size(edges)]; };
+  std::vector<Timestamp> expected;
+  RowDates dates;
+  for (int step = 0; step < 4000; ++step) {
+    const std::size_t row = expected.empty() ? 0 : random() % expected.size();
+    const unsigned op = expected.empty() ? 0 : random() % 8;
+    if (op < 4) {
+      expected.push_back(any());
+      dates.push_back(expected.back());
+    } else if (op < 6) {
+      expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(row));
+      dates.erase(row);
+    } else if (op == 6) {
+      expected[row] = any();
+      dates.Set(row, expected[row]);
+    } else {
+      expected.pop_back();
+      dates.pop_back();
+    }
+    ASSERT_EQ(dates.size(), expected.size());
+    for (std::size_t r = 0; r < expected.size(); ++r)
+      ASSERT_EQ(dates[r], expected[r]) << "row " << r << " after step " << step;
+  }
+  const RowDates copy(expected);
+  ASSERT_EQ(copy.size(), expected.size());
+  for (std::size_t r = 0; r < expected.size(); ++r)
+    EXPECT_EQ(copy[r], expected[r]) << "row " << r;
+}
+
 // Every Name cell equal to the old name, exactly, in both tables; only the Name column changes.
 // Exactly the Name cells equal to the old name (not a trailing blank's) are rewritten and
 // counted, to a name new to the table, in Unicode text whatever the file's encoding.
