@@ -308,6 +308,16 @@ StringPool& LogTable::GrowingFiles() {
   return *files_;
 }
 
+void LogTable::DropFileNameIndex() {
+  if (files_ != NoFiles())  // the empty tables' pool is everyone's
+    files_->DropIndex();
+}
+
+void LogTable::IndexFileNames() {
+  if (files_ != NoFiles())
+    files_->Index();
+}
+
 void LogTable::ShareFileNames(LogTable& a, LogTable& b) {
   if (a.files_ == b.files_ || a.encoding_ != b.encoding_ || a.files_ == NoFiles() ||
       b.files_ == NoFiles())

@@ -186,8 +186,7 @@ std::vector<std::uint32_t> StringPool::FindEach(const StringPool& from,
 }
 
 std::vector<std::uint32_t> StringPool::AppendAll(const StringPool& from) {
-  if (slots_.empty() && size_ != 0)
-    Grow(size_);  // the texts here are looked up by the table
+  Index();  // the texts here are looked up by the table
   std::vector<std::uint32_t> ids = FindAll(from, kNone);
   for (std::uint32_t id = 0; id < ids.size(); ++id) {
     if (ids[id] != kNone)

@@ -89,6 +89,11 @@ class StringPool {
   // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
   // finds nothing and a later Intern builds the table again.
   void DropIndex() { Slots().swap(slots_); }
+  // Makes the lookup table again after DropIndex, ahead of the Intern calls that would.
+  void Index() {
+    if (slots_.empty() && size_ != 0)
+      Grow(size_);
+  }
 
  private:
   static constexpr unsigned kEntryShift = 10;  // entries live in blocks of 1024 that never move

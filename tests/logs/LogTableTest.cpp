@@ -275,8 +275,10 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
     others.push_back(texts[i]);
     ASSERT_EQ(other.Intern(texts[i]), others.size() - 1);
   }
-  StringPool copy(pool), appended(pool);
+  StringPool copy(pool), appended(pool), indexed(pool);
   appended.DropIndex();
+  indexed.DropIndex();
+  indexed.Index();
   const std::vector<std::uint32_t> found = pool.FindAll(other, UINT32_MAX);
   const std::vector<std::uint32_t> interned = copy.InternAll(other);
   EXPECT_EQ(appended.AppendAll(other), interned);
@@ -291,6 +293,7 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
     ASSERT_EQ(copy.Text(id), text);
     ASSERT_EQ(appended.Intern(text), id) << text;  // its table made again
     ASSERT_EQ(pool.Find(text), id < pool.Size() ? std::optional(id) : std::nullopt) << text;
+    ASSERT_EQ(indexed.Find(text), pool.Find(text)) << text;
   }
 }
 
