@@ -85,35 +85,8 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
 
 LogTable::~LogTable() = default;
 
-namespace {
-
-// A kept Date/Time cell is stored as its length (seven bits a byte, the last byte below 0x80),
-// its bytes (a server log's cells may hold any byte, tabs too), then the row's File Name id.
-void PutLength(char*& at, std::size_t length) {
-  for (; length >= 0x80; length >>= 7)
-    *at++ = static_cast<char>(0x80 | (length & 0x7F));
-  *at++ = static_cast<char>(length);
-}
-
-std::size_t LengthSize(std::size_t length) {
-  std::size_t size = 1;
-  for (; length >= 0x80; length >>= 7)
-    ++size;
-  return size;
-}
-
-std::size_t TakeLength(const char*& at) {
-  std::size_t length = 0;
-  for (unsigned shift = 0;; shift += 7) {
-    const auto byte = static_cast<unsigned char>(*at++);
-    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
-    if (byte < 0x80)
-      return length;
-  }
-}
-
-}  // namespace
-
+// A kept Date/Time cell is stored as its length (PutLength), its bytes (a server log's cells may
+// hold any byte, tabs too), then the row's File Name id.
 std::string_view LogTable::DateTimeIn(const ByteArena& kept, const Row& row) {
   if (row.keeps == 0)
     return {};

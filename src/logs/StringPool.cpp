@@ -69,7 +69,7 @@ StringPool::Entry& StringPool::NewEntry() {
   if (at != 0)
     return entries_.back()[at];
   if (blocksLeft_ == 0 || chunks_.empty()) {
-    constexpr std::size_t kMostBlocks = 256;  // 2 MiB
+    constexpr std::size_t kMostBlocks = 256;  // 1 MiB
     chunkBlocks_ = chunks_.empty() ? 1 : std::min(chunkBlocks_ * 2, kMostBlocks);
     auto* chunk = static_cast<Entry*>(std::malloc(sizeof(Entry) * kBlockEntries * chunkBlocks_));
     if (chunk == nullptr)
@@ -82,9 +82,8 @@ StringPool::Entry& StringPool::NewEntry() {
 }
 
 bool StringPool::Matches(const Entry& entry, std::string_view text) const {
-  return entry.length == text.size() &&
-         (text.empty() || std::memcmp(bytes_.View(entry.offset, entry.length).data(), text.data(),
-                                      text.size()) == 0);
+  const char* at = bytes_.View(entry, 1).data();
+  return TakeLength(at) == text.size() && std::memcmp(at, text.data(), text.size()) == 0;
 }
 
 std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const {
@@ -141,10 +140,12 @@ std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
 
 std::uint32_t StringPool::Add(std::string_view text) {
   const auto id = static_cast<std::uint32_t>(size_);
-  Entry entry{0, static_cast<std::uint32_t>(text.size())};
+  Entry offset = 0;
+  char* at = bytes_.Extend(LengthSize(text.size()) + text.size(), offset);
+  PutLength(at, text.size());
   if (!text.empty())
-    entry.offset = bytes_.Append(text);
-  NewEntry() = entry;
+    std::memcpy(at, text.data(), text.size());
+  NewEntry() = offset;
   ++size_;
   return id;
 }

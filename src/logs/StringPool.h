@@ -42,9 +42,9 @@ inline std::uint64_t TextHead(const char* text, std::size_t size) {
 // Interns texts into small integer ids, so that counting, matching and renaming become integer
 // work. Ids are dense, starting at 0, in order of first appearance. Lookups are exact: same
 // length, same bytes. The pool keeps its own copy of each distinct text, packed together in an
-// arena, and per id only where it lies (8 bytes): a pool of a million file names holds little
-// more than their bytes, and a lookup reads the hash table, one entry and the text, not wherever
-// the text first stood in a big file.
+// arena after its length, and per id only where it lies (4 bytes): a pool of a million file
+// names holds little more than their bytes, and a lookup reads the hash table, one entry and the
+// text, not wherever the text first stood in a big file.
 class StringPool {
  public:
   StringPool();
@@ -82,8 +82,9 @@ class StringPool {
   bool Holds(std::uint32_t id, std::string_view text) const;
   // Views stay valid for the pool's lifetime.
   std::string_view Text(std::uint32_t id) const {
-    const Entry& entry = EntryOf(id);
-    return bytes_.View(entry.offset, entry.length);
+    const char* at = bytes_.View(EntryOf(id), 1).data();
+    const std::size_t length = TakeLength(at);
+    return {at, length};
   }
   std::size_t Size() const { return size_; }
   // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
@@ -99,10 +100,7 @@ class StringPool {
   static constexpr unsigned kEntryShift = 10;  // entries live in blocks of 1024 that never move
   static constexpr std::size_t kBlockEntries = std::size_t{1} << kEntryShift;
 
-  struct Entry {
-    std::uint32_t offset;  // in bytes_
-    std::uint32_t length;
-  };
+  using Entry = std::uint32_t;  // where the text lies in bytes_: its length, then its bytes
   struct Slot {
     std::uint32_t entry = 0;  // id + 1; 0 for a free slot
     std::uint32_t tag = 0;    // the hash's low half

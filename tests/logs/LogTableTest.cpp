@@ -295,6 +295,17 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
     ASSERT_EQ(pool.Find(text), id < pool.Size() ? std::optional(id) : std::nullopt) << text;
     ASSERT_EQ(indexed.Find(text), pool.Find(text)) << text;
   }
+  // Lengths at each edge of their one, two and three bytes, and past a block's quarter.
+  StringPool edges;
+  const std::size_t lengths[] = {0, 1, 127, 128, 129, 16383, 16384, 16385, 20000, 70000};
+  for (const std::size_t length : lengths)
+    edges.Intern(std::string(length, 'x') + "\x80");
+  for (std::uint32_t id = 0; id < std::size(lengths); ++id) {
+    const std::string text = std::string(lengths[id], 'x') + "\x80";
+    ASSERT_EQ(edges.Text(id), text) << lengths[id];
+    ASSERT_EQ(edges.Intern(text), id) << lengths[id];
+    ASSERT_FALSE(edges.Find(text.substr(0, text.size() - 1))) << lengths[id];
+  }
 }
 
 // An address's names compared first by their length and first bytes: names of every length up
