@@ -309,8 +309,9 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
 }
 
 // An address's names compared first by their length and first bytes: names of every length up
-// to past the pools' inline 16 bytes that differ from the address's last name only in their last
-// byte, a trailing zero byte or its length, on two addresses, across the builder's batches.
+// to past 16 bytes (the builder's heads hold 8) that differ from the address's last name only in
+// their last byte, a trailing zero byte or its length, on two addresses, across the builder's
+// batches.
 TEST(LogTableBuilder, NamesAlikeInTheirHeadsStayApart) {
   std::vector<std::string> names;
   for (std::size_t length = 0; length <= 18; ++length) {
