@@ -58,7 +58,7 @@ std::pair<Timestamp, Timestamp> LiveUserFigures::Dates::Range() const {
 }
 
 void LiveUserFigures::PairCounts::Reserve(std::size_t more) {
-  // At most three quarters full: a big history has millions of (file, uploader) pairs.
+  // At most three quarters full: a big history has millions of (user, address) pairs.
   if ((size_ + more) * 4 > keys_.size() * 3) {
     std::vector<std::uint64_t> keys = std::move(keys_);
     std::vector<std::uint32_t> counts = std::move(counts_);
@@ -149,9 +149,9 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     for (const User& user : users_)
       fetchedBefore.push_back(static_cast<std::uint32_t>(user.fetched.size()));
   }
-  // Room for a pair an upload row: the table is not grown step by step.
+  // Room for a pair an upload row: the list is not grown step by step.
   if (!download)
-    uploads_.Reserve(count);
+    uploads_.reserve(uploads_.size() + count);
   // Files by the table's ids: its own while shared, else each distinct text looked up once.
   const bool shared = SharedFiles(rows);
   std::vector<std::uint32_t> filesById;
@@ -179,8 +179,6 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
         __builtin_prefetch(&fileCounts_[rows.FileNameId(ahead)]);
         if (download)
           __builtin_prefetch(&fetches[rows.FileNameId(ahead)]);
-        else
-          uploads_.Prefetch(Pair(rows.FileNameId(ahead), user));
       }
     }
     std::uint32_t file;
@@ -197,7 +195,7 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       address = AddressOf(rows, rows.Address(row));
     const std::uint32_t user = users[rows.NameId(row)];
     Change(table, rows, row, +1, {user, address, file}, !download);
-    if (download && fileCounts_[file].uploader != kNone) {  // a file someone uploaded
+    if (download && fileCounts_[file].uploads != kNone) {  // a file someone uploaded
       if (fetches.size() <= file)
         fetches.resize(fileCounts_.size(), 0);
       ++fetches[file];
@@ -312,47 +310,31 @@ std::uint32_t LiveUserFigures::UserOf(std::string_view name) {
 
 template <typename Visit>
 void LiveUserFigures::ForEachUploader(std::uint32_t file, Visit visit) const {
-  const File& counts = fileCounts_[file];
-  if (counts.uploader != kNone)
-    visit(counts.uploader);
-  for (std::uint32_t link = counts.more; link != kNone; link = links_[link].next)
-    visit(links_[link].user);
+  for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next) {
+    if (uploads_[at].count != 0)
+      visit(uploads_[at].user);
+  }
 }
 
-void LiveUserFigures::AddUploader(std::uint32_t file, std::uint32_t user) {
-  File& counts = fileCounts_[file];
-  if (counts.uploader == kNone) {
-    counts.uploader = user;
-    return;
+bool LiveUserFigures::Uploaded(std::uint32_t file, std::uint32_t user) const {
+  for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next) {
+    if (uploads_[at].user == user)
+      return uploads_[at].count != 0;
   }
-  std::uint32_t link = static_cast<std::uint32_t>(links_.size());
-  if (freeLinks_.empty()) {
-    links_.emplace_back();
-  } else {
-    link = freeLinks_.back();
-    freeLinks_.pop_back();
-  }
-  links_[link] = {user, counts.more};
-  counts.more = link;
+  return false;
 }
 
-void LiveUserFigures::DropUploader(std::uint32_t file, std::uint32_t user) {
-  File& counts = fileCounts_[file];
-  std::uint32_t* at = &counts.more;
-  if (counts.uploader == user) {
-    if (*at == kNone) {
-      counts.uploader = kNone;
-      return;
-    }
-    counts.uploader = links_[*at].user;  // the next one moves up
-  } else {
-    while (*at != kNone && links_[*at].user != user)
-      at = &links_[*at].next;
-    if (*at == kNone)
-      return;
+std::pair<std::uint32_t*, bool> LiveUserFigures::UploadsOf(std::uint32_t file, std::uint32_t user) {
+  std::uint32_t last = kNone;
+  for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next) {
+    if (uploads_[at].user == user)
+      return {&uploads_[at].count, false};
+    last = at;
   }
-  freeLinks_.push_back(*at);
-  *at = links_[*at].next;
+  const auto added = static_cast<std::uint32_t>(uploads_.size());
+  uploads_.push_back({user, 0, kNone});
+  (last == kNone ? fileCounts_[file].uploads : uploads_[last].next) = added;
+  return {&uploads_[added].count, true};
 }
 
 std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) const {
@@ -397,13 +379,11 @@ std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) cons
         }
       });
     } else {
-      const auto [uploads, newFile] = uploads_.Get(Pair(file, u));
+      const auto [uploads, newFile] = UploadsOf(file, u);
       if (newFile)
         user.sent.push_back(file);
-      if ((*uploads)++ == 0) {
-        AddUploader(file, u);
+      if ((*uploads)++ == 0)
         credit_[u] += CreditOf(file, user);
-      }
     }
     return;
   }
@@ -425,10 +405,8 @@ std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) cons
       }
     });
   } else {
-    if (--*uploads_.Get(Pair(file, u)).first == 0) {
-      DropUploader(file, u);
+    if (--*UploadsOf(file, u).first == 0)
       credit_[u] -= CreditOf(file, user);
-    }
   }
   if (user.downloads + user.uploads == 0) {
     ordered_ = false;
@@ -475,15 +453,12 @@ void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
   }
   // Other uploaders keep their credit: a file's fetches and theirs do not change.
   for (const std::uint32_t file : gone.sent) {
-    const std::uint32_t moved = std::exchange(*uploads_.Get(Pair(file, a)).first, 0);
+    const std::uint32_t moved = std::exchange(*UploadsOf(file, a).first, 0);
     if (moved == 0)
       continue;
-    DropUploader(file, a);
-    const auto [count, newFile] = uploads_.Get(Pair(file, b));
+    const auto [count, newFile] = UploadsOf(file, b);
     if (newFile)
       into.sent.push_back(file);
-    if (*count == 0)
-      AddUploader(file, b);
     *count += moved;
   }
   into.fetched.insert(into.fetched.end(), gone.fetched.begin(), gone.fetched.end());

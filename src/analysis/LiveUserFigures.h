@@ -118,17 +118,15 @@ class LiveUserFigures {
   // Whether `rows` give their files by the ids counted; when they cannot, files are counted by
   // their UTF-8 texts from now on, under the same ids.
   bool SharedFiles(const LogTable& rows);
-  // A file's uploaders: its File's uploader (kNone: none), then those linked from its `more`.
+  // A file's uploaders: the users of its upload pairs with a count.
   template <typename Visit>
   void ForEachUploader(std::uint32_t file, Visit visit) const;
-  bool Uploaded(std::uint32_t file, std::uint32_t user) const {
-    return uploads_.Count(Pair(file, user)) != 0;
-  }
+  bool Uploaded(std::uint32_t file, std::uint32_t user) const;
+  // The user's upload rows of the file, and whether the pair is new (then with a count of 0).
+  std::pair<std::uint32_t*, bool> UploadsOf(std::uint32_t file, std::uint32_t user);
   static std::uint64_t Pair(std::uint32_t high, std::uint32_t low) {
     return (std::uint64_t{high} << 32) | low;
   }
-  void AddUploader(std::uint32_t file, std::uint32_t user);
-  void DropUploader(std::uint32_t file, std::uint32_t user);
   // Fetches of the file by others: what the user's upload of it earns.
   std::size_t CreditOf(std::uint32_t file, const User& user) const;
   UserFigures FiguresOf(std::uint32_t user) const;
@@ -139,22 +137,22 @@ class LiveUserFigures {
   std::vector<std::size_t> credit_;  // by user id, apart: every download adds to some at random
   StringPool addressIds_;            // the addresses' UTF-8 texts, ids in order of first appearance
   PairCounts userAddresses_;         // (user, address) -> rows
-  PairCounts uploads_;               // (file, user) -> upload rows
   // The File Name texts whose ids are the files' while shared (texts in `fileEncoding_`); once
   // a table of other texts came, `ownFiles_` holds every file's UTF-8 text by id instead.
   std::shared_ptr<const StringPool> sharedFiles_;
   Encoding fileEncoding_ = Encoding::Utf8;
   std::unique_ptr<StringPool> ownFiles_;
   struct File {
-    std::uint32_t downloads = 0;  // download rows by anyone
-    std::uint32_t uploader = UINT32_MAX, more = UINT32_MAX;
+    std::uint32_t downloads = 0;         // download rows by anyone
+    std::uint32_t uploads = UINT32_MAX;  // its first pair in uploads_, or none
   };
-  struct Link {
-    std::uint32_t user, next;
+  // A (file, user) pair's upload rows, in a list per file: a file has few uploaders, and a pair
+  // once in stays (its count may fall to 0), so a user's `sent` is all it has.
+  struct Uploads {
+    std::uint32_t user, count, next;
   };
   std::vector<File, LargeAllocator<File>> fileCounts_;  // by file id
-  std::vector<Link> links_;                             // a file's uploaders after its first
-  std::vector<std::uint32_t> freeLinks_;
+  std::vector<Uploads> uploads_;
   const std::atomic<bool>* cancel_ = nullptr;
   // A user's figures changed: once Figures() was asked for, only those are made again.
   void Touch(std::uint32_t user) {

@@ -126,6 +126,8 @@ void LogDocument::Replace(std::vector<LogSource> sources, LogPair tables,
   emit Replaced();
   if (following_)
     StartFollowing();
+  else
+    ExpectRows(false);
   emit FollowChanged();
 }
 
@@ -288,11 +290,18 @@ void LogDocument::SetFollowing(bool on) {
     StartFollowing();
   } else {
     StopThread();  // the follower stays: turned on again, it reads on from where it stopped
+    ExpectRows(false);
   }
   emit FollowChanged();
 }
 
+void LogDocument::ExpectRows(bool rows) {
+  downloads_->ExpectRows(rows);
+  uploads_->ExpectRows(rows);
+}
+
 void LogDocument::StartFollowing() {
+  ExpectRows(true);
   if (history_) {
     followedFiles_ = 1;
     historyDue_->start();

@@ -114,6 +114,9 @@ class LogDocument : public QObject {
 
  private:
   void StartFollowing();
+  // Rows may come (following) or none will: the tables keep their File Names' lookup table
+  // only for rows to come.
+  void ExpectRows(bool rows);
   void StopThread();
   // The row of the table now showing row `followed` as the follower counts rows (every row it
   // reported, none removed), or none when the person removed it.

@@ -32,6 +32,9 @@ class LogTableModel : public ReadOnlyTableModel {
   std::size_t RenameUser(std::string_view from, std::string_view to);
   // Reads the rows' dates again in another order; nothing shown changes.
   void ReadDates(DateOrder order) { table_.ReadDates(order); }
+  // Whether rows may come to the table (following): its File Names' lookup table is kept only
+  // then.
+  void ExpectRows(bool rows) { rows ? table_.IndexFileNames() : table_.DropFileNameIndex(); }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

@@ -10,6 +10,30 @@
 
 namespace quorvane {
 
+// A length written before the bytes it counts: seven bits a byte, low first, the last byte below
+// 0x80, so a text shorter than 128 bytes takes one byte more.
+inline void PutLength(char*& at, std::size_t length) {
+  for (; length >= 0x80; length >>= 7)
+    *at++ = static_cast<char>(0x80 | (length & 0x7F));
+  *at++ = static_cast<char>(length);
+}
+inline std::size_t LengthSize(std::size_t length) {
+  std::size_t size = 1;
+  for (; length >= 0x80; length >>= 7)
+    ++size;
+  return size;
+}
+// Reads a length PutLength wrote and moves `at` past it.
+inline std::size_t TakeLength(const char*& at) {
+  std::size_t length = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*at++);
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80)
+      return length;
+  }
+}
+
 // Append-only bytes found again by a 32-bit offset. The bytes live in blocks that are never
 // copied once full, so growing never holds the old and the new storage at once the way a single
 // doubling buffer does; each text lies whole in one block. The offsets span at most 4 GiB.

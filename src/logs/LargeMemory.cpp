@@ -44,6 +44,17 @@ std::size_t Rounded(std::size_t bytes) {
 }
 #endif
 
+// Hands a big block back. Its pages go first, and its range stops asking for huge pages: the
+// heap may give that range to small allocations next, and a huge page faulted in for a few of
+// them would hold two megabytes.
+void FreeBig(char* data, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(__linux__)
+  madvise(data, bytes, MADV_DONTNEED);
+  madvise(data, bytes, MADV_NOHUGEPAGE);
+#endif
+  std::free(data);
+}
+
 // Big blocks freed, newest last; a block asked for takes the smallest that fits it and is not
 // more than twice its size, so a kept block never doubles what a table holds.
 class KeptBlocks {
@@ -72,7 +83,7 @@ class KeptBlocks {
     const Clock::time_point now = Clock::now();
     ReleaseOlder(now - kKeptFor);
     if (bytes > kMostKept) {
-      std::free(data);
+      FreeBig(data, bytes);
       return;
     }
     // The oldest go first to make room.
@@ -111,7 +122,7 @@ class KeptBlocks {
 
   void ReleaseFirst() noexcept {
     QUORVANE_SHOW(kept_.front().data, kept_.front().bytes);
-    std::free(kept_.front().data);
+    FreeBig(kept_.front().data, kept_.front().bytes);
     keptBytes_ -= kept_.front().bytes;
     kept_.erase(kept_.begin());
   }

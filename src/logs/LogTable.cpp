@@ -74,7 +74,7 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
     rows_ = std::move(other.rows_);
     other.rows_.clear();
     dates_ = std::move(other.dates_);
-    other.dates_.clear();
+    other.dates_ = {};
     datesOrder_ = other.datesOrder_;
     forms_ = std::move(other.forms_);
     other.forms_.clear();
@@ -85,35 +85,8 @@ LogTable& LogTable::operator=(LogTable&& other) noexcept {
 
 LogTable::~LogTable() = default;
 
-namespace {
-
-// A kept Date/Time cell is stored as its length (seven bits a byte, the last byte below 0x80),
-// its bytes (a server log's cells may hold any byte, tabs too), then the row's File Name id.
-void PutLength(char*& at, std::size_t length) {
-  for (; length >= 0x80; length >>= 7)
-    *at++ = static_cast<char>(0x80 | (length & 0x7F));
-  *at++ = static_cast<char>(length);
-}
-
-std::size_t LengthSize(std::size_t length) {
-  std::size_t size = 1;
-  for (; length >= 0x80; length >>= 7)
-    ++size;
-  return size;
-}
-
-std::size_t TakeLength(const char*& at) {
-  std::size_t length = 0;
-  for (unsigned shift = 0;; shift += 7) {
-    const auto byte = static_cast<unsigned char>(*at++);
-    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
-    if (byte < 0x80)
-      return length;
-  }
-}
-
-}  // namespace
-
+// A kept Date/Time cell is stored as its length (PutLength), its bytes (a server log's cells may
+// hold any byte, tabs too), then the row's File Name id.
 std::string_view LogTable::DateTimeIn(const ByteArena& kept, const Row& row) {
   if (row.keeps == 0)
     return {};
@@ -212,7 +185,7 @@ void LogTable::Redate(std::vector<Timestamp> dates) {
   kept_ = std::move(next.kept_);
   forms_ = std::move(next.forms_);
   lastForm_ = next.lastForm_;
-  dates_ = std::move(dates);
+  dates_ = RowDates(dates);
 }
 
 void LogTable::DropDatesAndTheirCells() {
@@ -281,7 +254,7 @@ void LogTable::RemoveRow(std::size_t row) {
     return;
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
   if (!dates_.empty())
-    dates_.erase(dates_.begin() + static_cast<std::ptrdiff_t>(row));
+    dates_.erase(row);
 }
 
 StringPool& LogTable::OwnAddresses() {
@@ -306,6 +279,16 @@ StringPool& LogTable::GrowingFiles() {
   if (files_ == NoFiles())
     files_ = NewAccounts();
   return *files_;
+}
+
+void LogTable::DropFileNameIndex() {
+  if (files_ != NoFiles())  // the empty tables' pool is everyone's
+    files_->DropIndex();
+}
+
+void LogTable::IndexFileNames() {
+  if (files_ != NoFiles())
+    files_->Index();
 }
 
 void LogTable::ShareFileNames(LogTable& a, LogTable& b) {
@@ -393,7 +376,8 @@ void LogTable::AppendRows(const LogTable& from, std::size_t first, std::size_t l
   }
   if (dates) {
     const std::vector<Timestamp> read = std::move(*dates).Finish();
-    dates_.insert(dates_.end(), read.begin(), read.end());
+    for (const Timestamp date : read)
+      dates_.push_back(date);
   }
 }
 
@@ -404,7 +388,7 @@ void LogTable::ReplaceRow(std::size_t row, const LogTable& from, std::size_t fro
   rows_[row] = rows_.back();
   rows_.pop_back();
   if (!dates_.empty()) {
-    dates_[row] = dates_.back();
+    dates_.Set(row, dates_[dates_.size() - 1]);
     dates_.pop_back();
   }
 }
@@ -809,7 +793,9 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
   table.rows_ = std::move(rows_);
   if (dates) {
     table.datesOrder_ = order;
-    table.dates_ = std::move(*dates);
+    table.dates_ = RowDates(*dates);
+    dates->clear();
+    dates->shrink_to_fit();
   }
   // Each Date/Time cell set aside goes where no form writes it back from its date.
   for (std::size_t r = 0; r < dateTextAt_.size(); ++r) {

@@ -10,6 +10,7 @@
 
 #include "logs/ByteArena.h"
 #include "logs/DateTime.h"
+#include "logs/RowDates.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -102,6 +103,11 @@ class LogTable {
   // encoding: costs `b`'s distinct File Names and its rows. Rows appended later to either add
   // their new texts to the shared ones in place.
   static void ShareFileNames(LogTable& a, LogTable& b);
+  // The File Names' lookup table serves only rows still to be appended: a table none will come
+  // to may let it go (8 MiB for a million File Names), and make it again before they come (else
+  // the first row appended does, hashing every text). Tables sharing the texts share the table.
+  void DropFileNameIndex();
+  void IndexFileNames();
 
   // The Name cell as UTF-8 text and its id: rows with equal names share one id.
   std::string_view Name(std::size_t row) const { return names_->Text(rows_[row].name); }
@@ -218,7 +224,7 @@ class LogTable {
   std::shared_ptr<StringPool> files_;
   Encoding encoding_ = Encoding::Utf8;
   std::vector<Row, LargeAllocator<Row>> rows_;
-  std::vector<Timestamp> dates_;  // one per row, or none
+  RowDates dates_;  // one per row, or none
   DateOrder datesOrder_ = DateOrder::Detect;
   std::vector<DateForm> forms_;  // at most kMaxForms
   std::uint32_t lastForm_ = 0;   // the form the last row kept took, tried first

@@ -56,18 +56,6 @@ std::uint64_t HashText(std::string_view text) {
 
 }  // namespace
 
-StringPool::Key::Key(std::string_view t) : text(t) {
-  if constexpr (std::endian::native == std::endian::little) {
-    head[0] = TextHead(t.data(), t.size());
-    if (t.size() > 8 && t.size() < kInline)  // bytes 8 on, from a load that ends at the end
-      head[1] = TextHead(t.data() + t.size() - 8, 8) >> (kInline - t.size()) * 8;
-    else if (t.size() >= kInline)
-      head[1] = TextHead(t.data() + 8, 8);
-  } else if (!t.empty()) {
-    std::memcpy(head, t.data(), std::min(t.size(), kInline));
-  }
-}
-
 StringPool::StringPool() : bytes_(kBlockShift) {}
 
 StringPool::StringPool(const StringPool& other) : bytes_(other.bytes_), slots_(other.slots_) {
@@ -81,7 +69,7 @@ StringPool::Entry& StringPool::NewEntry() {
   if (at != 0)
     return entries_.back()[at];
   if (blocksLeft_ == 0 || chunks_.empty()) {
-    constexpr std::size_t kMostBlocks = 256;  // 6 MiB
+    constexpr std::size_t kMostBlocks = 256;  // 1 MiB
     chunkBlocks_ = chunks_.empty() ? 1 : std::min(chunkBlocks_ * 2, kMostBlocks);
     auto* chunk = static_cast<Entry*>(std::malloc(sizeof(Entry) * kBlockEntries * chunkBlocks_));
     if (chunk == nullptr)
@@ -93,24 +81,17 @@ StringPool::Entry& StringPool::NewEntry() {
   return entries_.back()[0];
 }
 
-bool StringPool::Matches(const Entry& entry, const Key& key) const {
-  if (entry.length != key.text.size())
-    return false;
-  if (entry.length <= kInline) {
-    std::uint64_t stored[2];
-    std::memcpy(stored, entry.text, sizeof stored);
-    return stored[0] == key.head[0] && stored[1] == key.head[1];
-  }
-  return std::memcmp(bytes_.View(entry.offset, entry.length).data(), key.text.data(),
-                     entry.length) == 0;
+bool StringPool::Matches(const Entry& entry, std::string_view text) const {
+  const char* at = bytes_.View(entry, 1).data();
+  return TakeLength(at) == text.size() && std::memcmp(at, text.data(), text.size()) == 0;
 }
 
-std::size_t StringPool::SlotOf(const Key& key, std::uint64_t hash) const {
+std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   const std::uint32_t tag = TagOf(hash);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
-    if (slot.entry == 0 || (slot.tag == tag && Matches(EntryOf(slot.entry - 1), key)))
+    if (slot.entry == 0 || (slot.tag == tag && Matches(EntryOf(slot.entry - 1), text)))
       return i;
   }
 }
@@ -149,23 +130,22 @@ std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
   // Keep the table at most three quarters full so probes stay short.
   if ((size_ + 1) * 4 > slots_.size() * 3)
     Grow(size_ + 1);
-  const Key key(text);
-  const std::size_t slot = SlotOf(key, hash);
+  const std::size_t slot = SlotOf(text, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
-  const std::uint32_t id = Add(key);
+  const std::uint32_t id = Add(text);
   slots_[slot] = {id + 1, TagOf(hash)};
   return id;
 }
 
-std::uint32_t StringPool::Add(const Key& key) {
+std::uint32_t StringPool::Add(std::string_view text) {
   const auto id = static_cast<std::uint32_t>(size_);
-  Entry entry{static_cast<std::uint32_t>(key.text.size()), 0, {}};
-  if (key.text.size() <= kInline)
-    std::memcpy(entry.text, key.head, kInline);
-  else
-    entry.offset = bytes_.Append(key.text);
-  NewEntry() = entry;
+  Entry offset = 0;
+  char* at = bytes_.Extend(LengthSize(text.size()) + text.size(), offset);
+  PutLength(at, text.size());
+  if (!text.empty())
+    std::memcpy(at, text.data(), text.size());
+  NewEntry() = offset;
   ++size_;
   return id;
 }
@@ -199,7 +179,7 @@ std::vector<std::uint32_t> StringPool::FindEach(const StringPool& from,
   for (std::size_t k = 0; k < fromIds.size(); ++k) {
     if (k + kAhead < fromIds.size())
       __builtin_prefetch(&slots_[tags[k + kAhead] & mask]);
-    const std::uint32_t entry = slots_[SlotOf(Key(from.Text(fromIds[k])), tags[k])].entry;
+    const std::uint32_t entry = slots_[SlotOf(from.Text(fromIds[k]), tags[k])].entry;
     if (entry != 0)
       ids[k] = entry - 1;
   }
@@ -207,14 +187,13 @@ std::vector<std::uint32_t> StringPool::FindEach(const StringPool& from,
 }
 
 std::vector<std::uint32_t> StringPool::AppendAll(const StringPool& from) {
-  if (slots_.empty() && size_ != 0)
-    Grow(size_);  // the texts here are looked up by the table
+  Index();  // the texts here are looked up by the table
   std::vector<std::uint32_t> ids = FindAll(from, kNone);
   for (std::uint32_t id = 0; id < ids.size(); ++id) {
     if (ids[id] != kNone)
       continue;
     DropIndex();  // the texts from here on are in no table
-    ids[id] = Add(Key(from.Text(id)));
+    ids[id] = Add(from.Text(id));
   }
   return ids;
 }
@@ -256,7 +235,7 @@ void StringPool::InternBatch(const std::string_view* texts, std::size_t count, s
       // A text met before mostly stands in its home slot: taken there, without a probe.
       const Slot& home = slots_[hashes[i] & mask];
       if (home.entry != 0 && home.tag == TagOf(hashes[i]) &&
-          Matches(EntryOf(home.entry - 1), Key(texts[first + i])))
+          Matches(EntryOf(home.entry - 1), texts[first + i]))
         ids[first + i] = home.entry - 1;
       else
         ids[first + i] = Intern(texts[first + i], hashes[i]);
@@ -265,13 +244,13 @@ void StringPool::InternBatch(const std::string_view* texts, std::size_t count, s
 }
 
 bool StringPool::Holds(std::uint32_t id, std::string_view text) const {
-  return Matches(EntryOf(id), Key(text));
+  return Matches(EntryOf(id), text);
 }
 
 std::optional<std::uint32_t> StringPool::Find(std::string_view text) const {
   if (slots_.empty())
     return std::nullopt;
-  const std::uint32_t entry = slots_[SlotOf(Key(text), HashText(text))].entry;
+  const std::uint32_t entry = slots_[SlotOf(text, HashText(text))].entry;
   if (entry == 0)
     return std::nullopt;
   return entry - 1;

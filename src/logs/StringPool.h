@@ -41,9 +41,10 @@ inline std::uint64_t TextHead(const char* text, std::size_t size) {
 
 // Interns texts into small integer ids, so that counting, matching and renaming become integer
 // work. Ids are dense, starting at 0, in order of first appearance. Lookups are exact: same
-// length, same bytes. The pool keeps its own copy of each distinct text: up to 16 bytes inside
-// the text's entry, longer ones packed together, so a lookup mostly reads the hash table and one
-// entry, not wherever the text first stood in a big file.
+// length, same bytes. The pool keeps its own copy of each distinct text, packed together in an
+// arena after its length, and per id only where it lies (4 bytes): a pool of a million file
+// names holds little more than their bytes, and a lookup reads the hash table, one entry and the
+// text, not wherever the text first stood in a big file.
 class StringPool {
  public:
   StringPool();
@@ -81,50 +82,42 @@ class StringPool {
   bool Holds(std::uint32_t id, std::string_view text) const;
   // Views stay valid for the pool's lifetime.
   std::string_view Text(std::uint32_t id) const {
-    const Entry& entry = EntryOf(id);
-    if (entry.length <= kInline)
-      return {entry.text, entry.length};
-    return bytes_.View(entry.offset, entry.length);
+    const char* at = bytes_.View(EntryOf(id), 1).data();
+    const std::size_t length = TakeLength(at);
+    return {at, length};
   }
   std::size_t Size() const { return size_; }
   // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
   // finds nothing and a later Intern builds the table again.
   void DropIndex() { Slots().swap(slots_); }
+  // Makes the lookup table again after DropIndex, ahead of the Intern calls that would.
+  void Index() {
+    if (slots_.empty() && size_ != 0)
+      Grow(size_);
+  }
 
  private:
-  static constexpr std::size_t kInline = 16;
   static constexpr unsigned kEntryShift = 10;  // entries live in blocks of 1024 that never move
   static constexpr std::size_t kBlockEntries = std::size_t{1} << kEntryShift;
 
-  struct Entry {
-    std::uint32_t length;
-    std::uint32_t offset;  // in bytes_, for a text longer than kInline
-    char text[kInline];    // a shorter text, zero-padded
-  };
+  using Entry = std::uint32_t;  // where the text lies in bytes_: its length, then its bytes
   struct Slot {
     std::uint32_t entry = 0;  // id + 1; 0 for a free slot
     std::uint32_t tag = 0;    // the hash's low half
   };
-  // A text as it is compared with entries: its length and first 16 bytes, zero-padded.
-  struct Key {
-    explicit Key(std::string_view text);
-    std::string_view text;
-    std::uint64_t head[2] = {0, 0};
-  };
-
   const Entry& EntryOf(std::uint32_t id) const {
     return entries_[id >> kEntryShift][id & (kBlockEntries - 1)];
   }
-  bool Matches(const Entry& entry, const Key& key) const;
+  bool Matches(const Entry& entry, std::string_view text) const;
   // By id of `from`: its text's hash as far as a table of up to 2^32 slots looks at it (the tag).
   static std::vector<std::uint32_t> TagsOf(const StringPool& from);
-  std::size_t SlotOf(const Key& key, std::uint64_t hash) const;
+  std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
   // Makes room for `wanted` texts (the table at most three quarters full).
   void Grow(std::size_t wanted);
   // The entry of the next id, in a new block when the last is full.
   Entry& NewEntry();
-  // Adds the key's text as the next id, in no slot yet.
-  std::uint32_t Add(const Key& key);
+  // Adds the text as the next id, in no slot yet.
+  std::uint32_t Add(std::string_view text);
 
   // Entry blocks are carved from chunks of twice as many blocks as the chunk before, up to a few
   // megabytes: a small pool stays small, a big one takes few allocations.

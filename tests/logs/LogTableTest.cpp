@@ -35,6 +35,49 @@ TEST(RemoveRow, RowsBehindMoveUpWithTheirDates) {
   EXPECT_TRUE(table.Empty());
 }
 
+// Dates at each edge of their 4 bytes (and the one that means none) read back as given through
+// every change, checked against a plain vector of the same changes.
+TEST(RowDates, DatesAtEveryEdgeReadAsGivenThroughEveryChange) {
+  const Timestamp edges[] = {kUndated,
+                             kUndated + 1,
+                             -1,
+                             0,
+                             1,
+                             Timestamp{UINT32_MAX} - 2,
+                             Timestamp{UINT32_MAX} - 1,
+                             Timestamp{UINT32_MAX},
+                             Timestamp{UINT32_MAX} + 1,
+                             INT64_MAX};
+  std::mt19937 random(7);
+  const auto any = [&] { return edges[random() % std::size(edges)]; };
+  std::vector<Timestamp> expected;
+  RowDates dates;
+  for (int step = 0; step < 4000; ++step) {
+    const std::size_t row = expected.empty() ? 0 : random() % expected.size();
+    const unsigned op = expected.empty() ? 0 : random() % 8;
+    if (op < 4) {
+      expected.push_back(any());
+      dates.push_back(expected.back());
+    } else if (op < 6) {
+      expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(row));
+      dates.erase(row);
+    } else if (op == 6) {
+      expected[row] = any();
+      dates.Set(row, expected[row]);
+    } else {
+      expected.pop_back();
+      dates.pop_back();
+    }
+    ASSERT_EQ(dates.size(), expected.size());
+    for (std::size_t r = 0; r < expected.size(); ++r)
+      ASSERT_EQ(dates[r], expected[r]) << "row " << r << " after step " << step;
+  }
+  const RowDates copy(expected);
+  ASSERT_EQ(copy.size(), expected.size());
+  for (std::size_t r = 0; r < expected.size(); ++r)
+    EXPECT_EQ(copy[r], expected[r]) << "row " << r;
+}
+
 // Every Name cell equal to the old name, exactly, in both tables; only the Name column changes.
 // Exactly the Name cells equal to the old name (not a trailing blank's) are rewritten and
 // counted, to a name new to the table, in Unicode text whatever the file's encoding.
@@ -232,8 +275,10 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
     others.push_back(texts[i]);
     ASSERT_EQ(other.Intern(texts[i]), others.size() - 1);
   }
-  StringPool copy(pool), appended(pool);
+  StringPool copy(pool), appended(pool), indexed(pool);
   appended.DropIndex();
+  indexed.DropIndex();
+  indexed.Index();
   const std::vector<std::uint32_t> found = pool.FindAll(other, UINT32_MAX);
   const std::vector<std::uint32_t> interned = copy.InternAll(other);
   EXPECT_EQ(appended.AppendAll(other), interned);
@@ -248,12 +293,25 @@ TEST(StringPool, PoolsInternedIntoAndLookedUpInOthersKeepEveryIdAndText) {
     ASSERT_EQ(copy.Text(id), text);
     ASSERT_EQ(appended.Intern(text), id) << text;  // its table made again
     ASSERT_EQ(pool.Find(text), id < pool.Size() ? std::optional(id) : std::nullopt) << text;
+    ASSERT_EQ(indexed.Find(text), pool.Find(text)) << text;
+  }
+  // Lengths at each edge of their one, two and three bytes, and past a block's quarter.
+  StringPool edges;
+  const std::size_t lengths[] = {0, 1, 127, 128, 129, 16383, 16384, 16385, 20000, 70000};
+  for (const std::size_t length : lengths)
+    edges.Intern(std::string(length, 'x') + "\x80");
+  for (std::uint32_t id = 0; id < std::size(lengths); ++id) {
+    const std::string text = std::string(lengths[id], 'x') + "\x80";
+    ASSERT_EQ(edges.Text(id), text) << lengths[id];
+    ASSERT_EQ(edges.Intern(text), id) << lengths[id];
+    ASSERT_FALSE(edges.Find(text.substr(0, text.size() - 1))) << lengths[id];
   }
 }
 
 // An address's names compared first by their length and first bytes: names of every length up
-// to past the pools' inline 16 bytes that differ from the address's last name only in their last
-// byte, a trailing zero byte or its length, on two addresses, across the builder's batches.
+// to past 16 bytes (the builder's heads hold 8) that differ from the address's last name only in
+// their last byte, a trailing zero byte or its length, on two addresses, across the builder's
+// batches.
 TEST(LogTableBuilder, NamesAlikeInTheirHeadsStayApart) {
   std::vector<std::string> names;
   for (std::size_t length = 0; length <= 18; ++length) {
