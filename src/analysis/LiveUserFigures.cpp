@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <numeric>
 #include <tuple>
 #include <utility>
 
@@ -149,9 +150,33 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     for (const User& user : users_)
       fetchedBefore.push_back(static_cast<std::uint32_t>(user.fetched.size()));
   }
-  // Room for a pair an upload row: the list is not grown step by step.
-  if (!download)
+  // Room for a pair an upload row: the list is not grown step by step. Each pair is found by a
+  // lookup meanwhile, not by walking its file's list: a popular file has many uploaders.
+  PairCounts pairAt;
+  struct Unindex {
+    PairCounts*& pairs;
+    ~Unindex() { pairs = nullptr; }
+  } unindex{bulkPairs_};
+  if (!download) {
     uploads_.reserve(uploads_.size() + count);
+    // Worth it when files have many upload rows each (walking a short list costs less).
+    std::vector<bool> named(rows.FileNameIdCount());
+    std::size_t files = 0;
+    for (std::size_t row = first; row < last; ++row) {
+      if (!named[rows.FileNameId(row)]) {
+        named[rows.FileNameId(row)] = true;
+        ++files;
+      }
+    }
+    if (count > 4 * files) {
+      pairAt.Reserve(uploads_.size() + count);
+      for (std::uint32_t file = 0; file < fileCounts_.size() && !uploads_.empty(); ++file) {
+        for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next)
+          *pairAt.Get(Pair(file, uploads_[at].user)).first = at;
+      }
+      bulkPairs_ = &pairAt;
+    }
+  }
   // Files by the table's ids: its own while shared, else each distinct text looked up once.
   const bool shared = SharedFiles(rows);
   std::vector<std::uint32_t> filesById;
@@ -179,6 +204,8 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
         __builtin_prefetch(&fileCounts_[rows.FileNameId(ahead)]);
         if (download)
           __builtin_prefetch(&fetches[rows.FileNameId(ahead)]);
+        else if (bulkPairs_)
+          pairAt.Prefetch(Pair(rows.FileNameId(ahead), user));
       }
     }
     std::uint32_t file;
@@ -201,8 +228,28 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       ++fetches[file];
     }
   }
-  if (download)
+  if (download) {
     Credit(fetches, fetchedBefore);
+    return;
+  }
+  if (!bulkPairs_)
+    return;
+  // The pairs of each file next to each other, the files in order: the walks of their lists that
+  // downloads make then read memory in order, not a pair here and one there.
+  std::vector<std::uint32_t> firstOf(fileCounts_.size() + 1, 0);
+  pairAt.ForEach([&](std::uint64_t key, std::uint32_t) { ++firstOf[(key >> 32) + 1]; });
+  std::partial_sum(firstOf.begin(), firstOf.end(), firstOf.begin());
+  std::vector<Uploads> together(uploads_.size());
+  std::vector<std::uint32_t> next(firstOf.begin(), firstOf.end() - 1);
+  pairAt.ForEach(
+      [&](std::uint64_t key, std::uint32_t at) { together[next[key >> 32]++] = uploads_[at]; });
+  for (std::uint32_t file = 0; file < fileCounts_.size(); ++file) {
+    const std::uint32_t from = firstOf[file], to = firstOf[file + 1];
+    fileCounts_[file].uploads = from == to ? kNone : from;
+    for (std::uint32_t at = from; at < to; ++at)
+      together[at].next = at + 1 < to ? at + 1 : kNone;
+  }
+  uploads_ = std::move(together);
 }
 
 void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
@@ -216,15 +263,29 @@ void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
     });
   }
   // Each uploader's own fetches of its files earn nothing: its files marked, its new downloads
-  // read once.
+  // read once. Its files are those of its pairs with a count, gathered from the files' lists in
+  // one pass (by user: [firstOf[u], next[u]) in `uploaded`).
+  std::vector<std::uint32_t> firstOf(users_.size() + 1, 0);
+  for (std::uint32_t file = 0; file < fileCounts_.size(); ++file) {
+    for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next)
+      firstOf[uploads_[at].user + 1] += uploads_[at].count != 0;
+  }
+  std::partial_sum(firstOf.begin(), firstOf.end(), firstOf.begin());
+  std::vector<std::uint32_t> uploaded(firstOf.back()), next(firstOf.begin(), firstOf.end() - 1);
+  for (std::uint32_t file = 0; file < fileCounts_.size(); ++file) {
+    for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next) {
+      if (uploads_[at].count != 0)
+        uploaded[next[uploads_[at].user]++] = file;
+    }
+  }
   std::vector<std::uint32_t> uploadedBy(fetches.size(), kNone);
   for (std::uint32_t u = 0; u < fetchedBefore.size(); ++u) {
     User& user = users_[u];
-    if (user.sent.empty() || fetchedBefore[u] == user.fetched.size())
+    if (firstOf[u] == next[u] || fetchedBefore[u] == user.fetched.size())
       continue;
-    for (const std::uint32_t file : user.sent) {
-      if (file < uploadedBy.size() && Uploaded(file, u))
-        uploadedBy[file] = u;
+    for (std::uint32_t i = firstOf[u]; i < next[u]; ++i) {
+      if (uploaded[i] < uploadedBy.size())
+        uploadedBy[uploaded[i]] = u;
     }
     for (std::size_t i = fetchedBefore[u]; i < user.fetched.size(); ++i) {
       if (i + 16 < user.fetched.size() && user.fetched[i + 16] < uploadedBy.size())
@@ -325,6 +386,15 @@ bool LiveUserFigures::Uploaded(std::uint32_t file, std::uint32_t user) const {
 }
 
 std::pair<std::uint32_t*, bool> LiveUserFigures::UploadsOf(std::uint32_t file, std::uint32_t user) {
+  if (bulkPairs_) {
+    const auto [at, added] = bulkPairs_->Get(Pair(file, user));
+    if (!added)
+      return {&uploads_[*at].count, false};
+    *at = static_cast<std::uint32_t>(uploads_.size());
+    uploads_.push_back({user, 0, fileCounts_[file].uploads});  // first in its file's list
+    fileCounts_[file].uploads = *at;
+    return {&uploads_[*at].count, true};
+  }
   std::uint32_t last = kNone;
   for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next) {
     if (uploads_[at].user == user)

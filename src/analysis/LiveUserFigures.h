@@ -88,6 +88,14 @@ class LiveUserFigures {
     void Reserve(std::size_t more);
     // Fetches the key's first slot, for a Get soon after.
     void Prefetch(std::uint64_t key) const;
+    // Every key in and its count, in no order.
+    template <typename Visit>
+    void ForEach(Visit visit) const {
+      for (std::size_t slot = 0; slot < keys_.size(); ++slot) {
+        if (keys_[slot] != kEmpty)
+          visit(keys_[slot], counts_[slot]);
+      }
+    }
 
    private:
     static constexpr std::uint64_t kEmpty = UINT64_MAX;  // the free slot detail::KeySlot stops at
@@ -153,6 +161,8 @@ class LiveUserFigures {
   };
   std::vector<File, LargeAllocator<File>> fileCounts_;  // by file id
   std::vector<Uploads> uploads_;
+  // While many upload rows are added: where each (file, user) pair lies in uploads_.
+  PairCounts* bulkPairs_ = nullptr;
   const std::atomic<bool>* cancel_ = nullptr;
   // A user's figures changed: once Figures() was asked for, only those are made again.
   void Touch(std::uint32_t user) {
