@@ -2336,6 +2336,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     ~StopFirst() { writer.Stop(); }
   } stopFirst{writer};
   bool needTexts = true;
+  bool laterFileNames = false;  // File Names were handed over as jobs that wait (SubmitLater)
   // While the history held no File Name before this run and every one added came from one pool,
   // a text new to the pool is new to the history: it takes the next id without a lookup.
   bool unheld = false;
@@ -2477,6 +2478,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         if (unheld) {
           writer.Resume();
           addAllFileNames();
+          laterFileNames = true;
         }
         sharing.Share();
       }
@@ -2560,8 +2562,10 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         std::int64_t& path = fileNameIds[table->FileNameId(row)];
         if (path == 0) {
           const Ahead& at = ahead[row % kAhead];
-          path = fast ? texts.fileNames.AddUnheld(at.text, at.hash, addFileName)
-                      : texts.fileNames.IdOf(at.text, at.hash, addFileName);
+          // Behind those handed over first, if any: SQLite gives the texts their ids in turn.
+          TextAdder& adder = laterFileNames ? addFileNameLater : addFileName;
+          path = fast ? texts.fileNames.AddUnheld(at.text, at.hash, adder)
+                      : texts.fileNames.IdOf(at.text, at.hash, adder);
         }
         ++nextRow;
         const Timestamp time = table->Date(row);
@@ -2631,7 +2635,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   }
 
   sharing.Share();
-  for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName})
+  for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName, &addFileNameLater})
     adder->Flush();
   writer.Drain();
   if (!needTexts) {
