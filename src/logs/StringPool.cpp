@@ -83,7 +83,9 @@ StringPool::Entry& StringPool::NewEntry() {
 
 bool StringPool::Matches(const Entry& entry, std::string_view text) const {
   const char* at = bytes_.View(entry, 1).data();
-  return TakeLength(at) == text.size() && std::memcmp(at, text.data(), text.size()) == 0;
+  // An empty text may point nowhere, and memcmp may not be given a null pointer.
+  return TakeLength(at) == text.size() &&
+         (text.empty() || std::memcmp(at, text.data(), text.size()) == 0);
 }
 
 std::size_t StringPool::SlotOf(std::string_view text, std::uint64_t hash) const {
