@@ -1353,10 +1353,8 @@ void InsertBatched(std::size_t count, int columns, Statement& one, Statement& ma
 // itself the faster (checked).
 class TextAdder {
  public:
-  // `later`: its batches wait behind any other (see SecondThread::SubmitLater).
-  TextAdder(sqlite3* db, const char* table, SecondThread& writer, bool later = false)
-      : later_(later),
-        db_(db),
+  TextAdder(sqlite3* db, const char* table, SecondThread& writer)
+      : db_(db),
         one_(db, InsertSql(table, "(text)", 1, 1).c_str()),
         many_(db, InsertSql(table, "(text)", 1, kInsertBatch).c_str()),
         writer_(writer) {}
@@ -1366,6 +1364,12 @@ class TextAdder {
     batch_.texts.push_back(text);
     if (batch_.ids.size() == kInsertJob)
       Flush();
+  }
+  // From now on its batches wait behind any other (see SecondThread::SubmitLater), and so do the
+  // texts added after them: SQLite gives the texts their ids in the order it takes them.
+  void WaitBehindRows() {
+    Flush();
+    later_ = true;
   }
   void Flush() {
     if (batch_.ids.empty())
@@ -1393,7 +1397,7 @@ class TextAdder {
     std::vector<std::int64_t> ids;
     std::vector<std::string_view> texts;
   };
-  bool later_;
+  bool later_ = false;
   sqlite3* db_;
   Statement one_, many_;
   SecondThread& writer_;
@@ -2311,8 +2315,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   const std::string now = NowText();
   SecondThread writer;
   TextAdder addAddress(db, "addresses", writer), addAccount(db, "accounts", writer),
-      addName(db, "names", writer), addFileName(db, "file_names", writer),
-      addFileNameLater(db, "file_names", writer, true);
+      addName(db, "names", writer), addFileName(db, "file_names", writer);
   Statement addFile(db,
                     "INSERT INTO files(name, standard_input, format, compressed, encoding, "
                     "text_bytes, skipped_downloads, skipped_uploads, stored_downloads, "
@@ -2336,7 +2339,6 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     ~StopFirst() { writer.Stop(); }
   } stopFirst{writer};
   bool needTexts = true;
-  bool laterFileNames = false;  // File Names were handed over as jobs that wait (SubmitLater)
   // While the history held no File Name before this run and every one added came from one pool,
   // a text new to the pool is new to the history: it takes the next id without a lookup.
   bool unheld = false;
@@ -2388,6 +2390,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
     }
     if (!base || spans.empty())
       return;
+    addFileName.WaitBehindRows();
     idsPool = base->FileNames().get();
     fileNameIds.assign(base->FileNameIdCount(), 0);
     const bool utf8 = base->TextEncoding() == Encoding::Utf8;
@@ -2405,10 +2408,10 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
           const std::string_view text =
               utf8 ? table->CellBytes(row, Column::FileName)
                    : std::string_view(decoded = table->CellText(row, Column::FileName));
-          id = texts.fileNames.AddUnheld(text, TextIndex::Hash(text), addFileNameLater);
+          id = texts.fileNames.AddUnheld(text, TextIndex::Hash(text), addFileName);
         }
       }
-      addFileNameLater.Flush();
+      addFileName.Flush();
     };
     addSpans();  // the largest table's
     sharing.Share();
@@ -2478,7 +2481,6 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         if (unheld) {
           writer.Resume();
           addAllFileNames();
-          laterFileNames = true;
         }
         sharing.Share();
       }
@@ -2562,10 +2564,8 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
         std::int64_t& path = fileNameIds[table->FileNameId(row)];
         if (path == 0) {
           const Ahead& at = ahead[row % kAhead];
-          // Behind those handed over first, if any: SQLite gives the texts their ids in turn.
-          TextAdder& adder = laterFileNames ? addFileNameLater : addFileName;
-          path = fast ? texts.fileNames.AddUnheld(at.text, at.hash, adder)
-                      : texts.fileNames.IdOf(at.text, at.hash, adder);
+          path = fast ? texts.fileNames.AddUnheld(at.text, at.hash, addFileName)
+                      : texts.fileNames.IdOf(at.text, at.hash, addFileName);
         }
         ++nextRow;
         const Timestamp time = table->Date(row);
@@ -2635,7 +2635,7 @@ void AddNew(const std::vector<LogSource>& sources, const std::vector<Reading>& r
   }
 
   sharing.Share();
-  for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName, &addFileNameLater})
+  for (TextAdder* adder : {&addAddress, &addAccount, &addName, &addFileName})
     adder->Flush();
   writer.Drain();
   if (!needTexts) {
