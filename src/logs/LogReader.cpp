@@ -168,7 +168,11 @@ class Parser {
   // The bytes of the last line taken when the input ended without its line end.
   std::size_t OpenTail() const { return openTail_; }
   std::size_t RowCount() const { return builder_.RowCount(); }
-  void Reserve(std::size_t rows) { builder_.Reserve(rows); }
+  // Room for `rows` rows; `ownRows` of them this parser's own.
+  void Reserve(std::size_t rows, std::size_t ownRows) {
+    builder_.Reserve(rows);
+    builder_.ExpectRows(ownRows);
+  }
   ReadResult Finish();
   // Finishes the file whose head piece this parser read and whose rest `tail` read: what one
   // parser would have given for the whole. Only the first failure or empty line counts.
@@ -386,9 +390,9 @@ class AnyParser {
     return server_ ? server_->OpenTail() : classic_ ? classic_->OpenTail() : 0;
   }
   bool DataEnded() const { return classic_ && classic_->Stopped(); }
-  void Reserve(std::size_t rows) {
+  void Reserve(std::size_t rows, std::size_t ownRows) {
     if (classic_)
-      classic_->Reserve(rows);
+      classic_->Reserve(rows, ownRows);
   }
   // Notes what was read up to a cut; `allTaken`: every byte given so far was taken.
   void Cut(PrefixCut& cut, bool allTaken) {
@@ -445,13 +449,14 @@ class AnyParser {
   std::optional<ServerLogParser> server_;
 };
 
-// What of the input a read takes: its text up to `end` (read there as if it ended), with room
-// made for the rows of `size` bytes (0: the input's size); its progress counts `otherTaken`
-// bytes beside its own.
+// What of the input a read takes: its text up to `end` (read there as if it ended), `own` bytes
+// of it (0: the input's size), with room made for the rows of `size` bytes (0: the input's
+// size); its progress counts `otherTaken` bytes beside its own.
 struct Piece {
   std::uint64_t end = UINT64_MAX;
   std::uint64_t size = 0;
   const std::atomic<std::uint64_t>* otherTaken = nullptr;
+  std::uint64_t own = 0;
 };
 
 // Reads the input to its end (or the parser's), feeding the parser as the bytes come in; the
@@ -529,7 +534,9 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
       const double perByte =
           static_cast<double>(parser.RowCount()) / static_cast<double>(textRead - (end - begin));
       try {
-        parser.Reserve(static_cast<std::size_t>(perByte * static_cast<double>(expected) * 1.02));
+        const std::uint64_t own = piece.own != 0 ? piece.own : size;
+        parser.Reserve(static_cast<std::size_t>(perByte * static_cast<double>(expected) * 1.02),
+                       static_cast<std::size_t>(perByte * static_cast<double>(own) * 1.02));
       } catch (const std::bad_alloc&) {
         // Only a guess: the rows may still fit as they come.
       } catch (const std::length_error&) {
@@ -683,7 +690,8 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
         return ReadError{0, "cannot read the file: it changed while it was read"};
       // Room for the whole file's rows here too: only what is used is touched, and room that
       // large takes huge pages, whose faults are few.
-      return ReadStream(part, rest, restOptions, nullptr, &restUsed, {UINT64_MAX, size});
+      return ReadStream(part, rest, restOptions, nullptr, &restUsed,
+                        {UINT64_MAX, size, nullptr, size - split->at});
     });
   } catch (const std::system_error&) {
     return std::nullopt;  // no second thread to be had
@@ -692,8 +700,8 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
   std::optional<ReadError> headError;
   try {
     // The head's rows take room for the whole file's, so that the rest's join them in place.
-    headError =
-        ReadStream(input, head, options, nullptr, &result.used, {split->at, size, &restTaken});
+    headError = ReadStream(input, head, options, nullptr, &result.used,
+                           {split->at, size, &restTaken, split->at});
   } catch (...) {
     restRead.wait();  // the other thread uses this frame
     throw;

@@ -595,6 +595,21 @@ LogTableBuilder::~LogTableBuilder() = default;
   return kept;
 }
 
+void LogTableBuilder::Foresee(StringPool& pool, std::size_t adding) {
+  // Past a few thousand rows the share of new texts tells what the rest will bring; a table
+  // grown by doubling would be built and filled again some ten times on the way.
+  constexpr std::size_t kFewestRows = 4096;
+  const std::size_t seen = rows_.size();
+  if (seen < kFewestRows || expectedRows_ <= seen || !pool.Outgrows(adding) ||
+      pool.Size() * 2 < seen)
+    return;
+  const double share = static_cast<double>(pool.Size()) / static_cast<double>(seen);
+  const auto foreseen = static_cast<std::size_t>(share * static_cast<double>(expectedRows_));
+  pool.Reserve(std::max(foreseen, pool.Size() + adding));
+  if (&pool == addresses_.get())
+    lastName_.reserve(foreseen);
+}
+
 void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
   constexpr std::size_t kBatch = 64;
   constexpr LastName kNoName{0, UINT32_MAX, 0};  // no name is this long
@@ -631,6 +646,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
     try {
       for (std::size_t i = 0; i < n; ++i)
         texts[i] = batch[i].address;
+      Foresee(*addresses_, n);
       addresses_->InternBatch(texts, n, addressIds);
       if (lastName_.size() < addresses_->Size())
         lastName_.resize(addresses_->Size(), kNoName);
@@ -644,6 +660,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
           texts[misses++] = name;
         }
       }
+      Foresee(*names_, misses);
       names_->InternBatch(texts, misses, missIds);
       if (keep_.fileName) {
         for (std::size_t i = 0; i < n; ++i)

@@ -258,6 +258,9 @@ class LogTableBuilder {
   void UseFileNames(std::shared_ptr<StringPool> files);
   std::size_t RowCount() const { return rows_.size(); }
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
+  // About how many rows this builder will be given (a piece of a file may reserve room for the
+  // whole's): the pools that gain a text on most rows make room for theirs at once.
+  void ExpectRows(std::size_t rows) { expectedRows_ = rows; }
   // Whether a row's date so far waits for the order the rows still to come show.
   bool DatesUnsettled() const { return dates_ && dates_->Unsettled(); }
   // The rows' dates will be given to Finish, not read from their cells (a history holds them):
@@ -298,6 +301,10 @@ class LogTableBuilder {
   };
   std::vector<LastName> lastName_;
   std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
+  std::size_t expectedRows_ = 0;                         // ExpectRows'
+  // Before `adding` texts go to `pool`: when they would grow its table and most rows so far
+  // brought a text of their own, room for as many as the rows to come would bring, at once.
+  void Foresee(StringPool& pool, std::size_t adding);
 
   // Accounts seen lately, by their length and first eight bytes: most rows find theirs here.
   std::array<LastName, 16> recentAccounts_{};

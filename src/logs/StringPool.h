@@ -90,6 +90,13 @@ class StringPool {
   // Frees the lookup table, for a pool that only gives texts by id from now on; a later Find
   // finds nothing and a later Intern builds the table again.
   void DropIndex() { Slots().swap(slots_); }
+  // Whether adding `more` texts would grow the lookup table.
+  bool Outgrows(std::size_t more) const { return (size_ + more) * 4 > slots_.size() * 3; }
+  // Makes room for `texts` texts in all, so that the table grows once instead of step by step.
+  void Reserve(std::size_t texts) {
+    if (texts * 4 > slots_.size() * 3)
+      Grow(texts);
+  }
   // Makes the lookup table again after DropIndex, ahead of the Intern calls that would.
   void Index() {
     if (slots_.empty() && size_ != 0)
