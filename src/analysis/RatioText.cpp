@@ -101,34 +101,42 @@ std::string RatioText(double downloads, double uploads, std::string_view decimal
   return "1/" + FormatHundredths(uploads / downloads, decimalSeparator);
 }
 
-void AppendRatioText(std::string& out, std::uint64_t downloads, std::uint64_t uploads) {
+char* WriteRatioText(char* at, std::uint64_t downloads, std::uint64_t uploads) {
+  const auto text = [&at](std::string_view part) {
+    return at = std::copy(part.begin(), part.end(), at);
+  };
   // A whole number below 10^15 shows as its digits and ".00", zero as ".00" alone.
-  const auto whole = [&out](std::uint64_t value) {
-    char digits[24];
+  const auto whole = [&](std::uint64_t value) {
     if (value != 0)
-      out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-    out.append(".00");
+      at = std::to_chars(at, at + 20, value).ptr;
+    text(".00");
   };
   constexpr std::uint64_t kExact = 1000000000000000;  // 10^15: whole and exact as a double
   if (downloads >= kExact || uploads >= kExact) {
-    out.append(RatioText(static_cast<double>(downloads), static_cast<double>(uploads)));
+    text(RatioText(static_cast<double>(downloads), static_cast<double>(uploads)));
   } else if (downloads == 0) {
-    out.append("0/");
+    text("0/");
     whole(uploads);
   } else if (uploads == 0) {
     whole(downloads);
-    out.append("/0");
+    text("/0");
   } else if (uploads == downloads) {
-    out.append("1/1");
+    text("1/1");
   } else if (uploads < downloads && downloads % uploads == 0) {
     whole(downloads / uploads);
-    out.append("/1");
+    text("/1");
   } else if (downloads < uploads && uploads % downloads == 0) {
-    out.append("1/");
+    text("1/");
     whole(uploads / downloads);
   } else {
-    out.append(RatioText(static_cast<double>(downloads), static_cast<double>(uploads)));
+    text(RatioText(static_cast<double>(downloads), static_cast<double>(uploads)));
   }
+  return at;
+}
+
+void AppendRatioText(std::string& out, std::uint64_t downloads, std::uint64_t uploads) {
+  char text[kMostRatioText];
+  out.append(text, WriteRatioText(text, downloads, uploads));
 }
 
 }  // namespace quorvane

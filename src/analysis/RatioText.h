@@ -19,5 +19,8 @@ std::string RatioText(double downloads, double uploads, std::string_view decimal
 // RatioText of two counts with "." appended to `out`: a whole ratio, as most of a long user
 // list's are, is written from its digits without a string of its own.
 void AppendRatioText(std::string& out, std::uint64_t downloads, std::uint64_t uploads);
+// The same written at `at`, which has room for kMostRatioText bytes; returns where it ends.
+inline constexpr std::size_t kMostRatioText = 48;
+char* WriteRatioText(char* at, std::uint64_t downloads, std::uint64_t uploads);
 
 }  // namespace quorvane

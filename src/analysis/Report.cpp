@@ -10,11 +10,19 @@
 
 namespace quorvane {
 
+namespace {
+
+// Whether AppendTextSafe writes the text as it is.
+bool WrittenAsIs(std::string_view text) {
+  return std::none_of(text.begin(), text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\\'; }) &&
+         IsValidUtf8(text);
+}
+
+}  // namespace
+
 void AppendTextSafe(std::string& out, std::string_view text) {
-  const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == '\\';
-  });
-  if (plain && IsValidUtf8(text)) {
+  if (WrittenAsIs(text)) {
     out.append(text);
     return;
   }
@@ -202,21 +210,34 @@ std::size_t UserLinesSize(const UserCounts* first, const UserCounts* last) {
   return size;
 }
 
-// The users' lines of the text report: name, downloads, uploads and ratio.
+// The users' lines of the text report: name, downloads, uploads and ratio. A million lines are
+// written into room made ahead, not appended piece by piece.
 void AppendUserLines(std::string& out, const UserCounts* first, const UserCounts* last) {
-  char digits[24];
-  const auto count = [&](std::size_t value) {
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-    out.push_back('\t');
-  };
+  // What a line holds besides its name: two counts of up to 20 digits, the ratio, three tabs
+  // and the line end.
+  constexpr std::size_t kMostBesideName = 2 * 20 + kMostRatioText + 4;
+  std::size_t end = out.size();
+  std::string escaped;
   for (const UserCounts* user = first; user != last; ++user) {
-    AppendTextSafe(out, user->name);
-    out.push_back('\t');
-    count(user->downloads);
-    count(user->uploads);
-    AppendRatioText(out, user->downloads, user->uploads);
-    out.push_back('\n');
+    std::string_view name = user->name;
+    if (!WrittenAsIs(name)) {
+      escaped.clear();
+      AppendTextSafe(escaped, name);
+      name = escaped;
+    }
+    if (out.size() - end < name.size() + kMostBesideName)
+      out.resize(std::max(out.size() + out.size() / 2, end + name.size() + kMostBesideName));
+    char* at = std::copy(name.begin(), name.end(), out.data() + end);
+    *at++ = '\t';
+    at = std::to_chars(at, at + 20, user->downloads).ptr;
+    *at++ = '\t';
+    at = std::to_chars(at, at + 20, user->uploads).ptr;
+    *at++ = '\t';
+    at = WriteRatioText(at, user->downloads, user->uploads);
+    *at++ = '\n';
+    end = static_cast<std::size_t>(at - out.data());
   }
+  out.resize(end);
 }
 
 }  // namespace

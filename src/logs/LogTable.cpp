@@ -595,17 +595,24 @@ LogTableBuilder::~LogTableBuilder() = default;
   return kept;
 }
 
-void LogTableBuilder::Foresee(StringPool& pool, std::size_t adding) {
-  // Past a few thousand rows the share of new texts tells what the rest will bring; a table
-  // grown by doubling would be built and filled again some ten times on the way.
-  constexpr std::size_t kFewestRows = 4096;
-  const std::size_t seen = rows_.size();
-  if (seen < kFewestRows || expectedRows_ <= seen || !pool.Outgrows(adding) ||
-      pool.Size() * 2 < seen)
+void LogTableBuilder::Foresee(StringPool& pool, Growth& last, std::size_t adding) {
+  if (!pool.Outgrows(adding))
     return;
-  const double share = static_cast<double>(pool.Size()) / static_cast<double>(seen);
-  const auto foreseen = static_cast<std::size_t>(share * static_cast<double>(expectedRows_));
-  pool.Reserve(std::max(foreseen, pool.Size() + adding));
+  // A pool that gained a text on nearly every row since it last grew goes on so: room for the
+  // rest of the rows' at that rate, at once, instead of a table built and filled again some ten
+  // times by doubling. Texts that repeat (most logs' names and addresses) come ever slower and
+  // keep the doubling.
+  constexpr std::size_t kFewestTexts = 8192;
+  const std::size_t rows = rows_.size();
+  const std::size_t texts = pool.Size();
+  const Growth since{rows - last.rows, texts - last.texts};
+  last = {rows, texts};
+  if (texts < kFewestTexts || expectedRows_ <= rows || since.texts * 4 < since.rows * 3)
+    return;
+  const double share = static_cast<double>(since.texts) / static_cast<double>(since.rows);
+  const std::size_t foreseen =
+      texts + adding + static_cast<std::size_t>(share * static_cast<double>(expectedRows_ - rows));
+  pool.Reserve(foreseen);
   if (&pool == addresses_.get())
     lastName_.reserve(foreseen);
 }
@@ -646,7 +653,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
     try {
       for (std::size_t i = 0; i < n; ++i)
         texts[i] = batch[i].address;
-      Foresee(*addresses_, n);
+      Foresee(*addresses_, addressGrowth_, n);
       addresses_->InternBatch(texts, n, addressIds);
       if (lastName_.size() < addresses_->Size())
         lastName_.resize(addresses_->Size(), kNoName);
@@ -660,7 +667,7 @@ void LogTableBuilder::AddRows(const Cells* rows, std::size_t count) {
           texts[misses++] = name;
         }
       }
-      Foresee(*names_, misses);
+      Foresee(*names_, nameGrowth_, misses);
       names_->InternBatch(texts, misses, missIds);
       if (keep_.fileName) {
         for (std::size_t i = 0; i < n; ++i)

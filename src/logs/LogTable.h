@@ -302,9 +302,15 @@ class LogTableBuilder {
   std::vector<LastName> lastName_;
   std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
   std::size_t expectedRows_ = 0;                         // ExpectRows'
-  // Before `adding` texts go to `pool`: when they would grow its table and most rows so far
-  // brought a text of their own, room for as many as the rows to come would bring, at once.
-  void Foresee(StringPool& pool, std::size_t adding);
+  // The rows and a pool's texts when its table last grew.
+  struct Growth {
+    std::size_t rows = 0, texts = 0;
+  };
+  Growth addressGrowth_, nameGrowth_;
+  // Before `adding` texts go to `pool`: when they would grow its table and nearly every row
+  // since it last grew brought a text of its own, room for as many as the rows to come would
+  // bring, at once.
+  void Foresee(StringPool& pool, Growth& last, std::size_t adding);
 
   // Accounts seen lately, by their length and first eight bytes: most rows find theirs here.
   std::array<LastName, 16> recentAccounts_{};
