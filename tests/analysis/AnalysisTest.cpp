@@ -136,20 +136,32 @@ TEST(FormatHundredths, RoundsHalfAwayFromZeroAtFifteenDigits) {
 }
 
 // Counts written from their digits read as the general ratio text does: every pair up to 60,
-// and around the largest whole number it still writes that way.
+// around the largest whole number it still writes that way, and the largest counts of all, also
+// as a user's line of the text report (whose room is made ahead).
 TEST(AppendRatioText, EqualsTheRatioTextOfTheCounts) {
   std::vector<std::uint64_t> counts(61);
   std::iota(counts.begin(), counts.end(), 0);
   for (std::uint64_t big : {999999999999999ull, 1000000000000000ull, 333333333333333ull})
     counts.insert(counts.end(), {big, big * 2, big * 3});
+  counts.insert(counts.end(), {UINT64_MAX, UINT64_MAX - 1, UINT64_MAX / 3});
+  Report report;
+  report.users.emplace();
+  std::string lines;
   for (std::uint64_t d : counts) {
     for (std::uint64_t u : counts) {
       std::string text = "x", expected = "x";
       AppendRatioText(text, d, u);
       expected += RatioText(static_cast<double>(d), static_cast<double>(u));
       EXPECT_EQ(text, expected) << d << " " << u;
+      if (d > 1000 && u > 1000) {
+        report.users->push_back({"n", d, u});
+        lines += "n\t" + std::to_string(d) + "\t" + std::to_string(u) + "\t" + expected.substr(1);
+        lines += "\n";
+      }
     }
   }
+  const std::string text = FormatTextReport(report);
+  EXPECT_EQ(text.substr(text.find('\n', text.find("\nUsers:") + 1) + 1), lines);
 }
 
 // Tens of thousands of users listed, counted and written on two cores: every line as worked out
