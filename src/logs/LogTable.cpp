@@ -607,7 +607,8 @@ void LogTableBuilder::Foresee(StringPool& pool, Growth& last, std::size_t adding
   const std::size_t texts = pool.Size();
   const Growth since{rows - last.rows, texts - last.texts};
   last = {rows, texts};
-  if (texts < kFewestTexts || expectedRows_ <= rows || since.texts * 4 < since.rows * 3)
+  if (texts < kFewestTexts || expectedRows_ <= rows || since.rows == 0 ||
+      since.texts * 4 < since.rows * 3)
     return;
   const double share = static_cast<double>(since.texts) / static_cast<double>(since.rows);
   const std::size_t foreseen =
