@@ -112,7 +112,7 @@ void KeepTop(Report& report, const ReportRequest& request) {
   if (!top)
     return;
   if (report.users)
-    KeepMostDownloads(*report.users, *top);
+    KeepMostDownloads(report.users->users, *top);
   if (report.files && report.files->files.size() > *top)
     report.files->files.resize(*top);
 }
@@ -203,22 +203,22 @@ namespace {
 constexpr std::size_t kLinesWorthAThread = std::size_t{1} << 16;
 
 // About the room the users' lines take; more only for names that need escapes.
-std::size_t UserLinesSize(const UserCounts* first, const UserCounts* last) {
+std::size_t UserLinesSize(const ListedCounts* first, const ListedCounts* last) {
   std::size_t size = 0;
-  for (const UserCounts* user = first; user != last; ++user)
+  for (const ListedCounts* user = first; user != last; ++user)
     size += user->name.size() + 32;
   return size;
 }
 
 // The users' lines of the text report: name, downloads, uploads and ratio. A million lines are
 // written into room made ahead, not appended piece by piece.
-void AppendUserLines(std::string& out, const UserCounts* first, const UserCounts* last) {
+void AppendUserLines(std::string& out, const ListedCounts* first, const ListedCounts* last) {
   // What a line holds besides its name: two counts of up to 20 digits, the ratio, three tabs
   // and the line end.
   constexpr std::size_t kMostBesideName = 2 * 20 + kMostRatioText + 4;
   std::size_t end = out.size();
   std::string escaped;
-  for (const UserCounts* user = first; user != last; ++user) {
+  for (const ListedCounts* user = first; user != last; ++user) {
     std::string_view name = user->name;
     if (!WrittenAsIs(name)) {
       escaped.clear();
@@ -247,7 +247,8 @@ std::string FormatTextReport(const Report& report) {
   // Room for the lists at once: a long list is not copied over and over as it grows.
   std::size_t size = 256;
   if (report.users)
-    size += UserLinesSize(report.users->data(), report.users->data() + report.users->size());
+    size += UserLinesSize(report.users->users.data(),
+                          report.users->users.data() + report.users->users.size());
   if (report.files) {
     for (const FileFigures& file : report.files->files)
       size += file.File().size() + file.firstUploader.size() + 40;
@@ -269,8 +270,8 @@ std::string FormatTextReport(const Report& report) {
   line("Avg. Ratio: ", report.averages.ratio);
 
   if (report.users) {
-    line("\nUsers: ", std::to_string(report.users->size()));
-    const std::vector<UserCounts>& users = *report.users;
+    const std::vector<ListedCounts>& users = report.users->users;
+    line("\nUsers: ", std::to_string(users.size()));
     // A long list's second half is written on a second core meanwhile.
     const std::size_t half = users.size() >= kLinesWorthAThread ? users.size() / 2 : users.size();
     std::future<std::string> tail =

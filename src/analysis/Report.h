@@ -52,7 +52,7 @@ struct Report {
   Totals totals;
   Averages averages;
   // Text's users: the user list in display order, with counts only.
-  std::optional<std::vector<UserCounts>> users;
+  std::optional<UserCountList> users;
   // CSV's and JSON's users table: the user list in display order, or for CSV the users asked for
   // by name, with every figure; the page's, by downloads, most first.
   std::optional<std::vector<UserFigures>> figures;

@@ -75,13 +75,14 @@ EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
   return counts;
 }
 
-std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
-                                     const LogTable& uploads) {
+UserCountList UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
+                           const LogTable& uploads) {
   const std::size_t n = listed.users.size();
-  std::vector<UserCounts> result;
-  result.reserve(n);
-  AdviseHuge(result.data(), n * sizeof(UserCounts));
-  result.resize(n);
+  UserCountList result;
+  result.users.reserve(n);
+  AdviseHuge(result.users.data(), n * sizeof(ListedCounts));
+  result.users.resize(n);
+  result.texts = {downloads.SharedNamePool(), uploads.SharedNamePool()};
   const auto fill = [&](std::size_t first, std::size_t last) {
     constexpr std::size_t kAhead = 8;  // names in display order lie anywhere in the pools
     for (std::size_t i = first; i < last; ++i) {
@@ -93,7 +94,7 @@ std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTab
           uploads.NamePool().Prefetch(next.uploadId);
       }
       const ListedUser& user = listed.users[i];
-      UserCounts& counts = result[i];
+      ListedCounts& counts = result.users[i];
       counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
                                                : uploads.NameText(user.uploadId);
       counts.downloads = user.downloadId != kNoName ? listed.downloads[user.downloadId] : 0;
@@ -112,13 +113,13 @@ std::vector<UserCounts> UserCountsOf(const EveryUserCounts& listed, const LogTab
 
 }  // namespace
 
-std::vector<UserCounts> CountEveryUser(const LogTable& downloads, const LogTable& uploads) {
+UserCountList CountEveryUser(const LogTable& downloads, const LogTable& uploads) {
   EveryUserCounts listed = CountEvery(downloads, uploads);
   OrderForDisplay(listed.users, downloads, uploads);
   return UserCountsOf(listed, downloads, uploads);
 }
 
-std::vector<UserCounts> CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
+UserCountList CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
   // The rows go before the names are sorted, so that the sort's scratch takes their place.
   EveryUserCounts listed = CountEvery(downloads, uploads);
   downloads = downloads.NamesOnly();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -31,11 +33,25 @@ struct UserCounts {
   std::string Ratio(std::string_view decimalSeparator = ".") const;
 };
 
+// A user of a long list with their counts; the list holds the name's text.
+struct ListedCounts {
+  std::string_view name;
+  std::uint32_t downloads = 0;  // a table's rows, and so a name's, are fewer than 2^32
+  std::uint32_t uploads = 0;
+};
+
+// Every user with their counts, and the texts their names lie in: a list of a million users
+// copies no name.
+struct UserCountList {
+  std::vector<ListedCounts> users;
+  std::vector<std::shared_ptr<const void>> texts;
+};
+
 // Every user with their counts, in display order (the list CollectEveryUserName makes), counted
 // by ids.
-std::vector<UserCounts> CountEveryUser(const LogTable& downloads, const LogTable& uploads);
+UserCountList CountEveryUser(const LogTable& downloads, const LogTable& uploads);
 // The same for tables the caller is done with: all but their names goes before the list is made,
 // so the list and the tables never take memory at once.
-std::vector<UserCounts> CountEveryUser(LogTable&& downloads, LogTable&& uploads);
+UserCountList CountEveryUser(LogTable&& downloads, LogTable&& uploads);
 
 }  // namespace quorvane

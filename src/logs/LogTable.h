@@ -116,6 +116,9 @@ class LogTable {
   std::string_view NameText(std::uint32_t id) const { return names_->Text(id); }
   std::optional<std::uint32_t> FindName(std::string_view utf8) const { return names_->Find(utf8); }
   const StringPool& NamePool() const { return *names_; }
+  // The pool itself, for views of its texts that outlive the table: the table copies it before
+  // changing it while it is shared.
+  std::shared_ptr<const StringPool> SharedNamePool() const { return names_; }
 
   // Removes one row; the rows behind it move up by one.
   void RemoveRow(std::size_t row);

@@ -136,14 +136,15 @@ TEST(FormatHundredths, RoundsHalfAwayFromZeroAtFifteenDigits) {
 }
 
 // Counts written from their digits read as the general ratio text does: every pair up to 60,
-// around the largest whole number it still writes that way, and the largest counts of all, also
-// as a user's line of the text report (whose room is made ahead).
+// around the largest whole number it still writes that way, and the largest counts of all; a
+// name's counts (below 2^32) also as a user's line of the text report, whose room is made ahead.
 TEST(AppendRatioText, EqualsTheRatioTextOfTheCounts) {
   std::vector<std::uint64_t> counts(61);
   std::iota(counts.begin(), counts.end(), 0);
   for (std::uint64_t big : {999999999999999ull, 1000000000000000ull, 333333333333333ull})
     counts.insert(counts.end(), {big, big * 2, big * 3});
-  counts.insert(counts.end(), {UINT64_MAX, UINT64_MAX - 1, UINT64_MAX / 3});
+  counts.insert(counts.end(),
+                {UINT32_MAX, UINT32_MAX - 1, UINT64_MAX, UINT64_MAX - 1, UINT64_MAX / 3});
   Report report;
   report.users.emplace();
   std::string lines;
@@ -153,8 +154,9 @@ TEST(AppendRatioText, EqualsTheRatioTextOfTheCounts) {
       AppendRatioText(text, d, u);
       expected += RatioText(static_cast<double>(d), static_cast<double>(u));
       EXPECT_EQ(text, expected) << d << " " << u;
-      if (d > 1000 && u > 1000) {
-        report.users->push_back({"n", d, u});
+      if (d > 1000 && u > 1000 && d <= UINT32_MAX && u <= UINT32_MAX) {
+        report.users->users.push_back(
+            {"n", static_cast<std::uint32_t>(d), static_cast<std::uint32_t>(u)});
         lines += "n\t" + std::to_string(d) + "\t" + std::to_string(u) + "\t" + expected.substr(1);
         lines += "\n";
       }

@@ -68,7 +68,7 @@ TEST(Escapes, EveryFormatWritesEveryKindOfCharacterByItsRules) {
     const std::string csv = e.csvQuoted ? "\"" + e.csvInner + "\"" : e.csvInner;
     const std::string label = "case " + e.text;
     Report report;
-    report.users = {UserCounts{e.name, 0, 0}};
+    report.users = {{{e.name, 0, 0}}, {}};
     UserFigures figures;
     figures.name = e.name;
     figures.downloads = 3;
