@@ -124,6 +124,9 @@ UserCountList CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
   EveryUserCounts listed = CountEvery(downloads, uploads);
   downloads = downloads.NamesOnly();
   uploads = uploads.NamesOnly();
+  // The list keeps the names' texts while it lives; nothing looks a name up any more.
+  downloads.DropNameIndex();
+  uploads.DropNameIndex();
   OrderForDisplay(listed.users, downloads, uploads);
   return UserCountsOf(listed, downloads, uploads);
 }

@@ -286,6 +286,11 @@ void LogTable::DropFileNameIndex() {
     files_->DropIndex();
 }
 
+void LogTable::DropNameIndex() {
+  if (names_.use_count() == 1)
+    names_->DropIndex();
+}
+
 void LogTable::IndexFileNames() {
   if (files_ != NoFiles())
     files_->Index();

@@ -115,6 +115,9 @@ class LogTable {
   std::size_t NameIdCount() const { return names_->Size(); }
   std::string_view NameText(std::uint32_t id) const { return names_->Text(id); }
   std::optional<std::uint32_t> FindName(std::string_view utf8) const { return names_->Find(utf8); }
+  // Frees the Names' lookup table of a table that looks up no name from now on (FindName finds
+  // nothing after), unless another table shares the pool.
+  void DropNameIndex();
   const StringPool& NamePool() const { return *names_; }
   // The pool itself, for views of its texts that outlive the table: the table copies it before
   // changing it while it is shared.
