@@ -125,7 +125,7 @@ void BM_LiveFigures1000Rows(benchmark::State& state) {
     live.AddRows(LogKind::Download, downloads, first, downloads.RowCount());
     state.PauseTiming();
     for (std::size_t row = first; row < downloads.RowCount(); ++row)
-      live.RemoveRow(LogKind::Download, downloads, row);
+      live.RemoveRow(LogKind::Download, downloads, uploads, row);
     state.ResumeTiming();
   }
   live.AddRows(LogKind::Download, downloads, first, downloads.RowCount());

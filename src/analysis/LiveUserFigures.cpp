@@ -28,34 +28,80 @@ void TakeOne(std::vector<T>& values, T value) {
 
 }  // namespace
 
-void LiveUserFigures::Dates::Remove(Timestamp date) {
-  if (Near(date))
-    TakeOne(near_, static_cast<std::uint32_t>(date));
-  else
-    TakeOne(far_, date);
-}
-
-void LiveUserFigures::Dates::Append(const Dates& other) {
-  near_.insert(near_.end(), other.near_.begin(), other.near_.end());
-  far_.insert(far_.end(), other.far_.begin(), other.far_.end());
-}
-
-std::pair<Timestamp, Timestamp> LiveUserFigures::Dates::Range() const {
-  Timestamp low = kUndated, high = kUndated;
-  const auto take = [&](Timestamp date) {
-    if (low == kUndated || date < low)
-      low = date;
-    if (high == kUndated || date > high)
-      high = date;
-  };
-  if (!near_.empty()) {
-    const auto [a, b] = std::minmax_element(near_.begin(), near_.end());
-    take(*a);
-    take(*b);
+void LiveUserFigures::DateEnds::Add(Timestamp date) {
+  // A side that holds every date, or that the date falls within, takes it and keeps its few.
+  const bool everyLow = low_.count == dated_, everyHigh = high_.count == dated_;
+  ++dated_;
+  if (everyLow || date < low_.end()[-1]) {
+    Timestamp* at = std::upper_bound(low_.begin(), low_.end(), date);
+    if (low_.count < kKept)
+      ++low_.count;
+    if (at != low_.end()) {
+      std::copy_backward(at, low_.end() - 1, low_.end());
+      *at = date;
+    }
   }
-  for (const Timestamp date : far_)
-    take(date);
-  return {low, high};
+  if (everyHigh || date > *high_.begin()) {
+    Timestamp* at = std::upper_bound(high_.begin(), high_.end(), date);
+    if (high_.count < kKept) {
+      std::copy_backward(at, high_.end(), high_.end() + 1);
+      ++high_.count;
+      *at = date;
+    } else if (at != high_.begin()) {
+      std::copy(high_.begin() + 1, at, high_.begin());
+      at[-1] = date;
+    }
+  }
+}
+
+void LiveUserFigures::DateEnds::Remove(Timestamp date) {
+  --dated_;
+  for (Side* side : {&low_, &high_}) {
+    Timestamp* at = std::lower_bound(side->begin(), side->end(), date);
+    if (at != side->end() && *at == date) {
+      std::copy(at + 1, side->end(), at);
+      --side->count;
+    }
+  }
+}
+
+void LiveUserFigures::DateEnds::Merge(const DateEnds& other) {
+  // The dates of both sides that no date either one left out could come before (after).
+  Timestamp lowest = INT64_MAX, highest = INT64_MIN;
+  for (const DateEnds* ends : {static_cast<const DateEnds*>(this), &other}) {
+    if (ends->low_.count < ends->dated_)
+      lowest = std::min(lowest, ends->low_.end()[-1]);
+    if (ends->high_.count < ends->dated_)
+      highest = std::max(highest, *ends->high_.begin());
+  }
+  std::array<Timestamp, 2 * kKept> low, high;
+  Timestamp* lowEnd =
+      std::merge(low_.begin(), low_.end(), other.low_.begin(), other.low_.end(), low.begin());
+  Timestamp* highEnd =
+      std::merge(high_.begin(), high_.end(), other.high_.begin(), other.high_.end(), high.begin());
+  lowEnd = std::min(std::upper_bound(low.begin(), lowEnd, lowest), low.begin() + kKept);
+  Timestamp* highBegin =
+      std::max(std::lower_bound(high.begin(), highEnd, highest),
+               highEnd - std::min<std::ptrdiff_t>(highEnd - high.begin(), kKept));
+  low_.count =
+      static_cast<std::uint32_t>(std::copy(low.begin(), lowEnd, low_.begin()) - low_.begin());
+  high_.count =
+      static_cast<std::uint32_t>(std::copy(highBegin, highEnd, high_.begin()) - high_.begin());
+  dated_ += other.dated_;
+}
+
+void LiveUserFigures::DateEnds::Refill(std::vector<Timestamp> dates) {
+  dated_ = static_cast<std::uint32_t>(dates.size());
+  const auto kept = static_cast<std::ptrdiff_t>(std::min<std::size_t>(kKept, dates.size()));
+  low_.count = high_.count = static_cast<std::uint32_t>(kept);
+  if (kept == 0)
+    return;
+  std::nth_element(dates.begin(), dates.begin() + kept - 1, dates.end());
+  std::sort(dates.begin(), dates.begin() + kept);
+  std::copy(dates.begin(), dates.begin() + kept, low_.begin());
+  std::nth_element(dates.begin(), dates.end() - kept, dates.end());
+  std::sort(dates.end() - kept, dates.end());
+  std::copy(dates.end() - kept, dates.end(), high_.begin());
 }
 
 void LiveUserFigures::PairCounts::Reserve(std::size_t more) {
@@ -138,8 +184,6 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     User& user = users_[users[id]];
     if (table == LogKind::Download)
       user.fetched.reserve(user.fetched.size() + rowsOf[id]);
-    if (rows.HasDates())
-      user.dates.Reserve(rowsOf[id]);
   }
   rowsOf = {};
   // Downloads credit the uploaders of their files once all are in: by file, not by row, as a
@@ -297,9 +341,30 @@ void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
   }
 }
 
-void LiveUserFigures::RemoveRow(LogKind table, const LogTable& rows, std::size_t row) {
-  if (row < rows.RowCount() && byName_.contains(std::string(rows.Name(row))))
-    Change(table, rows, row, -1, IdsOf(rows, row));
+void LiveUserFigures::RemoveRow(LogKind table, const LogTable& downloads, const LogTable& uploads,
+                                std::size_t row) {
+  const LogTable& rows = table == LogKind::Download ? downloads : uploads;
+  if (row >= rows.RowCount() || !byName_.contains(std::string(rows.Name(row))))
+    return;
+  const Ids ids = IdsOf(rows, row);
+  Change(table, rows, row, -1, ids);
+  User& user = users_[ids.user];
+  if (!user.dates.RanOut())
+    return;
+  // Its earliest or latest dates all went: every dated row of the user but this one, once.
+  std::vector<Timestamp> dates;
+  for (const LogTable* other : {&downloads, &uploads}) {
+    const std::optional<std::uint32_t> name = other->FindName(user.name);
+    if (!name || !other->HasDates())
+      continue;
+    for (std::size_t at = 0; at < other->RowCount(); ++at) {
+      if (other->NameId(at) == *name && (other != &rows || at != row) &&
+          other->Date(at) != kUndated)
+        dates.push_back(other->Date(at));
+    }
+  }
+  user.dates.Refill(std::move(dates));
+  std::tie(user.firstSeen, user.lastSeen) = user.dates.Range();
 }
 
 std::string_view LiveUserFigures::Utf8Of(const LogTable& rows, std::string_view bytes,
@@ -460,8 +525,7 @@ std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) cons
   --(download ? user.downloads : user.uploads);
   if (date != kUndated) {
     user.dates.Remove(date);
-    if (date == user.firstSeen || date == user.lastSeen)
-      std::tie(user.firstSeen, user.lastSeen) = user.dates.Range();
+    std::tie(user.firstSeen, user.lastSeen) = user.dates.Range();
   }
   if (--*seen == 0)
     --user.addresses;
@@ -503,7 +567,7 @@ void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
   User& into = users_[b];
   into.downloads += gone.downloads;
   into.uploads += gone.uploads;
-  into.dates.Append(gone.dates);
+  into.dates.Merge(gone.dates);
   if (gone.firstSeen != kUndated) {
     if (into.firstSeen == kUndated || gone.firstSeen < into.firstSeen)
       into.firstSeen = gone.firstSeen;

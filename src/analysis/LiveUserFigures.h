@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -17,12 +18,13 @@ namespace quorvane {
 
 // Every user's figures (the users of the whole-population views: each distinct Name on a row of
 // either table) kept up to date as rows arrive, go and are renamed, at the cost of what changed.
-// Each user keeps the date and the file of each of its rows in plain arrays, and counts by
-// (user, address); each file its downloads and its uploaders: a row taken away is taken out
-// exactly, and a load makes it all in a few passes. Figures() equals ComputeUserFigures over
-// CollectEveryUserName of the same tables. Texts of both tables are compared as UTF-8, so tables
-// of different encodings may feed it; files are the tables' own File Name ids while every table
-// that feeds it shares one pool of them (LogTable::SharesFileNames), as a load's tables do.
+// Each user keeps the file of each of its downloads in a plain array, its earliest and latest
+// few dates, and counts by (user, address); each file its downloads and its uploaders: a row
+// taken away is taken out exactly, and a load makes it all in a few passes. Figures() equals
+// ComputeUserFigures over CollectEveryUserName of the same tables. Texts of both tables are
+// compared as UTF-8, so tables of different encodings may feed it; files are the tables' own File
+// Name ids while every table that feeds it shares one pool of them (LogTable::SharesFileNames), as
+// a load's tables do.
 class LiveUserFigures {
  public:
   LiveUserFigures() = default;
@@ -34,8 +36,10 @@ class LiveUserFigures {
 
   // Rows [first, last) of a table, once they are in it.
   void AddRows(LogKind table, const LogTable& rows, std::size_t first, std::size_t last);
-  // A row of a table, before it is removed from it (or replaced: then AddRows after).
-  void RemoveRow(LogKind table, const LogTable& rows, std::size_t row);
+  // A row of a table, before it is removed from it (or replaced: then AddRows after). Both tables
+  // as counted: a user's earliest or latest dates that run out are read from them again.
+  void RemoveRow(LogKind table, const LogTable& downloads, const LogTable& uploads,
+                 std::size_t row);
   // Every row of `from` now says `to` (LogTable::RenameUser on both tables).
   void Rename(std::string_view from, std::string_view to);
 
@@ -45,33 +49,45 @@ class LiveUserFigures {
   std::vector<UserFigures> Figures() const;
 
  private:
-  // A user's row dates, in no order: 4 bytes a date from 1970 to 2106, where logs' dates fall,
-  // and the rest whole.
-  class Dates {
+  // The earliest and the latest few of a user's row dates (every one while they are few), in
+  // order: its first and last seen, and those that follow when one goes. A side that runs out
+  // while dates remain is filled again from the tables.
+  class DateEnds {
    public:
-    void Reserve(std::size_t more) { near_.reserve(near_.size() + more); }
-    void Add(Timestamp date) {
-      if (Near(date))
-        near_.push_back(static_cast<std::uint32_t>(date));
-      else
-        far_.push_back(date);
-    }
+    static constexpr std::uint32_t kKept = 4;
+    void Add(Timestamp date);
     void Remove(Timestamp date);
-    void Append(const Dates& other);
+    void Merge(const DateEnds& other);
+    // Every date of the user's rows, in any order.
+    void Refill(std::vector<Timestamp> dates);
+    bool RanOut() const { return dated_ > 0 && (low_.count == 0 || high_.count == 0); }
     // The earliest and the latest, kUndated when there is none.
-    std::pair<Timestamp, Timestamp> Range() const;
+    std::pair<Timestamp, Timestamp> Range() const {
+      return {low_.count == 0 ? kUndated : *low_.begin(),
+              high_.count == 0 ? kUndated : high_.end()[-1]};
+    }
 
    private:
-    static bool Near(Timestamp date) { return date >= 0 && date <= Timestamp{UINT32_MAX}; }
-    std::vector<std::uint32_t> near_;
-    std::vector<Timestamp> far_;
+    // A few dates in ascending order, in place: no allocation a user.
+    struct Side {
+      std::array<Timestamp, kKept> dates{};
+      std::uint32_t count = 0;
+      Timestamp* begin() { return dates.data(); }
+      Timestamp* end() { return dates.data() + count; }
+      const Timestamp* begin() const { return dates.data(); }
+      const Timestamp* end() const { return dates.data() + count; }
+    };
+    // The low_.count earliest dates and the high_.count latest; a side that holds dated_ of them
+    // holds every one.
+    Side low_, high_;
+    std::uint32_t dated_ = 0;  // rows with a date
   };
 
   struct User {
     std::string name;
     std::size_t downloads = 0, uploads = 0, addresses = 0;
     Timestamp firstSeen = kUndated, lastSeen = kUndated;
-    Dates dates;                         // of each dated row
+    DateEnds dates;                      // of its dated rows
     std::vector<std::uint32_t> fetched;  // the file of each download row, in no order
     std::vector<std::uint32_t> seenAt;   // every address with a count in userAddresses_
     std::vector<std::uint32_t> sent;     // every file with a count in uploads_

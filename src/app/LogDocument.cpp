@@ -196,7 +196,8 @@ void LogDocument::RemoveRow(LogKind kind, int row) {
   if (!live_)
     makeFiguresDue_->start();  // once the person's changes pause
   if (live_)
-    live_->RemoveRow(kind, model.Table(), static_cast<std::size_t>(row));
+    live_->RemoveRow(kind, Table(LogKind::Download), Table(LogKind::Upload),
+                     static_cast<std::size_t>(row));
   model.RemoveTableRow(row);
   emit RowRemoved(kind, row);
 }
@@ -474,7 +475,7 @@ void LogDocument::Apply(const FollowUpdate& update) {
       if (!row || rows->RowCount() != 1)
         continue;  // the person removed it: it stays removed
       if (live_)
-        live_->RemoveRow(arrived.table, model.Table(), *row);
+        live_->RemoveRow(arrived.table, Table(LogKind::Download), Table(LogKind::Upload), *row);
       model.ReplaceTableRow(static_cast<int>(*row), *rows, 0);
       if (live_)
         live_->AddRows(arrived.table, model.Table(), *row, *row + 1);

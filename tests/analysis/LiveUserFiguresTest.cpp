@@ -48,7 +48,9 @@ TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
           file = std::to_string(random() % 3000);
         else if (random() % 64 == 0)
           file = longFile + pick(cells);
-        made.push_back({"3/" + day + "/" + pick(years), pick(cells), "acct", name, file});
+        // Times of day now and then, so that a user's earliest and latest are single rows.
+        const std::string time = random() % 2 ? " 10:" + std::to_string(random() % 50 + 10) : "";
+        made.push_back({"3/" + day + "/" + pick(years) + time, pick(cells), "acct", name, file});
       }
       LogTable table = testing::TableOf(made);
       table.ReadDates(DateOrder::MonthFirst);
@@ -63,23 +65,54 @@ TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
     ASSERT_EQ(tables.downloads.SharesFileNames(tables.uploads),
               seed % 3 != 0 && tables.downloads.TextEncoding() == tables.uploads.TextEncoding());
     LiveUserFigures live(tables.downloads, tables.uploads);
-    for (int step = 0; step < 60; ++step) {
-      const LogKind kind = random() % 2 ? LogKind::Upload : LogKind::Download;
+    // Now and then one user's latest (odd seeds: earliest) dated rows go one after another,
+    // past the few kept at either end.
+    std::string drained;
+    int draining = 0;
+    for (int step = 0; step < 80; ++step) {
+      LogKind kind = random() % 2 ? LogKind::Upload : LogKind::Download;
+      std::optional<std::size_t> row;
+      if (draining > 0 || random() % 10 == 0) {
+        if (draining == 0) {
+          drained = pick(names);
+          draining = 12;
+        }
+        --draining;
+        for (const LogKind side : {LogKind::Download, LogKind::Upload}) {
+          const LogTable& t = side == LogKind::Upload ? tables.uploads : tables.downloads;
+          for (std::size_t at = 0; at < t.RowCount(); ++at) {
+            const Timestamp end =
+                row ? (kind == LogKind::Upload ? tables.uploads : tables.downloads).Date(*row) : 0;
+            if (t.Name(at) == drained && t.Date(at) != kUndated &&
+                (!row || (seed % 2 ? t.Date(at) < end : t.Date(at) > end))) {
+              kind = side;
+              row = at;
+            }
+          }
+        }
+      }
       LogTable& table = kind == LogKind::Upload ? tables.uploads : tables.downloads;
-      const auto what = random() % 6;
+      const auto what = row ? 3 : random() % 6;
       if (what < 3) {
         const std::size_t before = table.RowCount();
         table.AppendRows(rows(step % 20 == 19 ? 4100 : random() % 4 + 1));
         live.AddRows(kind, table, before, table.RowCount());
       } else if (what < 5 && !table.Empty()) {
-        const std::size_t row = random() % table.RowCount();
-        live.RemoveRow(kind, table, row);
-        table.RemoveRow(row);
+        if (!row)
+          row = random() % table.RowCount();
+        live.RemoveRow(kind, tables.downloads, tables.uploads, *row);
+        table.RemoveRow(*row);
       } else {
-        const std::string from = pick(names), to = pick(names);
+        // Often the user drained last, into another whose ends then go too.
+        const bool merge = !drained.empty() && random() % 2;
+        const std::string from = merge ? drained : pick(names), to = pick(names);
         tables.downloads.RenameUser(from, to);
         tables.uploads.RenameUser(from, to);
         live.Rename(from, to);
+        if (merge) {
+          drained = to;
+          draining = 12;
+        }
       }
       const std::vector<UserFigures> fresh = ComputeUserFigures(
           tables.downloads, tables.uploads, CollectEveryUserName(tables.downloads, tables.uploads));
@@ -88,6 +121,43 @@ TEST(LiveUserFigures, EqualComputingAfreshAfterEveryChange) {
         EXPECT_EQ(Line(*live.Find(fresh.front().name)), Line(fresh.front()));
       }
     }
+  }
+}
+
+// A user's earliest (or latest) rows go past the few it keeps, then it is renamed into a user
+// whose every date lies beyond its own: the dates it no longer keeps still come first (last).
+TEST(LiveUserFigures, MergedUserKeepsTheDatesNeitherKept) {
+  for (const bool latest : {false, true}) {
+    std::vector<std::vector<std::string>> made;
+    for (int day = 1; day <= 28; ++day) {
+      made.push_back({"3/" + std::to_string(day) + "/2025", "1", "acct",
+                      day <= 4 ? "bob" : (day <= 24 ? "ann" : "cy"), "f"});
+    }
+    LogPair tables{testing::TableOf(made), testing::TableOf({made.front()})};
+    tables.downloads.ReadDates(DateOrder::MonthFirst);
+    tables.uploads.ReadDates(DateOrder::MonthFirst);
+    LiveUserFigures live(tables.downloads, tables.uploads);
+    // The rows lie in date order.
+    const auto removeEnd = [&](std::string_view name) {
+      std::optional<std::size_t> end;
+      for (std::size_t row = 0; row < tables.downloads.RowCount(); ++row) {
+        if (tables.downloads.Name(row) == name && (latest || !end))
+          end = row;
+      }
+      live.RemoveRow(LogKind::Download, tables.downloads, tables.uploads, *end);
+      tables.downloads.RemoveRow(*end);
+    };
+    for (int i = 0; i < 6; ++i)
+      removeEnd("ann");
+    const std::string into = latest ? "bob" : "cy";
+    tables.downloads.RenameUser("ann", into);
+    live.Rename("ann", into);
+    removeEnd(into);
+    removeEnd(into);
+    EXPECT_EQ(Lines(live.Figures()),
+              Lines(ComputeUserFigures(tables.downloads, tables.uploads,
+                                       CollectEveryUserName(tables.downloads, tables.uploads))))
+        << (latest ? "latest" : "earliest");
   }
 }
 
