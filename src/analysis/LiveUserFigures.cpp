@@ -107,8 +107,8 @@ void LiveUserFigures::DateEnds::Refill(std::vector<Timestamp> dates) {
 void LiveUserFigures::PairCounts::Reserve(std::size_t more) {
   // At most three quarters full: a big history has millions of (user, address) pairs.
   if ((size_ + more) * 4 > keys_.size() * 3) {
-    std::vector<std::uint64_t> keys = std::move(keys_);
-    std::vector<std::uint32_t> counts = std::move(counts_);
+    auto keys = std::move(keys_);
+    auto counts = std::move(counts_);
     keys_.assign(std::max<std::size_t>(std::bit_ceil((size_ + more) * 4 / 3 + 1), 1024), kEmpty);
     counts_.assign(keys_.size(), 0);
     for (std::size_t i = 0; i < keys.size(); ++i) {
