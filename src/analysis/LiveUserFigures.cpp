@@ -194,31 +194,31 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     for (const User& user : users_)
       fetchedBefore.push_back(static_cast<std::uint32_t>(user.fetched.size()));
   }
-  // Room for a pair an upload row: the list is not grown step by step. Each pair is found by a
-  // lookup meanwhile, not by walking its file's list: a popular file has many uploaders.
-  PairCounts pairAt;
+  // Room for a pair an upload row: the list is not grown step by step. When files have many
+  // upload rows each, the rows go file by file (a popular file has many uploaders, and walking
+  // its list for each row would cost their square): a row finds its pair with the file by its
+  // user, and a file's new pairs lie next to each other.
+  FilePairs pairs;
   struct Unindex {
-    PairCounts*& pairs;
+    FilePairs*& pairs;
     ~Unindex() { pairs = nullptr; }
   } unindex{bulkPairs_};
+  std::vector<std::uint32_t> byFile;  // the rows, file by file, in order within a file
   if (!download) {
     uploads_.reserve(uploads_.size() + count);
-    // Worth it when files have many upload rows each (walking a short list costs less).
-    std::vector<bool> named(rows.FileNameIdCount());
-    std::size_t files = 0;
-    for (std::size_t row = first; row < last; ++row) {
-      if (!named[rows.FileNameId(row)]) {
-        named[rows.FileNameId(row)] = true;
-        ++files;
-      }
-    }
+    std::vector<std::uint32_t> start(rows.FileNameIdCount() + 1, 0);
+    for (std::size_t row = first; row < last; ++row)
+      ++start[rows.FileNameId(row) + 1];
+    const auto files = static_cast<std::size_t>(
+        std::count_if(start.begin() + 1, start.end(), [](std::uint32_t n) { return n != 0; }));
     if (count > 4 * files) {
-      pairAt.Reserve(uploads_.size() + count);
-      for (std::uint32_t file = 0; file < fileCounts_.size() && !uploads_.empty(); ++file) {
-        for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next)
-          *pairAt.Get(Pair(file, uploads_[at].user)).first = at;
-      }
-      bulkPairs_ = &pairAt;
+      std::partial_sum(start.begin(), start.end(), start.begin());
+      byFile.resize(count);
+      for (std::size_t row = first; row < last; ++row)
+        byFile[start[rows.FileNameId(row)]++] = static_cast<std::uint32_t>(row);
+      pairs.at.assign(users_.size(), kNone);
+      pairs.file.assign(users_.size(), kNone);
+      bulkPairs_ = &pairs;
     }
   }
   // Files by the table's ids: its own while shared, else each distinct text looked up once.
@@ -231,15 +231,18 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
   } else
     filesById.assign(rows.FileNameIdCount(), kNone);
   constexpr std::size_t kAhead = 8;
-  for (std::size_t row = first; row < last; ++row) {
-    if (cancel_ != nullptr && (row - first) % 4096 == 0 &&
-        cancel_->load(std::memory_order_relaxed)) {
+  const auto rowAt = [&](std::size_t k) -> std::size_t {
+    return byFile.empty() ? first + k : byFile[k];
+  };
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t row = rowAt(k);
+    if (cancel_ != nullptr && k % 4096 == 0 && cancel_->load(std::memory_order_relaxed)) {
       complete_ = false;
       return;
     }
-    if (row + kAhead < last) {
-      // What the row a few ahead counts into: its file's counts, its user's address, its upload.
-      const std::size_t ahead = row + kAhead;
+    if (k + kAhead < count) {
+      // What the row a few ahead counts into: its file's counts, its user's address.
+      const std::size_t ahead = rowAt(k + kAhead);
       const std::uint32_t user = users[rows.NameId(ahead)];
       const std::uint32_t address = addresses[rows.AddressId(ahead)];
       if (address != kNone)
@@ -248,8 +251,6 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
         __builtin_prefetch(&fileCounts_[rows.FileNameId(ahead)]);
         if (download)
           __builtin_prefetch(&fetches[rows.FileNameId(ahead)]);
-        else if (bulkPairs_)
-          pairAt.Prefetch(Pair(rows.FileNameId(ahead), user));
       }
     }
     std::uint32_t file;
@@ -276,24 +277,6 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
     Credit(fetches, fetchedBefore);
     return;
   }
-  if (!bulkPairs_)
-    return;
-  // The pairs of each file next to each other, the files in order: the walks of their lists that
-  // downloads make then read memory in order, not a pair here and one there.
-  std::vector<std::uint32_t> firstOf(fileCounts_.size() + 1, 0);
-  pairAt.ForEach([&](std::uint64_t key, std::uint32_t) { ++firstOf[(key >> 32) + 1]; });
-  std::partial_sum(firstOf.begin(), firstOf.end(), firstOf.begin());
-  std::vector<Uploads> together(uploads_.size());
-  std::vector<std::uint32_t> next(firstOf.begin(), firstOf.end() - 1);
-  pairAt.ForEach(
-      [&](std::uint64_t key, std::uint32_t at) { together[next[key >> 32]++] = uploads_[at]; });
-  for (std::uint32_t file = 0; file < fileCounts_.size(); ++file) {
-    const std::uint32_t from = firstOf[file], to = firstOf[file + 1];
-    fileCounts_[file].uploads = from == to ? kNone : from;
-    for (std::uint32_t at = from; at < to; ++at)
-      together[at].next = at + 1 < to ? at + 1 : kNone;
-  }
-  uploads_ = std::move(together);
 }
 
 void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
@@ -452,13 +435,24 @@ bool LiveUserFigures::Uploaded(std::uint32_t file, std::uint32_t user) const {
 
 std::pair<std::uint32_t*, bool> LiveUserFigures::UploadsOf(std::uint32_t file, std::uint32_t user) {
   if (bulkPairs_) {
-    const auto [at, added] = bulkPairs_->Get(Pair(file, user));
-    if (!added)
-      return {&uploads_[*at].count, false};
-    *at = static_cast<std::uint32_t>(uploads_.size());
+    FilePairs& pairs = *bulkPairs_;
+    if (pairs.file[user] == file)
+      return {&uploads_[pairs.at[user]].count, false};
+    // The file's first row here: what its list held before. Those pairs are the only ones to walk
+    // for; the rows of this file add theirs in front of them.
+    if (pairs.current != file) {
+      pairs.current = file;
+      pairs.before = fileCounts_[file].uploads;
+    }
+    pairs.file[user] = file;
+    for (std::uint32_t at = pairs.before; at != kNone; at = uploads_[at].next) {
+      if (uploads_[at].user == user)
+        return {&uploads_[pairs.at[user] = at].count, false};
+    }
+    pairs.at[user] = static_cast<std::uint32_t>(uploads_.size());
     uploads_.push_back({user, 0, fileCounts_[file].uploads});  // first in its file's list
-    fileCounts_[file].uploads = *at;
-    return {&uploads_[*at].count, true};
+    fileCounts_[file].uploads = pairs.at[user];
+    return {&uploads_[pairs.at[user]].count, true};
   }
   std::uint32_t last = kNone;
   for (std::uint32_t at = fileCounts_[file].uploads; at != kNone; at = uploads_[at].next) {

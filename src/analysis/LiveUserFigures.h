@@ -178,8 +178,13 @@ class LiveUserFigures {
   };
   std::vector<File, LargeAllocator<File>> fileCounts_;  // by file id
   std::vector<Uploads> uploads_;
-  // While many upload rows are added: where each (file, user) pair lies in uploads_.
-  PairCounts* bulkPairs_ = nullptr;
+  // While many upload rows are added file by file: by user, its pair with the file being added
+  // to (where in uploads_, and the file), and where that file's list stood before.
+  struct FilePairs {
+    std::vector<std::uint32_t> at, file;
+    std::uint32_t current = UINT32_MAX, before = UINT32_MAX;
+  };
+  FilePairs* bulkPairs_ = nullptr;
   const std::atomic<bool>* cancel_ = nullptr;
   // A user's figures changed: once Figures() was asked for, only those are made again.
   void Touch(std::uint32_t user) {
