@@ -129,9 +129,7 @@ std::uint64_t StringPool::Hash(std::string_view text) {
 }
 
 std::uint32_t StringPool::Intern(std::string_view text, std::uint64_t hash) {
-  // Keep the table at most three quarters full so probes stay short.
-  if ((size_ + 1) * 4 > slots_.size() * 3)
-    Grow(size_ + 1);
+  Reserve(size_ + 1);
   const std::size_t slot = SlotOf(text, hash);
   if (slots_[slot].entry != 0)
     return slots_[slot].entry - 1;
@@ -202,8 +200,7 @@ std::vector<std::uint32_t> StringPool::AppendAll(const StringPool& from) {
 
 std::vector<std::uint32_t> StringPool::InternAll(const StringPool& from) {
   const std::vector<std::uint32_t> tags = TagsOf(from);
-  if ((size_ + from.size_) * 4 > slots_.size() * 3)
-    Grow(size_ + from.size_);
+  Reserve(size_ + from.size_);
   const std::size_t mask = slots_.size() - 1;
   constexpr std::size_t kAhead = 16;
   std::vector<std::uint32_t> ids(from.size_);
@@ -221,8 +218,7 @@ void StringPool::InternBatch(const std::string_view* texts, std::size_t count, s
   for (std::size_t first = 0; first < count; first += kAhead) {
     const std::size_t n = std::min(kAhead, count - first);
     // Grown first, so that the slots fetched are the ones compared.
-    if ((size_ + n) * 4 > slots_.size() * 3)
-      Grow(size_ + n);
+    Reserve(size_ + n);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = 0; i < n; ++i) {
       hashes[i] = HashText(texts[first + i]);

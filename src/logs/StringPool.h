@@ -91,10 +91,10 @@ class StringPool {
   // finds nothing and a later Intern builds the table again.
   void DropIndex() { Slots().swap(slots_); }
   // Whether adding `more` texts would grow the lookup table.
-  bool Outgrows(std::size_t more) const { return (size_ + more) * 4 > slots_.size() * 3; }
+  bool Outgrows(std::size_t more) const { return TooFull(size_ + more); }
   // Makes room for `texts` texts in all, so that the table grows once instead of step by step.
   void Reserve(std::size_t texts) {
-    if (texts * 4 > slots_.size() * 3)
+    if (TooFull(texts))
       Grow(texts);
   }
   // Makes the lookup table again after DropIndex, ahead of the Intern calls that would.
@@ -119,6 +119,8 @@ class StringPool {
   // By id of `from`: its text's hash as far as a table of up to 2^32 slots looks at it (the tag).
   static std::vector<std::uint32_t> TagsOf(const StringPool& from);
   std::size_t SlotOf(std::string_view text, std::uint64_t hash) const;
+  // Whether the table holding `texts` would be more than three quarters full: probes stay short.
+  bool TooFull(std::size_t texts) const { return texts * 4 > slots_.size() * 3; }
   // Makes room for `wanted` texts (the table at most three quarters full).
   void Grow(std::size_t wanted);
   // The entry of the next id, in a new block when the last is full.
