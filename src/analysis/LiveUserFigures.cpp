@@ -273,10 +273,8 @@ void LiveUserFigures::AddRows(LogKind table, const LogTable& rows, std::size_t f
       ++fetches[file];
     }
   }
-  if (download) {
+  if (download)
     Credit(fetches, fetchedBefore);
-    return;
-  }
 }
 
 void LiveUserFigures::Credit(const std::vector<std::uint32_t>& fetches,
@@ -347,7 +345,6 @@ void LiveUserFigures::RemoveRow(LogKind table, const LogTable& downloads, const 
     }
   }
   user.dates.Refill(std::move(dates));
-  std::tie(user.firstSeen, user.lastSeen) = user.dates.Range();
 }
 
 std::string_view LiveUserFigures::Utf8Of(const LogTable& rows, std::string_view bytes,
@@ -486,13 +483,8 @@ std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) cons
     user.seenAt.push_back(ids.address);
   if (step > 0) {
     ++(download ? user.downloads : user.uploads);
-    if (date != kUndated) {
+    if (date != kUndated)
       user.dates.Add(date);
-      if (user.firstSeen == kUndated || date < user.firstSeen)
-        user.firstSeen = date;
-      if (user.lastSeen == kUndated || date > user.lastSeen)
-        user.lastSeen = date;
-    }
     if ((*seen)++ == 0)
       ++user.addresses;
     if (download) {
@@ -517,10 +509,8 @@ std::size_t LiveUserFigures::CreditOf(std::uint32_t file, const User& user) cons
     return;
   }
   --(download ? user.downloads : user.uploads);
-  if (date != kUndated) {
+  if (date != kUndated)
     user.dates.Remove(date);
-    std::tie(user.firstSeen, user.lastSeen) = user.dates.Range();
-  }
   if (--*seen == 0)
     --user.addresses;
   if (download) {
@@ -562,12 +552,6 @@ void LiveUserFigures::Rename(std::string_view from, std::string_view to) {
   into.downloads += gone.downloads;
   into.uploads += gone.uploads;
   into.dates.Merge(gone.dates);
-  if (gone.firstSeen != kUndated) {
-    if (into.firstSeen == kUndated || gone.firstSeen < into.firstSeen)
-      into.firstSeen = gone.firstSeen;
-    if (into.lastSeen == kUndated || gone.lastSeen > into.lastSeen)
-      into.lastSeen = gone.lastSeen;
-  }
   for (const std::uint32_t address : gone.seenAt) {
     const std::uint32_t moved = std::exchange(*userAddresses_.Get(Pair(a, address)).first, 0);
     if (moved == 0)
@@ -612,8 +596,7 @@ UserFigures LiveUserFigures::FiguresOf(std::uint32_t id) const {
   figures.uploads = user.uploads;
   figures.credit = credit_[id];
   figures.addresses = user.addresses;
-  figures.firstSeen = user.firstSeen;
-  figures.lastSeen = user.lastSeen;
+  std::tie(figures.firstSeen, figures.lastSeen) = user.dates.Range();
   return figures;
 }
 

@@ -86,7 +86,6 @@ class LiveUserFigures {
   struct User {
     std::string name;
     std::size_t downloads = 0, uploads = 0, addresses = 0;
-    Timestamp firstSeen = kUndated, lastSeen = kUndated;
     DateEnds dates;                      // of its dated rows
     std::vector<std::uint32_t> fetched;  // the file of each download row, in no order
     std::vector<std::uint32_t> seenAt;   // every address with a count in userAddresses_
@@ -104,14 +103,6 @@ class LiveUserFigures {
     void Reserve(std::size_t more);
     // Fetches the key's first slot, for a Get soon after.
     void Prefetch(std::uint64_t key) const;
-    // Every key in and its count, in no order.
-    template <typename Visit>
-    void ForEach(Visit visit) const {
-      for (std::size_t slot = 0; slot < keys_.size(); ++slot) {
-        if (keys_[slot] != kEmpty)
-          visit(keys_[slot], counts_[slot]);
-      }
-    }
 
    private:
     static constexpr std::uint64_t kEmpty = UINT64_MAX;  // the free slot detail::KeySlot stops at
