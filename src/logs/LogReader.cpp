@@ -534,9 +534,10 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
       const double perByte =
           static_cast<double>(parser.RowCount()) / static_cast<double>(textRead - (end - begin));
       try {
-        const std::uint64_t own = piece.own != 0 ? piece.own : size;
-        parser.Reserve(static_cast<std::size_t>(perByte * static_cast<double>(expected) * 1.02),
-                       static_cast<std::size_t>(perByte * static_cast<double>(own) * 1.02));
+        const auto rowsIn = [perByte](std::uint64_t bytes) {
+          return static_cast<std::size_t>(perByte * static_cast<double>(bytes) * 1.02);
+        };
+        parser.Reserve(rowsIn(expected), rowsIn(piece.own != 0 ? piece.own : size));
       } catch (const std::bad_alloc&) {
         // Only a guess: the rows may still fit as they come.
       } catch (const std::length_error&) {
