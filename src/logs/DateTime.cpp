@@ -458,26 +458,39 @@ DateColumnParser::DateColumnParser(DateOrder order, std::size_t expectedRows, bo
   values_.reserve(expectedRows);
 }
 
-void DateColumnParser::Add(std::string_view cell) {
+DateForm PlainYearLastForm(bool dayFirst) {
+  DateForm form;
+  form.order = dayFirst ? DateForm::Order::DayMonthYear : DateForm::Order::MonthDayYear;
+  form.padDate = true;
+  form.timeSeparator = ' ';
+  form.padHour = true;
+  form.seconds = true;
+  return form;
+}
+
+bool DateColumnParser::Add(std::string_view cell) {
   if (done_) {
     ++undatedBehind_;  // filled in at the end, at once
-    return;
+    return false;
   }
   ScannedDate d;
   const CellKind kind = Scan(cell, d);
   if (kind == CellKind::Dated) {
     values_.push_back(StampOf(d.year, d.first, d.second, d.seconds));
     done_ = firstOnly_ && !Unsettled();
-    return;
+    return false;
   }
   if (kind == CellKind::Undated) {
     values_.push_back(kUndated);
-    return;
+    return false;
   }
+  // Scanned as a year-last date, so its fields are the digits in their places.
+  const bool plain = cell.size() == 19 && cell[2] == '/' && cell[5] == '/' && cell[10] == ' ' &&
+                     cell[13] == ':' && cell[16] == ':';
   if (order_ != DateOrder::Detect) {
     values_.push_back(
         YearLastStamp(d.year, d.first, d.second, d.seconds, order_ == DateOrder::DayFirst));
-    return;
+    return plain && values_.back() != kUndated;
   }
   // A dated row with A past 12 shows day first; one with B past 12 shows month first.
   const bool monthFirst = IsRealDate(d.year, d.first, d.second);
@@ -487,6 +500,7 @@ void DateColumnParser::Add(std::string_view cell) {
   monthFirstSeen_ = monthFirstSeen_ || (monthFirst && d.second > 12);
   dayFirstSeen_ = dayFirstSeen_ || (dayFirst && d.first > 12);
   values_.push_back(monthFirst || dayFirst ? Pending(d) : kUndated);
+  return plain && values_.back() != kUndated;
 }
 
 DateOrder DateColumnParser::Settled() const {
@@ -505,13 +519,23 @@ void DateColumnParser::Append(DateColumnParser&& rest) {
   dayFirstSeen_ = dayFirstSeen_ || rest.dayFirstSeen_;
 }
 
-std::vector<Timestamp> DateColumnParser::Finish() && {
+std::vector<Timestamp> DateColumnParser::Finish(
+    const std::function<void(std::size_t row, std::string_view cell)>& leftUndated) && {
   if (monthFirstRows_ + dayFirstRows_ > 0) {
     // When a file shows both orders, the one that dates more rows wins; a tie goes to month first.
     const bool dayFirst = dayFirstSeen_ && (!monthFirstSeen_ || dayFirstRows_ > monthFirstRows_);
-    for (Timestamp& value : values_) {
-      if (IsPending(value))
-        value = Settle(value, dayFirst);
+    const DateForm other = PlainYearLastForm(!dayFirst);
+    for (std::size_t row = 0; row < values_.size(); ++row) {
+      Timestamp& value = values_[row];
+      if (!IsPending(value))
+        continue;
+      const Timestamp pending = value;
+      value = Settle(pending, dayFirst);
+      if (value == kUndated && leftUndated) {
+        // A waiting row is a real date in one order at least: the other one writes it.
+        char cell[DateForm::kMaxLength];
+        leftUndated(row, {cell, other.Write(Settle(pending, !dayFirst), cell)});
+      }
     }
   }
   values_.resize(values_.size() + undatedBehind_, kUndated);

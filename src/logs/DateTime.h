@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -71,6 +72,9 @@ struct DateForm {
   std::array<char, 8> suffix{};
 };
 
+// The form "AA/BB/YYYY hh:mm:ss", every field padded and the clock 24-hour, day or month first.
+DateForm PlainYearLastForm(bool dayFirst);
+
 // Reads one file's Date/Time column: Add every cell in row order, then Finish. Numeric dates with
 // the year last are kept aside until Finish, when the file's day/month order is known. A cell is
 // scanned in place, with no allocation; the only memory is the result, one value per row.
@@ -81,12 +85,18 @@ class DateColumnParser {
   explicit DateColumnParser(DateOrder order = DateOrder::Detect, std::size_t expectedRows = 0,
                             bool firstOnly = false);
 
-  void Add(std::string_view cell);
+  // Returns whether the cell is a date, or one waiting for the order, in the plain year-last
+  // form: PlainYearLastForm of the order the parser settles on (day first when Settled() says so)
+  // then writes it again from its date, unless Finish reports the row left undated.
+  bool Add(std::string_view cell);
   // The order the cells added so far are read in: the one given, or the one they show (Detect
   // while they show none).
   DateOrder Settled() const;
-  // One timestamp per added cell, kUndated where the cell is not a date.
-  std::vector<Timestamp> Finish() &&;
+  // One timestamp per added cell, kUndated where the cell is not a date. `leftUndated` is called
+  // for each row waiting for the order that the order settled on leaves undated, with the cell
+  // as it was if Add said it was plain.
+  std::vector<Timestamp> Finish(
+      const std::function<void(std::size_t row, std::string_view cell)>& leftUndated = {}) &&;
   // Whether a row added so far waits for the file's day/month order (so that rows still to come
   // may change its date).
   bool Unsettled() const { return monthFirstRows_ + dayFirstRows_ > 0; }

@@ -568,8 +568,7 @@ LogTableBuilder::~LogTableBuilder() = default;
 // Inlined: a row returned from a call is written field by field and read back whole, which stalls.
 [[gnu::always_inline]] inline LogTable::Row LogTableBuilder::Keep(const Cells& row,
                                                                   std::uint32_t file) {
-  if (dates_)
-    dates_->Add(row.dateTime);
+  const bool plainDate = dates_ && dates_->Add(row.dateTime);
   LogTable::Row kept;
   if (keep_.account && !row.account.empty()) {
     const std::uint64_t head = HeadOf(row.account);
@@ -584,12 +583,9 @@ LogTableBuilder::~LogTableBuilder() = default;
   if ((dates_ || datesToCome_) && !dateTime.empty()) {
     // Its date is known at the end, and with it whether the text need be kept: the text waits
     // aside until then, the row marked as written back.
+    // A plain year-last cell is written again from its date: only the mark waits.
     dateTextAt_.resize(rows_.size() + 1, 0);
-    std::uint32_t offset;
-    char* at = dateTexts_->Extend(LengthSize(dateTime.size()) + dateTime.size(), offset);
-    PutLength(at, dateTime.size());
-    std::copy(dateTime.begin(), dateTime.end(), at);
-    dateTextAt_.back() = offset + 1;
+    dateTextAt_.back() = plainDate ? kWrittenFromDate : SetDateTextAside(dateTime);
     dateTime = {};
     kept.form = 1;
   }
@@ -598,6 +594,16 @@ LogTableBuilder::~LogTableBuilder() = default;
   else
     LogTable::PutCells(*kept_, dateTime, file, kept);
   return kept;
+}
+
+std::uint32_t LogTableBuilder::SetDateTextAside(std::string_view dateTime) {
+  std::uint32_t offset;
+  char* at = dateTexts_->Extend(LengthSize(dateTime.size()) + dateTime.size(), offset);
+  if (offset + 1 == kWrittenFromDate)
+    throw std::length_error("too many Date/Time cells set aside");
+  PutLength(at, dateTime.size());
+  std::copy(dateTime.begin(), dateTime.end(), at);
+  return offset + 1;
 }
 
 void LogTableBuilder::Foresee(StringPool& pool, Growth& last, std::size_t adding) {
@@ -770,8 +776,9 @@ void LogTableBuilder::Append(LogTableBuilder&& rest) {
     }
     if (r < rest.dateTextAt_.size() && rest.dateTextAt_[r] != 0) {
       dateTextAt_.resize(base + r + 1, 0);
-      std::uint32_t at;
-      copied(*rest.dateTexts_, rest.dateTextAt_[r] - 1, 0, *dateTexts_, at);
+      std::uint32_t at = kWrittenFromDate - 1;
+      if (rest.dateTextAt_[r] != kWrittenFromDate)
+        copied(*rest.dateTexts_, rest.dateTextAt_[r] - 1, 0, *dateTexts_, at);
       dateTextAt_.back() = at + 1;
     }
     rows_.push_back(row);
@@ -788,7 +795,10 @@ LogTable LogTableBuilder::Finish(Encoding encoding) && {
   DateOrder order = DateOrder::Detect;
   if (dates_) {
     order = dates_->Settled();
-    read = std::move(*dates_).Finish();
+    read = std::move(*dates_).Finish([this](std::size_t row, std::string_view cell) {
+      if (row < dateTextAt_.size() && dateTextAt_[row] == kWrittenFromDate)
+        dateTextAt_[row] = SetDateTextAside(cell);  // no date to write it from
+    });
   }
   return std::move(*this).FinishWith(encoding, std::move(read), order);
 }
@@ -828,12 +838,19 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
     dates->shrink_to_fit();
   }
   // Each Date/Time cell set aside goes where no form writes it back from its date.
+  const DateForm plain = PlainYearLastForm(order == DateOrder::DayFirst);
+  char written[DateForm::kMaxLength];
   for (std::size_t r = 0; r < dateTextAt_.size(); ++r) {
     if (dateTextAt_[r] == 0)
       continue;
-    const char* at = dateTexts_->View(dateTextAt_[r] - 1, 1).data();
-    const std::size_t length = TakeLength(at);  // moves `at` to the text
-    const std::string_view text(at, length);
+    std::string_view text;
+    if (dateTextAt_[r] == kWrittenFromDate) {
+      text = {written, plain.Write(table.dates_[r], written)};
+    } else {
+      const char* at = dateTexts_->View(dateTextAt_[r] - 1, 1).data();
+      const std::size_t length = TakeLength(at);  // moves `at` to the text
+      text = {at, length};
+    }
     LogTable::Row& row = table.rows_[r];
     const std::uint32_t form =
         table.FormOf(text, table.dates_.empty() ? kUndated : table.dates_[r]);

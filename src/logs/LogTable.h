@@ -287,7 +287,10 @@ class LogTableBuilder {
   KeptCells keep_;
   std::unique_ptr<ByteArena> kept_;
   // Date/Time cells to be read into dates, each kept only if no form writes it back: by row, 1 +
-  // where it waits in dateTexts_, or 0 for none.
+  // where it waits in dateTexts_, kWrittenFromDate for a plain year-last cell, which its date
+  // writes again, or 0 for none.
+  static constexpr std::uint32_t kWrittenFromDate = UINT32_MAX;
+  std::uint32_t SetDateTextAside(std::string_view dateTime);
   std::unique_ptr<ByteArena> dateTexts_;
   std::vector<std::uint32_t> dateTextAt_;
   std::unique_ptr<StringPool> addresses_;

@@ -142,20 +142,45 @@ std::string ManyRows(std::size_t rows) {
 
 // A log whose second half brings more new addresses than a second core is worth (read in two
 // pieces, the rest's are joined on it), some of them the first half's: every row keeps its own
-// address, and one text keeps one id whichever piece brought it.
-TEST(ReaderJoinsPieces, ManyAddressesInTheSecondHalf) {
+// address, and one text keeps one id whichever piece brought it. Its Date/Time cells, in both
+// pieces, are plain and odd ones, dates that the file's order (day first, by most rows) dates or
+// leaves undated: each reads as written.
+TEST(ReaderJoinsPieces, ManyAddressesAndDatesInTheSecondHalf) {
   TempDir dir;
   constexpr std::size_t kHalf = 80000;
   std::string text = kHeader + "\r\n";
-  std::vector<std::string> addresses;
+  std::vector<std::string> addresses, dates;
+  std::vector<Timestamp> expected;
+  char cell[32];
   for (std::size_t row = 0; row < 2 * kHalf; ++row) {
     const std::size_t j = row % kHalf;
     addresses.emplace_back(1, row < kHalf || j % 4 == 0 ? 'h' : 'r');
     addresses.back() += std::to_string(j);
-    text += "2026-01-01 00:00:00\t" + addresses.back() + "\tacct\tuser" + std::to_string(j % 97) +
+    const int a = static_cast<int>(j % 12) + 1, b = static_cast<int>(j % 16) + 13;
+    const int h = static_cast<int>(j % 24), m = static_cast<int>(j % 60);
+    Timestamp date = kUndated;
+    if (row % 4 == 0 || row % 4 == 1) {  // day first, or either
+      const int day = row % 4 == 0 ? b : a;
+      std::snprintf(cell, sizeof cell, "%02d/%02d/2026 %02d:%02d:%02d", day, a, h, m, 59 - m);
+      date = FromCivil(2026, a, day, h, m, 59 - m);
+    } else if (row % 8 == 2) {  // month first only: left undated
+      std::snprintf(cell, sizeof cell, "%02d/%02d/2026 %02d:%02d:%02d", a, b, h, m, m);
+    } else {
+      const char* const odd[] = {"2026-01-01 00:00:00", "3/4/2026 9:07 PM", "soon",
+                                 "01/02/2026 1:02:03"};
+      std::snprintf(cell, sizeof cell, "%s", odd[j % 4]);
+      const Timestamp odds[] = {FromCivil(2026, 1, 1), FromCivil(2026, 4, 3, 21, 7), kUndated,
+                                FromCivil(2026, 2, 1, 1, 2, 3)};
+      date = odds[j % 4];
+    }
+    dates.emplace_back(cell);
+    expected.push_back(date);
+    text += dates.back() + "\t" + addresses.back() + "\tacct\tuser" + std::to_string(j % 97) +
             "\tfile" + std::to_string(row % 501) + "\r\n";
   }
-  const ReadResult read = ReadLogFile(dir.Write("big.txt", text));
+  ReadOptions options;
+  options.dates = DateOrder::Detect;
+  const ReadResult read = ReadLogFile(dir.Write("big.txt", text), options);
   ASSERT_TRUE(read.Ok()) << read.error.reason;
   const LogTable& table = *read.table;
   ASSERT_EQ(table.RowCount(), addresses.size());
@@ -165,6 +190,8 @@ TEST(ReaderJoinsPieces, ManyAddressesInTheSecondHalf) {
     const auto [known, added] = idOf.try_emplace(addresses[row], table.AddressId(row));
     ASSERT_EQ(known->second, table.AddressId(row)) << addresses[row] << " has two ids";
     ASSERT_EQ(table.FileNameBytes(row), "file" + std::to_string(row % 501)) << "row " << row;
+    ASSERT_EQ(table.CellBytes(row, Column::DateTime), dates[row]) << "row " << row;
+    ASSERT_EQ(table.Date(row), expected[row]) << dates[row];
   }
   EXPECT_EQ(table.AddressIdCount(), idOf.size());
 }

@@ -440,7 +440,8 @@ TEST(KeptCells, ReadAsWrittenThroughEveryChange) {
       "3/14/2025 9:07:45 PM|12/14/2025 10:07:45 PM|03/04/2025 09:07|3/4/25 9:07 pm|"
       "2025-03-14T21:07:45-07:00|2025-03-14T21:07:45.123Z|14.03.2025 21:07:45|3/14/2025 9:07:45PM|"
       "2025-3-4|12/14/2025 10:07:45  PM| 3/14/2025 9:07:45 PM|3/14/2025 21:07:45 PM|03/4/2025|"
-      "1/2/1969 0:00:00|soon||13/01/2025 00:00:00|2025-03-14T21:07:46.124Z|12/31/9999 11:59:59 PM");
+      "1/2/1969 0:00:00|soon||13/01/2025 00:00:00|31/31/2025 "
+      "00:00:00|2025-03-14T21:07:46.124Z|12/31/9999 11:59:59 PM");
   for (std::string date; std::getline(forms, date, '|');)
     dates.push_back(date);
   std::vector<std::vector<std::string>> rows;
@@ -468,6 +469,12 @@ TEST(KeptCells, ReadAsWrittenThroughEveryChange) {
     all[row] = row;
   const std::vector<std::size_t> reversed(all.rbegin(), all.rend());
   expectCells(table, all);
+  for (const DateOrder order : {DateOrder::DayFirst, DateOrder::MonthFirst}) {
+    options.dates = order;  // what the order leaves undated is kept as text
+    const ReadResult given = ParseLog(testing::LogText(rows), options);
+    ASSERT_TRUE(given.Ok());
+    expectCells(*given.table, all);
+  }
   // File Names shared with a table read in the other order: each text has one id in both, and
   // every change below keeps it.
   std::vector<std::vector<std::string>> backwards(rows.rbegin(), rows.rend());
