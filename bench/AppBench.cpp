@@ -31,6 +31,7 @@
 #include "app/basMain.h"
 #include "app/frmMain.h"
 #include "app/frmUsersOverview.h"
+#include "logs/LargeMemory.h"
 #include "logs/LogFollower.h"
 #include "logs/LogLoader.h"
 #include "logs/LogReader.h"
@@ -531,6 +532,7 @@ BENCHMARK(BM_SessionMemory)
 }  // namespace
 
 int main(int argc, char** argv) {
+  quorvane::UseOneHeap();  // as the program does
   if (std::getenv("QT_QPA_PLATFORM") == nullptr)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);

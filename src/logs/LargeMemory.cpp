@@ -230,6 +230,12 @@ void ReleaseIdleMemory(double seconds) noexcept {
 #endif
 }
 
+void UseOneHeap() noexcept {
+#if defined(__GLIBC__)
+  mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 std::size_t KeptMemory() noexcept {
   return Kept().Bytes();
 }
