@@ -252,7 +252,7 @@ std::size_t LogTable::DatesOnlyInOtherOrder(DateOrder order) const {
 void LogTable::RemoveRow(std::size_t row) {
   if (row >= rows_.size())
     return;
-  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+  rows_.erase(row);
   if (!dates_.empty())
     dates_.erase(row);
 }

@@ -11,6 +11,7 @@
 #include "logs/ByteArena.h"
 #include "logs/DateTime.h"
 #include "logs/RowDates.h"
+#include "logs/ShiftedRows.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -229,7 +230,7 @@ class LogTable {
   std::shared_ptr<StringPool> names_;
   std::shared_ptr<StringPool> files_;
   Encoding encoding_ = Encoding::Utf8;
-  std::vector<Row, LargeAllocator<Row>> rows_;
+  ShiftedRows<Row, LargeAllocator<Row>> rows_;
   RowDates dates_;  // one per row, or none
   DateOrder datesOrder_ = DateOrder::Detect;
   std::vector<DateForm> forms_;  // at most kMaxForms

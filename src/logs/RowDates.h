@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "logs/DateTime.h"
+#include "logs/ShiftedRows.h"
 
 namespace quorvane {
 
@@ -54,7 +55,7 @@ class RowDates {
       behind = far_.erase(FarOf(row));
     for (; behind != far_.end(); ++behind)
       --behind->row;
-    near_.erase(near_.begin() + static_cast<std::ptrdiff_t>(row));
+    near_.erase(row);
   }
 
  private:
@@ -82,7 +83,7 @@ class RowDates {
     return far_.begin() + (std::as_const(*this).FarOf(row) - far_.cbegin());
   }
 
-  std::vector<std::uint32_t> near_;
+  ShiftedRows<std::uint32_t> near_;
   std::vector<Far> far_;  // by row
 };
 

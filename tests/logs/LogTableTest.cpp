@@ -36,7 +36,8 @@ TEST(RemoveRow, RowsBehindMoveUpWithTheirDates) {
 }
 
 // Dates at each edge of their 4 bytes (and the one that means none) read back as given through
-// every change, checked against a plain vector of the same changes.
+// every change (removals at either end move the rows on that side), checked against a plain
+// vector of the same changes.
 TEST(RowDates, DatesAtEveryEdgeReadAsGivenThroughEveryChange) {
   const Timestamp edges[] = {kUndated,
                              kUndated + 1,
@@ -54,7 +55,7 @@ TEST(RowDates, DatesAtEveryEdgeReadAsGivenThroughEveryChange) {
   RowDates dates;
   for (int step = 0; step < 4000; ++step) {
     const std::size_t row = expected.empty() ? 0 : random() % expected.size();
-    const unsigned op = expected.empty() ? 0 : random() % 8;
+    const auto op = static_cast<unsigned>(expected.empty() ? 0 : random() % 9);
     if (op < 4) {
       expected.push_back(any());
       dates.push_back(expected.back());
@@ -64,9 +65,20 @@ TEST(RowDates, DatesAtEveryEdgeReadAsGivenThroughEveryChange) {
     } else if (op == 6) {
       expected[row] = any();
       dates.Set(row, expected[row]);
-    } else {
+    } else if (op == 7) {
       expected.pop_back();
       dates.pop_back();
+    } else {
+      // Copied and moved after removals near the front: the copy reads alike, the moved-from
+      // is empty and takes rows anew.
+      RowDates copy(dates);
+      RowDates moved(std::move(dates));
+      ASSERT_TRUE(dates.empty());
+      dates.push_back(0);
+      dates = copy;
+      ASSERT_EQ(moved.size(), expected.size());
+      for (std::size_t r = 0; r < expected.size(); ++r)
+        ASSERT_EQ(moved[r], expected[r]) << "row " << r << " moved after step " << step;
     }
     ASSERT_EQ(dates.size(), expected.size());
     for (std::size_t r = 0; r < expected.size(); ++r)
