@@ -532,7 +532,7 @@ BENCHMARK(BM_SessionMemory)
 }  // namespace
 
 int main(int argc, char** argv) {
-  quorvane::UseOneHeap();  // as the program does
+  quorvane::UseMemoryForAWindow();  // as the program does
   if (std::getenv("QT_QPA_PLATFORM") == nullptr)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);

@@ -28,7 +28,7 @@ void StartupMessage(QtMsgType type, const QMessageLogContext&, const QString&) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  quorvane::UseOneHeap();
+  quorvane::UseMemoryForAWindow();
   // Answered before Qt looks for a display, so they need none: --help, --version, and a wrong
   // command line without options (with options, Qt may take some of them as its own).
   QStringList arguments;

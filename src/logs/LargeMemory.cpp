@@ -10,6 +10,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #endif
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -230,9 +231,12 @@ void ReleaseIdleMemory(double seconds) noexcept {
 #endif
 }
 
-void UseOneHeap() noexcept {
+void UseMemoryForAWindow() noexcept {
 #if defined(__GLIBC__)
   mallopt(M_ARENA_MAX, 1);
+#endif
+#if defined(__linux__)
+  prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);  // only advice: the pages work either way
 #endif
 }
 
