@@ -26,9 +26,9 @@ void ReleaseIdleMemory(double seconds = kKeptBlockSeconds) noexcept;
 //   eight per core) keeps what it freed there in pages that other threads' allocations do not
 //   fill, and the idle window held a tenth more for it.
 // - Ordinary pages only: on the virtual machines we run on, a huge page the host has taken back
-//   costs about 8 µs per 4 KiB to fault in again, five times an ordinary page's; a load touches
-//   most of its memory once, and the ten-million-row pair loaded in 2.4 s instead of 3.9-4.8 s.
-//   The command keeps huge pages: its runs one after another find them still there.
+//   costs 16-32 µs per 4 KiB to fault in again, ten to twenty times an ordinary page's; a load
+//   touches most of its memory once, and the ten-million-row pair loaded in 2.4 s instead
+//   of 3.9-4.8 s. The command keeps huge pages: its runs one after another find them still there.
 void UseMemoryForAWindow() noexcept;
 // The bytes kept for reuse now.
 std::size_t KeptMemory() noexcept;
