@@ -582,8 +582,8 @@ LogTableBuilder::~LogTableBuilder() = default;
   std::string_view dateTime = keep_.dateTime ? row.dateTime : std::string_view();
   if ((dates_ || datesToCome_) && !dateTime.empty()) {
     // Its date is known at the end, and with it whether the text need be kept: the text waits
-    // aside until then, the row marked as written back.
-    // A plain year-last cell is written again from its date: only the mark waits.
+    // aside until then (a plain year-last cell's date writes it again: only a mark waits), the
+    // row marked as written back.
     dateTextAt_.resize(rows_.size() + 1, 0);
     dateTextAt_.back() = plainDate ? kWrittenFromDate : SetDateTextAside(dateTime);
     dateTime = {};
@@ -604,6 +604,12 @@ std::uint32_t LogTableBuilder::SetDateTextAside(std::string_view dateTime) {
   PutLength(at, dateTime.size());
   std::copy(dateTime.begin(), dateTime.end(), at);
   return offset + 1;
+}
+
+std::string_view LogTableBuilder::DateTextAside(std::uint32_t at) const {
+  const char* text = dateTexts_->View(at - 1, 1).data();
+  const std::size_t length = TakeLength(text);  // moves `text` past the length
+  return {text, length};
 }
 
 void LogTableBuilder::Foresee(StringPool& pool, Growth& last, std::size_t adding) {
@@ -775,11 +781,10 @@ void LogTableBuilder::Append(LogTableBuilder&& rest) {
       row.kept = file;
     }
     if (r < rest.dateTextAt_.size() && rest.dateTextAt_[r] != 0) {
+      const std::uint32_t aside = rest.dateTextAt_[r];
       dateTextAt_.resize(base + r + 1, 0);
-      std::uint32_t at = kWrittenFromDate - 1;
-      if (rest.dateTextAt_[r] != kWrittenFromDate)
-        copied(*rest.dateTexts_, rest.dateTextAt_[r] - 1, 0, *dateTexts_, at);
-      dateTextAt_.back() = at + 1;
+      dateTextAt_.back() = aside == kWrittenFromDate ? kWrittenFromDate
+                                                     : SetDateTextAside(rest.DateTextAside(aside));
     }
     rows_.push_back(row);
   }
@@ -843,14 +848,10 @@ LogTable LogTableBuilder::FinishWith(Encoding encoding, std::optional<std::vecto
   for (std::size_t r = 0; r < dateTextAt_.size(); ++r) {
     if (dateTextAt_[r] == 0)
       continue;
-    std::string_view text;
-    if (dateTextAt_[r] == kWrittenFromDate) {
-      text = {written, plain.Write(table.dates_[r], written)};
-    } else {
-      const char* at = dateTexts_->View(dateTextAt_[r] - 1, 1).data();
-      const std::size_t length = TakeLength(at);  // moves `at` to the text
-      text = {at, length};
-    }
+    const std::string_view text =
+        dateTextAt_[r] == kWrittenFromDate
+            ? std::string_view(written, plain.Write(table.dates_[r], written))
+            : DateTextAside(dateTextAt_[r]);
     LogTable::Row& row = table.rows_[r];
     const std::uint32_t form =
         table.FormOf(text, table.dates_.empty() ? kUndated : table.dates_[r]);

@@ -291,7 +291,8 @@ class LogTableBuilder {
   // where it waits in dateTexts_, kWrittenFromDate for a plain year-last cell, which its date
   // writes again, or 0 for none.
   static constexpr std::uint32_t kWrittenFromDate = UINT32_MAX;
-  std::uint32_t SetDateTextAside(std::string_view dateTime);
+  std::uint32_t SetDateTextAside(std::string_view dateTime);  // returns 1 + where it waits
+  std::string_view DateTextAside(std::uint32_t at) const;     // `at`: 1 + where it waits
   std::unique_ptr<ByteArena> dateTexts_;
   std::vector<std::uint32_t> dateTextAt_;
   std::unique_ptr<StringPool> addresses_;

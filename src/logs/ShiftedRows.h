@@ -16,7 +16,6 @@ class ShiftedRows {
   using Items = std::vector<T, Allocator>;
 
   ShiftedRows() = default;
-  explicit ShiftedRows(Items&& items) noexcept : items_(std::move(items)) {}
   ShiftedRows(const ShiftedRows& other) : items_(other.begin(), other.end()) {}
   ShiftedRows(ShiftedRows&& other) noexcept
       : items_(std::move(other.items_)), head_(std::exchange(other.head_, 0)) {
