@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTextDocument>
 #include <algorithm>
@@ -223,6 +224,13 @@ int ExecModal(QDialog& dialog) {
   if (had != nullptr && had->isVisible() && had->isEnabled())
     GiveFocusBack(had);
   return result;
+}
+
+int WidthOnScreen(const QWidget& window) {
+  const QWidget* owner =
+      window.parentWidget() != nullptr ? window.parentWidget()->window() : &window;
+  return window.screen()->availableGeometry().width() -
+         (owner->frameGeometry().width() - owner->geometry().width());
 }
 
 std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, const QSize& size) {

@@ -108,6 +108,10 @@ void DressAsList(QTableView* view, QAbstractItemView::SelectionMode selection, i
 // for as many rows as it ever had (8 bytes a row) after they are gone.
 void FreshRowHeader(QTableView* view, int rowPadding);
 
+// The widest a window that belongs to its owner's window (or stands alone) opens: its screen's
+// room, less the frame the window manager gives that owner.
+int WidthOnScreen(const QWidget& window);
+
 // Where a window of `size` goes beside `anchor` (a window's frame) on `screen`: to its right, else
 // to its left, top edges level and inside the screen; nothing when neither side has room.
 std::optional<QPoint> BesideOnScreen(const QRect& screen, const QRect& anchor, const QSize& size);

@@ -162,11 +162,7 @@ void frmSources::Show(const std::vector<SourceInfo>& sources, const QString& his
     const QMargins margins = layout()->contentsMargins();
     const int frame = margins.left() + margins.right() + 2 * lvwSources->frameWidth() +
                       lvwSources->verticalScrollBar()->sizeHint().width();
-    // The window manager's frame, as the main window has it.
-    const QWidget* main = parentWidget() != nullptr ? parentWidget()->window() : this;
-    const int room = screen()->availableGeometry().width() -
-                     (main->frameGeometry().width() - main->geometry().width());
-    resize(std::min(room, std::max(Px(11000), columns + frame)), height());
+    resize(std::min(WidthOnScreen(*this), std::max(Px(11000), columns + frame)), height());
   }
 }
 

@@ -89,10 +89,11 @@ frmUsersOverview::frmUsersOverview(LogDocument& document, Interaction& ui, QWidg
   CreateControls();
   SetTabOrder();
   LoadSettings();
-  // Wide enough for every column and a name column of 120 pixels, or more on a wider screen.
+  // Wide enough for every column and a name column of 120 pixels, within the screen.
   QHeaderView* header = lvwUsers->horizontalHeader();
-  resize(std::max(640, header->length() - header->sectionSize(UserFiguresModel::User) + Px(1800) +
-                           Px(900)),
+  resize(std::min(WidthOnScreen(*this),
+                  std::max(640, header->length() - header->sectionSize(UserFiguresModel::User) +
+                                    Px(1800) + Px(900))),
          480);
 
   connect(chkAllTime, &QCheckBox::toggled, this, [this](bool allTime) {
