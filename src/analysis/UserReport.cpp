@@ -26,14 +26,6 @@ void ScanNames(const LogTable& table, std::optional<std::uint32_t> nameId,
   ticker.Finish(rows);
 }
 
-std::vector<std::uint32_t> RowsPerName(const LogTable& table) {
-  // Every row keeps at least its two tabs in at most 4 GiB: row counts fit 32 bits.
-  std::vector<std::uint32_t> counts(table.NameIdCount(), 0);
-  for (std::size_t row = 0; row < table.RowCount(); ++row)
-    ++counts[table.NameId(row)];
-  return counts;
-}
-
 }  // namespace
 
 std::string UserCounts::Ratio(std::string_view decimalSeparator) const {
@@ -70,7 +62,7 @@ struct EveryUserCounts {
 
 // The users not yet in display order.
 EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
-  EveryUserCounts counts{{}, RowsPerName(downloads), RowsPerName(uploads)};
+  EveryUserCounts counts{{}, downloads.RowsPerNameId(), uploads.RowsPerNameId()};
   counts.users = ListEveryUserUnordered(downloads, uploads, &counts.downloads, &counts.uploads);
   return counts;
 }

@@ -54,6 +54,9 @@ class ByteArena {
   // Room for `size` (> 0) bytes that the caller fills at once; sets their offset.
   char* Extend(std::size_t size, std::uint32_t& offset);
 
+  // Whether nothing was ever stored.
+  bool Empty() const { return blocks_.empty(); }
+
   std::string_view View(std::uint32_t offset, std::uint32_t length) const {
     if (length == 0)
       return {};

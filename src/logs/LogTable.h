@@ -140,6 +140,12 @@ class LogTable {
   // Rewrites every Name cell that equals `from` exactly to `to`; returns how many it rewrote.
   std::size_t RenameUser(std::string_view from, std::string_view to);
 
+  // How many of the rows from `firstRow` on have each Name id, by id (row counts fit 32 bits: a
+  // table holds at most 4 GiB and a row at least its tabs). Many rows are counted on two cores.
+  std::vector<std::uint32_t> RowsPerNameId(std::size_t firstRow = 0) const;
+  // The same for the Address ids.
+  std::vector<std::uint32_t> RowsPerAddressId(std::size_t firstRow = 0) const;
+
   // A table without rows that keeps only this table's Name texts and ids, for a caller that is
   // done with the rows: assigning it over this table frees the rest.
   LogTable NamesOnly() const;
@@ -209,6 +215,7 @@ class LogTable {
   static void PutCells(ByteArena& bytes, std::string_view dateTime, std::uint32_t file, Row& row);
   // Gives the row an Account id; throws std::length_error past 2^28 accounts.
   static void SetAccount(Row& row, std::uint32_t id);
+  static constexpr std::uint32_t kMostAccounts = std::uint32_t{1} << 28;
   // Keeps the cells of `row` in kept_, leaving out a Date/Time cell that one of forms_ writes
   // back from `date`. Throws std::length_error past 4 GiB.
   void Keep(std::string_view dateTime, std::uint32_t file, Timestamp date, Row& row);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -82,6 +83,61 @@ TEST(ArrivingRows, TakenAloneTheyGiveWhatFullPassesGive) {
   }
   EXPECT_GT(grown, 300);      // most batches were added to the bars counted before
   EXPECT_GT(spanMoved, 100);  // many of them after the span grew
+}
+
+// Tables long enough to be counted on two cores, taken whole, grown by as many rows again (whose
+// addresses had rows before) and by a few: the averages and the rows of each name are what
+// counting the texts row by row gives.
+TEST(ArrivingRows, ManyAtOnceCountAsTheirTexts) {
+  std::mt19937 random(7);
+  std::vector<std::vector<std::string>> made;
+  const auto rows = [&](std::size_t count) {
+    std::vector<std::vector<std::string>> batch;
+    for (std::size_t i = 0; i < count; ++i) {
+      // Skewed, so that counts differ widely: low numbers come far more often.
+      const auto skewed = [&](char letter, unsigned range) {
+        std::string text(1, letter);
+        return text.append(std::to_string(random() % (1 + random() % range)));
+      };
+      batch.push_back({"", skewed('a', 3001), "", skewed('n', 1999), ""});
+    }
+    made.insert(made.end(), batch.begin(), batch.end());
+    return testing::TableOf(batch);
+  };
+  LogTable table = rows(70001);
+  const LogTable none = testing::TableOf({});
+  GrowingAverages averages(table, none);
+  for (const std::size_t more : {std::size_t{0}, std::size_t{140000}, std::size_t{3}}) {
+    const std::size_t firstNew = table.RowCount();
+    if (more != 0) {
+      table.AppendRows(rows(more));
+      averages.Grow(table, none);
+    }
+    std::map<std::string, std::uint64_t> perAddress;
+    std::map<std::string, std::uint32_t> perName, perNewName;
+    for (std::size_t row = 0; row < made.size(); ++row) {
+      ++perAddress[made[row][1]];
+      ++perName[made[row][3]];
+      if (row >= firstNew)
+        ++perNewName[made[row][3]];
+    }
+    std::uint64_t squares = 0;
+    for (const auto& [address, count] : perAddress)
+      squares += count * count;
+    const double expected = static_cast<double>(squares) / static_cast<double>(made.size());
+    EXPECT_EQ(averages.Compute(".").downloads, expected) << more;
+    EXPECT_EQ(ComputeAverages(table, none).downloads, expected) << more;
+    EXPECT_EQ(ComputeAverages(table, none, ".", [](std::size_t) {}).downloads, expected) << more;
+    for (const std::size_t from : {std::size_t{0}, firstNew}) {
+      const std::map<std::string, std::uint32_t>& counted = from == 0 ? perName : perNewName;
+      const std::vector<std::uint32_t> byId = table.RowsPerNameId(from);
+      ASSERT_EQ(byId.size(), table.NameIdCount());
+      for (std::uint32_t id = 0; id < byId.size(); ++id) {
+        const auto text = counted.find(std::string(table.NameText(id)));
+        EXPECT_EQ(byId[id], text == counted.end() ? 0 : text->second) << table.NameText(id);
+      }
+    }
+  }
 }
 
 }  // namespace

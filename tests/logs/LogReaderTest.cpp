@@ -175,8 +175,8 @@ TEST(ReaderJoinsPieces, ManyAddressesAndDatesInTheSecondHalf) {
     }
     dates.emplace_back(cell);
     expected.push_back(date);
-    text += dates.back() + "\t" + addresses.back() + "\tacct\tuser" + std::to_string(j % 97) +
-            "\tfile" + std::to_string(row % 501) + "\r\n";
+    text += dates.back() + "\t" + addresses.back() + "\tacct" + std::to_string(row % 5) + "\tuser" +
+            std::to_string(j % 97) + "\tfile" + std::to_string(row % 501) + "\r\n";
   }
   ReadOptions options;
   options.dates = DateOrder::Detect;
@@ -190,6 +190,8 @@ TEST(ReaderJoinsPieces, ManyAddressesAndDatesInTheSecondHalf) {
     const auto [known, added] = idOf.try_emplace(addresses[row], table.AddressId(row));
     ASSERT_EQ(known->second, table.AddressId(row)) << addresses[row] << " has two ids";
     ASSERT_EQ(table.FileNameBytes(row), "file" + std::to_string(row % 501)) << "row " << row;
+    ASSERT_EQ(table.Name(row), "user" + std::to_string(row % kHalf % 97)) << "row " << row;
+    ASSERT_EQ(table.CellBytes(row, Column::Account), "acct" + std::to_string(row % 5)) << row;
     ASSERT_EQ(table.CellBytes(row, Column::DateTime), dates[row]) << "row " << row;
     ASSERT_EQ(table.Date(row), expected[row]) << dates[row];
   }
