@@ -23,10 +23,12 @@ inline std::uint64_t TextHead(const char* text, std::size_t size) {
     return static_cast<std::uint64_t>(word);
   };
   if constexpr (std::endian::native == std::endian::little) {
-    if (size >= 8)
-      return load(text, std::uint64_t{});
-    if (size >= 4)  // two loads that overlap where the size is below 8
-      return load(text, std::uint32_t{}) | load(text + size - 4, std::uint32_t{}) << (size - 4) * 8;
+    if (size >= 4) {
+      // Two four-byte loads, overlapping below 8 bytes: one path for every size from 4 on, as
+      // names of 7 and 8 bytes, mixed, would foil a branch on the size.
+      const std::size_t used = size < 8 ? size : 8;
+      return load(text, std::uint32_t{}) | load(text + used - 4, std::uint32_t{}) << (used - 4) * 8;
+    }
     if (size == 0)
       return 0;
     return load(text, std::uint8_t{}) | load(text + size / 2, std::uint8_t{}) << size / 2 * 8 |
