@@ -22,12 +22,10 @@
 #include "logs/ServerLog.h"
 #include "logs/TextEncoding.h"
 
-// Where the standard library has no threads (MinGW's win32 thread model), a file is read whole
-// on one.
-#if defined(_GLIBCXX_HAS_GTHREADS) || !defined(__GLIBCXX__)
+#include "logs/SharedWork.h"
+#ifdef QUORVANE_READ_IN_PARALLEL
 #include <future>
 #include <system_error>
-#define QUORVANE_READ_IN_PARALLEL 1
 #endif
 
 // How much one read asks for. The fuzz build makes it tiny so that lines meet piece boundaries.
@@ -565,9 +563,10 @@ std::uint64_t SplitThreshold() {
 constexpr std::size_t kSplitWindow = std::size_t{64} << 10;
 
 // Where a log of `size` bytes whose text starts with `start` is cut in two, and its line-end
-// convention: the first line start behind a line end past the middle. Nothing when the log is
-// to be read whole: a short one, one that would not be read as a classic log (`detect`), or one
-// whose first line end or the one past its middle `windowAt(offset)` does not show.
+// convention: the first line start behind a line end past the first piece's share of the bytes
+// (ReadOptions::firstPieceShare). Nothing when the log is to be read whole: a short one, one that
+// would not be read as a classic log (`detect`), one whose first piece would take it all, or one
+// whose first line end or the one past that share `windowAt(offset)` does not show.
 struct Split {
   std::uint64_t at;
   bool lfLines;
@@ -589,7 +588,11 @@ std::optional<Split> SplitOf(std::string_view start, std::uint64_t size, const W
   const bool lfLines = FindByte(begin, cr, '\n') != cr;
   if (!lfLines && (cr == end || (cr + 1 == end && !whole)))
     return std::nullopt;
-  const std::string window = windowAt(size / 2);
+  const double share = options.firstPieceShare;
+  if (!(share > 0 && share < 1))
+    return std::nullopt;
+  const auto near = static_cast<std::uint64_t>(static_cast<double>(size) * share);
+  const std::string window = windowAt(near);
   const char* from = window.data();
   const char* stop = FindByte(from, from + window.size(), lfLines ? '\n' : '\r');
   // A carriage return's line end takes the line feed right behind it.
@@ -597,7 +600,7 @@ std::optional<Split> SplitOf(std::string_view start, std::uint64_t size, const W
   if (static_cast<std::size_t>(stop - from) + past > window.size())
     return std::nullopt;
   const std::uint64_t at =
-      size / 2 + static_cast<std::uint64_t>(stop - from) + (!lfLines && stop[1] != '\n' ? 1 : past);
+      near + static_cast<std::uint64_t>(stop - from) + (!lfLines && stop[1] != '\n' ? 1 : past);
   if (at >= size)
     return std::nullopt;
   return Split{at, lfLines};
@@ -680,22 +683,39 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
   restOptions.progress = [&](std::uint64_t bytesRead, std::uint64_t) {
     restTaken = bytesRead - split->at;
   };
+  const auto reportBoth = [&] {
+    if (options.progress) {
+      const std::uint64_t taken = input.BytesTaken() + restTaken;
+      options.progress(taken, std::max(size, taken));
+    }
+  };
   std::uint64_t restUsed = 0;
+  const auto readRest = [&]() -> std::optional<ReadError> {
+    LogInput part(name);
+    if (!part.OpenError().empty())
+      return ReadError{0, part.OpenError()};
+    if (!part.SkipTo(split->at))
+      return ReadError{0, "cannot read the file: it changed while it was read"};
+    // Room for the whole file's rows here too: only what is used is touched, and room that
+    // large takes huge pages, whose faults are few.
+    return ReadStream(part, rest, restOptions, nullptr, &restUsed,
+                      {UINT64_MAX, size, nullptr, size - split->at});
+  };
+  // The rest waits for a helper thread of the caller's, which takes it once its own work is done
+  // (the first piece's share of the bytes is what makes both end together), or has a thread of
+  // its own.
+  std::optional<ReadError> restError;
+  std::shared_ptr<SharedWork> restPiece;
   std::future<std::optional<ReadError>> restRead;
-  try {
-    restRead = std::async(std::launch::async, [&]() -> std::optional<ReadError> {
-      LogInput part(name);
-      if (!part.OpenError().empty())
-        return ReadError{0, part.OpenError()};
-      if (!part.SkipTo(split->at))
-        return ReadError{0, "cannot read the file: it changed while it was read"};
-      // Room for the whole file's rows here too: only what is used is touched, and room that
-      // large takes huge pages, whose faults are few.
-      return ReadStream(part, rest, restOptions, nullptr, &restUsed,
-                        {UINT64_MAX, size, nullptr, size - split->at});
-    });
-  } catch (const std::system_error&) {
-    return std::nullopt;  // no second thread to be had
+  if (options.pieces) {
+    restPiece = std::make_shared<SharedWork>([&] { restError = readRest(); });
+    options.pieces->Post(restPiece);
+  } else {
+    try {
+      restRead = std::async(std::launch::async, readRest);
+    } catch (const std::system_error&) {
+      return std::nullopt;  // no second thread to be had
+    }
   }
   SplitRead result;
   std::optional<ReadError> headError;
@@ -704,14 +724,20 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
     headError = ReadStream(input, head, options, nullptr, &result.used,
                            {split->at, size, &restTaken, split->at});
   } catch (...) {
-    restRead.wait();  // the other thread uses this frame
+    // The rest's work uses this frame.
+    if (restPiece)
+      restPiece->Withdraw();
+    else
+      restRead.wait();
     throw;
   }
-  const std::optional<ReadError> restError = restRead.get();
-  if (options.progress) {
-    const std::uint64_t taken = input.BytesTaken() + restTaken;
-    options.progress(taken, std::max(size, taken));
-  }
+  if (!restPiece)
+    restError = restRead.get();
+  else if (headError || head.Stopped())
+    restPiece->Withdraw();  // the data ended in the head, or the head failed: the rest is unused
+  else
+    restPiece->Finish(reportBoth);
+  reportBoth();
   result.device = input.Device();
   result.inode = input.Inode();
   if (headError || (!head.Stopped() && restError)) {

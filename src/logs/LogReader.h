@@ -13,6 +13,8 @@
 
 namespace quorvane {
 
+class WorkQueue;
+
 // Why a log could not be read. `line` is 1-based, 0 when the failure is not about one line.
 // A file of the other kind than the one asked for is a failure of its own kind, so that a caller
 // can say how to give it.
@@ -53,6 +55,11 @@ struct ReadOptions {
   // Sees the text as it is read, every byte once and in order (unpacked, for a compressed file):
   // a history tells a file by its content without reading it twice.
   std::function<void(std::string_view text)> observeText = nullptr;
+  // A long log read in two pieces: about the share of its bytes the first piece takes (none at 1
+  // or more), and the queue its second piece waits in for a helper thread of the caller's (none:
+  // it is read on a thread of its own, meanwhile).
+  double firstPieceShare = 0.5;
+  WorkQueue* pieces = nullptr;
 };
 
 // A longer line is refused; no transfer takes a thousandth of it.

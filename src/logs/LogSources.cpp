@@ -9,14 +9,12 @@
 #include <new>
 #include <tuple>
 
-// Where the standard library has no threads (MinGW's win32 thread model), files are read one
-// after the other.
-#if defined(_GLIBCXX_HAS_GTHREADS) || !defined(__GLIBCXX__)
+#include "logs/SharedWork.h"
+#ifdef QUORVANE_READ_IN_PARALLEL
 #include <chrono>
 #include <future>
 #include <mutex>
 #include <system_error>
-#define QUORVANE_READ_IN_PARALLEL 1
 #endif
 
 namespace quorvane {
@@ -42,9 +40,11 @@ LogKind ClassicKindOf(SourceRole role) {
 
 namespace {
 
-// A piece of reading work, told how to pass on the progress of each file it reads.
+// A piece of reading work, told how to pass on the progress of each file it reads, and where a
+// log it reads in two pieces may leave its second piece for the other thread (none: a thread of
+// the piece's own).
 using ProgressFor = std::function<ByteProgressFn(std::size_t source)>;
-using Task = std::function<void(const ProgressFor&)>;
+using Task = std::function<void(const ProgressFor&, WorkQueue* pieces)>;
 
 // Runs the tasks, two at a time where it can.
 void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
@@ -80,6 +80,27 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
       }
     }
   };
+  // Once every task is done no piece can come: the thread waiting for pieces goes.
+  WorkQueue pieces;
+  std::atomic<std::size_t> finished{0};
+  if (tasks.empty())
+    pieces.Close();
+  const auto work = [&](const ProgressFor& progressFor, const std::function<void()>& meanwhile) {
+    for (std::size_t t; (t = next++) < tasks.size();) {
+      struct Count {
+        std::atomic<std::size_t>& finished;
+        std::size_t of;
+        WorkQueue& pieces;
+        ~Count() {
+          if (++finished == of)
+            pieces.Close();
+        }
+      } count{finished, tasks.size(), pieces};
+      tasks[t](progressFor, &pieces);
+    }
+    while (std::shared_ptr<SharedWork> piece = pieces.Take(meanwhile))
+      piece->RunIfFree();
+  };
   std::future<void> second;
   if (tasks.size() > 1) {
     try {
@@ -92,8 +113,7 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
             told[i] = {told[i].count + 1, done, total};
           };
         };
-        for (std::size_t t; (t = next++) < tasks.size();)
-          tasks[t](held);
+        work(held, {});
       });
     } catch (const std::system_error&) {
       // No second thread to be had: this one does every task.
@@ -109,9 +129,9 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
     };
   };
   try {
-    for (std::size_t t; (t = next++) < tasks.size();)
-      tasks[t](passedOn);
+    work(passedOn, relay);
   } catch (...) {
+    pieces.Close();
     if (second.valid())
       second.wait();  // the other thread uses this frame
     throw;
@@ -125,7 +145,7 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
 #else
   (void)sourceCount;
   for (std::size_t t; (t = next++) < tasks.size();)
-    tasks[t](direct);
+    tasks[t](direct, nullptr);
 #endif
 }
 
@@ -353,6 +373,22 @@ std::string SourceFailure::Describe() const {
 
 namespace {
 
+// The bytes of a file (0 when unknown: standard input, a file that cannot be asked).
+std::uint64_t SizeOf(const InputName& input) {
+  if (input.standardInput)
+    return 0;
+  std::error_code unknown;
+  const std::uintmax_t bytes = std::filesystem::file_size(input.path, unknown);
+  return unknown ? 0 : bytes;
+}
+
+// The share of a log's bytes its first piece takes when it is read in two: one thread reads that
+// piece while the other reads every other file and then the second piece, so both end together
+// when the first piece is half of all the bytes read. At 1 or more the log is read whole.
+double FirstPieceShare(std::uint64_t bytes, std::uint64_t allBytes) {
+  return bytes == 0 ? 0.5 : static_cast<double>(allBytes) / (2.0 * static_cast<double>(bytes));
+}
+
 // One load; nothing when reading the files that share their start once turned out not to do
 // (the caller then loads again, each file read on its own).
 std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
@@ -379,14 +415,20 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
   // no rows are compared: the read keeps only the cells asked for (and the dates, for order).
   const bool onlyShared = sharing && sharing->members.size() + 1 == sources.size();
   std::vector<AnyReadResult> reads(sources.size());
+  // The bytes of the files the tasks read, for the share of a log read in two pieces.
+  std::uint64_t allBytes = 0;
   const auto reader = [&](std::size_t i, std::vector<PrefixCut>* cuts) -> Task {
-    return [&, i, cuts](const ProgressFor& progressFor) {
+    const std::uint64_t bytes = SizeOf(sources[i].input);
+    allBytes += bytes;
+    return [&, i, cuts, bytes](const ProgressFor& progressFor, WorkQueue* pieces) {
       ReadOptions own = readOptions;
       if (onlyShared) {
         own.kept = options.kept;
         own.firstDateOnly = !options.dates;  // only the parts' order needs them
       }
       own.progress = progressFor(i);
+      own.pieces = pieces;
+      own.firstPieceShare = FirstPieceShare(bytes, allBytes);
       std::vector<PrefixCut> none;
       reads[i] = ReadAnyLog(sources[i].input, ExpectOf(sources[i].role), own, cuts ? *cuts : none);
     };
@@ -395,8 +437,9 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
   std::vector<char> shared(sources.size(), 0);  // given by the host's read
   if (sharing) {
     tasks.push_back(reader(sharing->host, &sharing->cuts));
-    tasks.push_back(
-        [&](const ProgressFor& progressFor) { CompareWithHost(sources, *sharing, progressFor); });
+    tasks.push_back([&](const ProgressFor& progressFor, WorkQueue*) {
+      CompareWithHost(sources, *sharing, progressFor);
+    });
     for (std::size_t m : sharing->members)
       shared[m] = 1;
   }
@@ -408,6 +451,7 @@ std::optional<SourcesResult> LoadOnce(const std::vector<LogSource>& sources,
   if (sharing) {
     // A member the host's read cannot stand for is read on its own.
     tasks.clear();
+    allBytes = 0;
     const AnyReadResult& host = reads[sharing->host];
     for (std::size_t m = 0; m < sharing->members.size(); ++m) {
       const PrefixCut& cut = sharing->cuts[m];

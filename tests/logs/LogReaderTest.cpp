@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <unordered_map>
 
 #include "logs/LogLoader.h"
 #include "logs/LogReader.h"
+#include "logs/LogSources.h"
+#include "logs/SharedWork.h"
 #include "logs/TextEncoding.h"
 #include "support/TempLogs.h"
 
@@ -233,6 +237,115 @@ TEST(LoadLogPair, ReadsManyRowsAndReportsBothLogsProgressOnTheCallingThread) {
             "10.0.0.249user999");
   EXPECT_EQ(table.AddressIdCount(), 250u);
 }
+
+// A pair loaded on two threads, whose longer log the load reads in two pieces (once the tests
+// lower the size that takes), the first piece its share of all the bytes: the rows are those
+// written, whichever log is the longer; a failing line is named by its number in either piece;
+// an empty line in either piece ends the data there.
+TEST(ReaderPiecesOfAPair, GiveTheRowsWrittenAndTheLineThatFails) {
+  struct Case {
+    const char* label;
+    std::size_t downloads, uploads;
+    std::size_t badLine = 0;    // a line of 2 fields instead of this one (1 is the header)
+    std::size_t emptyLine = 0;  // an empty line instead of this one
+  };
+  const Case cases[] = {
+      {"LongerDownloadLog", 30000, 6000},  {"LongerUploadLog", 5000, 40000},
+      {"EqualLogs", 20000, 20000},         {"FailsEarly", 30000, 6000, 4000},
+      {"FailsLate", 30000, 6000, 29000},   {"EndsEarly", 30000, 6000, 0, 3000},
+      {"EndsLate", 30000, 6000, 0, 28000},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const auto log = [&](std::size_t rows, char kind, std::size_t bad, std::size_t empty) {
+      std::string text = kHeader + "\r\n";
+      for (std::size_t i = 0; i < rows; ++i) {
+        const std::size_t line = i + 2;
+        if (line == bad)
+          text += "x\ty\r\n";
+        else if (line == empty)
+          text += "\r\n";
+        else
+          text += "d\t10.0." + std::to_string(i % 300) + "." + kind + "\tc\tuser" +
+                  std::to_string(i % 977) + kind + "\tf" + std::to_string(i) + "\r\n";
+      }
+      return text;
+    };
+    const std::vector<LogSource> sources = {
+        {{dir.Write("d.txt", log(c.downloads, 'd', c.badLine, c.emptyLine)), false},
+         SourceRole::Download},
+        {{dir.Write("u.txt", log(c.uploads, 'u', 0, 0)), false}, SourceRole::Upload}};
+    const SourcesResult loaded = LoadSources(sources);
+    if (c.badLine != 0) {
+      ASSERT_FALSE(loaded.Ok()) << c.label;
+      EXPECT_EQ(loaded.failure->source, 0u) << c.label;
+      EXPECT_EQ(loaded.failure->error.line, c.badLine) << c.label;
+      continue;
+    }
+    ASSERT_TRUE(loaded.Ok()) << c.label << ": " << loaded.failure->Describe();
+    const LogTable* tables[] = {&loaded.logs->downloads, &loaded.logs->uploads};
+    const std::size_t written[] = {c.emptyLine != 0 ? c.emptyLine - 2 : c.downloads, c.uploads};
+    for (int t = 0; t < 2; ++t) {
+      const LogTable& table = *tables[t];
+      const char kind = t == 0 ? 'd' : 'u';
+      ASSERT_EQ(table.RowCount(), written[t]) << c.label;
+      std::unordered_map<std::string, std::uint32_t> idOf;
+      for (std::size_t row = 0; row < written[t]; ++row) {
+        const std::string address = "10.0." + std::to_string(row % 300) + "." + kind;
+        ASSERT_EQ(table.Address(row), address) << c.label << " row " << row;
+        ASSERT_EQ(table.Name(row), "user" + std::to_string(row % 977) + kind) << c.label;
+        ASSERT_EQ(table.CellText(row, Column::FileName), "f" + std::to_string(row)) << c.label;
+        const auto [known, added] = idOf.try_emplace(address, table.AddressId(row));
+        ASSERT_EQ(known->second, table.AddressId(row)) << c.label << " " << address;
+      }
+      EXPECT_EQ(table.NameIdCount(), std::min<std::size_t>(written[t], 977)) << c.label;
+    }
+  }
+}
+
+#ifdef QUORVANE_READ_IN_PARALLEL
+// Work shared between a helper and the thread that needs it runs once, whoever gets to it; work
+// withdrawn before anyone took it never runs; what it throws reaches the thread that waits.
+TEST(ReaderPieces, SharedWorkRunsOnceWhoeverTakesIt) {
+  for (int round = 0; round < 200; ++round) {
+    std::atomic<int> runs{0};
+    WorkQueue queue;
+    // Work that lasts, so that the other thread comes to it while it runs.
+    auto work = std::make_shared<SharedWork>([&] {
+      ++runs;
+      std::this_thread::sleep_for(std::chrono::microseconds(round % 3 * 300));
+    });
+    queue.Post(work);
+    std::thread helper([&] {
+      while (std::shared_ptr<SharedWork> taken = queue.Take())
+        taken->RunIfFree();
+    });
+    if (round % 2 == 0)
+      std::this_thread::yield();
+    work->Finish();
+    EXPECT_EQ(runs, 1) << round;
+    queue.Close();
+    helper.join();
+    EXPECT_EQ(runs, 1) << round;
+  }
+  int runs = 0;
+  SharedWork withdrawn([&] { ++runs; });
+  withdrawn.Withdraw();
+  withdrawn.RunIfFree();
+  EXPECT_EQ(runs, 0);
+  SharedWork throwing([] { throw std::runtime_error("broken"); });
+  EXPECT_THROW(throwing.Finish(), std::runtime_error);
+  int told = 0;
+  WorkQueue empty;
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(70));
+    empty.Close();
+  });
+  EXPECT_EQ(empty.Take([&] { ++told; }), nullptr);
+  closer.join();
+  EXPECT_GE(told, 1) << "the waiting thread does its work meanwhile";
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>  // the standard library's configuration, which tells whether it has threads
+
+// Where the standard library has no threads (MinGW's win32 thread model), logs are read one after
+// the other, each whole.
+#if defined(_GLIBCXX_HAS_GTHREADS) || !defined(__GLIBCXX__)
+#define QUORVANE_READ_IN_PARALLEL 1
+#endif
+
+#ifdef QUORVANE_READ_IN_PARALLEL
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#endif
+
+namespace quorvane {
+
+#ifdef QUORVANE_READ_IN_PARALLEL
+
+// Work for whichever thread gets to it first: a helper that took it from a WorkQueue, or the
+// thread that needs it done, which runs it itself when no helper has taken it. So a thread waiting
+// for it never waits on a helper that has gone.
+class SharedWork {
+ public:
+  explicit SharedWork(std::function<void()> work) : work_(std::move(work)) {}
+  SharedWork(const SharedWork&) = delete;
+  SharedWork& operator=(const SharedWork&) = delete;
+
+  // Runs the work unless another thread has taken it.
+  void RunIfFree();
+  // Returns once the work has run, running it here when nobody took it, and calling `meanwhile`
+  // every 20 ms while another thread runs it; throws what the work threw.
+  void Finish(const std::function<void()>& meanwhile = {});
+  // Returns once nobody runs the work: it is not run when nobody took it yet.
+  void Withdraw();
+
+ private:
+  enum class State { Free, Running, Done };
+  // Takes the work when it is free.
+  bool Take();
+
+  std::function<void()> work_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  State state_ = State::Free;
+  std::exception_ptr thrown_;
+};
+
+// Work that tasks hand to helper threads while they go on. A helper waits for more until the
+// queue is closed, when no task can post any more.
+class WorkQueue {
+ public:
+  void Post(std::shared_ptr<SharedWork> work);
+  // The next work posted, waiting while there is none and the queue is open (calling `meanwhile`
+  // every 20 ms); nothing once it is closed and empty.
+  std::shared_ptr<SharedWork> Take(const std::function<void()>& meanwhile = {});
+  void Close();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<SharedWork>> queue_;
+  bool closed_ = false;
+};
+
+#else
+
+class WorkQueue;
+
+#endif
+
+}  // namespace quorvane
