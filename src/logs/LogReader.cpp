@@ -94,8 +94,8 @@ LineScan ScanRest(const char* from, const char* end, char lineEnd,
 
 #ifdef QUORVANE_SCAN_AVX2
 // The same scan 32 bytes at a time, for processors that have AVX2.
-__attribute__((target("avx2"))) LineScan ScanWide(const char* from, const char* end, char lineEnd,
-                                                  const char* (&tabs)[kFieldsNeeded]) {
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline LineScan ScanWide(
+    const char* from, const char* end, char lineEnd, const char* (&tabs)[kFieldsNeeded]) {
   LineScan scan;
   const __m256i tab = _mm256_set1_epi8('\t');
   const __m256i stop = _mm256_set1_epi8(lineEnd);
@@ -118,16 +118,13 @@ __attribute__((target("avx2"))) LineScan ScanWide(const char* from, const char* 
 }
 #endif
 
-// Scans [from, end) up to the first `lineEnd` byte, noting the first kFieldsNeeded tabs.
-LineScan ScanLine(const char* from, const char* end, char lineEnd,
-                  const char* (&tabs)[kFieldsNeeded]) {
 #ifdef QUORVANE_SCAN_AVX2
+// Whether the processor has AVX2: decided once, for a whole Parse call, not per line.
+bool ScanWideAvailable() {
   static const bool wide = __builtin_cpu_supports("avx2");
-  if (wide)
-    return ScanWide(from, end, lineEnd, tabs);
-#endif
-  return ScanRest(from, end, lineEnd, tabs, LineScan{});
+  return wide;
 }
+#endif
 
 ReadResult Failure(std::uint64_t line, std::string reason) {
   ReadResult result;
@@ -184,6 +181,15 @@ class Parser {
     return at;
   }
   bool KnowConvention(const char* p, const char* end, bool atEnd);
+  // Parse with the line scan given, inlined into each of its callers: one for processors with
+  // AVX2, built for them, and one for the others.
+  template <typename ScanLine>
+  [[gnu::always_inline]] inline const char* ParseWith(const char* begin, const char* end,
+                                                      bool atEnd, ScanLine scanLine);
+#ifdef QUORVANE_SCAN_AVX2
+  __attribute__((target("avx2"))) const char* ParseWide(const char* begin, const char* end,
+                                                        bool atEnd);
+#endif
   // Hands the rows gathered so far to the builder; false when they do not fit.
   bool Flush();
 
@@ -239,6 +245,28 @@ bool Parser::Flush() {
 }
 
 const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
+#ifdef QUORVANE_SCAN_AVX2
+  if (ScanWideAvailable())
+    return ParseWide(begin, end, atEnd);
+#endif
+  return ParseWith(
+      begin, end, atEnd,
+      [](const char* from, const char* to, char lineEnd, const char*(&tabs)[kFieldsNeeded]) {
+        return ScanRest(from, to, lineEnd, tabs, LineScan{});
+      });
+}
+
+#ifdef QUORVANE_SCAN_AVX2
+const char* Parser::ParseWide(const char* begin, const char* end, bool atEnd) {
+  return ParseWith(
+      begin, end, atEnd,
+      [](const char* from, const char* to, char lineEnd, const char*(&tabs)[kFieldsNeeded])
+          __attribute__((target("avx2"))) { return ScanWide(from, to, lineEnd, tabs); });
+}
+#endif
+
+template <typename ScanLine>
+const char* Parser::ParseWith(const char* begin, const char* end, bool atEnd, ScanLine scanLine) {
   const char* p = begin;
   while (!stopped_ && (p < end)) {
     if (!conventionKnown_ && !KnowConvention(p, end, atEnd))
@@ -252,7 +280,7 @@ const char* Parser::Parse(const char* begin, const char* end, bool atEnd) {
       searched_ = 0;
     }
     const char* tabs[kFieldsNeeded];
-    const LineScan scan = ScanLine(p, end, stopByte, tabs);
+    const LineScan scan = scanLine(p, end, stopByte, tabs);
     const char* lineEnd;
     const char* next;
     if (lfLines_) {
