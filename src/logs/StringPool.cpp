@@ -224,17 +224,27 @@ void StringPool::InternBatch(const std::string_view* texts, std::size_t count, s
       hashes[i] = HashText(texts[first + i]);
       __builtin_prefetch(&slots_[hashes[i] & mask]);
     }
+    // A text met before mostly stands in its home slot or a few slots on, which the fetch of
+    // the home slot brought along: its slot is found, and its entry fetched, before any compare.
+    constexpr std::size_t kNear = 4;
+    std::uint32_t near[kAhead];
     for (std::size_t i = 0; i < n; ++i) {
-      const Slot& home = slots_[hashes[i] & mask];
-      if (home.entry != 0 && home.tag == TagOf(hashes[i]))
-        __builtin_prefetch(&EntryOf(home.entry - 1));
+      near[i] = 0;  // none: left to Intern
+      const std::uint32_t tag = TagOf(hashes[i]);
+      for (std::size_t k = 0; k < kNear; ++k) {
+        const Slot& slot = slots_[(hashes[i] + k) & mask];
+        if (slot.entry == 0)
+          break;
+        if (slot.tag == tag) {
+          near[i] = slot.entry;
+          __builtin_prefetch(&EntryOf(slot.entry - 1));
+          break;
+        }
+      }
     }
     for (std::size_t i = 0; i < n; ++i) {
-      // A text met before mostly stands in its home slot: taken there, without a probe.
-      const Slot& home = slots_[hashes[i] & mask];
-      if (home.entry != 0 && home.tag == TagOf(hashes[i]) &&
-          Matches(EntryOf(home.entry - 1), texts[first + i]))
-        ids[first + i] = home.entry - 1;
+      if (near[i] != 0 && Matches(EntryOf(near[i] - 1), texts[first + i]))
+        ids[first + i] = near[i] - 1;
       else
         ids[first + i] = Intern(texts[first + i], hashes[i]);
     }
