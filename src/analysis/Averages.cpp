@@ -10,7 +10,17 @@ namespace quorvane {
 
 Averages ComputeAverages(const LogTable& downloads, const LogTable& uploads,
                          std::string_view decimalSeparator, const ProgressFn& progress) {
-  return GrowingAverages(downloads, uploads, progress).Compute(decimalSeparator);
+  if (progress)
+    return GrowingAverages(downloads, uploads, progress).Compute(decimalSeparator);
+  // Unwatched, the counts of each address are all it takes: nothing is kept for rows to come.
+  const auto squares = [](const LogTable& table) {
+    std::uint64_t sum = 0;
+    for (const std::uint64_t count : table.RowsPerAddressId())
+      sum += count * count;
+    return sum;
+  };
+  return GrowingAverages::Of(squares(downloads), downloads.RowCount(), squares(uploads),
+                             uploads.RowCount(), decimalSeparator);
 }
 
 GrowingAverages::GrowingAverages(const LogTable& downloads, const LogTable& uploads,
@@ -50,12 +60,18 @@ void GrowingAverages::Take(Kept& kept, const LogTable& table, const ProgressFn& 
 }
 
 Averages GrowingAverages::Compute(std::string_view decimalSeparator) const {
+  return Of(kept_[0].sum, kept_[0].rows, kept_[1].sum, kept_[1].rows, decimalSeparator);
+}
+
+Averages GrowingAverages::Of(std::uint64_t downloadSquares, std::size_t downloads,
+                             std::uint64_t uploadSquares, std::size_t uploads,
+                             std::string_view decimalSeparator) {
   Averages result;
-  const auto average = [](const Kept& kept) {
-    return kept.rows == 0 ? 0.0 : static_cast<double>(kept.sum) / static_cast<double>(kept.rows);
+  const auto average = [](std::uint64_t squares, std::size_t rows) {
+    return rows == 0 ? 0.0 : static_cast<double>(squares) / static_cast<double>(rows);
   };
-  result.downloads = average(kept_[0]);
-  result.uploads = average(kept_[1]);
+  result.downloads = average(downloadSquares, downloads);
+  result.uploads = average(uploadSquares, uploads);
   result.downloadsText = FormatHundredths(result.downloads, decimalSeparator);
   result.uploadsText = FormatHundredths(result.uploads, decimalSeparator);
   result.ratio =

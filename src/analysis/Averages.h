@@ -39,6 +39,10 @@ class GrowingAverages {
   std::size_t RowsTaken(bool uploads) const { return kept_[uploads ? 1 : 0].rows; }
   // What ComputeAverages gives for the tables taken.
   Averages Compute(std::string_view decimalSeparator) const;
+  // The averages of tables of these rows whose addresses' counts squared add up to these sums.
+  static Averages Of(std::uint64_t downloadSquares, std::size_t downloads,
+                     std::uint64_t uploadSquares, std::size_t uploads,
+                     std::string_view decimalSeparator);
 
  private:
   struct Kept {
