@@ -101,8 +101,9 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
     while (std::shared_ptr<SharedWork> piece = pieces.Take(meanwhile))
       piece->RunIfFree();
   };
+  // A second thread even for one task: a log it reads in two pieces leaves it the second.
   std::future<void> second;
-  if (tasks.size() > 1) {
+  if (!tasks.empty()) {
     try {
       second = std::async(std::launch::async, [&] {
         const ProgressFor held = [&](std::size_t i) -> ByteProgressFn {
