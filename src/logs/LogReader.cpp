@@ -707,9 +707,14 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
   rest.StartWithin(split->lfLines);
   // The rest's progress shows in the head's reports: the caller hears from this thread only.
   std::atomic<std::uint64_t> restTaken{0};
+  // What the thread reading the rest does meanwhile: a caller's thread that took it passes on
+  // the progress its other thread told it, so that it shows while the rest is read.
+  const std::function<void()>* meanwhile = nullptr;
   ReadOptions restOptions = options;
   restOptions.progress = [&](std::uint64_t bytesRead, std::uint64_t) {
     restTaken = bytesRead - split->at;
+    if (meanwhile && *meanwhile)
+      (*meanwhile)();
   };
   const auto reportBoth = [&] {
     if (options.progress) {
@@ -736,7 +741,10 @@ std::optional<SplitRead> ReadInTwo(const InputName& name, const ReadOptions& opt
   std::shared_ptr<SharedWork> restPiece;
   std::future<std::optional<ReadError>> restRead;
   if (options.pieces) {
-    restPiece = std::make_shared<SharedWork>([&] { restError = readRest(); });
+    restPiece = std::make_shared<SharedWork>([&](const std::function<void()>& runnersOwn) {
+      meanwhile = &runnersOwn;
+      restError = readRest();
+    });
     options.pieces->Post(restPiece);
   } else {
     try {

@@ -99,7 +99,7 @@ void RunAll(const std::vector<Task>& tasks, std::size_t sourceCount,
       tasks[t](progressFor, &pieces);
     }
     while (std::shared_ptr<SharedWork> piece = pieces.Take(meanwhile))
-      piece->RunIfFree();
+      piece->RunIfFree(meanwhile);
   };
   // A second thread even for one task: a log it reads in two pieces leaves it the second.
   std::future<void> second;

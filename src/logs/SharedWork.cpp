@@ -21,12 +21,12 @@ bool SharedWork::Take() {
   return true;
 }
 
-void SharedWork::RunIfFree() {
+void SharedWork::RunIfFree(const std::function<void()>& meanwhile) {
   if (!Take())
     return;
   std::exception_ptr thrown;
   try {
-    work_();
+    work_(meanwhile);
   } catch (...) {
     thrown = std::current_exception();
   }
@@ -39,7 +39,7 @@ void SharedWork::RunIfFree() {
 }
 
 void SharedWork::Finish(const std::function<void()>& meanwhile) {
-  RunIfFree();
+  RunIfFree(meanwhile);
   std::unique_lock<std::mutex> lock(mutex_);
   while (!done_.wait_for(lock, kMeanwhile, [this] { return state_ == State::Done; })) {
     if (meanwhile) {

@@ -26,14 +26,17 @@ namespace quorvane {
 // for it never waits on a helper that has gone.
 class SharedWork {
  public:
-  explicit SharedWork(std::function<void()> work) : work_(std::move(work)) {}
+  // The work is given what the thread running it does now and then meanwhile (passing on
+  // progress), to call as it goes.
+  using Work = std::function<void(const std::function<void()>& meanwhile)>;
+  explicit SharedWork(Work work) : work_(std::move(work)) {}
   SharedWork(const SharedWork&) = delete;
   SharedWork& operator=(const SharedWork&) = delete;
 
-  // Runs the work unless another thread has taken it.
-  void RunIfFree();
-  // Returns once the work has run, running it here when nobody took it, and calling `meanwhile`
-  // every 20 ms while another thread runs it; throws what the work threw.
+  // Runs the work unless another thread has taken it, giving it `meanwhile`.
+  void RunIfFree(const std::function<void()>& meanwhile = {});
+  // Returns once the work has run: run here when nobody took it (given `meanwhile`), else waited
+  // for, calling `meanwhile` every 20 ms. Throws what the work threw.
   void Finish(const std::function<void()>& meanwhile = {});
   // Returns once nobody runs the work: it is not run when nobody took it yet.
   void Withdraw();
@@ -43,7 +46,7 @@ class SharedWork {
   // Takes the work when it is free.
   bool Take();
 
-  std::function<void()> work_;
+  Work work_;
   std::mutex mutex_;
   std::condition_variable done_;
   State state_ = State::Free;

@@ -305,6 +305,35 @@ TEST(ReaderPiecesOfAPair, GiveTheRowsWrittenAndTheLineThatFails) {
   }
 }
 
+// A pair whose long download log comes second, so that the calling thread mostly reads the
+// upload log and then the download log's second piece: the progress of both is told on the
+// calling thread only, each rising to its file's size.
+TEST(ReaderPiecesOfAPair, TellTheirProgressOnTheCallingThread) {
+  TempDir dir;
+  const std::string downloads = ManyRows(600000), uploads = ManyRows(20000);
+  const std::vector<LogSource> sources = {
+      {{dir.Write("u.txt", uploads), false}, SourceRole::Upload},
+      {{dir.Write("d.txt", downloads), false}, SourceRole::Download}};
+  const auto caller = std::this_thread::get_id();
+  bool elsewhere = false;
+  std::vector<std::uint64_t> done[2];
+  SourcesOptions options;
+  options.progress = [&](std::size_t source, std::uint64_t bytes, std::uint64_t) {
+    elsewhere = elsewhere || std::this_thread::get_id() != caller;
+    done[source].push_back(bytes);
+  };
+  const SourcesResult loaded = LoadSources(sources, options);
+  ASSERT_TRUE(loaded.Ok()) << loaded.failure->Describe();
+  EXPECT_FALSE(elsewhere);
+  const std::size_t sizes[] = {uploads.size(), downloads.size()};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_FALSE(done[i].empty());
+    EXPECT_TRUE(std::is_sorted(done[i].begin(), done[i].end())) << i;
+    EXPECT_EQ(done[i].back(), sizes[i]) << i;
+  }
+  EXPECT_EQ(loaded.logs->downloads.RowCount(), 600000u);
+}
+
 #ifdef QUORVANE_READ_IN_PARALLEL
 // Work shared between a helper and the thread that needs it runs once, whoever gets to it; work
 // withdrawn before anyone took it never runs; what it throws reaches the thread that waits.
@@ -313,7 +342,7 @@ TEST(ReaderPieces, SharedWorkRunsOnceWhoeverTakesIt) {
     std::atomic<int> runs{0};
     WorkQueue queue;
     // Work that lasts, so that the other thread comes to it while it runs.
-    auto work = std::make_shared<SharedWork>([&] {
+    auto work = std::make_shared<SharedWork>([&](const std::function<void()>&) {
       ++runs;
       std::this_thread::sleep_for(std::chrono::microseconds(round % 3 * 300));
     });
@@ -331,12 +360,21 @@ TEST(ReaderPieces, SharedWorkRunsOnceWhoeverTakesIt) {
     EXPECT_EQ(runs, 1) << round;
   }
   int runs = 0;
-  SharedWork withdrawn([&] { ++runs; });
+  SharedWork withdrawn([&](const std::function<void()>&) { ++runs; });
   withdrawn.Withdraw();
   withdrawn.RunIfFree();
   EXPECT_EQ(runs, 0);
-  SharedWork throwing([] { throw std::runtime_error("broken"); });
+  SharedWork throwing([](const std::function<void()>&) { throw std::runtime_error("broken"); });
   EXPECT_THROW(throwing.Finish(), std::runtime_error);
+  // The thread that runs the work gives it what it does meanwhile.
+  int ticks = 0;
+  SharedWork ticking([](const std::function<void()>& meanwhile) { meanwhile(); });
+  ticking.Finish([&] { ++ticks; });
+  EXPECT_EQ(ticks, 1);
+  SharedWork taken([](const std::function<void()>& meanwhile) { meanwhile(); });
+  taken.RunIfFree([&] { ticks += 10; });
+  taken.Finish([&] { ++ticks; });
+  EXPECT_EQ(ticks, 11);
   int told = 0;
   WorkQueue empty;
   std::thread closer([&] {
