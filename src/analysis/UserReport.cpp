@@ -1,11 +1,11 @@
 #include "analysis/UserReport.h"
 
 #include <cstdint>
-#include <future>
 #include <optional>
 
 #include "analysis/RatioText.h"
 #include "logs/LargeMemory.h"
+#include "logs/SharedWork.h"
 #include "logs/UserList.h"
 
 namespace quorvane {
@@ -50,9 +50,6 @@ UserReport BuildUserReport(const LogTable& downloads, const LogTable& uploads,
 
 namespace {
 
-// A list this long is made on two cores, half each.
-constexpr std::size_t kUsersWorthAThread = std::size_t{1} << 16;
-
 // The user list's counts: the ids of each listed name, then the counts by id.
 struct EveryUserCounts {
   std::vector<ListedUser> users;
@@ -93,13 +90,7 @@ UserCountList UserCountsOf(const EveryUserCounts& listed, const LogTable& downlo
       counts.uploads = user.uploadId != kNoName ? listed.uploads[user.uploadId] : 0;
     }
   };
-  if (n < kUsersWorthAThread) {
-    fill(0, n);
-  } else {
-    auto firstHalf = std::async(std::launch::async, fill, 0, n / 2);
-    fill(n / 2, n);
-    firstHalf.get();
-  }
+  InTwoHalves(n, fill);
   return result;
 }
 

@@ -6,8 +6,9 @@
 #include <future>
 #include <span>
 #include <stdexcept>
-#include <system_error>
 #include <utility>
+
+#include "logs/SharedWork.h"
 
 namespace quorvane {
 
@@ -15,26 +16,6 @@ namespace {
 
 // Kept bytes live in blocks of 8 MiB (huge pages where the system has them).
 constexpr unsigned kKeptBlockShift = 23;
-
-// Rows worth a second thread for one pass over them.
-constexpr std::size_t kRowsWorthAThread = std::size_t{1} << 16;
-
-// Runs work(first, last) over rows [0, count): many rows in two halves, the first half on a
-// second core. A pass over millions of rows is bound by the memory, which two cores read faster.
-template <typename Work>
-void InTwoHalves(std::size_t count, const Work& work) {
-  std::future<void> firstHalf;
-  if (count >= kRowsWorthAThread) {
-    try {
-      firstHalf = std::async(std::launch::async, [&] { work(std::size_t{0}, count / 2); });
-    } catch (const std::system_error&) {
-      // No second thread to be had: this one does every row.
-    }
-  }
-  work(firstHalf.valid() ? count / 2 : 0, count);
-  if (firstHalf.valid())
-    firstHalf.get();
-}
 
 // How many of `count` rows have each id below `ids` that idOf(row) gives.
 template <typename IdOf>

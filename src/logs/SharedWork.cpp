@@ -8,8 +8,18 @@ namespace quorvane {
 
 namespace {
 
-// How often a thread that waits does what it has to meanwhile (passing on progress).
-constexpr std::chrono::milliseconds kMeanwhile{20};
+// Waits until `ready` holds, doing `meanwhile` (passing on progress) every 20 ms, unlocked.
+template <typename Ready>
+void WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+               const Ready& ready, const std::function<void()>& meanwhile) {
+  while (!changed.wait_for(lock, std::chrono::milliseconds(20), ready)) {
+    if (meanwhile) {
+      lock.unlock();
+      meanwhile();
+      lock.lock();
+    }
+  }
+}
 
 }  // namespace
 
@@ -41,13 +51,8 @@ void SharedWork::RunIfFree(const std::function<void()>& meanwhile) {
 void SharedWork::Finish(const std::function<void()>& meanwhile) {
   RunIfFree(meanwhile);
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!done_.wait_for(lock, kMeanwhile, [this] { return state_ == State::Done; })) {
-    if (meanwhile) {
-      lock.unlock();
-      meanwhile();
-      lock.lock();
-    }
-  }
+  WaitUntil(
+      lock, done_, [this] { return state_ == State::Done; }, meanwhile);
   if (thrown_)
     std::rethrow_exception(thrown_);
 }
@@ -71,13 +76,8 @@ void WorkQueue::Post(std::shared_ptr<SharedWork> work) {
 
 std::shared_ptr<SharedWork> WorkQueue::Take(const std::function<void()>& meanwhile) {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!changed_.wait_for(lock, kMeanwhile, [this] { return closed_ || !queue_.empty(); })) {
-    if (meanwhile) {
-      lock.unlock();
-      meanwhile();
-      lock.lock();
-    }
-  }
+  WaitUntil(
+      lock, changed_, [this] { return closed_ || !queue_.empty(); }, meanwhile);
   if (queue_.empty())
     return nullptr;
   std::shared_ptr<SharedWork> work = std::move(queue_.front());
