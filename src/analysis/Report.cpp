@@ -5,6 +5,7 @@
 #include <future>
 
 #include "analysis/RatioText.h"
+#include "logs/LargeMemory.h"
 #include "logs/TextEncoding.h"
 #include "logs/UserList.h"
 
@@ -254,6 +255,7 @@ std::string FormatTextReport(const Report& report) {
       size += file.File().size() + file.firstUploader.size() + 40;
   }
   out.reserve(size);
+  AdviseHuge(out.data(), out.capacity());
   const auto line = [&out](std::string_view caption, std::string_view value) {
     out.append(caption).append(value).push_back('\n');
   };
@@ -278,6 +280,7 @@ std::string FormatTextReport(const Report& report) {
         std::async(half < users.size() ? std::launch::async : std::launch::deferred, [&] {
           std::string text;
           text.reserve(UserLinesSize(users.data() + half, users.data() + users.size()));
+          AdviseHuge(text.data(), text.capacity());
           AppendUserLines(text, users.data() + half, users.data() + users.size());
           return text;
         });

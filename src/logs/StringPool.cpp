@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "logs/SharedWork.h"
+
 #ifdef QUORVANE_HAVE_XXHASH
 #define XXH_INLINE_ALL  // short texts: inlined, the hash is a handful of instructions
 #include <xxhash.h>
@@ -157,32 +159,39 @@ std::vector<std::uint32_t> StringPool::TagsOf(const StringPool& from) {
   return tags;
 }
 
-std::vector<std::uint32_t> StringPool::FindAll(const StringPool& from, std::uint32_t none) const {
+std::vector<std::uint32_t> StringPool::FindAll(const StringPool& from, std::uint32_t none,
+                                               bool twoCores) const {
   std::vector<std::uint32_t> every(from.size_);
   for (std::uint32_t id = 0; id < every.size(); ++id)
     every[id] = id;
-  return FindEach(from, every, none);
+  return FindEach(from, every, none, twoCores);
 }
 
 std::vector<std::uint32_t> StringPool::FindEach(const StringPool& from,
                                                 const std::vector<std::uint32_t>& fromIds,
-                                                std::uint32_t none) const {
+                                                std::uint32_t none, bool twoCores) const {
   std::vector<std::uint32_t> ids(fromIds.size(), none);
   if (slots_.empty())
     return ids;
   // Hashing short texts read in order costs less than finding them in a table of millions.
   std::vector<std::uint32_t> tags(fromIds.size());
-  for (std::size_t k = 0; k < fromIds.size(); ++k)
-    tags[k] = TagOf(HashText(from.Text(fromIds[k])));
   const std::size_t mask = slots_.size() - 1;
-  constexpr std::size_t kAhead = 16;
-  for (std::size_t k = 0; k < fromIds.size(); ++k) {
-    if (k + kAhead < fromIds.size())
-      __builtin_prefetch(&slots_[tags[k + kAhead] & mask]);
-    const std::uint32_t entry = slots_[SlotOf(from.Text(fromIds[k]), tags[k])].entry;
-    if (entry != 0)
-      ids[k] = entry - 1;
-  }
+  const auto find = [&](std::size_t first, std::size_t last) {
+    for (std::size_t k = first; k < last; ++k)
+      tags[k] = TagOf(HashText(from.Text(fromIds[k])));
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t k = first; k < last; ++k) {
+      if (k + kAhead < last)
+        __builtin_prefetch(&slots_[tags[k + kAhead] & mask]);
+      const std::uint32_t entry = slots_[SlotOf(from.Text(fromIds[k]), tags[k])].entry;
+      if (entry != 0)
+        ids[k] = entry - 1;
+    }
+  };
+  if (twoCores)
+    InTwoHalves(fromIds.size(), find);
+  else
+    find(0, fromIds.size());
   return ids;
 }
 

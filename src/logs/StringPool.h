@@ -72,12 +72,14 @@ class StringPool {
 
   std::optional<std::uint32_t> Find(std::string_view text) const;
   // By id of `from`: the id its text has here, or `none`; a few dozen looked up at once, as
-  // InternAll does.
-  std::vector<std::uint32_t> FindAll(const StringPool& from, std::uint32_t none) const;
+  // InternAll does. `twoCores`: many texts are looked up half on a second core, for a caller
+  // that has no other work on it meanwhile.
+  std::vector<std::uint32_t> FindAll(const StringPool& from, std::uint32_t none,
+                                     bool twoCores = false) const;
   // The same for the given ids of `from` only, by their place in `fromIds`.
   std::vector<std::uint32_t> FindEach(const StringPool& from,
-                                      const std::vector<std::uint32_t>& fromIds,
-                                      std::uint32_t none) const;
+                                      const std::vector<std::uint32_t>& fromIds, std::uint32_t none,
+                                      bool twoCores = false) const;
   // Fetches the id's entry ahead of a Text call soon after.
   void Prefetch(std::uint32_t id) const { __builtin_prefetch(&EntryOf(id)); }
   // Whether the id's text is exactly `text`.

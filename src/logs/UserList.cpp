@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "logs/LargeMemory.h"
+#include "logs/SharedWork.h"
 #include "logs/StringPool.h"
 #include "logs/TextEncoding.h"
 
@@ -61,7 +62,7 @@ class DisplaySorter {
   DisplaySorter(std::size_t count, NameAt nameAt) : nameAt_(nameAt), count_(count) {}
 
   std::vector<std::uint32_t> Order() {
-    Entries entries(count_);
+    const Entries entries(count_);
     const auto keys = [&](std::size_t first, std::size_t last, Folded& folded) {
       for (std::size_t i = first; i < last; ++i) {
         entries[i].index = static_cast<std::uint32_t>(i);
@@ -82,7 +83,7 @@ class DisplaySorter {
       firstHalf.get();
       folded_.merge(firstFolded);
     }
-    SortKeys(entries.data(), entries.data() + entries.size(), 0);
+    SortKeys(entries.data(), entries.data() + entries.size(), 0, true);
     std::vector<std::uint32_t> order(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i)
       order[i] = entries[i].index;
@@ -95,7 +96,23 @@ class DisplaySorter {
     std::uint32_t low = 0;   // key bytes [depth + 8, depth + 11), then the length byte
     std::uint32_t index = 0;
   };
-  using Entries = std::vector<Entry, ScratchAllocator<Entry>>;
+  // Room for entries that is not written before the sort writes every one: fresh memory is
+  // then first touched by the passes that fill it, on two cores.
+  class Entries {
+   public:
+    explicit Entries(std::size_t size) : data_(Allocator().allocate(size)), size_(size) {}
+    Entries(const Entries&) = delete;
+    Entries& operator=(const Entries&) = delete;
+    ~Entries() { Allocator().deallocate(data_, size_); }
+    Entry* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    Entry& operator[](std::size_t i) const { return data_[i]; }
+
+   private:
+    using Allocator = ScratchAllocator<Entry>;
+    Entry* data_;
+    std::size_t size_;
+  };
   static constexpr std::size_t kChunk = 11;
   static constexpr unsigned kKeyBytes = kChunk + 1;
   // Ranges this short are sorted by comparison.
@@ -147,42 +164,90 @@ class DisplaySorter {
   void SortRange(Entry* first, Entry* last, std::size_t depth) {
     for (Entry* it = first; it != last; ++it)
       MakeKey(*it, depth);
-    SortKeys(first, last, depth);
+    SortKeys(first, last, depth, false);
   }
 
-  // Sorts entries whose keys from `depth` are made.
-  void SortKeys(Entry* first, Entry* last, std::size_t depth) {
-    Entries scratch(static_cast<std::size_t>(last - first));
-    Radix(first, last, scratch.data(), false, 0, Varying(first, last), true);
+  // Sorts entries whose keys from `depth` are made; a long range on two cores.
+  void SortKeys(Entry* first, Entry* last, std::size_t depth, bool twoCores) {
+    const auto n = static_cast<std::size_t>(last - first);
+    {
+      const Entries scratch(n);
+      Radix(first, last, scratch.data(), false, 0, Varying(first, last, twoCores), twoCores);
+    }
+    // Then the runs of keys alike so far: those whose keys go on are sorted on by their next
+    // chunk, the others by their exact code points (UTF-8 byte order is code-point order).
+    struct Run {
+      Entry* first;
+      Entry* last;
+    };
+    std::vector<Run> runs;
+    std::size_t inRuns = 0;
     for (Entry* run = first; run != last;) {
       Entry* end = run + 1;
       while (end != last && end->high == run->high && end->low == run->low)
         ++end;
       if (end - run > 1) {
-        if ((run->low & 0xFF) == kChunk + 1) {
-          SortRange(run, end, depth + kChunk);  // equal so far, and the keys go on
+        runs.push_back({run, end});
+        inRuns += static_cast<std::size_t>(end - run);
+      }
+      run = end;
+    }
+    const auto sortRuns = [&](const Run* from, const Run* to) {
+      for (const Run* run = from; run != to; ++run) {
+        if ((run->first->low & 0xFF) == kChunk + 1) {
+          SortRange(run->first, run->last, depth + kChunk);
         } else {
-          // Equal keys: exact code points decide (UTF-8 byte order is code-point order).
-          std::sort(run, end, [&](const Entry& a, const Entry& b) {
+          std::sort(run->first, run->last, [&](const Entry& a, const Entry& b) {
             return nameAt_(a.index) < nameAt_(b.index);
           });
         }
       }
-      run = end;
+    };
+    const Run* const end = runs.data() + runs.size();
+    const Run* middle = end;
+    if (twoCores && inRuns >= kApart) {
+      // Shared out by the entries in them, so that each core sorts about half.
+      std::size_t before = 0;
+      for (middle = runs.data(); middle != end && before < inRuns / 2; ++middle)
+        before += static_cast<std::size_t>(middle->last - middle->first);
     }
+    std::future<void> lower;
+    if (middle != end) {
+      try {
+        lower = std::async(std::launch::async, sortRuns, runs.data(), middle);
+      } catch (const std::system_error&) {
+        middle = runs.data();  // no second thread to be had: this one sorts every run
+      }
+    }
+    sortRuns(lower.valid() ? middle : runs.data(), end);
+    if (lower.valid())
+      lower.get();
   }
 
   // The key bytes that differ somewhere in [first, last), as the 0xFF bytes of an entry's key.
-  static Entry Varying(const Entry* first, const Entry* last) {
-    std::uint64_t allHigh = ~std::uint64_t{0}, anyHigh = 0;
-    std::uint32_t allLow = ~std::uint32_t{0}, anyLow = 0;
-    for (const Entry* it = first; it != last; ++it) {
-      allHigh &= it->high;
-      anyHigh |= it->high;
-      allLow &= it->low;
-      anyLow |= it->low;
-    }
-    return {allHigh ^ anyHigh, static_cast<std::uint32_t>(allLow ^ anyLow), 0};
+  static Entry Varying(const Entry* first, const Entry* last, bool twoCores) {
+    struct Seen {
+      std::uint64_t allHigh = ~std::uint64_t{0}, anyHigh = 0;
+      std::uint32_t allLow = ~std::uint32_t{0}, anyLow = 0;
+    } halves[2];
+    const auto n = static_cast<std::size_t>(last - first);
+    const auto look = [&](std::size_t from, std::size_t to) {
+      Seen& seen = halves[from == 0 ? 0 : 1];
+      for (const Entry* it = first + from; it != first + to; ++it) {
+        seen.allHigh &= it->high;
+        seen.anyHigh |= it->high;
+        seen.allLow &= it->low;
+        seen.anyLow |= it->low;
+      }
+    };
+    if (twoCores)
+      InTwoHalves(n, look);
+    else
+      look(0, n);
+    const std::uint64_t allHigh = halves[0].allHigh & halves[1].allHigh;
+    const std::uint32_t allLow = halves[0].allLow & halves[1].allLow;
+    return {allHigh ^ (halves[0].anyHigh | halves[1].anyHigh),
+            static_cast<std::uint32_t>(allLow ^ (halves[0].anyLow | halves[1].anyLow)), 0};
   }
 
   // Orders [from, from_end) by their key bytes from byte `b` on, the bytes before being equal,
@@ -200,26 +265,56 @@ class DisplaySorter {
         std::copy(from, from_end, to);
       return;
     }
+    // A long range is counted and moved half on each core: each half's entries of a byte value
+    // go after the first half's, as one core would have put them.
+    const bool apart = twoCores && n >= kApart;
+    const std::size_t half = n / 2;
+    std::size_t counts[2][256] = {};
+    std::size_t next[2][256];
+    const auto byHalf = [&](std::size_t first, std::size_t last, auto&& pass) {
+      if (first < half)
+        pass(counts[0], next[0], from + first, from + std::min(last, half));
+      if (last > half)
+        pass(counts[1], next[1], from + std::max(first, half), from + last);
+    };
+    const auto count = [&](std::size_t first, std::size_t last) {
+      byHalf(first, last, [&](std::size_t* c, std::size_t*, const Entry* it, const Entry* end) {
+        for (; it != end; ++it)
+          ++c[ByteOf(*it, b)];
+      });
+    };
+    const auto move = [&](std::size_t first, std::size_t last) {
+      byHalf(first, last, [&](std::size_t*, std::size_t* at, const Entry* it, const Entry* end) {
+        for (; it != end; ++it)
+          to[at[ByteOf(*it, b)]++] = *it;
+      });
+    };
+    if (apart)
+      InTwoHalves(n, count);
+    else
+      count(0, n);
     std::size_t start[257] = {};
-    for (const Entry* it = from; it != from_end; ++it)
-      ++start[ByteOf(*it, b) + 1];
     for (unsigned v = 0; v < 256; ++v) {
+      start[v + 1] = counts[0][v] + counts[1][v];
       if (start[v + 1] == n) {  // one value throughout: nothing to move
         Radix(from, from_end, to, inScratch, b + 1, varying, twoCores);
         return;
       }
     }
-    for (unsigned v = 0; v < 256; ++v)
+    for (unsigned v = 0; v < 256; ++v) {
       start[v + 1] += start[v];
-    std::size_t next[256];
-    std::copy(start, start + 256, next);
-    for (const Entry* it = from; it != from_end; ++it)
-      to[next[ByteOf(*it, b)]++] = *it;
-    const auto part = [&](unsigned v, bool apart) {
+      next[0][v] = start[v];
+      next[1][v] = start[v] + counts[0][v];
+    }
+    if (apart)
+      InTwoHalves(n, move);
+    else
+      move(0, n);
+    const auto part = [&](unsigned v, bool alsoApart) {
       Entry* first = to + start[v];
       Entry* last = to + start[v + 1];
       if (last - first > 1)
-        Radix(first, last, from + start[v], !inScratch, b + 1, varying, apart);
+        Radix(first, last, from + start[v], !inScratch, b + 1, varying, alsoApart);
       else if (last != first && !inScratch)
         from[start[v]] = *first;
     };
@@ -227,7 +322,7 @@ class DisplaySorter {
       for (unsigned v = first; v < last; ++v)
         part(v, false);
     };
-    if (!twoCores || n < kApart) {
+    if (!apart) {
       parts(0, 256);
       return;
     }
@@ -244,12 +339,21 @@ class DisplaySorter {
       part(largest, true);
       return;
     }
-    unsigned middle = 0;
-    while (start[middle] < n / 2)
+    // The boundary between parts nearest the middle.
+    unsigned middle = 1;
+    while (start[middle] < half)
       ++middle;
-    std::future<void> lower = std::async(std::launch::async, parts, 0u, middle);
+    if (half - start[middle - 1] < start[middle] - half)
+      --middle;
+    std::future<void> lower;
+    try {
+      lower = std::async(std::launch::async, parts, 0u, middle);
+    } catch (const std::system_error&) {
+      middle = 0;  // no second thread to be had: this one orders every part
+    }
     parts(middle, 256);
-    lower.get();
+    if (lower.valid())
+      lower.get();
   }
 
   NameAt nameAt_;
@@ -332,6 +436,7 @@ void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
   const std::vector<std::uint32_t> order = DisplayOrder(users.size(), nameAt);
   std::vector<ListedUser> sorted;
   sorted.reserve(users.size());
+  AdviseHuge(sorted.data(), users.size() * sizeof(ListedUser));
   for (std::uint32_t i : order)
     sorted.push_back(users[i]);
   users = std::move(sorted);
@@ -436,7 +541,7 @@ std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const 
   const bool everyUploadText = uploads.NameIdCount() <= downloadIds.size() + uploadIds.size();
   if (everyUploadText) {
     const std::vector<std::uint32_t> found =
-        downloads.NamePool().FindAll(uploads.NamePool(), kNoName);
+        downloads.NamePool().FindAll(uploads.NamePool(), kNoName, true);
     inUploads.assign(downloads.NameIdCount(), kNoName);
     for (std::uint32_t id = 0; id < found.size(); ++id) {
       if (found[id] != kNoName)
@@ -445,10 +550,11 @@ std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const 
     for (std::uint32_t id : uploadIds)
       inDownloads.push_back(found[id]);
   } else {  // then by place in downloadIds
-    inUploads = uploads.NamePool().FindEach(downloads.NamePool(), downloadIds, kNoName);
-    inDownloads = downloads.NamePool().FindEach(uploads.NamePool(), uploadIds, kNoName);
+    inUploads = uploads.NamePool().FindEach(downloads.NamePool(), downloadIds, kNoName, true);
+    inDownloads = downloads.NamePool().FindEach(uploads.NamePool(), uploadIds, kNoName, true);
   }
   users.reserve(downloadIds.size() + uploadIds.size());
+  AdviseHuge(users.data(), users.capacity() * sizeof(ListedUser));
   for (std::size_t k = 0; k < downloadIds.size(); ++k)
     users.push_back({downloadIds[k], inUploads[everyUploadText ? downloadIds[k] : k]});
   // An upload name is new unless a download row has the same text. (An id found by text may

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <set>
@@ -184,6 +185,24 @@ TEST(EveryUser, EveryNameOnARowCountsWhateverItsAddress) {
               c.expected)
         << c.label;
   }
+  {
+    // Tens of thousands of names, every other upload name a download name too: each listed once,
+    // against a list made here of the texts.
+    std::vector<std::pair<std::string, std::string>> downloadRows, uploadRows;
+    std::set<std::string> texts;
+    const auto name = [](char letter, int i) {
+      return std::string(1, letter).append(std::to_string(i));
+    };
+    for (int i = 0; i < 70000; ++i) {
+      downloadRows.emplace_back("1", name('d', i));
+      uploadRows.emplace_back("2", name(i % 2 == 0 ? 'd' : 'u', i));
+      texts.insert(downloadRows.back().second);
+      texts.insert(uploadRows.back().second);
+    }
+    // Small letters and digits only: display order is byte order.
+    EXPECT_EQ(CollectEveryUserName(TableOf(Rows(downloadRows)), TableOf(Rows(uploadRows))),
+              Names(texts.begin(), texts.end()));
+  }
   LogTable downloads = TableOf(Rows({{"1", "ann"}, {"1", "bob"}}));
   // Uploads whose names are mostly on no row any more (looked up the other way round).
   LogTable uploads = TableOf(Rows({{"2", "cat"}, {"2", "dan"}, {"2", "eve"}, {"2", "fay"}}));
@@ -256,6 +275,36 @@ TEST(DisplayOrder, ManyNamesAlikeForLongStretchesSortAsTheirFoldedTexts) {
       std::mismatch(names.begin(), names.end(), expected.begin()).first - names.begin();
   EXPECT_EQ(right, names.size()) << "first out of place: "
                                  << ::testing::PrintToString(names[right]);
+}
+
+// Names one half of which are alike in a byte where only the other half's differ, given in that
+// order: the bytes that differ anywhere must be found whichever half has them, in the first
+// eight key bytes and in the three after. Small ASCII letters only, so byte order is the display
+// order.
+TEST(DisplayOrder, NamesThatDifferInOneHalfOnlySortAsTheirBytes) {
+  struct Family {
+    std::string prefix;  // then the byte that differs, then five digits
+    std::string values;  // what that byte is in the half where it differs; '0' in the other
+  };
+  for (const Family& family : {Family{"name-", " 0"}, Family{"name-", "0p"},
+                               Family{"namesabc-", " 0"}, Family{"namesabc-", "0p"}}) {
+    for (int differing : {0, 1}) {
+      constexpr int kHalf = 40000;
+      Names names;
+      for (int i = 0; i < 2 * kHalf; ++i) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%05d", i);
+        const char byte =
+            i / kHalf == differing ? family.values[static_cast<std::size_t>(i % 2)] : '0';
+        names.push_back(family.prefix + byte + digits);
+      }
+      Names expected = names;
+      std::sort(expected.begin(), expected.end());
+      SortForDisplay(names);
+      EXPECT_EQ(names, expected) << family.prefix << " with '" << family.values << "' in half "
+                                 << differing;
+    }
+  }
 }
 
 TEST(ContainsFolded, FindsThePartWhateverTheCaseOfAnyLetter) {
