@@ -64,8 +64,9 @@ EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
   return counts;
 }
 
-UserCountList UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
-                           const LogTable& uploads) {
+// The users' counts in display order: the listed users taken in `order`.
+UserCountList UserCountsOf(const EveryUserCounts& listed, const std::vector<std::uint32_t>& order,
+                           const LogTable& downloads, const LogTable& uploads) {
   const std::size_t n = listed.users.size();
   UserCountList result;
   result.users.reserve(n);
@@ -73,16 +74,20 @@ UserCountList UserCountsOf(const EveryUserCounts& listed, const LogTable& downlo
   result.users.resize(n);
   result.texts = {downloads.SharedNamePool(), uploads.SharedNamePool()};
   const auto fill = [&](std::size_t first, std::size_t last) {
-    constexpr std::size_t kAhead = 8;  // names in display order lie anywhere in the pools
+    // Users in display order lie anywhere in the list, and their names anywhere in the pools:
+    // the user is fetched well ahead, its name's entry once the user is there.
+    constexpr std::size_t kAhead = 8;
     for (std::size_t i = first; i < last; ++i) {
+      if (i + 2 * kAhead < last)
+        __builtin_prefetch(&listed.users[order[i + 2 * kAhead]]);
       if (i + kAhead < last) {
-        const ListedUser& next = listed.users[i + kAhead];
+        const ListedUser& next = listed.users[order[i + kAhead]];
         if (next.downloadId != kNoName)
           downloads.NamePool().Prefetch(next.downloadId);
         else
           uploads.NamePool().Prefetch(next.uploadId);
       }
-      const ListedUser& user = listed.users[i];
+      const ListedUser& user = listed.users[order[i]];
       ListedCounts& counts = result.users[i];
       counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
                                                : uploads.NameText(user.uploadId);
@@ -97,9 +102,8 @@ UserCountList UserCountsOf(const EveryUserCounts& listed, const LogTable& downlo
 }  // namespace
 
 UserCountList CountEveryUser(const LogTable& downloads, const LogTable& uploads) {
-  EveryUserCounts listed = CountEvery(downloads, uploads);
-  OrderForDisplay(listed.users, downloads, uploads);
-  return UserCountsOf(listed, downloads, uploads);
+  const EveryUserCounts listed = CountEvery(downloads, uploads);
+  return UserCountsOf(listed, DisplayOrderOf(listed.users, downloads, uploads), downloads, uploads);
 }
 
 UserCountList CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
@@ -110,8 +114,7 @@ UserCountList CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
   // The list keeps the names' texts while it lives; nothing looks a name up any more.
   downloads.DropNameIndex();
   uploads.DropNameIndex();
-  OrderForDisplay(listed.users, downloads, uploads);
-  return UserCountsOf(listed, downloads, uploads);
+  return UserCountsOf(listed, DisplayOrderOf(listed.users, downloads, uploads), downloads, uploads);
 }
 
 }  // namespace quorvane

@@ -163,10 +163,11 @@ class Parser {
   // The bytes of the last line taken when the input ended without its line end.
   std::size_t OpenTail() const { return openTail_; }
   std::size_t RowCount() const { return builder_.RowCount(); }
-  // Room for `rows` rows; `ownRows` of them this parser's own.
-  void Reserve(std::size_t rows, std::size_t ownRows) {
+  // Room for `rows` rows; `ownRows` of them this parser's own, and `nameRows` those whose names
+  // its table will hold.
+  void Reserve(std::size_t rows, std::size_t ownRows, std::size_t nameRows) {
     builder_.Reserve(rows);
-    builder_.ExpectRows(ownRows);
+    builder_.ExpectRows(ownRows, nameRows);
   }
   ReadResult Finish();
   // Finishes the file whose head piece this parser read and whose rest `tail` read: what one
@@ -416,9 +417,9 @@ class AnyParser {
     return server_ ? server_->OpenTail() : classic_ ? classic_->OpenTail() : 0;
   }
   bool DataEnded() const { return classic_ && classic_->Stopped(); }
-  void Reserve(std::size_t rows, std::size_t ownRows) {
+  void Reserve(std::size_t rows, std::size_t ownRows, std::size_t nameRows) {
     if (classic_)
-      classic_->Reserve(rows, ownRows);
+      classic_->Reserve(rows, ownRows, nameRows);
   }
   // Notes what was read up to a cut; `allTaken`: every byte given so far was taken.
   void Cut(PrefixCut& cut, bool allTaken) {
@@ -563,7 +564,10 @@ std::optional<ReadError> ReadStream(LogInput& input, AnyParserType& parser,
         const auto rowsIn = [perByte](std::uint64_t bytes) {
           return static_cast<std::size_t>(perByte * static_cast<double>(bytes) * 1.02);
         };
-        parser.Reserve(rowsIn(expected), rowsIn(piece.own != 0 ? piece.own : size));
+        // A head piece's names pool takes the rest's names when they join.
+        const std::uint64_t own = piece.own != 0 ? piece.own : size;
+        parser.Reserve(rowsIn(expected), rowsIn(own),
+                       rowsIn(piece.end != UINT64_MAX ? expected : own));
       } catch (const std::bad_alloc&) {
         // Only a guess: the rows may still fit as they come.
       } catch (const std::length_error&) {

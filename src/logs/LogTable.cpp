@@ -652,12 +652,13 @@ void LogTableBuilder::Foresee(StringPool& pool, Growth& last, std::size_t adding
   const std::size_t texts = pool.Size();
   const Growth since{rows - last.rows, texts - last.texts};
   last = {rows, texts};
-  if (texts < kFewestTexts || expectedRows_ <= rows || since.rows == 0 ||
+  const std::size_t expected = &pool == names_.get() ? expectedNameRows_ : expectedRows_;
+  if (texts < kFewestTexts || expected <= rows || since.rows == 0 ||
       since.texts * 4 < since.rows * 3)
     return;
   const double share = static_cast<double>(since.texts) / static_cast<double>(since.rows);
   const std::size_t foreseen =
-      texts + adding + static_cast<std::size_t>(share * static_cast<double>(expectedRows_ - rows));
+      texts + adding + static_cast<std::size_t>(share * static_cast<double>(expected - rows));
   pool.Reserve(foreseen);
   if (&pool == addresses_.get())
     lastName_.reserve(foreseen);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -273,8 +274,12 @@ class LogTableBuilder {
   std::size_t RowCount() const { return rows_.size(); }
   void Reserve(std::size_t rows) { rows_.reserve(rows); }
   // About how many rows this builder will be given (a piece of a file may reserve room for the
-  // whole's): the pools that gain a text on most rows make room for theirs at once.
-  void ExpectRows(std::size_t rows) { expectedRows_ = rows; }
+  // whole's): the pools that gain a text on most rows make room for theirs at once. `nameRows`:
+  // the rows whose names its pool will hold, more when the next piece's names join it.
+  void ExpectRows(std::size_t rows, std::size_t nameRows) {
+    expectedRows_ = rows;
+    expectedNameRows_ = std::max(rows, nameRows);
+  }
   // Whether a row's date so far waits for the order the rows still to come show.
   bool DatesUnsettled() const { return dates_ && dates_->Unsettled(); }
   // The rows' dates will be given to Finish, not read from their cells (a history holds them):
@@ -319,7 +324,8 @@ class LogTableBuilder {
   };
   std::vector<LastName> lastName_;
   std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
-  std::size_t expectedRows_ = 0;                         // ExpectRows'
+  std::size_t expectedRows_ = 0, expectedNameRows_ = 0;  // ExpectRows'
+
   // The rows and a pool's texts when its table last grew.
   struct Growth {
     std::size_t rows = 0, texts = 0;

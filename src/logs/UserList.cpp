@@ -250,6 +250,61 @@ class DisplaySorter {
             static_cast<std::uint32_t>(allLow ^ (halves[0].anyLow | halves[1].anyLow)), 0};
   }
 
+  // Sets where the entries of each value of byte `b` start, and moves them to `to` in that
+  // order; false, with nothing moved, when all have one value. A long range (`apart`) is counted
+  // and moved half on each core, each value's entries of the second half after the first's.
+  static bool Distribute(const Entry* from, std::size_t n, Entry* to, unsigned b,
+                         std::size_t (&start)[257], bool apart) {
+    if (!apart) {
+      std::fill(std::begin(start), std::end(start), 0);
+      for (const Entry* it = from; it != from + n; ++it)
+        ++start[ByteOf(*it, b) + 1];
+      for (unsigned v = 0; v < 256; ++v) {
+        if (start[v + 1] == n)
+          return false;
+      }
+      for (unsigned v = 0; v < 256; ++v)
+        start[v + 1] += start[v];
+      std::size_t next[256];
+      std::copy(std::begin(start), std::end(start) - 1, next);
+      for (const Entry* it = from; it != from + n; ++it)
+        to[next[ByteOf(*it, b)]++] = *it;
+      return true;
+    }
+    const std::size_t half = n / 2;
+    std::size_t counts[2][256] = {};
+    std::size_t next[2][256];
+    // The pass over the part of [first, last) in each half, with that half's counts and places.
+    const auto byHalf = [&](std::size_t first, std::size_t last, auto&& pass) {
+      if (first < half)
+        pass(counts[0], next[0], from + first, from + std::min(last, half));
+      if (last > half)
+        pass(counts[1], next[1], from + std::max(first, half), from + last);
+    };
+    InTwoHalves(n, [&](std::size_t first, std::size_t last) {
+      byHalf(first, last, [&](std::size_t* c, std::size_t*, const Entry* it, const Entry* end) {
+        for (; it != end; ++it)
+          ++c[ByteOf(*it, b)];
+      });
+    });
+    start[0] = 0;
+    for (unsigned v = 0; v < 256; ++v) {
+      const std::size_t count = counts[0][v] + counts[1][v];
+      if (count == n)
+        return false;
+      start[v + 1] = start[v] + count;
+      next[0][v] = start[v];
+      next[1][v] = start[v] + counts[0][v];
+    }
+    InTwoHalves(n, [&](std::size_t first, std::size_t last) {
+      byHalf(first, last, [&](std::size_t*, std::size_t* at, const Entry* it, const Entry* end) {
+        for (; it != end; ++it)
+          to[at[ByteOf(*it, b)]++] = *it;
+      });
+    });
+    return true;
+  }
+
   // Orders [from, from_end) by their key bytes from byte `b` on, the bytes before being equal,
   // and those `varying` leaves zero being equal throughout. The range lies in `from` (the
   // caller's place when !`inScratch`), and as much room in `to`: each byte's pass moves the
@@ -265,51 +320,12 @@ class DisplaySorter {
         std::copy(from, from_end, to);
       return;
     }
-    // A long range is counted and moved half on each core: each half's entries of a byte value
-    // go after the first half's, as one core would have put them.
     const bool apart = twoCores && n >= kApart;
-    const std::size_t half = n / 2;
-    std::size_t counts[2][256] = {};
-    std::size_t next[2][256];
-    const auto byHalf = [&](std::size_t first, std::size_t last, auto&& pass) {
-      if (first < half)
-        pass(counts[0], next[0], from + first, from + std::min(last, half));
-      if (last > half)
-        pass(counts[1], next[1], from + std::max(first, half), from + last);
-    };
-    const auto count = [&](std::size_t first, std::size_t last) {
-      byHalf(first, last, [&](std::size_t* c, std::size_t*, const Entry* it, const Entry* end) {
-        for (; it != end; ++it)
-          ++c[ByteOf(*it, b)];
-      });
-    };
-    const auto move = [&](std::size_t first, std::size_t last) {
-      byHalf(first, last, [&](std::size_t*, std::size_t* at, const Entry* it, const Entry* end) {
-        for (; it != end; ++it)
-          to[at[ByteOf(*it, b)]++] = *it;
-      });
-    };
-    if (apart)
-      InTwoHalves(n, count);
-    else
-      count(0, n);
-    std::size_t start[257] = {};
-    for (unsigned v = 0; v < 256; ++v) {
-      start[v + 1] = counts[0][v] + counts[1][v];
-      if (start[v + 1] == n) {  // one value throughout: nothing to move
-        Radix(from, from_end, to, inScratch, b + 1, varying, twoCores);
-        return;
-      }
+    std::size_t start[257];
+    if (!Distribute(from, n, to, b, start, apart)) {  // one value throughout: nothing moved
+      Radix(from, from_end, to, inScratch, b + 1, varying, twoCores);
+      return;
     }
-    for (unsigned v = 0; v < 256; ++v) {
-      start[v + 1] += start[v];
-      next[0][v] = start[v];
-      next[1][v] = start[v] + counts[0][v];
-    }
-    if (apart)
-      InTwoHalves(n, move);
-    else
-      move(0, n);
     const auto part = [&](unsigned v, bool alsoApart) {
       Entry* first = to + start[v];
       Entry* last = to + start[v + 1];
@@ -340,6 +356,7 @@ class DisplaySorter {
       return;
     }
     // The boundary between parts nearest the middle.
+    const std::size_t half = n / 2;
     unsigned middle = 1;
     while (start[middle] < half)
       ++middle;
@@ -426,14 +443,18 @@ std::vector<std::string> NamesOf(const std::vector<ListedUser>& users, const Log
 
 }  // namespace
 
-void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
-                     const LogTable& uploads) {
-  const auto nameAt = [&](std::size_t i) {
+std::vector<std::uint32_t> DisplayOrderOf(const std::vector<ListedUser>& users,
+                                          const LogTable& downloads, const LogTable& uploads) {
+  return DisplayOrder(users.size(), [&](std::size_t i) {
     const ListedUser& user = users[i];
     return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
                                       : uploads.NameText(user.uploadId);
-  };
-  const std::vector<std::uint32_t> order = DisplayOrder(users.size(), nameAt);
+  });
+}
+
+void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
+                     const LogTable& uploads) {
+  const std::vector<std::uint32_t> order = DisplayOrderOf(users, downloads, uploads);
   std::vector<ListedUser> sorted;
   sorted.reserve(users.size());
   AdviseHuge(sorted.data(), users.size() * sizeof(ListedUser));
@@ -521,6 +542,7 @@ std::vector<ListedUser> ListEveryUserUnordered(const LogTable& downloads, const 
     if (rows == nullptr)
       return NameIdsOnRows(table);
     std::vector<std::uint32_t> ids;
+    ids.reserve(rows->size());  // room only: what is not used is not touched
     for (std::uint32_t id = 0; id < rows->size(); ++id) {
       if ((*rows)[id] != 0)
         ids.push_back(id);
