@@ -64,9 +64,8 @@ EveryUserCounts CountEvery(const LogTable& downloads, const LogTable& uploads) {
   return counts;
 }
 
-// The users' counts in display order: the listed users taken in `order`.
-UserCountList UserCountsOf(const EveryUserCounts& listed, const std::vector<std::uint32_t>& order,
-                           const LogTable& downloads, const LogTable& uploads) {
+UserCountList UserCountsOf(const EveryUserCounts& listed, const LogTable& downloads,
+                           const LogTable& uploads) {
   const std::size_t n = listed.users.size();
   UserCountList result;
   result.users.reserve(n);
@@ -74,20 +73,16 @@ UserCountList UserCountsOf(const EveryUserCounts& listed, const std::vector<std:
   result.users.resize(n);
   result.texts = {downloads.SharedNamePool(), uploads.SharedNamePool()};
   const auto fill = [&](std::size_t first, std::size_t last) {
-    // Users in display order lie anywhere in the list, and their names anywhere in the pools:
-    // the user is fetched well ahead, its name's entry once the user is there.
-    constexpr std::size_t kAhead = 8;
+    constexpr std::size_t kAhead = 8;  // names in display order lie anywhere in the pools
     for (std::size_t i = first; i < last; ++i) {
-      if (i + 2 * kAhead < last)
-        __builtin_prefetch(&listed.users[order[i + 2 * kAhead]]);
       if (i + kAhead < last) {
-        const ListedUser& next = listed.users[order[i + kAhead]];
+        const ListedUser& next = listed.users[i + kAhead];
         if (next.downloadId != kNoName)
           downloads.NamePool().Prefetch(next.downloadId);
         else
           uploads.NamePool().Prefetch(next.uploadId);
       }
-      const ListedUser& user = listed.users[order[i]];
+      const ListedUser& user = listed.users[i];
       ListedCounts& counts = result.users[i];
       counts.name = user.downloadId != kNoName ? downloads.NameText(user.downloadId)
                                                : uploads.NameText(user.uploadId);
@@ -102,8 +97,9 @@ UserCountList UserCountsOf(const EveryUserCounts& listed, const std::vector<std:
 }  // namespace
 
 UserCountList CountEveryUser(const LogTable& downloads, const LogTable& uploads) {
-  const EveryUserCounts listed = CountEvery(downloads, uploads);
-  return UserCountsOf(listed, DisplayOrderOf(listed.users, downloads, uploads), downloads, uploads);
+  EveryUserCounts listed = CountEvery(downloads, uploads);
+  OrderForDisplay(listed.users, downloads, uploads);
+  return UserCountsOf(listed, downloads, uploads);
 }
 
 UserCountList CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
@@ -114,7 +110,8 @@ UserCountList CountEveryUser(LogTable&& downloads, LogTable&& uploads) {
   // The list keeps the names' texts while it lives; nothing looks a name up any more.
   downloads.DropNameIndex();
   uploads.DropNameIndex();
-  return UserCountsOf(listed, DisplayOrderOf(listed.users, downloads, uploads), downloads, uploads);
+  OrderForDisplay(listed.users, downloads, uploads);
+  return UserCountsOf(listed, downloads, uploads);
 }
 
 }  // namespace quorvane

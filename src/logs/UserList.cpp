@@ -443,18 +443,14 @@ std::vector<std::string> NamesOf(const std::vector<ListedUser>& users, const Log
 
 }  // namespace
 
-std::vector<std::uint32_t> DisplayOrderOf(const std::vector<ListedUser>& users,
-                                          const LogTable& downloads, const LogTable& uploads) {
-  return DisplayOrder(users.size(), [&](std::size_t i) {
+void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
+                     const LogTable& uploads) {
+  const auto nameAt = [&](std::size_t i) {
     const ListedUser& user = users[i];
     return user.downloadId != kNoName ? downloads.NameText(user.downloadId)
                                       : uploads.NameText(user.uploadId);
-  });
-}
-
-void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
-                     const LogTable& uploads) {
-  const std::vector<std::uint32_t> order = DisplayOrderOf(users, downloads, uploads);
+  };
+  const std::vector<std::uint32_t> order = DisplayOrder(users.size(), nameAt);
   std::vector<ListedUser> sorted;
   sorted.reserve(users.size());
   AdviseHuge(sorted.data(), users.size() * sizeof(ListedUser));

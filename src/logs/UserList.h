@@ -77,10 +77,6 @@ std::vector<ListedUser> ListEveryUserUnordered(
     const std::vector<std::uint32_t>* uploadRows = nullptr);
 void OrderForDisplay(std::vector<ListedUser>& users, const LogTable& downloads,
                      const LogTable& uploads);
-// That order as the places in `users` of the users in display order, for a caller that reads
-// them once in that order anyway.
-std::vector<std::uint32_t> DisplayOrderOf(const std::vector<ListedUser>& users,
-                                          const LogTable& downloads, const LogTable& uploads);
 std::vector<std::string> CollectEveryUserName(const LogTable& downloads, const LogTable& uploads);
 
 // Display order: letters compare without regard to case (any script, not only ASCII); names
