@@ -285,9 +285,12 @@ TEST(DisplayOrder, NamesThatDifferInOneHalfOnlySortAsTheirBytes) {
   struct Family {
     std::string prefix;  // then the byte that differs, then five digits
     std::string values;  // what that byte is in the half where it differs; '0' in the other
+    std::string alone;   // a name after them, alone in its first bytes past the prefix, or none
   };
-  for (const Family& family : {Family{"name-", " 0"}, Family{"name-", "0p"},
-                               Family{"namesabc-", " 0"}, Family{"namesabc-", "0p"}}) {
+  // Alike in their first eight key bytes, in the three after, and (the last) beyond them all.
+  for (const Family& family :
+       {Family{"name-", " 0", ""}, Family{"name-", "0p", ""}, Family{"namesabc-", " 0", ""},
+        Family{"namesabc-", "0p", ""}, Family{"namesabcdefgh-", " 0", "q00000"}}) {
     for (int differing : {0, 1}) {
       constexpr int kHalf = 40000;
       Names names;
@@ -298,6 +301,8 @@ TEST(DisplayOrder, NamesThatDifferInOneHalfOnlySortAsTheirBytes) {
             i / kHalf == differing ? family.values[static_cast<std::size_t>(i % 2)] : '0';
         names.push_back(family.prefix + byte + digits);
       }
+      if (!family.alone.empty())
+        names.push_back(family.prefix + family.alone);
       Names expected = names;
       std::sort(expected.begin(), expected.end());
       SortForDisplay(names);
