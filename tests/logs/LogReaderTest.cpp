@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
@@ -170,12 +171,22 @@ TEST(ReaderJoinsPieces, ManyAddressesAndDatesInTheSecondHalf) {
     } else if (row % 8 == 2) {  // month first only: left undated
       std::snprintf(cell, sizeof cell, "%02d/%02d/2026 %02d:%02d:%02d", a, b, h, m, m);
     } else {
-      const char* const odd[] = {"2026-01-01 00:00:00", "3/4/2026 9:07 PM", "soon",
-                                 "01/02/2026 1:02:03"};
-      std::snprintf(cell, sizeof cell, "%s", odd[j % 4]);
-      const Timestamp odds[] = {FromCivil(2026, 1, 1), FromCivil(2026, 4, 3, 21, 7), kUndated,
-                                FromCivil(2026, 2, 1, 1, 2, 3)};
-      date = odds[j % 4];
+      // The last four are dated as a plain cell is, and of its length, but not written so.
+      const char* const odd[] = {
+          "2026-01-01 00:00:00", "3/4/2026 9:07 PM",    "soon",
+          "01/02/2026 1:02:03",  " 1/02/2026 01:02:03", "01/02/2026  1:02:03",
+          "01/02/2026T01:02:03"};
+      constexpr std::size_t kOdd = std::size(odd);
+      std::snprintf(cell, sizeof cell, "%s", odd[j % kOdd]);
+      const Timestamp plain = FromCivil(2026, 2, 1, 1, 2, 3);
+      const Timestamp odds[kOdd] = {FromCivil(2026, 1, 1),
+                                    FromCivil(2026, 4, 3, 21, 7),
+                                    kUndated,
+                                    plain,
+                                    plain,
+                                    plain,
+                                    plain};
+      date = odds[j % kOdd];
     }
     dates.emplace_back(cell);
     expected.push_back(date);
