@@ -325,7 +325,6 @@ class LogTableBuilder {
   std::vector<LastName> lastName_;
   std::vector<std::uint32_t> addressOfKey_, nameOfKey_;  // by key: the pool's id
   std::size_t expectedRows_ = 0, expectedNameRows_ = 0;  // ExpectRows'
-
   // The rows and a pool's texts when its table last grew.
   struct Growth {
     std::size_t rows = 0, texts = 0;

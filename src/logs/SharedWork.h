@@ -78,26 +78,36 @@ class WorkQueue;
 
 #endif
 
-// Runs work(first, last) over items [0, count): from 65,536 items on in two halves, the first
-// half on a second core. A pass over millions of rows is bound by the memory, which two cores
-// reach faster than one.
-template <typename Work>
-void InTwoHalves(std::size_t count, const Work& work) {
+// Runs `elsewhere` on a second core while this thread runs `here`, and returns once both are
+// done; where no second thread is to be had, this thread runs both.
+template <typename Elsewhere, typename Here>
+void AtOnce(const Elsewhere& elsewhere, const Here& here) {
 #ifdef QUORVANE_READ_IN_PARALLEL
-  std::future<void> firstHalf;
-  if (count >= (std::size_t{1} << 16)) {
-    try {
-      firstHalf = std::async(std::launch::async, [&] { work(std::size_t{0}, count / 2); });
-    } catch (const std::system_error&) {
-      // No second thread to be had: this one does every item.
-    }
+  std::future<void> other;
+  try {
+    other = std::async(std::launch::async, [&] { elsewhere(); });
+  } catch (const std::system_error&) {
+    elsewhere();
   }
-  work(firstHalf.valid() ? count / 2 : 0, count);
-  if (firstHalf.valid())
-    firstHalf.get();
+  here();
+  if (other.valid())
+    other.get();
 #else
-  work(std::size_t{0}, count);
+  elsewhere();
+  here();
 #endif
+}
+
+// Runs work(first, last) over items [0, count): from 65,536 items on (and unless `twoCores` is
+// false) in two halves, the first half on a second core. A pass over millions of rows is bound
+// by the memory, which two cores reach faster than one.
+template <typename Work>
+void InTwoHalves(std::size_t count, const Work& work, bool twoCores = true) {
+  if (!twoCores || count < (std::size_t{1} << 16)) {
+    work(std::size_t{0}, count);
+    return;
+  }
+  AtOnce([&] { work(std::size_t{0}, count / 2); }, [&] { work(count / 2, count); });
 }
 
 }  // namespace quorvane

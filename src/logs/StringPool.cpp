@@ -188,10 +188,7 @@ std::vector<std::uint32_t> StringPool::FindEach(const StringPool& from,
         ids[k] = entry - 1;
     }
   };
-  if (twoCores)
-    InTwoHalves(fromIds.size(), find);
-  else
-    find(0, fromIds.size());
+  InTwoHalves(fromIds.size(), find, twoCores);
   return ids;
 }
 

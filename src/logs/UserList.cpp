@@ -6,7 +6,6 @@
 #include <cstring>
 #include <cwchar>
 #include <functional>
-#include <future>
 #include <locale>
 #include <string_view>
 #include <unordered_map>
@@ -78,9 +77,7 @@ class DisplaySorter {
       keys(0, count_, folded_);
     } else {  // half on a second core, its folded names kept apart meanwhile
       Folded firstFolded;
-      auto firstHalf = std::async(std::launch::async, keys, 0, count_ / 2, std::ref(firstFolded));
-      keys(count_ / 2, count_, folded_);
-      firstHalf.get();
+      AtOnce([&] { keys(0, count_ / 2, firstFolded); }, [&] { keys(count_ / 2, count_, folded_); });
       folded_.merge(firstFolded);
     }
     SortKeys(entries.data(), entries.data() + entries.size(), 0, true);
@@ -213,17 +210,10 @@ class DisplaySorter {
       for (middle = runs.data(); middle != end && before < inRuns / 2; ++middle)
         before += static_cast<std::size_t>(middle->last - middle->first);
     }
-    std::future<void> lower;
-    if (middle != end) {
-      try {
-        lower = std::async(std::launch::async, sortRuns, runs.data(), middle);
-      } catch (const std::system_error&) {
-        middle = runs.data();  // no second thread to be had: this one sorts every run
-      }
-    }
-    sortRuns(lower.valid() ? middle : runs.data(), end);
-    if (lower.valid())
-      lower.get();
+    if (middle == end)
+      sortRuns(runs.data(), end);
+    else
+      AtOnce([&] { sortRuns(runs.data(), middle); }, [&] { sortRuns(middle, end); });
   }
 
   // The key bytes that differ somewhere in [first, last), as the 0xFF bytes of an entry's key.
@@ -242,10 +232,7 @@ class DisplaySorter {
         seen.anyLow |= it->low;
       }
     };
-    if (twoCores)
-      InTwoHalves(n, look);
-    else
-      look(0, n);
+    InTwoHalves(n, look, twoCores);
     const std::uint64_t allHigh = halves[0].allHigh & halves[1].allHigh;
     const std::uint32_t allLow = halves[0].allLow & halves[1].allLow;
     return {allHigh ^ (halves[0].anyHigh | halves[1].anyHigh),
@@ -257,22 +244,6 @@ class DisplaySorter {
   // and moved half on each core, each value's entries of the second half after the first's.
   static bool Distribute(const Entry* from, std::size_t n, Entry* to, unsigned b,
                          std::size_t (&start)[257], bool apart) {
-    if (!apart) {
-      std::fill(std::begin(start), std::end(start), 0);
-      for (const Entry* it = from; it != from + n; ++it)
-        ++start[ByteOf(*it, b) + 1];
-      for (unsigned v = 0; v < 256; ++v) {
-        if (start[v + 1] == n)
-          return false;
-      }
-      for (unsigned v = 0; v < 256; ++v)
-        start[v + 1] += start[v];
-      std::size_t next[256];
-      std::copy(std::begin(start), std::end(start) - 1, next);
-      for (const Entry* it = from; it != from + n; ++it)
-        to[next[ByteOf(*it, b)]++] = *it;
-      return true;
-    }
     const std::size_t half = n / 2;
     std::size_t counts[2][256] = {};
     std::size_t next[2][256];
@@ -283,27 +254,29 @@ class DisplaySorter {
       if (last > half)
         pass(counts[1], next[1], from + std::max(first, half), from + last);
     };
-    InTwoHalves(n, [&](std::size_t first, std::size_t last) {
+    const auto count = [&](std::size_t first, std::size_t last) {
       byHalf(first, last, [&](std::size_t* c, std::size_t*, const Entry* it, const Entry* end) {
         for (; it != end; ++it)
           ++c[ByteOf(*it, b)];
       });
-    });
-    start[0] = 0;
-    for (unsigned v = 0; v < 256; ++v) {
-      const std::size_t count = counts[0][v] + counts[1][v];
-      if (count == n)
-        return false;
-      start[v + 1] = start[v] + count;
-      next[0][v] = start[v];
-      next[1][v] = start[v] + counts[0][v];
-    }
-    InTwoHalves(n, [&](std::size_t first, std::size_t last) {
+    };
+    const auto move = [&](std::size_t first, std::size_t last) {
       byHalf(first, last, [&](std::size_t*, std::size_t* at, const Entry* it, const Entry* end) {
         for (; it != end; ++it)
           to[at[ByteOf(*it, b)]++] = *it;
       });
-    });
+    };
+    InTwoHalves(n, count, apart);
+    start[0] = 0;
+    for (unsigned v = 0; v < 256; ++v) {
+      const std::size_t all = counts[0][v] + counts[1][v];
+      if (all == n)
+        return false;
+      start[v + 1] = start[v] + all;
+      next[0][v] = start[v];
+      next[1][v] = start[v] + counts[0][v];
+    }
+    InTwoHalves(n, move, apart);
     return true;
   }
 
@@ -391,15 +364,7 @@ class DisplaySorter {
       ++middle;
     if (half - start[middle - 1] < start[middle] - half)
       --middle;
-    std::future<void> lower;
-    try {
-      lower = std::async(std::launch::async, parts, 0u, middle);
-    } catch (const std::system_error&) {
-      middle = 0;  // no second thread to be had: this one orders every part
-    }
-    parts(middle, 256);
-    if (lower.valid())
-      lower.get();
+    AtOnce([&] { parts(0, middle); }, [&] { parts(middle, 256); });
   }
 
   NameAt nameAt_;
